@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what the project needs, builds it and opens the bundled sample book.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+build="$root/build"
+"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMENO_BUILD_BENCH=OFF
+sample="$build/fixtures/sample.chm"
+if [ -x "$build/app/lumeno" ]; then
+  exec "$build/app/lumeno" "$sample" "$@"
+fi
+"$build/tools/chmtool/chmtool" info "$sample"
+"$build/tools/chmtool/chmtool" toc "$sample"

@@ -1,0 +1,139 @@
+// Damaged containers are refused with a reason before chmlib sees them, and nothing that
+// reads them crashes or hangs.
+#include "CHMContainerLayout.h"
+#include "CHMDocument.h"
+#include "TestChmWriter.h"
+#include "TestSupport.h"
+
+#include <QRandomGenerator>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+const QByteArray kControlData("::DataSpace/Storage/MSCompressed/ControlData");
+
+// Opens the bytes as a document; answers the error, empty when it opened.
+QString openError(const QByteArray& bytes) {
+    CHMDocument doc;
+    QString error;
+    if (doc.readFromURL(QUrl::fromLocalFile(writeScratchFile("damaged.chm", bytes)), "chm",
+                        &error)) {
+        // Whatever opened must read without harm.
+        for (const CHMObjectEntry& e : doc.objects())
+            doc.contentOfEntry(e);
+        return {};
+    }
+    return error;
+}
+
+QByteArray corpusBytes(const char* name) {
+    return readWholeFile(corpusPath(name));
+}
+
+// Offset in the file of a section-0 object's bytes.
+qsizetype objectOffset(const QByteArray& file, const QByteArray& name) {
+    QString reason;
+    auto layout = CHMContainerLayout::parse(
+        file.left(0x60), static_cast<quint64>(file.size()),
+        [&](quint64 at, quint64 len) {
+            return file.mid(static_cast<qsizetype>(at), static_cast<qsizetype>(len));
+        },
+        &reason);
+    const CHMObjectEntry* e = layout ? layout->find(name) : nullptr;
+    return e ? static_cast<qsizetype>(layout->contentOffset() + e->offset) : -1;
+}
+
+} // namespace
+
+TEST(DamagedContainer, TruncatedFilesAreRefusedOrReadSafely) {
+    const QByteArray whole = corpusBytes("zh-gbk-7zip-help.chm");
+    ASSERT_FALSE(whole.isEmpty());
+    for (qsizetype cut : std::initializer_list<qsizetype>{
+             0, 3, 0x20, 0x5F, 0x80, 0x100, 0x1000, 0x3000, whole.size() / 2, whole.size() - 1})
+        openError(whole.left(cut)); // must return, whatever it says
+    EXPECT_TRUE(openError(whole.left(0x40)).contains("is damaged"));
+}
+
+TEST(DamagedContainer, NotAContainerIsRefused) {
+    EXPECT_TRUE(openError("<html>hello</html>").contains("is damaged"));
+    EXPECT_FALSE(openError(QByteArray()).isEmpty());
+}
+
+TEST(DamagedContainer, ZeroWindowSizeOrResetIntervalIsRefused) {
+    const QByteArray whole = corpusBytes("en-putty-halibut.chm");
+    const qsizetype control = objectOffset(whole, kControlData);
+    ASSERT_GT(control, 0);
+    for (int field : {12, 16, 20}) {
+        QByteArray bytes = whole;
+        putU32(bytes, static_cast<int>(control) + field, 0);
+        EXPECT_TRUE(openError(bytes).contains("is damaged")) << field;
+    }
+    QByteArray huge = whole;
+    putU32(huge, static_cast<int>(control) + 16, 1u << 12); // 128 MiB window
+    EXPECT_TRUE(openError(huge).contains("is damaged"));
+}
+
+TEST(DamagedContainer, ChunkNumbersOutsideTheDirectoryAreRefused) {
+    const QByteArray good = writeChm({{"/#SYSTEM", systemFile({})}, {"/a.htm", "a"}});
+    QByteArray first = good;
+    putU32(first, kItspOffset + 0x20, 1); // first listing chunk == chunk count
+    EXPECT_TRUE(openError(first).contains("is damaged"));
+    QByteArray root = good;
+    putU32(root, kItspOffset + 0x1C, 7);
+    EXPECT_TRUE(openError(root).contains("is damaged"));
+    QByteArray next = good;
+    putU32(next, kFirstChunkOffset + 0x10, 0); // a listing chunk naming itself as the next
+    EXPECT_TRUE(openError(next).contains("is damaged"));
+    QByteArray count = good;
+    putU32(count, kItspOffset + 0x2C, 0x7FFFFFFF);
+    EXPECT_TRUE(openError(count).contains("is damaged"));
+}
+
+TEST(DamagedContainer, BrokenListingEntriesAreRefused) {
+    const QByteArray good = writeChm({{"/#SYSTEM", systemFile({})}, {"/a.htm", "a"}});
+    QByteArray freeSpace = good;
+    putU32(freeSpace, kFirstChunkOffset + 4, kChunkSize); // more free space than the chunk has
+    EXPECT_TRUE(openError(freeSpace).contains("is damaged"));
+    QByteArray longName = good;
+    longName[kFirstChunkOffset + 0x14] = static_cast<char>(0xFF); // name length runs on and on
+    longName[kFirstChunkOffset + 0x15] = static_cast<char>(0xFF);
+    EXPECT_TRUE(openError(longName).contains("is damaged"));
+}
+
+TEST(DamagedContainer, IndexChunkCycleIsRefused) {
+    // Two chunks: turn the second into an index chunk that points at itself via the first.
+    QByteArray bytes = writeChm({{"/#SYSTEM", systemFile({})}, {"/a.htm", "a"}});
+    QByteArray chunk(kChunkSize, '\0');
+    chunk.replace(0, 4, "PMGI");
+    const QByteArray entry("\x01"
+                           "a"
+                           "\x01",
+                           3); // name "a" -> chunk 1 (itself)
+    chunk.replace(8, entry.size(), entry);
+    putU32(chunk, 4, static_cast<quint32>(kChunkSize - 8 - entry.size()));
+    bytes.insert(kFirstChunkOffset + kChunkSize, chunk);
+    putU64(bytes, 0x50, 0x54 + 2 * kChunkSize);
+    putU64(bytes, 0x58, static_cast<quint64>(kFirstChunkOffset + 2 * kChunkSize));
+    putU32(bytes, kItspOffset + 0x2C, 2);
+    putU32(bytes, kItspOffset + 0x1C, 1);
+    EXPECT_TRUE(openError(bytes).contains("is damaged"));
+}
+
+TEST(DamagedContainer, RandomByteFlipsInTheHeadNeverCrash) {
+    const QByteArray whole = corpusBytes("ja-sjis-winring0-manual.chm");
+    ASSERT_FALSE(whole.isEmpty());
+    QRandomGenerator random(20261206);
+    for (int round = 0; round < 150; ++round) {
+        QByteArray bytes = whole;
+        for (int flips = 0; flips < 4; ++flips) {
+            const auto at =
+                static_cast<qsizetype>(random.bounded(std::min<qsizetype>(0x2000, bytes.size())));
+            bytes[at] = static_cast<char>(random.bounded(256));
+        }
+        openError(bytes);
+    }
+    SUCCEED();
+}

@@ -1,0 +1,167 @@
+// Title, home page, sitemap paths and encoding out of "/#WINDOWS", "/#STRINGS" and "/#SYSTEM".
+#include "CHMDocument.h"
+#include "CHMMetadataReader.h"
+#include "TestChmWriter.h"
+#include "TestSupport.h"
+
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+QByteArray cstr(const char* s) {
+    return QByteArray(s, static_cast<qsizetype>(strlen(s)) + 1);
+}
+
+QByteArray lcid(quint32 id) {
+    QByteArray b(8, '\0');
+    putU32(b, 0, id);
+    return b;
+}
+
+// "/#WINDOWS" with entries of 0x70 bytes; each entry gives string offsets for title, toc,
+// index, home.
+QByteArray windowsFile(const std::vector<std::array<quint32, 4>>& entries) {
+    QByteArray b(8 + static_cast<int>(entries.size()) * 0x70, '\0');
+    putU32(b, 0, static_cast<quint32>(entries.size()));
+    putU32(b, 4, 0x70);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const int e = 8 + static_cast<int>(i) * 0x70;
+        putU32(b, e + 0x14, entries[i][0]);
+        putU32(b, e + 0x60, entries[i][1]);
+        putU32(b, e + 0x64, entries[i][2]);
+        putU32(b, e + 0x68, entries[i][3]);
+    }
+    return b;
+}
+
+std::unique_ptr<CHMDocument> openObjects(const std::vector<ChmObject>& objects) {
+    auto doc = std::make_unique<CHMDocument>();
+    QString error;
+    if (!doc->readFromURL(QUrl::fromLocalFile(writeScratchFile("meta.chm", writeChm(objects))),
+                          "chm", &error))
+        return nullptr;
+    return doc;
+}
+
+CHMMetadata readSystemOnly(const QByteArray& system,
+                           const std::function<bool(const QString&)>& exist = {}) {
+    CHMMetadata meta;
+    CHMMetadataReader::readSystem(system, exist, &meta);
+    return meta;
+}
+
+} // namespace
+
+TEST(Metadata, WindowsTitleBeatsSystemTitle) {
+    // strings: offset 1 "Window Title", offset 14 "toc.hhc"
+    const QByteArray strings = QByteArray(1, '\0') + cstr("Window Title") + cstr("toc.hhc");
+    auto doc = openObjects({{"/#WINDOWS", windowsFile({{1, 14, 0, 0}})},
+                            {"/#STRINGS", strings},
+                            {"/#SYSTEM", systemFile({{3, cstr("System Title")}})},
+                            {"/index.htm", "x"}});
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->docTitle(), "Window Title");
+    EXPECT_EQ(doc->tocPath(), "toc.hhc");
+}
+
+TEST(Metadata, LaterWindowEntryFillsFieldsTheFirstLeftEmpty) {
+    const QByteArray strings = QByteArray(1, '\0') + cstr("second.hhc");
+    CHMMetadata meta;
+    CHMMetadataReader::readWindows(windowsFile({{0, 0, 0, 0}, {0, 1, 0, 0}}), strings, &meta);
+    EXPECT_EQ(meta.tocPath, "second.hhc");
+}
+
+TEST(Metadata, BaseNameRecordFindsOnlySitemapsThatExist) {
+    auto doc =
+        openObjects({{"/#SYSTEM", systemFile({{6, cstr("help")}})}, {"/help.hhc", "<ul></ul>"}});
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->tocPath(), "/help.hhc");
+    EXPECT_TRUE(doc->indexPath().isEmpty());
+}
+
+TEST(Metadata, LanguageRecordsMapToCodePagesAndTheLastOneWins) {
+    EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0409)}})).encodingName, "CP1252");
+    EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0411)}})).encodingName, "CP932");
+    EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0419)}})).encodingName, "CP1251");
+    EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0804)}})).encodingName, "CP936");
+    EXPECT_TRUE(readSystemOnly(systemFile({{4, lcid(0)}})).encodingName.isNull());
+    EXPECT_TRUE(
+        readSystemOnly(systemFile({{4, lcid(0x0804)}, {4, lcid(0x7777)}})).encodingName.isNull());
+}
+
+TEST(Metadata, StringsAfterALanguageRecordDecodeInItsCodePage) {
+    const QByteArray gbkTitle = QByteArray("7-Zip \xb0\xef\xd6\xfa");
+    const CHMMetadata meta = readSystemOnly(systemFile({{4, lcid(0x0804)}, {3, gbkTitle + '\0'}}));
+    EXPECT_EQ(meta.title, QString::fromUtf8("7-Zip 帮助"));
+}
+
+TEST(Metadata, StringsWithoutNulEndAtTheirRecord) {
+    const CHMMetadata meta =
+        readSystemOnly(systemFile({{0, "\\7-Zip.hhc"}, {1, "7-Zip.hhk"}, {3, "Title"}}));
+    EXPECT_EQ(meta.tocPath, "/7-Zip.hhc");
+    EXPECT_EQ(meta.indexPath, "7-Zip.hhk");
+    EXPECT_EQ(meta.title, "Title");
+}
+
+TEST(Metadata, RecordLengthsPastTheEndStayInsideTheObject) {
+    QByteArray system = systemFile({{3, cstr("Short")}});
+    system[6] = static_cast<char>(0xFF); // length 0xFF05 on a record of 6 bytes
+    system[7] = static_cast<char>(0xFF);
+    EXPECT_EQ(readSystemOnly(system).title, "Short");
+    EXPECT_TRUE(readSystemOnly(QByteArray("\x03\0\0\0\x03\0", 6)).title.isEmpty());
+}
+
+TEST(Metadata, WindowsCountsAndOffsetsPastTheEndReadNothing) {
+    QByteArray windows = windowsFile({{1, 1000, 0xFFFFFFFF, 2}});
+    putU32(windows, 0, 0xFFFFFFFF); // claims four billion entries
+    const QByteArray strings = QByteArray(1, '\0') + QByteArray("Unterminated");
+    CHMMetadata meta;
+    CHMMetadataReader::readWindows(windows, strings, &meta);
+    EXPECT_EQ(meta.title, "Unterminated");
+    EXPECT_TRUE(meta.tocPath.isEmpty());
+    EXPECT_TRUE(meta.indexPath.isEmpty());
+    EXPECT_EQ(meta.homePath, "nterminated");
+    CHMMetadata sizeZero;
+    QByteArray zero = windowsFile({{1, 1, 1, 1}});
+    putU32(zero, 4, 0);
+    CHMMetadataReader::readWindows(zero, strings, &sizeZero);
+    EXPECT_TRUE(sizeZero.title.isEmpty());
+}
+
+TEST(Metadata, TitleOfBlanksIsNoTitle) {
+    auto doc = openObjects({{"/#SYSTEM", systemFile({{3, cstr("   \r\n ")}})}});
+    ASSERT_TRUE(doc);
+    EXPECT_TRUE(doc->docTitle().isNull());
+}
+
+TEST(Metadata, HomePageFallsBackToTheFirstDefaultNameThatExists) {
+    auto none = openObjects({{"/#SYSTEM", systemFile({})}, {"/page.htm", "x"}});
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->homePath(), "/index.html");
+    auto withDefault =
+        openObjects({{"/#SYSTEM", systemFile({})}, {"/default.htm", "x"}, {"/default.html", "y"}});
+    ASSERT_TRUE(withDefault);
+    EXPECT_EQ(withDefault->homePath(), "/default.html");
+    EXPECT_EQ(withDefault->findHomeForPath("/sub"), "/sub/index.html");
+}
+
+TEST(Metadata, FileWithoutSystemObjectStillGetsAHomePage) {
+    auto doc = openObjects({{"/index.htm", "x"}});
+    ASSERT_TRUE(doc);
+    EXPECT_FALSE(doc->loadMetadata());
+    EXPECT_EQ(doc->homePath(), "/index.htm");
+}
+
+TEST(Metadata, WindowStringsDecodeInTheLanguageTheSystemObjectNames) {
+    const QByteArray strings =
+        QByteArray(1, '\0') + QByteArray("\xc3\xeb\xe0\xe2\xed\xee\xe5") + '\0';
+    auto doc = openObjects({{"/#WINDOWS", windowsFile({{1, 0, 0, 0}})},
+                            {"/#STRINGS", strings},
+                            {"/#SYSTEM", systemFile({{4, lcid(0x0419)}})}});
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->docTitle(), QString::fromUtf8("Главное"));
+    EXPECT_EQ(doc->encodingName(), "CP1251");
+}

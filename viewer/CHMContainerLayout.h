@@ -1,0 +1,58 @@
+// The container's own structures, read and checked by the reader before chmlib sees the file.
+//
+// chmlib trusts the file header, the directory chunks and the LZX control data: damaged values
+// there make it divide by zero, overrun buffers or loop forever. `CHMContainerLayout::read`
+// reads those structures with every offset, length and count bounds-checked and answers a
+// one-line reason when the file is damaged. It also walks every listing chunk of the
+// directory, which is how the reader enumerates objects: chmlib starts its listing at the chunk
+// the header names, and some compilers name the wrong one.
+//
+// Plain data once read; safe to use from any thread. Reads the file only inside `read`.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <optional>
+#include <vector>
+
+struct CHMObjectEntry {
+    QByteArray name;     // as stored: UTF-8, "/"-rooted for files, "::" for internal streams
+    quint64 section = 0; // 0 uncompressed, 1 LZX
+    quint64 offset = 0;
+    quint64 length = 0;
+};
+
+class CHMContainerLayout {
+public:
+    // Reads and checks the file at `path`. On failure answers nullopt and sets `reason` to a
+    // short phrase ("the directory header is cut off"); a file that cannot be read at all gets
+    // the system's message.
+    static std::optional<CHMContainerLayout> read(const QString& path, QString* reason);
+
+    // Reads and checks an in-memory image of a file (the fuzz targets and tests use this).
+    static std::optional<CHMContainerLayout>
+    parse(const QByteArray& head, quint64 fileSize,
+          const std::function<QByteArray(quint64, quint64)>& readAt, QString* reason);
+
+    // Every object of every listing chunk, in chunk order, each name once.
+    const std::vector<CHMObjectEntry>& objects() const { return m_objects; }
+    const CHMObjectEntry* find(const QByteArray& name) const;
+
+    quint32 chunkSize() const { return m_chunkSize; }
+    quint32 chunkCount() const { return m_chunkCount; }
+    quint64 contentOffset() const { return m_contentOffset; }
+    quint64 fileSize() const { return m_fileSize; }
+    // Uncompressed length of the LZX section (0 when the file has none).
+    quint64 compressedSectionLength() const { return m_lzxUncompressedLength; }
+
+private:
+    std::vector<CHMObjectEntry> m_objects;
+    quint32 m_chunkSize = 0;
+    quint32 m_chunkCount = 0;
+    quint64 m_contentOffset = 0;
+    quint64 m_fileSize = 0;
+    quint64 m_lzxUncompressedLength = 0;
+
+    friend class CHMDirectoryWalk;
+};

@@ -1,0 +1,178 @@
+#include "CHMDocument.h"
+
+#include "CHMMetadataReader.h"
+#include "CHMSearchResult.h"
+#include "CHMTableOfContent.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <chm_lib.h>
+
+CHMDocument::CHMDocument() = default;
+
+CHMDocument::~CHMDocument() {
+    std::lock_guard guard(m_lock);
+    if (m_chmFileHandle) {
+        chm_close(m_chmFileHandle);
+        m_chmFileHandle = nullptr;
+    }
+}
+
+QString CHMDocument::saveRefusedMessage() {
+    return QStringLiteral("Compiled help files are read-only and cannot be saved.");
+}
+
+bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString* error) {
+    const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
+    const QString shown = QFileInfo(path).fileName();
+    // The container's own structures are checked first: chmlib trusts them blindly.
+    QString reason;
+    std::optional<CHMContainerLayout> layout = CHMContainerLayout::read(path, &reason);
+    if (!layout) {
+        if (error)
+            *error = QStringLiteral("“%1” is damaged: %2.").arg(shown, reason);
+        return false;
+    }
+    chmFile* handle = chm_open(QFile::encodeName(path).constData());
+    if (!handle) {
+        if (error)
+            *error = QStringLiteral("“%1” could not be opened as a compiled help file.").arg(shown);
+        return false;
+    }
+    {
+        std::lock_guard guard(m_lock);
+        if (m_chmFileHandle)
+            chm_close(m_chmFileHandle);
+        m_chmFileHandle = handle;
+        m_layout = std::move(layout);
+        m_filePath = path;
+    }
+    loadMetadata();
+    setupTOCSource();
+    return true;
+}
+
+QByteArray CHMDocument::content(const QString& path) {
+    if (path.isNull())
+        return {};
+    QString normalised = path;
+    if (!normalised.startsWith(QLatin1Char('/')))
+        normalised.prepend(QLatin1Char('/'));
+    else if (normalised.startsWith(QLatin1String("///")))
+        normalised.remove(0, 2);
+    const QByteArray utf8 = normalised.toUtf8();
+
+    std::lock_guard guard(m_lock);
+    if (!m_chmFileHandle)
+        return {};
+    chmUnitInfo ui{};
+    if (chm_resolve_object(m_chmFileHandle, utf8.constData(), &ui) != CHM_RESOLVE_SUCCESS)
+        return {};
+    return retrieve(&ui);
+}
+
+QByteArray CHMDocument::retrieve(void* unitInfo) {
+    auto* ui = static_cast<chmUnitInfo*>(unitInfo);
+    // The directory's length fields are not trusted: bound them by what the section can hold
+    // before allocating anything.
+    if (ui->length == 0 || ui->length > kMaxObjectLength || !m_layout)
+        return {};
+    quint64 sectionLength = 0;
+    if (ui->space == CHM_UNCOMPRESSED) {
+        const quint64 file = m_layout->fileSize(), start = m_layout->contentOffset();
+        sectionLength = file > start ? file - start : 0;
+    } else if (ui->space == CHM_COMPRESSED) {
+        sectionLength = m_layout->compressedSectionLength();
+    }
+    if (ui->start > sectionLength || ui->length > sectionLength - ui->start)
+        return {};
+    QByteArray bytes(static_cast<qsizetype>(ui->length), Qt::Uninitialized);
+    const LONGINT64 got =
+        chm_retrieve_object(m_chmFileHandle, ui, reinterpret_cast<unsigned char*>(bytes.data()), 0,
+                            static_cast<LONGINT64>(ui->length));
+    // A short read hands out nothing: the tail would be uninitialised memory.
+    if (got != static_cast<LONGINT64>(ui->length))
+        return {};
+    return bytes;
+}
+
+bool CHMDocument::exist(const QString& path) {
+    if (path.isNull())
+        return false;
+    const QByteArray utf8 = path.toUtf8();
+    std::lock_guard guard(m_lock);
+    if (!m_chmFileHandle)
+        return false;
+    chmUnitInfo ui{};
+    return chm_resolve_object(m_chmFileHandle, utf8.constData(), &ui) == CHM_RESOLVE_SUCCESS;
+}
+
+const std::vector<CHMObjectEntry>& CHMDocument::objects() const {
+    static const std::vector<CHMObjectEntry> none;
+    return m_layout ? m_layout->objects() : none;
+}
+
+QByteArray CHMDocument::contentOfEntry(const CHMObjectEntry& entry) {
+    std::lock_guard guard(m_lock);
+    if (!m_chmFileHandle || entry.name.size() > CHM_MAX_PATHLEN)
+        return {};
+    chmUnitInfo ui{};
+    if (chm_resolve_object(m_chmFileHandle, entry.name.constData(), &ui) != CHM_RESOLVE_SUCCESS) {
+        // chmlib's lookup can miss objects of listing chunks its index does not reach; the
+        // directory walk knows where they are.
+        ui.start = entry.offset;
+        ui.length = entry.length;
+        ui.space = static_cast<int>(entry.section);
+        std::copy(entry.name.cbegin(), entry.name.cend(), ui.path);
+        ui.path[entry.name.size()] = '\0';
+    }
+    return retrieve(&ui);
+}
+
+bool CHMDocument::loadMetadata() {
+    CHMMetadata meta;
+    meta.title = m_docTitle;
+    meta.homePath = m_homePath;
+    meta.tocPath = m_tocPath;
+    meta.indexPath = m_indexPath;
+    meta.encodingName = m_encodingName;
+    CHMMetadataReader reader([this](const QString& p) { return content(p); },
+                             [this](const QString& p) { return exist(p); });
+    const bool hasSystem = reader.read(&meta);
+    m_docTitle = meta.title;
+    m_tocPath = meta.tocPath;
+    m_indexPath = meta.indexPath;
+    m_encodingName = meta.encodingName;
+    // Files without "/#SYSTEM" need a home page all the same.
+    m_homePath = meta.homePath.isEmpty() ? findHomeForPath(QStringLiteral("/")) : meta.homePath;
+    return hasSystem;
+}
+
+QString CHMDocument::findHomeForPath(const QString& folder) {
+    const QString separator = folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/");
+    for (const char* name : {"index.htm", "default.html", "default.htm"}) {
+        const QString candidate = folder + separator + QLatin1String(name);
+        if (exist(candidate))
+            return candidate;
+    }
+    return folder + separator + QStringLiteral("index.html");
+}
+
+void CHMDocument::setupTOCSource() {
+    const QString encoding = currentEncodingName();
+    if (!m_tocPath.isEmpty())
+        m_tocSource = std::make_shared<CHMTableOfContent>(content(m_tocPath), encoding);
+    if (!m_indexPath.isEmpty()) {
+        auto index = std::make_shared<CHMTableOfContent>(content(m_indexPath), encoding);
+        index->sort();
+        m_indexSource = std::move(index);
+    }
+}
+
+QString CHMDocument::currentEncodingName() const {
+    return m_customizedEncodingName.isEmpty() ? m_encodingName : m_customizedEncodingName;
+}
+
+void CHMDocument::setSearchSource(std::shared_ptr<CHMSearchResult> result) {
+    m_searchSource = std::move(result);
+}

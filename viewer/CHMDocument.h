@@ -1,0 +1,94 @@
+// One open .chm file: the container handle, its metadata and its sidebar trees.
+//
+// The document is the only road into the container. Every call into chmlib for this file runs
+// while the calling thread holds `lock()` (recursive): `content` and `exist` take it themselves;
+// a caller that walks the container takes it around each step. The handle is opened by
+// `readFromURL` and closed by the destructor; everything else a window, the search index or the
+// export needs is derived from here. Headless: QtCore only, usable from any thread for
+// `content`/`exist`/`objects`; the setters and trees belong to the thread that owns the document.
+#pragma once
+
+#include "CHMContainerLayout.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+struct chmFile;
+class CHMTableOfContent;
+class CHMSearchResult;
+
+class CHMDocument {
+public:
+    CHMDocument();
+    ~CHMDocument();
+    CHMDocument(const CHMDocument&) = delete;
+    CHMDocument& operator=(const CHMDocument&) = delete;
+
+    // Opens the file at the URL's path, checks the container, reads metadata and sitemaps.
+    // False when the file cannot be used; `error` then holds one line for the user.
+    bool readFromURL(const QUrl& url, const QString& type, QString* error);
+
+    // The document is read-only: saving always fails with this message.
+    static QString saveRefusedMessage();
+
+    // The object's whole bytes; a null QByteArray when the path names no object, the object is
+    // empty, larger than the reader accepts, or cannot be read completely.
+    QByteArray content(const QString& path);
+    // Whether chmlib resolves the path as given (no normalisation).
+    bool exist(const QString& path);
+
+    // Every object of the container as its directory lists it (the full walk).
+    const std::vector<CHMObjectEntry>& objects() const;
+    // Reads one listed object through chmlib; null when it cannot be read completely.
+    QByteArray contentOfEntry(const CHMObjectEntry& entry);
+
+    // Metadata and trees (filled by readFromURL; the trees again when the encoding changes).
+    bool loadMetadata();
+    QString findHomeForPath(const QString& folder);
+    void setupTOCSource();
+
+    std::recursive_mutex& lock() { return m_lock; }
+    bool isOpen() const { return m_chmFileHandle != nullptr; }
+
+    const QString& filePath() const { return m_filePath; }
+    const QString& docTitle() const { return m_docTitle; }
+    const QString& homePath() const { return m_homePath; }
+    const QString& tocPath() const { return m_tocPath; }
+    const QString& indexPath() const { return m_indexPath; }
+    const QString& encodingName() const { return m_encodingName; }
+    void setEncodingName(const QString& name) { m_encodingName = name; }
+
+    // The user's chosen encoding when there is one, else the file's own.
+    QString currentEncodingName() const;
+    const QString& customizedEncodingName() const { return m_customizedEncodingName; }
+    void setCustomizedEncodingName(const QString& name) { m_customizedEncodingName = name; }
+
+    std::shared_ptr<CHMTableOfContent> tocSource() const { return m_tocSource; }
+    std::shared_ptr<CHMTableOfContent> indexSource() const { return m_indexSource; }
+    std::shared_ptr<CHMSearchResult> searchSource() const { return m_searchSource; }
+    void setSearchSource(std::shared_ptr<CHMSearchResult> result);
+
+    // The largest object the reader reads into memory.
+    static constexpr quint64 kMaxObjectLength = 256ull << 20;
+
+private:
+    QByteArray retrieve(void* unitInfo);
+
+    std::recursive_mutex m_lock;
+    chmFile* m_chmFileHandle = nullptr;
+    std::optional<CHMContainerLayout> m_layout;
+    QString m_filePath;
+    QString m_docTitle;
+    QString m_homePath;
+    QString m_tocPath;
+    QString m_indexPath;
+    QString m_encodingName;
+    QString m_customizedEncodingName;
+    std::shared_ptr<CHMTableOfContent> m_tocSource;
+    std::shared_ptr<CHMTableOfContent> m_indexSource;
+    std::shared_ptr<CHMSearchResult> m_searchSource;
+};
