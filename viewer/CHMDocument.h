@@ -51,6 +51,12 @@ public:
     QString findHomeForPath(const QString& folder);
     void setupTOCSource();
 
+    // The itss URL of a container path ("itss://chm/<path>"), escaped when the plain text makes
+    // no valid URL; invalid when even that fails.
+    static QUrl composeURL(const QString& path);
+    // The container path of an itss URL, percent escapes decoded; empty for any other URL.
+    static QString extractPathFromURL(const QUrl& url);
+
     std::recursive_mutex& lock() { return m_lock; }
     bool isOpen() const { return m_chmFileHandle != nullptr; }
 
