@@ -146,7 +146,9 @@ void CHMTableOfContent::setCurItem(LinkItem* item) {
 }
 
 void CHMTableOfContent::addToPageList(LinkItem* item) {
-    if (!item || item->path().isNull())
+    // An entry whose "Local" is empty names no page either; listing it would put a blank page
+    // into paging and the export.
+    if (!item || item->path().isEmpty())
         return;
     LinkItemPtr shared = item->weak_from_this().lock();
     if (!shared)

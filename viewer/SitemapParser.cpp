@@ -151,6 +151,12 @@ void parseSitemap(CHMTableOfContent& toc, const QByteArray& data, const QString&
         ctxt->input->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(usedName.constData()));
 
     htmlParseDocument(ctxt);
+    if (toc.rootItems()) {
+        toc.rootItems()->enumerateItems([&encodingName](LinkItem* item) {
+            if (!item->name().isEmpty())
+                item->setName(repairEntityEncodedText(item->name(), encodingName));
+        });
+    }
 
     if (ctxt->myDoc) {
         xmlFreeDoc(ctxt->myDoc);

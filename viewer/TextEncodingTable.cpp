@@ -144,3 +144,25 @@ QString decodeText(const QByteArray& bytes, const QString& encodingName) {
     out.truncate(static_cast<qsizetype>(out.size() - static_cast<qsizetype>(outLeft)));
     return QString::fromUtf8(out);
 }
+
+QString repairEntityEncodedText(const QString& text, const QString& encodingName) {
+    const QByteArray iconvName = iconvNameForEncoding(encodingName);
+    if (iconvName.isEmpty() || iconvName == "CP1252" || iconvName == "ISO-8859-1" ||
+        iconvName == "UTF-8")
+        return text;
+    QString latin = text;
+    // libxml2 does not know these newer entity names and leaves them as text; the tools that
+    // write entity-encoded sitemaps use them for 0xD0 and 0xF0.
+    latin.replace(QLatin1String("&Dstrok;"), QChar(0xD0));
+    latin.replace(QLatin1String("&dstrok;"), QChar(0xF0));
+    bool high = false;
+    for (const QChar c : latin) {
+        if (c.unicode() > 0xFF)
+            return text;
+        high = high || c.unicode() >= 0x80;
+    }
+    if (!high)
+        return text;
+    const QString decoded = decodeText(latin.toLatin1(), encodingName);
+    return decoded.isNull() ? text : decoded;
+}

@@ -19,3 +19,9 @@ QString encodingNameForLCID(quint32 lcid);
 // Decodes bytes in the named encoding; a null QString when the bytes are not valid in it
 // or the encoding is unknown. An empty name means UTF-8.
 QString decodeText(const QByteArray& bytes, const QString& encodingName);
+
+// Some help compilers write every byte above 0x7F of a sitemap as a Latin-1 character entity
+// ("&Atilde;" for the byte 0xC3); Windows shows them in the file's code page. Text made only of
+// such characters is turned back into bytes and decoded in the named encoding. Text that holds
+// other characters, or an encoding that is Latin-1 in all but name, is answered unchanged.
+QString repairEntityEncodedText(const QString& text, const QString& encodingName);

@@ -1,0 +1,175 @@
+// chmtool's answers on the real-world corpus and the fixtures: later checks compare its output,
+// so what it prints is part of the contract.
+#include "TestSupport.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun chmtool(const QStringList& args) {
+    QProcess p;
+    p.start(chmtoolPath(), args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+QStringList lines(const QString& text) {
+    return text.split('\n', Qt::SkipEmptyParts);
+}
+
+struct CorpusExpectation {
+    const char* file;
+    const char* info; // the five lines of "info", joined by '|'
+    int tocItems, indexItems, pages, objects;
+};
+
+// What each file holds, checked by hand against its sitemaps and directory: non-ASCII names
+// come out as UTF-8 whatever the file's code page, and the Free Pascal files list every object.
+const CorpusExpectation kCorpus[] = {
+    {"en-eminder-spaces-in-paths.chm", "E - Minder - HELP|Introduction.htm|Help.hhc||CP1252", 15, 0,
+     15, 62},
+    {"en-fpc-fcl-chmcmd-large.chm",
+     "(FCL) Free Component Library|index.html|Default.hhc|Default.hhk|CP1252", 838, 7080, 779,
+     4765},
+    {"en-fpc-fpdoc-chmcmd-notoc.chm", "FPDoc documentation|fpdoc/fpdoc.html|||", 0, 0, 0, 147},
+    {"en-putty-halibut.chm", "PuTTY User Manual|index.html|contents.hhc|index.hhk|CP1252", 513, 957,
+     513, 532},
+    {"en-riak-sandcastle-api.chm",
+     "Riak .NET Client "
+     "Documentation|html/R_Project_Documentation.htm|Documentation.hhc|Documentation.hhk|CP1252",
+     3015, 5667, 3015, 3111},
+    {"ja-sjis-doxygen-api.chm", "Lib|index.html|index.hhc|index.hhk|CP932", 163, 306, 35, 111},
+    {"ja-sjis-winring0-manual.chm",
+     "WinRing0 マニュアル|_RESOURCE/WhatIsWinRing0.html|manual-ja.hhc|manual-ja.hhk|CP932", 65, 60,
+     60, 94},
+    {"ko-cp949-nero-burningrom.chm",
+     "Nero Burning ROM|htm/.....1.htm|NeroBurningRom_Kor.hhc|NeroBurningRom_Kor.hhk|CP949", 110, 90,
+     89, 203},
+    {"ru-cp1251-htm2chm-cyrillic-paths.chm",
+     "Главное меню|Главное меню.html|TOC.hhc|Index.hhk|CP1251", 7, 7, 7, 33},
+    {"ru-cp1251-kord-help.chm", "Координатор|index.html|/help.hhc||CP1251", 9, 0, 9, 44},
+    {"zh-big5-nero-burningrom.chm",
+     "Nero Burning ROM|htm/.....1.htm|NeroBurningRom_Cht.hhc|NeroBurningRom_Cht.hhk|CP950", 86, 88,
+     71, 203},
+    {"zh-gbk-7zip-help.chm", "7-Zip 帮助|start.htm|7-Zip.hhc|7-Zip.hhk|CP936", 57, 55, 57, 93},
+    {"zh-gbk-pbootcms-nonascii-paths.chm",
+     "PbootCMS标签手册—20180831—翱云科技版权所有|关于我们.htm|help.hhc||CP936", 32, 0, 29, 53},
+};
+
+} // namespace
+
+TEST(ChmToolCorpus, InfoTreesPagesAndObjectListsMatchEachFile) {
+    for (const CorpusExpectation& e : kCorpus) {
+        const QString file = corpusPath(e.file);
+        SCOPED_TRACE(e.file);
+        const ToolRun info = chmtool({"info", file});
+        ASSERT_EQ(info.status, 0) << info.err.toStdString();
+        const QStringList expected = QString::fromUtf8(e.info).split('|');
+        const QStringList got = info.out.split('\n');
+        ASSERT_GE(got.size(), 5);
+        const char* keys[] = {"title: ", "home: ", "toc: ", "index: ", "encoding: "};
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(got[i], QString::fromLatin1(keys[i]) + expected[i]);
+        EXPECT_EQ(lines(chmtool({"toc", file}).out).size(), e.tocItems);
+        EXPECT_EQ(lines(chmtool({"index", file}).out).size(), e.indexItems);
+        EXPECT_EQ(lines(chmtool({"pages", file}).out).size(), e.pages);
+        EXPECT_EQ(lines(chmtool({"list", file}).out).size(), e.objects);
+    }
+}
+
+TEST(ChmToolCorpus, EntityEncodedCyrillicNamesReadAsCyrillic) {
+    const QStringList toc = lines(chmtool({"toc", corpusPath("ru-cp1251-kord-help.chm")}).out);
+    ASSERT_GE(toc.size(), 2);
+    EXPECT_EQ(toc[0], QString::fromUtf8("Главная страница\tindex.html"));
+    EXPECT_EQ(toc[1], QString::fromUtf8("О программе КООРДИНАТОР\thelp5.html"));
+}
+
+TEST(ChmToolCorpus, NestedEntriesAreIndentedTwoSpacesALevel) {
+    const QStringList toc = lines(chmtool({"toc", corpusPath("zh-gbk-7zip-help.chm")}).out);
+    ASSERT_GE(toc.size(), 3);
+    EXPECT_EQ(toc[0], QString::fromUtf8("7-Zip 起始页\tstart.htm"));
+    EXPECT_EQ(toc[1], QString::fromUtf8("常规信息\tgeneral/index.htm"));
+    EXPECT_EQ(toc[2], QString::fromUtf8("  支持格式\tgeneral/formats.htm"));
+}
+
+TEST(ChmToolCorpus, CatGivesTheObjectsBytesAndFailsOnMissingObjects) {
+    const QString file = corpusPath("en-putty-halibut.chm");
+    QProcess p;
+    p.start(chmtoolPath(), {"cat", file, "/index.html"});
+    p.waitForFinished(60000);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(p.readAllStandardOutput().startsWith("<"));
+    const ToolRun missing = chmtool({"cat", file, "/no/such.htm"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(lines(missing.err).size(), 1);
+}
+
+TEST(ChmToolErrors, UnopenableFileExitsOneWithOneLine) {
+    const QString notChm = writeScratchFile("not.chm", "just text, not a container");
+    for (const QString& file : {notChm, scratchDir() + "/missing.chm"}) {
+        const ToolRun run = chmtool({"info", file});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(lines(run.err).size(), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+}
+
+TEST(ChmToolFixtures, NestedFixtureTreesAndPageList) {
+    const QString file = fixturePath("nested");
+    const QStringList pages = lines(chmtool({"pages", file}).out);
+    const QStringList expectedPages = {"index.htm",
+                                       "intro.htm",
+                                       "chapter1/overview.htm",
+                                       "chapter1/details.htm",
+                                       "chapter1/deep/leaf.htm",
+                                       "chapter1/deep/leaf2.htm",
+                                       "chapter2/summary.htm",
+                                       "chapter2/appendix.html",
+                                       "intro.htm"};
+    EXPECT_EQ(pages, expectedPages);
+    const QStringList index = lines(chmtool({"index", file}).out);
+    ASSERT_GE(index.size(), 5);
+    EXPECT_EQ(index[0], "Abacus\tchapter1/details.htm#abacus");
+    EXPECT_EQ(index[1], "ABC\tindex.htm");
+    EXPECT_TRUE(index.contains("  Chapter one\tchapter1/overview.htm"));
+    const QStringList info = lines(chmtool({"info", file}).out);
+    EXPECT_EQ(info.value(0), "title: Nested Window Title");
+}
+
+TEST(ChmToolFixtures, GbkBookDecodesItsSitemapsAndTitle) {
+    const QString file = fixturePath("gbk");
+    const QStringList toc = lines(chmtool({"toc", file}).out);
+    ASSERT_GE(toc.size(), 3);
+    EXPECT_EQ(toc[0], QString::fromUtf8("首页\tindex.htm"));
+    EXPECT_EQ(toc[2], QString::fromUtf8("  搜索\tsearch.htm"));
+    const QStringList info = lines(chmtool({"info", file}).out);
+    EXPECT_EQ(info.value(0), QString::fromUtf8("title: 简体中文测试手册"));
+    EXPECT_EQ(info.value(4), "encoding: CP936");
+}
+
+TEST(ChmToolFixtures, BookWithoutSitemapsFindsItsDefaultPage) {
+    const QStringList info = lines(chmtool({"info", fixturePath("bare")}).out);
+    EXPECT_EQ(info.value(1), "home: /default.htm");
+    EXPECT_EQ(info.value(2), "toc: ");
+    EXPECT_TRUE(chmtool({"toc", fixturePath("bare")}).out.isEmpty());
+}
+
+TEST(ChmToolFixtures, ObjectsBehindTheWrongFirstListingChunkAreListed) {
+    const QStringList objects = lines(chmtool({"list", fixturePath("chunks")}).out);
+    EXPECT_TRUE(objects.contains(
+        "/pages/page-00-with-a-long-name-so-the-directory-needs-more-than-one-listing-chunk.htm"));
+    EXPECT_TRUE(objects.contains(
+        "/pages/page-63-with-a-long-name-so-the-directory-needs-more-than-one-listing-chunk.htm"));
+}
