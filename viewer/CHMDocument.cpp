@@ -1,6 +1,7 @@
 #include "CHMDocument.h"
 
 #include "CHMMetadataReader.h"
+#include "CHMSearchIndex.h"
 #include "CHMSearchResult.h"
 #include "CHMTableOfContent.h"
 
@@ -11,6 +12,8 @@
 CHMDocument::CHMDocument() = default;
 
 CHMDocument::~CHMDocument() {
+    // The index thread reads the container: stop and join it before the handle goes.
+    m_searchIndex.reset();
     std::lock_guard guard(m_lock);
     if (m_chmFileHandle) {
         chm_close(m_chmFileHandle);
@@ -175,4 +178,10 @@ QString CHMDocument::currentEncodingName() const {
 
 void CHMDocument::setSearchSource(std::shared_ptr<CHMSearchResult> result) {
     m_searchSource = std::move(result);
+}
+
+void CHMDocument::prepareSearchIndex(std::function<void()> onDone) {
+    if (!m_searchIndex)
+        m_searchIndex = std::make_unique<CHMSearchIndex>(*this);
+    m_searchIndex->prepareSearchIndex(std::move(onDone));
 }

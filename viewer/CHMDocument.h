@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,7 @@
 struct chmFile;
 class CHMTableOfContent;
 class CHMSearchResult;
+class CHMSearchIndex;
 
 class CHMDocument {
 public:
@@ -78,6 +80,11 @@ public:
     std::shared_ptr<CHMSearchResult> searchSource() const { return m_searchSource; }
     void setSearchSource(std::shared_ptr<CHMSearchResult> result);
 
+    // Starts building the full-text index on its own thread (once); `onDone` runs on that
+    // thread when the index is complete. The index is stopped and joined when the document goes.
+    void prepareSearchIndex(std::function<void()> onDone = {});
+    CHMSearchIndex* searchIndex() const { return m_searchIndex.get(); }
+
     // The largest object the reader reads into memory.
     static constexpr quint64 kMaxObjectLength = 256ull << 20;
 
@@ -97,4 +104,5 @@ private:
     std::shared_ptr<CHMTableOfContent> m_tocSource;
     std::shared_ptr<CHMTableOfContent> m_indexSource;
     std::shared_ptr<CHMSearchResult> m_searchSource;
+    std::unique_ptr<CHMSearchIndex> m_searchIndex; // declared last: stopped before the rest goes
 };

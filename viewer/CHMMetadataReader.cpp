@@ -102,7 +102,8 @@ void CHMMetadataReader::readSystem(const QByteArray& system, const ExistFn& exis
             break;
         }
         case 6: {
-            const QString base = text();
+            // The base name is a Windows path like the other records' paths.
+            const QString base = asContainerPath(text());
             if (base.isEmpty() || !exist)
                 break;
             const QString toc = QStringLiteral("/%1.hhc").arg(base);

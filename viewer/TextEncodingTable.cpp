@@ -14,7 +14,7 @@ struct EncodingNames {
 };
 
 // Windows code pages first: they are what language records and most files use.
-constexpr std::array<EncodingNames, 34> kEncodings{{
+constexpr std::array<EncodingNames, 75> kEncodings{{
     {"CP874", "CP874", "windows-874"},
     {"CP932", "CP932", "Shift_JIS"},
     {"CP936", "GBK", "GBK"},
@@ -49,6 +49,48 @@ constexpr std::array<EncodingNames, 34> kEncodings{{
     {"WINDOWS-1251", "CP1251", "windows-1251"},
     {"WINDOWS-1252", "CP1252", "windows-1252"},
     {"US-ASCII", "CP1252", "windows-1252"},
+    // Labels pages declare in <meta charset>, mapped to the names the web engine accepts.
+    {"SHIFT-JIS", "CP932", "Shift_JIS"},
+    {"SJIS", "CP932", "Shift_JIS"},
+    {"X-SJIS", "CP932", "Shift_JIS"},
+    {"WINDOWS-31J", "CP932", "Shift_JIS"},
+    {"MS_KANJI", "CP932", "Shift_JIS"},
+    {"X-GBK", "GBK", "GBK"},
+    {"GB_2312-80", "GBK", "GBK"},
+    {"EUC-CN", "GBK", "GBK"},
+    {"WINDOWS-936", "GBK", "GBK"},
+    {"BIG5-HKSCS", "BIG5-HKSCS", "Big5"},
+    {"X-X-BIG5", "BIG5", "Big5"},
+    {"KS_C_5601-1987", "CP949", "EUC-KR"},
+    {"KS_C_5601-1989", "CP949", "EUC-KR"},
+    {"WINDOWS-949", "CP949", "EUC-KR"},
+    {"ISO-2022-JP", "ISO-2022-JP", "ISO-2022-JP"},
+    {"WINDOWS-874", "CP874", "windows-874"},
+    {"TIS-620", "CP874", "windows-874"},
+    {"WINDOWS-1250", "CP1250", "windows-1250"},
+    {"WINDOWS-1253", "CP1253", "windows-1253"},
+    {"WINDOWS-1254", "CP1254", "windows-1254"},
+    {"WINDOWS-1255", "CP1255", "windows-1255"},
+    {"WINDOWS-1256", "CP1256", "windows-1256"},
+    {"WINDOWS-1257", "CP1257", "windows-1257"},
+    {"WINDOWS-1258", "CP1258", "windows-1258"},
+    {"ISO-8859-3", "ISO-8859-3", "ISO-8859-3"},
+    {"ISO-8859-4", "ISO-8859-4", "ISO-8859-4"},
+    {"ISO-8859-6", "ISO-8859-6", "ISO-8859-6"},
+    {"ISO-8859-8", "ISO-8859-8", "ISO-8859-8"},
+    {"ISO-8859-8-I", "ISO-8859-8", "ISO-8859-8-I"},
+    {"ISO-8859-10", "ISO-8859-10", "ISO-8859-10"},
+    {"ISO-8859-13", "ISO-8859-13", "ISO-8859-13"},
+    {"ISO-8859-14", "ISO-8859-14", "ISO-8859-14"},
+    {"ISO-8859-16", "ISO-8859-16", "ISO-8859-16"},
+    {"LATIN1", "ISO-8859-1", "ISO-8859-1"},
+    {"ASCII", "CP1252", "windows-1252"},
+    {"UTF8", "UTF-8", "UTF-8"},
+    {"UTF-16", "UTF-16", "UTF-16LE"},
+    {"UTF-16LE", "UTF-16LE", "UTF-16LE"},
+    {"UTF-16BE", "UTF-16BE", "UTF-16BE"},
+    {"MACINTOSH", "MACINTOSH", "macintosh"},
+    {"X-MAC-ROMAN", "MACINTOSH", "macintosh"},
 }};
 
 const EncodingNames* find(const QString& name) {

@@ -1,9 +1,14 @@
 #include "ChmToolCommands.h"
 
 #include "CHMDocument.h"
+#include "CHMSearchIndex.h"
+#include "CHMSearchResult.h"
 #include "CHMTableOfContent.h"
+#include "ITSSProtocol.h"
 #include "LinkItem.h"
+#include "ScoredLinkItem.h"
 
+#include <QSaveFile>
 #include <QUrl>
 #include <cstdio>
 #include <memory>
@@ -21,7 +26,8 @@ void err(const QString& line) {
 }
 
 int usage() {
-    err(QStringLiteral("usage: chmtool info|toc|index|pages|list FILE | chmtool cat FILE PATH"));
+    err(QStringLiteral("usage: chmtool info|toc|index|pages|list FILE | chmtool cat FILE PATH | "
+                       "chmtool serve FILE URL [-o OUT] | chmtool search [--index] FILE TEXT"));
     return 2;
 }
 
@@ -59,9 +65,67 @@ void printTree(const CHMTableOfContent* tree) {
     }
 }
 
+// Answers the URL as the reader's scheme handler does with the file's automatic encoding.
+int serve(CHMDocument* doc, const QString& urlText, const QString& outPath) {
+    ITSSResponse response;
+    if (ITSSProtocol::canInitWithRequest(urlText)) {
+        response =
+            ITSSProtocol::startLoading(QUrl(urlText), doc, doc->currentEncodingName(), false);
+    }
+    out(QStringLiteral("status: ") + (response.ok ? QLatin1String("ok") : QLatin1String("fail")));
+    out(QStringLiteral("mime: ") + QString::fromLatin1(response.mimeType));
+    out(QStringLiteral("charset: ") + QString::fromLatin1(response.charset));
+    out(QStringLiteral("length: ") + QString::number(response.bytes.size()));
+    if (!response.ok)
+        return 1;
+    if (!outPath.isEmpty()) {
+        QSaveFile file(outPath);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(response.bytes) != response.bytes.size() || !file.commit()) {
+            err(QStringLiteral("%1: cannot write: %2").arg(outPath, file.errorString()));
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// The full-text search (once the index is complete): score, name and path of each hit, best
+// first. With "--index", the keyword-index search: name and path of each top-level entry.
+int search(const QStringList& args) {
+    const bool inIndex = args.size() == 3 && args[0] == QLatin1String("--index");
+    if (args.size() != 2 && !inIndex)
+        return usage();
+    std::unique_ptr<CHMDocument> doc = open(args[inIndex ? 1 : 0]);
+    if (!doc)
+        return 1;
+    const QString& text = args.back();
+    if (inIndex) {
+        const auto found = CHMSearchIndex::searchInIndex(doc->indexSource().get(), text);
+        if (found) {
+            for (const LinkItemPtr& item : found->rootItems()->children())
+                out(item->name() + QLatin1Char('\t') + item->path());
+        }
+        return 0;
+    }
+    CHMSearchIndex index(*doc);
+    index.prepareSearchIndex();
+    const std::shared_ptr<CHMSearchResult> found = index.searchInFile(text);
+    if (!found)
+        return 0;
+    for (const LinkItemPtr& item : found->rootItems()->children()) {
+        const auto* hit = dynamic_cast<const ScoredLinkItem*>(item.get());
+        const float score = hit ? hit->relScore() : 0.0f;
+        out(QString::asprintf("%.3f", static_cast<double>(score)) + QLatin1Char('\t') +
+            item->name() + QLatin1Char('\t') + item->path());
+    }
+    return 0;
+}
+
 } // namespace
 
 int runChmTool(const QStringList& args) {
+    if (!args.isEmpty() && args[0] == QLatin1String("search"))
+        return search(args.mid(1));
     if (args.size() < 2)
         return usage();
     const QString& command = args[0];
@@ -104,6 +168,10 @@ int runChmTool(const QStringList& args) {
         }
         std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
         return 0;
+    }
+    if (command == QLatin1String("serve") &&
+        (args.size() == 3 || (args.size() == 5 && args[3] == QLatin1String("-o")))) {
+        return serve(doc.get(), args[2], args.size() == 5 ? args[4] : QString());
     }
     return usage();
 }

@@ -1,0 +1,175 @@
+#include "LumenoApplication.h"
+
+#include "CHMConsole.h"
+#include "CHMDocument.h"
+#include "CHMDocumentWindow.h"
+#include "ResourceLocator.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QUrl>
+#include <utility>
+
+namespace {
+
+QString displayName(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    return name.isEmpty() ? path : name;
+}
+
+} // namespace
+
+LumenoApplication::LumenoApplication(QObject* parent)
+    : QObject(parent), m_console(new CHMConsole(this)) {}
+
+LumenoApplication::~LumenoApplication() {
+    // Web views must go while the web engine and QApplication still exist.
+    const QList<OpenWindow> open = std::exchange(m_windows, {});
+    for (const OpenWindow& entry : open)
+        delete entry.window;
+}
+
+QList<CHMDocumentWindow*> LumenoApplication::windows() const {
+    QList<CHMDocumentWindow*> out;
+    for (const OpenWindow& entry : m_windows)
+        out << entry.window;
+    return out;
+}
+
+CHMDocumentWindow* LumenoApplication::windowForFile(const QString& path) const {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty())
+        return nullptr;
+    for (CHMDocumentWindow* window : windows()) {
+        if (QFileInfo(window->document()->filePath()).canonicalFilePath() == canonical)
+            return window;
+    }
+    return nullptr;
+}
+
+CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
+    QWidget* parent = QApplication::activeWindow();
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        reportError(parent,
+                    tr("“%1” cannot be opened: there is no such file.").arg(displayName(path)));
+        return nullptr;
+    }
+    if (!info.isFile() || info.suffix().compare(QLatin1String("chm"), Qt::CaseInsensitive) != 0) {
+        reportError(parent,
+                    tr("“%1” is not a Compiled HTML Help file. Lumeno+ opens .chm files only.")
+                        .arg(displayName(path)));
+        return nullptr;
+    }
+    if (CHMDocumentWindow* open = windowForFile(path)) {
+        open->show();
+        open->raise();
+        open->activateWindow();
+        return open;
+    }
+    auto document = std::make_unique<CHMDocument>();
+    QString error;
+    if (!document->readFromURL(QUrl::fromLocalFile(info.canonicalFilePath()), QStringLiteral("chm"),
+                               &error)) {
+        reportError(parent, error.isEmpty() ? tr("“%1” could not be opened.").arg(displayName(path))
+                                            : error);
+        return nullptr;
+    }
+    auto* window = new CHMDocumentWindow(std::move(document));
+    connect(window, &CHMDocumentWindow::consoleMessage, m_console, &CHMConsole::log);
+    m_windows << OpenWindow{window, window};
+    // By the time destroyed() arrives the window is a plain QObject: compare as that.
+    connect(window, &QObject::destroyed, this, [this](QObject* gone) {
+        m_windows.removeIf([gone](const OpenWindow& entry) { return entry.object == gone; });
+    });
+    installMenus(window);
+    window->show();
+    emit windowOpened(window);
+    return window;
+}
+
+int LumenoApplication::openFiles(const QStringList& paths) {
+    int shown = 0;
+    for (const QString& path : paths) {
+        if (openFile(path))
+            ++shown;
+    }
+    return shown;
+}
+
+void LumenoApplication::reportError(QWidget* parent, const QString& message) {
+    QMessageBox::warning(parent, QStringLiteral("Lumeno+"), message);
+}
+
+void LumenoApplication::showOpenPanel(QWidget* parent) {
+    const QStringList paths = QFileDialog::getOpenFileNames(parent, tr("Open"), QString(),
+                                                            tr("Compiled HTML Help (*.chm)"));
+    openFiles(paths);
+}
+
+void LumenoApplication::showAbout(QWidget* parent) {
+    QMessageBox::about(parent, tr("About Lumeno+"),
+                       tr("<p><b>Lumeno+</b> %1</p><p>A reader for Compiled HTML Help (.chm) "
+                          "files.</p>")
+                           .arg(QApplication::applicationVersion().toHtmlEscaped()));
+}
+
+void LumenoApplication::UserManualHelpAction(QWidget* parent) {
+    const QString manual = ResourceLocator::resourcePath(userManualResourceName());
+    if (manual.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(manual))) {
+        QMessageBox::information(parent, tr("Lumeno+ Help"),
+                                 tr("The Lumeno+ user manual is not installed."));
+    }
+}
+
+void LumenoApplication::installMenus(CHMDocumentWindow* window) {
+    QMenuBar* bar = window->menuBar();
+
+    QMenu* file = bar->addMenu(tr("&File"));
+    QAction* open = file->addAction(tr("Open…"), window, [this, window] { showOpenPanel(window); });
+    open->setShortcut(QKeySequence::Open);
+    file->addAction(window->newTabAction());
+    file->addSeparator();
+    file->addAction(window->closeTabAction());
+    QAction* closeWindow = file->addAction(tr("Close Window"), window, &QWidget::close);
+    closeWindow->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+W")));
+    file->addSeparator();
+    file->addAction(window->exportAction());
+    file->addAction(window->printAction());
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("Quit Lumeno+"), qApp, &QApplication::closeAllWindows);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+
+    QMenu* view = bar->addMenu(tr("&View"));
+    view->addAction(window->backAction());
+    view->addAction(window->forwardAction());
+    view->addAction(window->homeAction());
+    view->addSeparator();
+    view->addAction(window->zoomInAction());
+    view->addAction(window->zoomOutAction());
+    view->addSeparator();
+    view->addAction(window->toggleSidebarAction());
+
+    QMenu* windowMenu = bar->addMenu(tr("&Window"));
+    QAction* minimize = windowMenu->addAction(tr("Minimize"), window, &QWidget::showMinimized);
+    minimize->setShortcut(QKeySequence(QStringLiteral("Ctrl+M")));
+    windowMenu->addSeparator();
+    windowMenu->addAction(window->nextTabAction());
+    windowMenu->addAction(window->previousTabAction());
+    windowMenu->addAction(window->firstTabAction());
+    windowMenu->addAction(window->lastTabAction());
+
+    QMenu* help = bar->addMenu(tr("&Help"));
+    QAction* manual = help->addAction(tr("Lumeno+ Help"), window,
+                                      [this, window] { UserManualHelpAction(window); });
+    manual->setShortcut(QKeySequence::HelpContents);
+    help->addSeparator();
+    QAction* about =
+        help->addAction(tr("About Lumeno+"), window, [this, window] { showAbout(window); });
+    about->setMenuRole(QAction::AboutRole);
+}

@@ -1,0 +1,59 @@
+// The application: opens .chm files in document windows (one window per file, several files at
+// once), gives each window the main menu, and answers the application-wide commands (Open,
+// About, Help, Quit).
+//
+// Only .chm files open; anything else, a missing file or a damaged container is reported in a
+// message and opens nothing. A file that is already open (same canonical path) brings its
+// window forward instead. Windows delete themselves when closed; those still open when the
+// application object goes are deleted with it, before QApplication. GUI thread only.
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class CHMConsole;
+class CHMDocumentWindow;
+class QMenuBar;
+class QWidget;
+
+class LumenoApplication : public QObject {
+    Q_OBJECT
+public:
+    explicit LumenoApplication(QObject* parent = nullptr);
+    ~LumenoApplication() override;
+
+    // Opens the file in a new window, or brings forward the window that shows it. Answers that
+    // window; nullptr when the file was refused (the user has been told why).
+    CHMDocumentWindow* openFile(const QString& path);
+    // Each file in turn; answers how many are now shown.
+    int openFiles(const QStringList& paths);
+    // The window showing the file (compared by canonical path), or nullptr.
+    CHMDocumentWindow* windowForFile(const QString& path) const;
+    QList<CHMDocumentWindow*> windows() const;
+
+    // File › Open…: asks for .chm files and opens them.
+    void showOpenPanel(QWidget* parent);
+    void showAbout(QWidget* parent);
+    // Help › Lumeno+ Help: the user manual in the system's PDF viewer.
+    void UserManualHelpAction(QWidget* parent);
+
+    static QString userManualResourceName() { return QStringLiteral("Lumeno+ User Manual.pdf"); }
+
+signals:
+    void windowOpened(CHMDocumentWindow* window);
+
+protected:
+    // Tells the user why something could not be done (a message box; tests override it).
+    virtual void reportError(QWidget* parent, const QString& message);
+
+private:
+    void installMenus(CHMDocumentWindow* window);
+
+    struct OpenWindow {
+        QObject* object; // the same window, kept as QObject for the destroyed() signal
+        CHMDocumentWindow* window;
+    };
+    QList<OpenWindow> m_windows;
+    CHMConsole* m_console;
+};

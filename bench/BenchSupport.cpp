@@ -1,0 +1,83 @@
+#include "BenchSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <chm_lib.h>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+namespace bench {
+
+std::vector<QString> inputFiles(int argc, char** argv) {
+    std::vector<QString> files;
+    for (int i = 1; i < argc; ++i)
+        files.push_back(QString::fromLocal8Bit(argv[i]));
+    if (!files.empty())
+        return files;
+    const QDir corpus(QStringLiteral(LUMENO_BENCH_CORPUS_DIR));
+    const QStringList names =
+        corpus.entryList({QStringLiteral("*.chm")}, QDir::Files | QDir::Readable, QDir::Name);
+    for (const QString& name : names)
+        files.push_back(corpus.filePath(name));
+    files.push_back(QStringLiteral(LUMENO_BENCH_BOOK));
+    return files;
+}
+
+QString shownName(const QString& path) {
+    return QFileInfo(path).fileName();
+}
+
+double timeOnceMs(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    const auto end = std::chrono::steady_clock::now();
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+std::vector<double> interleavedMedians(int rounds, const std::vector<TimedWork>& works) {
+    std::vector<std::vector<double>> samples(works.size());
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t i = 0; i < works.size(); ++i)
+            samples[i].push_back(works[i]());
+    }
+    std::vector<double> medians;
+    for (std::vector<double>& s : samples) {
+        if (s.empty()) {
+            medians.push_back(0);
+            continue;
+        }
+        const auto middle = s.begin() + static_cast<std::ptrdiff_t>(s.size() / 2);
+        std::nth_element(s.begin(), middle, s.end());
+        medians.push_back(*middle);
+    }
+    return medians;
+}
+
+int roundsFor(double onceMs, double budgetMs) {
+    const double wanted = onceMs > 0 ? budgetMs / onceMs : 51;
+    const int rounds = static_cast<int>(std::clamp(std::ceil(wanted), 5.0, 51.0));
+    return rounds | 1;
+}
+
+quint64 rawRead(chmFile* file, const QByteArray& name) {
+    chmUnitInfo ui{};
+    if (chm_resolve_object(file, name.constData(), &ui) != CHM_RESOLVE_SUCCESS || ui.length == 0)
+        return 0;
+    auto* buffer = static_cast<unsigned char*>(std::malloc(ui.length));
+    if (!buffer)
+        return 0;
+    const LONGINT64 got =
+        chm_retrieve_object(file, &ui, buffer, 0, static_cast<LONGINT64>(ui.length));
+    std::free(buffer);
+    return got > 0 ? static_cast<quint64>(got) : 0;
+}
+
+QByteArray containerPath(const QString& path) {
+    if (path.isEmpty())
+        return {};
+    return (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path).toUtf8();
+}
+
+} // namespace bench

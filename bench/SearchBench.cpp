@@ -1,0 +1,270 @@
+// The full-text index: how long it takes to build, what it costs in memory, how fast it answers.
+//
+// For each file:
+// - build: prepareSearchIndex until the index is done, against the floor measured in the same
+//   run: reading through CHMDocument::content every object the index reads (same paths), with
+//   nothing done to the bytes. Medians of interleaved rounds, each on a freshly opened document.
+// - text: reading the same objects and extracting their searchable text, without indexing.
+// - memory: the growth of the heap in use and of the process's resident set while the first
+//   index of the file is built (the resident set of later files grows less: freed memory of
+//   earlier ones is reused), and the index's pages and distinct terms.
+// - search: searchInFile (query parsing, matching, the result list with its entries) for 100
+//   queries: 40 of the words most common in the book's text, 40 that occur on one page only,
+//   20 CJK words (two-character words from the book's own text when it has any, else fixed
+//   Chinese and Japanese words that the book lacks). Median and worst time of one search.
+//
+// usage: searchBench [file.chm...]   (default: the two largest corpus books and the generated
+//                                     20,000-topic book when it was built)
+#include "BenchSupport.h"
+#include "CHMDocument.h"
+#include "CHMSearchIndex.h"
+#include "CHMSearchResult.h"
+#include "SearchableText.h"
+#include "TextTable.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <malloc.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kBuildRounds = 3;
+constexpr int kCommonQueries = 40;
+constexpr int kRareQueries = 40;
+constexpr int kCjkQueries = 20;
+
+std::unique_ptr<CHMDocument> openBook(const QString& path) {
+    auto doc = std::make_unique<CHMDocument>();
+    QString error;
+    if (!doc->readFromURL(QUrl::fromLocalFile(path), QString(), &error)) {
+        std::printf("%s: not measured: %s\n", qPrintable(bench::shownName(path)),
+                    qPrintable(error));
+        return nullptr;
+    }
+    return doc;
+}
+
+double residentMB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    if (fields.size() < 2)
+        return 0;
+    return fields[1].toDouble() * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// Bytes the heap hands out at the moment, over every arena (the index thread has its own).
+double heapInUseMB() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+}
+
+// The paths the index reads: those it does not rule out by their name.
+QStringList indexedPaths(const CHMDocument& doc) {
+    QStringList paths;
+    for (const CHMObjectEntry& e : doc.objects()) {
+        if (CHMSearchIndex::isSearchablePath(e.name) && !SearchableText::isSkippedPath(e.name))
+            paths << QString::fromUtf8(e.name);
+    }
+    return paths;
+}
+
+bool isCjk(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 0x3040 && u <= 0x30FF) || (u >= 0x4E00 && u <= 0x9FFF) ||
+           (u >= 0xAC00 && u <= 0xD7AF);
+}
+
+// Queries drawn from the book's own visible text: its most common words, words of one page
+// only, and CJK words.
+QStringList queriesFor(CHMDocument& doc, const QStringList& paths) {
+    QHash<QString, int> pagesWithWord;
+    QHash<QString, int> cjkWords;
+    for (const QString& path : paths) {
+        const QString text =
+            SearchableText::textOf(path.toUtf8(), doc.content(path), doc.encodingName());
+        QSet<QString> seen;
+        QString word;
+        auto flush = [&] {
+            if (word.size() >= 3)
+                seen.insert(word);
+            word.clear();
+        };
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (isCjk(c)) {
+                flush();
+                if (i + 1 < text.size() && isCjk(text[i + 1]))
+                    ++cjkWords[text.mid(i, 2)];
+            } else if (c.isLetter()) {
+                word += c.toLower();
+            } else {
+                flush();
+            }
+        }
+        flush();
+        for (const QString& w : seen)
+            ++pagesWithWord[w];
+    }
+    std::vector<std::pair<int, QString>> byCount;
+    for (auto it = pagesWithWord.cbegin(); it != pagesWithWord.cend(); ++it)
+        byCount.emplace_back(it.value(), it.key());
+    std::sort(byCount.begin(), byCount.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    QStringList queries;
+    for (size_t i = 0; i < byCount.size() && queries.size() < kCommonQueries; ++i)
+        queries << byCount[i].second;
+    // The rarest words: those of one page when there are enough, spread over the alphabet
+    // rather than the first few; else the least common ones.
+    QStringList rare;
+    for (auto it = byCount.rbegin(); it != byCount.rend(); ++it) {
+        if (it->first == 1 || rare.size() < kRareQueries)
+            rare << it->second;
+    }
+    std::sort(rare.begin(), rare.end());
+    const double step = std::max(1.0, static_cast<double>(rare.size()) / kRareQueries);
+    for (int i = 0; i < kRareQueries && static_cast<qsizetype>(i * step) < rare.size(); ++i)
+        queries << rare[static_cast<qsizetype>(i * step)];
+
+    std::vector<std::pair<int, QString>> cjk;
+    for (auto it = cjkWords.cbegin(); it != cjkWords.cend(); ++it)
+        cjk.emplace_back(it.value(), it.key());
+    std::sort(cjk.begin(), cjk.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    const QStringList fixedCjk = QString::fromUtf8("性能 搜索 中文 设置 文件 压缩 格式 帮助 检索 "
+                                                   "日本 検索 設定 使用 方法 説明 関数 対応 "
+                                                   "表示 取得 変更")
+                                     .split(u' ');
+    for (int i = 0; i < kCjkQueries; ++i)
+        queries << (static_cast<size_t>(i) < cjk.size() ? cjk[static_cast<size_t>(i)].second
+                                                        : fixedCjk[i % fixedCjk.size()]);
+    return queries;
+}
+
+QString ms(double value) {
+    return TextTable::number(value, 2);
+}
+
+std::vector<QString> defaultFiles() {
+    const QString corpus = QStringLiteral(LUMENO_BENCH_CORPUS_DIR);
+    std::vector<QString> files{corpus + QStringLiteral("/en-fpc-fcl-chmcmd-large.chm"),
+                               corpus + QStringLiteral("/en-riak-sandcastle-api.chm")};
+    const QString book = QStringLiteral(LUMENO_BENCH_BOOK);
+    if (QFile::exists(book))
+        files.push_back(book);
+    else
+        std::printf("%s: not built, skipped\n", qPrintable(book));
+    return files;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<QString> files = argc > 1 ? bench::inputFiles(argc, argv) : defaultFiles();
+    TextTable build({QStringLiteral("file"), QStringLiteral("objects"), QStringLiteral("pages"),
+                     QStringLiteral("terms"), QStringLiteral("floor ms"), QStringLiteral("text ms"),
+                     QStringLiteral("index ms"), QStringLiteral("index/floor"),
+                     QStringLiteral("heap +MB"), QStringLiteral("RSS +MB")});
+    TextTable search({QStringLiteral("file"), QStringLiteral("queries"),
+                      QStringLiteral("hits/query"), QStringLiteral("median ms"),
+                      QStringLiteral("worst ms"), QStringLiteral("worst query")});
+
+    for (const QString& path : files) {
+        const QString name = bench::shownName(path);
+        auto doc = openBook(path);
+        if (!doc)
+            continue;
+        const QStringList paths = indexedPaths(*doc);
+
+        // Memory first: the first index of a file, kept while measured.
+        const double rssBefore = residentMB();
+        const double heapBefore = heapInUseMB();
+        auto index = std::make_unique<CHMSearchIndex>(*doc);
+        index->prepareSearchIndex();
+        index->waitUntilDone();
+        const double rssGrowth = residentMB() - rssBefore;
+        const double heapGrowth = heapInUseMB() - heapBefore;
+        const quint64 pages = index->documentCount();
+        const quint64 terms = index->termCount();
+
+        const bench::TimedWork floor = [&] {
+            auto fresh = openBook(path);
+            quint64 bytes = 0;
+            const double t = bench::timeOnceMs([&] {
+                for (const QString& p : paths)
+                    bytes += static_cast<quint64>(fresh->content(p).size());
+            });
+            return bytes > 0 ? t : 0.0;
+        };
+        // Reading and extracting the text without indexing it.
+        const bench::TimedWork text = [&] {
+            auto fresh = openBook(path);
+            quint64 chars = 0;
+            const double t = bench::timeOnceMs([&] {
+                for (const QString& p : paths) {
+                    chars += static_cast<quint64>(
+                        SearchableText::textOf(p.toUtf8(), fresh->content(p), fresh->encodingName())
+                            .size());
+                }
+            });
+            return chars > 0 ? t : 0.0;
+        };
+        const bench::TimedWork indexing = [&] {
+            auto fresh = openBook(path);
+            CHMSearchIndex timed(*fresh);
+            return bench::timeOnceMs([&] {
+                timed.prepareSearchIndex();
+                timed.waitUntilDone();
+            });
+        };
+        const std::vector<double> medians =
+            bench::interleavedMedians(kBuildRounds, {floor, text, indexing});
+        build.addRow(
+            {name, QString::number(paths.size()), QString::number(pages), QString::number(terms),
+             ms(medians[0]), ms(medians[1]), ms(medians[2]),
+             medians[0] > 0 ? TextTable::number(medians[2] / medians[0], 2) : QStringLiteral("-"),
+             TextTable::number(heapGrowth, 1), TextTable::number(rssGrowth, 1)});
+
+        const QStringList queries = queriesFor(*doc, paths);
+        index->searchInFile(queries.value(0)); // warm the caches once
+        std::vector<double> times;
+        quint64 hits = 0;
+        double worst = 0;
+        QString worstQuery;
+        for (const QString& query : queries) {
+            std::shared_ptr<CHMSearchResult> result;
+            const double t = bench::timeOnceMs([&] { result = index->searchInFile(query); });
+            hits += result ? result->rootChildrenCount() : 0;
+            times.push_back(t);
+            if (t > worst) {
+                worst = t;
+                worstQuery = query;
+            }
+        }
+        std::vector<double> sorted = times;
+        std::sort(sorted.begin(), sorted.end());
+        const double median = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+        search.addRow(
+            {name, QString::number(queries.size()),
+             TextTable::number(queries.isEmpty() ? 0.0
+                                                 : static_cast<double>(hits) /
+                                                       static_cast<double>(queries.size()),
+                               1),
+             ms(median), ms(worst), worstQuery});
+        index.reset();
+    }
+    std::printf("Index build against reading the same objects (goal: index/floor <= 8)\n");
+    build.print();
+    std::printf("\nsearchInFile over 100 queries: 40 common, 40 single-page, 20 CJK words\n");
+    search.print();
+    return 0;
+}

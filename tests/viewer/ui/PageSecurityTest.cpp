@@ -1,0 +1,163 @@
+// What a page of a .chm can reach: outside links only through a user's click and the system's
+// handler, never inside the view; no scripted way out; no local files; the log only through
+// console.log.
+#include "CHMDocument.h"
+#include "TestSupport.h"
+#include "WindowTestFixture.h"
+
+#include <QDesktopServices>
+#include <QSignalSpy>
+#include <QUrl>
+#include <QWebEnginePage>
+
+using webtest::runJavaScript;
+
+namespace {
+
+// Takes the place of the system's browser and mail program while a test runs.
+class ExternalOpener : public QObject {
+    Q_OBJECT
+public:
+    ExternalOpener() {
+        for (const char* scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~ExternalOpener() override {
+        for (const char* scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+void addLink(QWebEnginePage* page, const QString& id, const QString& href) {
+    runJavaScript(page, QStringLiteral("var a=document.createElement('a');a.id='%1';a.href='%2';"
+                                       "a.textContent='outside link';a.style.fontSize='40px';"
+                                       "document.body.prepend(a);")
+                            .arg(id, href));
+}
+
+} // namespace
+
+class PageSecurity : public WindowTestFixture {};
+
+TEST_F(PageSecurity, ClickedWebLinkGoesToTheSystemAndNotIntoTheView) {
+    ExternalOpener opener;
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    CHMWebView* view = window->curWebView();
+    addLink(view->page(), "web", "http://example.com/help");
+    addLink(view->page(), "mail", "mailto:someone@example.com");
+
+    webtest::clickInView(view, webtest::elementCenter(view->page(), "web"));
+    ASSERT_TRUE(webtest::waitUntil([&] { return opener.opened.size() == 1; }));
+    EXPECT_EQ(opener.opened.value(0), QUrl("http://example.com/help"));
+    webtest::clickInView(view, webtest::elementCenter(view->page(), "mail"));
+    ASSERT_TRUE(webtest::waitUntil([&] { return opener.opened.size() == 2; }));
+    EXPECT_EQ(opener.opened.value(1), QUrl("mailto:someone@example.com"));
+    EXPECT_EQ(view->url(), QUrl("itss://chm/index.htm"));
+    EXPECT_EQ(window->tabCount(), 1);
+}
+
+TEST_F(PageSecurity, ScriptsCannotLeaveTheBookOrOpenOutsideWindows) {
+    ExternalOpener opener;
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    CHMWebView* view = window->curWebView();
+    webtest::LoadWatcher loads(window);
+    // Navigations of one frame are decided in order: once intro.htm has loaded, the moves
+    // before it have been decided too.
+    runJavaScript(view->page(), "window.open('https://example.net/popup');"
+                                "document.querySelector('a').href='http://example.org/';"
+                                "document.querySelector('a').click();"
+                                "location.href='http://example.org/moved';");
+    runJavaScript(view->page(), "location.href='intro.htm'");
+    // The refused moves end their loads as failures; the move to intro.htm succeeds.
+    ASSERT_TRUE(webtest::waitUntil([&] { return loads.lastOk(); }));
+    EXPECT_EQ(view->url(), QUrl("itss://chm/intro.htm"));
+    EXPECT_TRUE(opener.opened.isEmpty());
+    EXPECT_EQ(window->tabCount(), 1);
+}
+
+TEST_F(PageSecurity, ScriptedWindowOfTheBookOpensAsATab) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    webtest::LoadWatcher loads(window);
+    runJavaScript(currentPage(window), "window.open('chapter2/summary.htm')");
+    ASSERT_TRUE(loads.waitForLoads(1));
+    EXPECT_EQ(window->tabCount(), 2);
+    EXPECT_EQ(currentPath(window), "/chapter2/summary.htm");
+}
+
+TEST_F(PageSecurity, LocalFilesAreOutOfReach) {
+    ExternalOpener opener;
+    const QString secret = testsupport::writeScratchFile("secret.txt", "local-secret-7f3a");
+    const QByteArray png = testsupport::readWholeFile(QStringLiteral(LUMENO_TEST_PNG));
+    ASSERT_FALSE(png.isEmpty());
+    const QString image = testsupport::writeScratchFile("picture.png", png);
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    QWebEnginePage* page = currentPage(window);
+    const QString secretUrl = QUrl::fromLocalFile(secret).toString();
+    const QString imageUrl = QUrl::fromLocalFile(image).toString();
+
+    webtest::LogCapture log;
+    runJavaScript(page, QStringLiteral(R"(
+        window.probe = {};
+        var img = new Image();
+        img.onload = function() { probe.img = 'loaded'; };
+        img.onerror = function() { probe.img = 'blocked'; };
+        img.src = '%2';
+        var xhr = new XMLHttpRequest();
+        xhr.onload = function() { probe.xhr = xhr.responseText || 'empty'; };
+        xhr.onerror = function() { probe.xhr = 'blocked'; };
+        try { xhr.open('GET', '%1'); xhr.send(); } catch (e) { probe.xhr = 'blocked'; }
+        var frame = document.createElement('iframe');
+        frame.id = 'local-frame';
+        frame.src = '%1';
+        document.body.appendChild(frame);
+    )")
+                            .arg(secretUrl, imageUrl));
+    const QVariant done = webtest::waitForJavaScript(page, "probe.img && probe.xhr ? 1 : 0");
+    ASSERT_EQ(done.toInt(), 1) << "the probes did not report";
+    EXPECT_EQ(runJavaScript(page, "probe.img"), "blocked");
+    EXPECT_EQ(runJavaScript(page, "probe.xhr"), "blocked");
+    // A refused frame navigation sends no event to the page: the log says when it was decided.
+    ASSERT_TRUE(webtest::waitUntil([&] { return log.contains("navigation to file:"); }));
+    const QString frameText = runJavaScript(page, R"(
+        (function() {
+            var d = document.getElementById('local-frame').contentDocument;
+            return d && d.body ? d.body.innerText : '';
+        })())")
+                                  .toString();
+    EXPECT_FALSE(frameText.contains("local-secret")) << frameText.toStdString();
+    EXPECT_FALSE(bodyText(page).contains("local-secret"));
+    EXPECT_TRUE(opener.opened.isEmpty());
+}
+
+TEST_F(PageSecurity, OnlyConsoleLogReachesTheLog) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
+    runJavaScript(currentPage(window), "console.log('first line');"
+                                       "console.error('an error');"
+                                       "console.warn('a warning');"
+                                       "console.log('second line');");
+    ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() >= 2; }));
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages.at(0).at(0).toString(), "first line");
+    EXPECT_EQ(messages.at(1).at(0).toString(), "second line");
+}
+
+TEST_F(PageSecurity, FailingReaderScriptWritesItsErrorToTheConsole) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
+    window->runJavascript("undefinedFunctionOfTheReader()");
+    ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() >= 1; }));
+    EXPECT_TRUE(messages.at(0).at(0).toString().contains("undefinedFunctionOfTheReader"));
+}
+
+#include "PageSecurityTest.moc"

@@ -1,0 +1,75 @@
+#include "WindowTestFixture.h"
+
+#include "CHMDocument.h"
+#include "CHMOutlineView.h"
+#include "CHMSidebar.h"
+#include "TestSupport.h"
+
+#include <QAbstractItemModel>
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTest>
+#include <QWebEnginePage>
+#include <memory>
+
+void WindowTestFixture::SetUp() {
+    QSettings(QStringLiteral("Lumeno"), QStringLiteral("Lumeno+")).clear();
+}
+
+void WindowTestFixture::TearDown() {
+    for (const QPointer<CHMDocumentWindow>& window : m_windows)
+        delete window.data();
+    m_windows.clear();
+    // Let deferred deletions (closed tabs, closed windows) run before the next test.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+CHMDocumentWindow* WindowTestFixture::openWindow(const QString& path) {
+    auto document = std::make_unique<CHMDocument>();
+    QString error;
+    if (!document->readFromURL(QUrl::fromLocalFile(path), QStringLiteral("chm"), &error)) {
+        ADD_FAILURE() << "cannot open " << path.toStdString() << ": " << error.toStdString();
+        return nullptr;
+    }
+    auto* window = new CHMDocumentWindow(std::move(document));
+    m_windows.emplace_back(window);
+    webtest::LoadWatcher loads(window);
+    window->show();
+    if (!loads.waitForLoads(1) || !loads.lastOk()) {
+        ADD_FAILURE() << "the first page of " << path.toStdString() << " did not load";
+        return nullptr;
+    }
+    return window;
+}
+
+CHMDocumentWindow* WindowTestFixture::openFixture(const QString& name) {
+    return openWindow(testsupport::fixturePath(name));
+}
+
+QWebEnginePage* WindowTestFixture::currentPage(CHMDocumentWindow* window) {
+    return window->curWebView()->page();
+}
+
+QString WindowTestFixture::currentPath(CHMDocumentWindow* window) {
+    return window->curWebView()->url().path();
+}
+
+QString WindowTestFixture::bodyText(QWebEnginePage* page) {
+    return webtest::runJavaScript(page, QStringLiteral("document.body.innerText")).toString();
+}
+
+QModelIndex WindowTestFixture::tocRow(CHMDocumentWindow* window, const QString& name) {
+    QAbstractItemModel* model = window->sidebar()->tocView()->model();
+    const QModelIndexList found = model->match(model->index(0, 0), Qt::DisplayRole, name, 1,
+                                               Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? QModelIndex() : found.first();
+}
+
+void WindowTestFixture::clickTocRow(CHMDocumentWindow* window, const QString& name,
+                                    Qt::KeyboardModifiers modifiers) {
+    CHMOutlineView* view = window->sidebar()->tocView();
+    const QModelIndex row = tocRow(window, name);
+    ASSERT_TRUE(row.isValid()) << "no contents row " << name.toStdString();
+    view->scrollTo(row);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, view->visualRect(row).center());
+}

@@ -1,0 +1,40 @@
+// A test fixture that opens compiled test books in document windows on the real web engine and
+// waits for their pages. Each test starts with empty preferences.
+#pragma once
+
+#include "CHMDocumentWindow.h"
+#include "CHMWebView.h"
+#include "WebTestSupport.h"
+
+#include <QPointer>
+#include <QString>
+#include <gtest/gtest.h>
+#include <vector>
+
+class QModelIndex;
+class QTreeView;
+
+class WindowTestFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Opens the file in a shown window and waits for its first page; nullptr (and a failed
+    // expectation) when that does not happen.
+    CHMDocumentWindow* openWindow(const QString& path);
+    CHMDocumentWindow* openFixture(const QString& name);
+
+    // The current tab's page, URL path and document.body.innerText.
+    static QWebEnginePage* currentPage(CHMDocumentWindow* window);
+    static QString currentPath(CHMDocumentWindow* window);
+    static QString bodyText(QWebEnginePage* page);
+
+    // The row of the contents list with that name (searched at every level).
+    static QModelIndex tocRow(CHMDocumentWindow* window, const QString& name);
+    // Clicks the contents row as the user would.
+    static void clickTocRow(CHMDocumentWindow* window, const QString& name,
+                            Qt::KeyboardModifiers modifiers = {});
+
+private:
+    std::vector<QPointer<CHMDocumentWindow>> m_windows;
+};

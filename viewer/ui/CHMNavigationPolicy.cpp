@@ -1,0 +1,30 @@
+#include "CHMNavigationPolicy.h"
+
+#include "ITSSProtocol.h"
+
+using Decision = CHMNavigationPolicy::Decision;
+
+bool CHMNavigationPolicy::isExternalScheme(const QUrl& url) {
+    if (!url.isValid())
+        return false;
+    const QString scheme = url.scheme();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+           scheme == QLatin1String("mailto");
+}
+
+Decision CHMNavigationPolicy::forNavigation(const QUrl& url, bool isLinkClick, bool isMainFrame,
+                                            bool isUserAction) {
+    if (ITSSProtocol::canInitWithRequest(url))
+        return Decision::Load;
+    if (isLinkClick && isMainFrame && isUserAction && isExternalScheme(url))
+        return Decision::OpenExternally;
+    return Decision::Ignore;
+}
+
+Decision CHMNavigationPolicy::forNewWindow(const QUrl& url, bool isUserAction) {
+    if (ITSSProtocol::canInitWithRequest(url))
+        return Decision::Load;
+    if (isUserAction && isExternalScheme(url))
+        return Decision::OpenExternally;
+    return Decision::Ignore;
+}
