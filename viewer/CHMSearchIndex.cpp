@@ -87,9 +87,10 @@ void CHMSearchIndex::prepareSearchIndex(std::function<void()> onDone) {
     m_objects = m_document.objects();
     // Read in storage order: chmlib caches few decompressed blocks, and jumping around the
     // compressed section in name order reads it up to twice as slowly.
-    std::stable_sort(m_objects.begin(), m_objects.end(), [](const CHMObjectEntry& a, const CHMObjectEntry& b) {
-        return std::tie(a.section, a.offset) < std::tie(b.section, b.offset);
-    });
+    std::stable_sort(m_objects.begin(), m_objects.end(),
+                     [](const CHMObjectEntry& a, const CHMObjectEntry& b) {
+                         return std::tie(a.section, a.offset) < std::tie(b.section, b.offset);
+                     });
     m_encodingName = m_document.encodingName();
     m_onDone = std::move(onDone);
     try {
