@@ -3,6 +3,7 @@
 #include "CHMConsole.h"
 #include "CHMDocument.h"
 #include "CHMDocumentWindow.h"
+#include "CHMTextEncodingMenu.h"
 #include "ResourceLocator.h"
 
 #include <QApplication>
@@ -24,7 +25,8 @@ QString displayName(const QString& path) {
 } // namespace
 
 LumenoApplication::LumenoApplication(QObject* parent)
-    : QObject(parent), m_console(new CHMConsole(this)) {}
+    : QObject(parent), m_console(new CHMConsole(this)),
+      m_textEncodingMenu(new CHMTextEncodingMenu(this)) {}
 
 LumenoApplication::~LumenoApplication() {
     // Web views must go while the web engine and QApplication still exist.
@@ -145,6 +147,12 @@ void LumenoApplication::installMenus(CHMDocumentWindow* window) {
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
 
+    QMenu* edit = bar->addMenu(tr("&Edit"));
+    edit->addAction(window->findAction());
+    edit->addAction(window->findNextAction());
+    edit->addAction(window->findPreviousAction());
+    edit->addAction(window->doneFindAction());
+
     QMenu* view = bar->addMenu(tr("&View"));
     view->addAction(window->backAction());
     view->addAction(window->forwardAction());
@@ -154,6 +162,9 @@ void LumenoApplication::installMenus(CHMDocumentWindow* window) {
     view->addAction(window->zoomOutAction());
     view->addSeparator();
     view->addAction(window->toggleSidebarAction());
+    view->addAction(window->focusOnSearchAction());
+    view->addSeparator();
+    view->addMenu(m_textEncodingMenu->menu());
 
     QMenu* windowMenu = bar->addMenu(tr("&Window"));
     QAction* minimize = windowMenu->addAction(tr("Minimize"), window, &QWidget::showMinimized);

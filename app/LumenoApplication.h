@@ -13,6 +13,7 @@
 #include <QString>
 
 class CHMConsole;
+class CHMTextEncodingMenu;
 class CHMDocumentWindow;
 class QMenuBar;
 class QWidget;
@@ -56,4 +57,6 @@ private:
     };
     QList<OpenWindow> m_windows;
     CHMConsole* m_console;
+    // The Text Encoding submenu every window's View menu shares.
+    CHMTextEncodingMenu* m_textEncodingMenu;
 };

@@ -4,8 +4,11 @@
 // Two environment variables serve measurement and inspection and change nothing else:
 // LUMENO_EXIT_AFTER_FIRST_LOAD=1 prints "first page loaded after N ms" (since the program
 // started) once the first window's first page has loaded, then quits; LUMENO_SCREENSHOT=FILE
-// does the same and saves a picture of that window to FILE (PNG) before quitting.
+// does the same and saves a picture of that window to FILE (PNG) before quitting. With
+// LUMENO_ENCODING=NAME as well, the window first switches to that text encoding as its menus
+// would ("CP1252"; "automatic" for the file's own) and the picture shows the page served anew.
 #include "CHMDocumentWindow.h"
+#include "CHMTextEncodingMenu.h"
 #include "CHMWebView.h"
 #include "ITSSSchemeHandler.h"
 #include "LumenoApplication.h"
@@ -20,6 +23,21 @@ namespace {
 
 // What the probe waits for the window to paint before taking its picture.
 constexpr int kScreenshotSettleMs = 1500;
+
+// The menu tag of the encoding LUMENO_ENCODING names; -1 when it names none.
+int screenshotEncodingTag() {
+    if (!qEnvironmentVariableIsSet("LUMENO_ENCODING"))
+        return -1;
+    const QString name = qEnvironmentVariable("LUMENO_ENCODING").trimmed();
+    CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared();
+    if (name.compare(QLatin1String("automatic"), Qt::CaseInsensitive) == 0 || name.isEmpty())
+        return 0;
+    const int tag = menus && menus->initEncodingMenu() ? menus->tagForEncoding(name) : -1;
+    if (tag < 0)
+        std::fprintf(stderr, "LUMENO_ENCODING: the menus offer no encoding %s\n",
+                     qUtf8Printable(name));
+    return tag;
+}
 
 void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart) {
     const bool exitAfterLoad = qEnvironmentVariableIntValue("LUMENO_EXIT_AFTER_FIRST_LOAD") == 1;
@@ -40,10 +58,22 @@ void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart)
                         QApplication::exit(ok ? 0 : 1);
                         return;
                     }
-                    QTimer::singleShot(kScreenshotSettleMs, window, [window, screenshot] {
-                        const bool saved = window->grab().save(screenshot, "PNG");
-                        QApplication::exit(saved ? 0 : 1);
-                    });
+                    auto takeScreenshot = [window, screenshot] {
+                        QTimer::singleShot(kScreenshotSettleMs, window, [window, screenshot] {
+                            const bool saved = window->grab().save(screenshot, "PNG");
+                            QApplication::exit(saved ? 0 : 1);
+                        });
+                    };
+                    const int tag = screenshotEncodingTag();
+                    if (tag < 0) {
+                        takeScreenshot();
+                        return;
+                    }
+                    QObject::connect(
+                        window, &CHMDocumentWindow::pageLoadFinished, window,
+                        [takeScreenshot](CHMWebView*, bool) { takeScreenshot(); },
+                        Qt::SingleShotConnection);
+                    window->changeEncoding(tag);
                 },
                 Qt::SingleShotConnection);
         },

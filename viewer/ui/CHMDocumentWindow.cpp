@@ -9,6 +9,7 @@
 #include "CHMWebView.h"
 #include "CHMWebViewController.h"
 #include "ITSSSchemeHandler.h"
+#include "JavaScriptStringLiteral.h"
 #include "ResourceLocator.h"
 #include "SidebarSplitter.h"
 #include "ZoomLevels.h"
@@ -17,8 +18,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QStyle>
@@ -70,6 +69,7 @@ CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document, QWid
     // LocalContentCanAccessFileUrls stays on: "itss" is a local scheme, and without it a page
     // cannot load its own style sheets and images. The request interceptor keeps file: out.
     installUserStyleSheet();
+    installHighlightScript();
 
     m_splitView = new SidebarSplitter(this);
     m_sidebar = new CHMSidebar(m_splitView);
@@ -82,10 +82,14 @@ CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document, QWid
     connect(m_sidebar, &CHMSidebar::openInNewTab, this, &CHMDocumentWindow::openInNewTab);
 
     setupActions();
+    setupFindActions();
     windowControllerDidLoadNib();
 }
 
 CHMDocumentWindow::~CHMDocumentWindow() {
+    m_isClosing = true;
+    // The application's Text Encoding menu must not keep pointing at a closed document.
+    resetEncodingMenu();
     // Pages go before their profile, the profile before the handler and interceptor it uses,
     // and the handler before the document it reads.
     delete takeCentralWidget();
@@ -108,13 +112,13 @@ void CHMDocumentWindow::installUserStyleSheet() {
         return;
     }
     const QString css = QString::fromUtf8(file.readAll());
-    // The sheet travels as a JSON string, so no character of it can end the script early.
-    const QByteArray literal = QJsonDocument(QJsonArray{css}).toJson(QJsonDocument::Compact);
+    // The sheet travels as a string literal, so no character of it can end the script early.
+    const QString literal = javaScriptStringLiteral(css);
     const QString source =
         QStringLiteral("(function(){var id='lumeno-user-style-sheet';"
                        "if(document.getElementById(id))return;"
                        "var s=document.createElement('style');s.id=id;s.textContent=") +
-        QString::fromUtf8(literal) +
+        literal +
         QStringLiteral("[0];(document.head||document.documentElement).appendChild(s);})();");
     QWebEngineScript script;
     script.setName(QStringLiteral("Lumeno user style sheet"));
@@ -212,6 +216,9 @@ void CHMDocumentWindow::windowControllerDidLoadNib() {
         loadPath(lastPath);
     else
         goHome();
+
+    setupSearch();
+    setupEncoding();
 }
 
 void CHMDocumentWindow::setupTabBar() {
@@ -416,25 +423,6 @@ void CHMDocumentWindow::printDocument() {
     view->print(m_printer.get());
 }
 
-void CHMDocumentWindow::runJavascript(const QString& script) {
-    CHMWebView* view = curWebView();
-    if (!view)
-        return;
-    view->page()->runJavaScript(QStringLiteral("try{ ") + script +
-                                    QStringLiteral("; } catch(e){console.log(e.toString());}"),
-                                QWebEngineScript::ApplicationWorld);
-}
-
-void CHMDocumentWindow::loadJavascript() {
-    const QString path = ResourceLocator::resourcePath(QStringLiteral("highlight.js"));
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        qWarning("Lumeno+: the script highlight.js is missing");
-        return;
-    }
-    runJavascript(QString::fromUtf8(file.readAll()));
-}
-
 CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
     auto* controller = new CHMWebViewController();
     CHMWebView* view = controller->webView();
@@ -453,6 +441,7 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
             updateHistoryButton();
     });
     connect(page, &CHMWebPage::consoleMessage, this, &CHMDocumentWindow::consoleMessage);
+    connectFindBar(controller);
 
     const double zoom = CHMFilePreferences::globalDefault(kZoomFactorKey).toDouble();
     if (zoom != 0.0)
@@ -586,8 +575,6 @@ void CHMDocumentWindow::webViewDidFinishLoad(CHMWebView* view, bool ok) {
     }
     emit pageLoadFinished(view, true);
 }
-
-void CHMDocumentWindow::highlightSearchWordsHook(CHMWebView*) {}
 
 void CHMDocumentWindow::setTabLabel(CHMWebViewController* controller, const QString& label) {
     controller->setTitle(label);

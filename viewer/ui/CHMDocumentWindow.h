@@ -15,17 +15,21 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 
 class CHMDocument;
 class CHMRequestInterceptor;
 class CHMSidebar;
+class CHMTableOfContent;
 class CHMWebView;
 class CHMWebViewController;
 class ITSSSchemeHandler;
 class LinkItem;
+class QMenu;
 class QPrinter;
 class QTabWidget;
+class QToolButton;
 class QWebEngineProfile;
 class SidebarSplitter;
 
@@ -68,11 +72,6 @@ public:
     void zoomIn();
     void zoomOut();
     void printDocument();
-    // Runs the script in the reader's own script world of the current page; an exception goes
-    // to the console as its message.
-    void runJavascript(const QString& script);
-    // Runs the resource "highlight.js" with runJavascript.
-    void loadJavascript();
 
     // Tabs.
     CHMWebViewController* createWebViewInTab();
@@ -125,7 +124,8 @@ private:
     void after_zoom();
     void webViewDidFinishLoad(CHMWebView* view, bool ok);
     void tabDidSelect(int index);
-    // Marks the words of the last search on a loaded page; the search issue fills it.
+    // After a main-frame load: "highlight.js" again, then the sidebar search field's words
+    // marked on the page that loaded (CHMDocumentWindowFind.cpp).
     void highlightSearchWordsHook(CHMWebView* view);
     void setTabLabel(CHMWebViewController* controller, const QString& label);
     void updateCloseButtons();
@@ -156,4 +156,120 @@ private:
     QAction* m_previousTabAction = nullptr;
     QAction* m_firstTabAction = nullptr;
     QAction* m_lastTabAction = nullptr;
+
+    // Search: the sidebar's search field and its "Search" list (CHMDocumentWindowSearch.cpp).
+    // A file search never waits for the index: asked for while the index is being built, it
+    // shows that the file is being indexed and runs when the index is done.
+public:
+    // The tags of the search field's menu items.
+    static constexpr int kSearchInFileTag = 1;
+    static constexpr int kSearchInIndexTag = 2;
+
+    // Run the search of the field's text: full text / keyword index. Empty text clears the list
+    // and the marks of the search in the pages.
+    void searchInFile();
+    void searchInIndex();
+    // Switch the field's mode, store it as the file's "search type", and search at once when
+    // the field holds text.
+    void setSearchInFile();
+    void setSearchInIndex();
+    void focusOnSearch();
+    // The words of the search field, which every page loaded while it holds text marks.
+    QString searchFieldText() const;
+    bool isSearchInIndex() const { return m_searchType == kSearchInIndexTag; }
+    // True while a file search waits for the index to be done.
+    bool isSearchPending() const { return m_isSearchPending; }
+    QMenu* searchMenu() const { return m_searchMenu; }
+    QAction* focusOnSearchAction() const { return m_focusOnSearchAction; }
+
+signals:
+    // The "Search" list shows a new result, the indexing notice, or nothing.
+    void searchListChanged();
+
+private:
+    void setupSearch();
+    void setSearchType(int tag);
+    void runSearch();
+    void runFileSearch(const QString& text);
+    void searchIndexDidFinish();
+    void showSearchList(std::shared_ptr<CHMTableOfContent> list);
+    void clearSearchList(bool removeHighlights);
+
+    QMenu* m_searchMenu = nullptr;
+    QAction* m_searchInFileItem = nullptr;
+    QAction* m_searchInIndexItem = nullptr;
+    QAction* m_focusOnSearchAction = nullptr;
+    int m_searchType = kSearchInFileTag;
+    bool m_isSearchPending = false;
+    bool m_isClosing = false; // set first thing in the destructor
+    QString m_pendingSearchText;
+
+    // Text encodings: the toolbar's pop-up and the application's Text Encoding menu
+    // (CHMDocumentWindowEncoding.cpp).
+public:
+    // Marks the document's choice in the application's menu and in this window's pop-up and
+    // points the menu's items at this window.
+    void setupEncodingMenu();
+    // The document goes: both menus mark automatic; the application's items are disabled.
+    void resetEncodingMenu();
+    // Serves every tab in the encoding of the tag and reloads it; re-reads the contents and the
+    // index. A tag the menus do not carry changes nothing (logged).
+    void changeEncoding(int tag);
+    // The encoding name of a menu tag; null for automatic (0) and unknown tags.
+    QString getEncodingByTag(int tag) const;
+    int customizedEncodingTag() const { return m_customizedEncodingTag; }
+    QToolButton* textEncodingPopup() const { return m_textEncodingPopupOutlet; }
+
+private:
+    void setupEncoding();
+    void showEncodingInPopup();
+
+    QToolButton* m_textEncodingPopupOutlet = nullptr;
+    int m_customizedEncodingTag = 0;
+
+    // Find in page (CHMDocumentWindowFind.cpp). The marks are made and stepped through by
+    // "highlight.js" in the reader's own script world of the page's main frame. Each method acts
+    // on the tab of target, the selected tab's when target is null; the find bar's label of that
+    // tab shows what came back.
+public:
+    // The selected tab's find bar, with the focus in its field.
+    void showFindPanel();
+    // Finds the text of the tab's find field: marks it and goes to the first match. An empty
+    // field only removes the marks.
+    void beginFind(CHMWebView* target = nullptr);
+    void highlightString(const QString& text, CHMWebView* target = nullptr);
+    void removeHighlight(CHMWebView* target = nullptr);
+    void findNext(CHMWebView* target = nullptr);
+    void findPrev(CHMWebView* target = nullptr);
+    // Segment 0 of the previous/next control: findPrev; any other: findNext.
+    void findInFile(int segment, CHMWebView* target = nullptr);
+    // Hides the tab's find bar and removes the marks of its page.
+    void doneFind(CHMWebView* target = nullptr);
+    // Runs the script in the reader's own script world of the page's main frame; an exception
+    // goes to the console as its message. The callback gets the script's value.
+    void runJavascript(const QString& script, CHMWebView* target = nullptr,
+                       const std::function<void(const QVariant&)>& callback = {});
+    // Runs "highlight.js" with runJavascript (it keeps the marks a page already has).
+    void loadJavascript(CHMWebView* target = nullptr);
+
+    QAction* findAction() const { return m_findAction; }
+    QAction* findNextAction() const { return m_findNextAction; }
+    QAction* findPreviousAction() const { return m_findPreviousAction; }
+    QAction* doneFindAction() const { return m_doneFindAction; }
+
+private:
+    void installHighlightScript();
+    void setupFindActions();
+    void connectFindBar(CHMWebViewController* controller);
+    // Find Next / Find Previous: the step Return / Shift+Return makes in the selected tab's
+    // bar (segment 1 / 0).
+    void stepFind(int segment);
+    void scrollToHighlight(int direction, CHMWebView* target);
+    CHMWebView* findTarget(CHMWebView* target) const;
+
+    QString m_highlightScript;
+    QAction* m_findAction = nullptr;
+    QAction* m_findNextAction = nullptr;
+    QAction* m_findPreviousAction = nullptr;
+    QAction* m_doneFindAction = nullptr;
 };

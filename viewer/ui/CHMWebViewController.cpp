@@ -3,37 +3,145 @@
 #include "CHMWebView.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 CHMWebViewController::CHMWebViewController(QWidget* parent)
     : QWidget(parent), m_findPanel(new QWidget(this)), m_searchField(new QLineEdit(m_findPanel)),
       m_webView(new CHMWebView(this)) {
-    auto* panelLayout = new QHBoxLayout(m_findPanel);
-    panelLayout->setContentsMargins(4, 2, 4, 2);
-    m_searchField->setObjectName(QStringLiteral("findField"));
-    m_searchField->setClearButtonEnabled(true);
-    panelLayout->addWidget(m_searchField);
-    m_findPanel->setObjectName(QStringLiteral("findPanel"));
-    m_findPanel->hide();
+    buildFindPanel();
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_findPanel);
     layout->addWidget(m_webView, 1);
+
+    // A new page holds none of the old page's marks.
+    connect(m_webView, &QWebEngineView::loadStarted, this, [this] {
+        m_pageChangedSinceFind = true;
+        clearMatchStatus();
+    });
 }
 
 CHMWebViewController::~CHMWebViewController() = default;
 
+void CHMWebViewController::buildFindPanel() {
+    m_findPanel->setObjectName(QStringLiteral("findPanel"));
+    m_searchField->setObjectName(QStringLiteral("findField"));
+    m_searchField->setPlaceholderText(tr("Find in page"));
+    m_searchField->setClearButtonEnabled(true);
+    m_searchField->installEventFilter(this);
+    connect(m_searchField, &QLineEdit::textChanged, this, &CHMWebViewController::findTextEdited);
+
+    m_matchLabel = new QLabel(m_findPanel);
+    m_matchLabel->setObjectName(QStringLiteral("findMatchLabel"));
+    m_matchLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Room for "9999 of 9999", so the field does not jump as the count changes.
+    m_matchLabel->setMinimumWidth(
+        m_matchLabel->fontMetrics().horizontalAdvance(QStringLiteral("9999 of 9999")) + 8);
+
+    // The previous/next pair is one control of two segments: 0 is previous, 1 is next.
+    auto* segments = new QWidget(m_findPanel);
+    segments->setObjectName(QStringLiteral("findInFileControl"));
+    auto* segmentsLayout = new QHBoxLayout(segments);
+    segmentsLayout->setContentsMargins(0, 0, 0, 0);
+    segmentsLayout->setSpacing(0);
+    auto makeSegment = [this, segments, segmentsLayout](Qt::ArrowType arrow, const QString& tip,
+                                                        int segment) {
+        auto* button = new QToolButton(segments);
+        button->setArrowType(arrow);
+        button->setToolTip(tip);
+        button->setAutoRaise(true);
+        connect(button, &QToolButton::clicked, this, [this, segment] { requestStep(segment); });
+        segmentsLayout->addWidget(button);
+        return button;
+    };
+    m_previousButton = makeSegment(Qt::UpArrow, tr("Previous match (Shift+Return)"), 0);
+    m_previousButton->setObjectName(QStringLiteral("findPreviousButton"));
+    m_nextButton = makeSegment(Qt::DownArrow, tr("Next match (Return)"), 1);
+    m_nextButton->setObjectName(QStringLiteral("findNextButton"));
+
+    m_doneButton = new QPushButton(tr("Done"), m_findPanel);
+    m_doneButton->setObjectName(QStringLiteral("findDoneButton"));
+    m_doneButton->setAutoDefault(false);
+    connect(m_doneButton, &QPushButton::clicked, this, &CHMWebViewController::doneRequested);
+
+    auto* panelLayout = new QHBoxLayout(m_findPanel);
+    panelLayout->setContentsMargins(4, 2, 4, 2);
+    panelLayout->addWidget(m_searchField, 1);
+    panelLayout->addWidget(m_matchLabel);
+    panelLayout->addWidget(segments);
+    panelLayout->addWidget(m_doneButton);
+    // Escape from anywhere in the bar (a button may hold the focus) ends finding.
+    m_findPanel->installEventFilter(this);
+    m_findPanel->hide();
+}
+
 void CHMWebViewController::showFindPanel() {
-    // The layout gives the page what the panel does not take.
+    // The layout gives the page what the bar does not take.
     if (m_findPanel->isHidden())
         m_findPanel->show();
     m_searchField->setFocus(Qt::ShortcutFocusReason);
+    // Typing replaces the last text, as in any find field.
+    m_searchField->selectAll();
 }
 
 void CHMWebViewController::hideFindPanel() {
     if (!m_findPanel->isHidden())
         m_findPanel->hide();
+}
+
+void CHMWebViewController::findTextEdited() {
+    m_pageChangedSinceFind = false;
+    emit findRequested();
+}
+
+void CHMWebViewController::requestStep(int segment) {
+    if (m_pageChangedSinceFind && !m_findPanel->isHidden() && !m_searchField->text().isEmpty()) {
+        m_pageChangedSinceFind = false;
+        emit findRequested();
+        return;
+    }
+    emit findInFileRequested(segment);
+}
+
+void CHMWebViewController::showMatchCount(int count) {
+    if (count > 0)
+        m_matchLabel->setText(count == 1 ? tr("1 match") : tr("%1 matches").arg(count));
+    else if (!m_searchField->text().isEmpty())
+        m_matchLabel->setText(tr("Not found"));
+    else
+        m_matchLabel->clear();
+}
+
+void CHMWebViewController::showMatchPosition(int index, int count) {
+    if (count > 0)
+        m_matchLabel->setText(tr("%1 of %2").arg(index).arg(count));
+    else
+        showMatchCount(0);
+}
+
+void CHMWebViewController::clearMatchStatus() {
+    m_matchLabel->clear();
+}
+
+bool CHMWebViewController::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == m_searchField || watched == m_findPanel) && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape) {
+            emit doneRequested();
+            return true;
+        }
+        if (watched == m_searchField &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            requestStep(key->modifiers() & Qt::ShiftModifier ? 0 : 1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

@@ -1,14 +1,27 @@
-// One tab of a document window: the find panel (hidden until asked for) above the tab's web
-// view, and the tab's label. Showing or hiding the panel twice changes nothing the second time;
-// showing it always moves the keyboard focus to its field. The find issue fills the panel.
-// The controller owns its view (and, through it, the page). GUI thread only.
+// One tab of a document window: the find bar (hidden until asked for) above the tab's web view,
+// and the tab's label. Each tab's find bar is its own: showing, hiding and its text and count
+// never touch another tab's.
+//
+// The find bar holds the field, a label with the position of the current match ("2 of 7") or
+// "Not found", the previous/next pair (segments 0 and 1 of one control) and Done. Editing the
+// field asks for a find; Return asks for the next match, Shift+Return for the previous one,
+// Escape and Done for the end of finding. After the page has changed, a step with text in the
+// shown bar asks for a new find instead, so the new page gets marked. The controller only
+// asks (signals): the window runs the finds and reports back through the show...() methods.
+//
+// Showing or hiding the bar twice changes nothing the second time; showing it always moves the
+// keyboard focus to its field. The controller owns its view (and, through it, the page). GUI
+// thread only.
 #pragma once
 
 #include <QString>
 #include <QWidget>
 
 class CHMWebView;
+class QLabel;
 class QLineEdit;
+class QPushButton;
+class QToolButton;
 
 class CHMWebViewController : public QWidget {
     Q_OBJECT
@@ -19,17 +32,47 @@ public:
     CHMWebView* webView() const { return m_webView; }
     QWidget* findPanel() const { return m_findPanel; }
     QLineEdit* searchField() const { return m_searchField; }
+    QLabel* matchLabel() const { return m_matchLabel; }
+    QToolButton* previousButton() const { return m_previousButton; }
+    QToolButton* nextButton() const { return m_nextButton; }
+    QPushButton* doneButton() const { return m_doneButton; }
 
     void showFindPanel();
     void hideFindPanel();
+
+    // Asks for a step to the next (segment 1) or previous (segment 0) match, or for a new find
+    // when the page has changed since the last one while the bar shows text.
+    void requestStep(int segment);
+
+    // What the last find or step found, for the label.
+    void showMatchCount(int count);
+    void showMatchPosition(int index, int count);
+    void clearMatchStatus();
 
     // The tab's full label (the tab bar may show it shortened).
     const QString& title() const { return m_title; }
     void setTitle(const QString& title) { m_title = title; }
 
+signals:
+    void findRequested();
+    void findInFileRequested(int segment);
+    void doneRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void buildFindPanel();
+    void findTextEdited();
+
     QWidget* m_findPanel;
     QLineEdit* m_searchField;
+    QLabel* m_matchLabel = nullptr;
+    QToolButton* m_previousButton = nullptr;
+    QToolButton* m_nextButton = nullptr;
+    QPushButton* m_doneButton = nullptr;
     CHMWebView* m_webView;
     QString m_title;
+    // The page has changed since the last find: its marks (if any) are not the field's.
+    bool m_pageChangedSinceFind = false;
 };

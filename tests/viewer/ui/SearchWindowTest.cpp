@@ -1,0 +1,185 @@
+// The window's searches on the real web engine: full-text hits in the sidebar's "Search" list
+// without the window ever waiting for the index, the keyword-index search and its memory per
+// file, the empty search, and the once-per-process "search" default.
+#include "CHMDocument.h"
+#include "CHMFilePreferences.h"
+#include "CHMOutlineView.h"
+#include "CHMSearchIndex.h"
+#include "CHMSidebar.h"
+#include "SidebarSplitter.h"
+#include "TestSupport.h"
+#include "WindowTestFixture.h"
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <mutex>
+
+using webtest::runJavaScript;
+using webtest::waitUntil;
+
+namespace {
+
+QStringList searchRows(CHMDocumentWindow* window) {
+    const QAbstractItemModel* model = window->sidebar()->searchView()->model();
+    QStringList rows;
+    for (int row = 0; row < model->rowCount(); ++row)
+        rows << model->index(row, 0).data().toString();
+    return rows;
+}
+
+void typeAndReturn(CHMDocumentWindow* window, const QString& text) {
+    QLineEdit* field = window->sidebar()->searchField();
+    field->clear();
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+}
+
+QAction* searchMenuItem(CHMDocumentWindow* window, int tag) {
+    for (QAction* item : window->searchMenu()->actions()) {
+        if (item->data().toInt() == tag)
+            return item;
+    }
+    return nullptr;
+}
+
+QString searchTypeOf(CHMDocumentWindow* window) {
+    return CHMFilePreferences::getPreferenceforFile(window->document()->filePath(),
+                                                    QStringLiteral("search type"))
+        .toString();
+}
+
+} // namespace
+
+class WindowSearch : public WindowTestFixture {};
+
+TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
+    auto document = std::make_unique<CHMDocument>();
+    ASSERT_TRUE(document->readFromURL(QUrl::fromLocalFile(testsupport::fixturePath("nested")),
+                                      QStringLiteral("chm"), nullptr));
+    // Declared first so that it goes last: the window joins the index thread, which must be
+    // free to finish by then.
+    std::unique_ptr<CHMDocumentWindow> owner;
+    // The index thread reads the container under the document's lock: holding it here keeps
+    // the index from finishing, while this (the GUI) thread may still take it again.
+    std::unique_lock holdIndex(document->lock());
+    owner = std::make_unique<CHMDocumentWindow>(std::move(document));
+    CHMDocumentWindow* window = owner.get();
+    webtest::LoadWatcher loads(window);
+    window->show();
+    ASSERT_TRUE(loads.waitForLoads(1));
+
+    typeAndReturn(window, "quokka");
+    EXPECT_TRUE(window->isSearchPending());
+    EXPECT_EQ(searchRows(window), QStringList{"Indexing…"});
+    EXPECT_FALSE(window->sidebar()->searchView()->isEnabled());
+    EXPECT_EQ(window->sidebar()->currentListIdentifier(), CHMSidebar::kSearch);
+
+    // The window goes on working: a page loads and the event loop keeps turning.
+    int turns = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&turns] { ++turns; });
+    ticker.start(0);
+    loads.reset();
+    window->loadPath("intro.htm");
+    ASSERT_TRUE(loads.waitForLoads(1));
+    EXPECT_TRUE(loads.lastOk());
+    EXPECT_GT(turns, 0);
+    EXPECT_TRUE(window->isSearchPending());
+
+    holdIndex.unlock();
+    ASSERT_TRUE(waitUntil([window] { return !window->isSearchPending(); }));
+    // "quokka" twice in Details, once in Leaf.
+    EXPECT_EQ(searchRows(window), (QStringList{"Details", "Leaf"}));
+    EXPECT_TRUE(window->sidebar()->searchView()->isEnabled());
+
+    // Once the index is done a search is answered at once.
+    typeAndReturn(window, "narwhal");
+    EXPECT_FALSE(window->isSearchPending());
+    EXPECT_EQ(searchRows(window), QStringList{"Leaf"});
+}
+
+TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(window->isSearchInIndex());
+    EXPECT_EQ(window->sidebar()->searchField()->placeholderText(), "Search in File");
+
+    window->sidebar()->searchField()->setText("ab");
+    QAction* indexItem = searchMenuItem(window, CHMDocumentWindow::kSearchInIndexTag);
+    ASSERT_NE(indexItem, nullptr);
+    // Choosing the mode with text in the field searches at once; a sub-entry "abstract" under
+    // "Zeta" is not a top-level match.
+    indexItem->trigger();
+    EXPECT_EQ(searchRows(window), (QStringList{"Abacus", "ABC"}));
+    EXPECT_TRUE(indexItem->isChecked());
+    EXPECT_FALSE(searchMenuItem(window, CHMDocumentWindow::kSearchInFileTag)->isChecked());
+    EXPECT_EQ(window->sidebar()->searchField()->placeholderText(), "Search in Index");
+    EXPECT_EQ(searchTypeOf(window), "index");
+
+    // Return searches in the mode chosen.
+    typeAndReturn(window, "zan");
+    EXPECT_EQ(searchRows(window), QStringList{"Zanzibar"});
+
+    delete window;
+    window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isSearchInIndex());
+    EXPECT_TRUE(searchMenuItem(window, CHMDocumentWindow::kSearchInIndexTag)->isChecked());
+    EXPECT_EQ(window->sidebar()->searchField()->placeholderText(), "Search in Index");
+
+    searchMenuItem(window, CHMDocumentWindow::kSearchInFileTag)->trigger();
+    EXPECT_EQ(searchTypeOf(window), "file");
+
+    // The field takes the focus even from a hidden sidebar.
+    window->hideSidebar();
+    window->focusOnSearchAction()->trigger();
+    EXPECT_TRUE(window->splitView()->isSidebarRestored());
+    EXPECT_TRUE(waitUntil([window] { return window->sidebar()->searchField()->hasFocus(); }));
+}
+
+TEST_F(WindowSearch, EmptySearchClearsTheListAndTheMarksOfThePage) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntil([window] { return window->document()->searchIndex()->isIndexDone(); }));
+    typeAndReturn(window, "lighthouse");
+    ASSERT_EQ(searchRows(window), QStringList{"Welcome"});
+
+    // A page loaded while the field holds text marks the words.
+    webtest::LoadWatcher loads(window);
+    window->loadPath("index.htm");
+    ASSERT_TRUE(loads.waitForLoads(1));
+    const QString marks = "document.querySelectorAll('span.lumeno-highlight').length";
+    EXPECT_GT(webtest::waitForJavaScript(currentPage(window), marks).toInt(), 0);
+
+    // The field's clear button empties it without Return.
+    window->sidebar()->searchField()->clear();
+    EXPECT_TRUE(searchRows(window).isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return runJavaScript(currentPage(window), marks).toInt() == 0; }));
+    EXPECT_EQ(window->document()->searchSource(), nullptr);
+
+    // Blank text is an empty search too, in the index mode as well.
+    window->setSearchInIndex();
+    typeAndReturn(window, "ab");
+    ASSERT_FALSE(searchRows(window).isEmpty());
+    typeAndReturn(window, "   ");
+    EXPECT_TRUE(searchRows(window).isEmpty());
+}
+
+TEST_F(WindowSearch, SearchDefaultFillsTheFieldOfTheFirstWindowOnly) {
+    CHMFilePreferences::setGlobalDefault(QStringLiteral("search"), QStringLiteral("  zanzibar\n"));
+    CHMDocumentWindow* first = openFixture("nested");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->sidebar()->searchField()->text(), "zanzibar");
+    ASSERT_TRUE(waitUntil([first] { return !first->isSearchPending(); }));
+    EXPECT_EQ(searchRows(first), QStringList{"Introduction"});
+
+    CHMDocumentWindow* second = openFixture("sample");
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(second->sidebar()->searchField()->text().isEmpty());
+}
