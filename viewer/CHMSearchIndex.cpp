@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr Xapian::valueno kTitleSlot = 0;
+
 // A wildcard ("lan*") stands for at most this many of the index's words, the most frequent.
 constexpr Xapian::termcount kMaxWildcardTerms = 200;
 
@@ -92,6 +94,8 @@ void CHMSearchIndex::prepareSearchIndex(std::function<void()> onDone) {
                          return std::tie(a.section, a.offset) < std::tie(b.section, b.offset);
                      });
     m_encodingName = m_document.encodingName();
+    const auto toc = m_document.tocSource();
+    m_hasContents = toc && toc->rootChildrenCount() > 0;
     m_onDone = std::move(onDone);
     try {
         m_database = std::make_unique<Database>();
@@ -143,6 +147,11 @@ bool CHMSearchIndex::addToSearchIndex(const CHMObjectEntry& entry) {
     try {
         Xapian::Document document;
         document.set_data(path.toStdString());
+        // A book without contents names its hits by their page titles instead.
+        if (!m_hasContents)
+            document.add_value(
+                kTitleSlot,
+                SearchableText::titleOf(entry.name, bytes, m_encodingName).toStdString());
         m_database->generator.set_document(document);
         m_database->generator.index_text_without_positions(text.toStdString());
         m_database->db.add_document(document);
@@ -194,8 +203,11 @@ std::shared_ptr<CHMSearchResult> CHMSearchIndex::searchInFile(const QString& tex
     if (!hasVisibleCharacter(text))
         return nullptr;
     const std::shared_ptr<CHMTableOfContent> toc = m_document.tocSource();
-    if (!toc || !waitUntilDone())
+    if (!waitUntilDone())
         return nullptr;
+    // Without contents no hit could be named by an entry, and a book that is searchable would
+    // find nothing: such hits are listed under their pages' titles.
+    const bool byTitle = !toc || toc->rootChildrenCount() == 0;
     const std::shared_ptr<CHMTableOfContent> keywords = m_document.indexSource();
     auto result = std::make_shared<CHMSearchResult>(toc, keywords);
     std::lock_guard guard(m_databaseLock);
@@ -208,8 +220,14 @@ std::shared_ptr<CHMSearchResult> CHMSearchIndex::searchInFile(const QString& tex
         const Xapian::MSet hits = enquire.get_mset(0, kMaxHits);
         for (auto hit = hits.begin(); hit != hits.end(); ++hit) {
             // What addPath lists, without walking the trees for every hit.
-            const QString path = QString::fromStdString(hit.get_document().get_data());
-            if (const LinkItem* entry = m_hitEntries->entryFor(path)) {
+            const Xapian::Document document = hit.get_document();
+            const QString path = QString::fromStdString(document.get_data());
+            if (byTitle) {
+                QString title = QString::fromStdString(document.get_value(kTitleSlot));
+                result->rootItems()->appendChild(std::make_shared<ScoredLinkItem>(
+                    title.isEmpty() ? path.mid(1) : title, path.mid(1),
+                    static_cast<float>(hit.get_weight())));
+            } else if (const LinkItem* entry = m_hitEntries->entryFor(path)) {
                 result->rootItems()->appendChild(std::make_shared<ScoredLinkItem>(
                     entry->name(), entry->path(), static_cast<float>(hit.get_weight())));
             }

@@ -93,6 +93,7 @@ private:
     CHMDocument& m_document;
     std::vector<CHMObjectEntry> m_objects; // copied when the build starts
     QString m_encodingName;
+    bool m_hasContents = false; // whether hits can be named by contents entries
     std::function<void()> m_onDone;
 
     std::unique_ptr<Database> m_database;           // guarded by m_databaseLock

@@ -106,3 +106,17 @@ QString SearchableText::textOf(const QByteArray& path, const QByteArray& bytes,
     const QString text = decode(bytes, encodingName, kind == Kind::Page);
     return kind == Kind::Page ? HTMLTextExtractor::visibleText(text) : text;
 }
+
+QString SearchableText::titleOf(const QByteArray& path, const QByteArray& bytes,
+                                const QString& encodingName) {
+    if (bytes.isEmpty() || kindOf(path, bytes) != Kind::Page)
+        return {};
+    const QString text = decode(bytes, encodingName, true);
+    const qsizetype open = text.indexOf(QLatin1String("<title"), 0, Qt::CaseInsensitive);
+    const qsizetype start = open < 0 ? -1 : text.indexOf(QLatin1Char('>'), open);
+    const qsizetype end =
+        start < 0 ? -1 : text.indexOf(QLatin1String("</title"), start, Qt::CaseInsensitive);
+    if (end < 0)
+        return {};
+    return HTMLTextExtractor::visibleText(text.mid(start + 1, end - start - 1)).simplified();
+}

@@ -30,6 +30,10 @@ public:
     static QString textOf(const QByteArray& path, const QByteArray& bytes,
                           const QString& encodingName);
 
+    // The page's <title>, whitespace collapsed; empty for objects that are no pages or have none.
+    static QString titleOf(const QByteArray& path, const QByteArray& bytes,
+                           const QString& encodingName);
+
     // The bytes as text, by the decoding order above; charsets are read from the bytes only
     // when `declaresCharset` (pages).
     static QString decode(const QByteArray& bytes, const QString& encodingName,

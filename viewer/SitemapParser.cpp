@@ -37,7 +37,9 @@ void applyParameter(CHMTableOfContent& toc, const xmlChar** attributes) {
             paramValue = attributes[i + 1];
     }
     LinkItem* item = toc.curItem();
-    if (!paramName || !paramValue || !item)
+    // Parameters outside any entry (before the first entry, or after the top-level list has
+    // closed) belong to no item: the synthetic root keeps its "/" path and never becomes a page.
+    if (!paramName || !paramValue || !item || item == toc.rootItems())
         return;
     if (isNamed(paramName, "Name") || isNamed(paramName, "Keyword")) {
         if (item->name().isNull())

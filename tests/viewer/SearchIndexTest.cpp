@@ -208,9 +208,17 @@ TEST(FullTextSearch, EmptyTextGivesNoResultList) {
     EXPECT_FALSE(book.index->searchInFile("  \t"));
 }
 
-TEST(FullTextSearch, ABookWithoutContentsGivesNoResultList) {
-    IndexedBook book(fixturePath("bare"));
-    EXPECT_FALSE(book.index->searchInFile("gondola"));
+TEST(FullTextSearch, ABookWithoutContentsListsHitsUnderTheirPageTitles) {
+    IndexedBook bare(fixturePath("bare"));
+    const std::vector<Hit> hits = bare.search("gondola");
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].path, "default.htm");
+    EXPECT_FALSE(hits[0].name.isEmpty());
+    IndexedBook fpdoc(corpusPath("en-fpc-fpdoc-chmcmd-notoc.chm"));
+    const std::vector<Hit> fpdocHits = fpdoc.search("documentation");
+    ASSERT_FALSE(fpdocHits.empty());
+    EXPECT_EQ(fpdocHits[0].name, "About FPDoc");
+    EXPECT_EQ(fpdocHits[0].path, "fpdoc/fpdocse2.html");
 }
 
 TEST(FullTextSearch, MalformedQueriesAreSearchedAsWordsWithoutFailing) {

@@ -129,15 +129,6 @@ TEST(SitemapParsing, ParametersAfterNestedListApplyToItsOwner) {
     EXPECT_EQ(top(*toc, 0)->childAtIndex(0)->path(), u"child.htm");
 }
 
-TEST(SitemapParsing, ParametersBeforeFirstItemApplyToRoot) {
-    auto toc = parse("<object><param name=\"Name\" value=\"Window\">"
-                     "<param name=\"Local\" value=\"home.htm\"></object>" +
-                     list(entry("A", "a.htm")));
-    EXPECT_EQ(toc->rootItems()->name(), u"root");
-    EXPECT_EQ(toc->rootItems()->path(), u"home.htm");
-    EXPECT_EQ(toc->rootChildrenCount(), 1u);
-}
-
 TEST(SitemapParsing, ItemsOutsideAnyListBecomeTopLevel) {
     auto toc = parse(entry("Loose", "loose.htm") + entry("Other", "other.htm"));
     ASSERT_EQ(toc->rootChildrenCount(), 2u);
@@ -555,4 +546,13 @@ TEST(SitemapHostile, ItemsBeyondTheLimitAreDropped) {
     auto toc = parse(data);
     ASSERT_EQ(toc->rootChildrenCount(), CHMTableOfContent::kMaxItems);
     EXPECT_EQ(toc->rootItems()->children().back()->name(), u"a");
+}
+
+TEST(SitemapHostile, ParametersBeforeTheFirstEntryLeaveTheRootAlone) {
+    const auto toc = parse("<object type=\"text/site properties\"><param name=\"Local\" "
+                           "value=\"stray.htm\"></object>" +
+                           list(entry("A", "a.htm")));
+    EXPECT_EQ(toc->rootItems()->path(), QStringLiteral("/"));
+    ASSERT_EQ(toc->pageList().size(), 1u);
+    EXPECT_EQ(toc->pageList()[0]->name(), QStringLiteral("A"));
 }

@@ -150,11 +150,6 @@ void CHMDocumentWindow::searchInFile() {
 void CHMDocumentWindow::runFileSearch(const QString& text) {
     m_isSearchPending = false;
     m_pendingSearchText.clear();
-    // Hits are listed under their contents entries: without contents there is nothing to list.
-    if (!m_document->tocSource()) {
-        clearSearchList(false);
-        return;
-    }
     CHMSearchIndex* index = m_document->searchIndex();
     if (!index || !index->isIndexDone()) {
         // The search runs once the index is done (searchIndexDidFinish); until then the list

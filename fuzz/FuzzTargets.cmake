@@ -1,0 +1,19 @@
+# The fuzz targets' entry logic as a library: the libFuzzer programs (fuzz/) and the replay test
+# (tests/fuzz/) both link it. Included from both folders; defined once.
+if(NOT TARGET fuzztargets)
+    set(_fuzz_dir ${CMAKE_SOURCE_DIR}/fuzz)
+    add_library(fuzztargets STATIC
+        ${_fuzz_dir}/FuzzCheck.cpp
+        ${_fuzz_dir}/FuzzDirectory.cpp
+        ${_fuzz_dir}/FuzzItss.cpp
+        ${_fuzz_dir}/FuzzMetadata.cpp
+        ${_fuzz_dir}/FuzzOpen.cpp
+        ${_fuzz_dir}/FuzzSitemap.cpp
+    )
+    target_include_directories(fuzztargets PUBLIC ${_fuzz_dir} PRIVATE ${CHMLIB_INCLUDE_DIR})
+    target_link_libraries(fuzztargets PUBLIC viewer Qt6::Core)
+    # The itss target answers from a compiled fixture of the same build.
+    target_compile_definitions(fuzztargets PRIVATE
+        LUMENO_FUZZ_DOCUMENT_DEFAULT="${CMAKE_BINARY_DIR}/fixtures/names.chm")
+    add_dependencies(fuzztargets fixtures)
+endif()

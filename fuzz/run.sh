@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Runs a fuzz target for a time, or all of them at once:
+#   fuzz/run.sh TARGET SECONDS     TARGET: metadata sitemap directory itss open
+#   fuzz/run.sh all SECONDS        every target in parallel
+# Builds the clang tree build-fuzz/ (LUMENO_FUZZ_BUILD overrides), makes the seed folders under
+# build-fuzz/seeds/ from the compiled fixtures, the real-world corpus and fuzz/seeds/, and keeps
+# what it learns in build-fuzz/corpus/. Every crash, timeout, out-of-memory or leak input is
+# copied to fuzz/regressions/TARGET/, where the normal tests replay it. A run that finds
+# something goes on with the remaining time (at most five findings a target; a kept input that
+# still fails stops the target at once). Extra libFuzzer
+# options can be given in LUMENO_FUZZ_FLAGS (e.g. "-use_value_profile=1").
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${LUMENO_FUZZ_BUILD:-$root/build-fuzz}
+corpus_dir=${LUMENO_CORPUS:-$root/../shared/corpus}/real
+targets=(metadata sitemap directory itss open)
+max_findings=5
+
+usage() {
+    echo "usage: $0 {${targets[*]// /|}|all} SECONDS" >&2
+    exit 2
+}
+
+max_len_for() {
+    case $1 in
+    metadata | sitemap) echo 65536 ;;
+    directory | open) echo 1048576 ;;
+    itss) echo 4096 ;;
+    esac
+}
+
+dict_for() {
+    case $1 in
+    directory | open) echo "$root/fuzz/dicts/container.dict" ;;
+    *) echo "$root/fuzz/dicts/$1.dict" ;;
+    esac
+}
+
+build_tree() {
+    if [ ! -f "$build/build.ninja" ]; then
+        CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DLUMENO_FUZZ=ON \
+            -DLUMENO_BUILD_GUI=OFF -DLUMENO_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    fi
+    cmake --build "$build" --target fuzzers -j "$(nproc)" >/dev/null
+}
+
+chmtool() {
+    ASAN_OPTIONS=detect_leaks=0 "$build/tools/chmtool/chmtool" "$@"
+}
+
+# Four bytes, little-endian.
+le32() {
+    local n=$1
+    printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((n & 255)) $((n >> 8 & 255)) \
+        $((n >> 16 & 255)) $((n >> 24 & 255)))"
+}
+
+# The sitemap target's first byte picks the encoding: "", CP936, CP1251, CP932, UTF-8.
+encoding_byte() {
+    case $1 in
+    zh-gbk* | gbk*) echo 1 ;;
+    ru-cp1251*) echo 2 ;;
+    ja-sjis*) echo 3 ;;
+    *) echo 0 ;;
+    esac
+}
+
+make_seeds() {
+    local seeds=$build/seeds
+    rm -rf "$seeds"
+    for t in "${targets[@]}"; do
+        mkdir -p "$seeds/$t"
+        # Kept inputs start the fuzzer too: a fix is tried against what broke it.
+        for kept in "$root/fuzz/seeds/$t" "$root/fuzz/regressions/$t"; do
+            if [ -d "$kept" ]; then
+                cp "$kept"/* "$seeds/$t/" 2>/dev/null || true
+            fi
+        done
+    done
+    local files=("$build"/fixtures/*.chm)
+    if [ -d "$corpus_dir" ]; then
+        files+=("$corpus_dir"/*.chm)
+    fi
+    local limit
+    limit=$(max_len_for open)
+    for f in "${files[@]}"; do
+        [ -f "$f" ] || continue
+        local name
+        name=$(basename "$f" .chm)
+        if [ "$(stat -c %s "$f")" -le "$limit" ]; then
+            cp "$f" "$seeds/directory/$name.chm"
+            cp "$f" "$seeds/open/$name.chm"
+        fi
+        local tmp
+        tmp=$(mktemp -d)
+        local flags=0
+        chmtool cat "$f" /#SYSTEM >"$tmp/system" 2>/dev/null || flags=$((flags | 2))
+        chmtool cat "$f" /#WINDOWS >"$tmp/windows" 2>/dev/null || flags=$((flags | 4))
+        chmtool cat "$f" /#STRINGS >"$tmp/strings" 2>/dev/null || flags=$((flags | 8))
+        {
+            printf "$(printf '\\x%02x' $flags)"
+            le32 "$(stat -c %s "$tmp/system")"
+            le32 "$(stat -c %s "$tmp/windows")"
+            cat "$tmp/system" "$tmp/windows" "$tmp/strings"
+        } >"$seeds/metadata/$name"
+        local n=0 object
+        while IFS= read -r object; do
+            n=$((n + 1))
+            case $object in
+            *.hhc | *.hhk | *.HHC | *.HHK)
+                {
+                    printf "$(printf '\\x%02x' "$(encoding_byte "$name")")"
+                    chmtool cat "$f" "$object" 2>/dev/null || true
+                } >"$seeds/sitemap/$name-$n"
+                ;;
+            esac
+            case $object in
+            /*) if [ "$n" -le 40 ]; then printf '\x00itss://chm%s' "$object" >"$seeds/itss/$name-$n"; fi ;;
+            esac
+        done < <(chmtool list "$f" 2>/dev/null || true)
+        rm -rf "$tmp"
+    done
+}
+
+# Runs one target until its time is used up, restarting after each finding; each session logs
+# to runs/TARGET/log-N.txt.
+run_target() {
+    local t=$1 seconds=$2
+    local out=$build/runs/$t
+    rm -rf "$out"
+    mkdir -p "$out/artifacts" "$build/corpus/$t" "$root/fuzz/regressions/$t"
+    local deadline=$(($(date +%s) + seconds)) findings=0 executions=0 session=0
+    while :; do
+        local left=$((deadline - $(date +%s)))
+        [ "$left" -gt 0 ] || break
+        session=$((session + 1))
+        local log=$out/log-$session.txt status=0
+        UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+            "$build/fuzz/fuzz_$t" -max_len="$(max_len_for "$t")" -timeout=10 -rss_limit_mb=2048 \
+            -max_total_time="$left" -print_final_stats=1 -dict="$(dict_for "$t")" \
+            -artifact_prefix="$out/artifacts/" ${LUMENO_FUZZ_FLAGS:-} "$build/corpus/$t" "$build/seeds/$t" \
+            >"$log" 2>&1 || status=$?
+        local ran
+        ran=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{print $2}' || true)
+        executions=$((executions + ${ran:-0}))
+        [ "$status" -ne 0 ] || break
+        # The same input again (a kept input that still fails as the run starts): restarting
+        # would only repeat it.
+        local now
+        now=$(find "$out/artifacts" -type f | wc -l)
+        [ "$now" -gt "$findings" ] || break
+        findings=$now
+        [ "$findings" -lt "$max_findings" ] || break
+    done
+    for a in "$out"/artifacts/{crash,timeout,oom,leak}-*; do
+        [ -f "$a" ] || continue
+        local known=no k
+        for k in "$root/fuzz/regressions/$t"/*; do
+            if [ -f "$k" ] && cmp -s "$a" "$k"; then
+                known=yes
+            fi
+        done
+        [ "$known" = yes ] || cp "$a" "$root/fuzz/regressions/$t/"
+    done
+    echo "$t: ${seconds}s, $session sessions, $executions executions, $findings findings" \
+        "(logs: $out)"
+}
+
+[ $# -eq 2 ] || usage
+target=$1
+seconds=$2
+[[ $seconds =~ ^[0-9]+$ ]] || usage
+if [ "$target" != all ] && [[ ! " ${targets[*]} " == *" $target "* ]]; then
+    usage
+fi
+build_tree
+make_seeds
+if [ "$target" = all ]; then
+    for t in "${targets[@]}"; do
+        run_target "$t" "$seconds" &
+    done
+    wait
+else
+    run_target "$target" "$seconds"
+fi

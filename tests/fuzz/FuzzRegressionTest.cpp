@@ -1,0 +1,115 @@
+// Replays every kept fuzz input (fuzz/regressions/<target>/ and fuzz/seeds/<target>/) through
+// its target's entry logic, so that an input that once crashed a parser keeps being run under
+// the sanitizers of the test build. Each input is a test case of its own: a crash names it.
+#include "FuzzTargets.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <cctype>
+#include <gtest/gtest.h>
+#include <ostream>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+using FuzzFunction = int (*)(const uint8_t*, size_t);
+
+struct Target {
+    const char* name;
+    FuzzFunction run;
+};
+
+const Target kTargets[] = {
+    {"metadata", fuzz::fuzzMetadata},   {"sitemap", fuzz::fuzzSitemap},
+    {"directory", fuzz::fuzzDirectory}, {"itss", fuzz::fuzzItss},
+    {"open", fuzz::fuzzOpen},
+};
+
+struct Input {
+    const Target* target;
+    QString path;
+};
+
+// Names the input by its file in test output and in CTest's test names.
+void PrintTo(const Input& input, std::ostream* os) {
+    *os << QFileInfo(input.path).fileName().toStdString();
+}
+
+QString inputsRoot() {
+    const QByteArray env = qgetenv("LUMENO_FUZZ_INPUTS");
+    return env.isEmpty() ? QStringLiteral(LUMENO_FUZZ_INPUTS_DEFAULT) : QString::fromLocal8Bit(env);
+}
+
+std::vector<Input> allInputs() {
+    std::vector<Input> inputs;
+    for (const Target& target : kTargets) {
+        for (const char* kind : {"seeds", "regressions"}) {
+            const QDir dir(inputsRoot() + "/" + kind + "/" + target.name);
+            for (const QString& f : dir.entryList(QDir::Files, QDir::Name)) {
+                if (!f.startsWith(u'.') && !f.endsWith(QLatin1String(".md")))
+                    inputs.push_back({&target, dir.filePath(f)});
+            }
+        }
+    }
+    return inputs;
+}
+
+// "sitemap_regressions_crash_0a1b" from ".../regressions/sitemap/crash-0a1b".
+std::string caseName(const Input& input) {
+    const QString kind = QFileInfo(QFileInfo(input.path).path()).path().section(u'/', -1);
+    std::string name = std::string(input.target->name) + "_" + kind.toStdString() + "_" +
+                       QFileInfo(input.path).fileName().toStdString();
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    }
+    return name;
+}
+
+class KeptInput : public testing::TestWithParam<Input> {
+protected:
+    void SetUp() override {
+        // The itss target answers from a compiled fixture; point it at this build's.
+        qputenv("LUMENO_FUZZ_DOCUMENT", fixturePath("names").toLocal8Bit());
+    }
+};
+
+} // namespace
+
+TEST_P(KeptInput, RunsWithoutFault) {
+    const QByteArray bytes = readWholeFile(GetParam().path);
+    ASSERT_FALSE(bytes.isNull()) << GetParam().path.toStdString();
+    // An invariant broken or a sanitizer finding aborts the process, which fails the case.
+    EXPECT_EQ(GetParam().target->run(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                     static_cast<size_t>(bytes.size())),
+              0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replay, KeptInput, testing::ValuesIn(allInputs()),
+                         [](const testing::TestParamInfo<Input>& info) {
+                             return caseName(info.param);
+                         });
+
+TEST(FuzzInputs, EveryTargetHasInputsToReplay) {
+    const std::vector<Input> inputs = allInputs();
+    for (const Target& target : kTargets) {
+        const bool found = std::any_of(inputs.begin(), inputs.end(),
+                                       [&](const Input& i) { return i.target == &target; });
+        EXPECT_TRUE(found) << "no kept input for " << target.name << " under "
+                           << inputsRoot().toStdString();
+    }
+}
+
+TEST(FuzzInputs, EmptyInputIsHarmlessForEveryTarget) {
+    qputenv("LUMENO_FUZZ_DOCUMENT", fixturePath("names").toLocal8Bit());
+    const uint8_t none = 0;
+    for (const Target& target : kTargets) {
+        EXPECT_EQ(target.run(&none, 0), 0) << target.name;
+        EXPECT_EQ(target.run(&none, 1), 0) << target.name;
+    }
+}
