@@ -71,6 +71,8 @@ public:
     void pop_item();
     // The item that parameters apply to; nullptr once kMaxItems is reached (they are dropped).
     LinkItem* curItem() const { return _curItem; }
+    // Whether kMaxItems items have been made: the rest of a sitemap need not be read.
+    bool isFull() const { return _itemCount >= kMaxItems; }
     void setCurItem(LinkItem* item);
     // Lists the item's page unless it repeats the last listed page; sets its pageID.
     void addToPageList(LinkItem* item);

@@ -93,6 +93,9 @@ xmlCharEncodingHandlerPtr findConverter(const QString& encodingName, QByteArray&
 
 } // namespace
 
+// The parse running on this thread, so that a callback can end it early.
+static thread_local htmlParserCtxtPtr tl_currentParse = nullptr;
+
 void SitemapStartElement(void* userData, const unsigned char* name,
                          const unsigned char** attributes) noexcept {
     auto* toc = static_cast<CHMTableOfContent*>(userData);
@@ -101,9 +104,13 @@ void SitemapStartElement(void* userData, const unsigned char* name,
     try {
         if (isNamed(name, "ul"))
             toc->push_item();
-        else if (isNamed(name, "li"))
+        else if (isNamed(name, "li")) {
+            // An entry past the item limit would be dropped, and so would every later one:
+            // stop reading them.
+            if (toc->isFull() && tl_currentParse)
+                xmlStopParser(tl_currentParse);
             toc->new_item();
-        else if (isNamed(name, "param") && attributes)
+        } else if (isNamed(name, "param") && attributes)
             applyParameter(*toc, attributes);
     } catch (...) {
         // Out of memory: the entry is lost, the parse goes on with what it has.
@@ -152,7 +159,9 @@ void parseSitemap(CHMTableOfContent& toc, const QByteArray& data, const QString&
     if (ctxt->input && !ctxt->input->encoding && !usedName.isEmpty())
         ctxt->input->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(usedName.constData()));
 
+    tl_currentParse = ctxt;
     htmlParseDocument(ctxt);
+    tl_currentParse = nullptr;
     if (toc.rootItems()) {
         toc.rootItems()->enumerateItems([&encodingName](LinkItem* item) {
             if (!item->name().isEmpty())

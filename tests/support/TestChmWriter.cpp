@@ -47,7 +47,7 @@ QByteArray writeChm(const std::vector<ChmObject>& objects) {
         entry += o.name;
         appendEncint(entry, 0);
         appendEncint(entry, static_cast<quint64>(content.size()));
-        appendEncint(entry, static_cast<quint64>(o.bytes.size()));
+        appendEncint(entry, o.claimedLength.value_or(static_cast<quint64>(o.bytes.size())));
         content += o.bytes;
         if (chunkEntries.back().size() + entry.size() > kChunkSize - 0x14 - 8)
             chunkEntries.emplace_back();

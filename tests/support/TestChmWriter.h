@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,8 @@ namespace testsupport {
 struct ChmObject {
     QByteArray name; // "/page.htm", "/#SYSTEM", ...
     QByteArray bytes;
+    // The length the listing entry claims, when it is to differ from the bytes written.
+    std::optional<quint64> claimedLength = std::nullopt;
 };
 
 // Offsets of the structures in what writeChm produces.

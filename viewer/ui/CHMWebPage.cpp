@@ -65,9 +65,12 @@ void CHMWebPage::handleNewWindowRequest(QWebEngineNewWindowRequest& request) {
     switch (CHMNavigationPolicy::forNewWindow(url, request.isUserInitiated())) {
     case Decision::Load:
         if (m_window) {
-            // A new tab of this document, shown at once, as the engine would show a window.
+            // A new tab of this document, shown at once, as the engine would show a window. It
+            // loads the URL itself instead of adopting the page the engine made for the request:
+            // an adopted page keeps its opener's renderer, so a page whose script never ends
+            // would freeze the tab that opened it, even after its own tab is closed.
             CHMWebViewController* controller = m_window->createWebViewInTab();
-            request.openIn(controller->webView()->page());
+            controller->webView()->load(url);
             m_window->showWebView(controller->webView());
         }
         return;

@@ -7,7 +7,9 @@
 // may open an outside URL, and each action opens at most one. New windows arrive through
 // newWindowRequested, which carries the URL and whether the user asked for it; createWindow
 // declines so that the engine asks that way (it only sends the signal when createWindow
-// answers nullptr). Owned by its view; the window outlives it. GUI thread only.
+// answers nullptr). The new tab loads the requested URL in a fresh page without an opener: an
+// opened page would share its opener's renderer, and a runaway script in it would freeze the
+// tab that opened it. Owned by its view; the window outlives it. GUI thread only.
 #pragma once
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // What a page of a .chm can reach: outside links only through a user's click and the system's
-// handler, never inside the view; no scripted way out; no local files; the log only through
-// console.log.
+// handler, never inside the view; no scripted way out; no local files; no other open book; the
+// log only through console.log.
 #include "CHMDocument.h"
 #include "TestSupport.h"
 #include "WindowTestFixture.h"
@@ -14,16 +14,19 @@ using webtest::runJavaScript;
 
 namespace {
 
-// Takes the place of the system's browser and mail program while a test runs.
+const char* const kOutsideSchemes[] = {"http",   "https",      "mailto",       "file",
+                                       "ms-its", "javascript", "lumeno-custom"};
+
+// Takes the place of the system's browser, mail program and other handlers while a test runs.
 class ExternalOpener : public QObject {
     Q_OBJECT
 public:
     ExternalOpener() {
-        for (const char* scheme : {"http", "https", "mailto", "file"})
+        for (const char* scheme : kOutsideSchemes)
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
     ~ExternalOpener() override {
-        for (const char* scheme : {"http", "https", "mailto", "file"})
+        for (const char* scheme : kOutsideSchemes)
             QDesktopServices::unsetUrlHandler(scheme);
     }
     QList<QUrl> opened;
@@ -158,6 +161,124 @@ TEST_F(PageSecurity, FailingReaderScriptWritesItsErrorToTheConsole) {
     window->runJavascript("undefinedFunctionOfTheReader()");
     ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() >= 1; }));
     EXPECT_TRUE(messages.at(0).at(0).toString().contains("undefinedFunctionOfTheReader"));
+}
+
+TEST_F(PageSecurity, ScriptedMovesToOtherSchemesOpenNothingEvenAfterAClick) {
+    ExternalOpener opener;
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    CHMWebView* view = window->curWebView();
+    QWebEnginePage* page = view->page();
+    webtest::LoadWatcher loads(window);
+    webtest::LogCapture log;
+    const QStringList targets = {"mailto:someone@example.com", "ms-its:other.chm::/page.htm",
+                                 "file:///etc/hostname", "lumeno-custom:payload"};
+    // Without a click: each move ends as a failed load, each window request is dropped.
+    for (const QString& target : targets) {
+        const int before = loads.finished();
+        runJavaScript(page, QStringLiteral("location.href = '%1'").arg(target));
+        ASSERT_TRUE(webtest::waitUntil([&] { return loads.finished() > before; }))
+            << target.toStdString();
+        EXPECT_FALSE(loads.lastOk()) << target.toStdString();
+        runJavaScript(page, QStringLiteral("window.open('%1')").arg(target));
+        ASSERT_TRUE(webtest::waitUntil([&] { return log.contains("new window to " + target); }))
+            << target.toStdString();
+    }
+    // A javascript: URL runs in the page itself.
+    QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
+    runJavaScript(page, "location.href = \"javascript:console.log('ran in place')\"");
+    ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() == 1; }));
+    EXPECT_EQ(messages.at(0).at(0).toString(), "ran in place");
+
+    // A page gets a click easily: any click on it may start the page's own move.
+    runJavaScript(page, "var pad=document.createElement('div');pad.id='pad';"
+                        "pad.textContent='click anywhere';pad.style.fontSize='40px';"
+                        "document.body.prepend(pad);"
+                        "document.addEventListener('click',function(e){e.preventDefault();"
+                        "location.href=window.nextMove;});");
+    for (const QString& target : targets.mid(1)) {
+        const int before = loads.finished();
+        runJavaScript(page, QStringLiteral("window.nextMove = '%1'").arg(target));
+        webtest::clickInView(view, webtest::elementCenter(page, "pad"));
+        ASSERT_TRUE(webtest::waitUntil([&] { return loads.finished() > before; }))
+            << target.toStdString();
+        EXPECT_FALSE(loads.lastOk()) << target.toStdString();
+    }
+    EXPECT_TRUE(opener.opened.isEmpty()) << opener.opened.value(0).toString().toStdString();
+    EXPECT_EQ(window->tabCount(), 1);
+    EXPECT_EQ(view->url(), QUrl("itss://chm/index.htm"));
+}
+
+TEST_F(PageSecurity, PagesOfOneBookCannotReachAnotherOpenBook) {
+    const QByteArray png = testsupport::readWholeFile(QStringLiteral(LUMENO_TEST_PNG));
+    ASSERT_FALSE(png.isEmpty());
+    const QString vault =
+        writeCraftedBook("vault.chm", "Vault",
+                         {{"/index.htm", "<html><body><p>vault home</p></body></html>"},
+                          {"/secret.htm", "<html><body><p>vault-secret-5d81</p></body></html>"},
+                          {"/secret.png", png},
+                          {"/secret.css", "body { color: rgb(1, 2, 3) }"}});
+    const QString reader = writeCraftedBook(
+        "reader.chm", "Reader", {{"/index.htm", "<html><body><p>reader home</p></body></html>"}});
+    CHMDocumentWindow* vaultWindow = openWindow(vault);
+    CHMDocumentWindow* readerWindow = openWindow(reader);
+    ASSERT_NE(vaultWindow, nullptr);
+    ASSERT_NE(readerWindow, nullptr);
+    // Every way a page can ask for an object of the same URL.
+    const QString probe = R"(
+        window.probe = {};
+        function report(key, value) { probe[key] = String(value); }
+        var xhr = new XMLHttpRequest();
+        xhr.onload = function() { report('xhr', xhr.responseText || 'empty'); };
+        xhr.onerror = function() { report('xhr', 'error'); };
+        try { xhr.open('GET', 'itss://chm/secret.htm'); xhr.send(); }
+        catch (e) { report('xhr', 'error ' + e); }
+        try {
+            fetch('itss://chm/secret.htm').then(function(r) { return r.text(); })
+                .then(function(t) { report('fetch', t || 'empty'); },
+                      function(e) { report('fetch', 'error ' + e); });
+        } catch (e) { report('fetch', 'error ' + e); }
+        var img = new Image();
+        img.onload = function() { report('img', 'loaded'); };
+        img.onerror = function() { report('img', 'error'); };
+        img.src = 'itss://chm/secret.png';
+        var link = document.createElement('link');
+        link.rel = 'stylesheet';
+        link.onload = function() { report('css', getComputedStyle(document.body).color); };
+        link.onerror = function() { report('css', 'error'); };
+        link.href = 'itss://chm/secret.css';
+        document.head.appendChild(link);
+        var frame = document.createElement('iframe');
+        frame.onload = function() {
+            var d = frame.contentDocument;
+            report('frame', d && d.body ? d.body.innerText : 'unreadable');
+        };
+        frame.src = 'itss://chm/secret.htm';
+        document.body.appendChild(frame);
+    )";
+    const QString reported =
+        "probe.xhr && probe.fetch && probe.img && probe.css && probe.frame ? 1 : 0";
+
+    // In its own book the probe reaches everything, so it would see a leak.
+    QWebEnginePage* vaultPage = currentPage(vaultWindow);
+    runJavaScript(vaultPage, probe);
+    ASSERT_EQ(webtest::waitForJavaScript(vaultPage, reported).toInt(), 1);
+    EXPECT_TRUE(runJavaScript(vaultPage, "probe.xhr").toString().contains("vault-secret-5d81"));
+    EXPECT_TRUE(runJavaScript(vaultPage, "probe.frame").toString().contains("vault-secret-5d81"));
+    EXPECT_EQ(runJavaScript(vaultPage, "probe.img"), "loaded");
+    EXPECT_EQ(runJavaScript(vaultPage, "probe.css"), "rgb(1, 2, 3)");
+
+    // In the other book the same URLs reach that book alone, which lacks them.
+    QWebEnginePage* readerPage = currentPage(readerWindow);
+    runJavaScript(readerPage, probe);
+    ASSERT_EQ(webtest::waitForJavaScript(readerPage, reported).toInt(), 1);
+    const QString seen = runJavaScript(readerPage, "JSON.stringify(probe)").toString();
+    EXPECT_FALSE(seen.contains("vault-secret")) << seen.toStdString();
+    EXPECT_TRUE(runJavaScript(readerPage, "probe.xhr").toString().contains("no page at"));
+    EXPECT_TRUE(runJavaScript(readerPage, "probe.frame").toString().contains("no page at"));
+    EXPECT_EQ(runJavaScript(readerPage, "probe.img"), "error");
+    EXPECT_NE(runJavaScript(readerPage, "probe.css"), "rgb(1, 2, 3)");
+    EXPECT_FALSE(bodyText(readerPage).contains("vault-secret"));
 }
 
 #include "PageSecurityTest.moc"

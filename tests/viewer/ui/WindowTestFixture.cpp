@@ -46,6 +46,14 @@ CHMDocumentWindow* WindowTestFixture::openFixture(const QString& name) {
     return openWindow(testsupport::fixturePath(name));
 }
 
+QString WindowTestFixture::writeCraftedBook(const QString& fileName, const QByteArray& title,
+                                            std::vector<testsupport::ChmObject> pages) {
+    const QByteArray system = testsupport::systemFile(
+        {{2, QByteArray("index.htm", 10)}, {3, title + QByteArray(1, '\0')}});
+    pages.insert(pages.begin(), testsupport::ChmObject{"/#SYSTEM", system});
+    return testsupport::writeScratchFile(fileName, testsupport::writeChm(pages));
+}
+
 QWebEnginePage* WindowTestFixture::currentPage(CHMDocumentWindow* window) {
     return window->curWebView()->page();
 }

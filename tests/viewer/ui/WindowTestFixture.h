@@ -4,6 +4,7 @@
 
 #include "CHMDocumentWindow.h"
 #include "CHMWebView.h"
+#include "TestChmWriter.h"
 #include "WebTestSupport.h"
 
 #include <QPointer>
@@ -23,6 +24,10 @@ protected:
     // expectation) when that does not happen.
     CHMDocumentWindow* openWindow(const QString& path);
     CHMDocumentWindow* openFixture(const QString& name);
+    // Writes a book of the pages (uncompressed) into the scratch folder, with "index.htm" as
+    // its home page and the title; answers its path.
+    static QString writeCraftedBook(const QString& fileName, const QByteArray& title,
+                                    std::vector<testsupport::ChmObject> pages);
 
     // The current tab's page, URL path and document.body.innerText.
     static QWebEnginePage* currentPage(CHMDocumentWindow* window);

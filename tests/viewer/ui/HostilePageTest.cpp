@@ -1,0 +1,139 @@
+// Pages of hostile books: a script that never ends freezes its own tab at most. The window, the
+// book's other tabs and other books stay usable, and closing the tab or the window ends the
+// runaway renderer. An object that claims gigabytes shows as a missing page.
+#include "CHMDocument.h"
+#include "TestSupport.h"
+#include "WindowTestFixture.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <signal.h>
+
+namespace {
+
+// Each runaway page says so on the console before its loop starts.
+const QByteArray kLoopingPage = "<html><body><p>before the loop</p>"
+                                "<script>console.log('looping');while(true){}</script>"
+                                "</body></html>";
+// Keeps its renderer busy almost all the time, yielding only between the timer's calls.
+const QByteArray kBusyIntervalPage =
+    "<html><body><p>busy</p><script>setInterval(function(){console.log('looping');"
+    "var end=Date.now()+1000;while(Date.now()<end){}},1)</script></body></html>";
+
+bool processExists(qint64 pid) {
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0;
+}
+
+bool sawLooping(const QSignalSpy& messages) {
+    for (const QList<QVariant>& message : messages) {
+        if (message.value(0).toString() == QLatin1String("looping"))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class HostilePage : public WindowTestFixture {
+protected:
+    static QString writeLoopingBook() {
+        return writeCraftedBook(
+            "looping.chm", "Looping",
+            {{"/index.htm", "<html><body><p>looping book home</p></body></html>"},
+             {"/loop.htm", kLoopingPage},
+             {"/interval.htm", kBusyIntervalPage},
+             {"/other.htm", "<html><body><p>other page</p></body></html>"}});
+    }
+
+    static QString writePlainBook() {
+        return writeCraftedBook("plain.chm", "Plain",
+                                {{"/index.htm", "<html><body><p>plain home</p></body></html>"}});
+    }
+
+    // Loads the runaway page in the window's first tab; while it runs, another page of the
+    // book loads in a second tab and another book opens, and the GUI thread keeps turning.
+    // Answers the runaway renderer's process id.
+    qint64 runAwayAndUseTheRest(CHMDocumentWindow* window, const QString& path) {
+        QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(5);
+        QWebEnginePage* runaway = currentPage(window);
+        window->loadPath(path);
+        EXPECT_TRUE(webtest::waitUntil([&] { return sawLooping(messages); }));
+        const qint64 pid = runaway->renderProcessPid();
+        const int ticksBefore = ticks;
+
+        webtest::LoadWatcher loads(window);
+        window->addNewTab();
+        window->loadPath("other.htm");
+        EXPECT_TRUE(loads.waitForLoads(1) && loads.lastOk());
+        EXPECT_TRUE(bodyText(currentPage(window)).contains("other page"));
+        CHMDocumentWindow* other = openWindow(writePlainBook());
+        EXPECT_NE(other, nullptr);
+        if (other) {
+            EXPECT_TRUE(bodyText(currentPage(other)).contains("plain home"));
+        }
+        EXPECT_GT(ticks, ticksBefore);
+        return pid;
+    }
+};
+
+TEST_F(HostilePage, EndlessScriptFreezesOnlyItsTabAndClosingTheTabEndsIt) {
+    CHMDocumentWindow* window = openWindow(writeLoopingBook());
+    ASSERT_NE(window, nullptr);
+    const qint64 pid = runAwayAndUseTheRest(window, "loop.htm");
+    ASSERT_TRUE(processExists(pid));
+
+    window->closeTabAt(0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(window->tabCount(), 1);
+    EXPECT_TRUE(webtest::waitUntil([pid] { return !processExists(pid); }));
+    EXPECT_TRUE(bodyText(currentPage(window)).contains("other page"));
+}
+
+TEST_F(HostilePage, BusyIntervalFreezesOnlyItsTabAndClosingTheWindowEndsIt) {
+    QPointer<CHMDocumentWindow> window = openWindow(writeLoopingBook());
+    ASSERT_NE(window, nullptr);
+    const qint64 pid = runAwayAndUseTheRest(window, "interval.htm");
+    ASSERT_TRUE(processExists(pid));
+
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_TRUE(webtest::waitUntil([pid] { return !processExists(pid); }));
+}
+
+TEST_F(HostilePage, TabOpenedByAPageRunsApartFromItsOpener) {
+    CHMDocumentWindow* window = openWindow(writeLoopingBook());
+    ASSERT_NE(window, nullptr);
+    QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
+    QWebEnginePage* opener = currentPage(window);
+    webtest::runJavaScript(opener, "window.open('loop.htm')");
+    ASSERT_TRUE(webtest::waitUntil([&] { return sawLooping(messages); }));
+    ASSERT_EQ(window->tabCount(), 2);
+
+    // The opener still answers scripts: it does not share the runaway page's renderer.
+    EXPECT_TRUE(bodyText(opener).contains("looping book home"));
+    window->closeTabAt(1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(bodyText(opener).contains("looping book home"));
+}
+
+TEST_F(HostilePage, PageClaimingGigabytesShowsTheMissingPage) {
+    const QString path =
+        writeCraftedBook("claims-gigabytes.chm", "Claims",
+                         {{"/index.htm", "<p>home</p>"}, {"/huge.htm", "<p>tiny</p>", 3ull << 30}});
+    CHMDocumentWindow* window = openWindow(path);
+    ASSERT_NE(window, nullptr);
+    webtest::LoadWatcher loads(window);
+    window->loadPath("huge.htm");
+    ASSERT_TRUE(loads.waitForLoads(1));
+    EXPECT_TRUE(loads.lastOk());
+    const QString text = bodyText(currentPage(window));
+    EXPECT_TRUE(text.contains("no page at /huge.htm")) << text.toStdString();
+}
