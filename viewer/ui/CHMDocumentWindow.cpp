@@ -104,29 +104,34 @@ CHMDocumentWindow::~CHMDocumentWindow() {
     m_schemeHandler = nullptr;
 }
 
-void CHMDocumentWindow::installUserStyleSheet() {
-    const QString path = ResourceLocator::resourcePath(QStringLiteral("Lumeno.css"));
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        qWarning("Lumeno+: the user style sheet Lumeno.css is missing; pages show unstyled");
-        return;
-    }
-    const QString css = QString::fromUtf8(file.readAll());
-    // The sheet travels as a string literal, so no character of it can end the script early.
-    const QString literal = javaScriptStringLiteral(css);
-    const QString source =
-        QStringLiteral("(function(){var id='lumeno-user-style-sheet';"
-                       "if(document.getElementById(id))return;"
-                       "var s=document.createElement('style');s.id=id;s.textContent=") +
-        literal +
-        QStringLiteral("[0];(document.head||document.documentElement).appendChild(s);})();");
+void CHMDocumentWindow::insertReaderScript(const QString& name, const QString& source,
+                                           bool runsOnSubFrames) {
+    // In the reader's own world page scripts can neither see nor replace what it defines, and
+    // it works with page scripts off.
     QWebEngineScript script;
-    script.setName(QStringLiteral("Lumeno user style sheet"));
+    script.setName(name);
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setInjectionPoint(QWebEngineScript::DocumentReady);
-    script.setRunsOnSubFrames(true);
+    script.setRunsOnSubFrames(runsOnSubFrames);
     script.setSourceCode(source);
     m_profile->scripts()->insert(script);
+}
+
+void CHMDocumentWindow::installUserStyleSheet() {
+    const QString css =
+        ResourceLocator::readText(QStringLiteral("Lumeno.css"), "pages show unstyled");
+    if (css.isNull())
+        return;
+    // The sheet travels as a string literal, so no character of it can end the script early.
+    insertReaderScript(
+        QStringLiteral("Lumeno user style sheet"),
+        QStringLiteral("(function(){var id='lumeno-user-style-sheet';"
+                       "if(document.getElementById(id))return;"
+                       "var s=document.createElement('style');s.id=id;"
+                       "s.textContent=%1;"
+                       "(document.head||document.documentElement).appendChild(s);})();")
+            .arg(javaScriptStringLiteral(css)),
+        true);
 }
 
 void CHMDocumentWindow::setupActions() {

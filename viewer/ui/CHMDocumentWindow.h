@@ -120,6 +120,7 @@ private:
     void setupTabBar();
     void setupToolbar();
     void installUserStyleSheet();
+    void insertReaderScript(const QString& name, const QString& source, bool runsOnSubFrames);
     void updateHistoryButton();
     void after_zoom();
     void webViewDidFinishLoad(CHMWebView* view, bool ok);

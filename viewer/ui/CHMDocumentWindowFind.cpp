@@ -18,23 +18,13 @@
 #include <QWebEngineScriptCollection>
 
 void CHMDocumentWindow::installHighlightScript() {
-    const QString path = ResourceLocator::resourcePath(QStringLiteral("highlight.js"));
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        qWarning("Lumeno+: the script highlight.js is missing; find in page marks nothing");
+    m_highlightScript =
+        ResourceLocator::readText(QStringLiteral("highlight.js"), "find in page marks nothing");
+    if (m_highlightScript.isNull())
         return;
-    }
-    m_highlightScript = QString::fromUtf8(file.readAll());
-    // In the reader's world the page's scripts can neither see nor replace the functions, and
-    // they work with page scripts off. Ready before the page has finished loading, so a find
-    // started meanwhile works; marks are only ever made in the main frame's document.
-    QWebEngineScript script;
-    script.setName(QStringLiteral("Lumeno find in page"));
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
-    script.setInjectionPoint(QWebEngineScript::DocumentReady);
-    script.setRunsOnSubFrames(false);
-    script.setSourceCode(m_highlightScript);
-    m_profile->scripts()->insert(script);
+    // Ready before the page has finished loading, so a find started meanwhile works; marks are
+    // only ever made in the main frame's document.
+    insertReaderScript(QStringLiteral("Lumeno find in page"), m_highlightScript, false);
 }
 
 void CHMDocumentWindow::setupFindActions() {

@@ -1,5 +1,7 @@
 #include "ResourceLocator.h"
 
+#include <QFile>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -25,4 +27,17 @@ QString ResourceLocator::resourcePath(const QString& name) {
         return {};
     const QString path = QDir(dir).filePath(name);
     return QFileInfo(path).isFile() ? path : QString();
+}
+
+QString ResourceLocator::readText(const QString& name, const char* missingMeans) {
+    const QString path = resourcePath(name);
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        qWarning("Lumeno+: the resource %s is missing; %s", qUtf8Printable(name), missingMeans);
+        return {};
+    }
+    QString text = QString::fromUtf8(file.readAll());
+    if (text.isNull())
+        text = QStringLiteral("");
+    return text;
 }

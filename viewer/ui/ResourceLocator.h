@@ -14,4 +14,7 @@ public:
     static QString resourcesDir();
     // The path of the named resource ("icons/Home.svg"); null when the file does not exist.
     static QString resourcePath(const QString& name);
+    // The named resource's text (UTF-8); null, with a log line saying what `missingMeans`, when
+    // it is missing or unreadable.
+    static QString readText(const QString& name, const char* missingMeans);
 };

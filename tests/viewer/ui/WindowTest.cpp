@@ -52,11 +52,13 @@ TEST_F(WindowPages, FirstPageLoadsWithItsStyleSheetImageAndScript) {
         webtest::waitForJavaScript(page, "document.querySelector('img').naturalWidth").toInt(), 0);
     EXPECT_EQ(runJavaScript(page, "document.getElementById('js-status').textContent"),
               "script ran");
-    // The reader's own sheet is added to every page.
-    EXPECT_TRUE(
-        !QFile::exists(testsupport::resourcesPath() + "/Lumeno.css") ||
-        webtest::waitForJavaScript(page, "!!document.getElementById('lumeno-user-style-sheet')")
-            .toBool());
+    // The reader's own sheet is added to every page, whole.
+    const QByteArray css = testsupport::readWholeFile(testsupport::resourcesPath() + "/Lumeno.css");
+    ASSERT_FALSE(css.isEmpty());
+    EXPECT_EQ(webtest::waitForJavaScript(
+                  page, "document.getElementById('lumeno-user-style-sheet').textContent")
+                  .toString(),
+              QString::fromUtf8(css));
     EXPECT_EQ(window->currentTitle(), "Welcome");
 }
 
