@@ -24,14 +24,6 @@ struct Pass {
     quint64 bytes = 0;
 };
 
-QString ratio(double part, double whole) {
-    return whole > 0 ? TextTable::number(part / whole, 2) : QStringLiteral("-");
-}
-
-QString ms(double value) {
-    return TextTable::number(value, 2);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -103,7 +95,8 @@ int main(int argc, char** argv) {
 
         table.addRow({name, QString::number(entries.size()),
                       TextTable::number(static_cast<double>(byChmlib.bytes) / (1 << 20), 2),
-                      ms(m[0]), ms(m[1]), ratio(m[1], m[0]), ms(m[2]), ratio(m[2], m[0])});
+                      TextTable::ms(m[0]), TextTable::ms(m[1]), TextTable::ratio(m[1], m[0], 2),
+                      TextTable::ms(m[2]), TextTable::ratio(m[2], m[0], 2)});
         // Both roads must hand out the same objects, or the ratio compares different work.
         if (byPath.objects != byChmlib.objects || byPath.bytes != byChmlib.bytes ||
             byEntry.objects != byChmlib.objects || byEntry.bytes != byChmlib.bytes)

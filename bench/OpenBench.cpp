@@ -97,14 +97,6 @@ FileFigures measure(const QString& path, const FileFacts& facts) {
     return {m[0], m[1], m[2], m[3], m[4], m[5]};
 }
 
-QString ratio(double part, double whole) {
-    return whole > 0 ? TextTable::number(part / whole, 1) : QStringLiteral("-");
-}
-
-QString ms(double value) {
-    return TextTable::number(value, 2);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -141,12 +133,15 @@ int main(int argc, char** argv) {
         const FileFigures f = measure(path, facts);
         const double accounted = f.layout + f.bare + f.sitemaps + f.tocParse + f.indexParse;
         summary.addRow({name, QString::number(facts.objects), QString::number(facts.tocItems),
-                        QString::number(facts.indexItems), ms(f.open), ms(f.bare),
-                        ratio(f.open, f.bare), ms(f.sitemaps), ratio(f.open, f.bare + f.sitemaps)});
+                        QString::number(facts.indexItems), TextTable::ms(f.open),
+                        TextTable::ms(f.bare), TextTable::ratio(f.open, f.bare, 1),
+                        TextTable::ms(f.sitemaps),
+                        TextTable::ratio(f.open, f.bare + f.sitemaps, 1)});
         steps.addRow({name,
                       QString::number((facts.tocBytes.size() + facts.indexBytes.size()) / 1024),
-                      ms(f.open), ms(f.layout), ms(f.bare), ms(f.sitemaps), ms(f.tocParse),
-                      ms(f.indexParse), ms(f.open - accounted)});
+                      TextTable::ms(f.open), TextTable::ms(f.layout), TextTable::ms(f.bare),
+                      TextTable::ms(f.sitemaps), TextTable::ms(f.tocParse),
+                      TextTable::ms(f.indexParse), TextTable::ms(f.open - accounted)});
     }
 
     std::printf("Opening a file: CHMDocument::readFromURL against chmlib alone (medians)\n\n");

@@ -150,10 +150,6 @@ QStringList queriesFor(CHMDocument& doc, const QStringList& paths) {
     return queries;
 }
 
-QString ms(double value) {
-    return TextTable::number(value, 2);
-}
-
 std::vector<QString> defaultFiles() {
     const QString corpus = QStringLiteral(LUMENO_BENCH_CORPUS_DIR);
     std::vector<QString> files{corpus + QStringLiteral("/en-fpc-fcl-chmcmd-large.chm"),
@@ -230,7 +226,7 @@ int main(int argc, char** argv) {
             bench::interleavedMedians(kBuildRounds, {floor, text, indexing});
         build.addRow(
             {name, QString::number(paths.size()), QString::number(pages), QString::number(terms),
-             ms(medians[0]), ms(medians[1]), ms(medians[2]),
+             TextTable::ms(medians[0]), TextTable::ms(medians[1]), TextTable::ms(medians[2]),
              medians[0] > 0 ? TextTable::number(medians[2] / medians[0], 2) : QStringLiteral("-"),
              TextTable::number(heapGrowth, 1), TextTable::number(rssGrowth, 1)});
 
@@ -259,7 +255,7 @@ int main(int argc, char** argv) {
                                                  : static_cast<double>(hits) /
                                                        static_cast<double>(queries.size()),
                                1),
-             ms(median), ms(worst), worstQuery});
+             TextTable::ms(median), TextTable::ms(worst), worstQuery});
         index.reset();
     }
     std::printf("Index build against reading the same objects (goal: index/floor <= 8)\n");

@@ -16,6 +16,12 @@ public:
 
     // A figure with the given number of decimals.
     static QString number(double value, int decimals);
+    // Milliseconds with two decimals.
+    static QString ms(double value) { return number(value, 2); }
+    // part / whole with the given decimals; "-" when the whole is not positive.
+    static QString ratio(double part, double whole, int decimals) {
+        return whole > 0 ? number(part / whole, decimals) : QStringLiteral("-");
+    }
 
 private:
     std::vector<QStringList> m_rows;

@@ -214,12 +214,12 @@ std::shared_ptr<CHMSearchResult> CHMSearchIndex::searchInFile(const QString& tex
     try {
         // The trees are new after an encoding change.
         if (!m_hitEntries || !m_hitEntries->isBuiltFrom(toc.get(), keywords.get()))
-            m_hitEntries = std::make_unique<SearchHitEntries>(toc, keywords);
+            m_hitEntries = std::make_shared<SearchHitEntries>(toc, keywords);
+        result->setHitEntries(m_hitEntries);
         Xapian::Enquire enquire(m_database->db);
         enquire.set_query(m_database->parse(text.toStdString()));
         const Xapian::MSet hits = enquire.get_mset(0, kMaxHits);
         for (auto hit = hits.begin(); hit != hits.end(); ++hit) {
-            // What addPath lists, without walking the trees for every hit.
             const Xapian::Document document = hit.get_document();
             const QString path = QString::fromStdString(document.get_data());
             if (byTitle) {
@@ -227,9 +227,8 @@ std::shared_ptr<CHMSearchResult> CHMSearchIndex::searchInFile(const QString& tex
                 result->rootItems()->appendChild(std::make_shared<ScoredLinkItem>(
                     title.isEmpty() ? path.mid(1) : title, path.mid(1),
                     static_cast<float>(hit.get_weight())));
-            } else if (const LinkItem* entry = m_hitEntries->entryFor(path)) {
-                result->rootItems()->appendChild(std::make_shared<ScoredLinkItem>(
-                    entry->name(), entry->path(), static_cast<float>(hit.get_weight())));
+            } else {
+                result->addPath(path, static_cast<float>(hit.get_weight()));
             }
         }
     } catch (const Xapian::Error& e) {

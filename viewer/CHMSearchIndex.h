@@ -97,7 +97,7 @@ private:
     std::function<void()> m_onDone;
 
     std::unique_ptr<Database> m_database;           // guarded by m_databaseLock
-    std::unique_ptr<SearchHitEntries> m_hitEntries; // guarded by m_databaseLock
+    std::shared_ptr<SearchHitEntries> m_hitEntries; // guarded by m_databaseLock
     std::mutex m_databaseLock;
 
     mutable std::mutex m_stateLock;

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+class SearchHitEntries;
+
 class CHMSearchResult : public CHMTableOfContent {
 public:
     CHMSearchResult();
@@ -25,7 +27,12 @@ public:
     // tree has an entry for the page.
     bool addPath(const QString& path, float score);
 
+    // A lookup table built from the same two trees: addPath then answers without walking them
+    // for every hit.
+    void setHitEntries(std::shared_ptr<const SearchHitEntries> entries);
+
 private:
     std::shared_ptr<const CHMTableOfContent> _tableOfContent;
     std::shared_ptr<const CHMTableOfContent> _indexContent;
+    std::shared_ptr<const SearchHitEntries> _hitEntries;
 };

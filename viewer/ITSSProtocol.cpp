@@ -2,6 +2,7 @@
 
 #include "CHMDocument.h"
 #include "CharsetSniffer.h"
+#include "PathExtension.h"
 #include "TextEncodingTable.h"
 
 #include <QCoreApplication>
@@ -52,19 +53,6 @@ constexpr std::array<MimeEntry, 25> kMimeTypes{{
 }};
 
 constexpr char kUnknownMimeType[] = "application/octet-stream";
-
-// The extension of the path's last segment, lower-cased, with a ";" parameter part left out
-// ("/a/b.HTM;x=1" -> "htm"); empty when there is none.
-QString extensionOf(const QString& path) {
-    QStringView name(path);
-    name = name.mid(name.lastIndexOf(u'/') + 1);
-    if (const qsizetype semicolon = name.indexOf(u';'); semicolon >= 0)
-        name = name.left(semicolon);
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot < 0)
-        return {};
-    return name.mid(dot + 1).toString().toLower();
-}
 
 const MimeEntry* mimeEntryFor(const QString& extension) {
     for (const MimeEntry& e : kMimeTypes) {
@@ -238,7 +226,7 @@ ITSSResponse ITSSProtocol::startLoading(const QUrl& url, CHMDocument* doc,
         lookup = unescaped;
     }
     const QByteArray bytes = worthReading ? doc->content(lookup) : QByteArray();
-    const QString extension = extensionOf(lookup.isNull() ? requested : lookup);
+    const QString extension = pathExtension(lookup.isNull() ? requested : lookup);
 
     if (bytes.isEmpty()) {
         // An empty or absent page would leave the tab blank; say what is missing instead.

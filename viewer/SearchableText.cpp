@@ -2,6 +2,7 @@
 
 #include "CharsetSniffer.h"
 #include "HTMLTextExtractor.h"
+#include "PathExtension.h"
 #include "TextEncodingTable.h"
 
 #include <array>
@@ -20,11 +21,7 @@ constexpr std::array<const char*, 17> kSkippedExtensions{
 constexpr std::array<const char*, 4> kHtmlMarkers{"<!doctype html", "<html", "<head", "<body"};
 
 QByteArray extensionOf(const QByteArray& path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    const qsizetype dot = path.lastIndexOf('.');
-    if (dot < 0 || dot < slash)
-        return {};
-    return path.mid(dot + 1).toLower();
+    return pathExtension(QString::fromUtf8(path)).toLatin1();
 }
 
 template <size_t N> bool isOneOf(const QByteArray& word, const std::array<const char*, N>& list) {
