@@ -21,6 +21,13 @@ CHMDocument::~CHMDocument() {
     }
 }
 
+std::unique_ptr<CHMDocument> CHMDocument::open(const QString& path, QString* error) {
+    auto document = std::make_unique<CHMDocument>();
+    if (!document->readFromURL(QUrl::fromLocalFile(path), QStringLiteral("chm"), error))
+        return nullptr;
+    return document;
+}
+
 QString CHMDocument::saveRefusedMessage() {
     return QStringLiteral("Compiled help files are read-only and cannot be saved.");
 }

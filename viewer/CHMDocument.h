@@ -34,6 +34,10 @@ public:
     // False when the file cannot be used; `error` then holds one line for the user.
     bool readFromURL(const QUrl& url, const QString& type, QString* error);
 
+    // Opens a document in one step: the document, or null with `error` set to one line for the
+    // user. What every caller that does not need the two steps of the document architecture uses.
+    static std::unique_ptr<CHMDocument> open(const QString& path, QString* error = nullptr);
+
     // The document is read-only: saving always fails with this message.
     static QString saveRefusedMessage();
 
