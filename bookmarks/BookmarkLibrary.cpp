@@ -12,19 +12,27 @@ BookmarkLibrary::BookmarkLibrary(QString folder, ErrorSink presentError)
 
 BookmarkLibrary::~BookmarkLibrary() = default;
 
-BookmarkStore* BookmarkLibrary::managedObjectContext() {
+BookmarkStore* BookmarkLibrary::managedObjectContext() { return openStore(false); }
+
+BookmarkStore* BookmarkLibrary::contextForReading() { return openStore(true); }
+
+BookmarkStore* BookmarkLibrary::openStore(bool quietIfRepeated) {
     if (m_store)
         return m_store.get();
-    if (m_folder.isEmpty()) {
-        m_presentError(QObject::tr("Can't find application support folder"));
-        return nullptr;
-    }
     QString error;
-    m_store =
-        BookmarkStore::open(m_folder + QLatin1Char('/') + BookmarkStore::storeFileName(), &error);
-    if (!m_store)
+    if (m_folder.isEmpty())
+        error = QObject::tr("Can't find application support folder");
+    else
+        m_store = BookmarkStore::open(
+            m_folder + QLatin1Char('/') + BookmarkStore::storeFileName(), &error);
+    if (m_store) {
+        m_lastOpenError.clear();
+        return m_store.get();
+    }
+    if (!quietIfRepeated || error != m_lastOpenError)
         m_presentError(error);
-    return m_store.get();
+    m_lastOpenError = error;
+    return nullptr;
 }
 
 std::optional<CHMBookmark> BookmarkLibrary::addBookmark(const BookmarkPage& page,

@@ -39,6 +39,9 @@ public:
     const QString& folder() const { return m_folder; }
     // The open database; nullptr (and the reason shown) while it cannot be opened.
     BookmarkStore* managedObjectContext();
+    // The same for what only shows the library (menus, lists): a failure already shown with the
+    // same message is not shown again.
+    BookmarkStore* contextForReading();
     BookmarkURLStore& urlStore() { return m_urlStore; }
 
     // Saves the page's bookmark with the title and the labels, then counts the save for its
@@ -62,6 +65,9 @@ public:
 private:
     QString m_folder;
     ErrorSink m_presentError;
+    BookmarkStore* openStore(bool quietIfRepeated);
+
     std::unique_ptr<BookmarkStore> m_store;
+    QString m_lastOpenError;
     BookmarkURLStore m_urlStore;
 };

@@ -5,6 +5,12 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <ostream>
+
+// Readable strings in the failure messages of GoogleTest.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace bookmarktest {
 
