@@ -12,9 +12,13 @@ BookmarkLibrary::BookmarkLibrary(QString folder, ErrorSink presentError)
 
 BookmarkLibrary::~BookmarkLibrary() = default;
 
-BookmarkStore* BookmarkLibrary::managedObjectContext() { return openStore(false); }
+BookmarkStore* BookmarkLibrary::managedObjectContext() {
+    return openStore(false);
+}
 
-BookmarkStore* BookmarkLibrary::contextForReading() { return openStore(true); }
+BookmarkStore* BookmarkLibrary::contextForReading() {
+    return openStore(true);
+}
 
 BookmarkStore* BookmarkLibrary::openStore(bool quietIfRepeated) {
     if (m_store)
@@ -23,8 +27,8 @@ BookmarkStore* BookmarkLibrary::openStore(bool quietIfRepeated) {
     if (m_folder.isEmpty())
         error = QObject::tr("Can't find application support folder");
     else
-        m_store = BookmarkStore::open(
-            m_folder + QLatin1Char('/') + BookmarkStore::storeFileName(), &error);
+        m_store = BookmarkStore::open(m_folder + QLatin1Char('/') + BookmarkStore::storeFileName(),
+                                      &error);
     if (m_store) {
         m_lastOpenError.clear();
         return m_store.get();
@@ -42,14 +46,18 @@ std::optional<CHMBookmark> BookmarkLibrary::addBookmark(const BookmarkPage& page
         return std::nullopt;
     const QString fileTitle =
         page.documentTitle.isEmpty() ? QFileInfo(page.filePath).fileName() : page.documentTitle;
+    bool everyTag = true;
     std::optional<CHMBookmark> saved =
-        CHMBookmark::save(page.filePath, fileTitle, page.url, title, tags, context);
+        CHMBookmark::save(page.filePath, fileTitle, page.url, title, tags, context, &everyTag);
     if (!saved) {
         m_presentError(
             QObject::tr("The bookmark could not be saved: %1").arg(context->lastError()));
         return std::nullopt;
     }
     m_urlStore.AddURLSecurity(page.filePath);
+    if (!everyTag)
+        m_presentError(QObject::tr("The bookmark was saved, but not all of its tags could be: %1")
+                           .arg(context->lastError()));
     return saved;
 }
 

@@ -179,7 +179,8 @@ bool BookmarkStore::transaction(const std::function<bool()>& work) {
         run(QByteArray("ROLLBACK TO " + name).constData());
         run(QByteArray("RELEASE " + name).constData());
         m_lastError = reason;
-        qCWarning(lcBookmarks) << "bookmark change rolled back:" << reason;
+        if (m_depth == 0)
+            qCWarning(lcBookmarks) << "bookmark change rolled back:" << reason;
     }
     return done;
 }

@@ -3,6 +3,7 @@
 #include "BookmarkStore.h"
 #include "CHMFile.h"
 #include "CHMTag.h"
+#include "LumenoLogging.h"
 #include "SqlStatement.h"
 
 #include <QSet>
@@ -111,6 +112,9 @@ bool CHMBookmark::setTagsString(const QString& text) {
                 attached.insert(tag->id());
                 return true;
             });
+            if (!labelled)
+                qCWarning(lcBookmarks)
+                    << "tag left off:" << logSafe(name) << m_context->lastError();
             everyLabel = everyLabel && labelled;
         }
         return true;
@@ -150,7 +154,8 @@ QList<CHMBookmark> CHMBookmark::allBookmarks(BookmarkStore* context, bool* ok) {
 
 std::optional<CHMBookmark> CHMBookmark::save(const QString& filePath, const QString& fileTitle,
                                              const QString& url, const QString& title,
-                                             const QString& tagsText, BookmarkStore* context) {
+                                             const QString& tagsText, BookmarkStore* context,
+                                             bool* everyTag) {
     if (!context || filePath.isEmpty() || url.isEmpty())
         return std::nullopt;
     qint64 bookmarkId = 0;
@@ -183,7 +188,9 @@ std::optional<CHMBookmark> CHMBookmark::save(const QString& filePath, const QStr
         std::optional<CHMBookmark> bookmark = bookmarkById(bookmarkId, context);
         if (!bookmark)
             return false;
-        bookmark->setTagsString(tagsText);
+        const bool tagged = bookmark->setTagsString(tagsText);
+        if (everyTag)
+            *everyTag = tagged;
         return true;
     });
     return stored ? bookmarkById(bookmarkId, context) : std::nullopt;

@@ -50,9 +50,11 @@ public:
     // and the labels of tagsText added to its tags. The File of filePath is made when missing,
     // titled fileTitle. All in one transaction; nothing when it could not be stored (the
     // store's lastError() says why).
+    // *everyTag (when given) tells whether every label could be attached.
     static std::optional<CHMBookmark> save(const QString& filePath, const QString& fileTitle,
                                            const QString& url, const QString& title,
-                                           const QString& tagsText, BookmarkStore* context);
+                                           const QString& tagsText, BookmarkStore* context,
+                                           bool* everyTag = nullptr);
     // Deletes the bookmarks in one transaction; their tags stay, their Files until the next purge.
     static bool remove(const QList<qint64>& ids, BookmarkStore* context);
 

@@ -110,3 +110,16 @@ TEST_F(BookmarkLibraryTest, DamagedStoreIsReportedOnEveryUseAndNeverOverwritten)
     EXPECT_TRUE(library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", ""));
     EXPECT_EQ(messages.size(), 2);
 }
+
+TEST_F(BookmarkLibraryTest, BookmarkIsSavedAndUserToldWhenOneOfItsTagsIsRefused) {
+    ASSERT_TRUE(library->addBookmark(page("itss://chm/view.htm"), "View", "kept"));
+    ASSERT_TRUE(execSql(db(), "CREATE TRIGGER refuse BEFORE INSERT ON tag WHEN NEW.tag = "
+                              "'refused' BEGIN SELECT RAISE(ABORT, 'refused by test'); END"));
+    restart();
+    auto bookmark = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "kept, refused");
+    ASSERT_TRUE(bookmark);
+    EXPECT_EQ(bookmark->tagsString(), "kept");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.first().contains("refused by test"));
+    EXPECT_EQ(querySql(db(), "SELECT tag FROM tag"), QStringList{"kept"});
+}
