@@ -95,7 +95,8 @@ std::optional<BookmarkLibrary::Target> BookmarkLibrary::targetOf(const CHMBookma
     QString path = m_urlStore.GetURLSecurity(file->path());
     if (path.isEmpty())
         path = file->path();
-    const QUrl url(bookmark.url(), QUrl::StrictMode);
+    // Stored as the reader shows URLs (spaces and letters decoded), so read tolerantly.
+    const QUrl url(bookmark.url(), QUrl::TolerantMode);
     if (!url.isValid())
         return std::nullopt;
     return Target{path, url};

@@ -159,3 +159,36 @@ TEST(BookmarkReader, BookmarkAddedInOneRunOpensItsPageInTheNext) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
+
+TEST(BookmarkReader, PagesWithSpacesPercentSignsAndAccentsReopen) {
+    const QString books = freshFolder();
+    const QString names = copyFixture("names", books, "names.chm");
+    auto app = std::make_unique<RecordingApplication>();
+    CHMDocumentWindow* window = openAndWait(*app, names);
+    ASSERT_TRUE(window);
+    const QStringList pages = {"itss://chm/my%20page.htm",
+                               "itss://chm/caf%C3%A9/na%C3%AFve%20r%C3%A9sum%C3%A9.htm",
+                               "itss://chm/100%2541.htm"};
+    QStringList shown;
+    for (int i = 0; i < pages.size(); ++i) {
+        ASSERT_TRUE(showPage(window, QUrl(pages[i]).toString())) << pages[i].toStdString();
+        shown << window->currentURL();
+        addBookmarkFromMenu(*app, window, QString("Page %1").arg(i), "names");
+    }
+    ASSERT_TRUE(showPage(window, "itss://chm/index.htm"));
+    QMenu* menu = shownMenu(window, "bookmarksMenu");
+    for (int i = 0; i < pages.size(); ++i) {
+        QAction* item = itemTitled(menu, QString("Page %1").arg(i));
+        ASSERT_TRUE(item);
+        webtest::LoadWatcher watcher(window);
+        item->trigger();
+        EXPECT_TRUE(webtest::waitUntil([&] {
+            return watcher.finished() > 0 && window->currentURL() == shown[i];
+        })) << shown[i].toStdString()
+            << " -> " << window->currentURL().toStdString();
+        EXPECT_TRUE(watcher.lastOk());
+    }
+    EXPECT_TRUE(app->errors.isEmpty()) << app->errors.join('\n').toStdString();
+    app.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
