@@ -6,7 +6,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev
+  libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
   fp-utils python3
