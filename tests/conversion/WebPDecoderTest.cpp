@@ -104,10 +104,10 @@ TEST(WebPDecoder, TIFFWithAlphaStoresPremultipliedColours) {
     const Bytes file = readFile(path);
     ASSERT_EQ(file.size(), 234u);
     EXPECT_EQ(le(file, 8, 2), 15u);
-    EXPECT_EQ(le(file, 94 + 8, 4), 4u);       // SamplesPerPixel
-    EXPECT_EQ(le(file, 118 + 8, 4), 24u);     // StripByteCounts
-    EXPECT_EQ(le(file, 178, 2), 338u);        // ExtraSamples
-    EXPECT_EQ(le(file, 178 + 8, 4), 1u);      // associated alpha
+    EXPECT_EQ(le(file, 94 + 8, 4), 4u);   // SamplesPerPixel
+    EXPECT_EQ(le(file, 118 + 8, 4), 24u); // StripByteCounts
+    EXPECT_EQ(le(file, 178, 2), 338u);    // ExtraSamples
+    EXPECT_EQ(le(file, 178 + 8, 4), 1u);  // associated alpha
     const Bytes transparent(file.begin() + 210, file.begin() + 214);
     EXPECT_EQ(transparent, Bytes(4, 0));
     for (int c = 0; c < 3; ++c) // half transparent: colour x 128 / 255
@@ -305,8 +305,8 @@ TEST(WebPDecoder, BuffersInAModeTheFormatCannotTakeAreRefused) {
     ASSERT_EQ(WebPDecode(webp.data(), webp.size(), &config), VP8_STATUS_OK);
     const std::string path = scratchPath("refused.out");
     testing::internal::CaptureStderr();
-    for (DecodedImageFormat format : {kDecodedPNG, kDecodedTIFF, kDecodedBMP, kDecodedPAM,
-                                      kDecodedAlphaPlanePGM}) {
+    for (DecodedImageFormat format :
+         {kDecodedPNG, kDecodedTIFF, kDecodedBMP, kDecodedPAM, kDecodedAlphaPlanePGM}) {
         EXPECT_FALSE(SaveDecodedImage(&config.output, format, path.c_str())) << format;
         EXPECT_FALSE(fileExists(path));
     }

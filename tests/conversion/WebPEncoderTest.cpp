@@ -20,8 +20,8 @@ struct Encoded {
     std::string messages;
 };
 
-Encoded encode(const std::string& input, const char* output, std::uint32_t keep,
-               float quality = 75, bool lossless = false) {
+Encoded encode(const std::string& input, const char* output, std::uint32_t keep, float quality = 75,
+               bool lossless = false) {
     WebPConfig config;
     EXPECT_TRUE(WebPConfigInit(&config));
     config.quality = quality;
@@ -52,8 +52,8 @@ Demuxed demux(const Bytes& file) {
     d.flags = WebPDemuxGetI(demuxer, WEBP_FF_FORMAT_FLAGS);
     d.width = int(WebPDemuxGetI(demuxer, WEBP_FF_CANVAS_WIDTH));
     d.height = int(WebPDemuxGetI(demuxer, WEBP_FF_CANVAS_HEIGHT));
-    for (auto [fourcc, target] : {std::pair{"EXIF", &d.exif}, std::pair{"ICCP", &d.iccp},
-                                  std::pair{"XMP ", &d.xmp}}) {
+    for (auto [fourcc, target] :
+         {std::pair{"EXIF", &d.exif}, std::pair{"ICCP", &d.iccp}, std::pair{"XMP ", &d.xmp}}) {
         WebPChunkIterator it;
         if (WebPDemuxGetChunk(demuxer, fourcc, 1, &it)) {
             target->assign(reinterpret_cast<const char*>(it.chunk.bytes), it.chunk.size);
@@ -71,7 +71,9 @@ std::vector<std::string> fourccs(const Bytes& file) {
     return names;
 }
 
-std::string asString(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string asString(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
 const Bytes kExif = [] {
     Bytes b = {'I', 'I', 42, 0, 8, 0, 0, 0};
@@ -183,8 +185,7 @@ TEST(WebPEncoder, EveryFailureHasItsCodeAndLeavesTheTargetAlone) {
     const Encoded gif = encode(scratchPath("pic.gif"), target.c_str(), 0);
     EXPECT_EQ(gif.code, kWebPEncodeReadFailed);
     EXPECT_NE(gif.messages.find("Error! Could not process file"), std::string::npos);
-    EXPECT_EQ(encode(photoWithMetadata(), target.c_str(), 0, 150).code,
-              kWebPEncodeInvalidConfig);
+    EXPECT_EQ(encode(photoWithMetadata(), target.c_str(), 0, 150).code, kWebPEncodeInvalidConfig);
     EXPECT_EQ(EncodeImageFileToWebP(photoWithMetadata().c_str(), target.c_str(), nullptr, 0),
               kWebPEncodeInvalidConfig);
     PNGOptions grey;
