@@ -563,7 +563,8 @@ int EncoderToolMain(int argc, char** argv) {
         picture.extra_info_type = extraInfoType;
         picture.extra_info = static_cast<std::uint8_t*>(std::calloc(blocks, 1));
     }
-    picture.stats = &run.stats;
+    // Statistics cost a full distortion pass over the picture: only when they are printed.
+    picture.stats = quiet ? nullptr : &run.stats;
     picture.writer = WebPMemoryWrite;
     picture.custom_ptr = &run.writer;
     if (!output && !quiet)
