@@ -343,3 +343,41 @@ TEST(WebPDecoder, WholeFileReadAndWrite) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(WebPDecoder, DamagedWebPFilesDecodeOrFailWithoutLeavingAFile) {
+    const Bytes seeds[] = {
+        encodeWebP(alphaPixels(33, 17), 33, 17, true, true),
+        encodeWebP(alphaPixels(33, 17), 33, 17, false, true),
+        encodeWebP(patternPixels(40, 20, 4), 40, 20, false, false),
+    };
+    const std::string path = scratchPath("damaged.tif");
+    int failures = 0;
+    for (const Bytes& original : seeds) {
+        std::vector<Bytes> variants;
+        for (std::size_t cut = 0; cut < original.size(); cut += 1 + original.size() / 50)
+            variants.emplace_back(original.begin(), original.begin() + long(cut));
+        for (std::size_t at = 4; at < original.size(); at += 1 + original.size() / 80) {
+            Bytes flipped = original;
+            flipped[at] ^= 0x5A;
+            variants.push_back(flipped);
+        }
+        for (const Bytes& variant : variants) {
+            std::remove(path.c_str());
+            const int code = toTIFF(variant, path);
+            if (code == kWebPDecodeOK) {
+                int w = 0, h = 0;
+                Bytes back;
+                EXPECT_TRUE(readTIFFAsRGBA(path, &w, &h, &back));
+            } else {
+                ++failures;
+                EXPECT_TRUE(code == kWebPDecodeBadHeaders || code == kWebPDecodeFailed) << code;
+                EXPECT_FALSE(fileExists(path));
+            }
+        }
+    }
+    EXPECT_GT(failures, 50);
+}
+
+} // namespace
