@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <webp/mux.h>
 
 using namespace webptest;
 
@@ -378,6 +379,49 @@ TEST(WebPDecoder, DamagedWebPFilesDecodeOrFailWithoutLeavingAFile) {
         }
     }
     EXPECT_GT(failures, 50);
+}
+
+} // namespace
+
+namespace {
+
+Bytes animatedWebP() {
+    WebPAnimEncoderOptions options;
+    EXPECT_TRUE(WebPAnimEncoderOptionsInit(&options));
+    WebPAnimEncoder* encoder = WebPAnimEncoderNew(8, 8, &options);
+    WebPConfig config;
+    EXPECT_TRUE(WebPConfigInit(&config));
+    for (int frame = 0; frame < 3; ++frame) {
+        WebPPicture picture;
+        WebPPictureInit(&picture);
+        picture.use_argb = 1;
+        picture.width = picture.height = 8;
+        const Bytes pixels = patternPixels(8, 8, 4, frame);
+        WebPPictureImportRGBX(&picture, pixels.data(), 32);
+        EXPECT_TRUE(WebPAnimEncoderAdd(encoder, &picture, frame * 100, &config));
+        WebPPictureFree(&picture);
+    }
+    WebPAnimEncoderAdd(encoder, nullptr, 300, nullptr);
+    WebPData data;
+    WebPDataInit(&data);
+    EXPECT_TRUE(WebPAnimEncoderAssemble(encoder, &data));
+    Bytes out(data.bytes, data.bytes + data.size);
+    WebPDataClear(&data);
+    WebPAnimEncoderDelete(encoder);
+    return out;
+}
+
+TEST(WebPDecoder, AnimatedFilesAreRefusedWithTheirMessage) {
+    const Bytes animated = animatedWebP();
+    const std::string path = scratchPath("animated.tif");
+    std::string messages;
+    EXPECT_EQ(toTIFF(animated, path, &messages), kWebPDecodeFailed);
+    EXPECT_NE(messages.find("Decoding of an animated WebP file is not supported."),
+              std::string::npos);
+    EXPECT_FALSE(fileExists(path));
+    int w = 0, h = 0;
+    EXPECT_EQ(GetWebPDimensions(animated.data(), animated.size(), &w, &h), kWebPDecodeOK);
+    EXPECT_EQ(w, 8);
 }
 
 } // namespace
