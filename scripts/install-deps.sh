@@ -9,6 +9,7 @@ PACKAGES=(
   libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
+  libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
   fp-utils python3
   fonts-noto-cjk fonts-dejavu-core xvfb
 )
