@@ -9,7 +9,7 @@ PACKAGES=(
   libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
-  libjpeg62-turbo-dev libpng-dev libtiff-dev libopenjp2-7-dev libwebp-dev libgif-dev
+  libjpeg62-turbo-dev libpng-dev libtiff-dev libopenjp2-7-dev libwebp-dev
   libmagick++-6.q16-dev libexiv2-dev libqpdf-dev qpdf libpoppler-cpp-dev
   imagemagick libvips-tools webp poppler-utils
   fp-utils python3

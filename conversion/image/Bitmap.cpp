@@ -65,7 +65,7 @@ Bitmap ConvertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha) {
         const std::uint8_t* s = source.row(y);
         std::uint8_t* d = out.row(y);
         for (std::int64_t x = 0; x < source.width; ++x, s += sc, d += dc) {
-            std::uint8_t rgb[3];
+            std::uint8_t rgb[3] = {0, 0, 0};
             toRGB(source, s, rgb);
             const int a = source.hasAlpha ? s[sColor] : 255;
             if (source.hasAlpha && !alpha) // onto white

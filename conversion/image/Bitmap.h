@@ -41,7 +41,7 @@ struct Bitmap {
 // Copies with another layout. Alpha is composited onto white when it is dropped; CMYK becomes
 // RGB by the naive complement (no profile), grey by luminance.
 Bitmap ConvertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha);
-// The same picture without alpha; the source itself is returned when it has none.
+// The same picture without alpha (a copy; callers skip the call for pictures without alpha).
 Bitmap FlattenAlpha(const Bitmap& source);
 // True when every alpha sample is 255 (or there is no alpha).
 bool IsOpaque(const Bitmap& bitmap);

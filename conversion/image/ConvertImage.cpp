@@ -39,25 +39,24 @@ bool writeDirect(ImageConversionJob& job, const Bitmap& bitmap) {
 }
 
 bool writeWebP(ImageConversionJob& job, const Bitmap& bitmap) {
-    // The TIFF in between stays uncompressed: it lives only until the encoder has read it.
+    // The TIFF in between goes to the temporary folder uncompressed: it lives only until the
+    // encoder has read it.
     TIFFWriteSettings settings;
     settings.keepAlpha = true;
     settings.dpiX = job.resolutionX;
     settings.dpiY = job.resolutionY;
-    std::vector<std::uint8_t> tiff;
-    if (!EncodeTIFFBitmaps({&bitmap}, settings, tiff, job.lastError))
-        return false;
-    const std::filesystem::path folder = job.outputURL.parent_path();
-    const std::filesystem::path tiffPath = TemporaryPathIn(folder, "lumeno-tiff");
-    const std::filesystem::path webpPath = TemporaryPathIn(folder, "lumeno-webp");
+    const std::filesystem::path tiffPath =
+        std::filesystem::path(GetTemporaryURL().toLocalFile().toStdString()).concat(".tif");
+    const std::filesystem::path webpPath = TemporaryPathIn(job.outputURL.parent_path(), "lumeno");
     std::error_code ignored;
-    bool ok = WriteFileAtomically(tiffPath, tiff, std::nullopt, job.lastError) &&
+    bool ok = WriteTIFFFile(tiffPath, {&bitmap}, settings, job.lastError) &&
               EncodeTIFFFileToWebP(tiffPath, webpPath, job.quality, job.lastError);
     std::filesystem::remove(tiffPath, ignored);
     if (ok) {
-        std::filesystem::rename(webpPath, job.outputURL, ignored);
-        if (ignored) {
-            job.lastError = "cannot write " + job.outputURL.string() + ": " + ignored.message();
+        std::error_code renameError;
+        std::filesystem::rename(webpPath, job.outputURL, renameError);
+        if (renameError) {
+            job.lastError = "cannot write " + job.outputURL.string() + ": " + renameError.message();
             ok = false;
         }
     }

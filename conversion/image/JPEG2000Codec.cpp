@@ -250,7 +250,8 @@ bool DecodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap&
 
 bool EncodeJPEG2000Bitmap(const Bitmap& input, double quality, bool keepAlpha,
                           std::vector<std::uint8_t>& out, std::string& error) {
-    const Bitmap flat = keepAlpha ? input : FlattenAlpha(input);
+    const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : FlattenAlpha(input);
+    const Bitmap& flat = flattened.pixels.empty() ? input : flattened;
     if (flat.empty()) {
         error = "no picture to encode";
         return false;

@@ -260,7 +260,10 @@ bool DecodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out
 
 bool EncodeJPEGBitmap(const Bitmap& input, int quality, double dpiX, double dpiY,
                       std::vector<std::uint8_t>& out, std::string& error) {
-    const Bitmap flat = FlattenAlpha(input);
+    const Bitmap flattened = input.hasAlpha ? FlattenAlpha(input) : Bitmap();
+    // Reached through a pointer that stays in memory across the jump below.
+    const Bitmap* volatile source = flattened.pixels.empty() ? &input : &flattened;
+    const Bitmap& flat = *source;
     if (flat.empty()) {
         error = "no picture to encode";
         return false;

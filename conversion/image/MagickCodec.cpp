@@ -166,7 +166,8 @@ bool EncodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keep
         return false;
     }
     initialiseMagick();
-    const Bitmap flat = keepAlpha ? input : FlattenAlpha(input);
+    const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : FlattenAlpha(input);
+    const Bitmap& flat = flattened.pixels.empty() ? input : flattened;
     try {
         std::string map = flat.model == ColorModel::CMYK  ? "CMYK"
                           : flat.model == ColorModel::RGB ? "RGB"

@@ -299,6 +299,28 @@ bool DecodeTIFFBitmaps(const std::uint8_t* bytes, std::size_t length, std::vecto
     return ok;
 }
 
+namespace {
+
+bool writeAllPages(TIFF* tif, const std::vector<const Bitmap*>& pages,
+                   const TIFFWriteSettings& settings, std::string& error) {
+    for (const Bitmap* page : pages)
+        if (!page || page->empty() || !writePage(tif, *page, settings, int(pages.size()), error)) {
+            if (error.empty())
+                error = "no picture to encode";
+            return false;
+        }
+    return true;
+}
+
+bool needsBigTIFF(const std::vector<const Bitmap*>& pages) {
+    std::uint64_t estimate = 0;
+    for (const Bitmap* page : pages)
+        estimate += page ? page->pixels.size() : 0;
+    return estimate > (std::uint64_t(3) << 30);
+}
+
+} // namespace
+
 bool EncodeTIFFBitmaps(const std::vector<const Bitmap*>& pages, const TIFFWriteSettings& settings,
                        std::vector<std::uint8_t>& out, std::string& error) {
     if (pages.empty()) {
@@ -309,30 +331,41 @@ bool EncodeTIFFBitmaps(const std::vector<const Bitmap*>& pages, const TIFFWriteS
     std::vector<std::uint8_t> bytes;
     MemoryFile file;
     file.writeData = &bytes;
-    std::uint64_t estimate = 0;
-    for (const Bitmap* page : pages)
-        estimate += page->pixels.size();
-    const bool big = estimate > (std::uint64_t(3) << 30);
-    TIFF* tif = TIFFClientOpen("memory", big ? "w8" : "w", &file, memoryRead, memoryWrite,
-                               memorySeek, memoryClose, memorySize, memoryMap, memoryUnmap);
+    TIFF* tif =
+        TIFFClientOpen("memory", needsBigTIFF(pages) ? "w8" : "w", &file, memoryRead, memoryWrite,
+                       memorySeek, memoryClose, memorySize, memoryMap, memoryUnmap);
     if (!tif) {
         error = "TIFF writer could not be made";
         return false;
     }
-    bool ok = true;
-    for (const Bitmap* page : pages)
-        if (!page || page->empty() || !writePage(tif, *page, settings, int(pages.size()), error)) {
-            if (error.empty())
-                error = "no picture to encode";
-            ok = false;
-            break;
-        }
+    const bool ok = writeAllPages(tif, pages, settings, error);
     TIFFClose(tif);
     if (!ok)
         return false;
     bytes.resize(file.size);
     out.swap(bytes);
     return true;
+}
+
+bool WriteTIFFFile(const std::filesystem::path& path, const std::vector<const Bitmap*>& pages,
+                   const TIFFWriteSettings& settings, std::string& error) {
+    if (pages.empty()) {
+        error = "no picture to encode";
+        return false;
+    }
+    QuietLibtiff quiet;
+    TIFF* tif = TIFFOpen(path.c_str(), needsBigTIFF(pages) ? "w8" : "w");
+    if (!tif) {
+        error = "cannot create " + path.string();
+        return false;
+    }
+    bool ok = writeAllPages(tif, pages, settings, error);
+    TIFFClose(tif);
+    if (!ok) {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+    return ok;
 }
 
 } // namespace conversion

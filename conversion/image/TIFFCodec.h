@@ -31,5 +31,8 @@ struct TIFFWriteSettings {
 
 bool EncodeTIFFBitmaps(const std::vector<const Bitmap*>& pages, const TIFFWriteSettings& settings,
                        std::vector<std::uint8_t>& out, std::string& error);
+// The same straight into a new file (nothing is held in memory); a failed write removes it.
+bool WriteTIFFFile(const std::filesystem::path& path, const std::vector<const Bitmap*>& pages,
+                   const TIFFWriteSettings& settings, std::string& error);
 
 } // namespace conversion
