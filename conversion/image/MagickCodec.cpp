@@ -32,8 +32,8 @@ bool bitmapFromImage(Magick::Image& image, Bitmap& out, std::string& error) {
     if (alpha)
         map += "A";
     image.write(0, 0, std::size_t(w), std::size_t(h), map, Magick::CharPixel, out.pixels.data());
-    const Magick::Geometry density = image.density();
-    double dx = density.width(), dy = density.height();
+    // The image's own figures: density() answers a default of 72 when the file records none.
+    double dx = image.xResolution(), dy = image.yResolution();
     if (image.resolutionUnits() == Magick::PixelsPerCentimeterResolution) {
         dx *= 2.54;
         dy *= 2.54;

@@ -4,9 +4,12 @@
 #include "ImageConversionJob.h"
 #include "ImageTestSupport.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 #include <poppler-document.h>
 #include <sys/stat.h>
+#include <tiffio.h>
+#include <zlib.h>
 
 using namespace conversion;
 namespace fs = std::filesystem;
@@ -106,12 +109,23 @@ TEST(ImageConvert, ResolutionIsTheSourcesUnlessGivenAndNegativeMeansNone) {
         ASSERT_TRUE(ConvertImageFile(&options));
         EXPECT_NEAR(pngDPI(options.outputURL), expected, 0.5) << dpi;
     }
-    // A source that records no resolution is taken at 72 dpi.
-    imagetest::writeWith(imagetest::gradient(30, 20), "PNG", dir / "bare.png");
+    // A source that records no resolution is taken at 72 dpi, whichever reader reads it.
+    for (const char* coder : {"PNG", "BMP", "TGA"}) {
+        const fs::path bare = dir / (std::string("bare.") + coder);
+        imagetest::writeWith(imagetest::gradient(30, 20), coder, bare);
+        ImageConversionJob job;
+        ASSERT_TRUE(job.LoadInputImage(bare)) << coder;
+        EXPECT_DOUBLE_EQ(job.GetImageHorizontalResolution(), 72) << coder;
+        EXPECT_DOUBLE_EQ(job.GetImageWidth(), 30) << coder;
+    }
+    // And one that records it in dots per centimetre is read in inches.
+    auto metric = imagetest::gradient(30, 20);
+    metric.resolutionUnits(Magick::PixelsPerCentimeterResolution);
+    metric.density(Magick::Geometry(59, 59));
+    imagetest::writeWith(metric, "BMP", dir / "metric.bmp");
     ImageConversionJob job;
-    ASSERT_TRUE(job.LoadInputImage(dir / "bare.png"));
-    EXPECT_DOUBLE_EQ(job.GetImageHorizontalResolution(), 72);
-    EXPECT_DOUBLE_EQ(job.GetImageWidth(), 30);
+    ASSERT_TRUE(job.LoadInputImage(dir / "metric.bmp"));
+    EXPECT_NEAR(job.GetImageHorizontalResolution(), 59 * 2.54, 0.1);
 }
 
 TEST(ImageConvert, AFailedWriteLeavesTheEarlierFileAndNoPartialOne) {
@@ -166,4 +180,67 @@ TEST(ImageConvert, CommandLineConvertsAndReportsMistakes) {
                              (dir / "x.png").string() + " --format 99 2>/dev/null"),
               1);
     EXPECT_FALSE(fs::exists(dir / "x.png"));
+}
+
+TEST(ImageConvert, OutputKeptInMemoryWritesNoFile) {
+    const fs::path dir = imagetest::freshDir("memory");
+    imagetest::writeWith(imagetest::gradient(24, 16), "PNG", dir / "src.png");
+    ImageConversionJob job;
+    ASSERT_TRUE(job.LoadInputImage(dir / "src.png"));
+    job.SetOutputFormat(10, dir / "never.tif", 0.8);
+    job.keepOutputInMemory = true;
+    ASSERT_TRUE(job.WriteImage(*job.inputImageRep));
+    ASSERT_TRUE(job.encodedData.has_value());
+    EXPECT_FALSE(fs::exists(dir / "never.tif"));
+    imagetest::writeBytes(dir / "copy.tif", *job.encodedData);
+    EXPECT_EQ(imagetest::maxDifference(imagetest::readPixels(dir / "src.png"),
+                                       imagetest::readPixels(dir / "copy.tif")),
+              0);
+
+    // The job's image into memory: the direct path when the source's resolution is kept.
+    job.SetOutputFormat(4, dir / "never.jpg", 0.9);
+    job.SetKeepResolution(true);
+    std::vector<std::uint8_t> jpeg;
+    ASSERT_TRUE(EncodeJobImageToData(job, jpeg));
+    imagetest::writeBytes(dir / "copy.jpg", jpeg);
+    EXPECT_EQ(imagetest::readPixels(dir / "copy.jpg").width, 24u);
+    EXPECT_FALSE(fs::exists(dir / "never.jpg"));
+}
+
+TEST(ImageConvert, ResolutionsThatAreNoNumberAboveZeroAreNotWritten) {
+    const fs::path dir = imagetest::freshDir("bad-resolution");
+    imagetest::writeWith(imagetest::gradient(24, 16), "PNG", dir / "src.png");
+    for (float bad : {std::nanf(""), -5.0f, 0.0f, INFINITY}) {
+        ImageConversionJob job;
+        ASSERT_TRUE(job.LoadInputImage(dir / "src.png"));
+        job.SetOutputFormat(10, dir / "out.tif", 0.8);
+        job.resolutionX = bad;
+        job.resolutionY = 300;
+        ASSERT_TRUE(ConvertImage(job));
+        TIFF* tif = TIFFOpen((dir / "out.tif").c_str(), "r");
+        ASSERT_TRUE(tif);
+        float x = 0;
+        EXPECT_FALSE(TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x)) << bad;
+        TIFFClose(tif);
+    }
+}
+
+TEST(ImageConvert, HeadersClaimingHugePicturesAreRefusedWithAMessage) {
+    const fs::path dir = imagetest::freshDir("huge");
+    imagetest::writeWith(imagetest::gradient(8, 8), "PNG", dir / "small.png");
+    std::vector<std::uint8_t> png = imagetest::readBytes(dir / "small.png");
+    // IHDR width and height (bytes 16 to 23) set to 100000 x 100000, its CRC made right again.
+    for (int i : {16, 20}) {
+        png[i] = 0x00;
+        png[i + 1] = 0x01;
+        png[i + 2] = 0x86;
+        png[i + 3] = 0xA0;
+    }
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = std::uint8_t(crc >> (24 - 8 * i));
+    imagetest::writeBytes(dir / "huge.png", png);
+    ImageConversionJob job;
+    EXPECT_FALSE(job.LoadInputImage(dir / "huge.png"));
+    EXPECT_NE(job.lastError.find("100000 x 100000"), std::string::npos) << job.lastError;
 }
