@@ -134,7 +134,14 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
             image.read(blob);
             images.push_back(image);
         }
+        std::uint64_t total = 0;
         for (auto& image : images) {
+            total += std::uint64_t(image.columns()) * image.rows() * 4;
+            if (total > kMaxPictureBytes) {
+                error = "the frames of this image need more memory than a job may allocate";
+                frames.clear();
+                return false;
+            }
             Bitmap frame;
             if (!checkedPictureBytes(std::int64_t(image.columns()), std::int64_t(image.rows()), 4,
                                      nullptr, &error) ||

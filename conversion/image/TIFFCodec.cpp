@@ -170,6 +170,7 @@ bool readPage(TIFF* tif, Bitmap& page, std::string& error) {
 
 bool readAllPages(TIFF* tif, std::vector<Bitmap>& pages, std::string& error) {
     pages.clear();
+    std::uint64_t total = 0;
     do {
         Bitmap page;
         std::string pageError;
@@ -179,6 +180,13 @@ bool readAllPages(TIFF* tif, std::vector<Bitmap>& pages, std::string& error) {
                 return false;
             }
             break; // a damaged later page ends the file; the pages read stay
+        }
+        // Every page is held at once, so the pages together stay within one picture's cap.
+        total += page.pixels.size();
+        if (total > kMaxPictureBytes) {
+            error = "the pages of this TIFF file need more memory than a job may allocate";
+            pages.clear();
+            return false;
         }
         pages.push_back(std::move(page));
     } while (TIFFReadDirectory(tif));
