@@ -244,3 +244,28 @@ TEST(ImageConvert, HeadersClaimingHugePicturesAreRefusedWithAMessage) {
     EXPECT_FALSE(job.LoadInputImage(dir / "huge.png"));
     EXPECT_NE(job.lastError.find("100000 x 100000"), std::string::npos) << job.lastError;
 }
+
+TEST(ImageConvert, CMYKJPEGStaysCMYKInTIFFAndBecomesRGBInPNG) {
+    const fs::path dir = imagetest::freshDir("cmyk");
+    auto image = imagetest::gradient(40, 30);
+    image.colorSpace(MagickCore::CMYKColorspace);
+    imagetest::writeWith(image, "JPEG", dir / "print.jpg");
+    const imagetest::Pixels source = imagetest::readPixels(dir / "print.jpg");
+    ImageJobOptions options;
+    options.inputURL = dir / "print.jpg";
+    options.outputURL = dir / "print.tif";
+    options.format = 10;
+    ASSERT_TRUE(ConvertImageFile(&options));
+    TIFF* tif = TIFFOpen(options.outputURL.c_str(), "r");
+    ASSERT_TRUE(tif);
+    std::uint16_t photometric = 0;
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFClose(tif);
+    EXPECT_EQ(photometric, PHOTOMETRIC_SEPARATED);
+    EXPECT_EQ(imagetest::maxDifference(source, imagetest::readPixels(options.outputURL)), 0);
+
+    options.outputURL = dir / "screen.png";
+    options.format = 7;
+    ASSERT_TRUE(ConvertImageFile(&options));
+    EXPECT_LE(imagetest::maxDifference(source, imagetest::readPixels(options.outputURL)), 2);
+}
