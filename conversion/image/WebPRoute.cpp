@@ -50,6 +50,8 @@ bool EncodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesyst
         error = "the WebP encoder could not be set up";
         return false;
     }
+    // A second thread where the encoder can use one; the bytes written are the same.
+    config.thread_level = 1;
     if (quality == 1.0) {
         config.lossless = 1;
         config.alpha_compression = 1;
