@@ -10,6 +10,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
   libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
+  libopenjp2-7-dev libmagick++-6.q16-dev libexiv2-dev libqpdf-dev qpdf libpoppler-cpp-dev
+  imagemagick libvips-tools poppler-utils
   fp-utils python3
   fonts-noto-cjk fonts-dejavu-core xvfb
 )

@@ -1,5 +1,7 @@
 #include "ConvtoolCommands.h"
 
+#include "ConvertCommand.h"
+
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
@@ -14,6 +16,8 @@ const ConvtoolCommand kCommands[] = {
      EncoderToolMain},
     {"webp-decode", "decode a WebP image to PNG, PAM, PPM, PGM, BMP, TIFF or YUV (-h)",
      DecoderToolMain},
+    {"convert", "convert an image file to another format (--format N; -h lists the options)",
+     ConvertCommand},
     {nullptr, nullptr, nullptr},
 };
 
