@@ -11,6 +11,8 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
+#include <functional>
 
 class CHMConsole;
 class CHMTextEncodingMenu;
@@ -36,10 +38,19 @@ public:
     // File › Open…: asks for .chm files and opens them.
     void showOpenPanel(QWidget* parent);
     void showAbout(QWidget* parent);
-    // Help › Lumeno+ Help: the user manual in the system's PDF viewer.
+    // Help › Lumeno+ Help: the user manual in the system's PDF viewer; a message when it is
+    // missing or nothing opens PDF files.
     void UserManualHelpAction(QWidget* parent);
+    // Help › Contact Support: the support page in the default browser; a message when no
+    // browser takes it.
+    void ContactSupportAction(QWidget* parent);
 
     static QString userManualResourceName() { return QStringLiteral("Lumeno+ User Manual.pdf"); }
+    static QString supportAddress() { return QStringLiteral("https://lumeno.example.org/support"); }
+    CHMTextEncodingMenu* textEncodingMenu() const { return m_textEncodingMenu; }
+
+    // How URLs and files reach the system (QDesktopServices::openUrl unless replaced: tests).
+    void setUrlOpener(std::function<bool(const QUrl&)> opener) { m_urlOpener = std::move(opener); }
 
 signals:
     void windowOpened(CHMDocumentWindow* window);
@@ -59,4 +70,5 @@ private:
     CHMConsole* m_console;
     // The Text Encoding submenu every window's View menu shares.
     CHMTextEncodingMenu* m_textEncodingMenu;
+    std::function<bool(const QUrl&)> m_urlOpener;
 };

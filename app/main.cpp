@@ -25,11 +25,10 @@ namespace {
 constexpr int kScreenshotSettleMs = 1500;
 
 // The menu tag of the encoding LUMENO_ENCODING names; -1 when it names none.
-int screenshotEncodingTag() {
+int screenshotEncodingTag(CHMTextEncodingMenu* menus) {
     if (!qEnvironmentVariableIsSet("LUMENO_ENCODING"))
         return -1;
     const QString name = qEnvironmentVariable("LUMENO_ENCODING").trimmed();
-    CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared();
     if (name.compare(QLatin1String("automatic"), Qt::CaseInsensitive) == 0 || name.isEmpty())
         return 0;
     const int tag = menus && menus->initEncodingMenu() ? menus->tagForEncoding(name) : -1;
@@ -46,10 +45,10 @@ void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart)
         return;
     QObject::connect(
         &lumeno, &LumenoApplication::windowOpened, &lumeno,
-        [sinceStart, screenshot](CHMDocumentWindow* window) {
+        [&lumeno, sinceStart, screenshot](CHMDocumentWindow* window) {
             QObject::connect(
                 window, &CHMDocumentWindow::pageLoadFinished, window,
-                [window, sinceStart, screenshot](CHMWebView*, bool ok) {
+                [&lumeno, window, sinceStart, screenshot](CHMWebView*, bool ok) {
                     std::printf("first page loaded after %lld ms%s\n",
                                 static_cast<long long>(sinceStart.elapsed()),
                                 ok ? "" : " (failed)");
@@ -64,7 +63,7 @@ void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart)
                             QApplication::exit(saved ? 0 : 1);
                         });
                     };
-                    const int tag = screenshotEncodingTag();
+                    const int tag = screenshotEncodingTag(lumeno.textEncodingMenu());
                     if (tag < 0) {
                         takeScreenshot();
                         return;

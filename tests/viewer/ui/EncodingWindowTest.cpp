@@ -70,6 +70,10 @@ class WindowEncoding : public WindowTestFixture {
 protected:
     // The application's menu, made before the windows and gone after them.
     std::unique_ptr<CHMTextEncodingMenu> menus = std::make_unique<CHMTextEncodingMenu>();
+    void SetUp() override {
+        WindowTestFixture::SetUp();
+        encodingMenu = menus.get();
+    }
 
     // Every tab is announced in the charset and reads as Cyrillic or not, and so do the
     // contents; the window's pop-up and the application's menu mark the tag.

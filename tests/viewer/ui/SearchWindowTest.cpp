@@ -3,6 +3,7 @@
 #include "CHMDocument.h"
 #include "CHMFilePreferences.h"
 #include "CHMOutlineView.h"
+#include "CHMSearchController.h"
 #include "CHMSearchIndex.h"
 #include "CHMSidebar.h"
 #include "SidebarSplitter.h"
@@ -53,9 +54,8 @@ QVariant searchTypeOf(CHMDocumentWindow* window) {
 class WindowSearch : public WindowTestFixture {};
 
 TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
-    auto document = std::make_unique<CHMDocument>();
-    ASSERT_TRUE(document->readFromURL(QUrl::fromLocalFile(testsupport::fixturePath("nested")),
-                                      QStringLiteral("chm"), nullptr));
+    std::unique_ptr<CHMDocument> document = openDocument(testsupport::fixturePath("nested"));
+    ASSERT_NE(document, nullptr);
     // Declared first so that it goes last: the window joins the index thread, which must be
     // free to finish by then.
     std::unique_ptr<CHMDocumentWindow> owner;
@@ -96,7 +96,7 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     ASSERT_NE(window, nullptr);
     // Choosing the mode with text in the field searches at once.
     window->sidebar()->searchField()->setText("ab");
-    searchMenuItem(window, CHMDocumentWindow::kSearchInIndexTag)->trigger();
+    searchMenuItem(window, CHMSearchController::kSearchInIndexTag)->trigger();
     EXPECT_EQ(searchRows(window), (QStringList{"Abacus", "ABC"}));
     EXPECT_EQ(window->sidebar()->searchField()->placeholderText(), "Search in Index");
     EXPECT_EQ(searchTypeOf(window), "index");
@@ -106,8 +106,8 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     delete window;
     window = openFixture("nested");
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(searchMenuItem(window, CHMDocumentWindow::kSearchInIndexTag)->isChecked());
-    searchMenuItem(window, CHMDocumentWindow::kSearchInFileTag)->trigger();
+    EXPECT_TRUE(searchMenuItem(window, CHMSearchController::kSearchInIndexTag)->isChecked());
+    searchMenuItem(window, CHMSearchController::kSearchInFileTag)->trigger();
     EXPECT_EQ(searchTypeOf(window), "file");
 
     // The field takes the focus even from a hidden sidebar.
