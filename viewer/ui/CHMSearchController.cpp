@@ -121,9 +121,9 @@ QString CHMSearchController::locationOf(const LinkItem& hit) const {
     const LinkItem* entry =
         toc && !hit.path().isEmpty() ? toc->itemForPath(hit.path(), &stack) : nullptr;
     QStringList place;
-    // The stack holds the ancestors innermost first; the root has no name.
+    // The stack holds the ancestors innermost first, the tree's own root last.
     for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
-        if (!(*it)->name().isEmpty())
+        if (*it != toc->rootItems() && !(*it)->name().isEmpty())
             place << (*it)->name();
     }
     if (entry && !place.isEmpty())

@@ -21,8 +21,10 @@
 #include <memory>
 #include <optional>
 
+using webtest::markCount;
 using webtest::runJavaScript;
 using webtest::waitUntil;
+const auto inReaderWorld = webtest::runInReaderWorld;
 
 namespace {
 
@@ -62,18 +64,6 @@ QString findBook() {
                                {"/other.htm", kOtherPage},
                                {"/long.htm", longPage + "</body></html>"}}));
     return path;
-}
-
-// Runs the script in the reader's script world, where the marks' functions live.
-QVariant inReaderWorld(QWebEnginePage* page, const QString& script) {
-    auto result = std::make_shared<std::optional<QVariant>>();
-    page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                        [result](const QVariant& value) { *result = value; });
-    return waitUntil([&] { return result->has_value(); }) ? **result : QVariant();
-}
-
-int markCount(QWebEnginePage* page) {
-    return inReaderWorld(page, "document.querySelectorAll('.lumeno-highlight').length").toInt();
 }
 
 // The current match as the document-order numbers of its spans and its text: "4,5 lantern".

@@ -164,6 +164,9 @@ TEST_F(PageSecurity, OnlyConsoleLogReachesTheLog) {
     runJavaScript(currentPage(window), "console.log('first line');"
                                        "console.error('an error');"
                                        "console.warn('a warning');"
+                                       "console.info('some info');"
+                                       "console.debug('a debug line');"
+                                       "console.info = console.log; console.info('info again');"
                                        "console.log('second line');");
     ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() >= 2; }));
     ASSERT_EQ(messages.size(), 2);
