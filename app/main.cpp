@@ -4,7 +4,8 @@
 // Two environment variables serve measurement and inspection and change nothing else:
 // LUMENO_EXIT_AFTER_FIRST_LOAD=1 prints "first page loaded after N ms" (since the program
 // started) once the first window's first page has loaded, then quits; LUMENO_SCREENSHOT=FILE
-// does the same and saves a picture of that window to FILE (PNG) before quitting. With
+// does the same and saves a picture of that window to FILE (PNG) before quitting, after
+// LUMENO_SCREENSHOT_DELAY_MS (1500 unless set) for the window to settle. With
 // LUMENO_ENCODING=NAME as well, the window first switches to that text encoding as its menus
 // would ("CP1252"; "automatic" for the file's own) and the picture shows the page served anew.
 // These probes always start a reader of their own; otherwise files given while a reader runs go
@@ -68,10 +69,15 @@ void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart)
                         return;
                     }
                     auto takeScreenshot = [window, screenshot] {
-                        QTimer::singleShot(kScreenshotSettleMs, window, [window, screenshot] {
-                            const bool saved = window->grab().save(screenshot, "PNG");
-                            QApplication::exit(saved ? 0 : 1);
-                        });
+                        bool given = false;
+                        const int delay =
+                            qEnvironmentVariableIntValue("LUMENO_SCREENSHOT_DELAY_MS", &given);
+                        QTimer::singleShot(given && delay >= 0 ? delay : kScreenshotSettleMs,
+                                           window, [window, screenshot] {
+                                               const bool saved =
+                                                   window->grab().save(screenshot, "PNG");
+                                               QApplication::exit(saved ? 0 : 1);
+                                           });
                     };
                     const int tag = screenshotEncodingTag(lumeno.textEncodingMenu());
                     if (tag < 0) {

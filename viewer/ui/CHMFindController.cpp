@@ -116,7 +116,9 @@ void CHMFindController::removeHighlight(CHMWebView* target) {
     CHMWebView* view = findTarget(target);
     if (CHMWebViewController* controller = view ? m_window.controllerOf(view) : nullptr)
         controller->clearMatchStatus();
-    runJavascript(QStringLiteral("removeHighlight();"), view);
+    // A page without the reader's script (not loaded yet, or failed) has no marks to remove.
+    runJavascript(QStringLiteral("if (typeof removeHighlight === 'function') removeHighlight();"),
+                  view);
 }
 
 void CHMFindController::scrollToHighlight(int direction, CHMWebView* target) {

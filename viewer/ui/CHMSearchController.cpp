@@ -115,7 +115,7 @@ QString CHMSearchController::searchFieldText() const {
     return m_sidebar.searchField()->text();
 }
 
-QString CHMSearchController::locationOf(const LinkItem& hit) const {
+QStringList CHMSearchController::locationOf(const LinkItem& hit) const {
     const auto toc = m_document.tocSource();
     std::vector<LinkItem*> stack;
     const LinkItem* entry =
@@ -127,9 +127,9 @@ QString CHMSearchController::locationOf(const LinkItem& hit) const {
             place << (*it)->name();
     }
     if (entry && !place.isEmpty())
-        return place.join(QStringLiteral(" › "));
+        return place;
     // A top-level entry, or a page the contents do not list: its path says where it is.
-    return hit.path();
+    return hit.path().isEmpty() ? QStringList() : QStringList{hit.path()};
 }
 
 void CHMSearchController::setSearchType(int tag) {

@@ -52,9 +52,9 @@ public:
     QMenu* searchMenu() const { return m_searchMenu; }
     QAction* focusOnSearchAction() const { return m_focusOnSearchAction; }
 
-    // Where a hit's page is: its entry's place in the contents ("Part › Chapter › Entry"), or
-    // its path when the contents do not list it.
-    QString locationOf(const LinkItem& hit) const;
+    // Where a hit's page is: the contents entries above its entry, outermost first, or its
+    // path when the contents do not list it below a heading.
+    QStringList locationOf(const LinkItem& hit) const;
 
 signals:
     // The "Search" list shows a new result, a notice, or nothing.

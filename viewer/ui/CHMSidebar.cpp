@@ -85,7 +85,7 @@ void CHMSidebar::setSearchSource(std::shared_ptr<CHMTableOfContent> result) {
     m_searchModel->setTree(std::move(result));
 }
 
-void CHMSidebar::setSearchPlaceFunction(std::function<QString(const LinkItem&)> placeOf) {
+void CHMSidebar::setSearchPlaceFunction(std::function<QStringList(const LinkItem&)> placeOf) {
     m_searchModel->setPlaceFunction(std::move(placeOf));
 }
 

@@ -35,7 +35,7 @@ public:
     void setIndexSource(std::shared_ptr<CHMTableOfContent> index);
     void setSearchSource(std::shared_ptr<CHMTableOfContent> result);
     // Where a hit's page is, for the search list's tooltips and rows named alike.
-    void setSearchPlaceFunction(std::function<QString(const LinkItem&)> placeOf);
+    void setSearchPlaceFunction(std::function<QStringList(const LinkItem&)> placeOf);
 
     QLineEdit* searchField() const { return m_searchField; }
     QTabWidget* tabWidget() const { return m_tabs; }

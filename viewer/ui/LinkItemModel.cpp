@@ -161,29 +161,30 @@ QVariant LinkItemModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole: {
         if (m_sharedNames.isEmpty() || index.parent().isValid() || !m_sharedNames.contains(name))
             return name;
-        const QString place = placeOf(item);
-        return place.isEmpty() ? name : name + QStringLiteral(" — ") + place;
+        const QStringList place = placeOf(item);
+        return place.isEmpty() ? name : name + QStringLiteral(" — ") + place.constLast();
     }
     case Qt::ToolTipRole: { // the sidebar is narrow: long titles are cut off
-        const QString place = m_placeOf ? placeOf(item) : QString();
-        return place.isEmpty() ? name : name + QLatin1Char('\n') + place;
+        const QStringList place = placeOf(item);
+        return place.isEmpty() ? name
+                               : name + QLatin1Char('\n') + place.join(QStringLiteral(" › "));
     }
     default:
         return {};
     }
 }
 
-void LinkItemModel::setPlaceFunction(std::function<QString(const LinkItem&)> placeOf) {
+void LinkItemModel::setPlaceFunction(std::function<QStringList(const LinkItem&)> placeOf) {
     m_placeOf = std::move(placeOf);
 }
 
-QString LinkItemModel::placeOf(const LinkItem* item) const {
+QStringList LinkItemModel::placeOf(const LinkItem* item) const {
     if (!m_placeOf)
         return {};
     auto cached = m_placeCache.constFind(item);
     if (cached != m_placeCache.constEnd())
         return *cached;
-    const QString place = m_placeOf(*item);
+    const QStringList place = m_placeOf(*item);
     m_placeCache.insert(item, place);
     return place;
 }

@@ -2,8 +2,9 @@
 // full-text result list) for the sidebar's lists.
 //
 // One column; the display text is the item's name. With a place function (the search list), the
-// tooltip adds where the row's page is, and top-level rows whose name another top-level row
-// shares show that place after the name, so rows named alike can be told apart. The top level is
+// tooltip adds where the row's page is (its place, outermost first), and top-level rows whose
+// name another top-level row shares show the innermost step of that place after the name, so
+// rows named alike can be told apart in a narrow sidebar. The top level is
 // the children of the tree's root (the root itself is never shown). Each index's internal pointer
 // is its LinkItem.
 //
@@ -19,6 +20,7 @@
 #include <QAbstractItemModel>
 #include <QHash>
 #include <QSet>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -35,8 +37,9 @@ public:
     // selection change). Setting the same tree again re-reads it, for a list filled in place.
     void setTree(std::shared_ptr<CHMTableOfContent> tree);
     const std::shared_ptr<CHMTableOfContent>& tree() const { return m_tree; }
-    // Where an item's page is; empty for "nowhere worth saying". Applies from the next setTree().
-    void setPlaceFunction(std::function<QString(const LinkItem&)> placeOf);
+    // Where an item's page is, outermost first; empty for "nowhere worth saying". Applies from
+    // the next setTree().
+    void setPlaceFunction(std::function<QStringList(const LinkItem&)> placeOf);
 
     // nullptr for an invalid index.
     LinkItem* itemForIndex(const QModelIndex& index) const;
@@ -57,12 +60,12 @@ private:
     // The row of item below its parent, or -1 when it is not in the tree.
     int rowOfItem(const LinkItem* item) const;
 
-    QString placeOf(const LinkItem* item) const;
+    QStringList placeOf(const LinkItem* item) const;
 
     std::shared_ptr<CHMTableOfContent> m_tree;
-    std::function<QString(const LinkItem&)> m_placeOf;
+    std::function<QStringList(const LinkItem&)> m_placeOf;
     QSet<QString> m_sharedNames; // top-level names that more than one row carries
-    mutable QHash<const LinkItem*, QString> m_placeCache;
+    mutable QHash<const LinkItem*, QStringList> m_placeCache;
     QHash<const LinkItem*, int> m_topLevelRows;
     mutable QHash<const LinkItem*, int> m_rowCache; // rows below the top level, filled on demand
 };
