@@ -250,3 +250,15 @@ TEST_F(FindInPage, ReturnAfterALoadFindsAgainAndALongPageIsMarkedCompletely) {
     ASSERT_TRUE(waitForLabel(controller, "1 of " + total));
     EXPECT_LT(runJavaScript(page, "window.scrollY").toDouble(), 1000);
 }
+
+TEST_F(FindInPage, AResultOfThePageBeforeALoadNeverShowsOnTheNewPage) {
+    // The page is busy for a while, so the find's answer comes only after the next load began.
+    runJavaScript(page,
+                  "setTimeout(function(){var end=Date.now()+1500;while(Date.now()<end){}},0)");
+    window->showFindPanel();
+    controller->searchField()->setText("NEEDLE");
+    ASSERT_TRUE(load(window, "other.htm"));
+    QTest::qWait(500);
+    EXPECT_TRUE(controller->matchLabel()->text().isEmpty())
+        << controller->matchLabel()->text().toStdString();
+}
