@@ -4,7 +4,7 @@
 //
 // Navigation follows CHMNavigationPolicy. The web engine reports a script's "location = ..."
 // as a link click, so the page itself notes each user action its view receives (a click, or
-// Enter or Space on the page, or a choice in its context menu): only a link click within
+// Enter or Space on the page, or a right click that offers a link's menu): only a link click within
 // kUserActionWindowMs of one such action may open an outside URL, and each action opens at most
 // one. New windows, as in a browser, need the user's gesture as well: the engine must report the
 // request as user-initiated and a noted action must be pending, and each action opens at most
@@ -29,7 +29,7 @@ public:
     explicit CHMWebPage(QWebEngineProfile* profile, QObject* parent = nullptr);
     ~CHMWebPage() override;
 
-    // A user action (click, Enter, Space, context-menu choice) reached the page's view.
+    // A user action (click, Enter, Space, a link's context menu) reached the page's view.
     void noteUserAction();
 
 signals:

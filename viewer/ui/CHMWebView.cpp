@@ -54,9 +54,11 @@ QMenu* CHMWebView::createContextMenu() {
     }
     if (!menu->actions().isEmpty() && menu->actions().constLast()->isSeparator())
         menu->removeAction(menu->actions().constLast());
-    // Choosing "Open Link in New Tab" is the user's own act, as a click on the link is.
-    if (CHMWebPage* page = chmPage())
-        connect(menu, &QMenu::triggered, page, [page] { page->noteUserAction(); });
+    // The right click on a link is the user's gesture for its "Open Link in New Tab", which the
+    // engine turns into a new-window request at once, before any slot of ours could run.
+    if (CHMWebPage* page = chmPage();
+        page && menu->actions().contains(pageAction(QWebEnginePage::OpenLinkInNewTab)))
+        page->noteUserAction();
     return menu;
 }
 

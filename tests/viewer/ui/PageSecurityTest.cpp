@@ -92,10 +92,11 @@ TEST_F(PageSecurity, WindowOpenNeedsAClickAndOneClickOpensOneTab) {
     webtest::LoadWatcher loads(window);
     webtest::LogCapture log;
     // A click whose handler tries a flood opens one tab.
-    runJavaScript(view->page(), "var pad=document.createElement('div');pad.id='pad';"
-                                "pad.textContent='open';pad.style.fontSize='40px';"
-                                "document.body.prepend(pad);pad.onclick=function(){"
-                                "for (var i = 0; i < 50; ++i) window.open('chapter2/summary.htm');};");
+    runJavaScript(view->page(),
+                  "var pad=document.createElement('div');pad.id='pad';"
+                  "pad.textContent='open';pad.style.fontSize='40px';"
+                  "document.body.prepend(pad);pad.onclick=function(){"
+                  "for (var i = 0; i < 50; ++i) window.open('chapter2/summary.htm');};");
     webtest::clickInView(view, webtest::elementCenter(view->page(), "pad"));
     ASSERT_TRUE(loads.waitForLoads(1));
     EXPECT_EQ(window->tabCount(), 2);
@@ -103,8 +104,8 @@ TEST_F(PageSecurity, WindowOpenNeedsAClickAndOneClickOpensOneTab) {
 
     // Without a gesture nothing opens (each would be a tab with a renderer of its own).
     runJavaScript(view->page(), "for (var i = 0; i < 200; ++i) window.open('intro.htm?' + i);");
-    ASSERT_TRUE(webtest::waitUntil(
-        [&] { return log.contains("new window to itss://chm/intro.htm?199"); }));
+    ASSERT_TRUE(
+        webtest::waitUntil([&] { return log.contains("new window to itss://chm/intro.htm?199"); }));
     EXPECT_TRUE(log.contains("new window to itss://chm/chapter2/summary.htm"));
     EXPECT_EQ(window->tabCount(), 2);
 }
