@@ -1,5 +1,6 @@
 #include "ConvtoolCommands.h"
 
+#include "PDFToTextCommand.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
@@ -14,6 +15,8 @@ const ConvtoolCommand kCommands[] = {
      EncoderToolMain},
     {"webp-decode", "decode a WebP image to PNG, PAM, PPM, PGM, BMP, TIFF or YUV (-h)",
      DecoderToolMain},
+    {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
+     PDFToTextCommandMain},
     {nullptr, nullptr, nullptr},
 };
 
