@@ -11,6 +11,7 @@ PACKAGES=(
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
   libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
   fp-utils python3
+  libpoppler-cpp-dev libzip-dev libcairo2-dev poppler-utils qpdf unrtf unzip libreoffice-writer-nogui
   fonts-noto-cjk fonts-dejavu-core xvfb
 )
 need=()

@@ -41,9 +41,11 @@ void appendEscaped(std::string& out, std::string_view text) {
             if (cp < 0x80) {
                 out.push_back(char(cp));
             } else {
-                // \u takes a signed 16-bit value; characters beyond it go as surrogate pairs.
+                // \u takes a signed 16-bit value; characters beyond it go as surrogate pairs. The
+                // fallback for old readers is an escaped '?': a bare one after the number trips
+                // some readers into dropping the rest of the word.
                 auto escape = [&out](unsigned value) {
-                    out += "\\u" + std::to_string(int(int16_t(uint16_t(value)))) + "?";
+                    out += "\\u" + std::to_string(int(int16_t(uint16_t(value)))) + "\\'3f";
                 };
                 if (cp >= 0x10000) {
                     escape(0xD800 + ((cp - 0x10000) >> 10));
