@@ -7,6 +7,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeConverter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeConverter.h
     ${CMAKE_CURRENT_LIST_DIR}/ODTEncoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PageTextPipeline.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PageTextPipeline.h
     ${CMAKE_CURRENT_LIST_DIR}/PDFPageTextReader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PDFPageTextReader.h
     ${CMAKE_CURRENT_LIST_DIR}/PDFToTextJob.cpp
@@ -20,7 +22,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/StyledText.h
     ${CMAKE_CURRENT_LIST_DIR}/TextDocumentEncoders.h)
 target_include_directories(conversion PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Qt6::Gui)
+find_package(Threads REQUIRED)
+target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Qt6::Gui Threads::Threads)
 
 # Until this branch meets the image layer, the entries file builds against a stand-in of it.
 if(NOT EXISTS ${CMAKE_CURRENT_LIST_DIR}/../image/ImageConversionJob.h)

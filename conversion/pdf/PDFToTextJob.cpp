@@ -1,7 +1,7 @@
 #include "PDFToTextJob.h"
 
 #include "LibreOfficeConverter.h"
-#include "PDFPageTextReader.h"
+#include "PageTextPipeline.h"
 #include "PendingOutput.h"
 #include "TextDocumentEncoders.h"
 
@@ -149,7 +149,7 @@ bool ExportPDFText(PDFToTextJob& job) {
         return false;
     }
 
-    PDFPageTextReader reader;
+    PageTextPipeline pages(options.inputURL, options.password, start, end);
     StyledText gathered;
     bool taken = false;
     bool allWritten = true;
@@ -157,10 +157,10 @@ bool ExportPDFText(PDFToTextJob& job) {
         if (IsConversionCancelled(options.progressTarget))
             break;
         ReportConversionProgress(options.progressTarget, options.progressSelector, index + 1);
-        std::unique_ptr<poppler::page> page(job.document->create_page(int(index)));
-        if (!page)
+        const std::optional<StyledText> read = pages.take(index);
+        if (!read)
             continue;
-        const StyledText text = reader.read(*page);
+        const StyledText& text = *read;
         if (isBlankShortPage(text))
             continue;
         if (options.filePerPage) {
