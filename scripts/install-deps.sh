@@ -6,12 +6,14 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev
+  libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
   libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
+  libopenjp2-7-dev libmagick++-6.q16-dev libexiv2-dev libqpdf-dev qpdf libpoppler-cpp-dev
+  imagemagick libvips-tools poppler-utils
   fp-utils python3
-  libpoppler-cpp-dev libzip-dev libcairo2-dev poppler-utils qpdf unrtf unzip libreoffice-writer-nogui
+  libzip-dev libcairo2-dev unrtf unzip libreoffice-writer-nogui
   fonts-noto-cjk fonts-dejavu-core xvfb
 )
 need=()

@@ -25,7 +25,3 @@ target_include_directories(conversion PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 find_package(Threads REQUIRED)
 target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Qt6::Gui Threads::Threads)
 
-# Until this branch meets the image layer, the entries file builds against a stand-in of it.
-if(NOT EXISTS ${CMAKE_CURRENT_LIST_DIR}/../image/ImageConversionJob.h)
-    target_include_directories(conversion PRIVATE ${CMAKE_CURRENT_LIST_DIR}/standin)
-endif()

@@ -2,7 +2,6 @@
 // picture's optional crop, resize and alpha treatment, then the encoding and its statistics.
 // Like EncodeImageFileToWebP it encodes into memory and replaces the output file only once the
 // whole file is ready.
-#include "DecoderToolSettings.h"
 #include "ReplacingOutputFile.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -519,7 +518,6 @@ int EncoderToolMain(int argc, char** argv) {
             return -1;
         }
     }
-    SetDecoderToolVerbose(verbose);
     if (!input) {
         std::fprintf(stderr, "No input file specified!\n");
         PrintShortHelp();

@@ -44,6 +44,14 @@ FILE* ReplacingOutputFile::open(const char* targetPath) {
         return m_file;
     }
     struct stat info;
+    if (::lstat(targetPath, &info) == 0 && S_ISLNK(info.st_mode)) {
+        // Replace the file the link points to, and keep the link.
+        if (char* resolved = ::realpath(targetPath, nullptr)) {
+            m_target = resolved;
+            std::free(resolved);
+        }
+        targetPath = m_target.c_str();
+    }
     if (::stat(targetPath, &info) == 0 && !S_ISREG(info.st_mode)) {
         m_file = std::fopen(targetPath, "wb");
         return m_file;

@@ -2,7 +2,8 @@
 // in the target's folder, which commit() renames over the target; a failed or abandoned write
 // removes the temporary file and leaves an existing target as it was. Targets that are no
 // regular file (standard output as "-", devices, pipes) are written in place, since they cannot
-// be renamed over. Not thread-safe; one writer per object.
+// be renamed over; a symbolic link stays, and the file it points to is replaced. Not
+// thread-safe; one writer per object.
 #pragma once
 
 #include <cstdio>

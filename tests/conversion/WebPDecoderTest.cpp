@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <webp/mux.h>
 
 using namespace webptest;
 
@@ -340,6 +341,87 @@ TEST(WebPDecoder, WholeFileReadAndWrite) {
     EXPECT_FALSE(WriteMemoryToFile("/dev/full", content.data(), content.size()));
     EXPECT_FALSE(WriteMemoryToFile(scratchPath("no/dir").c_str(), content.data(), 3));
     testing::internal::GetCapturedStderr();
+}
+
+} // namespace
+
+namespace {
+
+TEST(WebPDecoder, DamagedWebPFilesDecodeOrFailWithoutLeavingAFile) {
+    const Bytes seeds[] = {
+        encodeWebP(alphaPixels(33, 17), 33, 17, true, true),
+        encodeWebP(alphaPixels(33, 17), 33, 17, false, true),
+        encodeWebP(patternPixels(40, 20, 4), 40, 20, false, false),
+    };
+    const std::string path = scratchPath("damaged.tif");
+    int failures = 0;
+    for (const Bytes& original : seeds) {
+        std::vector<Bytes> variants;
+        for (std::size_t cut = 0; cut < original.size(); cut += 1 + original.size() / 50)
+            variants.emplace_back(original.begin(), original.begin() + long(cut));
+        for (std::size_t at = 4; at < original.size(); at += 1 + original.size() / 80) {
+            Bytes flipped = original;
+            flipped[at] ^= 0x5A;
+            variants.push_back(flipped);
+        }
+        for (const Bytes& variant : variants) {
+            std::remove(path.c_str());
+            const int code = toTIFF(variant, path);
+            if (code == kWebPDecodeOK) {
+                int w = 0, h = 0;
+                Bytes back;
+                EXPECT_TRUE(readTIFFAsRGBA(path, &w, &h, &back));
+            } else {
+                ++failures;
+                EXPECT_TRUE(code == kWebPDecodeBadHeaders || code == kWebPDecodeFailed) << code;
+                EXPECT_FALSE(fileExists(path));
+            }
+        }
+    }
+    EXPECT_GT(failures, 50);
+}
+
+} // namespace
+
+namespace {
+
+Bytes animatedWebP() {
+    WebPAnimEncoderOptions options;
+    EXPECT_TRUE(WebPAnimEncoderOptionsInit(&options));
+    WebPAnimEncoder* encoder = WebPAnimEncoderNew(8, 8, &options);
+    WebPConfig config;
+    EXPECT_TRUE(WebPConfigInit(&config));
+    for (int frame = 0; frame < 3; ++frame) {
+        WebPPicture picture;
+        WebPPictureInit(&picture);
+        picture.use_argb = 1;
+        picture.width = picture.height = 8;
+        const Bytes pixels = patternPixels(8, 8, 4, frame);
+        WebPPictureImportRGBX(&picture, pixels.data(), 32);
+        EXPECT_TRUE(WebPAnimEncoderAdd(encoder, &picture, frame * 100, &config));
+        WebPPictureFree(&picture);
+    }
+    WebPAnimEncoderAdd(encoder, nullptr, 300, nullptr);
+    WebPData data;
+    WebPDataInit(&data);
+    EXPECT_TRUE(WebPAnimEncoderAssemble(encoder, &data));
+    Bytes out(data.bytes, data.bytes + data.size);
+    WebPDataClear(&data);
+    WebPAnimEncoderDelete(encoder);
+    return out;
+}
+
+TEST(WebPDecoder, AnimatedFilesAreRefusedWithTheirMessage) {
+    const Bytes animated = animatedWebP();
+    const std::string path = scratchPath("animated.tif");
+    std::string messages;
+    EXPECT_EQ(toTIFF(animated, path, &messages), kWebPDecodeFailed);
+    EXPECT_NE(messages.find("Decoding of an animated WebP file is not supported."),
+              std::string::npos);
+    EXPECT_FALSE(fileExists(path));
+    int w = 0, h = 0;
+    EXPECT_EQ(GetWebPDimensions(animated.data(), animated.size(), &w, &h), kWebPDecodeOK);
+    EXPECT_EQ(w, 8);
 }
 
 } // namespace

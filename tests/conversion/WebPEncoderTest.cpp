@@ -210,9 +210,18 @@ TEST(WebPEncoder, SuccessReplacesTheTargetAndLeavesNoTemporaryFile) {
     EXPECT_EQ(fourccs(readFile(target)), (std::vector<std::string>{"VP8 "}));
     EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
 
+    // A link to the output stays a link; the file it points to gets the image.
+    const std::string link = folder + "/link.webp";
+    std::filesystem::create_symlink("out.webp", link);
+    writeFile(target, Bytes(10, 'y'));
+    ASSERT_EQ(encode(photoWithMetadata(), link.c_str(), 0).code, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(fourccs(readFile(target)), (std::vector<std::string>{"VP8 "}));
+    EXPECT_EQ(folderEntries(folder), (std::vector<std::string>{"link.webp", "out.webp"}));
+
     // Without an output path the picture is read and encoded, and nothing is written.
     EXPECT_EQ(encode(photoWithMetadata(), nullptr, 7).code, 0);
-    EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"out.webp"});
+    EXPECT_EQ(folderEntries(folder), (std::vector<std::string>{"link.webp", "out.webp"}));
 }
 
 // An encoded file handed in from outside: too short to hold the bytes the header patch reads.

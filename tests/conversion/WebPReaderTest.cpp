@@ -336,3 +336,69 @@ TEST(WebPReaders, DamagedAndUnknownFilesFailWithAMessage) {
 }
 
 } // namespace
+
+namespace {
+
+// Truncations and flipped bytes of valid files, with metadata: each read answers, and the
+// metadata record is empty whenever the read failed. Run under the sanitizers in CI, this is
+// where a read past a buffer would show.
+TEST(WebPReaders, DamagedCopiesOfValidFilesAreReadOrRefusedSafely) {
+    PNGOptions png;
+    png.colorType = PNG_COLOR_TYPE_RGBA;
+    png.interlaced = true;
+    png.iccProfile = iccProfile(200, 1);
+    const Bytes exif = somePayload(30, 2);
+    png.texts = {{"Raw profile type exif", hexProfile("exif", exif, exif.size())}};
+    writePNG(scratchPath("seed.png"), 12, 9, png, patternPixels(12, 9, 4));
+    std::vector<JPEGMarker> markers = iccMarkers(iccProfile(400, 3), 2, {1, 2});
+    markers.push_back(exifMarker(somePayload(40, 4)));
+    writeJPEG(scratchPath("seed.jpg"), 24, 16, 3, patternPixels(24, 16, 3), markers);
+    TIFFOptions tiff;
+    tiff.exifDirectory = true;
+    tiff.iccProfile = iccProfile(150, 5);
+    tiff.xmp = "<x/>";
+    writeTIFF(scratchPath("seed.tif"), {{8, 6, patternPixels(8, 6, 3)}, {2, 2, Bytes(12, 1)}},
+              tiff);
+
+    int reads = 0, successes = 0;
+    testing::internal::CaptureStderr();
+    for (const char* seed : {"seed.png", "seed.jpg", "seed.tif"}) {
+        const Bytes original = readFile(scratchPath(seed));
+        std::vector<Bytes> variants;
+        for (std::size_t cut = 1; cut < original.size(); cut += 1 + original.size() / 60)
+            variants.emplace_back(original.begin(), original.begin() + long(cut));
+        for (std::size_t at = 4; at < original.size(); at += 1 + original.size() / 90) {
+            Bytes flipped = original;
+            flipped[at] ^= 0xFF;
+            variants.push_back(flipped);
+            flipped[at] = 0xFF; // large lengths, counts and offsets
+            variants.push_back(flipped);
+        }
+        for (const Bytes& variant : variants) {
+            const std::string path = scratchPath(std::string("damaged-") + seed);
+            writeFile(path, variant);
+            WebPPicture picture;
+            ImageMetadata metadata;
+            WebPPictureInit(&picture);
+            InitImageMetadata(&metadata);
+            const int ok = ReadInputPicture(path.c_str(), &picture, 1, &metadata);
+            ++reads;
+            successes += ok;
+            if (!ok) {
+                EXPECT_EQ(metadata.exif.bytes, nullptr);
+                EXPECT_EQ(metadata.iccp.bytes, nullptr);
+                EXPECT_EQ(metadata.xmp.bytes, nullptr);
+            } else {
+                EXPECT_GT(picture.width, 0);
+            }
+            WebPPictureFree(&picture);
+            FreeImageMetadata(&metadata);
+        }
+    }
+    testing::internal::GetCapturedStderr();
+    EXPECT_GT(reads, 400);
+    EXPECT_GT(successes, 0);     // some damage leaves a readable image...
+    EXPECT_LT(successes, reads); // ...and some does not
+}
+
+} // namespace

@@ -1,6 +1,8 @@
 #include "ConvtoolCommands.h"
 
+#include "ConvertCommand.h"
 #include "PDFToTextCommand.h"
+
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
@@ -15,6 +17,8 @@ const ConvtoolCommand kCommands[] = {
      EncoderToolMain},
     {"webp-decode", "decode a WebP image to PNG, PAM, PPM, PGM, BMP, TIFF or YUV (-h)",
      DecoderToolMain},
+    {"convert", "convert an image file to another format (--format N; -h lists the options)",
+     ConvertCommand},
     {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
      PDFToTextCommandMain},
     {nullptr, nullptr, nullptr},
