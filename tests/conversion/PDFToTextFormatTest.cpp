@@ -1,6 +1,7 @@
 // Each of the seven formats read back by another program and compared with pdftotext of the
 // same pages; styles, the OpenDocument package layout, and Word output with and without
 // LibreOffice.
+#include "PDFPageTextReader.h"
 #include "PDFToTextTestSupport.h"
 #include "TextReadBack.h"
 
@@ -159,4 +160,19 @@ TEST_F(PDFToTextFormatTest, WithoutLibreOfficeOnlyWordOutputFails) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(options.outputFolderURL),
                             std::filesystem::directory_iterator()),
               6);
+}
+
+TEST(PDFFontNames, NamesOfCommonProducersGiveFamilyWeightAndSlant) {
+    using conversion::StyleFromFontName;
+    using conversion::TextStyle;
+    // Word's, TeX's, the base 14 and comma-styled names; subset prefixes go.
+    EXPECT_EQ(StyleFromFontName("BCDEEE+Arial-BoldItalicMT"), (TextStyle{"Arial", 0, true, true}));
+    EXPECT_EQ(StyleFromFontName("ArialMT"), (TextStyle{"ArialMT", 0, false, false}));
+    EXPECT_EQ(StyleFromFontName("Times-Roman"), (TextStyle{"Times", 0, false, false}));
+    EXPECT_EQ(StyleFromFontName("Helvetica-Oblique"), (TextStyle{"Helvetica", 0, false, true}));
+    EXPECT_EQ(StyleFromFontName("Verdana,Bold"), (TextStyle{"Verdana", 0, true, false}));
+    EXPECT_EQ(StyleFromFontName("QJKZPA+LMRoman10-Regular"),
+              (TextStyle{"LMRoman10", 0, false, false}));
+    // A name in a legacy CJK encoding gives no family rather than bytes no writer can hold.
+    EXPECT_EQ(StyleFromFontName("\xcb\xce\xcc\xe5"), TextStyle{});
 }
