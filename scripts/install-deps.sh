@@ -13,7 +13,7 @@ PACKAGES=(
   libopenjp2-7-dev libmagick++-6.q16-dev libexiv2-dev libqpdf-dev qpdf libpoppler-cpp-dev
   imagemagick libvips-tools poppler-utils
   fp-utils python3
-  libpoppler-cpp-dev cups-client
+  cups-client libzip-dev libcairo2-dev unrtf unzip libreoffice-writer-nogui
   fonts-noto-cjk fonts-dejavu-core xvfb
 )
 need=()

@@ -1,6 +1,7 @@
 #include "ConvtoolCommands.h"
 
 #include "ConvertCommand.h"
+#include "PDFToTextCommand.h"
 
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -18,6 +19,8 @@ const ConvtoolCommand kCommands[] = {
      DecoderToolMain},
     {"convert", "convert an image file to another format (--format N; -h lists the options)",
      ConvertCommand},
+    {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
+     PDFToTextCommandMain},
     {nullptr, nullptr, nullptr},
 };
 
