@@ -9,6 +9,7 @@ PACKAGES=(
   libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
+  libqpdf-dev qpdf libpoppler-private-dev libpoppler-cpp-dev poppler-utils
   fp-utils python3
   fonts-noto-cjk fonts-dejavu-core xvfb
 )
