@@ -5,16 +5,11 @@
 #include "LumenoLogging.h"
 #include "PrintedLinkRewriter.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryFile>
+#include <QSaveFile>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -129,37 +124,67 @@ void CHMExporter::GenerateTableOfContents(const LinkItem* root) {
     pdf.getRoot().replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
 }
 
+namespace {
+
+// Hands qpdf's output to a file and remembers any failure: qpdf's own file output does not
+// notice a short write (a full disk), and a cut-off PDF must never pass for a written one.
+// Nothing is thrown: qpdf calls finish() where an exception cannot pass. After a failure the
+// rest of the output is dropped.
+class SaveFilePipeline : public Pipeline {
+public:
+    explicit SaveFilePipeline(QSaveFile& file) : Pipeline("save file", nullptr), m_file(file) {}
+    void write(unsigned char const* data, size_t length) override {
+        while (length > 0 && !m_failed) {
+            const qint64 written =
+                m_file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(length));
+            if (written <= 0) {
+                m_failed = true;
+                return;
+            }
+            data += written;
+            length -= static_cast<size_t>(written);
+        }
+    }
+    void finish() override {
+        if (!m_failed && !m_file.flush())
+            m_failed = true;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    QSaveFile& m_file;
+    bool m_failed = false;
+};
+
+} // namespace
+
 bool CHMExporter::WritePDFData(QString* error) {
-    const QFileInfo target(m_fileURL);
     const auto fail = [&](const QString& message) {
         if (error)
             *error = message;
         qCWarning(lcExport) << "writing" << logSafe(m_fileURL) << "failed:" << message;
         return false;
     };
-    QTemporaryFile temporary(target.absolutePath() + QLatin1Char('/') + target.completeBaseName() +
-                             QStringLiteral(".XXXXXX.part"));
-    if (!temporary.open())
-        return fail(
-            QObject::tr("Cannot write to the folder %1: %2")
-                .arg(QDir::toNativeSeparators(target.absolutePath()), temporary.errorString()));
-    const QByteArray temporaryPath = QFile::encodeName(temporary.fileName());
-    temporary.close();
+    // A temporary file beside the target, renamed over it only when everything was written.
+    QSaveFile file(m_fileURL);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    SaveFilePipeline pipeline(file);
     try {
-        QPDFWriter writer(*m_pdfDocument, temporaryPath.constData());
+        QPDFWriter writer(*m_pdfDocument);
+        writer.setOutputPipeline(&pipeline);
         writer.setObjectStreamMode(qpdf_o_generate);
         writer.write();
     } catch (const std::exception& e) {
+        file.cancelWriting();
         return fail(QString::fromUtf8(e.what()));
     }
-    temporary.setAutoRemove(false);
-    if (std::rename(temporaryPath.constData(), QFile::encodeName(m_fileURL).constData()) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        QFile::remove(QString::fromLocal8Bit(temporaryPath));
+    if (pipeline.failed()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
         return fail(reason);
     }
-    // A temporary file is private to its owner; the PDF gets the usual permissions.
-    QFile::setPermissions(m_fileURL, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    if (!file.commit())
+        return fail(file.errorString());
     return true;
 }
