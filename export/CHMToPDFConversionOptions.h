@@ -32,10 +32,10 @@ struct CHMToPDFConversionOptions {
     bool exportTOC = true;
     double paperWidth = 595.0; // A4
     double paperHeight = 842.0;
-    double leftMargin = 72.0;
-    double rightMargin = 72.0;
-    double topMargin = 72.0;
-    double bottomMargin = 72.0;
+    double leftMargin = 36.0;
+    double rightMargin = 36.0;
+    double topMargin = 36.0;
+    double bottomMargin = 36.0;
     unsigned long paperOrientation = 0; // 0 portrait, 1 landscape
     QString textEncodingName;           // empty: the file's own
 };

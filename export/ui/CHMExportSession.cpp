@@ -2,10 +2,12 @@
 
 #include "CHMDocument.h"
 #include "CHMTableOfContent.h"
+#include "ITSSSchemeHandler.h"
 #include "LumenoLogging.h"
 
 #include <QFileInfo>
 #include <QTimer>
+#include <QWebEngineProfile>
 
 namespace {
 
@@ -26,6 +28,7 @@ CHMExportSession::CHMExportSession(CHMDocument& document, QWebEngineProfile* pro
       m_exporter(
           std::make_unique<CHMExporter>(document, outputPath, contentsPages(document), options)),
       m_progressTarget(options ? options->progressCallback.progressTarget : nullptr),
+      m_schemeHandler(qobject_cast<const ITSSSchemeHandler*>(profile->urlSchemeHandler("itss"))),
       m_printer(profile, m_exporter->pageSettings()) {}
 
 CHMExportSession::~CHMExportSession() {
@@ -88,7 +91,12 @@ void CHMExportSession::exportToPDF() {
 }
 
 void CHMExportSession::pagePrinted(const ExportPagePrinter::Result& result) {
-    if (result.printed) {
+    if (result.printed && m_schemeHandler && m_schemeHandler->servedMissingPage(result.url)) {
+        // The reader's own notice for a page the book lacks is no page of the book.
+        qCWarning(lcExport) << "page" << logSafe(m_exporter->currentPagePath())
+                            << "left out: not in the book";
+        m_exporter->skipPage();
+    } else if (result.printed) {
         QString error;
         if (!m_exporter->addPrintedPage(result.pdf, PageTextContent::fromWalk(result.walk), &error))
             qCWarning(lcExport)

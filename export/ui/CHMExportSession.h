@@ -19,6 +19,7 @@
 #include <memory>
 
 class CHMDocument;
+class ITSSSchemeHandler;
 class QWebEngineProfile;
 
 class CHMExportSession : public QObject {
@@ -57,6 +58,7 @@ private:
     CHMDocument& m_document;
     std::unique_ptr<CHMExporter> m_exporter;
     ExportProgressTarget* m_progressTarget = nullptr;
+    const ITSSSchemeHandler* m_schemeHandler = nullptr;
     ExportPagePrinter m_printer;
     std::atomic<bool> m_isConversionCancelled{false};
     bool m_started = false;

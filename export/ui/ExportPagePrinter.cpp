@@ -199,6 +199,7 @@ void ExportPagePrinter::walkDom() {
                                           return;
                                       Result result = m_result;
                                       result.walk = walk;
+                                      result.url = m_view->page()->url();
                                       result.printed = true;
                                       finish(result);
                                   });

@@ -30,6 +30,7 @@ public:
         QByteArray pdf;
         QVariant walk;
         QString failure; // why nothing was printed
+        QUrl url;        // what the view showed (after redirects)
     };
     using Callback = std::function<void(const Result&)>;
 
