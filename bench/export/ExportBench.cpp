@@ -36,32 +36,32 @@ int runFloor(CHMDocument& document, ExportWebProfile& profile) {
                              QMarginsF(settings.leftMargin, settings.topMargin,
                                        settings.rightMargin, settings.bottomMargin),
                              QPageLayout::Point);
+    // One view and one page for all: the least the engine needs to print every page.
+    QWebEngineView view;
+    view.setAttribute(Qt::WA_DontShowOnScreen);
+    QWebEnginePage page(profile.profile()); // declared after the view: it goes first
+    view.setPage(&page);
+    view.resize(qRound(settings.printableWidth() * 96 / 72),
+                qRound(settings.printableHeight() * 96 / 72));
+    view.show();
     QElapsedTimer clock;
     clock.start();
     qint64 bytes = 0;
     for (std::size_t i = 0; i < exporter.pageList().size(); ++i) {
-        // A fresh view per page, as the export makes one.
-        auto* view = new QWebEngineView();
-        view->setAttribute(Qt::WA_DontShowOnScreen);
-        auto* page = new QWebEnginePage(profile.profile(), nullptr);
-        view->setPage(page);
-        view->resize(qRound(settings.printableWidth() * 96 / 72),
-                     qRound(settings.printableHeight() * 96 / 72));
-        view->show();
         QEventLoop loop;
-        QObject::connect(page, &QWebEnginePage::loadFinished, [&](bool) {
-            page->printToPdf(
-                [&](const QByteArray& pdf) {
-                    bytes += pdf.size();
-                    loop.quit();
-                },
-                layout);
-        });
+        const QMetaObject::Connection loaded =
+            QObject::connect(&page, &QWebEnginePage::loadFinished, [&](bool) {
+                page.printToPdf(
+                    [&](const QByteArray& pdf) {
+                        bytes += pdf.size();
+                        loop.quit();
+                    },
+                    layout);
+            });
         QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        page->load(CHMDocument::composeURL(exporter.pageList().at(i).path()));
+        page.load(CHMDocument::composeURL(exporter.pageList().at(i).path()));
         loop.exec();
-        delete view;
-        delete page;
+        QObject::disconnect(loaded);
     }
     QTextStream(stdout) << "pages=" << exporter.pageList().size()
                         << " outputPages=0 ms=" << clock.elapsed() << " bytes=" << bytes

@@ -42,12 +42,15 @@ def tree_rss_kb(root_pid):
 
 
 def run(cmd, env):
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, text=True)
+    # The output is one line, read at the end; a pipe that nobody reads meanwhile must not fill.
+    out_file = tempfile.TemporaryFile("w+")
+    proc = subprocess.Popen(cmd, stdout=out_file, stderr=subprocess.DEVNULL, env=env, text=True)
     peak = 0
     while proc.poll() is None:
         peak = max(peak, tree_rss_kb(proc.pid))
         time.sleep(0.02)
-    out = proc.stdout.read()
+    out_file.seek(0)
+    out = out_file.read()
     if proc.returncode != 0:
         sys.exit(f"{' '.join(cmd)} failed ({proc.returncode})")
     fields = dict(part.split("=") for part in out.split())

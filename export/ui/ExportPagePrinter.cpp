@@ -98,6 +98,7 @@ ExportPagePrinter::~ExportPagePrinter() {
 void ExportPagePrinter::releaseView() {
     m_timer.stop();
     ++m_generation;
+    m_loading = false;
     // The page first: it must go before the profile, and with it its renderer.
     if (m_view) {
         QWebEnginePage* page = m_view->page();
@@ -118,24 +119,32 @@ void ExportPagePrinter::armTimer(const char* step) {
 }
 
 void ExportPagePrinter::print(const QUrl& url, Callback done) {
-    releaseView();
+    m_timer.stop();
+    ++m_generation;
     m_done = std::move(done);
     m_result = Result();
     m_url = url;
-    m_view = new QWebEngineView();
-    m_view->setAttribute(Qt::WA_DontShowOnScreen);
-    auto* page = new QWebEnginePage(m_profile, nullptr);
-    m_view->setPage(page);
+    // One view serves page after page (a new one would start a new renderer each time); after
+    // a page that failed or hung it is replaced, and with it its renderer.
+    if (!m_view) {
+        m_view = new QWebEngineView();
+        m_view->setAttribute(Qt::WA_DontShowOnScreen);
+        auto* page = new QWebEnginePage(m_profile, nullptr);
+        m_view->setPage(page);
+        connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+            if (m_loading) {
+                m_loading = false;
+                onLoadFinished(ok);
+            }
+        });
+        m_view->show();
+    }
+    // Back to one printable page high: the last page may have grown it.
     m_view->resize(qRound(m_settings.printableWidth() * kPixelsPerPoint),
                    qRound(m_settings.printableHeight() * kPixelsPerPoint));
-    m_view->show();
-    const quint64 generation = m_generation;
-    connect(page, &QWebEnginePage::loadFinished, this, [this, generation](bool ok) {
-        if (generation == m_generation)
-            onLoadFinished(ok);
-    });
     armTimer(QT_TR_NOOP("loading"));
-    page->load(url);
+    m_loading = true;
+    m_view->page()->load(url);
 }
 
 void ExportPagePrinter::onLoadFinished(bool ok) {
@@ -209,12 +218,14 @@ void ExportPagePrinter::finish(Result result) {
     // Out of the engine's callback before the page that called it is deleted.
     ++m_generation;
     m_timer.stop();
+    m_loading = false;
     QMetaObject::invokeMethod(
         this,
         [this, result = std::move(result), generation = m_generation]() {
             if (generation != m_generation)
                 return;
-            releaseView();
+            if (!result.printed)
+                releaseView();
             Callback done = std::move(m_done);
             m_done = nullptr;
             if (done)
