@@ -64,7 +64,63 @@ QString writeLoopingBook() {
              {"/zebra.htm", "<html><body><p>last zebra page</p></body></html>"}}));
 }
 
+QString writeBook(const QString& fileName, std::vector<testsupport::ChmObject> pages) {
+    const QByteArray system =
+        testsupport::systemFile({{2, QByteArray("index.htm", 10)}, {3, QByteArray("Crafted", 8)}});
+    pages.insert(pages.begin(), testsupport::ChmObject{"/#SYSTEM", system});
+    return testsupport::writeScratchFile(fileName, testsupport::writeChm(pages));
+}
+
+QString exportedText(const QString& book, const QString& folderName, int* pages = nullptr) {
+    std::unique_ptr<CHMDocument> document = CHMDocument::open(book);
+    EXPECT_TRUE(document);
+    if (!document)
+        return {};
+    const QString output = QDir(freshFolder(folderName)).filePath(QStringLiteral("out.pdf"));
+    ExportWebProfile profile(document.get());
+    QString error;
+    EXPECT_TRUE(exportToPDFWithConversionSettings(*document, profile.profile(), output, nullptr,
+                                                  &error, 5000))
+        << error.toStdString();
+    if (pages)
+        *pages = static_cast<int>(pageTexts(output).size());
+    return pdftotext(output);
+}
+
 } // namespace
+
+TEST(ExportSession, FramesArePrintedAtTheirFullHeight) {
+    QByteArray longFrame = "<html><body>";
+    for (int i = 0; i < 150; ++i)
+        longFrame += "<p>frame line " + QByteArray::number(i) + "</p>";
+    longFrame += "<p>last line of the frame</p></body></html>";
+    const QString book = writeBook(
+        QStringLiteral("frames.chm"),
+        {{"/index.htm", "<html><body><p>frame holder</p>"
+                        "<iframe src=\"inner.htm\" style=\"height:120px\"></iframe></body></html>"},
+         {"/inner.htm", longFrame}});
+    int pages = 0;
+    const QString text = exportedText(book, QStringLiteral("frames"), &pages);
+    // inner.htm is exported on its own too (6 pages). Cut to its 120 pixels, the frame would
+    // leave the holder one page (its text clipped but present): 7 in all, measured; printed at
+    // its full height, the holder takes as many pages as the frame's page.
+    EXPECT_GE(pages, 11);
+    EXPECT_TRUE(text.contains(QLatin1String("frame holder")));
+    EXPECT_TRUE(text.contains(QLatin1String("frame line 75")));
+    EXPECT_TRUE(text.contains(QLatin1String("last line of the frame")));
+}
+
+TEST(ExportSession, PageThatRedirectsAtOnceIsPrintedAsItsTarget) {
+    const QString book = writeBook(
+        QStringLiteral("redirect.chm"),
+        {{"/index.htm", "<html><head><script>location.replace('target.htm')</script></head>"
+                        "<body><p>never shown</p></body></html>"},
+         {"/target.htm", "<html><body><p>redirect target text</p></body></html>"}});
+    const QString text = exportedText(book, QStringLiteral("redirect"));
+    // Once for index.htm, which became the target, and once for target.htm itself.
+    EXPECT_EQ(text.count(QLatin1String("redirect target text")), 2);
+    EXPECT_FALSE(text.contains(QLatin1String("never shown")));
+}
 
 TEST(ExportSession, LinksBookBecomesOnePDFWithOutlineLinksAndEveryTopicsText) {
     const QString folder = freshFolder(QStringLiteral("links-export"));
