@@ -12,6 +12,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <algorithm>
 #include <limits>
@@ -35,6 +36,8 @@ CHMExporter::CHMExporter(CHMDocument* document, const QString& outputPath, Expor
                          const CHMToPDFConversionOptions* options)
     : m_document(document), m_pageList(std::move(pageList)), m_fileURL(outputPath),
       m_pdfDocument(std::make_unique<QPDF>()) {
+    if (m_document)
+        m_bookFileName = QFileInfo(m_document->filePath()).fileName();
     applyOptions(options);
     m_pdfDocument->setSuppressWarnings(true);
     m_pdfDocument->emptyPDF();

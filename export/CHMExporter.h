@@ -93,6 +93,7 @@ private:
     ExportPageList m_pageList;
     ExportPageSettings m_settings;
     QString m_fileURL;
+    QString m_bookFileName; // the .chm file's name, for links that name their book
     quint64 m_curPageId = 0;
     int m_pageCount = 0;
     bool m_ExportHyperlinks = true;

@@ -39,7 +39,16 @@ void CHMExporter::ResolveDestination(int outputPageIndex) {
             ++i;
             continue;
         }
-        const QString uri = PrintedLinkRewriter::linkURI(annotation);
+        QString uri = PrintedLinkRewriter::linkURI(annotation);
+        // A link into this book by its help-file name is a link within it; into another book
+        // it leads nowhere from a PDF.
+        const QString helpFileTarget = PrintedLinkRewriter::helpFileLinkTarget(uri, m_bookFileName);
+        if (helpFileTarget == QLatin1String("-")) {
+            annots.eraseItem(i);
+            continue;
+        }
+        if (!helpFileTarget.isEmpty())
+            uri = helpFileTarget;
         if (!uri.startsWith(QLatin1String("itss:"), Qt::CaseInsensitive)) {
             // A link of another kind that still names a destination of the printed file would
             // lead nowhere here: only web links and our own destinations stay.

@@ -1,5 +1,6 @@
 #include "PrintedLinkRewriter.h"
 
+#include <QUrl>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -18,6 +19,29 @@ QString destinationName(QPDFObjectHandle dest) {
 }
 
 } // namespace
+
+QString helpFileLinkTarget(const QString& uri, const QString& bookFileName) {
+    QString rest;
+    for (const char* scheme : {"ms-its:", "mk:@msitstore:", "its:"}) {
+        if (uri.startsWith(QLatin1String(scheme), Qt::CaseInsensitive)) {
+            rest = uri.mid(static_cast<qsizetype>(qstrlen(scheme)));
+            break;
+        }
+    }
+    if (rest.isNull())
+        return {};
+    const qsizetype separator = rest.indexOf(QLatin1String("::"));
+    if (separator < 0)
+        return QStringLiteral("-");
+    QString file = QUrl::fromPercentEncoding(rest.left(separator).toUtf8());
+    file = file.section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1);
+    if (file.compare(bookFileName, Qt::CaseInsensitive) != 0)
+        return QStringLiteral("-");
+    QString path = rest.mid(separator + 2);
+    while (path.startsWith(QLatin1Char('/')))
+        path.remove(0, 1);
+    return QStringLiteral("itss://chm/") + path;
+}
 
 bool isLinkAnnotation(QPDFObjectHandle annotation) {
     if (!annotation.isDictionary())

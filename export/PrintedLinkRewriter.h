@@ -17,6 +17,12 @@ namespace PrintedLinkRewriter {
 
 void rewriteNamedDestinations(QPDF& printed, const QString& pageURL);
 
+// Links in the help-file schemes ("ms-its:book.chm::/page.htm", "mk:@MSITStore:book.chm::/...")
+// name a page of a .chm file. Into this book (named bookFileName, compared without case and
+// folder): its "itss://chm/..." URL. Into another book: "-" (nothing a PDF can open). Any other
+// URI: empty.
+QString helpFileLinkTarget(const QString& uri, const QString& bookFileName);
+
 // The URI of a link annotation's URI action; empty when it has none.
 QString linkURI(QPDFObjectHandle annotation);
 bool isLinkAnnotation(QPDFObjectHandle annotation);

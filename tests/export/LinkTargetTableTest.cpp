@@ -1,6 +1,7 @@
 // Link targets found by URL: escapes, fragments, first anchor wins, and targets never placed.
 #include "LinkDestinationTable.h"
 #include "PageTextContent.h"
+#include "PrintedLinkRewriter.h"
 
 #include <QVariantList>
 #include <gtest/gtest.h>
@@ -61,4 +62,24 @@ TEST(LinkTargetTable, WalkOffsetsCountUTF8BytesWhereTheAnchorsTextStarts) {
     ASSERT_EQ(content.anchors().size(), 2u);
     EXPECT_EQ(content.anchors()[0].charIndex, 5u);
     EXPECT_EQ(content.anchors()[1].charIndex, 9u + 10u);
+}
+
+TEST(LinkTargetTable, HelpFileLinksIntoThisBookBecomeItsOwnAndOthersLeadNowhere) {
+    const QString book = QStringLiteral("fcl.chm");
+    EXPECT_EQ(PrintedLinkRewriter::helpFileLinkTarget(
+                  QStringLiteral("ms-its:FCL.chm::/db/a.html#x"), book),
+              QStringLiteral("itss://chm/db/a.html#x"));
+    EXPECT_EQ(PrintedLinkRewriter::helpFileLinkTarget(
+                  QStringLiteral("mk:@MSITStore:C:\\help\\fcl.chm::/b.htm"), book),
+              QStringLiteral("itss://chm/b.htm"));
+    EXPECT_EQ(PrintedLinkRewriter::helpFileLinkTarget(
+                  QStringLiteral("ms-its:rtl.chm::/system/a.html"), book),
+              QStringLiteral("-"));
+    EXPECT_EQ(PrintedLinkRewriter::helpFileLinkTarget(QStringLiteral("ms-its:broken"), book),
+              QStringLiteral("-"));
+    EXPECT_TRUE(
+        PrintedLinkRewriter::helpFileLinkTarget(QStringLiteral("https://example.org/"), book)
+            .isEmpty());
+    EXPECT_TRUE(PrintedLinkRewriter::helpFileLinkTarget(QStringLiteral("itss://chm/a.htm"), book)
+                    .isEmpty());
 }
