@@ -91,6 +91,19 @@ int printedTextBytes(const std::vector<PrintedWord>& words) {
     return static_cast<int>(std::min<std::size_t>(bytes, std::numeric_limits<int>::max() / 2));
 }
 
+// Pages with more text than this are never blank, so the blank test need not look at them.
+bool hasLittleText(const std::vector<PrintedWord>& words) {
+    std::size_t characters = 0;
+    for (const PrintedWord& word : words) {
+        // UTF-8 lead bytes: one per character.
+        for (const char c : word.text)
+            characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        if (characters > 5)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& text,
@@ -102,11 +115,11 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
     AddDestinationForEachPage(text, &firstItem, &lastItem);
     const auto advance = qScopeGuard([this] { ++m_curPageId; });
 
-    // Three readers of the same bytes: qpdf for the pages, poppler-cpp for the blank test,
-    // Poppler's text engine for word positions. The poppler-cpp document is opened first and
-    // kept until the end, since its front end owns the process-wide settings while it lives.
-    std::unique_ptr<poppler::document> rendered(
-        poppler::document::load_from_raw_data(pdf.constData(), static_cast<int>(pdf.size())));
+    // Three readers of the same bytes: qpdf for the pages, Poppler's text engine for word
+    // positions, poppler-cpp for the blank test. The last is opened only for pages with almost no
+    // words (text extraction is what costs, with the fonts of Chinese or Japanese pages), and
+    // kept until the end, since its front end owns Poppler's process-wide settings while it lives.
+    std::unique_ptr<poppler::document> rendered;
     QPDF printed;
     try {
         printed.setSuppressWarnings(true);
@@ -139,11 +152,16 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
         QPDFPageDocumentHelper output(*m_pdfDocument);
         std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(printed).getAllPages();
         for (std::size_t i = 0; i < pages.size(); ++i) {
-            std::unique_ptr<poppler::page> page(
-                rendered ? rendered->create_page(static_cast<int>(i)) : nullptr);
-            if (page && IsPDFPageBlank(page.get()))
-                continue;
             const std::vector<PrintedWord> pageWords = words.wordsOfPage(static_cast<int>(i));
+            if (hasLittleText(pageWords)) {
+                if (!rendered)
+                    rendered.reset(poppler::document::load_from_raw_data(
+                        pdf.constData(), static_cast<int>(pdf.size())));
+                std::unique_ptr<poppler::page> page(
+                    rendered ? rendered->create_page(static_cast<int>(i)) : nullptr);
+                if (page && IsPDFPageBlank(page.get()))
+                    continue;
+            }
             const int answer = findLinkDestinations(pageWords, pageText.constData(), &textPos,
                                                     textLength, records.data(),
                                                     static_cast<int>(records.size()), &recordIndex);
