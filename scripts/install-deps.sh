@@ -11,6 +11,7 @@ PACKAGES=(
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
   fp-utils python3
   fonts-noto-cjk fonts-dejavu-core xvfb
+  desktop-file-utils appstream poppler-utils
 )
 need=()
 for p in "${PACKAGES[@]}"; do

@@ -11,14 +11,11 @@ QString ResourceLocator::resourcesDir() {
     if (!fromEnvironment.isEmpty())
         return QFileInfo(fromEnvironment).isDir() ? QDir(fromEnvironment).absolutePath()
                                                   : QString();
-    if (QCoreApplication::instance()) {
-        const QString installed =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/../share/lumeno");
-        if (QFileInfo(installed).isDir())
-            return QDir(installed).absolutePath();
-    }
-    const QString sourceTree = QStringLiteral(LUMENO_SOURCE_RESOURCES);
-    return QFileInfo(sourceTree).isDir() ? sourceTree : QString();
+    if (!QCoreApplication::instance())
+        return {};
+    const QString beside =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/lumeno");
+    return QFileInfo(beside).isDir() ? QDir(beside).absolutePath() : QString();
 }
 
 QString ResourceLocator::resourcePath(const QString& name) {

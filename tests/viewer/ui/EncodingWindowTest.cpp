@@ -87,9 +87,8 @@ protected:
 };
 
 TEST_F(WindowEncoding, WrongEncodingGarblesEveryTabAndTheContentsAndAutomaticMendsThem) {
+    REQUIRE_CORPUS("ru-cp1251-kord-help.chm");
     const QString path = testsupport::corpusPath("ru-cp1251-kord-help.chm");
-    if (!QFile::exists(path))
-        GTEST_SKIP() << "the corpus is not here";
     CHMDocumentWindow* window = openWindow(path);
     ASSERT_NE(window, nullptr);
     webtest::LoadWatcher loads(window);
