@@ -12,6 +12,10 @@ PACKAGES=(
   fp-utils python3
   fonts-noto-cjk fonts-dejavu-core xvfb
   desktop-file-utils appstream poppler-utils
+  libsqlite3-dev libqpdf-dev qpdf libpoppler-cpp-dev libpoppler-private-dev
+  libtiff-dev libjpeg-dev libpng-dev libopenjp2-7-dev libwebp-dev libgif-dev libjbig2dec0-dev
+  liblcms2-dev libcairo2-dev libexiv2-dev libuchardet-dev libzip-dev libopenexr-dev
+  libmagick++-6.q16-dev
 )
 need=()
 for p in "${PACKAGES[@]}"; do
