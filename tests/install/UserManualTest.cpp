@@ -53,3 +53,22 @@ TEST(UserManual, IsSearchableTextOnSeveralPagesWithEverySectionOfItsSource) {
     for (const QString& heading : expected)
         EXPECT_TRUE(text.contains(heading)) << heading.toStdString();
 }
+
+TEST(UserManual, AFailedLayoutSaysWhyAndKeepsThePreviousManual) {
+    const QString previous = writeScratchFile("manual.pdf", "%PDF-1.4 the previous manual");
+    const QString emptySource = writeScratchFile("empty.html", " \n");
+    for (const QString& source : {scratchDir() + "/no-such.html", emptySource}) {
+        QProcess tool;
+        tool.start(QStringLiteral(LUMENO_RESOURCEBUILD), {"manual", source, previous});
+        ASSERT_TRUE(tool.waitForFinished(60000));
+        EXPECT_EQ(tool.exitCode(), 1) << source.toStdString();
+        EXPECT_TRUE(tool.readAllStandardError().contains(source.toUtf8())) << source.toStdString();
+        EXPECT_EQ(readWholeFile(previous), "%PDF-1.4 the previous manual");
+    }
+    QProcess intoMissingFolder;
+    intoMissingFolder.start(QStringLiteral(LUMENO_RESOURCEBUILD),
+                            {"manual", QStringLiteral(LUMENO_MANUAL_SOURCE),
+                             scratchDir() + "/no/such/folder/manual.pdf"});
+    ASSERT_TRUE(intoMissingFolder.waitForFinished(60000));
+    EXPECT_EQ(intoMissingFolder.exitCode(), 1);
+}
