@@ -1,5 +1,6 @@
 #include "LumenoApplication.h"
 
+#include "BookmarkController.h"
 #include "CHMConsole.h"
 #include "CHMDocument.h"
 #include "CHMDocumentWindow.h"
@@ -128,6 +129,28 @@ void LumenoApplication::UserManualHelpAction(QWidget* parent) {
     }
 }
 
+BookmarkController* LumenoApplication::bookmarkController() {
+    if (m_bookmarkController)
+        return m_bookmarkController;
+    BookmarkHost host;
+    host.currentPage = [](QWidget* widget) -> std::optional<BookmarkPage> {
+        auto* window = qobject_cast<CHMDocumentWindow*>(widget);
+        if (!window || window->currentURL().isEmpty())
+            return std::nullopt;
+        return BookmarkPage{window->document()->filePath(), window->currentURL(),
+                            window->currentTitle(), window->document()->docTitle()};
+    };
+    host.openPage = [this](const QString& path, const QUrl& url) {
+        CHMDocumentWindow* window = openFile(path);
+        if (window)
+            window->loadURL(url);
+        return window != nullptr;
+    };
+    m_bookmarkController =
+        new BookmarkController(std::move(host), BookmarkStore::applicationSupportFolder(), this);
+    return m_bookmarkController;
+}
+
 void LumenoApplication::installMenus(CHMDocumentWindow* window) {
     QMenuBar* bar = window->menuBar();
 
@@ -165,6 +188,8 @@ void LumenoApplication::installMenus(CHMDocumentWindow* window) {
     view->addAction(window->focusOnSearchAction());
     view->addSeparator();
     view->addMenu(m_textEncodingMenu->menu());
+
+    bookmarkController()->installMenu(bar, window);
 
     QMenu* windowMenu = bar->addMenu(tr("&Window"));
     QAction* minimize = windowMenu->addAction(tr("Minimize"), window, &QWidget::showMinimized);

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 
+class BookmarkController;
 class CHMConsole;
 class CHMTextEncodingMenu;
 class CHMDocumentWindow;
@@ -39,6 +40,9 @@ public:
     // Help › Lumeno+ Help: the user manual in the system's PDF viewer.
     void UserManualHelpAction(QWidget* parent);
 
+    // The bookmark library's menus, sheet and manager; made on first use.
+    BookmarkController* bookmarkController();
+
     static QString userManualResourceName() { return QStringLiteral("Lumeno+ User Manual.pdf"); }
 
 signals:
@@ -59,4 +63,5 @@ private:
     CHMConsole* m_console;
     // The Text Encoding submenu every window's View menu shares.
     CHMTextEncodingMenu* m_textEncodingMenu;
+    BookmarkController* m_bookmarkController = nullptr;
 };

@@ -6,14 +6,15 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev
+  libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
+  libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
   fp-utils python3
   fonts-noto-cjk fonts-dejavu-core xvfb
   desktop-file-utils appstream poppler-utils
-  libsqlite3-dev libqpdf-dev qpdf libpoppler-cpp-dev libpoppler-private-dev
-  libtiff-dev libjpeg-dev libpng-dev libopenjp2-7-dev libwebp-dev libgif-dev libjbig2dec0-dev
+  libqpdf-dev qpdf libpoppler-cpp-dev libpoppler-private-dev
+  libopenjp2-7-dev libgif-dev libjbig2dec0-dev
   liblcms2-dev libcairo2-dev libexiv2-dev libuchardet-dev libzip-dev libopenexr-dev
   libmagick++-6.q16-dev
 )

@@ -1,0 +1,73 @@
+// The bookmark library as the user interface uses it: the database (opened on first use, and
+// tried again on every later use while it cannot be opened), the file of bookmarked files, and
+// the three things done to them: saving a page's bookmark, removing bookmarks, and finding the
+// file of a bookmark to open it.
+//
+// Every problem the user must see goes to presentError (the library has no window of its own);
+// nothing is retried behind the user's back and nothing on disk is overwritten to recover.
+// The library's folder comes from the caller (BookmarkStore::applicationSupportFolder() in the
+// application). GUI thread only.
+#pragma once
+
+#include "BookmarkStore.h"
+#include "BookmarkURLStore.h"
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CHMBookmark;
+
+// What the reader shows in one window: the file, the current page and its tab's label, and the
+// book's own title.
+struct BookmarkPage {
+    QString filePath;
+    QString url;
+    QString title;
+    QString documentTitle;
+};
+
+class BookmarkLibrary {
+public:
+    using ErrorSink = std::function<void(const QString& message)>;
+    BookmarkLibrary(QString folder, ErrorSink presentError);
+    ~BookmarkLibrary();
+
+    const QString& folder() const { return m_folder; }
+    // The open database; nullptr (and the reason shown) while it cannot be opened.
+    BookmarkStore* managedObjectContext();
+    // The same for what only shows the library (menus, lists): a failure already shown with the
+    // same message is not shown again.
+    BookmarkStore* contextForReading();
+    BookmarkURLStore& urlStore() { return m_urlStore; }
+
+    // Saves the page's bookmark with the title and the labels, then counts the save for its
+    // file. Nothing (the reason shown) when it could not be stored.
+    std::optional<CHMBookmark> addBookmark(const BookmarkPage& page, const QString& title,
+                                           const QString& tags);
+    // Deletes the bookmarks at once, then counts one save fewer for the file of each. False
+    // (the reason shown, nothing deleted) when the database refused.
+    bool removeBookmarks(const QList<qint64>& ids);
+    // Drops Files without bookmarks and marks the Files that are gone.
+    bool purge();
+
+    // The file and URL to open for the bookmark: the stored file data when it still resolves,
+    // else the File's own path. Nothing for a bookmark without file or with an invalid URL.
+    struct Target {
+        QString filePath;
+        QUrl url;
+    };
+    std::optional<Target> targetOf(const CHMBookmark& bookmark);
+
+private:
+    QString m_folder;
+    ErrorSink m_presentError;
+    BookmarkStore* openStore(bool quietIfRepeated);
+
+    std::unique_ptr<BookmarkStore> m_store;
+    QString m_lastOpenError;
+    BookmarkURLStore m_urlStore;
+};

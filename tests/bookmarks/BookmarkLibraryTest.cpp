@@ -1,0 +1,125 @@
+// The library as the window uses it: saving, removing and opening bookmarks, with the database
+// and the list of bookmarked files kept in step across restarts.
+#include "BookmarkLibrary.h"
+#include "BookmarkTestSupport.h"
+#include "CHMBookmark.h"
+#include "CHMFile.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace bookmarktest;
+
+namespace {
+
+class BookmarkLibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = freshFolder();
+        book = copyFixture("sample", folder, "sample.chm");
+        restart();
+    }
+    void restart() {
+        library = std::make_unique<BookmarkLibrary>(
+            folder, [this](const QString& message) { messages << message; });
+    }
+    BookmarkPage page(const QString& url) const { return {book, url, "Tab label", "Sample"}; }
+    QString plist() const { return folder + "/BookmarkURL.plist"; }
+    QString db() const { return folder + "/Bookmarks.sqlite"; }
+
+    QString folder, book;
+    QStringList messages;
+    std::unique_ptr<BookmarkLibrary> library;
+};
+
+} // namespace
+
+TEST_F(BookmarkLibraryTest, EverySaveIsCountedAndEveryRemovalStoredAtOnce) {
+    auto first = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "t");
+    auto second = library->addBookmark(page("itss://chm/view.htm"), "View", "");
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(library->addBookmark(page("itss://chm/tabs.htm"), "Tabs edited", ""));
+    EXPECT_EQ(plistRefCount(plist(), book), 3);
+
+    ASSERT_TRUE(library->removeBookmarks({first->id()}));
+    EXPECT_EQ(plistRefCount(plist(), book), 2);
+    // Nothing more is saved before the "crash": the next run sees the removal.
+    library.reset();
+    restart();
+    EXPECT_EQ(querySql(db(), "SELECT title FROM bookmark"), QStringList{"View"});
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+}
+
+TEST_F(BookmarkLibraryTest, FailedRemovalKeepsBookmarksAndCounts) {
+    auto bookmark = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "");
+    ASSERT_TRUE(bookmark);
+    ASSERT_TRUE(execSql(db(), "CREATE TRIGGER keep BEFORE DELETE ON bookmark "
+                              "BEGIN SELECT RAISE(ABORT, 'kept by test'); END"));
+    restart();
+    EXPECT_FALSE(library->removeBookmarks({bookmark->id()}));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.first().contains("kept by test"));
+    EXPECT_EQ(plistRefCount(plist(), book), 1);
+    EXPECT_EQ(querySql(db(), "SELECT count(*) FROM bookmark"), QStringList{"1"});
+}
+
+TEST_F(BookmarkLibraryTest, OpeningFallsBackToTheFilePathAndGoneFilesStayBookmarked) {
+    auto bookmark = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "");
+    ASSERT_TRUE(bookmark);
+    auto target = library->targetOf(*bookmark);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->filePath, book);
+    EXPECT_EQ(target->url.toString(), "itss://chm/tabs.htm");
+
+    // The list of bookmarked files is lost: the File's own path still opens it.
+    ASSERT_TRUE(QFile::remove(plist()));
+    restart();
+    target = library->targetOf(
+        *CHMBookmark::bookmarkById(bookmark->id(), library->managedObjectContext()));
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->filePath, book);
+
+    // The file goes: its bookmark stays, its File is marked invalid by the purge.
+    ASSERT_TRUE(QFile::remove(book));
+    ASSERT_TRUE(library->purge());
+    restart();
+    BookmarkStore* context = library->managedObjectContext();
+    EXPECT_TRUE(CHMBookmark::bookmarkById(bookmark->id(), context));
+    EXPECT_FALSE(CHMFile::fileByPath(book, context)->isValid());
+}
+
+TEST_F(BookmarkLibraryTest, DamagedStoreIsReportedOnEveryUseAndNeverOverwritten) {
+    library.reset();
+    const QByteArray garbage(4096, 'z');
+    {
+        QFile file(db());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(garbage);
+    }
+    restart();
+    EXPECT_FALSE(library->managedObjectContext());
+    EXPECT_FALSE(library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", ""));
+    EXPECT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages.first().contains("Bookmarks.sqlite"));
+    EXPECT_EQ(testsupport::readWholeFile(db()), garbage);
+    EXPECT_FALSE(QFile::exists(plist()));
+
+    // Once the user moves it away, the next use starts a new library.
+    ASSERT_TRUE(QFile::rename(db(), db() + ".old"));
+    EXPECT_TRUE(library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", ""));
+    EXPECT_EQ(messages.size(), 2);
+}
+
+TEST_F(BookmarkLibraryTest, BookmarkIsSavedAndUserToldWhenOneOfItsTagsIsRefused) {
+    ASSERT_TRUE(library->addBookmark(page("itss://chm/view.htm"), "View", "kept"));
+    ASSERT_TRUE(execSql(db(), "CREATE TRIGGER refuse BEFORE INSERT ON tag WHEN NEW.tag = "
+                              "'refused' BEGIN SELECT RAISE(ABORT, 'refused by test'); END"));
+    restart();
+    auto bookmark = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "kept, refused");
+    ASSERT_TRUE(bookmark);
+    EXPECT_EQ(bookmark->tagsString(), "kept");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.first().contains("refused by test"));
+    EXPECT_EQ(querySql(db(), "SELECT tag FROM tag"), QStringList{"kept"});
+}

@@ -1,0 +1,236 @@
+// The bookmark database on a real SQLite file: what survives closing and reopening it, how a
+// page's bookmark is found, tags, the purge, and files that must be refused and left alone.
+#include "BookmarkStore.h"
+#include "BookmarkFetchRequest.h"
+#include "BookmarkTestSupport.h"
+#include "CHMBookmark.h"
+#include "CHMFile.h"
+#include "CHMTag.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace bookmarktest;
+
+namespace {
+
+class BookmarkStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = freshFolder();
+        dbPath = folder + "/Bookmarks.sqlite";
+        reopen();
+        book = copyFixture("sample", folder, "sample.chm");
+        otherBook = copyFixture("sample", folder, "sample copy.chm");
+    }
+    void reopen() {
+        store.reset();
+        QString error;
+        store = BookmarkStore::open(dbPath, &error);
+        ASSERT_TRUE(store) << error.toStdString();
+    }
+    std::optional<CHMBookmark> save(const QString& file, const QString& url, const QString& title,
+                                    const QString& tags = {}) {
+        return CHMBookmark::save(file, "Sample Book", url, title, tags, store.get());
+    }
+    static QStringList titles(const QList<CHMBookmark>& bookmarks) {
+        QStringList out;
+        for (const CHMBookmark& bookmark : bookmarks)
+            out << bookmark.title();
+        return out;
+    }
+
+    QString folder, dbPath, book, otherBook;
+    std::unique_ptr<BookmarkStore> store;
+};
+
+} // namespace
+
+TEST_F(BookmarkStoreTest, BookmarkWithFileAndTagsSurvivesReopening) {
+    ASSERT_TRUE(save(book, "itss://chm/tabs.htm", "Tabs", "work, reading"));
+    reopen();
+    const auto bookmark = CHMBookmark::bookmarkByURL("itss://chm/tabs.htm", book, store.get());
+    ASSERT_TRUE(bookmark);
+    EXPECT_EQ(bookmark->title(), "Tabs");
+    EXPECT_EQ(bookmark->tagsString(), "reading, work");
+    ASSERT_TRUE(bookmark->file());
+    EXPECT_EQ(bookmark->file()->path(), book);
+    EXPECT_EQ(bookmark->file()->title(), "Sample Book");
+    EXPECT_EQ(querySql(dbPath, "PRAGMA user_version"), QStringList{"1"});
+    EXPECT_EQ(querySql(dbPath, "SELECT url, title FROM bookmark"),
+              QStringList{"itss://chm/tabs.htm|Tabs"});
+}
+
+TEST_F(BookmarkStoreTest, SameInnerPageOfTwoFilesKeepsTwoBookmarks) {
+    ASSERT_TRUE(save(book, "itss://chm/index.htm", "First book"));
+    ASSERT_TRUE(save(otherBook, "itss://chm/index.htm", "Second book"));
+    reopen();
+    const auto first = CHMBookmark::bookmarkByURL("itss://chm/index.htm", book, store.get());
+    const auto second = CHMBookmark::bookmarkByURL("itss://chm/index.htm", otherBook, store.get());
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first->id(), second->id());
+    EXPECT_EQ(first->title(), "First book");
+    EXPECT_EQ(second->title(), "Second book");
+    EXPECT_EQ(first->file()->path(), book);
+    EXPECT_EQ(second->file()->path(), otherBook);
+}
+
+TEST_F(BookmarkStoreTest, SavingABookmarkedPageAgainEditsItAndMakesItNewest) {
+    ASSERT_TRUE(save(book, "itss://chm/a.htm", "A", "old"));
+    ASSERT_TRUE(save(book, "itss://chm/b.htm", "B"));
+    ASSERT_TRUE(save(book, "itss://chm/a.htm", "A again", "new"));
+    reopen();
+    const QList<CHMBookmark> newest = CHMBookmark::newestBookmarks(15, store.get());
+    EXPECT_EQ(titles(newest), (QStringList{"A again", "B"}));
+    EXPECT_EQ(newest.first().tagsString(), "new, old");
+    EXPECT_EQ(querySql(dbPath, "SELECT count(*) FROM bookmark"), QStringList{"2"});
+}
+
+TEST_F(BookmarkStoreTest, NewestListHoldsAtMostTheLimitNewestFirst) {
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(save(book, QString("itss://chm/p%1.htm").arg(i), QString("P%1").arg(i)));
+    const QList<CHMBookmark> newest = CHMBookmark::newestBookmarks(15, store.get());
+    ASSERT_EQ(newest.size(), 15);
+    EXPECT_EQ(newest.first().title(), "P19");
+    EXPECT_EQ(newest.last().title(), "P5");
+}
+
+TEST_F(BookmarkStoreTest, TagTextIsSplitTrimmedAndOnlyEverAdds) {
+    auto bookmark = save(book, "itss://chm/x.htm", "X");
+    ASSERT_TRUE(bookmark);
+    EXPECT_EQ(bookmark->tagsString(), "");
+    EXPECT_TRUE(bookmark->setTagsString(" a,   , b ,a"));
+    EXPECT_EQ(bookmark->tagsString(), "a, b");
+    EXPECT_TRUE(bookmark->setTagsString(""));
+    EXPECT_EQ(bookmark->tagsString(), "a, b");
+    EXPECT_TRUE(bookmark->setTagsString("A"));
+    EXPECT_EQ(bookmark->tagsString(), "A, a, b");
+    EXPECT_EQ(querySql(dbPath, "SELECT tag FROM tag ORDER BY tag"), (QStringList{"A", "a", "b"}));
+    EXPECT_FALSE(CHMTag::getTagByString("c", false, store.get()));
+    EXPECT_FALSE(CHMTag::getTagByString("", true, store.get()));
+}
+
+TEST_F(BookmarkStoreTest, TagThatCannotBeStoredIsRolledBackAndLeftOff) {
+    // A real refusal of the database, as a full disk or a constraint would give.
+    ASSERT_TRUE(execSql(dbPath, "CREATE TRIGGER refuse BEFORE INSERT ON tag WHEN NEW.tag = "
+                                "'refused' BEGIN SELECT RAISE(ABORT, 'refused by test'); END"));
+    reopen();
+    auto bookmark = save(book, "itss://chm/x.htm", "X");
+    ASSERT_TRUE(bookmark);
+    EXPECT_FALSE(bookmark->setTagsString("a, refused, b"));
+    EXPECT_EQ(bookmark->tagsString(), "a, b");
+    // A later save stores nothing of the refused label.
+    ASSERT_TRUE(save(book, "itss://chm/y.htm", "Y", "c"));
+    reopen();
+    EXPECT_EQ(querySql(dbPath, "SELECT tag FROM tag ORDER BY tag"), (QStringList{"a", "b", "c"}));
+    EXPECT_FALSE(CHMTag::getTagByString("refused", true, store.get()));
+}
+
+TEST_F(BookmarkStoreTest, RemovingBookmarksDropsTheirLinksButKeepsTagsAndFiles) {
+    auto kept = save(book, "itss://chm/kept.htm", "Kept", "shared");
+    auto gone = save(book, "itss://chm/gone.htm", "Gone", "shared, lonely");
+    ASSERT_TRUE(kept && gone);
+    ASSERT_TRUE(CHMBookmark::remove({gone->id()}, store.get()));
+    reopen();
+    EXPECT_EQ(querySql(dbPath, "SELECT count(*) FROM bookmark_tag"), QStringList{"1"});
+    const auto lonely = CHMTag::getTagByString("lonely", false, store.get());
+    ASSERT_TRUE(lonely);
+    EXPECT_EQ(lonely->bookmarkCount(), 0);
+    EXPECT_EQ(CHMTag::getTagByString("shared", false, store.get())->bookmarkCount(), 1);
+    EXPECT_EQ(CHMFile::fileByPath(book, store.get())->bookmarkCount(), 1);
+}
+
+TEST_F(BookmarkStoreTest, FetchRequestsListAllByTagAndByFile) {
+    ASSERT_TRUE(save(book, "itss://chm/1.htm", "One", "x"));
+    ASSERT_TRUE(save(book, "itss://chm/2.htm", "Two", "y"));
+    ASSERT_TRUE(save(otherBook, "itss://chm/3.htm", "Three", "x"));
+    EXPECT_EQ(titles(BookmarkFetchRequest::all().execute(store.get())),
+              (QStringList{"One", "Three", "Two"}));
+    EXPECT_EQ(titles(BookmarkFetchRequest::withTag("x").execute(store.get())),
+              (QStringList{"One", "Three"}));
+    EXPECT_EQ(titles(BookmarkFetchRequest::withTag("X").execute(store.get())), QStringList{});
+    const qint64 other = CHMFile::fileByPath(otherBook, store.get())->id();
+    EXPECT_EQ(titles(BookmarkFetchRequest::ofFile(other).execute(store.get())),
+              QStringList{"Three"});
+}
+
+TEST_F(BookmarkStoreTest, PurgeDropsEmptyFilesAndMarksGoneOnes) {
+    const QString deleted = copyFixture("sample", folder, "deleted.chm");
+    const QString replaced = copyFixture("sample", folder, "replaced.chm");
+    const QString emptied = copyFixture("sample", folder, "emptied.chm");
+    ASSERT_TRUE(save(book, "itss://chm/a.htm", "Here"));
+    ASSERT_TRUE(save(deleted, "itss://chm/a.htm", "Deleted"));
+    ASSERT_TRUE(save(replaced, "itss://chm/a.htm", "Replaced"));
+    auto last = save(emptied, "itss://chm/a.htm", "Emptied");
+    ASSERT_TRUE(last);
+    ASSERT_TRUE(CHMBookmark::remove({last->id()}, store.get()));
+    ASSERT_TRUE(QFile::remove(deleted));
+    ASSERT_TRUE(QFile::remove(replaced));
+    ASSERT_TRUE(QDir().mkdir(replaced));
+
+    ASSERT_TRUE(CHMFile::purgeWithContext(store.get()));
+    reopen();
+    EXPECT_FALSE(CHMFile::fileByPath(emptied, store.get()));
+    EXPECT_TRUE(CHMFile::fileByPath(book, store.get())->isValid());
+    EXPECT_FALSE(CHMFile::fileByPath(deleted, store.get())->isValid());
+    EXPECT_FALSE(CHMFile::fileByPath(replaced, store.get())->isValid());
+    // The bookmarks of gone files stay.
+    EXPECT_EQ(querySql(dbPath, "SELECT count(*) FROM bookmark"), QStringList{"3"});
+}
+
+TEST_F(BookmarkStoreTest, UnusableFilesAreRefusedWithAMessageAndLeftUntouched) {
+    ASSERT_TRUE(save(book, "itss://chm/a.htm", "A"));
+    store.reset();
+    const QByteArray good = testsupport::readWholeFile(dbPath);
+    ASSERT_GE(good.size(), 4096);
+
+    QByteArray damaged = good;
+    damaged.replace(2 * 1024, 1024, QByteArray(1024, '\xA5')); // inside the first table page
+    QByteArray truncatedHeader = good.left(60);
+    QByteArray garbage(8192, 'x');
+
+    const QString newer = folder + "/newer.sqlite";
+    QFile::copy(dbPath, newer);
+    ASSERT_TRUE(execSql(newer, "PRAGMA user_version = 7"));
+    const QString foreign = folder + "/foreign.sqlite";
+    ASSERT_TRUE(execSql(foreign, "CREATE TABLE notes (text)"));
+
+    struct Case {
+        QString path;
+        QByteArray bytes; // written first when not empty
+        QString reason;
+    };
+    const QList<Case> cases = {
+        {folder + "/damaged.sqlite", damaged, "damaged"},
+        {folder + "/header.sqlite", truncatedHeader, "damaged"},
+        {folder + "/garbage.sqlite", garbage, "damaged"},
+        {newer, {}, "newer version"},
+        {foreign, {}, "another kind"},
+    };
+    for (const Case& c : cases) {
+        if (!c.bytes.isEmpty()) {
+            QFile file(c.path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(c.bytes);
+        }
+        const QByteArray before = testsupport::readWholeFile(c.path);
+        QString error;
+        EXPECT_FALSE(BookmarkStore::open(c.path, &error)) << c.path.toStdString();
+        EXPECT_TRUE(error.contains(c.reason)) << error.toStdString();
+        EXPECT_TRUE(error.contains(QDir::toNativeSeparators(c.path))) << error.toStdString();
+        EXPECT_EQ(testsupport::readWholeFile(c.path), before) << c.path.toStdString();
+        EXPECT_FALSE(QFile::exists(c.path + "-journal"));
+    }
+}
+
+TEST_F(BookmarkStoreTest, StoreInAFolderThatCannotBeMadeIsRefused) {
+    const QString blocker = folder + "/blocker";
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    QString error;
+    EXPECT_FALSE(BookmarkStore::open(blocker + "/Lumeno/Bookmarks.sqlite", &error));
+    EXPECT_TRUE(error.contains("folder")) << error.toStdString();
+}

@@ -1,0 +1,133 @@
+// The convtool program run as a user would: its help, the webp-encode and webp-decode commands
+// with their options, files and standard output.
+#include "WebPTestImages.h"
+
+#include <gtest/gtest.h>
+#include <webp/demux.h>
+
+using namespace webptest;
+
+namespace {
+
+const std::string kConvtool = LUMENO_CONVTOOL;
+
+int convtool(const std::string& arguments, Bytes* out = nullptr, std::string* err = nullptr) {
+    return runCommand("'" + kConvtool + "' " + arguments, out, err);
+}
+
+std::string quoted(const std::string& path) {
+    return "'" + path + "'";
+}
+
+TEST(Convtool, HelpListsTheWebPCommands) {
+    Bytes out;
+    ASSERT_EQ(convtool("--help", &out), 0);
+    const std::string help(out.begin(), out.end());
+    EXPECT_NE(help.find("webp-encode"), std::string::npos);
+    EXPECT_NE(help.find("webp-decode"), std::string::npos);
+    std::string err;
+    EXPECT_NE(convtool("no-such-command", nullptr, &err), 0);
+    EXPECT_NE(err.find("unknown command 'no-such-command'"), std::string::npos);
+}
+
+TEST(Convtool, EncodeKeepsTheAskedMetadataAndDecodeWritesTIFF) {
+    const std::string jpeg = scratchPath("tool.jpg");
+    std::vector<JPEGMarker> markers = iccMarkers(iccProfile(700, 2), 3, {1, 2, 3});
+    markers.insert(markers.begin(), exifMarker({'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0}));
+    writeJPEG(jpeg, 30, 20, 3, patternPixels(30, 20, 3), markers);
+    const std::string webp = scratchPath("tool.webp");
+    std::string err;
+    ASSERT_EQ(
+        convtool("webp-encode -q 80 -metadata exif,icc " + quoted(jpeg) + " -o " + quoted(webp),
+                 nullptr, &err),
+        0)
+        << err;
+    const Bytes file = readFile(webp);
+    WebPData data{file.data(), file.size()};
+    WebPDemuxer* demuxer = WebPDemux(&data);
+    ASSERT_TRUE(demuxer);
+    EXPECT_EQ(WebPDemuxGetI(demuxer, WEBP_FF_FORMAT_FLAGS), std::uint32_t(ICCP_FLAG | EXIF_FLAG));
+    WebPDemuxDelete(demuxer);
+
+    const std::string tiff = scratchPath("tool.tif");
+    ASSERT_EQ(convtool("webp-decode " + quoted(webp) + " -tiff -o " + quoted(tiff), nullptr, &err),
+              0)
+        << err;
+    EXPECT_NE(err.find("Dimensions: 30 x 20"), std::string::npos) << err;
+    EXPECT_NE(err.find("Saved file " + tiff), std::string::npos) << err;
+    int w = 0, h = 0;
+    Bytes rgba;
+    ASSERT_TRUE(readTIFFAsRGBA(tiff, &w, &h, &rgba));
+    EXPECT_EQ(w, 30);
+    EXPECT_EQ(h, 20);
+}
+
+TEST(Convtool, DecodeToDashWritesStandardOutput) {
+    const std::string webp = scratchPath("stdout.webp");
+    writeFile(webp, encodeWebP(patternPixels(7, 5, 4), 7, 5, true, false));
+    const std::string ppm = scratchPath("stdout.ppm");
+    ASSERT_EQ(convtool("webp-decode -ppm " + quoted(webp) + " -o " + quoted(ppm)), 0);
+    Bytes out;
+    std::string err;
+    ASSERT_EQ(convtool("webp-decode -ppm " + quoted(webp) + " -o -", &out, &err), 0);
+    EXPECT_EQ(out, readFile(ppm));
+    EXPECT_NE(err.find("Saved to stdout"), std::string::npos) << err;
+}
+
+TEST(Convtool, BadArgumentsAreReportedWithTheirMessages) {
+    std::string err;
+    EXPECT_NE(convtool("webp-decode", nullptr, &err), 0);
+    EXPECT_NE(err.find("missing input file!!"), std::string::npos);
+    EXPECT_NE(convtool("webp-decode -bogus x.webp", nullptr, &err), 0);
+    EXPECT_NE(err.find("Unknown option '-bogus'"), std::string::npos);
+    EXPECT_NE(convtool("webp-decode " + quoted(scratchPath("absent.webp")), nullptr, &err), 0);
+    EXPECT_NE(err.find("cannot open input file"), std::string::npos);
+    const std::string notWebP = scratchPath("not.webp");
+    writeFile(notWebP, Bytes(64, 'x'));
+    EXPECT_NE(convtool("webp-decode " + quoted(notWebP), nullptr, &err), 0);
+    EXPECT_NE(err.find("Status: 3 (BITSTREAM_ERROR)"), std::string::npos) << err;
+
+    EXPECT_NE(convtool("webp-encode -metadata exif,gps x.png", nullptr, &err), 0);
+    EXPECT_NE(err.find("Unknown metadata type 'gps'"), std::string::npos);
+    EXPECT_NE(convtool("webp-encode -zap x.png", nullptr, &err), 0);
+    EXPECT_NE(err.find("Error! Unknown option '-zap'"), std::string::npos);
+    EXPECT_NE(convtool("webp-encode -q", nullptr, &err), 0);
+    EXPECT_NE(convtool("webp-encode -q high x.png", nullptr, &err), 0);
+    EXPECT_NE(convtool("webp-encode -crop 0 0 1", nullptr, &err), 0);
+}
+
+TEST(Convtool, EncoderOptionsShapeThePicture) {
+    const std::string png = scratchPath("options.png");
+    PNGOptions rgba;
+    rgba.colorType = 6;
+    writePNG(png, 40, 30, rgba, patternPixels(40, 30, 4));
+    const std::string webp = scratchPath("options.webp");
+    std::string err;
+    ASSERT_EQ(convtool("webp-encode -quiet -crop 4 2 20 10 -resize 10 5 " + quoted(png) + " -o " +
+                           quoted(webp),
+                       nullptr, &err),
+              0)
+        << err;
+    Bytes file = readFile(webp);
+    WebPBitstreamFeatures features;
+    ASSERT_EQ(WebPGetFeatures(file.data(), file.size(), &features), VP8_STATUS_OK);
+    EXPECT_EQ(features.width, 10);
+    EXPECT_EQ(features.height, 5);
+    EXPECT_TRUE(features.has_alpha);
+
+    ASSERT_EQ(
+        convtool("webp-encode -quiet -noalpha -lossless " + quoted(png) + " -o " + quoted(webp)),
+        0);
+    file = readFile(webp);
+    ASSERT_EQ(WebPGetFeatures(file.data(), file.size(), &features), VP8_STATUS_OK);
+    EXPECT_FALSE(features.has_alpha);
+    EXPECT_EQ(features.format, 2);
+
+    // A failed encode leaves the earlier output in place.
+    EXPECT_NE(
+        convtool("webp-encode -quiet " + quoted(scratchPath("absent.png")) + " -o " + quoted(webp)),
+        0);
+    EXPECT_EQ(readFile(webp), file);
+}
+
+} // namespace
