@@ -15,6 +15,11 @@ PACKAGES=(
   fp-utils python3
   cups-client libzip-dev libcairo2-dev unrtf unzip libreoffice-writer-nogui
   fonts-noto-cjk fonts-dejavu-core xvfb
+  desktop-file-utils appstream poppler-utils
+  libqpdf-dev qpdf libpoppler-cpp-dev libpoppler-private-dev
+  libopenjp2-7-dev libgif-dev libjbig2dec0-dev
+  liblcms2-dev libcairo2-dev libexiv2-dev libuchardet-dev libzip-dev libopenexr-dev
+  libmagick++-6.q16-dev
 )
 need=()
 for p in "${PACKAGES[@]}"; do

@@ -5,9 +5,8 @@
 #include "CHMTableOfContent.h"
 #include "ITSSProtocol.h"
 #include "TestChmWriter.h"
-#include "TestSupport.h"
+#include "TestDocument.h"
 
-#include <QUrl>
 #include <atomic>
 #include <cstddef>
 #include <gtest/gtest.h>
@@ -56,16 +55,6 @@ private:
     bool m_known = false;
 };
 
-std::unique_ptr<CHMDocument> openBytes(const QString& name, const QByteArray& bytes) {
-    auto doc = std::make_unique<CHMDocument>();
-    QString error;
-    if (!doc->readFromURL(QUrl::fromLocalFile(writeScratchFile(name, bytes)), "chm", &error)) {
-        ADD_FAILURE() << error.toStdString();
-        return nullptr;
-    }
-    return doc;
-}
-
 const CHMObjectEntry* listed(const CHMDocument& doc, const QByteArray& name) {
     for (const CHMObjectEntry& e : doc.objects()) {
         if (e.name == name)
@@ -96,7 +85,7 @@ TEST(HostileContainer, ObjectClaimingGigabytesReadsAsNullWithoutBeingAllocated) 
         // Below the reader's own limit, but far beyond what the file holds.
         {"/big.png", QByteArray(64, 'p'), CHMDocument::kMaxObjectLength - 1},
     });
-    auto doc = openBytes("claims-gigabytes.chm", bytes);
+    auto doc = openDocument("claims-gigabytes.chm", bytes);
     ASSERT_TRUE(doc);
     const CHMObjectEntry* huge = listed(*doc, "/huge.htm");
     ASSERT_NE(huge, nullptr);
@@ -126,9 +115,9 @@ TEST(HostileContainer, ObjectClaimingGigabytesReadsAsNullWithoutBeingAllocated) 
 }
 
 TEST(HostileContainer, MetadataClaimingGigabytesStillOpensTheBook) {
-    auto doc = openBytes("system-claims-gigabytes.chm",
-                         writeChm({{"/#SYSTEM", systemFile({{3, "Title"}}), kThreeGiB},
-                                   {"/index.htm", "<p>home</p>"}}));
+    auto doc = openDocument("system-claims-gigabytes.chm",
+                            writeChm({{"/#SYSTEM", systemFile({{3, "Title"}}), kThreeGiB},
+                                      {"/index.htm", "<p>home</p>"}}));
     ASSERT_TRUE(doc);
     EXPECT_TRUE(doc->docTitle().isEmpty());
     EXPECT_EQ(doc->homePath(), "/index.htm");
@@ -155,7 +144,7 @@ TEST(HostileContainer, HugeAndDeepSitemapsOpenWithCappedTrees) {
         {"/p0.htm", "<p>first</p>"},
     });
 
-    auto doc = openBytes("huge-sitemaps.chm", bytes);
+    auto doc = openDocument("huge-sitemaps.chm", bytes);
     ASSERT_TRUE(doc);
     ASSERT_TRUE(doc->tocSource());
     ASSERT_TRUE(doc->indexSource());

@@ -66,14 +66,18 @@ void printTree(const CHMTableOfContent* tree) {
     }
 }
 
-// Answers the URL as the reader's scheme handler does with the file's automatic encoding.
+// Answers the URL as the reader's scheme handler does with the file's automatic encoding. A
+// page that is not in the book is "missing" and fails the command, though its bytes (the
+// reader's own missing-page page, what a view shows) are still written out.
 int serve(CHMDocument* doc, const QString& urlText, const QString& outPath) {
     ITSSResponse response;
-    if (ITSSProtocol::canInitWithRequest(urlText)) {
-        response =
-            ITSSProtocol::startLoading(QUrl(urlText), doc, doc->currentEncodingName(), false);
-    }
-    out(QStringLiteral("status: ") + (response.ok ? QLatin1String("ok") : QLatin1String("fail")));
+    const QUrl url(urlText);
+    if (ITSSProtocol::canInitWithRequest(url))
+        response = ITSSProtocol::startLoading(url, doc, doc->currentEncodingName(), false);
+    const QLatin1String status = !response.ok             ? QLatin1String("fail")
+                                 : response.isMissingPage ? QLatin1String("missing")
+                                                          : QLatin1String("ok");
+    out(QStringLiteral("status: ") + status);
     out(QStringLiteral("mime: ") + QString::fromLatin1(response.mimeType));
     out(QStringLiteral("charset: ") + QString::fromLatin1(response.charset));
     out(QStringLiteral("length: ") + QString::number(response.bytes.size()));
@@ -87,7 +91,7 @@ int serve(CHMDocument* doc, const QString& urlText, const QString& outPath) {
             return 1;
         }
     }
-    return 0;
+    return response.isMissingPage ? 1 : 0;
 }
 
 // The full-text search (once the index is complete): score, name and path of each hit, best

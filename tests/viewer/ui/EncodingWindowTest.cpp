@@ -91,13 +91,8 @@ protected:
 };
 
 TEST_F(WindowEncoding, WrongEncodingGarblesEveryTabAndTheContentsAndAutomaticMendsThem) {
+    REQUIRE_CORPUS("ru-cp1251-kord-help.chm");
     const QString path = testsupport::corpusPath("ru-cp1251-kord-help.chm");
-    if (!QFile::exists(path)) {
-        // Missing under CI is a fault of the set-up, not a reason to pass.
-        if (qEnvironmentVariable("CI") == QLatin1String("true"))
-            FAIL() << "the corpus is missing under CI: " << path.toStdString();
-        GTEST_SKIP() << "the corpus is not here";
-    }
     CHMDocumentWindow* window = openWindow(path);
     ASSERT_NE(window, nullptr);
     webtest::LoadWatcher loads(window);
