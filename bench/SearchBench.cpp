@@ -169,7 +169,8 @@ int main(int argc, char** argv) {
     TextTable build({QStringLiteral("file"), QStringLiteral("objects"), QStringLiteral("pages"),
                      QStringLiteral("terms"), QStringLiteral("floor ms"), QStringLiteral("text ms"),
                      QStringLiteral("index ms"), QStringLiteral("index/floor"),
-                     QStringLiteral("heap +MB"), QStringLiteral("RSS +MB")});
+                     QStringLiteral("heap +MB"), QStringLiteral("RSS +MB"),
+                     QStringLiteral("folder MB"), QStringLiteral("MB/1000 pages")});
     TextTable search({QStringLiteral("file"), QStringLiteral("queries"),
                       QStringLiteral("hits/query"), QStringLiteral("median ms"),
                       QStringLiteral("worst ms"), QStringLiteral("worst query")});
@@ -191,6 +192,10 @@ int main(int argc, char** argv) {
         const double heapGrowth = heapInUseMB() - heapBefore;
         const quint64 pages = index->documentCount();
         const quint64 terms = index->termCount();
+        const double folderMB = static_cast<double>(index->storageBytes()) / (1024.0 * 1024.0);
+        // What the index costs in all: its folder's files and the heap it grew.
+        const double perThousand =
+            pages > 0 ? (folderMB + heapGrowth) * 1000.0 / static_cast<double>(pages) : 0.0;
 
         const bench::TimedWork floor = [&] {
             auto fresh = openBook(path);
@@ -228,7 +233,8 @@ int main(int argc, char** argv) {
             {name, QString::number(paths.size()), QString::number(pages), QString::number(terms),
              TextTable::ms(medians[0]), TextTable::ms(medians[1]), TextTable::ms(medians[2]),
              medians[0] > 0 ? TextTable::number(medians[2] / medians[0], 2) : QStringLiteral("-"),
-             TextTable::number(heapGrowth, 1), TextTable::number(rssGrowth, 1)});
+             TextTable::number(heapGrowth, 1), TextTable::number(rssGrowth, 1),
+             TextTable::number(folderMB, 1), TextTable::number(perThousand, 1)});
 
         const QStringList queries = queriesFor(*doc, paths);
         index->searchInFile(queries.value(0)); // warm the caches once

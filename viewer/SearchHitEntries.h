@@ -27,19 +27,31 @@ public:
     // nullptr when neither tree names the page.
     const LinkItem* entryFor(const QString& path) const;
 
+    // Where the hit's entry comes in reading order: its place in a pre-order walk of the
+    // contents, then of the index (after every contents entry); the largest value when neither
+    // tree names the page. Orders hits of equal score.
+    qsizetype readingOrder(const QString& path) const;
+
     bool isBuiltFrom(const CHMTableOfContent* tableOfContent,
                      const CHMTableOfContent* indexContent) const {
         return m_tableOfContent.get() == tableOfContent && m_indexContent.get() == indexContent;
     }
 
 private:
-    using PageTable = QHash<QString, const LinkItem*>;
+    struct Entry {
+        const LinkItem* item = nullptr;
+        qsizetype order = 0; // in the pre-order walk of its tree
+    };
+    using PageTable = QHash<QString, Entry>;
 
-    static PageTable pagesOf(const CHMTableOfContent* tree);
-    static const LinkItem* find(const PageTable& pages, const QString& page);
+    static PageTable pagesOf(const CHMTableOfContent* tree, qsizetype* count);
+    static const Entry* find(const PageTable& pages, const QString& page);
+    // The entry and its reading order, as readingOrder() defines it; null when there is none.
+    const LinkItem* lookUp(const QString& path, qsizetype* order) const;
 
     std::shared_ptr<const CHMTableOfContent> m_tableOfContent;
     std::shared_ptr<const CHMTableOfContent> m_indexContent;
     PageTable m_tocPages;
     PageTable m_indexPages;
+    qsizetype m_tocCount = 0; // items walked in the contents
 };
