@@ -13,6 +13,7 @@
 #include "CHMSearchIndexLanguage.h"
 #include "CHMSearchResult.h"
 #include "CHMTableOfContent.h"
+#include "LinkItem.h"
 #include "LumenoLogging.h"
 #include "ScoredLinkItem.h"
 #include "SearchHitEntries.h"
@@ -77,15 +78,39 @@ struct CHMSearchIndex::Shard {
 struct CHMSearchIndex::Database {
     std::unique_ptr<CHMSearchIndexFolder> folder; // null: the index is on the heap
     std::vector<Shard> shards;
+    // The entry each page of each shard is listed under, and its reading order, looked up once
+    // per pair of trees: a search with twenty thousand hits spent most of its time on them.
+    struct Listing {
+        const LinkItem* entry = nullptr;
+        qsizetype order = 0;
+    };
+    std::vector<std::vector<Listing>> listings;
+    const SearchHitEntries* listedBy = nullptr;
+
+    void listUnder(const SearchHitEntries& entries) {
+        if (listedBy == &entries)
+            return;
+        listings.assign(shards.size(), {});
+        for (size_t i = 0; i < shards.size(); ++i) {
+            listings[i].reserve(shards[i].pages.size());
+            for (const QString& page : shards[i].pages) {
+                Listing listing;
+                listing.entry = entries.entryFor(page, &listing.order);
+                listings[i].push_back(listing);
+            }
+        }
+        listedBy = &entries;
+    }
     Xapian::Database reader; // every shard, as one
     Xapian::Stem stemmer;
     bool stems = false;
 
-    const Shard& shardOf(Xapian::docid id, Xapian::docid* local) const {
+    // The shard of a document of the combined database, and its number there less 1.
+    size_t shardOf(Xapian::docid id, Xapian::docid* local) const {
         // Xapian interleaves the documents of the databases it searches as one.
         const auto n = static_cast<Xapian::docid>(shards.size());
         *local = (id - 1) / n;
-        return shards[(id - 1) % n];
+        return (id - 1) % n;
     }
 
     Xapian::QueryParser parser(Xapian::QueryParser::stem_strategy strategy) const {
@@ -383,9 +408,16 @@ void CHMSearchIndex::finish(Status status, const QString& reason) {
     if (status == Status::Cancelled || !m_onDone)
         return;
     // Queued, never run here: the callback may cancel or destroy this index, which an index
-    // thread cannot do to itself.
-    if (QObject* context = m_doneContext.data())
-        QMetaObject::invokeMethod(context, m_onDone, Qt::QueuedConnection);
+    // thread cannot do to itself. It is dropped when cancel() comes before it runs.
+    if (QObject* context = m_doneContext.data()) {
+        QMetaObject::invokeMethod(
+            context,
+            [wanted = m_doneWanted, onDone = m_onDone] {
+                if (wanted->load())
+                    onDone();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 CHMSearchIndex::Status CHMSearchIndex::status() const {
@@ -409,6 +441,7 @@ bool CHMSearchIndex::waitUntilDone() {
 }
 
 void CHMSearchIndex::cancel() {
+    m_doneWanted->store(false);
     m_stop.store(true);
     if (m_thread.joinable())
         m_thread.join();
@@ -433,8 +466,10 @@ std::shared_ptr<CHMSearchResult> CHMSearchIndex::searchInFile(const QString& tex
     std::lock_guard guard(m_databaseLock);
     try {
         // The trees are new after an encoding change.
-        if (!m_hitEntries || !m_hitEntries->isBuiltFrom(toc.get(), keywords.get()))
+        if (!m_hitEntries || !m_hitEntries->isBuiltFrom(toc.get(), keywords.get())) {
             m_hitEntries = std::make_shared<SearchHitEntries>(toc, keywords);
+            m_database->listedBy = nullptr;
+        }
         result->setHitEntries(m_hitEntries);
         Xapian::Enquire enquire(m_database->reader);
         enquire.set_query(m_database->query(text));
@@ -442,24 +477,32 @@ std::shared_ptr<CHMSearchResult> CHMSearchIndex::searchInFile(const QString& tex
             enquire.get_mset(0, std::max<Xapian::doccount>(1, m_database->reader.get_doccount()));
         result->setFoundCount(hits.size());
 
+        if (!byTitle)
+            m_database->listUnder(*m_hitEntries);
         struct Hit {
             double weight;
             qsizetype order;
             const QString* page;
-            const QString* title;
+            size_t shard;
+            Xapian::docid local;
         };
         std::vector<Hit> ordered;
         ordered.reserve(hits.size());
         for (auto hit = hits.begin(); hit != hits.end(); ++hit) {
             Xapian::docid local = 0;
-            const Shard& shard = m_database->shardOf(*hit, &local);
-            if (local >= shard.pages.size())
+            const size_t shard = m_database->shardOf(*hit, &local);
+            if (local >= m_database->shards[shard].pages.size())
                 continue;
-            const QString* page = &shard.pages[local];
+            qsizetype order = static_cast<qsizetype>(*hit);
+            if (!byTitle) {
+                const auto& listing = m_database->listings[shard][local];
+                // A page no entry names is not listed.
+                if (!listing.entry)
+                    continue;
+                order = listing.order;
+            }
             ordered.push_back(
-                {hit.get_weight(),
-                 byTitle ? static_cast<qsizetype>(*hit) : m_hitEntries->readingOrder(*page), page,
-                 byTitle ? &shard.titles[local] : nullptr});
+                {hit.get_weight(), order, &m_database->shards[shard].pages[local], shard, local});
         }
         std::stable_sort(ordered.begin(), ordered.end(), [](const Hit& a, const Hit& b) {
             return a.weight != b.weight ? a.weight > b.weight : a.order < b.order;
@@ -467,9 +510,10 @@ std::shared_ptr<CHMSearchResult> CHMSearchIndex::searchInFile(const QString& tex
         for (const Hit& hit : ordered) {
             const auto score = static_cast<float>(hit.weight);
             if (byTitle)
-                result->addTitledPage(*hit.page, *hit.title, score);
+                result->addTitledPage(*hit.page, m_database->shards[hit.shard].titles[hit.local],
+                                      score);
             else
-                result->addPath(*hit.page, score);
+                result->addHit(m_database->listings[hit.shard][hit.local].entry, *hit.page, score);
         }
     } catch (const Xapian::Error& e) {
         qCWarning(lcSearch) << "The search for" << logSafe(text) << "failed:" << describe(e);

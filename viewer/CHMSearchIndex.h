@@ -75,9 +75,9 @@ public:
     CHMSearchIndex& operator=(const CHMSearchIndex&) = delete;
 
     // Starts building the index once (later calls do nothing). `onDone` runs once when the
-    // build has ended, complete or failed (ask `status()`), not after cancel(): queued to the
-    // thread of `context` (the application object when null) and run by its event loop; not at
-    // all when neither exists by then.
+    // build has ended, complete or failed (ask `status()`): queued to the thread of `context`
+    // (the application object when null) and run by its event loop; not at all when neither
+    // exists by then, nor once cancel() or the destructor has run.
     void prepareSearchIndex(std::function<void()> onDone = {}, QObject* context = nullptr);
 
     Status status() const;
@@ -132,6 +132,8 @@ private:
     bool m_hasContents = false; // whether hits can be named by contents entries
     std::function<void()> m_onDone;
     QPointer<QObject> m_doneContext;
+    // Shared with the queued done call, which runs only while it holds true (until cancel()).
+    std::shared_ptr<std::atomic<bool>> m_doneWanted = std::make_shared<std::atomic<bool>>(true);
 
     std::unique_ptr<Database> m_database;           // guarded by m_databaseLock
     std::shared_ptr<SearchHitEntries> m_hitEntries; // guarded by m_databaseLock

@@ -45,10 +45,14 @@ bool CHMSearchResult::addPath(const QString& path, float score) {
     }
     if (!found)
         return false;
-    auto hit = std::make_shared<ScoredLinkItem>(found->name(), found->path(), score);
-    _found.insert(hit.get(), Found{found, path.startsWith(u'/') ? path : QLatin1Char('/') + path});
-    rootItems()->appendChild(hit);
+    addHit(found, path, score);
     return true;
+}
+
+void CHMSearchResult::addHit(const LinkItem* entry, const QString& page, float score) {
+    auto hit = std::make_shared<ScoredLinkItem>(entry->name(), entry->path(), score);
+    _found.insert(hit.get(), Found{entry, page.startsWith(u'/') ? page : QLatin1Char('/') + page});
+    rootItems()->appendChild(hit);
 }
 
 void CHMSearchResult::addTitledPage(const QString& path, const QString& title, float score) {

@@ -34,6 +34,10 @@ public:
     // tree has an entry for the page.
     bool addPath(const QString& path, float score);
 
+    // Lists a hit for the page under `entry`, an item of one of the two trees (what addPath
+    // looks up, when the caller has done so already).
+    void addHit(const LinkItem* entry, const QString& page, float score);
+
     // Lists a hit under the page's own title (its path when it has none), for a book without
     // contents.
     void addTitledPage(const QString& path, const QString& title, float score);

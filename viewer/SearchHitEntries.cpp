@@ -76,15 +76,10 @@ const SearchHitEntries::Entry* SearchHitEntries::find(const PageTable& pages, co
 
 const LinkItem* SearchHitEntries::entryFor(const QString& path) const {
     qsizetype order = 0;
-    return lookUp(path, &order);
+    return entryFor(path, &order);
 }
 
-qsizetype SearchHitEntries::readingOrder(const QString& path) const {
-    qsizetype order = 0;
-    return lookUp(path, &order) ? order : std::numeric_limits<qsizetype>::max();
-}
-
-const LinkItem* SearchHitEntries::lookUp(const QString& path, qsizetype* order) const {
+const LinkItem* SearchHitEntries::entryFor(const QString& path, qsizetype* order) const {
     const QString page = path.startsWith(u'/') ? path.mid(1) : path;
     if (page.isEmpty() || std::any_of(page.cbegin(), page.cend(), isPageEnd)) {
         // The table is keyed by what precedes those characters: walk the trees instead.

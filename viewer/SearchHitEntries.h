@@ -27,10 +27,9 @@ public:
     // nullptr when neither tree names the page.
     const LinkItem* entryFor(const QString& path) const;
 
-    // Where the hit's entry comes in reading order: its place in a pre-order walk of the
-    // contents, then of the index (after every contents entry); the largest value when neither
-    // tree names the page. Orders hits of equal score.
-    qsizetype readingOrder(const QString& path) const;
+    // The same, with where the entry comes in reading order: its place in a pre-order walk of
+    // the contents, then of the index (after every contents entry). Orders hits of equal score.
+    const LinkItem* entryFor(const QString& path, qsizetype* readingOrder) const;
 
     bool isBuiltFrom(const CHMTableOfContent* tableOfContent,
                      const CHMTableOfContent* indexContent) const {
@@ -46,8 +45,6 @@ private:
 
     static PageTable pagesOf(const CHMTableOfContent* tree, qsizetype* count);
     static const Entry* find(const PageTable& pages, const QString& page);
-    // The entry and its reading order, as readingOrder() defines it; null when there is none.
-    const LinkItem* lookUp(const QString& path, qsizetype* order) const;
 
     std::shared_ptr<const CHMTableOfContent> m_tableOfContent;
     std::shared_ptr<const CHMTableOfContent> m_indexContent;
