@@ -13,8 +13,12 @@
 //   20 CJK words (two-character words from the book's own text when it has any, else fixed
 //   Chinese and Japanese words that the book lacks). Median and worst time of one search.
 //
-// usage: searchBench [file.chm...]   (default: the two largest corpus books and the generated
-//                                     20,000-topic book when it was built)
+// usage: searchBench [file.chm...]   (default: the two largest corpus books, the generated
+//                                     20,000-topic book with its small vocabulary, and the three
+//                                     books with a realistic one, when they were built)
+// SEARCHBENCH_BUILD_ROUNDS=0 skips the build timing and measures the searches alone. Where the
+// index lives is printed first: when the shell has no memory-backed XDG_RUNTIME_DIR, the run
+// makes one in /dev/shm, as a desktop session has.
 #include "BenchSupport.h"
 #include "CHMDocument.h"
 #include "CHMSearchIndex.h"
@@ -157,11 +161,16 @@ std::vector<QString> defaultFiles() {
     const QString corpus = QStringLiteral(LUMENO_BENCH_CORPUS_DIR);
     std::vector<QString> files{corpus + QStringLiteral("/en-fpc-fcl-chmcmd-large.chm"),
                                corpus + QStringLiteral("/en-riak-sandcastle-api.chm")};
-    const QString book = QStringLiteral(LUMENO_BENCH_BOOK);
-    if (QFile::exists(book))
-        files.push_back(book);
-    else
-        std::printf("%s: not built, skipped\n", qPrintable(book));
+    const QString dir = QStringLiteral(LUMENO_BENCH_BOOK_DIR);
+    for (const QString& book :
+         {QStringLiteral(LUMENO_BENCH_BOOK), dir + QStringLiteral("/realistic1000.chm"),
+          dir + QStringLiteral("/realistic5000.chm"),
+          dir + QStringLiteral("/realistic20000.chm")}) {
+        if (QFile::exists(book))
+            files.push_back(book);
+        else
+            std::printf("%s: not built, skipped\n", qPrintable(book));
+    }
     return files;
 }
 
@@ -290,6 +299,70 @@ int main(int argc, char** argv) {
                                1),
              TextTable::ms(median), TextTable::ms(worst), worstQuery});
         index.reset();
+    }
+    // The ways of building the index weighed against each other on one book (the first given,
+    // else the realistic 5,000-topic one): Xapian's heap database or Glass files in a memory
+    // folder, on one thread or on several (0: as many as the index chooses).
+    const QString weighed =
+        argc > 1 ? files.front() : QStringLiteral(LUMENO_BENCH_BOOK_DIR "/realistic5000.chm");
+    TextTable alternatives({QStringLiteral("way"), QStringLiteral("floor ms"),
+                            QStringLiteral("index ms"), QStringLiteral("index/floor"),
+                            QStringLiteral("heap +MB"), QStringLiteral("folder MB"),
+                            QStringLiteral("MB/1000 pages")});
+    if (buildRounds > 0 && QFile::exists(weighed)) {
+        const QStringList paths = [&] {
+            auto doc = openBook(weighed);
+            return doc ? indexedPaths(*doc) : QStringList();
+        }();
+        struct Way {
+            const char* name;
+            CHMSearchIndex::BuildOptions options;
+        };
+        const Way ways[] = {{"heap, 1 thread", {1, true}},
+                            {"heap, threads", {0, true}},
+                            {"memory folder, 1 thread", {1, false}},
+                            {"memory folder, threads", {0, false}}};
+        const bench::TimedWork floor = [&] {
+            auto fresh = openBook(weighed);
+            return bench::timeOnceMs([&] {
+                for (const QString& p : paths)
+                    fresh->content(p);
+            });
+        };
+        std::vector<bench::TimedWork> works{floor};
+        std::vector<std::pair<double, double>> memory; // heap growth, folder
+        for (const Way& way : ways) {
+            auto fresh = openBook(weighed);
+            const double heapBefore = heapInUseMB();
+            CHMSearchIndex index(*fresh);
+            index.setBuildOptions(way.options);
+            index.prepareSearchIndex();
+            index.waitUntilDone();
+            memory.emplace_back(heapInUseMB() - heapBefore,
+                                static_cast<double>(index.storageBytes()) / (1024.0 * 1024.0));
+            works.push_back([&, options = way.options] {
+                auto timedDoc = openBook(weighed);
+                CHMSearchIndex timed(*timedDoc);
+                timed.setBuildOptions(options);
+                return bench::timeOnceMs([&] {
+                    timed.prepareSearchIndex();
+                    timed.waitUntilDone();
+                });
+            });
+        }
+        const std::vector<double> medians = bench::interleavedMedians(buildRounds, works);
+        for (size_t i = 0; i < std::size(ways); ++i) {
+            const auto [heap, folder] = memory[i];
+            alternatives.addRow(
+                {QString::fromLatin1(ways[i].name), TextTable::ms(medians[0]),
+                 TextTable::ms(medians[i + 1]),
+                 TextTable::number(medians[0] > 0 ? medians[i + 1] / medians[0] : 0.0, 2),
+                 TextTable::number(heap, 1), TextTable::number(folder, 1),
+                 TextTable::number((heap + folder) * 1000.0 / std::max(1, int(paths.size())), 1)});
+        }
+        std::printf("Ways of building the index, on %s\n", qPrintable(bench::shownName(weighed)));
+        alternatives.print();
+        std::printf("\n");
     }
     std::printf("Index build against reading the same objects (goal: index/floor <= 8)\n");
     build.print();

@@ -262,12 +262,14 @@ void CHMSearchIndex::prepareSearchIndex(std::function<void()> onDone, QObject* c
 void CHMSearchIndex::buildSearchIndex() {
     auto database = std::make_unique<Database>();
     try {
-        database->folder = CHMSearchIndexFolder::create();
+        if (!m_options.onHeap)
+            database->folder = CHMSearchIndexFolder::create();
         if (!m_stemmerName.isEmpty()) {
             database->stemmer = Xapian::Stem(m_stemmerName.toStdString());
             database->stems = true;
         }
-        database->shards.resize(shardCountFor(m_objects.size()));
+        database->shards.resize(m_options.shards > 0 ? m_options.shards
+                                                     : shardCountFor(m_objects.size()));
         for (size_t i = 0; i < database->shards.size(); ++i) {
             Shard& shard = database->shards[i];
             if (database->folder) {

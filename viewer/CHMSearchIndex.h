@@ -68,6 +68,12 @@ public:
     // book).
     static constexpr unsigned kMaxShards = 4;
 
+    // How the build is done; for benchmarks that weigh the choices against each other.
+    struct BuildOptions {
+        unsigned shards = 0; // threads and parts; 0: chosen by the book's size and the cores
+        bool onHeap = false; // Xapian's heap database even where a memory folder exists
+    };
+
     explicit CHMSearchIndex(CHMDocument& document);
     // Cancels and joins the index threads, then removes the index.
     ~CHMSearchIndex();
@@ -79,6 +85,9 @@ public:
     // (the application object when null) and run by its event loop; not at all when neither
     // exists by then, nor once cancel() or the destructor has run.
     void prepareSearchIndex(std::function<void()> onDone = {}, QObject* context = nullptr);
+
+    // Before prepareSearchIndex only.
+    void setBuildOptions(const BuildOptions& options) { m_options = options; }
 
     Status status() const;
     // Why the index is Unavailable, for the log or a tooltip; empty otherwise.
@@ -130,6 +139,7 @@ private:
     QString m_encodingName;
     QString m_stemmerName;
     bool m_hasContents = false; // whether hits can be named by contents entries
+    BuildOptions m_options;
     std::function<void()> m_onDone;
     QPointer<QObject> m_doneContext;
     // Shared with the queued done call, which runs only while it holds true (until cancel()).
