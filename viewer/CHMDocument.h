@@ -84,8 +84,9 @@ public:
     std::shared_ptr<CHMSearchResult> searchSource() const { return m_searchSource; }
     void setSearchSource(std::shared_ptr<CHMSearchResult> result);
 
-    // Starts building the full-text index on its own thread (once); `onDone` runs on that
-    // thread when the index is complete. The index is stopped and joined when the document goes.
+    // Starts building the full-text index on its own thread (once); `onDone` runs on the
+    // application's thread, through its event loop, when the build has ended, complete or failed
+    // (CHMSearchIndex::status()). The index is stopped and joined when the document goes.
     void prepareSearchIndex(std::function<void()> onDone = {});
     CHMSearchIndex* searchIndex() const { return m_searchIndex.get(); }
 

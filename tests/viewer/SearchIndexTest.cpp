@@ -188,27 +188,6 @@ TEST(SearchIndexThread, ASearchStartedWhileIndexingReturnsTheCompleteResult) {
     EXPECT_EQ(book.hits("tgzopenmode"), early);
 }
 
-TEST(SearchIndexThread, TheDoneCallbackRunsOnceOnTheIndexThread) {
-    auto doc = openDocument(fixturePath("nested"));
-    ASSERT_TRUE(doc);
-    CHMSearchIndex index(*doc);
-    // Never started, it answers without waiting.
-    EXPECT_FALSE(index.waitUntilDone());
-    EXPECT_FALSE(index.searchInFile("lighthouse"));
-    std::atomic<int> calls{0};
-    std::promise<std::thread::id> ranOn;
-    index.prepareSearchIndex([&] {
-        if (calls++ == 0)
-            ranOn.set_value(std::this_thread::get_id());
-    });
-    EXPECT_NE(ranOn.get_future().get(), std::this_thread::get_id());
-    EXPECT_TRUE(index.waitUntilDone());
-    EXPECT_TRUE(index.isIndexDone());
-    index.prepareSearchIndex(); // a second start does nothing
-    EXPECT_TRUE(index.waitUntilDone());
-    EXPECT_EQ(calls.load(), 1);
-}
-
 TEST(SearchIndexThread, StoppingMidWalkWakesTheWaitersAndNeitherHangsNorCrashes) {
     REQUIRE_CORPUS(kLargeBook);
     for (int round = 0; round < 6; ++round) {
