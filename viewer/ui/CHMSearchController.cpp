@@ -75,19 +75,11 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
     connect(m_focusOnSearchAction, &QAction::triggered, this, &CHMSearchController::focusOnSearch);
     m_window.addAction(m_focusOnSearchAction);
 
-    // The index is built on its own thread and reports its end there; the window may be closed
-    // by the time the GUI thread gets to it.
+    // The index reports its end on this thread; the window may be closed by then.
     const QPointer<CHMSearchController> self(this);
     m_document.prepareSearchIndex([self] {
-        if (QCoreApplication* application = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(
-                application,
-                [self] {
-                    if (self)
-                        self->searchIndexDidFinish();
-                },
-                Qt::QueuedConnection);
-        }
+        if (self)
+            self->searchIndexDidFinish();
     });
 
     const QString searchType =
@@ -182,6 +174,13 @@ void CHMSearchController::runFileSearch(const QString& text) {
     m_isSearchPending = false;
     m_pendingSearchText.clear();
     CHMSearchIndex* index = m_document.searchIndex();
+    if (index && index->status() == CHMSearchIndex::Status::Unavailable) {
+        // A failed build never ends in "Indexing…": say so, and why.
+        clearSearchList(false);
+        showNotice(
+            tr("Full-text search is unavailable for this book: %1").arg(index->failureReason()));
+        return;
+    }
     if (!index || !index->isIndexDone()) {
         // The search runs once the index is done (searchIndexDidFinish); until then the list
         // says why it is empty and offers nothing to select.
