@@ -14,11 +14,9 @@
 #include "SidebarSplitter.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMetaObject>
 #include <QPointer>
 #include <vector>
 
