@@ -1,6 +1,7 @@
 #include "ConvtoolCommands.h"
 
 #include "ConvertCommand.h"
+#include "RenderCommands.h"
 
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -18,6 +19,10 @@ const ConvtoolCommand kCommands[] = {
      DecoderToolMain},
     {"convert", "convert an image file to another format (--format N; -h lists the options)",
      ConvertCommand},
+    {"render", "resize, turn, recolour and watermark an image (-h lists the options)",
+     RenderCommand},
+    {"pdf-to-images", "draw the pages of a PDF into image files (-h lists the options)",
+     PDFToImagesCommand},
     {nullptr, nullptr, nullptr},
 };
 
