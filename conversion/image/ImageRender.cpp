@@ -191,6 +191,11 @@ bool FitAndRender(ImageConversionJob& job, std::int32_t unit, RenderSize* size, 
                 s = sxPix;
             else if (heightOnly)
                 s = syPix;
+            if (s == 0) {
+                job.lastError = "keeping the aspect ratio takes a width or a height, not both "
+                                "(unless the image is fitted inside them)";
+                return false;
+            }
             w = roundedPixels(float(pw) * s);
             h = roundedPixels(s * float(ph));
             canvas = size->fitMode == 3;
@@ -219,6 +224,11 @@ bool FitAndRender(ImageConversionJob& job, std::int32_t unit, RenderSize* size, 
                 f = sxPt;
             else if (heightOnly)
                 f = syPt;
+            if (f == 0) {
+                job.lastError = "keeping the aspect ratio takes a width or a height, not both "
+                                "(unless the image is fitted inside them)";
+                return false;
+            }
             w = roundedPixels(float(rx * sw * f / 72));
             h = roundedPixels(float(ry * sh * f / 72));
         } else {

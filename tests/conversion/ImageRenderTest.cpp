@@ -178,7 +178,9 @@ TEST(ImageRender, PercentWithBothSidesKeepsThePixelSizeNotThePointSize) {
 }
 
 TEST(ImageRender, KeepingTheAspectWithoutAOneSidedTargetFails) {
-    EXPECT_FALSE(render(coordinatePicture(40, 30), pixels(20, 20, true, 0)).ok);
+    const Rendered both = render(coordinatePicture(40, 30), pixels(20, 20, true, 0));
+    EXPECT_FALSE(both.ok);
+    EXPECT_NE(both.error.find("aspect ratio"), std::string::npos) << both.error;
     EXPECT_FALSE(render(coordinatePicture(40, 30), pixels(0, 0, true, 0)).ok);
 }
 
