@@ -5,7 +5,7 @@ against the Debian tools doing the same work, in the same run:
   * a 24-megapixel photograph (6000 x 4000 JPEG) reduced to 2 megapixels (1732 wide, JPEG at
     quality 85) against `vips thumbnail` and `convert -resize`;
   * a 100-page text PDF (Letter pages of running English prose) drawn at 150 dpi to PNG against
-    `pdftoppm -png -r 150`.
+    `pdftoppm -png -r 150`, and against `pdftoppm -r 150` writing uncompressed PPM (a floor).
 
 Prints the median wall time of each tool over interleaved rounds, the ratios ours/peer, and the
 peak resident memory of each. Goals: the reduction faster than convert and within 2 x vips; the
@@ -142,6 +142,10 @@ def main():
                                   "--format", "7", "--dpi", "150"]),
             ("pdftoppm", lambda: ["pdftoppm", "-png", "-r", "150", pdf,
                                   os.path.join(fresh(peer_pages), "p")]),
+            # The same drawing written as uncompressed PPM: the floor of drawing alone, since
+            # pdftoppm's own PNG writer compresses much harder than the PNG writer here.
+            ("pdftoppm-ppm", lambda: ["pdftoppm", "-r", "150", pdf,
+                                      os.path.join(fresh(peer_pages), "p")]),
         ]),
     ]
     times = {(c, t): [] for c, tools in cases for t, _ in tools}

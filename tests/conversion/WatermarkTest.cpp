@@ -227,3 +227,36 @@ TEST(Watermark, PictureIsReducedToFiveHundredFiftyThenScaled) {
     EXPECT_TRUE(inked(renderWith(200, 200, mark, false, &ok)).empty());
     EXPECT_TRUE(ok);
 }
+
+TEST(Watermark, CharacterSpacingWidensTheLineByItsScaledAmount) {
+    WatermarkSettings mark = textMark("Draft", 20, 20, 220, 60, 30);
+    const Box plain = inked(renderWith(550, 550, mark, true));
+    mark.characterSpacing = 10; // four gaps between five glyphs
+    const Box spaced = inked(renderWith(550, 550, mark, true));
+    EXPECT_NEAR(spaced.width() - plain.width(), 40, 2);
+    const Box spacedLarge = inked(renderWith(1100, 1100, mark, true));
+    mark.characterSpacing = 0;
+    const Box plainLarge = inked(renderWith(1100, 1100, mark, true));
+    EXPECT_NEAR(spacedLarge.width() - plainLarge.width(), 80, 3);
+}
+
+TEST(Watermark, EntryDrawsOnlyTheWatermarksAskedFor) {
+    const imagetest::fs::path dir = imagetest::freshDir("watermark-entry");
+    Magick::Image canvas(Magick::Geometry(300, 200), Magick::Color("white"));
+    canvas.type(Magick::TrueColorType);
+    imagetest::writeWith(canvas, "PNG", dir / "in.png");
+    ImageJobOptions o;
+    o.inputURL = dir / "in.png";
+    o.outputURL = dir / "out.png";
+    o.format = 7;
+    o.renderSize.unit = kLengthPixels;
+    o.renderSize.width = 300;
+    o.renderSize.height = 200;
+    o.renderSize.resample = true;
+    o.watermark = textMark("Draft", 20, 20, 220, 60, 40);
+    ASSERT_TRUE(RenderImageFile(&o));
+    EXPECT_TRUE(inked(imagetest::readPixels(dir / "out.png")).empty());
+    o.applyTextWatermark = true;
+    ASSERT_TRUE(RenderImageFile(&o));
+    EXPECT_FALSE(inked(imagetest::readPixels(dir / "out.png")).empty());
+}

@@ -1,6 +1,7 @@
 #include "ConvtoolCommands.h"
 
 #include "ConvertCommand.h"
+#include "PDFToTextCommand.h"
 #include "RenderCommands.h"
 
 #include "WebPDecoder.h"
@@ -23,6 +24,8 @@ const ConvtoolCommand kCommands[] = {
      RenderCommand},
     {"pdf-to-images", "draw the pages of a PDF into image files (-h lists the options)",
      PDFToImagesCommand},
+    {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
+     PDFToTextCommandMain},
     {nullptr, nullptr, nullptr},
 };
 

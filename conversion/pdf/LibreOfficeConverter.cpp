@@ -1,0 +1,226 @@
+#include "LibreOfficeConverter.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace conversion {
+
+namespace {
+
+// A folder under the temporary directory, removed with everything in it at the end.
+class ScratchFolder {
+public:
+    bool create(std::string& error) {
+        std::error_code ec;
+        std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        if (ec)
+            base = "/tmp";
+        std::string pattern = (base / "lumeno-office-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) {
+            error = "cannot make a temporary folder for LibreOffice: " +
+                    std::string(std::strerror(errno));
+            return false;
+        }
+        m_path = pattern;
+        return true;
+    }
+    ~ScratchFolder() {
+        if (!m_path.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(m_path, ignored);
+        }
+    }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// file:// URL of an absolute path, with everything but unreserved characters and '/' escaped.
+std::string fileURL(const std::filesystem::path& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path.string()) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            url.push_back(char(c));
+        } else {
+            url.push_back('%');
+            url.push_back(hex[c >> 4]);
+            url.push_back(hex[c & 15]);
+        }
+    }
+    return url;
+}
+
+std::string readTail(const std::filesystem::path& log) {
+    std::string text;
+    if (FILE* file = std::fopen(log.c_str(), "r")) {
+        char buffer[512];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+            text.append(buffer, n);
+        std::fclose(file);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    if (text.size() > 300)
+        text = "..." + text.substr(text.size() - 300);
+    return text;
+}
+
+} // namespace
+
+std::filesystem::path FindLibreOffice() {
+    const char* pathVariable = std::getenv("PATH");
+    if (!pathVariable)
+        return {};
+    for (const char* program : {"soffice", "libreoffice"}) {
+        std::string_view rest = pathVariable;
+        while (true) {
+            const size_t colon = rest.find(':');
+            const std::string_view folder = rest.substr(0, colon);
+            if (!folder.empty()) {
+                const std::filesystem::path candidate = std::filesystem::path(folder) / program;
+                if (::access(candidate.c_str(), X_OK) == 0)
+                    return candidate;
+            }
+            if (colon == std::string_view::npos)
+                break;
+            rest.remove_prefix(colon + 1);
+        }
+    }
+    return {};
+}
+
+bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string& error) {
+    const std::filesystem::path program = FindLibreOffice();
+    if (program.empty()) {
+        error = "LibreOffice (soffice) is not installed; it is needed for this format";
+        return false;
+    }
+    ScratchFolder scratch;
+    if (!scratch.create(error))
+        return false;
+    const std::filesystem::path profile = scratch.path() / "profile";
+    const std::filesystem::path outFolder = scratch.path() / "out";
+    const std::filesystem::path log = scratch.path() / "soffice.log";
+    const std::filesystem::path input = scratch.path() / ("document." + conversion.inputExtension);
+    std::error_code ec;
+    std::filesystem::create_directory(outFolder, ec);
+    if (FILE* file = std::fopen(input.c_str(), "wb")) {
+        const bool complete = std::fwrite(conversion.input.data(), 1, conversion.input.size(),
+                                          file) == conversion.input.size();
+        if (std::fclose(file) != 0 || !complete) {
+            error = input.string() + ": " + std::strerror(errno);
+            return false;
+        }
+    } else {
+        error = input.string() + ": " + std::strerror(errno);
+        return false;
+    }
+
+    std::vector<std::string> arguments = {program.string(),
+                                          "-env:UserInstallation=" + fileURL(profile),
+                                          "--headless",
+                                          "--invisible",
+                                          "--nologo",
+                                          "--nodefault",
+                                          "--nolockcheck",
+                                          "--norestore",
+                                          "--nofirststartwizard",
+                                          "--convert-to",
+                                          conversion.target,
+                                          "--outdir",
+                                          outFolder.string(),
+                                          input.string()};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // A group of its own, so that the time limit ends soffice.bin with its launcher.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t child = -1;
+    const int spawnError =
+        posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawnError != 0) {
+        error = "cannot start " + program.string() + ": " + std::strerror(spawnError);
+        return false;
+    }
+
+    // The launcher is looked at without being reaped, so its process id (the group's id) cannot
+    // be reused while its group is killed.
+    const auto deadline = std::chrono::steady_clock::now() + conversion.timeLimit;
+    bool timedOut = false;
+    while (true) {
+        siginfo_t info{};
+        const int waited = ::waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT);
+        if (waited == 0 && info.si_pid == child)
+            break;
+        if (waited < 0 && errno != EINTR)
+            break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Whatever the launcher left running in its group goes with it.
+    ::kill(-child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (timedOut) {
+        error = "LibreOffice did not finish within " +
+                std::to_string(conversion.timeLimit.count()) + " seconds";
+        return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        error = "LibreOffice failed";
+        const std::string tail = readTail(log);
+        if (!tail.empty())
+            error += ": " + tail;
+        return false;
+    }
+    std::filesystem::path made;
+    for (const auto& entry : std::filesystem::directory_iterator(outFolder, ec))
+        made = entry.path();
+    if (made.empty()) {
+        error = "LibreOffice made no file";
+        const std::string tail = readTail(log);
+        if (!tail.empty())
+            error += ": " + tail;
+        return false;
+    }
+    std::filesystem::copy_file(made, conversion.output,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) {
+        error = conversion.output.string() + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+} // namespace conversion

@@ -1,0 +1,30 @@
+// Converts a document file with LibreOffice headless ("soffice --convert-to"). Each call starts
+// its own LibreOffice with a private profile folder (so it neither waits for nor disturbs a
+// LibreOffice the user runs), no user interaction, its output discarded, and a time limit after
+// which its whole process group is killed. Blocks the calling thread for the conversion.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+namespace conversion {
+
+// The LibreOffice program found in PATH ("soffice", then "libreoffice"); empty when missing.
+std::filesystem::path FindLibreOffice();
+
+struct LibreOfficeConversion {
+    // The document to convert and the extension that names its type ("rtf").
+    std::string input;
+    std::string inputExtension;
+    // `--convert-to` argument, e.g. "doc:MS Word 97" or "txt:Text (encoded):UTF8".
+    std::string target;
+    // The file LibreOffice made ends up here (replaced when it exists).
+    std::filesystem::path output;
+    std::chrono::seconds timeLimit{120};
+};
+
+// False with `error` set when LibreOffice is missing, fails, makes no file or runs out of time.
+bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string& error);
+
+} // namespace conversion

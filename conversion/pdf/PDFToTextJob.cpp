@@ -1,0 +1,195 @@
+#include "PDFToTextJob.h"
+
+#include "LibreOfficeConverter.h"
+#include "PageTextPipeline.h"
+#include "PendingOutput.h"
+#include "TextDocumentEncoders.h"
+
+#include <cstdio>
+#include <poppler-document.h>
+#include <poppler-page.h>
+
+namespace conversion {
+
+namespace {
+
+constexpr int kCannotOpenInput = 301;
+// Pages shorter than this that hold only white space and object replacement characters have no
+// text worth a document.
+constexpr size_t kShortPageLength = 20;
+
+void report(const PDFToTextJob& job, const std::string& message) {
+    std::fprintf(stderr, "pdf-to-text: %s: %s\n", job.options->inputURL.c_str(), message.c_str());
+}
+
+bool isBlankCharacter(char32_t cp) {
+    return cp == 0xFFFC || cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == 0x0B ||
+           cp == 0x0C || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+           cp == 0x205F || cp == 0x3000;
+}
+
+bool isBlankShortPage(const StyledText& text) {
+    const std::u32string characters = DecodeUTF8(text.plainText());
+    if (characters.size() >= kShortPageLength)
+        return false;
+    for (char32_t cp : characters)
+        if (!isBlankCharacter(cp))
+            return false;
+    return true;
+}
+
+// A base name must name a file in the output folder, not a path that leads out of it.
+bool isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+bool encodeDocument(std::int32_t format, const StyledText& text, std::string& bytes,
+                    std::string& error) {
+    switch (format) {
+    case kTextFormatUTF8:
+        bytes = EncodePlainTextUTF8(text);
+        return true;
+    case kTextFormatUTF16:
+        bytes = EncodePlainTextUTF16(text);
+        return true;
+    case kTextFormatRTF:
+    case kTextFormatRTFD:
+        bytes = EncodeRTF(text);
+        return true;
+    case kTextFormatDOCX:
+        return EncodeDOCX(text, bytes, error);
+    case kTextFormatODT:
+        return EncodeODT(text, bytes, error);
+    default:
+        error = "unknown text format";
+        return false;
+    }
+}
+
+} // namespace
+
+PDFToTextJob::PDFToTextJob(const PDFToTextOptions* options_) : options(options_) {
+    if (!options)
+        throw kCannotOpenInput;
+    const std::string password = options->password.value_or(std::string());
+    document.reset(
+        poppler::document::load_from_file(options->inputURL.string(), password, password));
+    if (!document)
+        throw kCannotOpenInput;
+    // An empty password is a password too: some files open with it alone.
+    if (document->is_locked() && options->password)
+        document->unlock(password, password);
+}
+
+PDFToTextJob::~PDFToTextJob() = default;
+
+bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledText& text) {
+    const PDFToTextOptions& options = *job.options;
+    const std::string extension = options.outputExtension.value_or(std::string());
+    std::string error;
+    PendingOutput output;
+    bool written = false;
+    if (options.textFormat == kTextFormatRTFD) {
+        written = output.create(options.outputFolderURL, true, error) &&
+                  output.write(EncodeRTF(text), error, "TXT.rtf");
+    } else if (options.textFormat == kTextFormatDoc) {
+        // LibreOffice makes the Word file from the RTF; the result lands in the pending output.
+        written = output.create(options.outputFolderURL, false, error) &&
+                  ConvertWithLibreOffice({EncodeRTF(text), "rtf", "doc:MS Word 97", output.path()},
+                                         error);
+    } else {
+        std::string bytes;
+        written = output.create(options.outputFolderURL, false, error) &&
+                  encodeDocument(options.textFormat, text, bytes, error) &&
+                  output.write(bytes, error);
+    }
+    std::filesystem::path placed;
+    if (written)
+        written = output.place(name, extension, placed, error);
+    if (!written)
+        report(job, "cannot write " + NumberedFileName(name, extension, 0) + ": " + error);
+    return written;
+}
+
+bool ExportPDFText(PDFToTextJob& job) {
+    const PDFToTextOptions& options = *job.options;
+    if (options.textFormat < kTextFormatUTF8 || options.textFormat > kTextFormatODT) {
+        report(job, "unknown text format " + std::to_string(options.textFormat) +
+                        " (1 UTF-8, 2 UTF-16, 3 RTF, 4 RTFD, 5 Word, 6 DOCX, 7 ODT)");
+        return false;
+    }
+    if (job.document->is_locked()) {
+        report(job, options.password ? "the password does not unlock the document"
+                                     : "the document is locked; it needs a password");
+        return false;
+    }
+    const std::int64_t pageCount = job.document->pages();
+    const std::int64_t digits = std::int64_t(std::to_string(pageCount).size());
+
+    std::int64_t start = 0;
+    std::int64_t end = pageCount;
+    if (options.pageRangeMode == kPageRangeSingle || options.pageRangeMode == kPageRangeFromTo) {
+        if (options.firstPage < 1 || options.firstPage > pageCount) {
+            report(job, "page " + std::to_string(options.firstPage) +
+                            " is outside the document's " + std::to_string(pageCount) + " pages");
+            return false;
+        }
+        start = options.firstPage - 1;
+        if (options.pageRangeMode == kPageRangeSingle)
+            end = options.firstPage;
+        else if (options.lastPage >= 1 && options.lastPage <= pageCount)
+            end = options.lastPage;
+    }
+
+    const std::string base = options.outputBaseName.value_or(options.inputURL.stem().string());
+    if (!isPlainFileName(base)) {
+        report(job, "the base name \"" + base + "\" is no plain file name");
+        return false;
+    }
+
+    PageTextPipeline pages(options.inputURL, options.password, start, end);
+    StyledText gathered;
+    bool taken = false;
+    bool allWritten = true;
+    for (std::int64_t index = start; index < end; ++index) {
+        if (IsConversionCancelled(options.progressTarget))
+            break;
+        ReportConversionProgress(options.progressTarget, options.progressSelector, index + 1);
+        const std::optional<StyledText> read = pages.take(index);
+        if (!read)
+            continue;
+        const StyledText& text = *read;
+        if (isBlankShortPage(text))
+            continue;
+        if (options.filePerPage) {
+            std::string name = base;
+            if (!(end == 1 && index == 0)) {
+                std::string number = std::to_string(index + 1);
+                if (std::int64_t(number.size()) < digits)
+                    number.insert(0, size_t(digits) - number.size(), '0');
+                name += "-" + number;
+            }
+            if (!WriteTextDocument(job, name, text))
+                allWritten = false;
+        } else {
+            gathered.append(text);
+        }
+        taken = true;
+    }
+    if (!options.filePerPage && taken && !WriteTextDocument(job, base, gathered))
+        allWritten = false;
+    if (!taken)
+        report(job, "no page in the range holds text");
+    return taken && allWritten;
+}
+
+} // namespace conversion
+
+bool ConvertPDFToTextDocument(const PDFToTextOptions* options) {
+    if (!options)
+        return false;
+    conversion::PDFToTextJob job(options);
+    return conversion::ExportPDFText(job);
+}

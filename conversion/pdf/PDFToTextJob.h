@@ -1,0 +1,41 @@
+// The PDF-to-text export: the job opens (and, with the caller's password, unlocks) the input on
+// construction and throws the integer 301 when it is no readable PDF; ExportPDFText then writes
+// the chosen pages' text in the chosen format. Lives on its entry's stack; borrows the options,
+// which outlive it. Runs on the calling thread; progress and cancellation go through the
+// options' target. Messages go to standard error.
+#pragma once
+
+#include "ConversionEntries.h"
+#include "StyledText.h"
+
+#include <memory>
+#include <string>
+
+namespace poppler {
+class document;
+}
+
+namespace conversion {
+
+class PDFToTextJob {
+public:
+    explicit PDFToTextJob(const PDFToTextOptions* options);
+    ~PDFToTextJob();
+    PDFToTextJob(const PDFToTextJob&) = delete;
+    PDFToTextJob& operator=(const PDFToTextJob&) = delete;
+
+    const PDFToTextOptions* options;
+    std::unique_ptr<poppler::document> document;
+};
+
+// True when the text of at least one page was taken and every document was written. False for
+// a format code outside 1-7, a document the password does not unlock, a page range outside the
+// document, a base name that is no plain file name, or when nothing was written; a failed run
+// leaves no file behind.
+bool ExportPDFText(PDFToTextJob& job);
+
+// Writes `text` in the options' format under the first free name of `name` and the options'
+// extension in the output folder. A document appears only when completely written.
+bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledText& text);
+
+} // namespace conversion

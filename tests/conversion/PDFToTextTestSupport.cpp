@@ -1,0 +1,71 @@
+#include "PDFToTextTestSupport.h"
+
+#include "TextPDFMaker.h"
+#include "TextReadBack.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+
+namespace {
+
+std::filesystem::path inputFolder() {
+    static std::filesystem::path folder;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        char pattern[] = "/tmp/lumeno-pdftext-inputs-XXXXXX";
+        folder = mkdtemp(pattern);
+        const auto at = [](const char* name) { return (folder / name).string(); };
+        bool ok = WriteProsePDF(at("one.pdf"), 1) && WriteProsePDF(at("nine.pdf"), 9) &&
+                  WriteProsePDF(at("twelve.pdf"), 12) && WriteProsePDF(at("hundred.pdf"), 100, 4);
+        ok = ok && WriteTextPDF(at("gaps.pdf"), {ProsePage(1), {}, ProsePage(3), {}, ProsePage(5)});
+        ok = ok && WriteTextPDF(at("blank.pdf"), {{}, {}, {}});
+        int status = 0;
+        RunCommand("qpdf --encrypt 'open sesame' owner-secret 256 -- " +
+                       ShellQuote(at("twelve.pdf")) + " " + ShellQuote(at("locked.pdf")),
+                   &status);
+        ok = ok && status == 0;
+        std::ofstream(at("notapdf.pdf")) << "This is a plain text file, not a PDF.\n";
+        if (!ok)
+            ADD_FAILURE() << "could not make the test PDFs in " << folder;
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(folder, ec);
+        });
+    });
+    return folder;
+}
+
+} // namespace
+
+std::string TestPDF(const std::string& name) {
+    return (inputFolder() / name).string();
+}
+
+void PDFToTextTest::SetUp() {
+    char pattern[] = "/tmp/lumeno-pdftext-out-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_folder = pattern;
+}
+
+void PDFToTextTest::TearDown() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_folder, ec);
+}
+
+PDFToTextOptions PDFToTextTest::optionsFor(const std::string& pdf) const {
+    PDFToTextOptions options;
+    options.inputURL = TestPDF(pdf);
+    options.outputFolderURL = m_folder;
+    options.outputBaseName = "Report";
+    options.outputExtension = "txt";
+    options.textFormat = kTextFormatUTF8;
+    return options;
+}
+
+std::set<std::string> PDFToTextTest::outputNames() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
