@@ -253,3 +253,33 @@ TEST(PDFPagesToImages, ImageRepVariantWritesEachPageAtTwiceItsSize) {
     EXPECT_EQ(imagetest::listFolder(out), (std::vector<std::string>{"doc-001.png", "doc-002.png"}));
     EXPECT_EQ(imagetest::readPixels(out / "doc-002.png").width, 144u);
 }
+
+TEST(PDFPagesToImages, OneMissingResolutionTakesTheOther) {
+    const path dir = imagetest::freshDir("pdf-resolution");
+    rendertest::writeNumberedPDF(dir / "doc.pdf", 1);
+    conversion::ImageConversionJob job;
+    ASSERT_TRUE(job.OpenInputPDF(dir / "doc.pdf"));
+    job.SetOutputFormat(7, dir, 0.8);
+    job.SetResolution(150, 0);
+    ASSERT_TRUE(conversion::ConvertPDFPages(job, false, RenderSize()));
+    EXPECT_EQ(job.resolutionX, 150);
+    const imagetest::Pixels p = imagetest::readPixels(dir / "doc.png");
+    EXPECT_EQ(p.width, 150u);
+    EXPECT_EQ(p.height, 150u);
+}
+
+TEST(PDFPagesToImages, PagesOverThePixelCapFailWithoutAFile) {
+    const path dir = imagetest::freshDir("pdf-cap");
+    const path out = dir / "out";
+    imagetest::fs::create_directories(out);
+    rendertest::writeNumberedPDF(dir / "doc.pdf", 1);
+    ImageJobOptions o = pdfOptions(dir / "doc.pdf", out, 7);
+    o.dpi = 200000; // a 72-point page at 200,000 dpi: 4 x 10^10 pixels
+    EXPECT_FALSE(ConvertPDFToImages(&o));
+    o.dpi = 72;
+    o.usePageSize = true;
+    o.renderSize.unit = kLengthPixels;
+    o.renderSize.width = 1e12;
+    EXPECT_FALSE(ConvertPDFToImages(&o));
+    EXPECT_TRUE(imagetest::listFolder(out).empty());
+}
