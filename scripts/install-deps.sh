@@ -12,6 +12,7 @@ PACKAGES=(
   libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
   libopenjp2-7-dev libmagick++-6.q16-dev libexiv2-dev libqpdf-dev qpdf libpoppler-cpp-dev
   imagemagick libvips-tools poppler-utils libpoppler-private-dev
+  liblcms2-dev libfontconfig-dev libfreetype-dev libgs-common
   fp-utils python3
   cups-client libzip-dev libcairo2-dev unrtf unzip libreoffice-writer-nogui
   fonts-noto-cjk fonts-dejavu-core xvfb

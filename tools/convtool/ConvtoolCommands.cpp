@@ -2,6 +2,7 @@
 
 #include "ConvertCommand.h"
 #include "PDFToTextCommand.h"
+#include "RenderCommands.h"
 
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -19,6 +20,10 @@ const ConvtoolCommand kCommands[] = {
      DecoderToolMain},
     {"convert", "convert an image file to another format (--format N; -h lists the options)",
      ConvertCommand},
+    {"render", "resize, turn, recolour and watermark an image (-h lists the options)",
+     RenderCommand},
+    {"pdf-to-images", "draw the pages of a PDF into image files (-h lists the options)",
+     PDFToImagesCommand},
     {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
      PDFToTextCommandMain},
     {nullptr, nullptr, nullptr},
