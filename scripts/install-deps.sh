@@ -10,6 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
   libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
+  libqpdf-dev qpdf liblcms2-dev libjbig2dec0-dev poppler-utils locales
   fp-utils python3
   fonts-noto-cjk fonts-dejavu-core xvfb
 )

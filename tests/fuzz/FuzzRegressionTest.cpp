@@ -27,7 +27,7 @@ struct Target {
 const Target kTargets[] = {
     {"metadata", fuzz::fuzzMetadata},   {"sitemap", fuzz::fuzzSitemap},
     {"directory", fuzz::fuzzDirectory}, {"itss", fuzz::fuzzItss},
-    {"open", fuzz::fuzzOpen},
+    {"open", fuzz::fuzzOpen},           {"calculator", fuzz::fuzzCalculator},
 };
 
 struct Input {
