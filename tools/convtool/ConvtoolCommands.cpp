@@ -1,5 +1,6 @@
 #include "ConvtoolCommands.h"
 
+#include "PDFImagesCommand.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
@@ -14,6 +15,8 @@ const ConvtoolCommand kCommands[] = {
      EncoderToolMain},
     {"webp-decode", "decode a WebP image to PNG, PAM, PPM, PGM, BMP, TIFF or YUV (-h)",
      DecoderToolMain},
+    {"pdf-images", "write the pictures embedded in a PDF's pages as files (-h)",
+     PDFImagesCommandMain},
     {nullptr, nullptr, nullptr},
 };
 
