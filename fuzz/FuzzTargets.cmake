@@ -6,6 +6,7 @@ if(NOT TARGET fuzztargets)
         ${_fuzz_dir}/FuzzCalculator.cpp
         ${_fuzz_dir}/FuzzCheck.cpp
         ${_fuzz_dir}/FuzzDirectory.cpp
+        ${_fuzz_dir}/FuzzImageStream.cpp
         ${_fuzz_dir}/FuzzItss.cpp
         ${_fuzz_dir}/FuzzMetadata.cpp
         ${_fuzz_dir}/FuzzOpen.cpp
@@ -17,4 +18,9 @@ if(NOT TARGET fuzztargets)
     target_compile_definitions(fuzztargets PRIVATE
         LUMENO_FUZZ_DOCUMENT_DEFAULT="${CMAKE_BINARY_DIR}/fixtures/names.chm")
     add_dependencies(fuzztargets fixtures)
+    # These include qpdf's headers, which clang 14 compiles only as C++17 (conversion/pdf).
+    if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        set_source_files_properties(${_fuzz_dir}/FuzzCalculator.cpp ${_fuzz_dir}/FuzzImageStream.cpp
+            TARGET_DIRECTORY fuzztargets PROPERTIES COMPILE_OPTIONS -std=c++17)
+    endif()
 endif()

@@ -35,6 +35,10 @@ int fuzzOpen(const uint8_t* data, size_t size);
 // and run on a few input vectors.
 int fuzzCalculator(const uint8_t* data, size_t size);
 
+// An image stream through CreateImageFromPDFStream. Input: "~~~"-separated sections: the image
+// dictionary, its data, then two auxiliary streams (dictionary, data) named @1 and @2 in it.
+int fuzzImagestream(const uint8_t* data, size_t size);
+
 // The document the itss target answers from: $LUMENO_FUZZ_DOCUMENT, else the fixture the build
 // names.
 QString itssDocumentPath();
