@@ -175,6 +175,8 @@ bool PDFImageExtractor::ExtractImages() {
         }
         pageColorSpaces_ = QPDFObjectHandle();
         formsInWalk_.clear();
+        formsOnPage_.clear();
+        formsSeen_.clear();
     }
     return lastResult_;
 }
@@ -215,6 +217,8 @@ void PDFImageExtractor::VisitFormXObjects(QPDFObjectHandle form, int depth) {
     const bool indirect = form.isIndirect();
     if (indirect && !formsInWalk_.insert(id).second)
         return; // already on the path: a form that lists itself
+    if (!indirect || formsSeen_.insert(id).second)
+        formsOnPage_.push_back(form);
     QPDFObjectHandle resources = form.getDict().getKey("/Resources");
     if (resources.isDictionary())
         VisitXObjects(resources.getKey("/XObject"), depth);
@@ -227,6 +231,14 @@ void PDFImageExtractor::VisitInlineImages(QPDFObjectHandle page) {
         [this](QPDFObjectHandle stream) { SaveExtractedImage(stream.getDict(), stream); });
     collector.pdf = inputPDF_.get();
     QPDFPageObjectHelper(page).parseContents(&collector);
+    // Inline images drawn inside forms would be lost otherwise; they come after the page's own.
+    for (QPDFObjectHandle& form : formsOnPage_) {
+        try {
+            QPDFObjectHandle::parseContentStream(form, &collector);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "a form on %s is damaged: %s\n", namePrefix_.c_str(), e.what());
+        }
+    }
 }
 
 void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHandle stream) {

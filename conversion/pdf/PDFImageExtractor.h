@@ -62,6 +62,10 @@ private:
     QPDFObjectHandle pageColorSpaces_;
     // Forms being walked on the current path: a form that lists itself is not entered again.
     std::set<QPDFObjGen> formsInWalk_;
+    // Every form met on the current page, once, in the order met: their inline images follow
+    // the page's own.
+    std::vector<QPDFObjectHandle> formsOnPage_;
+    std::set<QPDFObjGen> formsSeen_;
     bool lastResult_ = true;
     bool handledAny_ = false;
 };

@@ -85,8 +85,8 @@ TEST(PDFImageExtractor, XObjectsThenInlineImagesNumberedPerPage) {
 
 TEST(PDFImageExtractor, FormsAreWalkedAndAFormThatDrawsItselfTerminates) {
     PDFTestDocument doc;
-    QPDFObjectHandle form =
-        doc.stream("<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] >>", "/Self Do /Pic Do");
+    QPDFObjectHandle form = doc.stream("<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] >>",
+                                       std::string("/Self Do /Pic Do ") + kInlineImage);
     QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
     xobjects.replaceKey("/Self", form);
     xobjects.replaceKey("/Pic", grayXObject(doc, 3, 3, 4));
@@ -99,7 +99,10 @@ TEST(PDFImageExtractor, FormsAreWalkedAndAFormThatDrawsItselfTerminates) {
     fs::create_directories(folder / "out");
     Options opt(folder / "loop.pdf", folder / "out");
     ASSERT_TRUE(ExtractImagesFromPDF(&opt.o));
-    EXPECT_EQ(filesIn(folder / "out"), (std::set<std::string>{"loop_Page1_1.png"}));
+    // The form's picture once, then the inline image it draws.
+    EXPECT_EQ(filesIn(folder / "out"),
+              (std::set<std::string>{"loop_Page1_1.png", "loop_Page1_2.png"}));
+    EXPECT_EQ(readPNG(folder / "out" / "loop_Page1_2.png").width, 4);
 }
 
 TEST(PDFImageExtractor, InheritedResourcesAreFound) {

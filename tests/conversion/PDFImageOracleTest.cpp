@@ -8,6 +8,7 @@
 #include <lcms2.h>
 #include <qpdf/Pl_DCT.hh>
 #include <qpdf/Pl_String.hh>
+#include <tiffio.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -163,7 +164,44 @@ std::string jpeg(int w, int h, int components) {
     return out;
 }
 
+// A 1-bit picture compressed as CCITT group 4 (or group 3 2-D) by libtiff: the raw strip.
+std::string fax(int w, int h, int k, const std::filesystem::path& scratch) {
+    TIFF* t = TIFFOpen(scratch.c_str(), "w");
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, k < 0 ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3);
+    if (k > 0)
+        TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_2DENCODING);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+    const std::string rows = pattern(w, h, 1, 1);
+    const int rowBytes = (w + 7) / 8;
+    for (int y = 0; y < h; ++y)
+        TIFFWriteScanline(t, const_cast<char*>(rows.data()) + y * rowBytes, std::uint32_t(y), 0);
+    TIFFClose(t);
+    t = TIFFOpen(scratch.c_str(), "r");
+    std::string raw(std::size_t(TIFFRawStripSize(t, 0)), '\0');
+    TIFFReadRawStrip(t, 0, raw.data(), tmsize_t(raw.size()));
+    TIFFClose(t);
+    return raw;
+}
+
 } // namespace
+
+TEST_F(PDFImageOracle, CCITTFaxGroup4AndGroup3) {
+    for (int k : {-1, 1}) {
+        SCOPED_TRACE(k);
+        const std::filesystem::path scratch = freshFolder("fax-source") / "fax.tif";
+        PDFTestDocument doc;
+        doc.addPage({doc.image("<< /Width 45 /Height 20 /ColorSpace /DeviceGray "
+                               "/BitsPerComponent 1 /Filter /CCITTFaxDecode /DecodeParms << /K " +
+                                   std::to_string(k) + " /Columns 45 /Rows 20 /BlackIs1 true >> >>",
+                               fax(45, 20, k, scratch))});
+        EXPECT_MATCHES_POPPLER(compare(doc, k < 0 ? "g4" : "g3"), 0);
+    }
+}
 
 TEST_F(PDFImageOracle, DeviceGrayAndRGBAtEverySampleWidth) {
     struct Case {

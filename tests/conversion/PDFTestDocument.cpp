@@ -82,10 +82,26 @@ PNGPicture readPNG(const std::filesystem::path& path) {
     return out;
 }
 
-std::filesystem::path freshFolder(const std::string& name) {
+namespace {
+
+std::filesystem::path processFolder() {
     const char* tmp = std::getenv("TMPDIR");
-    std::filesystem::path p = std::filesystem::path(tmp ? tmp : "/tmp") /
-                              ("lumeno-pdfimages-" + std::to_string(::getpid())) / name;
+    return std::filesystem::path(tmp ? tmp : "/tmp") /
+           ("lumeno-pdfimages-" + std::to_string(::getpid()));
+}
+
+// Removes the test program's scratch folder when it ends.
+struct ScratchCleanup {
+    ~ScratchCleanup() {
+        std::error_code ec;
+        std::filesystem::remove_all(processFolder(), ec);
+    }
+} scratchCleanup;
+
+} // namespace
+
+std::filesystem::path freshFolder(const std::string& name) {
+    std::filesystem::path p = processFolder() / name;
     std::filesystem::remove_all(p);
     std::filesystem::create_directories(p);
     return p;
