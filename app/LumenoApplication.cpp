@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
@@ -27,7 +28,8 @@ QString displayName(const QString& path) {
 
 LumenoApplication::LumenoApplication(QObject* parent)
     : QObject(parent), m_console(new CHMConsole(this)),
-      m_textEncodingMenu(new CHMTextEncodingMenu(this)) {}
+      m_textEncodingMenu(new CHMTextEncodingMenu(this)),
+      m_urlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {}
 
 LumenoApplication::~LumenoApplication() {
     // Web views must go while the web engine and QApplication still exist.
@@ -74,15 +76,14 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
         open->activateWindow();
         return open;
     }
-    auto document = std::make_unique<CHMDocument>();
     QString error;
-    if (!document->readFromURL(QUrl::fromLocalFile(info.canonicalFilePath()), QStringLiteral("chm"),
-                               &error)) {
+    std::unique_ptr<CHMDocument> document = CHMDocument::open(info.canonicalFilePath(), &error);
+    if (!document) {
         reportError(parent, error.isEmpty() ? tr("“%1” could not be opened.").arg(displayName(path))
                                             : error);
         return nullptr;
     }
-    auto* window = new CHMDocumentWindow(std::move(document));
+    auto* window = new CHMDocumentWindow(std::move(document), m_textEncodingMenu);
     connect(window, &CHMDocumentWindow::consoleMessage, m_console, &CHMConsole::log);
     m_windows << OpenWindow{window, window};
     // By the time destroyed() arrives the window is a plain QObject: compare as that.
@@ -123,10 +124,26 @@ void LumenoApplication::showAbout(QWidget* parent) {
 
 void LumenoApplication::UserManualHelpAction(QWidget* parent) {
     const QString manual = ResourceLocator::resourcePath(userManualResourceName());
-    if (manual.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(manual))) {
-        QMessageBox::information(parent, tr("Lumeno+ Help"),
-                                 tr("The Lumeno+ user manual is not installed."));
+    if (manual.isEmpty()) {
+        reportError(parent, tr("The Lumeno+ user manual is not installed: “%1” is missing.")
+                                .arg(userManualResourceName()));
+        return;
     }
+    if (!m_urlOpener(QUrl::fromLocalFile(manual)))
+        reportError(parent, tr("No program on this computer opens the user manual (a PDF file): "
+                               "“%1”.")
+                                .arg(QDir::toNativeSeparators(manual)));
+}
+
+void LumenoApplication::ContactSupportAction(QWidget* parent) {
+    const QUrl address(supportAddress(), QUrl::StrictMode);
+    // An address that makes no URL opens nothing.
+    if (!address.isValid() || address.scheme().isEmpty())
+        return;
+    if (!m_urlOpener(address))
+        reportError(
+            parent,
+            tr("No web browser opened the support page: %1").arg(address.toDisplayString()));
 }
 
 BookmarkController* LumenoApplication::bookmarkController() {
@@ -183,11 +200,17 @@ void LumenoApplication::installMenus(CHMDocumentWindow* window) {
     view->addSeparator();
     view->addAction(window->zoomInAction());
     view->addAction(window->zoomOutAction());
+    view->addAction(window->actualSizeAction());
     view->addSeparator();
     view->addAction(window->toggleSidebarAction());
     view->addAction(window->focusOnSearchAction());
+    view->addAction(window->focusOnContentsAction());
+    view->addAction(window->focusOnPageAction());
     view->addSeparator();
     view->addMenu(m_textEncodingMenu->menu());
+    view->addSeparator();
+    view->addAction(window->customizeToolbarAction());
+    view->addAction(window->fullScreenAction());
 
     bookmarkController()->installMenu(bar, window);
 
@@ -203,7 +226,11 @@ void LumenoApplication::installMenus(CHMDocumentWindow* window) {
     QMenu* help = bar->addMenu(tr("&Help"));
     QAction* manual = help->addAction(tr("Lumeno+ Help"), window,
                                       [this, window] { UserManualHelpAction(window); });
+    manual->setObjectName(QStringLiteral("userManualHelp"));
     manual->setShortcut(QKeySequence::HelpContents);
+    QAction* support = help->addAction(tr("Contact Support"), window,
+                                       [this, window] { ContactSupportAction(window); });
+    support->setObjectName(QStringLiteral("contactSupport"));
     help->addSeparator();
     QAction* about =
         help->addAction(tr("About Lumeno+"), window, [this, window] { showAbout(window); });

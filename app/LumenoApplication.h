@@ -11,6 +11,8 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
+#include <functional>
 
 class BookmarkController;
 class CHMConsole;
@@ -37,13 +39,22 @@ public:
     // File › Open…: asks for .chm files and opens them.
     void showOpenPanel(QWidget* parent);
     void showAbout(QWidget* parent);
-    // Help › Lumeno+ Help: the user manual in the system's PDF viewer.
+    // Help › Lumeno+ Help: the user manual in the system's PDF viewer; a message when it is
+    // missing or nothing opens PDF files.
     void UserManualHelpAction(QWidget* parent);
+    // Help › Contact Support: the support page in the default browser; a message when no
+    // browser takes it.
+    void ContactSupportAction(QWidget* parent);
 
     // The bookmark library's menus, sheet and manager; made on first use.
     BookmarkController* bookmarkController();
 
     static QString userManualResourceName() { return QStringLiteral("Lumeno+ User Manual.pdf"); }
+    static QString supportAddress() { return QStringLiteral("https://lumeno.example.org/support"); }
+    CHMTextEncodingMenu* textEncodingMenu() const { return m_textEncodingMenu; }
+
+    // How URLs and files reach the system (QDesktopServices::openUrl unless replaced: tests).
+    void setUrlOpener(std::function<bool(const QUrl&)> opener) { m_urlOpener = std::move(opener); }
 
 signals:
     void windowOpened(CHMDocumentWindow* window);
@@ -64,4 +75,5 @@ private:
     // The Text Encoding submenu every window's View menu shares.
     CHMTextEncodingMenu* m_textEncodingMenu;
     BookmarkController* m_bookmarkController = nullptr;
+    std::function<bool(const QUrl&)> m_urlOpener;
 };

@@ -4,20 +4,31 @@
 // Two environment variables serve measurement and inspection and change nothing else:
 // LUMENO_EXIT_AFTER_FIRST_LOAD=1 prints "first page loaded after N ms" (since the program
 // started) once the first window's first page has loaded, then quits; LUMENO_SCREENSHOT=FILE
-// does the same and saves a picture of that window to FILE (PNG) before quitting. With
+// does the same and saves a picture of that window to FILE (PNG) before quitting, after
+// LUMENO_SCREENSHOT_DELAY_MS (1500 unless set) for the window to settle. With
 // LUMENO_ENCODING=NAME as well, the window first switches to that text encoding as its menus
 // would ("CP1252"; "automatic" for the file's own) and the picture shows the page served anew.
+// These probes always start a reader of their own; otherwise files given while a reader runs go
+// to that reader (SingleInstance).
+//
+// The web engine's renderer sandbox cannot start for the root user; run as root, the reader
+// turns it off itself and says so in one line (a user who set QTWEBENGINE_DISABLE_SANDBOX
+// decides alone). The engine's start-up report ("qt.webenginecontext") stays off standard error
+// unless QT_LOGGING_RULES asks for it.
 #include "CHMDocumentWindow.h"
 #include "CHMTextEncodingMenu.h"
 #include "CHMWebView.h"
 #include "ITSSSchemeHandler.h"
 #include "LumenoApplication.h"
+#include "SingleInstance.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -25,11 +36,10 @@ namespace {
 constexpr int kScreenshotSettleMs = 1500;
 
 // The menu tag of the encoding LUMENO_ENCODING names; -1 when it names none.
-int screenshotEncodingTag() {
+int screenshotEncodingTag(CHMTextEncodingMenu* menus) {
     if (!qEnvironmentVariableIsSet("LUMENO_ENCODING"))
         return -1;
     const QString name = qEnvironmentVariable("LUMENO_ENCODING").trimmed();
-    CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared();
     if (name.compare(QLatin1String("automatic"), Qt::CaseInsensitive) == 0 || name.isEmpty())
         return 0;
     const int tag = menus && menus->initEncodingMenu() ? menus->tagForEncoding(name) : -1;
@@ -46,10 +56,10 @@ void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart)
         return;
     QObject::connect(
         &lumeno, &LumenoApplication::windowOpened, &lumeno,
-        [sinceStart, screenshot](CHMDocumentWindow* window) {
+        [&lumeno, sinceStart, screenshot](CHMDocumentWindow* window) {
             QObject::connect(
                 window, &CHMDocumentWindow::pageLoadFinished, window,
-                [window, sinceStart, screenshot](CHMWebView*, bool ok) {
+                [&lumeno, window, sinceStart, screenshot](CHMWebView*, bool ok) {
                     std::printf("first page loaded after %lld ms%s\n",
                                 static_cast<long long>(sinceStart.elapsed()),
                                 ok ? "" : " (failed)");
@@ -59,12 +69,17 @@ void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart)
                         return;
                     }
                     auto takeScreenshot = [window, screenshot] {
-                        QTimer::singleShot(kScreenshotSettleMs, window, [window, screenshot] {
-                            const bool saved = window->grab().save(screenshot, "PNG");
-                            QApplication::exit(saved ? 0 : 1);
-                        });
+                        bool given = false;
+                        const int delay =
+                            qEnvironmentVariableIntValue("LUMENO_SCREENSHOT_DELAY_MS", &given);
+                        QTimer::singleShot(given && delay >= 0 ? delay : kScreenshotSettleMs,
+                                           window, [window, screenshot] {
+                                               const bool saved =
+                                                   window->grab().save(screenshot, "PNG");
+                                               QApplication::exit(saved ? 0 : 1);
+                                           });
                     };
-                    const int tag = screenshotEncodingTag();
+                    const int tag = screenshotEncodingTag(lumeno.textEncodingMenu());
                     if (tag < 0) {
                         takeScreenshot();
                         return;
@@ -80,11 +95,26 @@ void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart)
         Qt::SingleShotConnection);
 }
 
+void turnSandboxOffForRoot() {
+    if (::geteuid() != 0 || qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        return;
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    std::fprintf(stderr, "lumeno: running as root, so the web engine's sandbox is turned off\n");
+}
+
+bool isProbeRun() {
+    return qEnvironmentVariableIntValue("LUMENO_EXIT_AFTER_FIRST_LOAD") == 1 ||
+           !qEnvironmentVariable("LUMENO_SCREENSHOT").isEmpty();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    turnSandboxOffForRoot();
+    // QT_LOGGING_RULES, read later, still wins over this.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     ITSSSchemeHandler::registerScheme();
 
     QApplication app(argc, argv);
@@ -100,14 +130,34 @@ int main(int argc, char** argv) {
                                  QStringLiteral("[files...]"));
     parser.process(app);
 
+    const QStringList files = parser.positionalArguments();
+    SingleInstance instance;
+    if (!isProbeRun()) {
+        if (instance.sendToRunning(files))
+            return 0;
+        instance.listen();
+    }
+
     LumenoApplication lumeno;
     armStartupProbe(lumeno, sinceStart);
-    const QStringList files = parser.positionalArguments();
+    QObject::connect(&instance, &SingleInstance::filesReceived, &lumeno,
+                     [&lumeno](const QStringList& paths) {
+                         if (!paths.isEmpty()) {
+                             lumeno.openFiles(paths);
+                         } else if (!lumeno.windows().isEmpty()) {
+                             CHMDocumentWindow* window = lumeno.windows().constLast();
+                             window->raise();
+                             window->activateWindow();
+                         } else {
+                             lumeno.showOpenPanel(nullptr);
+                         }
+                     });
     if (files.isEmpty())
         lumeno.showOpenPanel(nullptr);
     else
         lumeno.openFiles(files);
     if (lumeno.windows().isEmpty())
         return files.isEmpty() ? 0 : 1;
+    // The last window closing ends the reader, also when files keep arriving by the socket.
     return app.exec();
 }

@@ -10,8 +10,11 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
   libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
-  libqpdf-dev qpdf liblcms2-dev libjbig2dec0-dev poppler-utils locales
+  libopenjp2-7-dev libmagick++-6.q16-dev libexiv2-dev libqpdf-dev qpdf libpoppler-cpp-dev
+  imagemagick libvips-tools poppler-utils
+  liblcms2-dev libjbig2dec0-dev locales
   fp-utils python3
+  libpoppler-cpp-dev cups-client
   fonts-noto-cjk fonts-dejavu-core xvfb
 )
 need=()

@@ -1,31 +1,17 @@
 #include "ImageStreamCodecs.h"
 
-#include <qpdf/Pl_DCT.hh>
-#include <qpdf/Pl_String.hh>
+#include "JPEGMemoryCodec.h"
+
+#include <qpdf/Buffer.hh>
 
 #include <jbig2.h>
 #include <tiffio.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace {
-
-// Collects decoded bytes up to a cap.
-class CappedCollector : public Pipeline {
-public:
-    explicit CappedCollector(std::size_t cap) : Pipeline("collector", nullptr), cap_(cap) {}
-    void write(unsigned char const* data, size_t len) override {
-        if (len > cap_ - bytes.size())
-            throw std::length_error("decoded image larger than its dictionary says");
-        bytes.insert(bytes.end(), data, data + len);
-    }
-    void finish() override {}
-    std::vector<std::uint8_t> bytes;
-
-private:
-    std::size_t cap_;
-};
 
 bool hasAdobeMarker(const std::vector<std::uint8_t>& data) {
     // APP14 "Adobe" among the header segments marks CMYK stored inverted.
@@ -120,27 +106,27 @@ void entry(std::vector<std::uint8_t>& b, std::uint16_t tag, std::uint16_t type,
 
 bool DecodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
                         std::int64_t height, std::vector<std::uint8_t>& pixels, int& components) {
-    const std::uint64_t area = std::uint64_t(width) * std::uint64_t(height);
-    try {
-        CappedCollector out(std::size_t(area * 4));
-        Pl_DCT decoder("dct", &out);
-        decoder.write(data.data(), data.size());
-        decoder.finish();
-        const std::uint64_t n = out.bytes.size();
-        if (n == 0 || n % area != 0)
-            return false;
-        components = int(n / area);
-        if (components != 1 && components != 3 && components != 4)
-            return false;
+    int colorCode = 0;
+    std::uint8_t* decoded = nullptr;
+    std::size_t size = 0;
+    std::uint32_t w = 0, h = 0;
+    double dpiX = 0, dpiY = 0;
+    if (data.empty() || DecompressJPEGData(data.data(), data.size(), &colorCode, &decoded, &size,
+                                           &w, &h, &dpiX, &dpiY) != 0)
+        return false;
+    components = colorCode == 1 ? 1 : colorCode == 2 ? 3 : 4;
+    // The dictionary's size is the picture's; a JPEG of another size is not this image.
+    const bool fits = std::int64_t(w) == width && std::int64_t(h) == height &&
+                      size == std::size_t(w) * h * std::size_t(components);
+    if (fits) {
+        pixels.assign(decoded, decoded + size);
         if (components == 4 && hasAdobeMarker(data)) {
-            for (std::uint8_t& b : out.bytes)
+            for (std::uint8_t& b : pixels)
                 b = std::uint8_t(255 - b);
         }
-        pixels = std::move(out.bytes);
-        return true;
-    } catch (const std::exception&) {
-        return false;
     }
+    std::free(decoded);
+    return fits;
 }
 
 bool DecodeJBIG2ImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,

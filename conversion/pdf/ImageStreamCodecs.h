@@ -1,6 +1,6 @@
-// The codecs of image streams whose data the PDF filters leave encoded: JPEG through libjpeg
-// (by way of qpdf's decoder), JBIG2 through jbig2dec, CCITT fax through libtiff, JPEG 2000
-// through OpenJPEG. Each answers false on data it cannot decode and never ends the process.
+// The codecs of image streams whose data the PDF filters leave encoded: JPEG and JPEG 2000
+// through the image job's memory codecs, JBIG2 through jbig2dec, CCITT fax through libtiff. Each
+// answers false on data it cannot decode and never ends the process.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-// JPEG 2000 image streams through the image job's memory codec. Built once that codec is in the
-// tree; until then JPXImageStreamUnavailable.cpp stands in for it.
+// JPEG 2000 image streams through the image job's memory codec.
 #include "ImageStreamCodecs.h"
 
 #include "JPEG2000Codec.h"

@@ -1,6 +1,7 @@
 #include "PDFImageExtractor.h"
 
-#include "PictureFileWriter.h"
+#include "ImageFormats.h"
+#include "PictureConversion.h"
 #include "VNTUtil.h"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -118,6 +119,7 @@ void PDFImageExtractor::SetOutputFormat(std::int32_t format, const std::filesyst
     outputFormat_ = format;
     outputFolder_ = folder;
     quality_ = quality;
+    job_.SetOutputFormat(format, folder, quality);
 }
 
 void PDFImageExtractor::SetPageRange(std::int32_t mode, std::int64_t first, std::int64_t last) {
@@ -151,9 +153,9 @@ bool PDFImageExtractor::ExtractImages() {
     }
     if (first > last)
         return true;
-    if (!PictureFormatIsWritable(outputFormat_)) {
-        std::fprintf(stderr, "image format %d cannot be written by the extractor\n",
-                     int(outputFormat_));
+    if (!conversion::IsKnownFormatCode(outputFormat_) ||
+        outputFormat_ == conversion::kFormatNone || job_.JobFileExtension().empty()) {
+        std::fprintf(stderr, "%d is not an image format code\n", int(outputFormat_));
         return false;
     }
     lastResult_ = true;
@@ -244,7 +246,7 @@ void PDFImageExtractor::VisitInlineImages(QPDFObjectHandle page) {
 void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHandle stream) {
     ImageStreamContext context;
     context.pageColorSpaces = pageColorSpaces_;
-    context.formatSupportsAlpha = PictureFormatSupportsAlpha(outputFormat_);
+    context.formatSupportsAlpha = conversion::FormatSupportsAlpha(outputFormat_);
     PDFPicture picture;
     std::string error;
     if (!CreateImageFromPDFStream(context, dict, stream, picture, error)) {
@@ -255,10 +257,10 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
         return;
     }
     const std::string number = std::to_string(imageCounter_);
-    const QUrl url = GetUniqueURLInFolder(
-        QUrl::fromLocalFile(QString::fromStdString(outputFolder_.string())),
-        QString::fromStdString(namePrefix_ + number),
-        QString::fromStdString(PictureFormatExtension(outputFormat_)), replaceExisting_);
+    const QUrl url =
+        GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(outputFolder_.string())),
+                             QString::fromStdString(namePrefix_ + number),
+                             QString::fromStdString(job_.JobFileExtension()), replaceExisting_);
     ++imageCounter_;
     if (!url.isValid()) {
         std::fprintf(stderr, "no file name is free in %s\n", outputFolder_.c_str());
@@ -266,8 +268,24 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
         return;
     }
     outputURL_ = url.toLocalFile().toStdString();
-    if (!WritePictureFile(picture, outputFormat_, outputURL_, error)) {
-        std::fprintf(stderr, "cannot write %s: %s\n", outputURL_.c_str(), error.c_str());
+    job_.outputURL = outputURL_;
+    const conversion::Bitmap bitmap = BitmapFromPicture(std::move(picture));
+    bool written = outputFormat_ != conversion::kFormatPDF && job_.WriteImage(bitmap);
+    if (!written) {
+        // PDF output, or a picture the chosen encoder refused: through TIFF and back.
+        const std::int32_t format = job_.outputFormat;
+        job_.outputFormat = conversion::kFormatTIFF;
+        std::vector<std::uint8_t> tiff;
+        const bool encoded = conversion::EncodeImageData(job_, bitmap, tiff);
+        job_.outputFormat = format;
+        conversion::Bitmap decoded;
+        written =
+            encoded && conversion::ImageFromData(job_, tiff, decoded) && job_.WriteImage(decoded);
+    }
+    if (!written) {
+        std::fprintf(stderr, "cannot write %s: %s\n", outputURL_.c_str(),
+                     job_.lastError.empty() ? "the encoder refused the picture"
+                                            : job_.lastError.c_str());
         lastResult_ = false;
         return;
     }

@@ -3,7 +3,8 @@
 // content order, numbered from 1 on every page.
 #pragma once
 
-#include "ExtractImagesFromPDF.h"
+#include "ConversionEntries.h"
+#include "ImageConversionJob.h"
 #include "PDFImageStream.h"
 
 #include <cstdint>
@@ -45,6 +46,8 @@ private:
 
     std::unique_ptr<QPDF> inputPDF_;
     std::filesystem::path inputURL_;
+    // The base job: encoders, output format and quality; its outputURL is the file being written.
+    conversion::ImageConversionJob job_;
     std::filesystem::path outputFolder_;
     std::filesystem::path outputURL_;
     std::optional<std::string> outputBaseName_;

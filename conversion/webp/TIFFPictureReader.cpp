@@ -17,6 +17,19 @@ int CopyTIFFTag(TIFF* tif, ttag_t tag, MetadataBuffer* buffer) {
 
 } // namespace
 
+// Straight colour from premultiplied colour, rounded; fully transparent pixels stay black.
+static void UnpremultiplyRGBA(std::uint8_t* rgba, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i, rgba += 4) {
+        const unsigned alpha = rgba[3];
+        if (alpha == 0 || alpha == 255)
+            continue;
+        for (int c = 0; c < 3; ++c) {
+            const unsigned straight = (unsigned(rgba[c]) * 255 + alpha / 2) / alpha;
+            rgba[c] = std::uint8_t(straight > 255 ? 255 : straight);
+        }
+    }
+}
+
 int ReadTIFFPicture(const char* path, WebPPicture* picture, int keepAlpha,
                     ImageMetadata* metadata) {
     if (!path || !picture)
@@ -58,8 +71,15 @@ int ReadTIFFPicture(const char* path, WebPPicture* picture, int keepAlpha,
         picture->use_argb = 1;
         // libtiff packs A << 24 | B << 16 | G << 8 | R: bytes R, G, B, A on this little-endian
         // platform.
-        const auto* rgba = reinterpret_cast<const std::uint8_t*>(raster);
+        auto* rgba = reinterpret_cast<std::uint8_t*>(raster);
         const int stride = int(width) * 4;
+        // libtiff's RGBA interface hands colours premultiplied by alpha, whichever kind of alpha
+        // the file holds; WebP stores them straight, so undo it.
+        uint16_t extraCount = 0;
+        uint16_t* extraTypes = nullptr;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+        if (keepAlpha && extraCount > 0)
+            UnpremultiplyRGBA(rgba, std::size_t(width) * height);
         ok = keepAlpha ? WebPPictureImportRGBA(picture, rgba, stride)
                        : WebPPictureImportRGBX(picture, rgba, stride);
     }

@@ -1,7 +1,7 @@
 // The extractor on PDFs made with qpdf: file names and numbering, forms (also one that draws
 // itself), inherited resources, page ranges, replacing files, progress and cancellation, the
 // result of a run, damaged streams, and convtool pdf-images.
-#include "ExtractImagesFromPDF.h"
+#include "ConversionEntries.h"
 #include "PDFTestDocument.h"
 
 #include <gtest/gtest.h>
@@ -230,7 +230,14 @@ TEST(PDFImageExtractor, ConvtoolPdfImagesRunsTheEntry) {
                          (folder / "out").string() + "' -base x > /dev/null"),
               0);
     EXPECT_EQ(filesIn(folder / "out"), (std::set<std::string>{"x_Page1_1.png", "x_Page1_2.png"}));
-    EXPECT_EQ(runCommand(tool + " pdf-images -format gif a b 2>/dev/null"), 2);
+    EXPECT_EQ(runCommand(tool + " pdf-images -format nonsense a b 2>/dev/null"), 2);
+    // Another format through the image job's encoders: JPEG files.
+    fs::create_directories(folder / "jpeg");
+    EXPECT_EQ(runCommand(tool + " pdf-images -format jpg '" + (folder / "in.pdf").string() + "' '" +
+                         (folder / "jpeg").string() + "'"),
+              0);
+    EXPECT_EQ(filesIn(folder / "jpeg"),
+              (std::set<std::string>{"in_Page1_1.jpg", "in_Page1_2.jpg"}));
     EXPECT_EQ(runCommand(tool + " pdf-images '" + (folder / "in.pdf").string() + "' '" +
                          (folder / "nowhere").string() + "' 2>/dev/null"),
               1);

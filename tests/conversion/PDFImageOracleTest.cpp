@@ -1,7 +1,7 @@
 // One PDF per colour-space family (and per codec), made with qpdf in the test; the pictures the
 // extractor writes must match what Poppler's pdfimages -png writes for the same PDF, pixel by
 // pixel within the tolerance stated per case (an independent reading of the same file).
-#include "ExtractImagesFromPDF.h"
+#include "ConversionEntries.h"
 #include "PDFTestDocument.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "ConvtoolCommands.h"
 
+#include "ConvertCommand.h"
 #include "PDFImagesCommand.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -15,6 +16,8 @@ const ConvtoolCommand kCommands[] = {
      EncoderToolMain},
     {"webp-decode", "decode a WebP image to PNG, PAM, PPM, PGM, BMP, TIFF or YUV (-h)",
      DecoderToolMain},
+    {"convert", "convert an image file to another format (--format N; -h lists the options)",
+     ConvertCommand},
     {"pdf-images", "write the pictures embedded in a PDF's pages as files (-h)",
      PDFImagesCommandMain},
     {nullptr, nullptr, nullptr},

@@ -1,8 +1,10 @@
 // convtool pdf-images: runs ExtractImagesFromPDF.
 #include "PDFImagesCommand.h"
 
-#include "ExtractImagesFromPDF.h"
+#include "ConversionEntries.h"
+#include "ImageFormats.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,22 +13,47 @@
 namespace {
 
 void usage(FILE* out) {
-    std::fprintf(out, "Usage: convtool pdf-images [OPTIONS] IN.pdf OUTFOLDER\n\n"
-                      "Writes the pictures embedded in the pages of IN.pdf into OUTFOLDER as\n"
-                      "<base>_Page<p>_<k>.<ext>.\n\n"
-                      "  -format png        output format (png)\n"
-                      "  -first N -last M   pages N to M (1-based)\n"
-                      "  -page N            page N only\n"
-                      "  -base NAME         base name of the files (default: the input's name)\n"
-                      "  -password TEXT     password of an encrypted input\n"
-                      "  -replace           replace files that already have a chosen name\n"
-                      "  -progress          print each page number as it starts\n");
+    std::fprintf(out,
+                 "Usage: convtool pdf-images [OPTIONS] IN.pdf OUTFOLDER\n\n"
+                 "Writes the pictures embedded in the pages of IN.pdf into OUTFOLDER as\n"
+                 "<base>_Page<p>_<k>.<ext>.\n\n"
+                 "  -format NAME|N     output format: an extension (png, jpg, tif, webp, pdf,\n"
+                 "                     ...) or an image format code (default png)\n"
+                 "  -first N -last M   pages N to M (1-based)\n"
+                 "  -page N            page N only\n"
+                 "  -base NAME         base name of the files (default: the input's name)\n"
+                 "  -password TEXT     password of an encrypted input\n"
+                 "  -replace           replace files that already have a chosen name\n"
+                 "  -progress          print each page number as it starts\n");
 }
 
 class PrintingProgress : public ConversionProgress {
 public:
     void progress(std::int64_t value) override { std::printf("page %lld\n", (long long)value); }
 };
+
+// An extension ("png", "jpg", "tiff") or a format code; 0 when neither.
+std::int32_t formatCode(const std::string& text) {
+    std::string lower;
+    for (char c : text)
+        lower += char(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "jpeg")
+        lower = "jpg";
+    if (lower == "tif")
+        lower = "tiff";
+    for (std::int32_t code = 1; code < conversion::kFormatCount; ++code) {
+        std::string ext = conversion::ExtensionForImageFormat(code);
+        if (ext == "tif")
+            ext = "tiff";
+        if (!ext.empty() && ext == lower)
+            return code;
+    }
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && !*end && conversion::IsKnownFormatCode(std::int32_t(n))
+               ? std::int32_t(n)
+               : 0;
+}
 
 bool parseNumber(const char* text, std::int64_t& out) {
     char* end = nullptr;
@@ -54,10 +81,12 @@ int PDFImagesCommandMain(int argc, char** argv) {
             return 0;
         } else if (arg == "-format") {
             const char* v = value();
-            if (!v || std::strcmp(v, "png") != 0) {
-                std::fprintf(stderr, "pdf-images: -format takes png\n");
+            const std::int32_t code = v ? formatCode(v) : 0;
+            if (code == 0) {
+                std::fprintf(stderr, "pdf-images: -format takes an image format (png, jpg, ...)\n");
                 return 2;
             }
+            options.format = code;
         } else if (arg == "-first" || arg == "-last" || arg == "-page") {
             const char* v = value();
             std::int64_t n = 0;

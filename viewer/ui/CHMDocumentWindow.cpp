@@ -1,40 +1,50 @@
 #include "CHMDocumentWindow.h"
 
 #include "CHMDocument.h"
+#include "CHMEncodingController.h"
 #include "CHMFilePreferences.h"
+#include "CHMFindController.h"
+#include "CHMOutlineView.h"
+#include "CHMPrintJob.h"
 #include "CHMRequestInterceptor.h"
+#include "CHMSearchController.h"
 #include "CHMSidebar.h"
 #include "CHMTableOfContent.h"
 #include "CHMWebPage.h"
 #include "CHMWebView.h"
 #include "CHMWebViewController.h"
 #include "ITSSSchemeHandler.h"
-#include "JavaScriptStringLiteral.h"
+#include "LinkItem.h"
+#include "LumenoLogging.h"
+#include "ReaderScripts.h"
 #include "ResourceLocator.h"
 #include "SidebarSplitter.h"
+#include "ToolbarCustomizer.h"
 #include "ZoomLevels.h"
 
 #include <QAction>
-#include <QFile>
+#include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QStyle>
+#include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWebEngineHistory>
 #include <QWebEngineProfile>
-#include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
+#include <QWidgetAction>
 
 namespace {
 
 const QString kLastPathKey = QStringLiteral("last path");
 const QString kZoomFactorKey = QStringLiteral("zoom factor");
+const QString kWindowGeometryKey = QStringLiteral("window geometry");
 // Tab labels longer than this are shortened in the tab bar; the tooltip keeps the whole.
 constexpr int kMaxTabLabelWidth = 220;
 
@@ -43,33 +53,36 @@ QIcon resourceIcon(const QString& name) {
     return path.isEmpty() ? QIcon() : QIcon(path);
 }
 
+// The contents entry of a page: the entry of the page's anchor when the contents have one, else
+// the page's first entry.
+const LinkItem* tocItemForUrl(const CHMTableOfContent* toc, const QUrl& url) {
+    const QString path = CHMDocument::extractPathFromURL(url);
+    if (!toc || path.isEmpty())
+        return nullptr;
+    if (url.hasFragment()) {
+        const QString anchored = path + QLatin1Char('#') + url.fragment(QUrl::FullyDecoded);
+        if (const LinkItem* item = toc->itemForPath(anchored, nullptr))
+            return item;
+    }
+    return toc->itemForPath(path, nullptr);
+}
+
 } // namespace
 
 QString CHMDocumentWindow::untitledLabel() {
     return tr("(Untitled)");
 }
 
-CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document, QWidget* parent)
-    : QMainWindow(parent), m_document(std::move(document)) {
+CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document,
+                                     CHMTextEncodingMenu* encodingMenu, QWidget* parent)
+    : QMainWindow(parent), m_document(std::move(document)), m_encodingMenu(encodingMenu),
+      m_externalUrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     setAttribute(Qt::WA_DeleteOnClose);
     const QString fileName = QFileInfo(m_document->filePath()).fileName();
     setWindowTitle(fileName.isEmpty() ? QStringLiteral("Lumeno+") : fileName);
     resize(1100, 760);
 
-    m_schemeHandler = new ITSSSchemeHandler(m_document.get());
-    // A profile without a storage name is off the record: nothing of the file reaches the disk.
-    m_profile = new QWebEngineProfile();
-    m_profile->installUrlSchemeHandler("itss", m_schemeHandler);
-    m_requestInterceptor = new CHMRequestInterceptor();
-    m_profile->setUrlRequestInterceptor(m_requestInterceptor);
-    QWebEngineSettings* settings = m_profile->settings();
-    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
-    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    // LocalContentCanAccessFileUrls stays on: "itss" is a local scheme, and without it a page
-    // cannot load its own style sheets and images. The request interceptor keeps file: out.
-    installUserStyleSheet();
-    installHighlightScript();
+    setupProfile();
 
     m_splitView = new SidebarSplitter(this);
     m_sidebar = new CHMSidebar(m_splitView);
@@ -80,122 +93,140 @@ CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document, QWid
 
     connect(m_sidebar, &CHMSidebar::changeTopic, this, &CHMDocumentWindow::changeTopic);
     connect(m_sidebar, &CHMSidebar::openInNewTab, this, &CHMDocumentWindow::openInNewTab);
+    m_sidebar->tocView()->setEmptyText(tr("This book has no table of contents."));
+    m_sidebar->indexView()->setEmptyText(tr("This book has no index."));
 
     setupActions();
-    setupFindActions();
+    m_find = std::make_unique<CHMFindController>(*this, *m_profile);
     windowControllerDidLoadNib();
 }
 
 CHMDocumentWindow::~CHMDocumentWindow() {
     m_isClosing = true;
+    m_find->setClosing();
     // The application's Text Encoding menu must not keep pointing at a closed document.
-    resetEncodingMenu();
-    // Pages go before their profile, the profile before the handler and interceptor it uses,
-    // and the handler before the document it reads.
+    if (m_encoding)
+        m_encoding->resetEncodingMenu();
+    m_printJob.reset();
+    // The controllers watch the widgets: they go first.
+    m_encoding.reset();
+    m_search.reset();
+    // Pages go before their profile: the tabs are widgets, which Qt would only delete after the
+    // members below. Then the members go in reverse order of declaration: the controllers, the
+    // profile, the interceptor and handler it uses, and the document the handler reads.
     delete takeCentralWidget();
     m_docTabView = nullptr;
     m_sidebar = nullptr;
     m_splitView = nullptr;
-    delete m_profile;
-    m_profile = nullptr;
-    delete m_requestInterceptor;
-    m_requestInterceptor = nullptr;
-    delete m_schemeHandler;
-    m_schemeHandler = nullptr;
 }
 
-void CHMDocumentWindow::insertReaderScript(const QString& name, const QString& source,
-                                           bool runsOnSubFrames) {
-    // In the reader's own world page scripts can neither see nor replace what it defines, and
-    // it works with page scripts off.
-    QWebEngineScript script;
-    script.setName(name);
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
-    script.setInjectionPoint(QWebEngineScript::DocumentReady);
-    script.setRunsOnSubFrames(runsOnSubFrames);
-    script.setSourceCode(source);
-    m_profile->scripts()->insert(script);
+void CHMDocumentWindow::setupProfile() {
+    m_schemeHandler = std::make_unique<ITSSSchemeHandler>(m_document.get());
+    m_requestInterceptor = std::make_unique<CHMRequestInterceptor>();
+    // A profile without a storage name is off the record: nothing of the file reaches the disk.
+    m_profile = std::make_unique<QWebEngineProfile>();
+    m_profile->installUrlSchemeHandler("itss", m_schemeHandler.get());
+    m_profile->setUrlRequestInterceptor(m_requestInterceptor.get());
+    QWebEngineSettings* settings = m_profile->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    // Window requests reach CHMWebPage, which asks for the user's gesture before opening a tab.
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    // LocalContentCanAccessFileUrls stays on: "itss" is a local scheme, and without it a page
+    // cannot load its own style sheets and images. The request interceptor keeps file: out.
+    ReaderScripts::installUserStyleSheet(*m_profile);
+    ReaderScripts::installConsoleFilter(*m_profile);
 }
 
-void CHMDocumentWindow::installUserStyleSheet() {
-    const QString css =
-        ResourceLocator::readText(QStringLiteral("Lumeno.css"), "pages show unstyled");
-    if (css.isNull())
-        return;
-    // The sheet travels as a string literal, so no character of it can end the script early.
-    insertReaderScript(
-        QStringLiteral("Lumeno user style sheet"),
-        QStringLiteral("(function(){var id='lumeno-user-style-sheet';"
-                       "if(document.getElementById(id))return;"
-                       "var s=document.createElement('style');s.id=id;"
-                       "s.textContent=%1;"
-                       "(document.head||document.documentElement).appendChild(s);})();")
-            .arg(javaScriptStringLiteral(css)),
-        true);
+QAction* CHMDocumentWindow::makeAction(const QString& text, const QString& iconName,
+                                       const std::function<void()>& slot) {
+    auto* action = new QAction(text, this);
+    if (!iconName.isEmpty())
+        action->setIcon(resourceIcon(iconName));
+    connect(action, &QAction::triggered, this, slot);
+    // Added to the window so that the shortcuts work with or without a menu bar.
+    addAction(action);
+    return action;
 }
 
 void CHMDocumentWindow::setupActions() {
-    auto make = [this](const QString& text, const QString& iconName, auto slot) {
-        auto* action = new QAction(text, this);
-        if (!iconName.isEmpty())
-            action->setIcon(resourceIcon(iconName));
-        connect(action, &QAction::triggered, this, slot);
-        // Added to the window so that the shortcuts work with or without a menu bar.
-        addAction(action);
-        return action;
-    };
-    m_toggleSidebarAction = make(tr("Show/Hide Sidebar"), QStringLiteral("Sidebar.svg"),
-                                 &CHMDocumentWindow::toggleSidebar);
+    m_toggleSidebarAction = makeAction(tr("Show/Hide Sidebar"), QStringLiteral("Sidebar.svg"),
+                                       [this] { toggleSidebar(); });
+    m_toggleSidebarAction->setObjectName(QStringLiteral("toggleSidebar"));
     m_toggleSidebarAction->setCheckable(true);
     m_toggleSidebarAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+S")));
     connect(m_splitView, &SidebarSplitter::sidebarVisibilityChanged, m_toggleSidebarAction,
             &QAction::setChecked);
 
-    m_homeAction = make(tr("Home"), QStringLiteral("Home.svg"), &CHMDocumentWindow::goHome);
+    m_homeAction = makeAction(tr("Home"), QStringLiteral("Home.svg"), [this] { goHome(); });
+    m_homeAction->setObjectName(QStringLiteral("home"));
     m_homeAction->setShortcut(QKeySequence(QStringLiteral("Alt+Home")));
-    m_backAction = make(tr("Back"), QStringLiteral("Back.svg"), &CHMDocumentWindow::goBack);
+    m_backAction = makeAction(tr("Back"), QStringLiteral("Back.svg"), [this] { goBack(); });
+    m_backAction->setObjectName(QStringLiteral("back"));
     m_backAction->setShortcut(QKeySequence::Back);
     m_forwardAction =
-        make(tr("Forward"), QStringLiteral("Forward.svg"), &CHMDocumentWindow::goForward);
+        makeAction(tr("Forward"), QStringLiteral("Forward.svg"), [this] { goForward(); });
+    m_forwardAction->setObjectName(QStringLiteral("forward"));
     m_forwardAction->setShortcut(QKeySequence::Forward);
 
     m_zoomOutAction =
-        make(tr("Zoom Out"), QStringLiteral("ZoomOut.svg"), &CHMDocumentWindow::zoomOut);
+        makeAction(tr("Zoom Out"), QStringLiteral("ZoomOut.svg"), [this] { zoomOut(); });
+    m_zoomOutAction->setObjectName(QStringLiteral("zoomOut"));
     m_zoomOutAction->setShortcut(QKeySequence::ZoomOut);
     m_zoomOutAction->setToolTip(tr("Smaller text"));
-    m_zoomInAction = make(tr("Zoom In"), QStringLiteral("ZoomIn.svg"), &CHMDocumentWindow::zoomIn);
+    m_zoomInAction = makeAction(tr("Zoom In"), QStringLiteral("ZoomIn.svg"), [this] { zoomIn(); });
+    m_zoomInAction->setObjectName(QStringLiteral("zoomIn"));
     m_zoomInAction->setShortcuts({QKeySequence::ZoomIn, QKeySequence(QStringLiteral("Ctrl+="))});
     m_zoomInAction->setToolTip(tr("Larger text"));
+    m_actualSizeAction = makeAction(tr("Actual Size"), QString(), [this] { actualSize(); });
+    m_actualSizeAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
 
     m_printAction =
-        make(tr("Print…"), QStringLiteral("Print.svg"), &CHMDocumentWindow::printDocument);
+        makeAction(tr("Print…"), QStringLiteral("Print.svg"), [this] { printDocument(); });
+    m_printAction->setObjectName(QStringLiteral("print"));
     m_printAction->setShortcut(QKeySequence::Print);
     m_printAction->setToolTip(tr("Print"));
     // Filled by the PDF export.
     m_exportAction =
         new QAction(resourceIcon(QStringLiteral("SaveAs.svg")), tr("Export as PDF…"), this);
+    m_exportAction->setObjectName(QStringLiteral("saveAs"));
     m_exportAction->setToolTip(tr("Export as PDF"));
     m_exportAction->setEnabled(false);
 
-    m_newTabAction = make(tr("New Tab"), QStringLiteral("AddTab.svg"), [this] { addNewTab(); });
+    m_newTabAction =
+        makeAction(tr("New Tab"), QStringLiteral("AddTab.svg"), [this] { addNewTab(); });
     m_newTabAction->setShortcut(QKeySequence::AddTab);
-    m_closeTabAction = make(tr("Close Tab"), QString(), &CHMDocumentWindow::closeTab);
+    m_closeTabAction = makeAction(tr("Close Tab"), QString(), [this] { closeTab(); });
     m_closeTabAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+W")));
     m_nextTabAction =
-        make(tr("Select Next Tab"), QString(), &CHMDocumentWindow::selectNextWebViewTabItem);
+        makeAction(tr("Select Next Tab"), QString(), [this] { selectNextWebViewTabItem(); });
     m_nextTabAction->setShortcuts(
         {QKeySequence(QStringLiteral("Ctrl+Tab")), QKeySequence(QStringLiteral("Ctrl+PgDown"))});
-    m_previousTabAction = make(tr("Select Previous Tab"), QString(),
-                               &CHMDocumentWindow::selectPreviousWebViewTabItem);
+    m_previousTabAction = makeAction(tr("Select Previous Tab"), QString(),
+                                     [this] { selectPreviousWebViewTabItem(); });
     m_previousTabAction->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Shift+Tab")),
                                        QKeySequence(QStringLiteral("Ctrl+PgUp"))});
     m_firstTabAction =
-        make(tr("Select First Tab"), QString(), &CHMDocumentWindow::selectFirstWebViewTabItem);
+        makeAction(tr("Select First Tab"), QString(), [this] { selectFirstWebViewTabItem(); });
     m_lastTabAction =
-        make(tr("Select Last Tab"), QString(), &CHMDocumentWindow::selectLastWebViewTabItem);
+        makeAction(tr("Select Last Tab"), QString(), [this] { selectLastWebViewTabItem(); });
+
+    m_fullScreenAction =
+        makeAction(tr("Enter Full Screen"), QString(), [this] { toggleFullScreen(); });
+    m_fullScreenAction->setShortcuts(
+        {QKeySequence::FullScreen, QKeySequence(QStringLiteral("Ctrl+Meta+F"))});
+    m_customizeToolbarAction =
+        makeAction(tr("Customize Toolbar…"), QString(), [this] { customizeToolbar(); });
+    m_focusOnPageAction = makeAction(tr("Focus on Page"), QString(), [this] { focusOnPage(); });
+    m_focusOnPageAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+P")));
+    m_focusOnContentsAction =
+        makeAction(tr("Focus on Contents"), QString(), [this] { focusOnContents(); });
+    m_focusOnContentsAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+C")));
 }
 
 void CHMDocumentWindow::windowControllerDidLoadNib() {
+    // The window can take the whole screen (View › Enter Full Screen); its state is its own.
+    setWindowFlag(Qt::WindowFullscreenButtonHint, true);
     setupTabBar();
     addNewTab();
 
@@ -222,8 +253,18 @@ void CHMDocumentWindow::windowControllerDidLoadNib() {
     else
         goHome();
 
-    setupSearch();
-    setupEncoding();
+    m_search = std::make_unique<CHMSearchController>(*this, *m_document, *m_sidebar);
+    connect(m_search.get(), &CHMSearchController::searchListChanged, this,
+            &CHMDocumentWindow::searchListChanged);
+    m_encoding =
+        std::make_unique<CHMEncodingController>(*this, *m_document, *m_sidebar, m_encodingMenu);
+    auto* popup = new QWidgetAction(this);
+    popup->setDefaultWidget(m_encoding->textEncodingPopup());
+    popup->setObjectName(QStringLiteral("textEncoding"));
+    popup->setText(tr("Text Encoding"));
+    m_toolbarCustomizer->addSeparator();
+    m_toolbarCustomizer->addItem(popup);
+    restoreWindowGeometry();
 }
 
 void CHMDocumentWindow::setupTabBar() {
@@ -244,20 +285,21 @@ void CHMDocumentWindow::setupTabBar() {
 }
 
 void CHMDocumentWindow::setupToolbar() {
-    auto* toolbar = addToolBar(tr("Toolbar"));
-    toolbar->setObjectName(QStringLiteral("mainToolbar"));
-    toolbar->setMovable(false);
-    toolbar->addAction(m_toggleSidebarAction);
-    toolbar->addSeparator();
-    toolbar->addAction(m_homeAction);
-    toolbar->addAction(m_backAction);
-    toolbar->addAction(m_forwardAction);
-    toolbar->addSeparator();
-    toolbar->addAction(m_zoomOutAction);
-    toolbar->addAction(m_zoomInAction);
-    toolbar->addSeparator();
-    toolbar->addAction(m_printAction);
-    toolbar->addAction(m_exportAction);
+    m_mainToolbar = addToolBar(tr("Toolbar"));
+    m_mainToolbar->setObjectName(QStringLiteral("mainToolbar"));
+    m_mainToolbar->setMovable(false);
+    m_toolbarCustomizer = new ToolbarCustomizer(m_mainToolbar);
+    m_toolbarCustomizer->addItem(m_toggleSidebarAction);
+    m_toolbarCustomizer->addSeparator();
+    m_toolbarCustomizer->addItem(m_homeAction);
+    m_toolbarCustomizer->addItem(m_backAction);
+    m_toolbarCustomizer->addItem(m_forwardAction);
+    m_toolbarCustomizer->addSeparator();
+    m_toolbarCustomizer->addItem(m_zoomOutAction);
+    m_toolbarCustomizer->addItem(m_zoomInAction);
+    m_toolbarCustomizer->addSeparator();
+    m_toolbarCustomizer->addItem(m_printAction);
+    m_toolbarCustomizer->addItem(m_exportAction);
 
     // Nothing has loaded yet: home and back wait for the first page.
     m_homeAction->setEnabled(false);
@@ -265,6 +307,61 @@ void CHMDocumentWindow::setupToolbar() {
     const double factor = curWebView() ? curWebView()->zoomFactor() : 1.0;
     m_zoomOutAction->setEnabled(ZoomLevels::canMakeSmaller(factor));
     m_zoomInAction->setEnabled(ZoomLevels::canMakeLarger(factor));
+}
+
+void CHMDocumentWindow::addToolbarAction(QAction* action) {
+    if (action)
+        m_toolbarCustomizer->addItem(action);
+}
+
+QWidget* CHMDocumentWindow::customizeToolbar() {
+    return m_toolbarCustomizer->showDialog(this);
+}
+
+void CHMDocumentWindow::restoreWindowGeometry() {
+    const QByteArray geometry = CHMFilePreferences::globalDefault(kWindowGeometryKey).toByteArray();
+    // A saved place on a screen that is gone is mended by restoreGeometry itself.
+    if (!geometry.isEmpty() && !restoreGeometry(geometry))
+        qCDebug(lcWindow) << "the saved window geometry could not be used";
+}
+
+void CHMDocumentWindow::closeEvent(QCloseEvent* event) {
+    // Full screen is a passing state: the size and place to come back to are the normal ones.
+    if (!isFullScreen())
+        CHMFilePreferences::setGlobalDefault(kWindowGeometryKey, saveGeometry());
+    QMainWindow::closeEvent(event);
+}
+
+void CHMDocumentWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange)
+        updateFullScreenAction();
+    QMainWindow::changeEvent(event);
+}
+
+void CHMDocumentWindow::toggleFullScreen() {
+    if (isFullScreen())
+        showNormal();
+    else
+        showFullScreen();
+    updateFullScreenAction();
+}
+
+void CHMDocumentWindow::updateFullScreenAction() {
+    if (m_fullScreenAction)
+        m_fullScreenAction->setText(isFullScreen() ? tr("Exit Full Screen")
+                                                   : tr("Enter Full Screen"));
+}
+
+void CHMDocumentWindow::focusOnPage() {
+    if (CHMWebView* view = curWebView())
+        view->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CHMDocumentWindow::focusOnContents() {
+    if (!m_splitView->isSidebarRestored())
+        restoreSidebar();
+    m_sidebar->showList(CHMSidebar::kContents);
+    m_sidebar->tocView()->setFocus(Qt::ShortcutFocusReason);
 }
 
 int CHMDocumentWindow::tabCount() const {
@@ -365,8 +462,15 @@ void CHMDocumentWindow::locateTOC() {
     const CHMWebView* view = curWebView();
     if (!view)
         return;
+    // An anchor entry keeps its row: the page's own URL, fragment and all, is looked up first.
+    const QUrl url = view->url();
+    const LinkItem* item = tocItemForUrl(m_document->tocSource().get(), url);
+    if (item && url.hasFragment() && item->path().contains(QLatin1Char('#'))) {
+        m_sidebar->locateTOC(item->path());
+        return;
+    }
     // Not an itss page (a new tab's blank page): the path is empty and the selection clears.
-    m_sidebar->locateTOC(CHMDocument::extractPathFromURL(view->url()));
+    m_sidebar->locateTOC(CHMDocument::extractPathFromURL(url));
 }
 
 void CHMDocumentWindow::zoomIn() {
@@ -381,6 +485,12 @@ void CHMDocumentWindow::zoomOut() {
     after_zoom();
 }
 
+void CHMDocumentWindow::actualSize() {
+    if (CHMWebView* view = curWebView())
+        view->setZoomFactor(1.0);
+    after_zoom();
+}
+
 void CHMDocumentWindow::after_zoom() {
     const CHMWebView* view = curWebView();
     if (!view)
@@ -388,6 +498,7 @@ void CHMDocumentWindow::after_zoom() {
     const double factor = view->zoomFactor();
     m_zoomOutAction->setEnabled(ZoomLevels::canMakeSmaller(factor));
     m_zoomInAction->setEnabled(ZoomLevels::canMakeLarger(factor));
+    m_actualSizeAction->setEnabled(!qFuzzyCompare(factor, 1.0));
     CHMFilePreferences::setGlobalDefault(kZoomFactorKey, factor);
 }
 
@@ -402,37 +513,58 @@ void CHMDocumentWindow::printDocument() {
     CHMWebView* view = curWebView();
     if (!view)
         return;
-    if (m_printer) {
-        // A print is still running, unless the tab that printed has gone meanwhile.
-        if (m_printingView)
-            return;
-        m_printer.reset();
-    }
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    QPrintDialog dialog(printer.get(), this);
-    dialog.setWindowTitle(tr("Print"));
-    if (dialog.exec() != QDialog::Accepted)
+    if (m_printJob && m_printJob->isRunning())
         return;
-    // The engine prints asynchronously: the printer must live until it reports back.
-    m_printer = std::move(printer);
-    m_printingView = view;
-    connect(
-        view, &QWebEngineView::printFinished, this,
-        [this](bool success) {
-            if (!success)
-                qWarning("Lumeno+: printing failed");
-            m_printer.reset();
-            m_printingView.clear();
-        },
-        Qt::SingleShotConnection);
-    view->print(m_printer.get());
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, this);
+    dialog.setWindowTitle(tr("Print"));
+    if (dialog.exec() != QDialog::Accepted || !view)
+        return;
+    m_printJob = std::make_unique<CHMPrintJob>(view->page(), CHMPrintJob::targetOf(printer));
+    connect(m_printJob.get(), &CHMPrintJob::finished, this, [this](const QString& error) {
+        if (!error.isEmpty())
+            QMessageBox::warning(this, tr("Print"), error);
+    });
+    QString error;
+    if (!m_printJob->start(&error))
+        QMessageBox::warning(this, tr("Print"), error);
+}
+
+void CHMDocumentWindow::setExternalUrlOpener(std::function<bool(const QUrl&)> opener) {
+    m_externalUrlOpener = std::move(opener);
+}
+
+void CHMDocumentWindow::openExternalUrl(const QUrl& url) {
+    if (m_externalUrlOpener && m_externalUrlOpener(url))
+        return;
+    // A message the user can dismiss, not one that stops the window.
+    auto* box = new QMessageBox(
+        QMessageBox::Information, tr("Open Link"),
+        tr("No program on this computer opens “%1”.").arg(url.toDisplayString().left(300)),
+        QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("noHandlerMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void CHMDocumentWindow::openTabForPage(const QUrl& url) {
+    m_tabsOpenedByPages.removeAll(nullptr);
+    if (m_tabsOpenedByPages.size() >= kMaxTabsOpenedByPages) {
+        qCWarning(lcWindow) << "a page asked for another tab while" << kMaxTabsOpenedByPages
+                            << "tabs opened by pages are open; refused";
+        return;
+    }
+    // Shown at once, as the engine would show a window.
+    CHMWebViewController* controller = createWebViewInTab();
+    m_tabsOpenedByPages << controller;
+    controller->webView()->load(url);
+    showWebView(controller->webView());
 }
 
 CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
     auto* controller = new CHMWebViewController();
     CHMWebView* view = controller->webView();
-    view->setDocument(this);
-    auto* page = new CHMWebPage(m_profile, this, view);
+    auto* page = new CHMWebPage(m_profile.get(), view);
     view->setPage(page);
 
     const QPointer<CHMWebView> guardedView(view);
@@ -440,13 +572,21 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
         if (guardedView)
             webViewDidFinishLoad(guardedView, ok);
     });
-    // Same-page moves (anchors) change the history without a load.
+    // Same-page moves (anchors) change the history without a load, and may reach another
+    // contents entry.
     connect(page, &QWebEnginePage::urlChanged, this, [this, guardedView] {
-        if (guardedView && guardedView == curWebView())
+        if (guardedView && guardedView == curWebView() && !guardedView->page()->isLoading()) {
             updateHistoryButton();
+            locateTOC();
+        }
     });
     connect(page, &CHMWebPage::consoleMessage, this, &CHMDocumentWindow::consoleMessage);
-    connectFindBar(controller);
+    connect(page, &CHMWebPage::newTabRequested, this, &CHMDocumentWindow::openTabForPage);
+    connect(page, &CHMWebPage::openExternallyRequested, this, &CHMDocumentWindow::openExternalUrl);
+    connect(view, &CHMWebView::pageDownRequested, this, &CHMDocumentWindow::gotoPageDown);
+    connect(view, &CHMWebView::pageUpRequested, this, &CHMDocumentWindow::gotoPageUp);
+    if (m_find)
+        m_find->connectFindBar(controller);
 
     const double zoom = CHMFilePreferences::globalDefault(kZoomFactorKey).toDouble();
     if (zoom != 0.0)
@@ -493,15 +633,13 @@ void CHMDocumentWindow::selectFirstWebViewTabItem() {
 }
 
 void CHMDocumentWindow::selectPreviousWebViewTabItem() {
-    const int index = m_docTabView->currentIndex();
-    if (index > 0)
-        m_docTabView->setCurrentIndex(index - 1);
+    if (tabCount() > 1)
+        m_docTabView->setCurrentIndex((m_docTabView->currentIndex() + tabCount() - 1) % tabCount());
 }
 
 void CHMDocumentWindow::selectNextWebViewTabItem() {
-    const int index = m_docTabView->currentIndex();
-    if (index + 1 < tabCount())
-        m_docTabView->setCurrentIndex(index + 1);
+    if (tabCount() > 1)
+        m_docTabView->setCurrentIndex((m_docTabView->currentIndex() + 1) % tabCount());
 }
 
 void CHMDocumentWindow::selectLastWebViewTabItem() {
@@ -560,8 +698,7 @@ void CHMDocumentWindow::webViewDidFinishLoad(CHMWebView* view, bool ok) {
 
     const QUrl url = view->url();
     const QString path = CHMDocument::extractPathFromURL(url);
-    const auto toc = m_document->tocSource();
-    const LinkItem* item = toc && !path.isEmpty() ? toc->itemForPath(path, nullptr) : nullptr;
+    const LinkItem* item = tocItemForUrl(m_document->tocSource().get(), url);
     QString label = item ? item->name() : QString();
     if (label.isEmpty())
         label = pageTitle(view);
@@ -569,7 +706,7 @@ void CHMDocumentWindow::webViewDidFinishLoad(CHMWebView* view, bool ok) {
         label = untitledLabel();
     setTabLabel(controller, label);
 
-    highlightSearchWordsHook(view);
+    m_find->highlightSearchWords(view, m_search ? m_search->searchFieldText() : QString());
 
     // Only pages the file really holds are worth reopening.
     if (!path.isEmpty() && !m_schemeHandler->servedMissingPage(url)) {
@@ -604,4 +741,9 @@ void CHMDocumentWindow::updateCloseButtons() {
                 button->setVisible(closable);
         }
     }
+}
+
+void CHMDocumentWindow::runJavascript(const QString& script, CHMWebView* target,
+                                      const std::function<void(const QVariant&)>& callback) {
+    m_find->runJavascript(script, target, callback);
 }

@@ -22,6 +22,10 @@ Decision CHMNavigationPolicy::forNavigation(const QUrl& url, bool isLinkClick, b
 }
 
 Decision CHMNavigationPolicy::forNewWindow(const QUrl& url, bool isUserAction) {
+    // Without the user's gesture no window opens, as in a browser: a page could open them by
+    // the hundred, each with a renderer of its own.
+    if (!isUserAction)
+        return Decision::Ignore;
     if (ITSSProtocol::canInitWithRequest(url))
         return Decision::Load;
     if (isUserAction && isExternalScheme(url))

@@ -5,6 +5,8 @@
 // - An http, https or mailto URL goes to the system's handler only when the user clicked a
 //   link in the main frame; the web view never loads it.
 // - Everything else (file:, data:, other schemes, sub-frames, scripted moves) is ignored.
+// - A new window needs a user action whatever its URL; with one, itss opens a tab and the
+//   outside schemes go to the system.
 //
 // The web engine reports scripted moves ("location.href = ...") as link clicks, so the caller
 // says whether a user action stands behind the request (see CHMWebPage). Pure functions.

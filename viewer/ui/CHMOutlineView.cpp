@@ -4,6 +4,7 @@
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace {
 
@@ -85,4 +86,19 @@ void CHMOutlineView::contextMenuEvent(QContextMenuEvent* event) {
     m_openInNewTabAction->setEnabled(hasRow);
     m_menu->popup(event->globalPos());
     event->accept();
+}
+
+void CHMOutlineView::setEmptyText(const QString& text) {
+    m_emptyText = text;
+    viewport()->update();
+}
+
+void CHMOutlineView::paintEvent(QPaintEvent* event) {
+    QTreeView::paintEvent(event);
+    if (m_emptyText.isEmpty() || !model() || model()->rowCount() > 0)
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+    painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8),
+                     Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, m_emptyText);
 }

@@ -5,7 +5,8 @@
 // shows, so the menu's commands act on the clicked row; a right click below the last row keeps
 // the selection. A double click on a row, or a click with Ctrl, Shift or Meta held, asks for the
 // row in a new tab (the click does not select it: the new tab's page selects it once loaded).
-// The view only reports requests; the sidebar decides what they do. GUI thread only.
+// The view only reports requests; the sidebar decides what they do. While the list has no rows
+// it shows its empty text (why it is empty) in its middle. GUI thread only.
 #pragma once
 
 #include <QTreeView>
@@ -22,6 +23,9 @@ public:
     QModelIndex selectedIndex() const;
     // The context menu; shown with popup() (never a blocking exec()).
     QMenu* contextMenu() const { return m_menu; }
+    // What the view says while it has no rows; empty for nothing.
+    void setEmptyText(const QString& text);
+    const QString& emptyText() const { return m_emptyText; }
 
 signals:
     // "Open" of the context menu: load the selected row in the current tab.
@@ -32,9 +36,11 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QMenu* m_menu;
     QAction* m_openAction;
     QAction* m_openInNewTabAction;
+    QString m_emptyText;
 };

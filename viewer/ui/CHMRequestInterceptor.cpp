@@ -1,5 +1,7 @@
 #include "CHMRequestInterceptor.h"
 
+#include "LumenoLogging.h"
+
 #include <QWebEngineUrlRequestInfo>
 
 bool CHMRequestInterceptor::isAllowed(const QUrl& url) {
@@ -13,6 +15,6 @@ void CHMRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
     if (isAllowed(info.requestUrl()))
         return;
     info.block(true);
-    qWarning("Lumeno+: blocked a page's request for %s",
-             qPrintable(info.requestUrl().toString(QUrl::FullyEncoded).left(200)));
+    qCWarning(lcPage).noquote() << "blocked a page's request for"
+                                << logSafe(info.requestUrl().toString(QUrl::FullyEncoded));
 }

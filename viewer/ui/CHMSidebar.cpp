@@ -85,6 +85,10 @@ void CHMSidebar::setSearchSource(std::shared_ptr<CHMTableOfContent> result) {
     m_searchModel->setTree(std::move(result));
 }
 
+void CHMSidebar::setSearchPlaceFunction(std::function<QStringList(const LinkItem&)> placeOf) {
+    m_searchModel->setPlaceFunction(std::move(placeOf));
+}
+
 CHMOutlineView* CHMSidebar::viewForIdentifier(const QString& identifier) const {
     if (identifier == kContents) {
         return m_tocView;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class CHMOutlineView;
@@ -33,6 +34,8 @@ public:
     void setTocSource(std::shared_ptr<CHMTableOfContent> toc);
     void setIndexSource(std::shared_ptr<CHMTableOfContent> index);
     void setSearchSource(std::shared_ptr<CHMTableOfContent> result);
+    // Where a hit's page is, for the search list's tooltips and rows named alike.
+    void setSearchPlaceFunction(std::function<QStringList(const LinkItem&)> placeOf);
 
     QLineEdit* searchField() const { return m_searchField; }
     QTabWidget* tabWidget() const { return m_tabs; }

@@ -1,15 +1,12 @@
 #include "CHMTextEncodingMenu.h"
 
-#include "CHMDocumentWindow.h"
+#include "LumenoLogging.h"
 #include "ResourceLocator.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QMenu>
 
 namespace {
-
-CHMTextEncodingMenu* sharedInstance = nullptr;
 
 const QString kResourceName = QStringLiteral("textencoding.plist");
 
@@ -22,19 +19,11 @@ CHMTextEncodingMenu::CHMTextEncodingMenu(QObject* parent)
     connect(m_menu.get(), &QMenu::triggered, this, [this](QAction* item) {
         const int tag = tagOf(item);
         if (m_target && tag >= 0)
-            m_target->changeEncoding(tag);
+            emit encodingChosen(tag);
     });
-    sharedInstance = this;
 }
 
-CHMTextEncodingMenu::~CHMTextEncodingMenu() {
-    if (sharedInstance == this)
-        sharedInstance = nullptr;
-}
-
-CHMTextEncodingMenu* CHMTextEncodingMenu::shared() {
-    return sharedInstance;
-}
+CHMTextEncodingMenu::~CHMTextEncodingMenu() = default;
 
 int CHMTextEncodingMenu::tagOf(const QAction* item) {
     if (!item || item->isSeparator())
@@ -51,8 +40,8 @@ bool CHMTextEncodingMenu::initEncodingMenu() {
     const QString path = ResourceLocator::resourcePath(kResourceName);
     std::optional<TextEncodingList> list = TextEncodingList::fromFile(path, &error);
     if (!list) {
-        qWarning("Lumeno+: the Text Encoding menus stay empty: %s %s",
-                 qUtf8Printable(kResourceName), qUtf8Printable(error));
+        qCWarning(lcEncoding).noquote()
+            << "the Text Encoding menus stay empty:" << kResourceName << error;
         return false;
     }
     int tag = 0;
@@ -92,8 +81,7 @@ void CHMTextEncodingMenu::initEncodingMenu(QMenu* popupMenu) {
 void CHMTextEncodingMenu::menuNeedsUpdate() {
     if (!initEncodingMenu())
         return;
-    if (auto* window = qobject_cast<CHMDocumentWindow*>(QApplication::activeWindow()))
-        window->setupEncodingMenu();
+    emit updateRequested();
 }
 
 QString CHMTextEncodingMenu::getEncodingByTag(int tag) const {

@@ -9,15 +9,15 @@
 //
 // Each window copies the items into its toolbar pop-up, so item i of a pop-up pairs with item i
 // of this menu. The menu's items act on one window at a time, the target: the window that marked
-// its choice last (setupEncodingMenu, which the menu asks of the active document window before it
-// opens). Without a target the items are disabled.
+// its choice last. Before it opens the menu asks (updateRequested) for the active window to mark
+// its choice; a chosen item is announced (encodingChosen) for the target to act on. The menu
+// never calls a window itself. Without a target the items are disabled.
 //
 // Ownership: the application owns the instance (created before its windows, destroyed after
-// them, while QApplication exists); the instance owns the menu. shared() is the instance the
-// windows use: the last one created that still exists. GUI thread only.
+// them, while QApplication exists) and hands it to each window; the instance owns the menu.
+// GUI thread only.
 #pragma once
 
-#include "CHMDocumentWindow.h"
 #include "TextEncodingList.h"
 
 #include <QObject>
@@ -34,8 +34,6 @@ public:
     explicit CHMTextEncodingMenu(QObject* parent = nullptr);
     ~CHMTextEncodingMenu() override;
 
-    static CHMTextEncodingMenu* shared();
-
     // The "Text Encoding" submenu.
     QMenu* menu() const { return m_menu.get(); }
     bool isInitialized() const { return m_initialized; }
@@ -45,8 +43,7 @@ public:
     // Builds the menu if needed, then appends a copy of each of its items, separators
     // included, to popupMenu. The copies are disabled until a window marks its choice.
     void initEncodingMenu(QMenu* popupMenu);
-    // Before the menu opens: builds it if needed and has the active document window mark its
-    // choice. Nothing more when no document window is active.
+    // Before the menu opens: builds it if needed and asks the active window to mark its choice.
     void menuNeedsUpdate();
 
     // The encoding name of a tag; null for automatic (0) and for tags the menu does not carry.
@@ -56,15 +53,23 @@ public:
     // The title of a tag's item; null when the menu does not carry the tag.
     QString titleForTag(int tag) const;
 
-    CHMDocumentWindow* target() const { return m_target; }
-    void setTarget(CHMDocumentWindow* window) { m_target = window; }
+    // The window the items act on; nullptr when none.
+    QObject* target() const { return m_target; }
+    void setTarget(QObject* window) { m_target = window; }
 
     // The tag an item of this menu or of a pop-up copy carries; -1 for separators.
     static int tagOf(const QAction* item);
+
+signals:
+    // The menu is about to open: the active window should mark its choice (setTarget and the
+    // items' checks).
+    void updateRequested();
+    // The user chose the item of the tag; for the target to act on.
+    void encodingChosen(int tag);
 
 private:
     std::unique_ptr<QMenu> m_menu;
     std::optional<TextEncodingList> m_list;
     bool m_initialized = false;
-    QPointer<CHMDocumentWindow> m_target;
+    QPointer<QObject> m_target;
 };

@@ -1,17 +1,14 @@
 #include "CHMWebPage.h"
 
-#include "CHMDocumentWindow.h"
 #include "CHMNavigationPolicy.h"
-#include "CHMWebView.h"
-#include "CHMWebViewController.h"
+#include "LumenoLogging.h"
 
-#include <QDesktopServices>
 #include <QWebEngineNewWindowRequest>
 
 using Decision = CHMNavigationPolicy::Decision;
 
-CHMWebPage::CHMWebPage(QWebEngineProfile* profile, CHMDocumentWindow* window, QObject* parent)
-    : QWebEnginePage(profile, parent), m_window(window) {
+CHMWebPage::CHMWebPage(QWebEngineProfile* profile, QObject* parent)
+    : QWebEnginePage(profile, parent) {
     connect(this, &QWebEnginePage::newWindowRequested, this, &CHMWebPage::handleNewWindowRequest);
 }
 
@@ -28,14 +25,10 @@ bool CHMWebPage::takeUserAction() {
     return pending;
 }
 
-void CHMWebPage::openExternally(const QUrl& url) {
-    QDesktopServices::openUrl(url);
-}
-
 void CHMWebPage::logIgnored(const char* what, const QUrl& url) {
     // Untrusted text: the URL goes out encoded and shortened, never raw.
-    qWarning("Lumeno+: ignored %s to %s", what,
-             qPrintable(url.toString(QUrl::FullyEncoded).left(200)));
+    qCWarning(lcPage).noquote() << "ignored" << what << "to"
+                                << logSafe(url.toString(QUrl::FullyEncoded));
 }
 
 bool CHMWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
@@ -47,7 +40,7 @@ bool CHMWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, b
     case Decision::Load:
         return true;
     case Decision::OpenExternally:
-        openExternally(url);
+        emit openExternallyRequested(url);
         return false;
     case Decision::Ignore:
         break;
@@ -62,20 +55,17 @@ QWebEnginePage* CHMWebPage::createWindow(WebWindowType) {
 
 void CHMWebPage::handleNewWindowRequest(QWebEngineNewWindowRequest& request) {
     const QUrl url = request.requestedUrl();
-    switch (CHMNavigationPolicy::forNewWindow(url, request.isUserInitiated())) {
+    // The engine's own word and a noted action of the user, spent here: one tab per gesture.
+    const bool isUserAction = request.isUserInitiated() && takeUserAction();
+    switch (CHMNavigationPolicy::forNewWindow(url, isUserAction)) {
     case Decision::Load:
-        if (m_window) {
-            // A new tab of this document, shown at once, as the engine would show a window. It
-            // loads the URL itself instead of adopting the page the engine made for the request:
-            // an adopted page keeps its opener's renderer, so a page whose script never ends
-            // would freeze the tab that opened it, even after its own tab is closed.
-            CHMWebViewController* controller = m_window->createWebViewInTab();
-            controller->webView()->load(url);
-            m_window->showWebView(controller->webView());
-        }
+        // A new tab of this document. It loads the URL itself instead of adopting the page the
+        // engine made for the request: an adopted page keeps its opener's renderer, so a page
+        // whose script never ends would freeze the tab that opened it.
+        emit newTabRequested(url);
         return;
     case Decision::OpenExternally:
-        openExternally(url);
+        emit openExternallyRequested(url);
         return;
     case Decision::Ignore:
         break;
@@ -85,8 +75,8 @@ void CHMWebPage::handleNewWindowRequest(QWebEngineNewWindowRequest& request) {
 
 void CHMWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level,
                                           const QString& message, int, const QString&) {
-    // Pages reach the log through console.log alone; warnings and errors of page scripts are
-    // the page's own business.
+    // Pages reach the log through console.log alone (console.info and console.debug are
+    // silenced in the page); warnings and errors of page scripts are the page's own business.
     if (level == InfoMessageLevel)
         emit consoleMessage(message);
 }

@@ -1,10 +1,11 @@
 #include "CHMWebView.h"
 
-#include "CHMDocumentWindow.h"
 #include "CHMWebPage.h"
 
 #include <QChildEvent>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QShortcut>
 
@@ -19,26 +20,57 @@ CHMWebView::CHMWebView(QWidget* parent) : QWebEngineView(parent) {
 
 CHMWebView::~CHMWebView() = default;
 
-void CHMWebView::setDocument(CHMDocumentWindow* document) {
-    m_document = document;
-}
-
-CHMDocumentWindow* CHMWebView::document() const {
-    return m_document.data();
-}
-
 CHMWebPage* CHMWebView::chmPage() const {
     return qobject_cast<CHMWebPage*>(page());
 }
 
 void CHMWebView::scrollPageDown() {
-    if (m_document)
-        m_document->gotoPageDown();
+    emit pageDownRequested();
 }
 
 void CHMWebView::scrollPageUp() {
-    if (m_document)
-        m_document->gotoPageUp();
+    emit pageUpRequested();
+}
+
+QMenu* CHMWebView::createContextMenu() {
+    QMenu* menu = createStandardContextMenu();
+    const QWebEnginePage::WebAction unsupported[] = {
+        QWebEnginePage::ViewSource,          QWebEnginePage::SavePage,
+        QWebEnginePage::DownloadLinkToDisk,  QWebEnginePage::DownloadImageToDisk,
+        QWebEnginePage::DownloadMediaToDisk, QWebEnginePage::InspectElement,
+        QWebEnginePage::OpenLinkInNewWindow, QWebEnginePage::OpenLinkInNewBackgroundTab,
+    };
+    for (const QWebEnginePage::WebAction action : unsupported) {
+        if (QAction* item = pageAction(action))
+            menu->removeAction(item);
+    }
+    // Two separators in a row (or one at either end) are what the removals leave behind.
+    QAction* previous = nullptr;
+    for (QAction* item : menu->actions()) {
+        if (item->isSeparator() && (!previous || previous->isSeparator()))
+            menu->removeAction(item);
+        else
+            previous = item;
+    }
+    if (!menu->actions().isEmpty() && menu->actions().constLast()->isSeparator())
+        menu->removeAction(menu->actions().constLast());
+    // The right click on a link is the user's gesture for its "Open Link in New Tab", which the
+    // engine turns into a new-window request at once, before any slot of ours could run.
+    if (CHMWebPage* page = chmPage();
+        page && menu->actions().contains(pageAction(QWebEnginePage::OpenLinkInNewTab)))
+        page->noteUserAction();
+    return menu;
+}
+
+void CHMWebView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = createContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose, true);
+    if (menu->actions().isEmpty()) {
+        delete menu;
+        return;
+    }
+    menu->popup(event->globalPos());
+    emit contextMenuShown(menu);
 }
 
 bool CHMWebView::event(QEvent* event) {

@@ -23,6 +23,7 @@ CHMWebViewController::CHMWebViewController(QWidget* parent)
 
     // A new page holds none of the old page's marks.
     connect(m_webView, &QWebEngineView::loadStarted, this, [this] {
+        ++m_pageGeneration;
         m_pageChangedSinceFind = true;
         clearMatchStatus();
     });

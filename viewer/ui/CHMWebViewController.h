@@ -49,6 +49,10 @@ public:
     void showMatchPosition(int index, int count);
     void clearMatchStatus();
 
+    // Counts the page loads the tab has started: a find result is only shown while the count
+    // is the one it was asked for under.
+    quint64 pageGeneration() const { return m_pageGeneration; }
+
     // The tab's full label (the tab bar may show it shortened).
     const QString& title() const { return m_title; }
     void setTitle(const QString& title) { m_title = title; }
@@ -75,4 +79,5 @@ private:
     QString m_title;
     // The page has changed since the last find: its marks (if any) are not the field's.
     bool m_pageChangedSinceFind = false;
+    quint64 m_pageGeneration = 0;
 };

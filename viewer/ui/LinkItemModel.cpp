@@ -23,12 +23,22 @@ void LinkItemModel::setTree(std::shared_ptr<CHMTableOfContent> tree) {
     m_tree = std::move(tree);
     m_topLevelRows.clear();
     m_rowCache.clear();
+    m_sharedNames.clear();
+    m_placeCache.clear();
     if (LinkItem* root = rootItem()) {
         const auto& children = root->children();
         m_topLevelRows.reserve(clampedCount(children.size()));
+        QSet<QString> seen;
         for (size_t row = 0; row < children.size(); ++row) {
             // A tree may list one item twice; its first row is the one the item stands at.
             m_topLevelRows.insert(children[row].get(), int(row));
+            if (m_placeOf) {
+                const QString& name = children[row]->name();
+                if (seen.contains(name))
+                    m_sharedNames.insert(name);
+                else
+                    seen.insert(name);
+            }
         }
     }
     endResetModel();
@@ -146,13 +156,37 @@ QVariant LinkItemModel::data(const QModelIndex& index, int role) const {
     if (!item) {
         return {};
     }
+    const QString name = item->name().isNull() ? QString("") : item->name();
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole: // the sidebar is narrow: long titles are cut off
-        return item->name().isNull() ? QString("") : item->name();
+    case Qt::DisplayRole: {
+        if (m_sharedNames.isEmpty() || index.parent().isValid() || !m_sharedNames.contains(name))
+            return name;
+        const QStringList place = placeOf(item);
+        return place.isEmpty() ? name : name + QStringLiteral(" — ") + place.constLast();
+    }
+    case Qt::ToolTipRole: { // the sidebar is narrow: long titles are cut off
+        const QStringList place = placeOf(item);
+        return place.isEmpty() ? name
+                               : name + QLatin1Char('\n') + place.join(QStringLiteral(" › "));
+    }
     default:
         return {};
     }
+}
+
+void LinkItemModel::setPlaceFunction(std::function<QStringList(const LinkItem&)> placeOf) {
+    m_placeOf = std::move(placeOf);
+}
+
+QStringList LinkItemModel::placeOf(const LinkItem* item) const {
+    if (!m_placeOf)
+        return {};
+    auto cached = m_placeCache.constFind(item);
+    if (cached != m_placeCache.constEnd())
+        return *cached;
+    const QStringList place = m_placeOf(*item);
+    m_placeCache.insert(item, place);
+    return place;
 }
 
 Qt::ItemFlags LinkItemModel::flags(const QModelIndex& index) const {

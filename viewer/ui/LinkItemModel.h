@@ -1,8 +1,12 @@
 // An item model over one sitemap tree (table of contents, keyword index, filtered index or
 // full-text result list) for the sidebar's lists.
 //
-// One column; the display text is the item's name. The top level is the children of the tree's
-// root (the root itself is never shown). Each index's internal pointer is its LinkItem.
+// One column; the display text is the item's name. With a place function (the search list), the
+// tooltip adds where the row's page is (its place, outermost first), and top-level rows whose
+// name another top-level row shares show the innermost step of that place after the name, so
+// rows named alike can be told apart in a narrow sidebar. The top level is
+// the children of the tree's root (the root itself is never shown). Each index's internal pointer
+// is its LinkItem.
 //
 // Parent lookup does not trust LinkItem::parent() at the top level: a filtered tree shares its
 // top-level items with the tree it was filtered from, so their parent() is the other tree's root
@@ -15,6 +19,9 @@
 
 #include <QAbstractItemModel>
 #include <QHash>
+#include <QSet>
+#include <QStringList>
+#include <functional>
 #include <memory>
 
 class CHMTableOfContent;
@@ -30,6 +37,9 @@ public:
     // selection change). Setting the same tree again re-reads it, for a list filled in place.
     void setTree(std::shared_ptr<CHMTableOfContent> tree);
     const std::shared_ptr<CHMTableOfContent>& tree() const { return m_tree; }
+    // Where an item's page is, outermost first; empty for "nowhere worth saying". Applies from
+    // the next setTree().
+    void setPlaceFunction(std::function<QStringList(const LinkItem&)> placeOf);
 
     // nullptr for an invalid index.
     LinkItem* itemForIndex(const QModelIndex& index) const;
@@ -50,7 +60,12 @@ private:
     // The row of item below its parent, or -1 when it is not in the tree.
     int rowOfItem(const LinkItem* item) const;
 
+    QStringList placeOf(const LinkItem* item) const;
+
     std::shared_ptr<CHMTableOfContent> m_tree;
+    std::function<QStringList(const LinkItem&)> m_placeOf;
+    QSet<QString> m_sharedNames; // top-level names that more than one row carries
+    mutable QHash<const LinkItem*, QStringList> m_placeCache;
     QHash<const LinkItem*, int> m_topLevelRows;
     mutable QHash<const LinkItem*, int> m_rowCache; // rows below the top level, filled on demand
 };

@@ -1,5 +1,7 @@
 #include "ResourceLocator.h"
 
+#include "LumenoLogging.h"
+
 #include <QFile>
 
 #include <QCoreApplication>
@@ -33,7 +35,7 @@ QString ResourceLocator::readText(const QString& name, const char* missingMeans)
     const QString path = resourcePath(name);
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        qWarning("Lumeno+: the resource %s is missing; %s", qUtf8Printable(name), missingMeans);
+        qCWarning(lcWindow).noquote() << "the resource" << name << "is missing;" << missingMeans;
         return {};
     }
     QString text = QString::fromUtf8(file.readAll());

@@ -3,6 +3,8 @@
 #include "CHMDocument.h"
 #include "CHMDocumentWindow.h"
 #include "LumenoApplication.h"
+#include "ResourceLocator.h"
+#include "SingleInstance.h"
 #include "TestSupport.h"
 #include "WebTestSupport.h"
 
@@ -10,7 +12,11 @@
 #include <QFile>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -82,10 +88,79 @@ TEST_F(Application, DamagedFileShowsTheReadersReasonAndOpensNothing) {
     const QByteArray whole = testsupport::readWholeFile(testsupport::fixturePath("nested"));
     const QString damaged = testsupport::writeScratchFile("damaged.chm", whole.left(200));
     QString expected;
-    ASSERT_FALSE(CHMDocument().readFromURL(QUrl::fromLocalFile(damaged), "chm", &expected));
+    ASSERT_EQ(CHMDocument::open(damaged, &expected), nullptr);
 
     EXPECT_EQ(app->openFile(damaged), nullptr);
     ASSERT_EQ(app->errors.size(), 1);
     EXPECT_EQ(app->errors[0], expected);
     EXPECT_TRUE(app->windows().isEmpty());
+}
+
+TEST_F(Application, HelpOpensTheManualOrSaysWhyItCannot) {
+    QList<QUrl> opened;
+    bool opens = true;
+    app->setUrlOpener([&](const QUrl& url) {
+        opened << url;
+        return opens;
+    });
+    app->UserManualHelpAction(nullptr);
+    const bool installed = !ResourceLocator::resourcePath(app->userManualResourceName()).isEmpty();
+    if (installed) {
+        ASSERT_EQ(opened.size(), 1);
+        EXPECT_TRUE(opened[0].toLocalFile().endsWith("/Lumeno+ User Manual.pdf"));
+        EXPECT_TRUE(app->errors.isEmpty());
+        // Nothing on the system opens PDF files: the user is told, not left waiting.
+        opens = false;
+        app->UserManualHelpAction(nullptr);
+        ASSERT_EQ(app->errors.size(), 1);
+        EXPECT_TRUE(app->errors[0].contains("PDF")) << app->errors[0].toStdString();
+    }
+    // Without the manual in the resources folder: a message naming the file.
+    QTemporaryDir empty;
+    qputenv("LUMENO_RESOURCES", empty.path().toUtf8());
+    app->errors.clear();
+    opened.clear();
+    app->UserManualHelpAction(nullptr);
+    qunsetenv("LUMENO_RESOURCES");
+    EXPECT_TRUE(opened.isEmpty());
+    ASSERT_EQ(app->errors.size(), 1);
+    EXPECT_TRUE(app->errors[0].contains("Lumeno+ User Manual.pdf")) << app->errors[0].toStdString();
+}
+
+TEST_F(Application, ContactSupportOpensTheSupportPageInTheBrowser) {
+    QList<QUrl> opened;
+    app->setUrlOpener([&](const QUrl& url) {
+        opened << url;
+        return false;
+    });
+    app->ContactSupportAction(nullptr);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0].scheme(), "https");
+    ASSERT_EQ(app->errors.size(), 1);
+    EXPECT_TRUE(app->errors[0].contains(opened[0].host()));
+}
+
+TEST_F(Application, SecondStartHandsItsFilesToTheRunningReader) {
+    const QString key = QStringLiteral("lumeno-test-%1").arg(QCoreApplication::applicationPid());
+    SingleInstance running(key);
+    SingleInstance second(key);
+    // No reader yet: the second start must open the files itself.
+    EXPECT_FALSE(second.sendToRunning({"a.chm"}));
+    ASSERT_TRUE(running.listen());
+    QStringList received;
+    QObject::connect(&running, &SingleInstance::filesReceived,
+                     [&](const QStringList& paths) { received = paths; });
+    // The sender waits for the answer, which needs this thread's event loop: send from another.
+    std::atomic<bool> sent = false;
+    std::thread sender([&] {
+        sent = SingleInstance(key).sendToRunning({testsupport::fixturePath("nested"), "rel.chm"});
+    });
+    EXPECT_TRUE(webtest::waitUntil([&] { return !received.isEmpty(); }));
+    sender.join();
+    EXPECT_TRUE(sent);
+    ASSERT_EQ(received.size(), 2);
+    EXPECT_EQ(received[0], testsupport::fixturePath("nested"));
+    EXPECT_TRUE(received[1].startsWith('/') && received[1].endsWith("/rel.chm"));
+    app->openFiles(received);
+    EXPECT_EQ(app->windows().size(), 1);
 }

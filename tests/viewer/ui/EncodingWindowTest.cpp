@@ -70,6 +70,10 @@ class WindowEncoding : public WindowTestFixture {
 protected:
     // The application's menu, made before the windows and gone after them.
     std::unique_ptr<CHMTextEncodingMenu> menus = std::make_unique<CHMTextEncodingMenu>();
+    void SetUp() override {
+        WindowTestFixture::SetUp();
+        encodingMenu = menus.get();
+    }
 
     // Every tab is announced in the charset and reads as Cyrillic or not, and so do the
     // contents; the window's pop-up and the application's menu mark the tag.
@@ -88,8 +92,12 @@ protected:
 
 TEST_F(WindowEncoding, WrongEncodingGarblesEveryTabAndTheContentsAndAutomaticMendsThem) {
     const QString path = testsupport::corpusPath("ru-cp1251-kord-help.chm");
-    if (!QFile::exists(path))
+    if (!QFile::exists(path)) {
+        // Missing under CI is a fault of the set-up, not a reason to pass.
+        if (qEnvironmentVariable("CI") == QLatin1String("true"))
+            FAIL() << "the corpus is missing under CI: " << path.toStdString();
         GTEST_SKIP() << "the corpus is not here";
+    }
     CHMDocumentWindow* window = openWindow(path);
     ASSERT_NE(window, nullptr);
     webtest::LoadWatcher loads(window);

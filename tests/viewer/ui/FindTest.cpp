@@ -21,8 +21,10 @@
 #include <memory>
 #include <optional>
 
+using webtest::markCount;
 using webtest::runJavaScript;
 using webtest::waitUntil;
+const auto inReaderWorld = webtest::runInReaderWorld;
 
 namespace {
 
@@ -62,18 +64,6 @@ QString findBook() {
                                {"/other.htm", kOtherPage},
                                {"/long.htm", longPage + "</body></html>"}}));
     return path;
-}
-
-// Runs the script in the reader's script world, where the marks' functions live.
-QVariant inReaderWorld(QWebEnginePage* page, const QString& script) {
-    auto result = std::make_shared<std::optional<QVariant>>();
-    page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                        [result](const QVariant& value) { *result = value; });
-    return waitUntil([&] { return result->has_value(); }) ? **result : QVariant();
-}
-
-int markCount(QWebEnginePage* page) {
-    return inReaderWorld(page, "document.querySelectorAll('.lumeno-highlight').length").toInt();
 }
 
 // The current match as the document-order numbers of its spans and its text: "4,5 lantern".
@@ -259,4 +249,16 @@ TEST_F(FindInPage, ReturnAfterALoadFindsAgainAndALongPageIsMarkedCompletely) {
     QTest::keyClick(controller->searchField(), Qt::Key_Return);
     ASSERT_TRUE(waitForLabel(controller, "1 of " + total));
     EXPECT_LT(runJavaScript(page, "window.scrollY").toDouble(), 1000);
+}
+
+TEST_F(FindInPage, AResultOfThePageBeforeALoadNeverShowsOnTheNewPage) {
+    // The page is busy for a while, so the find's answer comes only after the next load began.
+    runJavaScript(page,
+                  "setTimeout(function(){var end=Date.now()+1500;while(Date.now()<end){}},0)");
+    window->showFindPanel();
+    controller->searchField()->setText("NEEDLE");
+    ASSERT_TRUE(load(window, "other.htm"));
+    QTest::qWait(500);
+    EXPECT_TRUE(controller->matchLabel()->text().isEmpty())
+        << controller->matchLabel()->text().toStdString();
 }

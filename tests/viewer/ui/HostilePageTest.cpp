@@ -113,7 +113,11 @@ TEST_F(HostilePage, TabOpenedByAPageRunsApartFromItsOpener) {
     ASSERT_NE(window, nullptr);
     QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
     QWebEnginePage* opener = currentPage(window);
-    webtest::runJavaScript(opener, "window.open('loop.htm')");
+    webtest::runJavaScript(opener, "var pad=document.createElement('div');pad.id='pad';"
+                                   "pad.textContent='open';pad.style.fontSize='40px';"
+                                   "document.body.prepend(pad);"
+                                   "pad.onclick=function(){window.open('loop.htm');};");
+    webtest::clickInView(window->curWebView(), webtest::elementCenter(opener, "pad"));
     ASSERT_TRUE(webtest::waitUntil([&] { return sawLooping(messages); }));
     ASSERT_EQ(window->tabCount(), 2);
 

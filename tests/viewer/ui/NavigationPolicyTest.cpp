@@ -10,7 +10,12 @@ TEST(NavigationPolicy, BookPagesLoadWhateverAsksForThem) {
     const QUrl page("itss://chm/a/b.htm#x");
     EXPECT_EQ(CHMNavigationPolicy::forNavigation(page, true, true, true), Decision::Load);
     EXPECT_EQ(CHMNavigationPolicy::forNavigation(page, false, false, false), Decision::Load);
-    EXPECT_EQ(CHMNavigationPolicy::forNewWindow(page, false), Decision::Load);
+    EXPECT_EQ(CHMNavigationPolicy::forNewWindow(page, true), Decision::Load);
+}
+
+TEST(NavigationPolicy, NoWindowOpensWithoutTheUsersGesture) {
+    for (const char* url : {"itss://chm/a.htm", "https://example.com/", "mailto:a@b.c"})
+        EXPECT_EQ(CHMNavigationPolicy::forNewWindow(QUrl(url), false), Decision::Ignore) << url;
 }
 
 TEST(NavigationPolicy, UserClickOnAWebOrMailLinkGoesToTheSystem) {

@@ -7,6 +7,7 @@
 
 #include <QDesktopServices>
 #include <QSignalSpy>
+#include <QTest>
 #include <QUrl>
 #include <QWebEnginePage>
 
@@ -84,14 +85,29 @@ TEST_F(PageSecurity, ScriptsCannotLeaveTheBookOrOpenOutsideWindows) {
     EXPECT_EQ(window->tabCount(), 1);
 }
 
-TEST_F(PageSecurity, ScriptedWindowOfTheBookOpensAsATab) {
+TEST_F(PageSecurity, WindowOpenNeedsAClickAndOneClickOpensOneTab) {
     CHMDocumentWindow* window = openFixture("nested");
     ASSERT_NE(window, nullptr);
+    CHMWebView* view = window->curWebView();
     webtest::LoadWatcher loads(window);
-    runJavaScript(currentPage(window), "window.open('chapter2/summary.htm')");
+    webtest::LogCapture log;
+    // A click whose handler tries a flood opens one tab.
+    runJavaScript(view->page(),
+                  "var pad=document.createElement('div');pad.id='pad';"
+                  "pad.textContent='open';pad.style.fontSize='40px';"
+                  "document.body.prepend(pad);pad.onclick=function(){"
+                  "for (var i = 0; i < 50; ++i) window.open('chapter2/summary.htm');};");
+    webtest::clickInView(view, webtest::elementCenter(view->page(), "pad"));
     ASSERT_TRUE(loads.waitForLoads(1));
     EXPECT_EQ(window->tabCount(), 2);
     EXPECT_EQ(currentPath(window), "/chapter2/summary.htm");
+
+    // Without a gesture nothing opens (each would be a tab with a renderer of its own).
+    runJavaScript(view->page(), "for (var i = 0; i < 200; ++i) window.open('intro.htm?' + i);");
+    ASSERT_TRUE(
+        webtest::waitUntil([&] { return log.contains("new window to itss://chm/intro.htm?199"); }));
+    EXPECT_TRUE(log.contains("new window to itss://chm/chapter2/summary.htm"));
+    EXPECT_EQ(window->tabCount(), 2);
 }
 
 TEST_F(PageSecurity, LocalFilesAreOutOfReach) {
@@ -147,6 +163,9 @@ TEST_F(PageSecurity, OnlyConsoleLogReachesTheLog) {
     runJavaScript(currentPage(window), "console.log('first line');"
                                        "console.error('an error');"
                                        "console.warn('a warning');"
+                                       "console.info('some info');"
+                                       "console.debug('a debug line');"
+                                       "console.info = console.log; console.info('info again');"
                                        "console.log('second line');");
     ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() >= 2; }));
     ASSERT_EQ(messages.size(), 2);

@@ -3,6 +3,7 @@
 #include "CHMDocument.h"
 #include "CHMFilePreferences.h"
 #include "CHMOutlineView.h"
+#include "CHMSearchController.h"
 #include "CHMSearchIndex.h"
 #include "CHMSidebar.h"
 #include "SidebarSplitter.h"
@@ -53,9 +54,8 @@ QVariant searchTypeOf(CHMDocumentWindow* window) {
 class WindowSearch : public WindowTestFixture {};
 
 TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
-    auto document = std::make_unique<CHMDocument>();
-    ASSERT_TRUE(document->readFromURL(QUrl::fromLocalFile(testsupport::fixturePath("nested")),
-                                      QStringLiteral("chm"), nullptr));
+    std::unique_ptr<CHMDocument> document = openDocument(testsupport::fixturePath("nested"));
+    ASSERT_NE(document, nullptr);
     // Declared first so that it goes last: the window joins the index thread, which must be
     // free to finish by then.
     std::unique_ptr<CHMDocumentWindow> owner;
@@ -96,7 +96,7 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     ASSERT_NE(window, nullptr);
     // Choosing the mode with text in the field searches at once.
     window->sidebar()->searchField()->setText("ab");
-    searchMenuItem(window, CHMDocumentWindow::kSearchInIndexTag)->trigger();
+    searchMenuItem(window, CHMSearchController::kSearchInIndexTag)->trigger();
     EXPECT_EQ(searchRows(window), (QStringList{"Abacus", "ABC"}));
     EXPECT_EQ(window->sidebar()->searchField()->placeholderText(), "Search in Index");
     EXPECT_EQ(searchTypeOf(window), "index");
@@ -106,8 +106,8 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     delete window;
     window = openFixture("nested");
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(searchMenuItem(window, CHMDocumentWindow::kSearchInIndexTag)->isChecked());
-    searchMenuItem(window, CHMDocumentWindow::kSearchInFileTag)->trigger();
+    EXPECT_TRUE(searchMenuItem(window, CHMSearchController::kSearchInIndexTag)->isChecked());
+    searchMenuItem(window, CHMSearchController::kSearchInFileTag)->trigger();
     EXPECT_EQ(searchTypeOf(window), "file");
 
     // The field takes the focus even from a hidden sidebar.
@@ -145,4 +145,59 @@ TEST_F(WindowSearch, SearchDefaultFillsTheFieldOfTheFirstWindowOnly) {
     CHMDocumentWindow* second = openFixture("sample");
     ASSERT_NE(second, nullptr);
     EXPECT_TRUE(second->sidebar()->searchField()->text().isEmpty());
+}
+
+TEST_F(WindowSearch, HitsNamedAlikeSayWhereTheyAreAndEmptyListsSayWhy) {
+    CHMDocumentWindow* window = openFixture("alike");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->sidebar()->indexView()->emptyText(), "This book has no index.");
+    ASSERT_TRUE(waitUntil([window] { return window->document()->searchIndex()->isIndexDone(); }));
+    typeAndReturn(window, "tally");
+    QStringList rows = searchRows(window);
+    rows.sort();
+    EXPECT_EQ(rows,
+              (QStringList{"Count Property — Gadget Class", "Count Property — Widget Class"}));
+    const QAbstractItemModel* model = window->sidebar()->searchView()->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QString tip = model->index(row, 0).data(Qt::ToolTipRole).toString();
+        EXPECT_TRUE(tip.startsWith("Count Property\n")) << tip.toStdString();
+        EXPECT_TRUE(tip.endsWith(" Class")) << tip.toStdString();
+    }
+
+    // An index search in a book without an index says so instead of showing nothing.
+    window->setSearchInIndex();
+    EXPECT_TRUE(searchRows(window).isEmpty());
+    EXPECT_EQ(window->sidebar()->searchView()->emptyText(), "This book has no index.");
+}
+
+TEST_F(WindowSearch, SearchThatFindsNothingSaysSoAndDownMovesIntoTheResults) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    window->setSearchInIndex();
+    typeAndReturn(window, "qqq");
+    EXPECT_TRUE(searchRows(window).isEmpty());
+    EXPECT_EQ(window->sidebar()->searchView()->emptyText(), "No index entry begins with “qqq”.");
+
+    typeAndReturn(window, "ab");
+    ASSERT_EQ(searchRows(window).size(), 2);
+    window->activateWindow();
+    window->sidebar()->searchField()->setFocus();
+    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Down);
+    CHMOutlineView* results = window->sidebar()->searchView();
+    EXPECT_TRUE(waitUntil([results] { return results->hasFocus(); }));
+    EXPECT_EQ(results->currentIndex().row(), 0);
+}
+
+TEST_F(WindowSearch, ChangingTheSearchTextTakesThePreviousSearchsMarksOffThePage) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntil([window] { return window->document()->searchIndex()->isIndexDone(); }));
+    typeAndReturn(window, "lighthouse");
+    webtest::LoadWatcher loads(window);
+    window->loadPath("index.htm");
+    ASSERT_TRUE(loads.waitForLoads(1));
+    QWebEnginePage* page = currentPage(window);
+    ASSERT_TRUE(waitUntil([page] { return webtest::markCount(page) > 0; }));
+    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Backspace);
+    EXPECT_TRUE(waitUntil([page] { return webtest::markCount(page) == 0; }));
 }

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <memory>
 
 namespace webtest {
@@ -56,6 +57,24 @@ QVariant runJavaScript(QWebEnginePage* page, const QString& script) {
     if (!waitUntil([&] { return result->first; }))
         return {};
     return result->second;
+}
+
+QVariant runInReaderWorld(QWebEnginePage* page, const QString& script) {
+    auto result = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
+    page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                        [result](const QVariant& value) {
+                            result->first = true;
+                            result->second = value;
+                        });
+    if (!waitUntil([&] { return result->first; }))
+        return {};
+    return result->second;
+}
+
+int markCount(QWebEnginePage* page) {
+    return runInReaderWorld(page,
+                            QStringLiteral("document.querySelectorAll('.lumeno-highlight').length"))
+        .toInt();
 }
 
 static bool isTruthy(const QVariant& value) {

@@ -24,6 +24,11 @@ void prepareEnvironment();
 // Runs the script in the page's main world and answers its result (invalid on timeout).
 QVariant runJavaScript(QWebEnginePage* page, const QString& script);
 
+// The same in the reader's own script world, where the find marks' functions live.
+QVariant runInReaderWorld(QWebEnginePage* page, const QString& script);
+// The number of find marks (spans of "highlight.js") in the page.
+int markCount(QWebEnginePage* page);
+
 // Polls the script until its result is truthy (true, non-empty string, non-zero number);
 // answers the last result.
 QVariant waitForJavaScript(QWebEnginePage* page, const QString& script);

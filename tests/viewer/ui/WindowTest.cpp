@@ -2,19 +2,29 @@
 // contents, tabs, history, paging and zoom; what it remembers of a file; two files apart.
 #include "CHMDocument.h"
 #include "CHMFilePreferences.h"
+#include "CHMOutlineView.h"
 #include "CHMSidebar.h"
 #include "CHMWebViewController.h"
 #include "LinkItem.h"
+#include "SidebarSplitter.h"
 #include "TestSupport.h"
+#include "ToolbarCustomizer.h"
 #include "WindowTestFixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QLayout>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolBar>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 
@@ -244,11 +254,151 @@ TEST_F(WindowTabs, TheOnlyTabHasNoCloseButtonAndClosingTheLastTabClosesTheWindow
     window->selectPreviousWebViewTabItem();
     window->closeTab(); // the middle one
     EXPECT_EQ(window->tabCount(), 2);
-    EXPECT_EQ(window->curWebView(),
-              window->controllerAt(window->docTabView()->currentIndex())->webView());
     EXPECT_NE(window->docTabView()->indexOf(third), -1);
     window->closeTab();
     window->closeTab();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(guard.isNull());
+}
+
+TEST_F(WindowTabs, NextAndPreviousTabWrapAround) {
+    window->addNewTab();
+    window->addNewTab();
+    QTabWidget* tabs = window->docTabView();
+    EXPECT_EQ(tabs->currentIndex(), 2);
+    window->nextTabAction()->trigger();
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    window->previousTabAction()->trigger();
+    EXPECT_EQ(tabs->currentIndex(), 2);
+}
+
+TEST_F(WindowNavigation, AnAnchorEntryKeepsItsRowAndNamesTheTab) {
+    webtest::LoadWatcher loads(window);
+    clickTocRow(window, "Getting started");
+    ASSERT_TRUE(loads.waitForLoads(1));
+    EXPECT_EQ(window->currentURL(), "itss://chm/intro.htm#start");
+    EXPECT_EQ(window->currentTitle(), "Getting started");
+    ASSERT_NE(window->sidebar()->selectedTocItem(), nullptr);
+    EXPECT_EQ(window->sidebar()->selectedTocItem()->name(), "Getting started");
+    // A move to another anchor of the same page selects that anchor's row.
+    runJavaScript(currentPage(window), "location.hash = 'background'");
+    EXPECT_TRUE(webtest::waitUntil([&] {
+        const LinkItem* item = window->sidebar()->selectedTocItem();
+        return item && item->name() == "Background";
+    }));
+}
+
+TEST_F(WindowNavigation, ActualSizeUndoesTheZoom) {
+    window->zoomIn();
+    window->zoomIn();
+    EXPECT_GT(window->curWebView()->zoomFactor(), 1.1);
+    EXPECT_TRUE(window->actualSizeAction()->isEnabled());
+    EXPECT_EQ(window->actualSizeAction()->shortcut(), QKeySequence("Ctrl+0"));
+    window->actualSizeAction()->trigger();
+    EXPECT_DOUBLE_EQ(window->curWebView()->zoomFactor(), 1.0);
+    EXPECT_DOUBLE_EQ(CHMFilePreferences::globalDefault("zoom factor").toDouble(), 1.0);
+    EXPECT_FALSE(window->actualSizeAction()->isEnabled());
+}
+
+TEST_F(WindowNavigation, ShortcutsPutTheFocusOnThePageAndOnTheContents) {
+    window->activateWindow();
+    ASSERT_TRUE(webtest::waitUntil([&] { return window->isActiveWindow(); }));
+    window->hideSidebar();
+    window->focusOnContentsAction()->trigger();
+    EXPECT_TRUE(window->splitView()->isSidebarRestored());
+    EXPECT_TRUE(webtest::waitUntil([&] { return window->sidebar()->tocView()->hasFocus(); }));
+    window->focusOnPageAction()->trigger();
+    EXPECT_TRUE(webtest::waitUntil([&] {
+        QWidget* focused = QApplication::focusWidget();
+        return focused && window->curWebView()->isAncestorOf(focused);
+    }));
+}
+
+class WindowChrome : public NestedWindow {};
+
+TEST_F(WindowChrome, SizeAndPlaceAndToolbarChoicesAreRememberedForTheNextWindow) {
+    window->setGeometry(40, 50, 900, 640);
+    const QSize size = window->size();
+    ASSERT_TRUE(window->toolbarCustomizer());
+    // Hidden from the toolbar, still in the menus: the action itself stays visible.
+    window->toolbarCustomizer()->setState({"print", "zoomOut"}, Qt::ToolButtonTextUnderIcon);
+    EXPECT_FALSE(window->mainToolbar()->actions().contains(window->printAction()));
+    EXPECT_TRUE(window->printAction()->isVisible());
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    CHMDocumentWindow* again = openFixture("nested");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->size(), size);
+    const QList<QAction*> shown = again->mainToolbar()->actions();
+    EXPECT_FALSE(shown.contains(again->printAction()));
+    EXPECT_FALSE(shown.contains(again->zoomOutAction()));
+    EXPECT_TRUE(shown.contains(again->zoomInAction()));
+    EXPECT_EQ(again->mainToolbar()->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    // No two separators in a row where the print group went.
+    for (int i = 1; i < shown.size(); ++i)
+        EXPECT_FALSE(shown[i]->isSeparator() && shown[i - 1]->isSeparator()) << i;
+
+    // The dialog lists every item with its state; OK keeps what it shows.
+    QWidget* dialog = again->customizeToolbar();
+    auto* list = dialog->findChild<QListWidget*>("toolbarItems");
+    ASSERT_NE(list, nullptr);
+    for (int i = 0; i < list->count(); ++i)
+        list->item(i)->setCheckState(Qt::Checked);
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_TRUE(again->mainToolbar()->actions().contains(again->printAction()));
+    EXPECT_TRUE(ToolbarCustomizer::savedHiddenItems().isEmpty());
+}
+
+TEST_F(WindowChrome, FullScreenComesAndGoesWithTheMenuItemsText) {
+    EXPECT_EQ(window->fullScreenAction()->text(), "Enter Full Screen");
+    window->fullScreenAction()->trigger();
+    EXPECT_TRUE(webtest::waitUntil([&] { return window->isFullScreen(); }));
+    EXPECT_EQ(window->fullScreenAction()->text(), "Exit Full Screen");
+    window->fullScreenAction()->trigger();
+    EXPECT_TRUE(webtest::waitUntil([&] { return !window->isFullScreen(); }));
+    EXPECT_EQ(window->fullScreenAction()->text(), "Enter Full Screen");
+}
+
+TEST_F(WindowChrome, ContextMenuOffersOnlyWhatTheReaderSupportsAndThatWorks) {
+    CHMWebView* view = window->curWebView();
+    QPointer<QMenu> shown;
+    QObject::connect(view, &CHMWebView::contextMenuShown, [&](QMenu* menu) { shown = menu; });
+    QWidget* input = view->focusProxy() ? view->focusProxy() : view;
+    runJavaScript(view->page(), "document.querySelector('a[href=\"intro.htm\"]').id='to-intro'");
+    const QPoint spot = webtest::elementCenter(view->page(), "to-intro");
+    QTest::mousePress(input, Qt::RightButton, {}, spot);
+    QTest::mouseRelease(input, Qt::RightButton, {}, spot);
+    ASSERT_TRUE(webtest::waitUntil([&] { return !shown.isNull(); }));
+    const QList<QAction*> items = shown->actions();
+    for (auto unsupported :
+         {QWebEnginePage::ViewSource, QWebEnginePage::SavePage, QWebEnginePage::InspectElement,
+          QWebEnginePage::DownloadLinkToDisk, QWebEnginePage::OpenLinkInNewWindow})
+        EXPECT_FALSE(items.contains(view->pageAction(unsupported))) << int(unsupported);
+    // What is left does what it says: the link opens in a new tab.
+    QAction* newTab = view->pageAction(QWebEnginePage::OpenLinkInNewTab);
+    ASSERT_TRUE(items.contains(newTab));
+    webtest::LoadWatcher loads(window);
+    newTab->trigger();
+    shown->close();
+    ASSERT_TRUE(loads.waitForLoads(1));
+    EXPECT_EQ(window->tabCount(), 2);
+    EXPECT_EQ(currentPath(window), "/intro.htm");
+}
+
+TEST_F(WindowChrome, OutsideLinkWithNoProgramToOpenItSaysSo) {
+    window->setExternalUrlOpener([](const QUrl&) { return false; });
+    CHMWebView* view = window->curWebView();
+    runJavaScript(view->page(), "var a=document.createElement('a');a.id='web';"
+                                "a.href='http://example.com/';a.textContent='outside';"
+                                "a.style.fontSize='40px';document.body.prepend(a);");
+    webtest::clickInView(view, webtest::elementCenter(view->page(), "web"));
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(webtest::waitUntil([&] {
+        box = window->findChild<QMessageBox*>("noHandlerMessage");
+        return box && box->isVisible();
+    }));
+    EXPECT_TRUE(box->text().contains("http://example.com/")) << box->text().toStdString();
+    box->close();
+    EXPECT_EQ(view->url(), QUrl("itss://chm/index.htm"));
 }

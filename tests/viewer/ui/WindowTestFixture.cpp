@@ -24,14 +24,19 @@ void WindowTestFixture::TearDown() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-CHMDocumentWindow* WindowTestFixture::openWindow(const QString& path) {
-    auto document = std::make_unique<CHMDocument>();
+std::unique_ptr<CHMDocument> WindowTestFixture::openDocument(const QString& path) {
     QString error;
-    if (!document->readFromURL(QUrl::fromLocalFile(path), QStringLiteral("chm"), &error)) {
+    std::unique_ptr<CHMDocument> document = CHMDocument::open(path, &error);
+    if (!document)
         ADD_FAILURE() << "cannot open " << path.toStdString() << ": " << error.toStdString();
+    return document;
+}
+
+CHMDocumentWindow* WindowTestFixture::openWindow(const QString& path) {
+    std::unique_ptr<CHMDocument> document = openDocument(path);
+    if (!document)
         return nullptr;
-    }
-    auto* window = new CHMDocumentWindow(std::move(document));
+    auto* window = new CHMDocumentWindow(std::move(document), encodingMenu);
     m_windows.emplace_back(window);
     webtest::LoadWatcher loads(window);
     window->show();

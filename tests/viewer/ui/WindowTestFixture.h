@@ -10,8 +10,11 @@
 #include <QPointer>
 #include <QString>
 #include <gtest/gtest.h>
+#include <memory>
 #include <vector>
 
+class CHMDocument;
+class CHMTextEncodingMenu;
 class QModelIndex;
 class QTreeView;
 
@@ -20,6 +23,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The document of the file, opened as the reader opens it; nullptr (and a failed
+    // expectation) when it does not open.
+    static std::unique_ptr<CHMDocument> openDocument(const QString& path);
     // Opens the file in a shown window and waits for its first page; nullptr (and a failed
     // expectation) when that does not happen.
     CHMDocumentWindow* openWindow(const QString& path);
@@ -39,6 +45,9 @@ protected:
     // Clicks the contents row as the user would.
     static void clickTocRow(CHMDocumentWindow* window, const QString& name,
                             Qt::KeyboardModifiers modifiers = {});
+
+    // The application's Text Encoding menu the windows get; none unless a test sets one.
+    CHMTextEncodingMenu* encodingMenu = nullptr;
 
 private:
     std::vector<QPointer<CHMDocumentWindow>> m_windows;

@@ -1,21 +1,21 @@
-// The document window's text encoding: the toolbar pop-up, its part in the application's Text
-// Encoding menu, and the change of encoding, which serves every tab anew.
-#include "CHMDocumentWindow.h"
+#include "CHMEncodingController.h"
 
 #include "CHMDocument.h"
+#include "CHMDocumentWindow.h"
 #include "CHMSidebar.h"
 #include "CHMTextEncodingMenu.h"
 #include "CHMWebView.h"
 #include "CHMWebViewController.h"
+#include "LumenoLogging.h"
 
 #include <QAction>
 #include <QMenu>
-#include <QTabWidget>
-#include <QToolBar>
 #include <QToolButton>
 
-void CHMDocumentWindow::setupEncoding() {
-    m_textEncodingPopupOutlet = new QToolButton(this);
+CHMEncodingController::CHMEncodingController(CHMDocumentWindow& window, CHMDocument& document,
+                                             CHMSidebar& sidebar, CHMTextEncodingMenu* menu)
+    : m_window(window), m_document(document), m_sidebar(sidebar), m_menu(menu) {
+    m_textEncodingPopupOutlet = new QToolButton(&m_window);
     m_textEncodingPopupOutlet->setObjectName(QStringLiteral("textEncodingPopup"));
     m_textEncodingPopupOutlet->setPopupMode(QToolButton::InstantPopup);
     m_textEncodingPopupOutlet->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -29,38 +29,39 @@ void CHMDocumentWindow::setupEncoding() {
     });
     // When the list could not be read at set-up, the pop-up tries again each time it opens.
     connect(popupMenu, &QMenu::aboutToShow, this, [this, popupMenu] {
-        CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared();
-        if (menus && popupMenu->isEmpty()) {
-            menus->initEncodingMenu(popupMenu);
+        if (m_menu && popupMenu->isEmpty()) {
+            m_menu->initEncodingMenu(popupMenu);
             setupEncodingMenu();
         }
     });
-    if (auto* toolbar = findChild<QToolBar*>(QStringLiteral("mainToolbar"))) {
-        toolbar->addSeparator();
-        toolbar->addWidget(m_textEncodingPopupOutlet);
-    } else {
-        m_textEncodingPopupOutlet->hide();
-    }
 
-    if (CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared())
-        menus->initEncodingMenu(popupMenu);
+    if (m_menu) {
+        connect(m_menu, &CHMTextEncodingMenu::updateRequested, this, [this] {
+            if (m_window.isActiveWindow())
+                setupEncodingMenu();
+        });
+        connect(m_menu, &CHMTextEncodingMenu::encodingChosen, this, [this](int tag) {
+            if (m_menu->target() == &m_window)
+                changeEncoding(tag);
+        });
+        m_menu->initEncodingMenu(popupMenu);
+    }
     setupEncodingMenu();
 }
 
-QString CHMDocumentWindow::getEncodingByTag(int tag) const {
-    const CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared();
-    return menus ? menus->getEncodingByTag(tag) : QString();
+CHMEncodingController::~CHMEncodingController() = default;
+
+QString CHMEncodingController::getEncodingByTag(int tag) const {
+    return m_menu ? m_menu->getEncodingByTag(tag) : QString();
 }
 
-void CHMDocumentWindow::setupEncodingMenu() {
-    CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared();
+void CHMEncodingController::setupEncodingMenu() {
     QList<QAction*> items;
-    if (menus) {
-        menus->setTarget(this);
-        items = menus->menu()->actions();
+    if (m_menu) {
+        m_menu->setTarget(&m_window);
+        items = m_menu->menu()->actions();
     }
-    if (m_textEncodingPopupOutlet)
-        items += m_textEncodingPopupOutlet->menu()->actions();
+    items += m_textEncodingPopupOutlet->menu()->actions();
     for (QAction* item : items) {
         item->setChecked(CHMTextEncodingMenu::tagOf(item) == m_customizedEncodingTag);
         item->setEnabled(true);
@@ -68,57 +69,53 @@ void CHMDocumentWindow::setupEncodingMenu() {
     showEncodingInPopup();
 }
 
-void CHMDocumentWindow::resetEncodingMenu() {
+void CHMEncodingController::resetEncodingMenu() {
     QList<QAction*> items;
-    CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared();
     // The application's menu acts on another window's document now and then: leave it to that.
-    if (menus && (!menus->target() || menus->target() == this)) {
-        menus->setTarget(nullptr);
-        items = menus->menu()->actions();
+    if (m_menu && (!m_menu->target() || m_menu->target() == &m_window)) {
+        m_menu->setTarget(nullptr);
+        items = m_menu->menu()->actions();
     }
-    if (m_textEncodingPopupOutlet)
-        items += m_textEncodingPopupOutlet->menu()->actions();
+    items += m_textEncodingPopupOutlet->menu()->actions();
     for (QAction* item : items) {
         item->setChecked(CHMTextEncodingMenu::tagOf(item) == 0);
         item->setEnabled(false);
     }
 }
 
-void CHMDocumentWindow::showEncodingInPopup() {
-    if (!m_textEncodingPopupOutlet)
-        return;
-    const CHMTextEncodingMenu* menus = CHMTextEncodingMenu::shared();
-    const QString title = menus ? menus->titleForTag(m_customizedEncodingTag) : QString();
+void CHMEncodingController::showEncodingInPopup() {
+    const QString title = m_menu ? m_menu->titleForTag(m_customizedEncodingTag) : QString();
     m_textEncodingPopupOutlet->setText(title.isEmpty() ? tr("Text Encoding") : title);
     m_textEncodingPopupOutlet->setEnabled(!m_textEncodingPopupOutlet->menu()->isEmpty() ||
-                                          (menus && !menus->isInitialized()));
+                                          (m_menu && !m_menu->isInitialized()));
 }
 
-void CHMDocumentWindow::changeEncoding(int tag) {
+void CHMEncodingController::changeEncoding(int tag) {
     const QString name = getEncodingByTag(tag);
     if (tag != 0 && name.isEmpty()) {
-        qWarning("Lumeno+: no text encoding has the tag %d; the encoding stays as it is", tag);
+        qCWarning(lcEncoding) << "no text encoding has the tag" << tag
+                              << "; the encoding stays as it is";
         // The item the user chose may have checked itself: mark the real choice again.
         setupEncodingMenu();
         return;
     }
     m_customizedEncodingTag = tag;
     // Empty: automatic, the file's own encoding.
-    m_document->setCustomizedEncodingName(name);
+    m_document.setCustomizedEncodingName(name);
     setupEncodingMenu();
 
     // The scheme handler reads the encoding when a request starts, and the engine obeys the
     // charset of the reply over the page's own declaration. A plain reload asks for the page
     // alone and takes its style sheets and scripts from the engine's memory cache, in the old
     // charset; bypassing the cache has them all served anew.
-    for (int i = 0; i < tabCount(); ++i) {
-        CHMWebView* view = controllerAt(i) ? controllerAt(i)->webView() : nullptr;
+    for (int i = 0; i < m_window.tabCount(); ++i) {
+        CHMWebView* view = m_window.controllerAt(i) ? m_window.controllerAt(i)->webView() : nullptr;
         if (view && !view->url().isEmpty())
             view->triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
     }
 
-    m_document->setupTOCSource();
-    m_sidebar->setTocSource(m_document->tocSource());
-    m_sidebar->setIndexSource(m_document->indexSource());
-    locateTOC();
+    m_document.setupTOCSource();
+    m_sidebar.setTocSource(m_document.tocSource());
+    m_sidebar.setIndexSource(m_document.indexSource());
+    m_window.locateTOC();
 }

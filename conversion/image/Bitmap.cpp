@@ -1,0 +1,112 @@
+#include "Bitmap.h"
+
+#include "PixelLimits.h"
+
+#include <algorithm>
+#include <new>
+
+namespace conversion {
+
+bool Bitmap::allocate(std::int64_t w, std::int64_t h, ColorModel m, bool alpha,
+                      std::string* error) {
+    const int count = (m == ColorModel::Gray ? 1 : m == ColorModel::RGB ? 3 : 4) + (alpha ? 1 : 0);
+    std::size_t bytes = 0;
+    if (!checkedPictureBytes(w, h, count, &bytes, error))
+        return false;
+    try {
+        pixels.assign(bytes, 0);
+    } catch (const std::bad_alloc&) {
+        if (error)
+            *error = "not enough memory for a picture of " + std::to_string(w) + " x " +
+                     std::to_string(h) + " pixels";
+        return false;
+    }
+    width = w;
+    height = h;
+    model = m;
+    hasAlpha = alpha;
+    return true;
+}
+
+namespace {
+
+void toRGB(const Bitmap& s, const std::uint8_t* p, std::uint8_t rgb[3]) {
+    switch (s.model) {
+    case ColorModel::Gray:
+        rgb[0] = rgb[1] = rgb[2] = p[0];
+        break;
+    case ColorModel::RGB:
+        rgb[0] = p[0];
+        rgb[1] = p[1];
+        rgb[2] = p[2];
+        break;
+    case ColorModel::CMYK:
+        for (int i = 0; i < 3; ++i)
+            rgb[i] = std::uint8_t((255 - p[i]) * (255 - p[3]) / 255);
+        break;
+    }
+}
+
+} // namespace
+
+Bitmap ConvertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha) {
+    Bitmap out;
+    const bool alpha = keepAlpha && source.hasAlpha;
+    if (!out.allocate(source.width, source.height, model, alpha, nullptr))
+        return out;
+    out.dpiX = source.dpiX;
+    out.dpiY = source.dpiY;
+    if (model == source.model)
+        out.iccProfile = source.iccProfile;
+    const int sc = source.channels();
+    const int dc = out.channels();
+    const int sColor = source.colorChannels();
+    for (std::int64_t y = 0; y < source.height; ++y) {
+        const std::uint8_t* s = source.row(y);
+        std::uint8_t* d = out.row(y);
+        for (std::int64_t x = 0; x < source.width; ++x, s += sc, d += dc) {
+            std::uint8_t rgb[3] = {0, 0, 0};
+            toRGB(source, s, rgb);
+            const int a = source.hasAlpha ? s[sColor] : 255;
+            if (source.hasAlpha && !alpha) // onto white
+                for (auto& c : rgb)
+                    c = std::uint8_t((c * a + 255 * (255 - a) + 127) / 255);
+            if (model == source.model && !(source.hasAlpha && !alpha)) {
+                for (int i = 0; i < out.colorChannels(); ++i)
+                    d[i] = s[i];
+            } else if (model == ColorModel::Gray) {
+                d[0] = std::uint8_t((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
+            } else if (model == ColorModel::RGB) {
+                d[0] = rgb[0];
+                d[1] = rgb[1];
+                d[2] = rgb[2];
+            } else {
+                const std::uint8_t k = std::uint8_t(255 - std::max({rgb[0], rgb[1], rgb[2]}));
+                for (int i = 0; i < 3; ++i)
+                    d[i] = k == 255 ? 0 : std::uint8_t((255 - rgb[i] - k) * 255 / (255 - k));
+                d[3] = k;
+            }
+            if (alpha)
+                d[out.colorChannels()] = std::uint8_t(a);
+        }
+    }
+    return out;
+}
+
+Bitmap FlattenAlpha(const Bitmap& source) {
+    if (!source.hasAlpha)
+        return source;
+    return ConvertBitmap(source, source.model, false);
+}
+
+bool IsOpaque(const Bitmap& bitmap) {
+    if (!bitmap.hasAlpha)
+        return true;
+    const int c = bitmap.channels();
+    for (std::size_t i = std::size_t(c - 1); i < bitmap.pixels.size(); i += std::size_t(c))
+        if (bitmap.pixels[i] != 255)
+            return false;
+    return true;
+}
+
+} // namespace conversion

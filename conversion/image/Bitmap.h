@@ -1,0 +1,49 @@
+// The pixels every reader produces and every writer takes: 8 bits a sample, interleaved, rows
+// top to bottom, alpha (when present) last and not premultiplied.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace conversion {
+
+enum class ColorModel { Gray, RGB, CMYK };
+
+struct Bitmap {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    ColorModel model = ColorModel::RGB;
+    bool hasAlpha = false;
+    // Dots per inch as the file records them; 0 when it records none.
+    double dpiX = 0;
+    double dpiY = 0;
+    std::vector<std::uint8_t> iccProfile;
+    std::vector<std::uint8_t> pixels;
+
+    int colorChannels() const {
+        return model == ColorModel::Gray ? 1 : model == ColorModel::RGB ? 3 : 4;
+    }
+    int channels() const { return colorChannels() + (hasAlpha ? 1 : 0); }
+    std::size_t rowBytes() const { return std::size_t(width) * std::size_t(channels()); }
+    std::uint8_t* row(std::int64_t y) { return pixels.data() + std::size_t(y) * rowBytes(); }
+    const std::uint8_t* row(std::int64_t y) const {
+        return pixels.data() + std::size_t(y) * rowBytes();
+    }
+    bool empty() const { return width <= 0 || height <= 0 || pixels.empty(); }
+
+    // Sizes the pixel buffer after checking the size against the shared cap; false with a
+    // message when the picture is too large or memory runs out.
+    bool allocate(std::int64_t w, std::int64_t h, ColorModel m, bool alpha, std::string* error);
+};
+
+// Copies with another layout. Alpha is composited onto white when it is dropped; CMYK becomes
+// RGB by the naive complement (no profile), grey by luminance.
+Bitmap ConvertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha);
+// The same picture without alpha (a copy; callers skip the call for pictures without alpha).
+Bitmap FlattenAlpha(const Bitmap& source);
+// True when every alpha sample is 255 (or there is no alpha).
+bool IsOpaque(const Bitmap& bitmap);
+
+} // namespace conversion

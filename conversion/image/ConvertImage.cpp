@@ -1,0 +1,182 @@
+// Image to image: every picture of the loaded input in the job's format, numbered files in a
+// folder for several, one PDF with a page each for PDF output.
+#include "ImageConversionJob.h"
+
+#include "AtomicFileWriter.h"
+#include "ImageFormats.h"
+#include "PDFImageWriter.h"
+#include "TIFFCodec.h"
+#include "WebPRoute.h"
+
+#include <QString>
+#include <QUrl>
+#include <VNTUtil.h>
+
+namespace conversion {
+
+namespace {
+
+std::filesystem::path uniqueFileInFolder(const std::filesystem::path& folder,
+                                         const std::string& baseName,
+                                         const std::string& extension) {
+    const QUrl url = GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(folder)),
+                                          QString::fromStdString(baseName),
+                                          QString::fromStdString(extension), false);
+    return url.isValid() ? std::filesystem::path(url.toLocalFile().toStdString())
+                         : std::filesystem::path();
+}
+
+// The direct path: the bitmap writes itself with only its compression settings.
+bool writeDirect(ImageConversionJob& job, const Bitmap& bitmap) {
+    EncoderProperties p = CompressionProperties(job).value_or(EncoderProperties());
+    p.hasResolution = true;
+    p.dpiX = job.resolutionX;
+    p.dpiY = job.resolutionY;
+    p.hasAlpha = FormatSupportsAlpha(job.outputFormat);
+    std::vector<std::uint8_t> bytes;
+    return EncodeBitmap(bitmap, job.outputFormat, p, bytes, job.lastError) &&
+           WriteFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
+}
+
+bool writeWebP(ImageConversionJob& job, const Bitmap& bitmap) {
+    // The TIFF in between goes to the temporary folder uncompressed: it lives only until the
+    // encoder has read it.
+    TIFFWriteSettings settings;
+    settings.keepAlpha = true;
+    settings.dpiX = job.resolutionX;
+    settings.dpiY = job.resolutionY;
+    const std::filesystem::path tiffPath =
+        std::filesystem::path(GetTemporaryURL().toLocalFile().toStdString()).concat(".tif");
+    const std::filesystem::path webpPath = TemporaryPathIn(job.outputURL.parent_path(), "lumeno");
+    std::error_code ignored;
+    bool ok = WriteTIFFFile(tiffPath, {&bitmap}, settings, job.lastError) &&
+              EncodeTIFFFileToWebP(tiffPath, webpPath, job.quality, job.lastError);
+    std::filesystem::remove(tiffPath, ignored);
+    if (ok) {
+        std::error_code renameError;
+        std::filesystem::rename(webpPath, job.outputURL, renameError);
+        if (renameError) {
+            job.lastError = "cannot write " + job.outputURL.string() + ": " + renameError.message();
+            ok = false;
+        }
+    }
+    if (!ok) {
+        std::filesystem::remove(webpPath, ignored);
+        return false;
+    }
+    if (job.fileAttributes)
+        ApplyFileAttributes(job.outputURL, *job.fileAttributes);
+    return true;
+}
+
+bool writeThroughTIFF(ImageConversionJob& job, const Bitmap& bitmap) {
+    if (job.WriteImage(bitmap))
+        return true;
+    // A picture the chosen encoder refuses is tried once more from its TIFF round trip.
+    const std::int32_t saved = job.outputFormat;
+    job.outputFormat = kFormatTIFF;
+    std::vector<std::uint8_t> tiff;
+    std::string firstError = job.lastError;
+    const bool encoded = EncodeImageData(job, bitmap, tiff);
+    job.outputFormat = saved;
+    Bitmap decoded;
+    if (!encoded || !ImageFromData(job, tiff, decoded)) {
+        job.lastError = firstError;
+        return false;
+    }
+    if (job.WriteImage(decoded))
+        return true;
+    job.lastError = firstError;
+    return false;
+}
+
+} // namespace
+
+bool ConvertImage(ImageConversionJob& job) {
+    if (!job.inputImage || job.inputImage->representations.empty()) {
+        job.lastError = "no image is loaded";
+        return false;
+    }
+    if (!CanWriteFormat(job.outputFormat, &job.lastError))
+        return false;
+    // A PDF page is drawn again at the resolution asked for, rather than enlarged from 72 dpi.
+    if (job.inputImage->drawnFromPDF && job.inputPDF && job.resolutionX > 0 &&
+        job.resolutionX != 72) {
+        Bitmap page;
+        if (job.inputPDF->renderPage(0, job.resolutionX, page, job.lastError)) {
+            job.inputImage->representations.front() = std::move(page);
+            job.inputImageRep = &job.inputImage->representations.front();
+        }
+    }
+    auto& representations = job.inputImage->representations;
+    const std::size_t count = representations.size();
+    const std::string baseName = job.outputURL.stem().string();
+    std::string extension = job.outputURL.extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    const bool severalFiles = count > 1 && job.outputFormat != kFormatPDF;
+    const bool onePDF = count > 1 && job.outputFormat == kFormatPDF;
+    std::filesystem::path folder;
+    bool folderMade = false;
+    bool anyWritten = false;
+    PDFImageWriter pdf;
+    bool result = false;
+    if (severalFiles) {
+        folder = job.outputURL.parent_path() / baseName;
+        std::error_code ec;
+        folderMade = std::filesystem::create_directories(folder, ec);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        Bitmap& bitmap = representations[i];
+        if (severalFiles) {
+            job.outputURL = uniqueFileInFolder(folder, baseName, extension);
+            if (job.outputURL.empty()) {
+                job.lastError = "no name is free in " + folder.string();
+                result = false;
+                continue;
+            }
+        }
+        if (!job.inputImageRep)
+            job.inputImageRep = &bitmap;
+        if (job.keepSourceResolution) {
+            job.resolutionX = float(job.GetImageHorizontalResolution());
+            job.resolutionY = float(job.GetImageVerticalResolution());
+        }
+        if (bitmap.empty()) {
+            job.lastError = "picture " + std::to_string(i + 1) + " holds no pixels";
+            result = false;
+            continue;
+        }
+        if (onePDF) {
+            pdf.addPage(bitmap, job.resolutionX, job.resolutionY);
+            result = true;
+            continue;
+        }
+        const std::int32_t f = job.outputFormat;
+        if (f == kFormatWebP) {
+            result = writeWebP(job, bitmap);
+        } else if (job.keepSourceResolution && !job.keepMetadata &&
+                   (f == 2 || f == 4 || f == 7 || f == 10 || f == 13) && writeDirect(job, bitmap)) {
+            result = true;
+        } else {
+            result = writeThroughTIFF(job, bitmap);
+        }
+        anyWritten = anyWritten || result;
+    }
+    if (onePDF) {
+        // Every page that could be made is written, even when the last picture failed; the
+        // result still says that one failed.
+        std::vector<std::uint8_t> bytes;
+        const bool written =
+            pdf.pageCount() > 0 && pdf.write(bytes, job.lastError) &&
+            WriteFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
+        result = result && written;
+    }
+    if (severalFiles && folderMade && !anyWritten) {
+        std::error_code ignored;
+        std::filesystem::remove(folder, ignored); // only when empty
+    }
+    return result;
+}
+
+} // namespace conversion

@@ -1,0 +1,151 @@
+#include "ImageCodecs.h"
+
+#include "ImageFormats.h"
+#include "ImageMetadataCopier.h"
+#include "JPEG2000Codec.h"
+#include "JPEGMemoryCodec.h"
+#include "MagickCodec.h"
+#include "PDFImageWriter.h"
+#include "PNGCodec.h"
+#include "TIFFCodec.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace conversion {
+
+namespace {
+
+int jpegQuality(const EncoderProperties& p) {
+    const double q = p.hasQuality && std::isfinite(p.quality) ? p.quality : 0.85;
+    return int(std::lround(std::clamp(q, 0.0, 1.0) * 100.0));
+}
+
+bool formatTakesMetadata(std::int32_t f) {
+    return f == 1 || f == 4 || f == 7 || f == 10 || f == 13;
+}
+
+} // namespace
+
+bool CanWriteFormat(std::int32_t format, std::string* reason) {
+    const char* why = nullptr;
+    switch (format) {
+    case kFormatAppleIcon:
+        why = "Apple icon files cannot be written here (no library for them is installed)";
+        break;
+    case kFormatIllustrator:
+        why = "Illustrator files cannot be written";
+        break;
+    case kFormatMacPaint:
+        why = "MacPaint files can be read but not written";
+        break;
+    case kFormatQuickTimeImage:
+        why = "QuickTime image files cannot be written";
+        break;
+    case kFormatFlashPix:
+        why = "FlashPix files cannot be written";
+        break;
+    case kFormatCameraRaw:
+        why = "camera raw files cannot be written";
+        break;
+    default:
+        if (!IsKnownFormatCode(format))
+            why = "unknown output format code";
+    }
+    if (why && reason)
+        *reason = why;
+    return why == nullptr;
+}
+
+bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProperties& p,
+                  std::vector<std::uint8_t>& out, std::string& error) {
+    if (!CanWriteFormat(format, &error))
+        return false;
+    if (bitmap.empty()) {
+        error = "no picture to encode";
+        return false;
+    }
+    const double dpiX = p.hasResolution ? p.dpiX : 0;
+    const double dpiY = p.hasResolution ? p.dpiY : 0;
+    bool ok = false;
+    bool orientationWritten = false;
+    switch (format) {
+    case kFormatNone:
+    case kFormatJPEG:
+    case kFormatWebP:
+        ok = EncodeJPEGBitmap(bitmap, jpegQuality(p), dpiX, dpiY, out, error);
+        break;
+    case kFormatJPEG2000:
+        ok = EncodeJPEG2000Bitmap(bitmap, p.hasQuality ? p.quality : 0.85, p.hasAlpha, out, error);
+        break;
+    case kFormatPNG:
+        ok = EncodePNGBitmap(bitmap, p.hasAlpha, dpiX, dpiY, out, error);
+        break;
+    case kFormatTIFF:
+    case kFormatCMYKTIFF:
+    case kFormatMultiPageTIFF:
+    case kFormatFax: {
+        TIFFWriteSettings s;
+        s.compression = format == kFormatFax ? 3 : p.tiffCompression == 5 ? 5 : 1;
+        s.keepAlpha = format == kFormatTIFF;
+        s.dpiX = dpiX;
+        s.dpiY = dpiY;
+        s.orientation = p.orientation;
+        orientationWritten = true;
+        ok = EncodeTIFFBitmaps({&bitmap}, s, out, error);
+        break;
+    }
+    case kFormatPDF: {
+        PDFImageWriter writer;
+        writer.addPage(bitmap, dpiX, dpiY);
+        ok = writer.write(out, error);
+        orientationWritten = true;
+        break;
+    }
+    default:
+        ok = EncodeMagickBitmap(bitmap, MagickCoderForOutput(format),
+                                format == kFormatGIF ? p.hasAlpha : false, jpegQuality(p) / 100.0,
+                                dpiX, dpiY, out, error);
+        break;
+    }
+    if (!ok)
+        return false;
+    if (!p.metadataSource.empty() && formatTakesMetadata(format)) {
+        MetadataPatch patch;
+        patch.orientation = p.orientation;
+        patch.dpiX = dpiX;
+        patch.dpiY = dpiY;
+        return CopyImageMetadata(p.metadataSource, out, patch, error);
+    }
+    if (p.orientation >= 1 && p.orientation <= 8 && !orientationWritten &&
+        (format == kFormatJPEG || format == kFormatNone || format == kFormatPNG ||
+         format == kFormatPhotoshop))
+        return WriteImageOrientation(out, p.orientation, error);
+    return true;
+}
+
+bool DecodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::string& extension,
+                      std::vector<Bitmap>& pictures, std::string& error) {
+    pictures.clear();
+    const std::string uti = TypeIdentifierOfBytes(bytes, length);
+    if (uti == "public.jpeg" || uti == "public.png" || uti == "public.jpeg-2000") {
+        Bitmap b;
+        const bool ok = uti == "public.jpeg"  ? DecodeJPEGBitmap(bytes, length, b, error)
+                        : uti == "public.png" ? DecodePNGBitmap(bytes, length, b, error)
+                                              : DecodeJPEG2000Bitmap(bytes, length, b, error);
+        if (ok)
+            pictures.push_back(std::move(b));
+        return ok;
+    }
+    if (uti == "public.tiff")
+        return DecodeTIFFBitmaps(bytes, length, pictures, error);
+    const std::string coder = MagickCoderForInput(uti, extension);
+    if (coder.empty()) {
+        error = uti.empty() ? "not an image format this program reads"
+                            : "this kind of image (" + uti + ") cannot be read here";
+        return false;
+    }
+    return DecodeMagickBitmaps(bytes, length, coder, pictures, error);
+}
+
+} // namespace conversion

@@ -1,0 +1,262 @@
+#include "ImageConversionJob.h"
+
+#include "AtomicFileWriter.h"
+#include "ImageFormats.h"
+#include "PixelLimits.h"
+#include "TIFFCodec.h"
+#include "WebPRoute.h"
+
+#include <VNTUtil.h>
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+namespace conversion {
+
+namespace {
+
+bool readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes,
+                   std::string& error) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        error = "cannot read the file: " + ec.message();
+        return false;
+    }
+    if (size > kMaxPictureBytes) {
+        error = "the file is larger than any image this program reads";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    try {
+        bytes.resize(std::size_t(size));
+    } catch (...) {
+        error = "not enough memory to read the file";
+        return false;
+    }
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) {
+        error = "cannot read the file";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ImageConversionJob::~ImageConversionJob() {
+    if (inputIsTemporary) {
+        std::error_code ignored;
+        std::filesystem::remove(inputURL, ignored);
+    }
+}
+
+bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
+    inputImage.reset();
+    inputImageRep = nullptr;
+    inputURL = url;
+    lastError.clear();
+    const std::string uti = TypeIdentifierOfFile(url);
+    if (uti == "org.webmproject.webp")
+        return loadWebP(url);
+    if (uti == "com.adobe.pdf")
+        return loadPDF(url);
+    auto image = std::make_unique<InputImage>();
+    image->typeIdentifier = uti;
+    bool ok = false;
+    if (uti == "public.tiff") {
+        ok = ReadTIFFFile(url, image->representations, lastError);
+    } else {
+        std::vector<std::uint8_t> bytes;
+        if (!readWholeFile(url, bytes, lastError))
+            return false;
+        std::string extension = url.extension().string();
+        if (!extension.empty())
+            extension.erase(0, 1);
+        ok = DecodeImageBytes(bytes.data(), bytes.size(), extension, image->representations,
+                              lastError);
+    }
+    if (!ok || image->representations.empty())
+        return false;
+    inputImage = std::move(image);
+    inputImageRep = &inputImage->representations.front();
+    return true;
+}
+
+bool ImageConversionJob::loadWebP(const std::filesystem::path& url) {
+    const std::filesystem::path temporary =
+        std::filesystem::path(ToStdString(GetTemporaryURL().toLocalFile())).concat(".tif");
+    if (!DecodeWebPFileToTIFF(url, temporary, lastError))
+        return false;
+    auto image = std::make_unique<InputImage>();
+    image->typeIdentifier = "public.tiff";
+    // From here the temporary file is the job's, removed when the job ends.
+    inputURL = temporary;
+    inputIsTemporary = true;
+    if (!ReadTIFFFile(temporary, image->representations, lastError) ||
+        image->representations.empty())
+        return false;
+    inputImage = std::move(image);
+    inputImageRep = &inputImage->representations.front();
+    return true;
+}
+
+bool ImageConversionJob::loadPDF(const std::filesystem::path& url) {
+    if (!OpenInputPDF(url)) {
+        lastError = "not a PDF document that can be opened";
+        return false;
+    }
+    if (!UnlockInputPDF()) {
+        lastError = "the PDF document is locked by a password";
+        return false;
+    }
+    auto image = std::make_unique<InputImage>();
+    image->typeIdentifier = "com.adobe.pdf";
+    image->drawnFromPDF = true;
+    Bitmap page;
+    if (!inputPDF->renderPage(0, 72, page, lastError))
+        return false;
+    image->representations.push_back(std::move(page));
+    inputImage = std::move(image);
+    inputImageRep = &inputImage->representations.front();
+    return true;
+}
+
+bool ImageConversionJob::OpenInputPDF(const std::filesystem::path& url) {
+    inputURL = url;
+    auto pdf = std::make_unique<PDFInput>();
+    if (!pdf->open(url)) {
+        inputPDF.reset();
+        return false;
+    }
+    inputPDF = std::move(pdf);
+    return true;
+}
+
+bool ImageConversionJob::UnlockInputPDF() {
+    return inputPDF && inputPDF->unlock(password);
+}
+
+void ImageConversionJob::SetPageRange(std::int64_t first, std::int64_t last, std::int32_t mode) {
+    firstPage = first;
+    lastPage = last;
+    pageRangeMode = mode;
+}
+
+void ImageConversionJob::SetOutputNaming(const std::optional<std::string>& baseName,
+                                         bool pageOffset, bool replace) {
+    outputBaseName = baseName;
+    progressPageOffset = pageOffset;
+    replaceExisting = replace;
+}
+
+void ImageConversionJob::SetProgressTarget(ConversionProgress* target, bool hasSelector) {
+    progressTarget = target;
+    progressSelector = hasSelector;
+}
+
+std::int32_t ImageConversionJob::InputURLImageFormat() const {
+    return ImageFormatOfURL(inputURL);
+}
+
+void ImageConversionJob::SetOutputFormat(std::int32_t format, const std::filesystem::path& output,
+                                         double value) {
+    quality = float(value);
+    outputFormat = format;
+    outputURL = output;
+}
+
+void ImageConversionJob::SetResolution(std::int64_t verticalDPI, std::int64_t horizontalDPI) {
+    resolutionY = float(std::max<std::int64_t>(verticalDPI, 0));
+    resolutionX = float(std::max<std::int64_t>(horizontalDPI, 0));
+}
+
+void ImageConversionJob::SetRotationAngle(std::int64_t degrees) {
+    switch (degrees) {
+    case 0:
+    case 360:
+        orientation = 1;
+        break;
+    case 90:
+    case -270:
+        orientation = 6;
+        break;
+    case 180:
+    case -180:
+        orientation = 3;
+        break;
+    case 270:
+    case -90:
+        orientation = 8;
+        break;
+    default:
+        break;
+    }
+}
+
+double ImageConversionJob::GetImageHorizontalResolution() const {
+    if (!inputImageRep)
+        return 0;
+    return inputImageRep->dpiX > 0 ? inputImageRep->dpiX : 72.0;
+}
+
+double ImageConversionJob::GetImageVerticalResolution() const {
+    if (!inputImageRep)
+        return 0;
+    return inputImageRep->dpiY > 0 ? inputImageRep->dpiY : 72.0;
+}
+
+double ImageConversionJob::GetImageWidth() const {
+    return inputImageRep ? double(inputImageRep->width) * 72.0 / GetImageHorizontalResolution() : 0;
+}
+
+double ImageConversionJob::GetImageHeight() const {
+    return inputImageRep ? double(inputImageRep->height) * 72.0 / GetImageVerticalResolution() : 0;
+}
+
+bool ImageConversionJob::FormatSupportsAlpha() const {
+    return conversion::FormatSupportsAlpha(outputFormat);
+}
+bool ImageConversionJob::FormatSupportsMetadata() const {
+    return conversion::FormatSupportsMetadata(outputFormat);
+}
+bool ImageConversionJob::FormatIsBitmapFileType() const {
+    return conversion::FormatIsBitmapFileType(outputFormat);
+}
+
+std::int32_t ImageConversionJob::FormatOfInputFile() const {
+    return ImageFormatFromUTI(TypeIdentifierOfFile(inputURL), false);
+}
+
+std::string ImageConversionJob::JobFileExtension() const {
+    return ExtensionForImageFormat(outputFormat);
+}
+
+bool ImageConversionJob::WriteImage(const Bitmap& image) {
+    std::vector<std::uint8_t> bytes;
+    if (!EncodeImageData(*this, image, bytes))
+        return false;
+    if (keepOutputInMemory) {
+        encodedData = std::move(bytes);
+        return true;
+    }
+    return WriteFileAtomically(outputURL, bytes, fileAttributes, lastError);
+}
+
+bool PagesToProcess(std::int32_t mode, std::int64_t firstPage, std::int64_t lastPage,
+                    std::int64_t pageCount, std::int64_t* first, std::int64_t* last) {
+    std::int64_t from = 1, to = pageCount;
+    if (mode == 1 || mode == 2) {
+        if (firstPage < 1 || firstPage > pageCount)
+            return false;
+        from = firstPage;
+        to =
+            mode == 1 ? firstPage : (lastPage >= 1 && lastPage <= pageCount ? lastPage : pageCount);
+    }
+    if (first)
+        *first = from;
+    if (last)
+        *last = to;
+    return true;
+}
+
+} // namespace conversion

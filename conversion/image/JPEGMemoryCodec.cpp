@@ -1,0 +1,329 @@
+#include "JPEGMemoryCodec.h"
+
+#include "PixelLimits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <jpeglib.h>
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr standard;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void exitWithMessage(j_common_ptr info) {
+    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+    info->err->format_message(info, manager->message);
+    std::longjmp(manager->jump, 1);
+}
+
+void silence(j_common_ptr, int) {}
+
+const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+boolean fillInputBuffer(j_decompress_ptr info) {
+    // The data has run out: what remains of the image decodes as if the file ended properly.
+    info->src->next_input_byte = kEndOfImage;
+    info->src->bytes_in_buffer = 2;
+    return TRUE;
+}
+void skipInputData(j_decompress_ptr info, long count) {
+    if (count <= 0)
+        return;
+    if (std::size_t(count) > info->src->bytes_in_buffer) {
+        fillInputBuffer(info);
+        return;
+    }
+    info->src->next_input_byte += count;
+    info->src->bytes_in_buffer -= std::size_t(count);
+}
+
+void setMemorySource(j_decompress_ptr info, jpeg_source_mgr* source, const std::uint8_t* bytes,
+                     std::size_t length) {
+    source->next_input_byte = bytes;
+    source->bytes_in_buffer = length;
+    source->init_source = initSource;
+    source->fill_input_buffer = fillInputBuffer;
+    source->skip_input_data = skipInputData;
+    source->resync_to_restart = jpeg_resync_to_restart;
+    source->term_source = termSource;
+    info->src = source;
+}
+
+void installErrors(jpeg_common_struct* info, ErrorManager& errors) {
+    info->err = jpeg_std_error(&errors.standard);
+    errors.standard.error_exit = exitWithMessage;
+    errors.standard.emit_message = silence;
+    errors.message[0] = 0;
+}
+
+bool readResolution(const jpeg_decompress_struct& info, double* x, double* y) {
+    if (info.density_unit == 1) {
+        *x = info.X_density;
+        *y = info.Y_density;
+        return true;
+    }
+    if (info.density_unit == 2) {
+        *x = double(float(info.X_density) * 254.0f / 100.0f);
+        *y = double(float(info.Y_density) * 254.0f / 100.0f);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int DecompressJPEGData(const std::uint8_t* bytes, std::size_t length, int* colorCode,
+                       std::uint8_t** pixels, std::size_t* size, std::uint32_t* width,
+                       std::uint32_t* height, double* resolutionX, double* resolutionY) {
+    if (!bytes || length == 0 || !pixels)
+        return 1;
+    *pixels = nullptr;
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    jpeg_source_mgr source;
+    std::uint8_t* volatile buffer = nullptr;
+    installErrors(reinterpret_cast<jpeg_common_struct*>(&info), errors);
+    if (setjmp(errors.jump)) {
+        std::free(buffer);
+        jpeg_destroy_decompress(&info);
+        return 1;
+    }
+    jpeg_create_decompress(&info);
+    setMemorySource(&info, &source, bytes, length);
+    jpeg_read_header(&info, TRUE);
+    std::size_t total = 0;
+    if (!conversion::checkedPictureBytes(info.image_width, info.image_height, info.num_components,
+                                         &total)) {
+        jpeg_destroy_decompress(&info);
+        return 1;
+    }
+    jpeg_start_decompress(&info);
+    const int components = info.output_components;
+    const int code = components == 4 ? 4 : components == 3 ? 2 : components == 1 ? 1 : 0;
+    if (code == 0 || !conversion::checkedPictureBytes(info.output_width, info.output_height,
+                                                      components, &total)) {
+        jpeg_destroy_decompress(&info);
+        return 1;
+    }
+    double rx = 0, ry = 0;
+    const bool hasResolution = readResolution(info, &rx, &ry);
+    buffer = static_cast<std::uint8_t*>(std::malloc(total));
+    if (!buffer) {
+        jpeg_destroy_decompress(&info);
+        return 1;
+    }
+    const std::size_t rowBytes = std::size_t(components) * info.output_width;
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = buffer + std::size_t(info.output_scanline) * rowBytes;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    if (colorCode)
+        *colorCode = code;
+    if (hasResolution && resolutionX && resolutionY) {
+        *resolutionX = rx;
+        *resolutionY = ry;
+    }
+    *pixels = buffer;
+    if (size)
+        *size = total;
+    if (width)
+        *width = info.output_width;
+    if (height)
+        *height = info.output_height;
+    return 0;
+}
+
+void CompressJPEGData(std::uint32_t width, std::uint32_t height, const std::uint8_t* pixels,
+                      int jpegColorSpace, int components, std::uint8_t** buffer, std::size_t* size,
+                      int quality, double resolutionX, double resolutionY) {
+    if (!buffer || !size)
+        return;
+    *buffer = nullptr;
+    *size = 0;
+    if (!pixels || components < 1 || components > 4 ||
+        !conversion::checkedPictureBytes(width, height, components, nullptr))
+        return;
+    jpeg_compress_struct info;
+    ErrorManager errors;
+    // Its address goes to libjpeg, so it lives in memory and keeps its value across the jump.
+    unsigned char* dest = nullptr;
+    unsigned long outSize = 0;
+    installErrors(reinterpret_cast<jpeg_common_struct*>(&info), errors);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&info);
+        std::free(dest);
+        *buffer = nullptr;
+        *size = 0;
+        return;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &dest, &outSize);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = components;
+    info.in_color_space = J_COLOR_SPACE(jpegColorSpace);
+    jpeg_set_defaults(&info);
+    info.write_JFIF_header = TRUE;
+    info.density_unit = 1;
+    auto density = [](double dpi) {
+        return std::isfinite(dpi) && dpi >= 1 && dpi <= 65535 ? UINT16(dpi) : UINT16(72);
+    };
+    info.X_density = density(resolutionX);
+    info.Y_density = density(resolutionY);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    const std::size_t rowBytes = std::size_t(components) * width;
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels + std::size_t(info.next_scanline) * rowBytes);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    *buffer = dest;
+    *size = outSize;
+}
+
+namespace conversion {
+
+bool DecodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+                      std::string& error) {
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    jpeg_source_mgr source;
+    installErrors(reinterpret_cast<jpeg_common_struct*>(&info), errors);
+    // Nothing with a destructor is made between here and the last jump.
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        error = std::string("damaged JPEG data: ") + errors.message;
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    setMemorySource(&info, &source, bytes, length);
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+    ColorModel model = ColorModel::RGB;
+    if (info.jpeg_color_space == JCS_GRAYSCALE) {
+        info.out_color_space = JCS_GRAYSCALE;
+        model = ColorModel::Gray;
+    } else if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+        info.out_color_space = JCS_CMYK;
+        model = ColorModel::CMYK;
+    } else {
+        info.out_color_space = JCS_RGB;
+    }
+    jpeg_calc_output_dimensions(&info);
+    if (!out.allocate(info.output_width, info.output_height, model, false, &error)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    readResolution(info, &out.dpiX, &out.dpiY);
+    JOCTET* icc = nullptr;
+    unsigned int iccLength = 0;
+    if (jpeg_read_icc_profile(&info, &icc, &iccLength) && icc) {
+        out.iccProfile.assign(icc, icc + iccLength);
+        std::free(icc);
+    }
+    jpeg_start_decompress(&info);
+    if (info.output_components != out.channels()) {
+        jpeg_destroy_decompress(&info);
+        error = "JPEG data with an unexpected number of components";
+        return false;
+    }
+    JSAMPROW rows[16];
+    while (info.output_scanline < info.output_height) {
+        const JDIMENSION first = info.output_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(16, info.output_height - first);
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = out.row(first + i);
+        jpeg_read_scanlines(&info, rows, count);
+    }
+    const bool inverted = info.saw_Adobe_marker && model == ColorModel::CMYK;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    if (inverted) // Adobe writes CMYK JPEG samples inverted.
+        for (auto& v : out.pixels)
+            v = std::uint8_t(255 - v);
+    return true;
+}
+
+bool EncodeJPEGBitmap(const Bitmap& input, int quality, double dpiX, double dpiY,
+                      std::vector<std::uint8_t>& out, std::string& error) {
+    const Bitmap flattened = input.hasAlpha ? FlattenAlpha(input) : Bitmap();
+    // Reached through a pointer that stays in memory across the jump below.
+    const Bitmap* volatile source = flattened.pixels.empty() ? &input : &flattened;
+    const Bitmap& flat = *source;
+    if (flat.empty()) {
+        error = "no picture to encode";
+        return false;
+    }
+    jpeg_compress_struct info;
+    ErrorManager errors;
+    unsigned char* buffer = nullptr; // in memory (its address goes to libjpeg) across the jump
+    unsigned long destSize = 0;
+    std::vector<std::uint8_t> inverted;
+    if (flat.model == ColorModel::CMYK) {
+        inverted = flat.pixels;
+        for (auto& v : inverted)
+            v = std::uint8_t(255 - v);
+    }
+    installErrors(reinterpret_cast<jpeg_common_struct*>(&info), errors);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
+        error = std::string("JPEG encoding failed: ") + errors.message;
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &buffer, &destSize);
+    info.image_width = JDIMENSION(flat.width);
+    info.image_height = JDIMENSION(flat.height);
+    info.input_components = flat.channels();
+    info.in_color_space = flat.model == ColorModel::Gray  ? JCS_GRAYSCALE
+                          : flat.model == ColorModel::RGB ? JCS_RGB
+                                                          : JCS_CMYK;
+    jpeg_set_defaults(&info);
+    if (flat.model != ColorModel::CMYK) {
+        info.write_JFIF_header = TRUE;
+        const bool hasDpi = std::isfinite(dpiX) && std::isfinite(dpiY) && dpiX > 0 && dpiY > 0;
+        info.density_unit = hasDpi ? 1 : 0;
+        info.X_density = hasDpi ? UINT16(std::lround(std::min(dpiX, 65535.0))) : 1;
+        info.Y_density = hasDpi ? UINT16(std::lround(std::min(dpiY, 65535.0))) : 1;
+        if (info.X_density == 0)
+            info.X_density = 1;
+        if (info.Y_density == 0)
+            info.Y_density = 1;
+    }
+    jpeg_set_quality(&info, std::clamp(quality, 1, 100), TRUE);
+    jpeg_start_compress(&info, TRUE);
+    if (!flat.iccProfile.empty())
+        jpeg_write_icc_profile(&info, flat.iccProfile.data(), unsigned(flat.iccProfile.size()));
+    const std::uint8_t* base = inverted.empty() ? flat.pixels.data() : inverted.data();
+    const std::size_t rowBytes = flat.rowBytes();
+    JSAMPROW rows[16];
+    while (info.next_scanline < info.image_height) {
+        const JDIMENSION first = info.next_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(16, info.image_height - first);
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = const_cast<JSAMPROW>(base + std::size_t(first + i) * rowBytes);
+        jpeg_write_scanlines(&info, rows, count);
+    }
+    jpeg_finish_compress(&info);
+    out.assign(buffer, buffer + destSize);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return true;
+}
+
+} // namespace conversion

@@ -1,0 +1,36 @@
+// JPEG in memory through libjpeg-turbo: the plain pixel bridges that the PDF jobs use, and the
+// picture reader and writer of the image job. libjpeg errors come back as failures; a JPEG whose
+// data ends early decodes as though its end-of-image marker followed.
+#pragma once
+
+#include "Bitmap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Colour code by output components: 1 for grey, 2 for RGB, 4 for CMYK (stored as in the file).
+// Answers 0 on success, 1 on failure; the pixels are malloc'd for the caller to free. The
+// resolutions are written only when the file records dots per inch or per centimetre.
+int DecompressJPEGData(const std::uint8_t* bytes, std::size_t length, int* colorCode,
+                       std::uint8_t** pixels, std::size_t* size, std::uint32_t* width,
+                       std::uint32_t* height, double* resolutionX, double* resolutionY);
+
+// Rows of components x width bytes. The output buffer is malloc'd (free it); size 0 after the
+// call means failure.
+void CompressJPEGData(std::uint32_t width, std::uint32_t height, const std::uint8_t* pixels,
+                      int jpegColorSpace, int components, std::uint8_t** buffer, std::size_t* size,
+                      int quality, double resolutionX, double resolutionY);
+
+namespace conversion {
+
+// Grey, RGB or CMYK (Adobe's inverted CMYK is turned upright), with the file's ICC profile and
+// resolution.
+bool DecodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+                      std::string& error);
+// quality 0 to 100; dpi written when above 0. Alpha is composited onto white first.
+bool EncodeJPEGBitmap(const Bitmap& bitmap, int quality, double dpiX, double dpiY,
+                      std::vector<std::uint8_t>& out, std::string& error);
+
+} // namespace conversion

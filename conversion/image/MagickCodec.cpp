@@ -1,0 +1,212 @@
+#include "MagickCodec.h"
+
+#include "PixelLimits.h"
+
+#include <Magick++.h>
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <mutex>
+
+namespace conversion {
+
+namespace {
+
+void initialiseMagick() {
+    static std::once_flag once;
+    std::call_once(once, [] { Magick::InitializeMagick(nullptr); });
+}
+
+bool bitmapFromImage(Magick::Image& image, Bitmap& out, std::string& error) {
+    const std::int64_t w = std::int64_t(image.columns());
+    const std::int64_t h = std::int64_t(image.rows());
+    const bool cmyk = image.colorSpace() == MagickCore::CMYKColorspace;
+    const Magick::ImageType type = image.type();
+    const bool gray = !cmyk && (type == Magick::GrayscaleType || type == Magick::BilevelType ||
+                                type == Magick::GrayscaleMatteType);
+    const bool alpha = image.matte();
+    const ColorModel model = cmyk ? ColorModel::CMYK : gray ? ColorModel::Gray : ColorModel::RGB;
+    if (!out.allocate(w, h, model, alpha, &error))
+        return false;
+    std::string map = cmyk ? "CMYK" : gray ? "I" : "RGB";
+    if (alpha)
+        map += "A";
+    image.write(0, 0, std::size_t(w), std::size_t(h), map, Magick::CharPixel, out.pixels.data());
+    // The image's own figures: density() answers a default of 72 when the file records none.
+    double dx = image.xResolution(), dy = image.yResolution();
+    if (image.resolutionUnits() == Magick::PixelsPerCentimeterResolution) {
+        dx *= 2.54;
+        dy *= 2.54;
+    }
+    if (image.resolutionUnits() != Magick::UndefinedResolution && dx > 0 && dy > 0) {
+        out.dpiX = dx;
+        out.dpiY = dy;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string MagickCoderForInput(const std::string& uti, const std::string& extension) {
+    if (uti == "com.adobe.photoshop-image")
+        return "PSD";
+    if (uti == "com.compuserve.gif")
+        return "GIF";
+    if (uti == "com.ilm.openexr-image")
+        return "EXR";
+    if (uti == "com.microsoft.bmp")
+        return "BMP";
+    if (uti == "com.sgi.sgi-image")
+        return "SGI";
+    if (uti == "com.microsoft.ico")
+        return "ICO";
+    if (uti == "public.xbitmap-image")
+        return "XBM";
+    if (!uti.empty())
+        return "";
+    std::string ext = extension;
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    if (ext == "tga" || ext == "icb" || ext == "vda" || ext == "vst")
+        return "TGA";
+    if (ext == "pict" || ext == "pct" || ext == "pic")
+        return "PICT";
+    if (ext == "mac" || ext == "pntg" || ext == "pnt")
+        return "MAC";
+    return "";
+}
+
+std::string MagickCoderForOutput(std::int32_t format) {
+    switch (format) {
+    case 1:
+        return "PSD";
+    case 2:
+        return "GIF";
+    case 5:
+        return "EXR";
+    case 9:
+        return "TGA";
+    case 11:
+        return "BMP";
+    case 12:
+        return "SGI";
+    case 14:
+        return "PICT";
+    case 18:
+        return "ICO";
+    case 19:
+        return "XBM";
+    default:
+        return "";
+    }
+}
+
+bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const std::string& coder,
+                         std::vector<Bitmap>& frames, std::string& error) {
+    if (coder.empty() || !bytes || length == 0) {
+        error = "no reader for this kind of image";
+        return false;
+    }
+    initialiseMagick();
+    frames.clear();
+    try {
+        Magick::Blob blob(bytes, length);
+        Magick::Image probe;
+        probe.magick(coder);
+        probe.ping(blob);
+        if (!checkedPictureBytes(std::int64_t(probe.columns()), std::int64_t(probe.rows()), 4,
+                                 nullptr, &error))
+            return false;
+        std::vector<Magick::Image> images;
+        if (coder == "GIF" || coder == "ICO") {
+            Magick::ReadOptions options;
+            options.quiet(true);
+            std::vector<Magick::Image> raw;
+            Magick::readImages(&raw, blob, options);
+            if (coder == "GIF" && raw.size() > 1)
+                Magick::coalesceImages(&images, raw.begin(), raw.end());
+            else
+                images.swap(raw);
+        } else {
+            Magick::Image image;
+            image.quiet(true);
+            image.magick(coder);
+            image.read(blob);
+            images.push_back(image);
+        }
+        std::uint64_t total = 0;
+        for (auto& image : images) {
+            total += std::uint64_t(image.columns()) * image.rows() * 4;
+            if (total > kMaxPictureBytes) {
+                error = "the frames of this image need more memory than a job may allocate";
+                frames.clear();
+                return false;
+            }
+            Bitmap frame;
+            if (!checkedPictureBytes(std::int64_t(image.columns()), std::int64_t(image.rows()), 4,
+                                     nullptr, &error) ||
+                !bitmapFromImage(image, frame, error))
+                return false;
+            frames.push_back(std::move(frame));
+        }
+    } catch (const Magick::Exception& e) {
+        error = std::string("unreadable image: ") + e.what();
+        frames.clear();
+        return false;
+    }
+    if (frames.empty()) {
+        error = "the file holds no picture";
+        return false;
+    }
+    return true;
+}
+
+bool EncodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keepAlpha,
+                        double quality, double dpiX, double dpiY, std::vector<std::uint8_t>& out,
+                        std::string& error) {
+    if (coder.empty() || input.empty()) {
+        error = "no writer for this format";
+        return false;
+    }
+    if (coder == "ICO" && (input.width > 256 || input.height > 256)) {
+        error = "a Windows icon holds at most 256 x 256 pixels";
+        return false;
+    }
+    initialiseMagick();
+    const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : FlattenAlpha(input);
+    const Bitmap& flat = flattened.pixels.empty() ? input : flattened;
+    try {
+        std::string map = flat.model == ColorModel::CMYK  ? "CMYK"
+                          : flat.model == ColorModel::RGB ? "RGB"
+                                                          : "I";
+        if (flat.hasAlpha)
+            map += "A";
+        Magick::Image image(std::size_t(flat.width), std::size_t(flat.height), map,
+                            Magick::CharPixel, flat.pixels.data());
+        image.quiet(true);
+        if (std::isfinite(dpiX) && std::isfinite(dpiY) && dpiX > 0 && dpiY > 0) {
+            image.resolutionUnits(Magick::PixelsPerInchResolution);
+            image.density(
+                Magick::Geometry(std::size_t(std::lround(dpiX)), std::size_t(std::lround(dpiY))));
+        }
+        if (std::isfinite(quality))
+            image.quality(std::size_t(std::clamp(quality, 0.0, 1.0) * 100));
+        if (coder == "XBM")
+            image.type(Magick::BilevelType);
+        image.magick(coder);
+        Magick::Blob blob;
+        image.write(&blob);
+        const auto* data = static_cast<const std::uint8_t*>(blob.data());
+        if (!data || blob.length() == 0) {
+            error = "the " + coder + " writer produced nothing";
+            return false;
+        }
+        out.assign(data, data + blob.length());
+    } catch (const Magick::Exception& e) {
+        error = std::string("the ") + coder + " writer failed: " + e.what();
+        return false;
+    }
+    return true;
+}
+
+} // namespace conversion

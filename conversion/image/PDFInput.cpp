@@ -1,0 +1,101 @@
+#include "PDFInput.h"
+
+#include "PixelLimits.h"
+
+#include <cmath>
+#include <cstring>
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-image.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+
+namespace conversion {
+
+namespace {
+void quietPoppler(const std::string&, void*) {}
+} // namespace
+
+PDFInput::PDFInput() = default;
+PDFInput::~PDFInput() = default;
+
+bool PDFInput::open(const std::filesystem::path& path) {
+    poppler::set_debug_error_function(quietPoppler, nullptr);
+    document_.reset(poppler::document::load_from_file(path.string()));
+    return document_ != nullptr;
+}
+
+bool PDFInput::isEncrypted() const {
+    // A document still locked has not told Poppler that it is encrypted.
+    return document_ && (document_->is_encrypted() || document_->is_locked());
+}
+
+bool PDFInput::isLocked() const {
+    return document_ && document_->is_locked();
+}
+
+bool PDFInput::unlock(const std::optional<std::string>& password) {
+    if (!document_)
+        return false;
+    if (!document_->is_locked())
+        return true;
+    const std::string given = password.value_or(std::string());
+    // Poppler's unlock answers true while the document is still locked, so the state decides.
+    document_->unlock(given, given);
+    return !document_->is_locked();
+}
+
+int PDFInput::pageCount() const {
+    return document_ ? document_->pages() : 0;
+}
+
+bool PDFInput::renderPage(int index, double dpi, Bitmap& out, std::string& error) const {
+    if (!document_ || document_->is_locked() || index < 0 || index >= document_->pages()) {
+        error = "the PDF page cannot be read";
+        return false;
+    }
+    std::unique_ptr<poppler::page> page(document_->create_page(index));
+    if (!page) {
+        error = "the PDF page cannot be read";
+        return false;
+    }
+    const poppler::rectf box = page->page_rect(poppler::crop_box);
+    const bool turned = page->orientation() == poppler::page::landscape ||
+                        page->orientation() == poppler::page::seascape;
+    const double wPoints = turned ? box.height() : box.width();
+    const double hPoints = turned ? box.width() : box.height();
+    if (!(std::isfinite(dpi) && dpi > 0))
+        dpi = 72;
+    const double w = std::ceil(wPoints * dpi / 72.0);
+    const double h = std::ceil(hPoints * dpi / 72.0);
+    if (!(w >= 1 && h >= 1 && w < 1e9 && h < 1e9) ||
+        !checkedPictureBytes(std::int64_t(w), std::int64_t(h), 4, nullptr, &error)) {
+        if (error.empty())
+            error = "the PDF page has no usable size";
+        return false;
+    }
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    renderer.set_image_format(poppler::image::format_rgb24);
+    const poppler::image image = renderer.render_page(page.get(), dpi, dpi);
+    if (!image.is_valid() || image.width() <= 0 || image.height() <= 0) {
+        error = "the PDF page could not be drawn";
+        return false;
+    }
+    if (!out.allocate(image.width(), image.height(), ColorModel::RGB, false, &error))
+        return false;
+    out.dpiX = out.dpiY = dpi;
+    // Poppler's RGB rows hold three bytes a pixel, red first, padded at the row's end.
+    if (image.bytes_per_row() < image.width() * 3) {
+        error = "the PDF page could not be drawn";
+        return false;
+    }
+    const char* data = image.const_data();
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(out.row(y), data + std::size_t(y) * std::size_t(image.bytes_per_row()),
+                    out.rowBytes());
+    return true;
+}
+
+} // namespace conversion

@@ -1,0 +1,42 @@
+// A PDF given as an image input, through Poppler: opening with the password rules and drawing a
+// page into a bitmap.
+#pragma once
+
+#include "Bitmap.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace poppler {
+class document;
+}
+
+namespace conversion {
+
+class PDFInput {
+public:
+    PDFInput();
+    ~PDFInput();
+    PDFInput(const PDFInput&) = delete;
+    PDFInput& operator=(const PDFInput&) = delete;
+
+    // False when the file is no PDF Poppler can open.
+    bool open(const std::filesystem::path& path);
+    bool isOpen() const { return document_ != nullptr; }
+    bool isEncrypted() const;
+    // True when the pages can be read: the document was not locked, or the password opens it
+    // as owner or user. Without a password the empty one is tried, which opens the common files
+    // that only restrict printing or copying.
+    bool unlock(const std::optional<std::string>& password);
+    bool isLocked() const;
+    int pageCount() const;
+    // Page `index` (0-based) drawn on white at `dpi`; false with a message on failure.
+    bool renderPage(int index, double dpi, Bitmap& out, std::string& error) const;
+
+private:
+    std::unique_ptr<poppler::document> document_;
+};
+
+} // namespace conversion

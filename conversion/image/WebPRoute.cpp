@@ -1,0 +1,71 @@
+#include "WebPRoute.h"
+
+#include "PixelLimits.h"
+
+#include "webp/WebPDecoder.h"
+#include "webp/WebPEncoder.h"
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace conversion {
+
+bool DecodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesystem::path& tiff,
+                          std::string& error) {
+    std::ifstream in(input, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    if (bytes.empty()) {
+        error = "the WebP file is empty or unreadable";
+        return false;
+    }
+    int width = 0, height = 0;
+    if (!WebPGetInfo(bytes.data(), bytes.size(), &width, &height) ||
+        !checkedPictureBytes(width, height, 4, nullptr, &error)) {
+        if (error.empty())
+            error = "damaged WebP data";
+        return false;
+    }
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) {
+        error = "the WebP decoder could not be set up";
+        return false;
+    }
+    const int result = DecodeWebPToTIFFFile(bytes.data(), bytes.size(), &config, tiff.c_str());
+    if (result != 0) {
+        std::error_code ignored;
+        std::filesystem::remove(tiff, ignored);
+        error = "the WebP image could not be decoded (" + std::to_string(result) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool EncodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesystem::path& output,
+                          double quality, std::string& error) {
+    WebPConfig config;
+    if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, 75)) {
+        error = "the WebP encoder could not be set up";
+        return false;
+    }
+    // A second thread where the encoder can use one; the bytes written are the same.
+    config.thread_level = 1;
+    if (quality == 1.0) {
+        config.lossless = 1;
+        config.alpha_compression = 1;
+    } else {
+        const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 0.75;
+        config.quality = float(q * 100.0);
+        config.alpha_quality = int(q * 100.0);
+    }
+    const int result = EncodeImageFileToWebP(tiff.c_str(), output.c_str(), &config, 1);
+    if (result != 0) {
+        error = "the WebP encoder failed (" + std::to_string(result) + ")";
+        return false;
+    }
+    return true;
+}
+
+} // namespace conversion

@@ -1,0 +1,271 @@
+// The image-file conversion as callers use it: the entry's rules, several pictures into
+// numbered files or one PDF, resolutions, safe writing and the command line.
+#include "ConversionEntries.h"
+#include "ImageConversionJob.h"
+#include "ImageTestSupport.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <poppler-document.h>
+#include <sys/stat.h>
+#include <tiffio.h>
+#include <zlib.h>
+
+using namespace conversion;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path threePageTIFF(const fs::path& dir) {
+    std::vector<Magick::Image> pages;
+    for (std::size_t i = 0; i < 3; ++i)
+        pages.push_back(imagetest::gradient(30 + 10 * i, 20 + 5 * i));
+    const fs::path path = dir / "scan.tif";
+    Magick::writeImages(pages.begin(), pages.end(), "TIFF:" + path.string());
+    return path;
+}
+
+int pdfPages(const fs::path& path) {
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(path.string()));
+    return doc ? doc->pages() : -1;
+}
+
+double pngDPI(const fs::path& path) {
+    Magick::Image image;
+    image.read(path.string());
+    double d = image.density().width();
+    if (image.resolutionUnits() == Magick::PixelsPerCentimeterResolution)
+        d *= 2.54;
+    return d;
+}
+
+} // namespace
+
+TEST(ImageConvert, EntryRefusesMissingOptionsAndUnreadableInputs) {
+    const fs::path dir = imagetest::freshDir("entry");
+    EXPECT_FALSE(ConvertImageFile(nullptr));
+    ImageJobOptions options;
+    EXPECT_FALSE(ConvertImageFile(&options));
+    options.inputURL = dir / "missing.png";
+    EXPECT_FALSE(ConvertImageFile(&options));
+    options.outputURL = dir / "out.png";
+    options.format = 7;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(ConvertImageFile(&options));
+    imagetest::writeBytes(dir / "noise.png", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'});
+    options.inputURL = dir / "noise.png";
+    EXPECT_FALSE(ConvertImageFile(&options));
+    EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(imagetest::listFolder(dir), (std::vector<std::string>{"noise.png"}));
+}
+
+TEST(ImageConvert, ThreePageTIFFGivesNumberedFilesOrOnePDF) {
+    const fs::path dir = imagetest::freshDir("pages");
+    const fs::path tiff = threePageTIFF(dir);
+    ImageJobOptions options;
+    options.inputURL = tiff;
+    options.outputURL = dir / "a.png";
+    options.format = 7;
+    ASSERT_TRUE(ConvertImageFile(&options));
+    EXPECT_FALSE(fs::exists(dir / "a.png"));
+    EXPECT_EQ(imagetest::listFolder(dir / "a"),
+              (std::vector<std::string>{"a 1.png", "a 2.png", "a.png"}));
+    EXPECT_EQ(imagetest::readPixels(dir / "a" / "a.png").width, 30u);
+    EXPECT_EQ(imagetest::readPixels(dir / "a" / "a 1.png").width, 40u);
+    EXPECT_EQ(imagetest::readPixels(dir / "a" / "a 2.png").height, 30u);
+
+    // A second run keeps the first run's files and numbers on.
+    ASSERT_TRUE(ConvertImageFile(&options));
+    EXPECT_EQ(imagetest::listFolder(dir / "a").size(), 6u);
+
+    options.outputURL = dir / "a.pdf";
+    options.format = 8;
+    ASSERT_TRUE(ConvertImageFile(&options));
+    EXPECT_EQ(pdfPages(dir / "a.pdf"), 3);
+}
+
+TEST(ImageConvert, PDFOfSeveralPicturesKeepsItsPagesWhenTheLastFails) {
+    const fs::path dir = imagetest::freshDir("pdf-last-fails");
+    ImageConversionJob job;
+    ASSERT_TRUE(job.LoadInputImage(threePageTIFF(dir)));
+    job.inputImage->representations.back().pixels.clear(); // a picture with nothing to draw
+    job.SetOutputFormat(8, dir / "book.pdf", 0.8);
+    EXPECT_FALSE(ConvertImage(job));
+    EXPECT_EQ(pdfPages(dir / "book.pdf"), 2);
+}
+
+TEST(ImageConvert, ResolutionIsTheSourcesUnlessGivenAndNegativeMeansNone) {
+    const fs::path dir = imagetest::freshDir("dpi");
+    auto image = imagetest::gradient(30, 20);
+    image.resolutionUnits(Magick::PixelsPerInchResolution);
+    image.density(Magick::Geometry(150, 150));
+    imagetest::writeWith(image, "PNG", dir / "src.png");
+    ImageJobOptions options;
+    options.inputURL = dir / "src.png";
+    options.format = 7;
+    for (auto [dpi, expected] : {std::pair<std::int64_t, double>{0, 150}, {300, 300}, {-72, 150}}) {
+        options.dpi = dpi;
+        options.outputURL = dir / ("out" + std::to_string(dpi) + ".png");
+        ASSERT_TRUE(ConvertImageFile(&options));
+        EXPECT_NEAR(pngDPI(options.outputURL), expected, 0.5) << dpi;
+    }
+    // A source that records no resolution is taken at 72 dpi, whichever reader reads it.
+    for (const char* coder : {"PNG", "BMP", "TGA"}) {
+        const fs::path bare = dir / (std::string("bare.") + coder);
+        imagetest::writeWith(imagetest::gradient(30, 20), coder, bare);
+        ImageConversionJob job;
+        ASSERT_TRUE(job.LoadInputImage(bare)) << coder;
+        EXPECT_DOUBLE_EQ(job.GetImageHorizontalResolution(), 72) << coder;
+        EXPECT_DOUBLE_EQ(job.GetImageWidth(), 30) << coder;
+    }
+    // And one that records it in dots per centimetre is read in inches.
+    auto metric = imagetest::gradient(30, 20);
+    metric.resolutionUnits(Magick::PixelsPerCentimeterResolution);
+    metric.density(Magick::Geometry(59, 59));
+    imagetest::writeWith(metric, "BMP", dir / "metric.bmp");
+    ImageConversionJob job;
+    ASSERT_TRUE(job.LoadInputImage(dir / "metric.bmp"));
+    EXPECT_NEAR(job.GetImageHorizontalResolution(), 59 * 2.54, 0.1);
+}
+
+TEST(ImageConvert, AFailedWriteLeavesTheEarlierFileAndNoPartialOne) {
+    const fs::path dir = imagetest::freshDir("atomic");
+    imagetest::writeWith(imagetest::gradient(300, 10), "PNG", dir / "wide.png");
+    imagetest::writeBytes(dir / "keep.ico", {'o', 'l', 'd'});
+    ImageJobOptions options;
+    options.inputURL = dir / "wide.png";
+    options.outputURL = dir / "keep.ico";
+    options.format = 18; // too wide for an icon
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(ConvertImageFile(&options));
+    options.outputURL = dir / "no-such-folder" / "x.png";
+    options.format = 7;
+    EXPECT_FALSE(ConvertImageFile(&options));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(imagetest::readBytes(dir / "keep.ico"), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(imagetest::listFolder(dir), (std::vector<std::string>{"keep.ico", "wide.png"}));
+}
+
+TEST(ImageConvert, FileAttributesAreGivenToTheOutput) {
+    const fs::path dir = imagetest::freshDir("attributes");
+    imagetest::writeWith(imagetest::gradient(20, 10), "PNG", dir / "src.png");
+    ImageJobOptions options;
+    options.inputURL = dir / "src.png";
+    options.outputURL = dir / "out.jpg";
+    options.format = 4;
+    options.fileAttributes = FileAttributes{0640, std::time_t(1000000000)};
+    ASSERT_TRUE(ConvertImageFile(&options));
+    struct stat st {};
+    ASSERT_EQ(::stat(options.outputURL.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+}
+
+TEST(ImageConvert, CommandLineConvertsAndReportsMistakes) {
+    const fs::path dir = imagetest::freshDir("convtool");
+    imagetest::writeWith(imagetest::gradient(50, 40), "BMP", dir / "in.bmp");
+    const std::string tool = LUMENO_CONVTOOL;
+    EXPECT_EQ(imagetest::run(tool + " convert " + (dir / "in.bmp").string() + " " +
+                             (dir / "out.jpg").string() +
+                             " --format 4 --quality 0.5 --dpi 200 --keep-metadata"),
+              0);
+    Magick::Image out;
+    out.read((dir / "out.jpg").string());
+    EXPECT_EQ(out.columns(), 50u);
+    EXPECT_NEAR(out.density().width(), 200, 0.5);
+    EXPECT_EQ(imagetest::run(tool + " convert " + (dir / "in.bmp").string() + " " +
+                             (dir / "x.png").string() + " 2>/dev/null"),
+              2); // no format
+    EXPECT_EQ(imagetest::run(tool + " convert " + (dir / "in.bmp").string() + " " +
+                             (dir / "x.png").string() + " --format 99 2>/dev/null"),
+              1);
+    EXPECT_FALSE(fs::exists(dir / "x.png"));
+}
+
+TEST(ImageConvert, OutputKeptInMemoryWritesNoFile) {
+    const fs::path dir = imagetest::freshDir("memory");
+    imagetest::writeWith(imagetest::gradient(24, 16), "PNG", dir / "src.png");
+    ImageConversionJob job;
+    ASSERT_TRUE(job.LoadInputImage(dir / "src.png"));
+    job.SetOutputFormat(10, dir / "never.tif", 0.8);
+    job.keepOutputInMemory = true;
+    ASSERT_TRUE(job.WriteImage(*job.inputImageRep));
+    ASSERT_TRUE(job.encodedData.has_value());
+    EXPECT_FALSE(fs::exists(dir / "never.tif"));
+    imagetest::writeBytes(dir / "copy.tif", *job.encodedData);
+    EXPECT_EQ(imagetest::maxDifference(imagetest::readPixels(dir / "src.png"),
+                                       imagetest::readPixels(dir / "copy.tif")),
+              0);
+
+    // The job's image into memory: the direct path when the source's resolution is kept.
+    job.SetOutputFormat(4, dir / "never.jpg", 0.9);
+    job.SetKeepResolution(true);
+    std::vector<std::uint8_t> jpeg;
+    ASSERT_TRUE(EncodeJobImageToData(job, jpeg));
+    imagetest::writeBytes(dir / "copy.jpg", jpeg);
+    EXPECT_EQ(imagetest::readPixels(dir / "copy.jpg").width, 24u);
+    EXPECT_FALSE(fs::exists(dir / "never.jpg"));
+}
+
+TEST(ImageConvert, ResolutionsThatAreNoNumberAboveZeroAreNotWritten) {
+    const fs::path dir = imagetest::freshDir("bad-resolution");
+    imagetest::writeWith(imagetest::gradient(24, 16), "PNG", dir / "src.png");
+    for (float bad : {std::nanf(""), -5.0f, 0.0f, INFINITY}) {
+        ImageConversionJob job;
+        ASSERT_TRUE(job.LoadInputImage(dir / "src.png"));
+        job.SetOutputFormat(10, dir / "out.tif", 0.8);
+        job.resolutionX = bad;
+        job.resolutionY = 300;
+        ASSERT_TRUE(ConvertImage(job));
+        TIFF* tif = TIFFOpen((dir / "out.tif").c_str(), "r");
+        ASSERT_TRUE(tif);
+        float x = 0;
+        EXPECT_FALSE(TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x)) << bad;
+        TIFFClose(tif);
+    }
+}
+
+TEST(ImageConvert, HeadersClaimingHugePicturesAreRefusedWithAMessage) {
+    const fs::path dir = imagetest::freshDir("huge");
+    imagetest::writeWith(imagetest::gradient(8, 8), "PNG", dir / "small.png");
+    std::vector<std::uint8_t> png = imagetest::readBytes(dir / "small.png");
+    // IHDR width and height (bytes 16 to 23) set to 100000 x 100000, its CRC made right again.
+    for (int i : {16, 20}) {
+        png[i] = 0x00;
+        png[i + 1] = 0x01;
+        png[i + 2] = 0x86;
+        png[i + 3] = 0xA0;
+    }
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = std::uint8_t(crc >> (24 - 8 * i));
+    imagetest::writeBytes(dir / "huge.png", png);
+    ImageConversionJob job;
+    EXPECT_FALSE(job.LoadInputImage(dir / "huge.png"));
+    EXPECT_NE(job.lastError.find("100000 x 100000"), std::string::npos) << job.lastError;
+}
+
+TEST(ImageConvert, CMYKJPEGStaysCMYKInTIFFAndBecomesRGBInPNG) {
+    const fs::path dir = imagetest::freshDir("cmyk");
+    auto image = imagetest::gradient(40, 30);
+    image.colorSpace(MagickCore::CMYKColorspace);
+    imagetest::writeWith(image, "JPEG", dir / "print.jpg");
+    const imagetest::Pixels source = imagetest::readPixels(dir / "print.jpg");
+    ImageJobOptions options;
+    options.inputURL = dir / "print.jpg";
+    options.outputURL = dir / "print.tif";
+    options.format = 10;
+    ASSERT_TRUE(ConvertImageFile(&options));
+    TIFF* tif = TIFFOpen(options.outputURL.c_str(), "r");
+    ASSERT_TRUE(tif);
+    std::uint16_t photometric = 0;
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFClose(tif);
+    EXPECT_EQ(photometric, PHOTOMETRIC_SEPARATED);
+    EXPECT_EQ(imagetest::maxDifference(source, imagetest::readPixels(options.outputURL)), 0);
+
+    options.outputURL = dir / "screen.png";
+    options.format = 7;
+    ASSERT_TRUE(ConvertImageFile(&options));
+    EXPECT_LE(imagetest::maxDifference(source, imagetest::readPixels(options.outputURL)), 2);
+}

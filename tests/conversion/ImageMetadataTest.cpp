@@ -1,0 +1,110 @@
+// Source metadata (EXIF, GPS, XMP) is carried into the output only when asked for, with the
+// output's own orientation and resolution written over it.
+#include "ConversionEntries.h"
+#include "ImageTestSupport.h"
+
+#include <exiv2/exiv2.hpp>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path sourceWithMetadata(const fs::path& dir) {
+    const fs::path source = dir / "camera.jpg";
+    imagetest::writeWith(imagetest::gradient(40, 30), "JPEG", source);
+    auto image = Exiv2::ImageFactory::open(source.string());
+    image->readMetadata();
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Make"] = "Lumeno Test Camera";
+    exif["Exif.Photo.DateTimeOriginal"] = "2026:12:07 01:02:03";
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    exif["Exif.GPSInfo.GPSLatitude"] = "47/1 22/1 0/1";
+    exif["Exif.Image.XResolution"] = Exiv2::Rational(999, 1);
+    exif["Exif.Image.ResolutionUnit"] = std::uint16_t(3);
+    image->setExifData(exif);
+    Exiv2::XmpData xmp;
+    xmp["Xmp.dc.title"] = "lang=\"x-default\" Harbour at dawn";
+    image->setXmpData(xmp);
+    image->writeMetadata();
+    return source;
+}
+
+struct Found {
+    std::string make, gpsRef, title;
+    long unit = 0;
+    double xres = 0;
+};
+
+Found readBack(const fs::path& file) {
+    Found f;
+    auto image = Exiv2::ImageFactory::open(file.string());
+    image->readMetadata();
+    const auto& exif = image->exifData();
+    auto get = [&](const char* key) {
+        auto it = exif.findKey(Exiv2::ExifKey(key));
+        return it == exif.end() ? std::string() : it->toString();
+    };
+    f.make = get("Exif.Image.Make");
+    f.gpsRef = get("Exif.GPSInfo.GPSLatitudeRef");
+    auto unit = exif.findKey(Exiv2::ExifKey("Exif.Image.ResolutionUnit"));
+    f.unit = unit == exif.end() ? 0 : unit->toLong();
+    auto xres = exif.findKey(Exiv2::ExifKey("Exif.Image.XResolution"));
+    f.xres = xres == exif.end() ? 0 : xres->toFloat();
+    auto title = image->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.title"));
+    f.title = title == image->xmpData().end() ? std::string() : title->toString();
+    return f;
+}
+
+bool convert(const fs::path& in, const fs::path& out, std::int32_t code, bool keep,
+             std::int64_t dpi) {
+    ImageJobOptions options;
+    options.inputURL = in;
+    options.outputURL = out;
+    options.format = code;
+    options.keepMetadata = keep;
+    options.dpi = dpi;
+    return ConvertImageFile(&options);
+}
+
+} // namespace
+
+TEST(ImageMetadata, KeptMetadataReachesJPEGPNGAndTIFFWithTheOutputsResolution) {
+    const fs::path dir = imagetest::freshDir("metadata-kept");
+    const fs::path source = sourceWithMetadata(dir);
+    for (auto [code, name] : {std::pair{4, "kept.jpg"}, {7, "kept.png"}, {10, "kept.tif"}}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(convert(source, dir / name, code, true, 240));
+        const Found f = readBack(dir / name);
+        EXPECT_EQ(f.make, "Lumeno Test Camera");
+        EXPECT_EQ(f.gpsRef, "N");
+        EXPECT_NE(f.title.find("Harbour at dawn"), std::string::npos);
+        // The copied resolution describes the source; the output's replaces it, in inches.
+        EXPECT_FLOAT_EQ(f.xres, 240);
+        EXPECT_EQ(f.unit, 2);
+        EXPECT_EQ(imagetest::readPixels(dir / name).width, 40u);
+    }
+}
+
+TEST(ImageMetadata, MetadataIsDroppedUnlessAskedFor) {
+    const fs::path dir = imagetest::freshDir("metadata-dropped");
+    const fs::path source = sourceWithMetadata(dir);
+    for (auto [code, name] : {std::pair{4, "plain.jpg"}, {7, "plain.png"}, {10, "plain.tif"}}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(convert(source, dir / name, code, false, 0));
+        const Found f = readBack(dir / name);
+        EXPECT_EQ(f.make, "");
+        EXPECT_EQ(f.gpsRef, "");
+        EXPECT_EQ(f.title, "");
+    }
+}
+
+TEST(ImageMetadata, JPEG2000NeverTakesSourceMetadata) {
+    const fs::path dir = imagetest::freshDir("metadata-jp2");
+    const fs::path source = sourceWithMetadata(dir);
+    ASSERT_TRUE(convert(source, dir / "out.jp2", 3, true, 0));
+    const std::vector<std::uint8_t> bytes = imagetest::readBytes(dir / "out.jp2");
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.find("Lumeno Test Camera"), std::string::npos);
+    EXPECT_EQ(imagetest::readPixels(dir / "out.jp2").width, 40u);
+}

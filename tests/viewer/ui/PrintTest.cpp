@@ -1,0 +1,77 @@
+// Printing a page: the engine's own PDF output, so that the printed text stays text; every
+// failure reported as one.
+#include "CHMPrintJob.h"
+#include "TestSupport.h"
+#include "WindowTestFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPageSize>
+#include <QSignalSpy>
+#include <memory>
+#include <poppler-document.h>
+#include <poppler-page.h>
+
+namespace {
+
+CHMPrintJob::Target pdfFile(const QString& path) {
+    CHMPrintJob::Target target;
+    target.outputFile = path;
+    target.layout =
+        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10));
+    return target;
+}
+
+// The error finished() reported; "unfinished" when it did not report in time.
+QString runJob(CHMPrintJob& job) {
+    QSignalSpy finished(&job, &CHMPrintJob::finished);
+    QString error;
+    if (!job.start(&error))
+        return error;
+    if (!webtest::waitUntil([&] { return finished.size() > 0; }))
+        return QStringLiteral("unfinished");
+    EXPECT_EQ(finished.size(), 1);
+    return finished.at(0).at(0).toString();
+}
+
+} // namespace
+
+class Printing : public WindowTestFixture {};
+
+TEST_F(Printing, PrintedPageKeepsItsTextAsText) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    const QString out = QDir(testsupport::scratchDir()).filePath("printed.pdf");
+    QFile::remove(out);
+    CHMPrintJob job(currentPage(window), pdfFile(out));
+    ASSERT_EQ(runJob(job), "");
+
+    std::unique_ptr<poppler::document> pdf(poppler::document::load_from_file(out.toStdString()));
+    ASSERT_NE(pdf, nullptr);
+    ASSERT_GE(pdf->pages(), 1);
+    std::unique_ptr<poppler::page> page(pdf->create_page(0));
+    const poppler::byte_array utf8 = page->text().to_utf8();
+    const QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    EXPECT_TRUE(text.contains("lighthouse")) << text.toStdString();
+    // A4 in points, as the printer's layout asked.
+    EXPECT_NEAR(page->page_rect().width(), 595, 2);
+}
+
+TEST_F(Printing, FailuresAreReportedAndNeverPassForSuccess) {
+    CHMDocumentWindow* window = openFixture("nested");
+    ASSERT_NE(window, nullptr);
+    // A folder that does not exist.
+    CHMPrintJob toNowhere(currentPage(window),
+                          pdfFile(QDir(testsupport::scratchDir()).filePath("no/such/dir/out.pdf")));
+    const QString unwritable = runJob(toNowhere);
+    EXPECT_FALSE(unwritable.isEmpty());
+    EXPECT_NE(unwritable, "unfinished");
+
+    // A printer the printing system does not know (or no printing system at all).
+    CHMPrintJob::Target printer = pdfFile(QString());
+    printer.printerName = QStringLiteral("lumeno-no-such-printer");
+    CHMPrintJob toPrinter(currentPage(window), printer);
+    const QString refused = runJob(toPrinter);
+    EXPECT_FALSE(refused.isEmpty());
+    EXPECT_NE(refused, "unfinished");
+}
