@@ -1,7 +1,9 @@
 // One PDF per colour-space family (and per codec), made with qpdf in the test; the pictures the
 // extractor writes must match what Poppler's pdfimages -png writes for the same PDF, pixel by
 // pixel within the tolerance stated per case (an independent reading of the same file).
+#include "Bitmap.h"
 #include "ConversionEntries.h"
+#include "JPEG2000Codec.h"
 #include "PDFTestDocument.h"
 
 #include <gtest/gtest.h>
@@ -330,6 +332,82 @@ TEST_F(PDFImageOracle, JPEGImagesDecode) {
                              "/BitsPerComponent 8 /Filter /DCTDecode >>",
                              jpeg(24, 16, 1))});
     EXPECT_MATCHES_POPPLER(compare(gray, "jpeggray"), 2);
+}
+
+TEST_F(PDFImageOracle, JPEG2000ImagesWithTheirOwnColourAndAlpha) {
+    conversion::Bitmap rgb;
+    std::string error;
+    ASSERT_TRUE(rgb.allocate(20, 12, conversion::ColorModel::RGB, false, &error));
+    const std::string samples = pattern(20, 12, 3);
+    std::copy(samples.begin(), samples.end(), rgb.pixels.begin());
+    std::vector<std::uint8_t> jp2;
+    ASSERT_TRUE(conversion::EncodeJPEG2000Bitmap(rgb, 1.0, false, jp2, error)) << error;
+    PDFTestDocument doc;
+    // No ColorSpace: the file's own colour decides.
+    doc.addPage({doc.image("<< /Width 20 /Height 12 /BitsPerComponent 8 /Filter /JPXDecode >>",
+                           std::string(jp2.begin(), jp2.end()))});
+    EXPECT_MATCHES_POPPLER(compare(doc, "jpx"), 1);
+
+    // With alpha: the alpha is split off into the picture's alpha channel.
+    conversion::Bitmap rgba;
+    ASSERT_TRUE(rgba.allocate(20, 12, conversion::ColorModel::RGB, true, &error));
+    const std::string withAlpha = pattern(20, 12, 4);
+    std::copy(withAlpha.begin(), withAlpha.end(), rgba.pixels.begin());
+    std::vector<std::uint8_t> jp2a;
+    ASSERT_TRUE(conversion::EncodeJPEG2000Bitmap(rgba, 1.0, true, jp2a, error)) << error;
+    PDFTestDocument alpha;
+    alpha.addPage({alpha.image("<< /Width 20 /Height 12 /BitsPerComponent 8 /Filter /JPXDecode >>",
+                               std::string(jp2a.begin(), jp2a.end()))});
+    const std::filesystem::path folder = freshFolder("jpxalpha");
+    alpha.write(folder / "a.pdf");
+    ImageJobOptions options;
+    options.format = 7;
+    options.inputURL = folder / "a.pdf";
+    options.outputURL = folder;
+    ASSERT_TRUE(ExtractImagesFromPDF(&options));
+    const PNGPicture picture = readPNG(folder / "a_Page1_1.png");
+    ASSERT_TRUE(picture.ok);
+    int alphaDifference = 0, colorDifference = 0;
+    for (std::size_t i = 0; i < picture.rgba.size(); ++i) {
+        const int d = std::abs(int(picture.rgba[i]) - int(std::uint8_t(withAlpha[i])));
+        (i % 4 == 3 ? alphaDifference : colorDifference) =
+            std::max(i % 4 == 3 ? alphaDifference : colorDifference, d);
+    }
+    EXPECT_EQ(alphaDifference, 0);
+    EXPECT_EQ(colorDifference, 0);
+}
+
+TEST_F(PDFImageOracle, PDFOutputWritesEachPictureAsItsOwnOnePagePDF) {
+    PDFTestDocument doc;
+    doc.addPage({doc.image("<< /Width 8 /Height 4 /ColorSpace /DeviceRGB /BitsPerComponent 8 >>",
+                           pattern(8, 4, 3)),
+                 doc.image("<< /Width 6 /Height 6 /ColorSpace /DeviceGray /BitsPerComponent 8 >>",
+                           pattern(6, 6, 1))});
+    const std::filesystem::path folder = freshFolder("pdfout");
+    doc.write(folder / "two.pdf");
+    std::filesystem::create_directories(folder / "out");
+    ImageJobOptions options;
+    options.format = 8;
+    options.inputURL = folder / "two.pdf";
+    options.outputURL = folder / "out";
+    ASSERT_TRUE(ExtractImagesFromPDF(&options));
+    for (const char* name : {"two_Page1_1.pdf", "two_Page1_2.pdf"}) {
+        QPDF pdf;
+        ASSERT_NO_THROW(pdf.processFile((folder / "out" / name).c_str())) << name;
+        EXPECT_EQ(pdf.getAllPages().size(), 1u) << name;
+    }
+    // pdfimages reads the picture back out of the written PDF unchanged.
+    ASSERT_EQ(runCommand("pdfimages -png '" + (folder / "out" / "two_Page1_1.pdf").string() +
+                         "' '" + (folder / "back").string() + "'"),
+              0);
+    const PNGPicture back = readPNG(folder / "back-000.png");
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(back.width, 8);
+    const std::string original = pattern(8, 4, 3);
+    for (int i = 0; i < 8 * 4; ++i)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(back.rgba[std::size_t(4 * i + c)],
+                      std::uint8_t(original[std::size_t(3 * i + c)]));
 }
 
 TEST_F(PDFImageOracle, SoftMaskBecomesAlpha) {
