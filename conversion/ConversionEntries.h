@@ -159,6 +159,14 @@ struct ImageJobOptions {
 // inputURL, outputURL, format, quality, dpi, keepMetadata and fileAttributes.
 bool ConvertImageFile(const ImageJobOptions* options);
 
+// Writes every picture embedded in the pages of the input PDF (image XObjects of each page's
+// resources and of the forms they hold, then the inline images the page and those forms draw)
+// into the folder outputURL as "<base>_Page<p>_<k>.<ext>" in the chosen format. Uses inputURL,
+// outputURL, outputBaseName, format, quality, password, the page range, replaceExisting and the
+// progress target; false for a missing field, an input that does not open or unlock, a page
+// range outside the document, or when the last picture handled could not be written.
+bool ExtractImagesFromPDF(const ImageJobOptions* options);
+
 // Draws the input image at the size of `renderSize` (units, percentages, fit modes), turned by
 // rotationDegrees and flipFlags, with the watermarks asked for, and writes it in the chosen
 // format. Uses inputURL, outputURL, format, quality, colorMode, renderSize, rotationDegrees,

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a fuzz target for a time, or all of them at once:
-#   fuzz/run.sh TARGET SECONDS     TARGET: metadata sitemap directory itss open
+#   fuzz/run.sh TARGET SECONDS     TARGET: metadata sitemap directory itss open calculator
+#                                  imagestream
 #   fuzz/run.sh all SECONDS        every target in parallel
 # Builds the clang tree build-fuzz/ (LUMENO_FUZZ_BUILD overrides), makes the seed folders under
 # build-fuzz/seeds/ from the compiled fixtures, the real-world corpus and fuzz/seeds/, and keeps
@@ -13,7 +14,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LUMENO_FUZZ_BUILD:-$root/build-fuzz}
 corpus_dir=${LUMENO_CORPUS:-$root/../shared/corpus}/real
-targets=(metadata sitemap directory itss open)
+targets=(metadata sitemap directory itss open calculator imagestream)
 max_findings=5
 
 usage() {
@@ -25,7 +26,8 @@ max_len_for() {
     case $1 in
     metadata | sitemap) echo 65536 ;;
     directory | open) echo 1048576 ;;
-    itss) echo 4096 ;;
+    imagestream) echo 65536 ;;
+    itss | calculator) echo 4096 ;;
     esac
 }
 

@@ -25,9 +25,13 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"metadata", fuzz::fuzzMetadata},   {"sitemap", fuzz::fuzzSitemap},
-    {"directory", fuzz::fuzzDirectory}, {"itss", fuzz::fuzzItss},
+    {"metadata", fuzz::fuzzMetadata},
+    {"sitemap", fuzz::fuzzSitemap},
+    {"directory", fuzz::fuzzDirectory},
+    {"itss", fuzz::fuzzItss},
     {"open", fuzz::fuzzOpen},
+    {"calculator", fuzz::fuzzCalculator},
+    {"imagestream", fuzz::fuzzImagestream},
 };
 
 struct Input {

@@ -2,6 +2,7 @@
 
 #include "ConvertCommand.h"
 #include "PDFToTextCommand.h"
+#include "PDFImagesCommand.h"
 #include "RenderCommands.h"
 
 #include "WebPDecoder.h"
@@ -26,6 +27,8 @@ const ConvtoolCommand kCommands[] = {
      PDFToImagesCommand},
     {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
      PDFToTextCommandMain},
+    {"pdf-images", "write the pictures embedded in a PDF's pages as files (-h)",
+     PDFImagesCommandMain},
     {nullptr, nullptr, nullptr},
 };
 
