@@ -5,9 +5,69 @@
 
 #include <QByteArray>
 #include <QSet>
+#include <algorithm>
 #include <chm_lib.h>
 
 namespace fuzz {
+
+namespace {
+
+bool sameAs(const chmUnitInfo& ui, const CHMObjectEntry& e) {
+    return static_cast<quint64>(ui.space) == e.section && ui.start == e.offset &&
+           ui.length == e.length;
+}
+
+// A directory the checks accept must mean to chmlib what it means to them: each listed name
+// resolves (when chmlib's index reaches it at all) to that same entry, and the LZX streams the
+// checks examined are the ones chmlib resolves.
+void agreesWithChmlib(const uint8_t* data, size_t size, const CHMContainerLayout& layout) {
+    static const ScratchFile scratch(QStringLiteral("directory"));
+    check(scratch.write(data, size), "the scratch file cannot be written");
+    // Opening reads the LZX control data: only safe once every check has passed, which is what
+    // this target is here to show.
+    chmFile* file = chm_open(scratch.path().toLocal8Bit().constData());
+    if (!file)
+        return;
+    size_t index = 0;
+    for (const CHMObjectEntry& e : layout.objects()) {
+        if (index++ >= 256)
+            break;
+        chmUnitInfo ui{};
+        if (chm_resolve_object(file, e.name.constData(), &ui) == CHM_RESOLVE_SUCCESS)
+            check(sameAs(ui, e), "chmlib resolves a listed name to another entry");
+    }
+    const CHMCompressionStreams& s = layout.compressionStreams();
+    const std::pair<const QByteArray*, const std::optional<CHMObjectEntry>*> streams[] = {
+        {&CHMContainerLayout::controlDataName(), &s.controlData},
+        {&CHMContainerLayout::resetTableName(), &s.resetTable},
+        {&CHMContainerLayout::contentName(), &s.content}};
+    for (const auto& [name, seen] : streams) {
+        chmUnitInfo ui{};
+        const bool found = chm_resolve_object(file, name->constData(), &ui) == CHM_RESOLVE_SUCCESS;
+        check(found == seen->has_value(), "chmlib finds an LZX stream the checks did not");
+        if (found)
+            check(sameAs(ui, **seen), "chmlib reads another LZX stream than the one checked");
+    }
+    // A little of each compressed object: the reset table and block bounds at work.
+    index = 0;
+    for (const CHMObjectEntry& e : layout.objects()) {
+        if (e.section != 1 || e.length == 0 || index++ >= 8)
+            continue;
+        if (e.offset > layout.compressedSectionLength() ||
+            e.length > layout.compressedSectionLength() - e.offset)
+            continue; // the document refuses these before chmlib sees them
+        unsigned char buffer[256];
+        chmUnitInfo ui{};
+        ui.space = CHM_COMPRESSED;
+        ui.start = e.offset;
+        ui.length = e.length;
+        chm_retrieve_object(file, &ui, buffer, 0,
+                            static_cast<LONGINT64>(std::min<quint64>(e.length, sizeof buffer)));
+    }
+    chm_close(file);
+}
+
+} // namespace
 
 int fuzzDirectory(const uint8_t* data, size_t size) {
     const QByteArray file =
@@ -38,6 +98,7 @@ int fuzzDirectory(const uint8_t* data, size_t size) {
         if (index++ < 64)
             check(layout->find(e.name) == &e, "find() misses the first entry of a name");
     }
+    agreesWithChmlib(data, size, *layout);
     return 0;
 }
 

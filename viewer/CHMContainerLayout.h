@@ -23,6 +23,14 @@ struct CHMObjectEntry {
     quint64 length = 0;
 };
 
+// The three streams of the LZX section as chmlib's lookup finds them (nullopt where it finds
+// none); the document compares them with what chmlib itself resolves once it has the file.
+struct CHMCompressionStreams {
+    std::optional<CHMObjectEntry> controlData;
+    std::optional<CHMObjectEntry> resetTable;
+    std::optional<CHMObjectEntry> content;
+};
+
 class CHMContainerLayout {
 public:
     // Reads and checks the file at `path`. On failure answers nullopt and sets `reason` to a
@@ -45,6 +53,11 @@ public:
     quint64 fileSize() const { return m_fileSize; }
     // Uncompressed length of the LZX section (0 when the file has none).
     quint64 compressedSectionLength() const { return m_lzxUncompressedLength; }
+    const CHMCompressionStreams& compressionStreams() const { return m_compressionStreams; }
+
+    static const QByteArray& controlDataName();
+    static const QByteArray& resetTableName();
+    static const QByteArray& contentName();
 
 private:
     std::vector<CHMObjectEntry> m_objects;
@@ -53,6 +66,7 @@ private:
     quint64 m_contentOffset = 0;
     quint64 m_fileSize = 0;
     quint64 m_lzxUncompressedLength = 0;
+    CHMCompressionStreams m_compressionStreams;
 
     friend class CHMDirectoryWalk;
 };

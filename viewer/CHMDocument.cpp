@@ -9,6 +9,25 @@
 #include <QFileInfo>
 #include <chm_lib.h>
 
+namespace {
+
+bool sameEntry(chmFile* handle, const QByteArray& name, const std::optional<CHMObjectEntry>& seen) {
+    chmUnitInfo ui{};
+    const bool found = chm_resolve_object(handle, name.constData(), &ui) == CHM_RESOLVE_SUCCESS;
+    if (!found || !seen)
+        return found == seen.has_value();
+    return static_cast<quint64>(ui.space) == seen->section && ui.start == seen->offset &&
+           ui.length == seen->length;
+}
+
+bool resolvesAsChecked(chmFile* handle, const CHMCompressionStreams& streams) {
+    return sameEntry(handle, CHMContainerLayout::controlDataName(), streams.controlData) &&
+           sameEntry(handle, CHMContainerLayout::resetTableName(), streams.resetTable) &&
+           sameEntry(handle, CHMContainerLayout::contentName(), streams.content);
+}
+
+} // namespace
+
 CHMDocument::CHMDocument() = default;
 
 CHMDocument::~CHMDocument() {
@@ -47,6 +66,14 @@ bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString*
     if (!handle) {
         if (error)
             *error = QStringLiteral("“%1” could not be opened as a compiled help file.").arg(shown);
+        return false;
+    }
+    // The checks looked at the streams they expect chmlib to use; make sure chmlib agrees (the
+    // file may also have changed in between).
+    if (!resolvesAsChecked(handle, layout->compressionStreams())) {
+        chm_close(handle);
+        if (error)
+            *error = QStringLiteral("“%1” is damaged: its directory is ambiguous.").arg(shown);
         return false;
     }
     {
