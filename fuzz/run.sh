@@ -27,7 +27,7 @@ max_len_for() {
     case $1 in
     metadata | sitemap) echo 65536 ;;
     # Small files keep the container targets fast; the mutator grows them when it needs to.
-    directory | open) echo 131072 ;;
+    directory | open) echo 65536 ;;
     itss) echo 4096 ;;
     esac
 }
