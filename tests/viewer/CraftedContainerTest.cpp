@@ -264,3 +264,26 @@ TEST(CraftedContainer, EveryChmtoolCommandRefusesEachHoleWithAMessage) {
     expectChmtoolRefuses(
         writeScratchFile("tool-long.chm", chmcraft::write(withLongBlock(1, 0x10000))));
 }
+
+TEST(CraftedContainer, DirectoryHeadersChmlibReadsDifferentlyAreRefused) {
+    // chmlib places chunks after a header of exactly 0x54 bytes and knows version 1 only; with
+    // another header the checks and chmlib would read different chunks.
+    const QByteArray plain = chmcraft::write(fixtureModel("sample"));
+    constexpr qsizetype kItsp = 0x78;
+    for (const auto& [at, value] : {std::pair{kItsp + 8, 0x60u}, std::pair{kItsp + 4, 2u}}) {
+        QByteArray bytes = plain;
+        putField(bytes, at, value, 4);
+        QString error;
+        EXPECT_EQ(CHMDocument::open(writeScratchFile("itsp.chm", bytes), &error), nullptr);
+        EXPECT_TRUE(error.contains(QLatin1String("is damaged"))) << error.toStdString();
+    }
+    // Control data longer than chmlib's 256-byte buffer.
+    chmcraft::Model m = fixtureModel("sample");
+    chmcraft::Entry* control = m.find(chmcraft::kControlData);
+    ASSERT_NE(control, nullptr);
+    const QByteArray longer = m.bytesOf(*control) + QByteArray(300, '\0');
+    control->offset = static_cast<quint64>(m.content.size());
+    control->length = static_cast<quint64>(longer.size());
+    m.content += longer;
+    EXPECT_EQ(openCrafted("long-control", m).doc, nullptr);
+}
