@@ -227,6 +227,10 @@ std::optional<CHMContainerLayout> CHMContainerLayout::read(const QString& path, 
         fail(reason, file.errorString());
         return std::nullopt;
     }
+    return read(file, reason);
+}
+
+std::optional<CHMContainerLayout> CHMContainerLayout::read(QFile& file, QString* reason) {
     const auto readAt = [&file](quint64 at, quint64 length) -> QByteArray {
         if (!file.seek(static_cast<qint64>(at)))
             return {};

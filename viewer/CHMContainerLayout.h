@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -37,6 +38,8 @@ public:
     // short phrase ("the directory header is cut off"); a file that cannot be read at all gets
     // the system's message.
     static std::optional<CHMContainerLayout> read(const QString& path, QString* reason);
+    // The same over a file already open for reading.
+    static std::optional<CHMContainerLayout> read(QFile& file, QString* reason);
 
     // Reads and checks an in-memory image of a file (the fuzz targets and tests use this).
     static std::optional<CHMContainerLayout>

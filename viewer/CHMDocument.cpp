@@ -54,22 +54,32 @@ QString CHMDocument::saveRefusedMessage() {
 bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString* error) {
     const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
     const QString shown = QFileInfo(path).fileName();
-    // The container's own structures are checked first: chmlib trusts them blindly.
+    // The container's own structures are checked first: chmlib trusts them blindly. chmlib then
+    // opens the very file that was checked (through this process's descriptor), not whatever
+    // the path names by then.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("“%1” could not be opened: %2.").arg(shown, file.errorString());
+        return false;
+    }
     QString reason;
-    std::optional<CHMContainerLayout> layout = CHMContainerLayout::read(path, &reason);
+    std::optional<CHMContainerLayout> layout = CHMContainerLayout::read(file, &reason);
     if (!layout) {
         if (error)
             *error = QStringLiteral("“%1” is damaged: %2.").arg(shown, reason);
         return false;
     }
-    chmFile* handle = chm_open(QFile::encodeName(path).constData());
+    const QString descriptor = QStringLiteral("/proc/self/fd/%1").arg(file.handle());
+    const QString chmPath = QFileInfo::exists(descriptor) ? descriptor : path;
+    chmFile* handle = chm_open(QFile::encodeName(chmPath).constData());
+    file.close();
     if (!handle) {
         if (error)
             *error = QStringLiteral("“%1” could not be opened as a compiled help file.").arg(shown);
         return false;
     }
-    // The checks looked at the streams they expect chmlib to use; make sure chmlib agrees (the
-    // file may also have changed in between).
+    // The checks looked at the streams they expect chmlib to use; make sure chmlib agrees.
     if (!resolvesAsChecked(handle, layout->compressionStreams())) {
         chm_close(handle);
         if (error)
