@@ -10,7 +10,8 @@ namespace fuzz {
 
 namespace {
 
-using Rng = std::minstd_rand;
+// Seeded afresh for every mutation; a Mersenne twister spreads even neighbouring seeds apart.
+using Rng = std::mt19937;
 
 quint64 pick(Rng& rng, quint64 n) {
     return n == 0 ? 0 : std::uniform_int_distribution<quint64>(0, n - 1)(rng);
