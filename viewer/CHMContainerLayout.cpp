@@ -3,6 +3,7 @@
 #include "ByteReader.h"
 #include "CHMDirectoryWalk.h"
 #include "ChmlibLookup.h"
+#include "LzxFrameCheck.h"
 
 #include <QFile>
 #include <QHash>
@@ -39,14 +40,16 @@ static QByteArray readSectionZero(const CHMObjectEntry& e, quint64 contentOffset
     return readAt(contentOffset + e.offset, e.length);
 }
 
-// chmlib reads one compressed block into a buffer of a frame plus this much.
-constexpr quint64 kChmlibBlockBuffer = kLzxFrame + 6144;
+// chmlib reads one compressed block into a buffer of a frame plus 6144 bytes; its decoder looks
+// a few bytes past the block's end, which must still lie inside that buffer.
+constexpr quint64 kChmlibBlockBuffer = kLzxFrame + 6144 - LzxFrameCheck::kLookAhead;
 // The most frames chmlib decodes again to reach one block inside a reset interval.
 constexpr quint64 kMaxFramesPerReset = 1u << 16;
 
 // The LZX control data as chmlib reads it: it copies the whole object into a 256-byte buffer,
 // multiplies the version 2 fields by a frame in 32 bits and divides by half the window.
-static bool checkControlData(const QByteArray& bytes, quint64 length, QString* reason) {
+static bool checkControlData(const QByteArray& bytes, quint64 length, CHMLzxFrames* frames,
+                             QString* reason) {
     const ByteReader c(bytes);
     quint32 version = 0, resetInterval = 0, windowSize = 0, windowsPerReset = 0;
     if (length < 0x18 || length > 256 || static_cast<quint64>(bytes.size()) != length ||
@@ -69,6 +72,10 @@ static bool checkControlData(const QByteArray& bytes, quint64 length, QString* r
     if (interval == 0 || interval % (window / 2) != 0 || windowsPerReset == 0 ||
         interval / (window / 2) * windowsPerReset > kMaxFramesPerReset)
         return fail(reason, QStringLiteral("the compression reset interval is invalid"));
+    frames->windowBits = 0;
+    while ((quint64(1) << frames->windowBits) < window)
+        ++frames->windowBits;
+    frames->framesPerReset = static_cast<quint32>(interval / (window / 2) * windowsPerReset);
     return true;
 }
 
@@ -76,7 +83,7 @@ static bool checkControlData(const QByteArray& bytes, quint64 length, QString* r
 // entry i + 1 (the last block up to the compressed length) into a buffer of kChmlibBlockBuffer
 // bytes, and checks that bound on only one of its two paths.
 static bool checkResetTable(const QByteArray& tableBytes, quint64* uncompressedLength,
-                            quint64* compressedLength, QString* reason) {
+                            CHMLzxFrames* frames, QString* reason) {
     const ByteReader t(tableBytes);
     quint32 version = 0, blockCount = 0, entrySize = 0, tableOffset = 0;
     quint64 uncompressed = 0, compressed = 0, blockLength = 0;
@@ -103,19 +110,20 @@ static bool checkResetTable(const QByteArray& tableBytes, quint64* uncompressedL
                 reason,
                 QStringLiteral("compressed block %1 is longer than a block can be").arg(i - 1));
         previous = at;
+        frames->starts.push_back(at);
     }
     if (blockCount > 0 && compressed - previous > kChmlibBlockBuffer)
         return fail(reason, QStringLiteral("compressed block %1 is longer than a block can be")
                                 .arg(blockCount - 1));
     *uncompressedLength = uncompressed;
-    *compressedLength = compressed;
+    frames->compressedLength = compressed;
     return true;
 }
 
 static bool checkCompressedSection(const CHMContainerLayout& layout, const ChmlibLookup& lookup,
                                    const std::function<QByteArray(quint64, quint64)>& readAt,
-                                   CHMCompressionStreams* streams, quint64* uncompressedLength,
-                                   QString* reason) {
+                                   CHMCompressionStreams* streams, CHMLzxFrames* frames,
+                                   quint64* uncompressedLength, QString* reason) {
     // Exactly the streams chmlib's own lookup finds: a twin elsewhere in the directory is what
     // chmlib would read, not the first entry of that name.
     streams->controlData = lookup.resolve(kControlData);
@@ -135,14 +143,18 @@ static bool checkCompressedSection(const CHMContainerLayout& layout, const Chmli
     if (tableBytes.size() < 0x28 || static_cast<quint64>(tableBytes.size()) != reset->length)
         return fail(reason, QStringLiteral("the compression reset table is missing or cut off"));
     const QByteArray controlBytes = readSectionZero(*control, off, size, 256, readAt);
-    if (!checkControlData(controlBytes, control->length, reason))
+    CHMLzxFrames found;
+    if (!checkControlData(controlBytes, control->length, &found, reason))
         return false;
-    quint64 uncompressed = 0, compressed = 0;
-    if (!checkResetTable(tableBytes, &uncompressed, &compressed, reason))
+    quint64 uncompressed = 0;
+    if (!checkResetTable(tableBytes, &uncompressed, &found, reason))
         return false;
+    const quint64 compressed = found.compressedLength;
     if (content->length < compressed || off > size || content->offset > size - off ||
         compressed > size - off - content->offset)
         return fail(reason, QStringLiteral("the compressed data is cut off"));
+    found.streamOffset = off + content->offset;
+    *frames = std::move(found);
     *uncompressedLength = uncompressed;
     return true;
 }
@@ -216,7 +228,7 @@ CHMContainerLayout::parse(const QByteArray& head, quint64 fileSize,
         return std::nullopt;
     const ChmlibLookup lookup(directory, g, firstListing);
     if (!checkCompressedSection(layout, lookup, readAt, &layout.m_compressionStreams,
-                                &layout.m_lzxUncompressedLength, reason))
+                                &layout.m_lzxFrames, &layout.m_lzxUncompressedLength, reason))
         return std::nullopt;
     return layout;
 }

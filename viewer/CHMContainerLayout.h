@@ -32,6 +32,15 @@ struct CHMCompressionStreams {
     std::optional<CHMObjectEntry> content;
 };
 
+// Where the LZX section's frames lie, as chmlib reads them (empty when the file has none).
+struct CHMLzxFrames {
+    std::vector<quint64> starts; // offset of each frame in the compressed stream
+    quint64 compressedLength = 0;
+    quint64 streamOffset = 0; // of the compressed stream, from the file's start
+    int windowBits = 0;
+    quint32 framesPerReset = 0; // chmlib resets its decoder every this many frames
+};
+
 class CHMContainerLayout {
 public:
     // Reads and checks the file at `path`. On failure answers nullopt and sets `reason` to a
@@ -57,6 +66,7 @@ public:
     // Uncompressed length of the LZX section (0 when the file has none).
     quint64 compressedSectionLength() const { return m_lzxUncompressedLength; }
     const CHMCompressionStreams& compressionStreams() const { return m_compressionStreams; }
+    const CHMLzxFrames& lzxFrames() const { return m_lzxFrames; }
 
     static const QByteArray& controlDataName();
     static const QByteArray& resetTableName();
@@ -70,6 +80,7 @@ private:
     quint64 m_fileSize = 0;
     quint64 m_lzxUncompressedLength = 0;
     CHMCompressionStreams m_compressionStreams;
+    CHMLzxFrames m_lzxFrames;
 
     friend class CHMDirectoryWalk;
 };

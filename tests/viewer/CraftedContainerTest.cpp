@@ -287,3 +287,131 @@ TEST(CraftedContainer, DirectoryHeadersChmlibReadsDifferentlyAreRefused) {
     m.content += longer;
     EXPECT_EQ(openCrafted("long-control", m).doc, nullptr);
 }
+
+namespace {
+
+// LZX bits as the decoder reads them: 16-bit little-endian words, most significant bit first.
+class LzxWriter {
+public:
+    void put(quint32 value, int bits) {
+        for (int i = bits - 1; i >= 0; --i)
+            m_bits.push_back((value >> i) & 1);
+    }
+    // Canonical codes of a set of code lengths, as the decoder assigns them.
+    static std::vector<std::pair<quint32, int>> codes(const std::vector<int>& lengths) {
+        std::vector<std::pair<quint32, int>> out(lengths.size(), {0, 0});
+        quint32 code = 0;
+        int previous = 0;
+        for (int len = 1; len <= 16; ++len) {
+            for (size_t s = 0; s < lengths.size(); ++s) {
+                if (lengths[s] != len)
+                    continue;
+                code <<= (len - previous);
+                previous = len;
+                out[s] = {code++, len};
+            }
+        }
+        return out;
+    }
+    // Code lengths after a reset (all zero before), through a pretree of 4- and 5-bit codes.
+    void lengths(const std::vector<int>& target) {
+        std::vector<int> pre(20, 0);
+        for (int i = 0; i < 15; ++i)
+            pre[static_cast<size_t>(i)] = 4;
+        pre[15] = pre[16] = 5;
+        for (int l : pre)
+            put(static_cast<quint32>(l), 4);
+        const auto pc = codes(pre);
+        for (int l : target) {
+            const auto& [code, bits] = pc[static_cast<size_t>(l ? 17 - l : 0)];
+            put(code, bits);
+        }
+    }
+    size_t size() const { return m_bits.size(); }
+    QByteArray bytes(qsizetype limit) const {
+        std::vector<int> bits = m_bits;
+        while (bits.size() % 16)
+            bits.push_back(0);
+        QByteArray out;
+        for (size_t w = 0; w < bits.size(); w += 16) {
+            quint32 v = 0;
+            for (int i = 0; i < 16; ++i)
+                v = (v << 1) | static_cast<quint32>(bits[w + static_cast<size_t>(i)]);
+            out.append(static_cast<char>(v & 0xFF));
+            out.append(static_cast<char>(v >> 8));
+        }
+        return out.left(limit);
+    }
+
+private:
+    std::vector<int> m_bits;
+};
+
+// One verbatim block of 0x8000 literals `symbol` (byte 0 has a 1-bit code, 'A' a 16-bit one)
+// in a frame cut to at most `frameBytes`; the fixture's own compressed section is dropped.
+chmcraft::Model withLiterals(int symbol, qsizetype frameBytes) {
+    chmcraft::Model m = fixtureModel("bare");
+    LzxWriter w;
+    w.put(0, 1);            // no E8 translation header
+    w.put(1, 3);            // verbatim block
+    w.put(0x8000 >> 8, 16); // of 0x8000 bytes
+    w.put(0, 8);
+    std::vector<int> main(512, 0); // a 64 KiB window: 256 literals and 256 match symbols
+    for (int i = 0; i < 15; ++i)
+        main[static_cast<size_t>(i)] = i + 1;
+    main[15] = main['A'] = 16;
+    w.lengths(std::vector<int>(main.begin(), main.begin() + 256));
+    w.lengths(std::vector<int>(main.begin() + 256, main.end()));
+    w.lengths(std::vector<int>(249, 0));
+    const auto [code, bits] = LzxWriter::codes(main)[static_cast<size_t>(symbol)];
+    for (int i = 0; i < 0x8000; ++i)
+        w.put(code, bits);
+    const QByteArray stream = w.bytes(frameBytes);
+    chmcraft::Entry* reset = m.find(chmcraft::kResetTable);
+    chmcraft::Entry* content = m.find(chmcraft::kContent);
+    const quint64 table = field(m, *reset, 12, 4);
+    m.patch(*reset, 4, 1, 4);
+    m.patch(*reset, table, 0, 8);
+    m.patch(*reset, 16, 0x8000, 8);
+    m.patch(*reset, 24, static_cast<quint64>(stream.size()), 8);
+    content->offset = static_cast<quint64>(m.content.size());
+    content->length = static_cast<quint64>(stream.size());
+    m.content += stream;
+    for (chmcraft::Entry& e : m.entries) {
+        if (e.section == 1) {
+            e.offset = 0;
+            e.length = std::max<quint64>(1, std::min<quint64>(e.length, 0x8000));
+        }
+    }
+    return m;
+}
+
+} // namespace
+
+TEST(CraftedContainer, AFrameWhoseCodesRunPastItsBytesIsNeverDecodedByChmlib) {
+    // chmlib's decoder would read some 26 KiB past its block buffer for this frame (and show
+    // what it finds there in the page). The book opens; its compressed pages read as missing,
+    // every time they are asked for.
+    const Opened o = openCrafted("long-codes", withLiterals('A', 0x8000 + 6144 - 16));
+    ASSERT_NE(o.doc, nullptr) << o.error.toStdString();
+    int compressed = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (const CHMObjectEntry& e : o.doc->objects()) {
+            if (e.section == 1) {
+                ++compressed;
+                EXPECT_TRUE(o.doc->contentOfEntry(e).isNull()) << e.name.toStdString();
+            }
+        }
+    }
+    EXPECT_GT(compressed, 0);
+    // The same block with 1-bit codes fits its bytes: its pages read, as zeros.
+    const Opened sound = openCrafted("short-codes", withLiterals(0, 0x8000));
+    ASSERT_NE(sound.doc, nullptr) << sound.error.toStdString();
+    for (const CHMObjectEntry& e : sound.doc->objects()) {
+        if (e.section == 1) {
+            const QByteArray bytes = sound.doc->contentOfEntry(e);
+            EXPECT_EQ(bytes, QByteArray(static_cast<qsizetype>(e.length), '\0'))
+                << e.name.toStdString();
+        }
+    }
+}
