@@ -25,7 +25,9 @@ usage() {
 
 max_len_for() {
     case $1 in
-    metadata | sitemap) echo 65536 ;;
+    metadata) echo 65536 ;;
+    # Sitemaps are parsed and then searched and sorted whole: small ones keep the target fast.
+    sitemap) echo 16384 ;;
     # Small files keep the container targets fast; the mutator grows them when it needs to.
     directory | open) echo 65536 ;;
     itss) echo 4096 ;;
