@@ -11,6 +11,7 @@
 #include "CHMContainerLayout.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -95,10 +96,15 @@ public:
 
 private:
     QByteArray retrieve(void* unitInfo);
+    // Whether chmlib's decoder reads every frame it needs for [start, start + length) of the
+    // LZX section from that frame's own bytes; checked once per reset interval.
+    bool compressedRangeIsSafe(quint64 start, quint64 length);
 
     std::recursive_mutex m_lock;
     chmFile* m_chmFileHandle = nullptr;
     std::optional<CHMContainerLayout> m_layout;
+    std::unique_ptr<QFile> m_file;            // the file the checks read, kept open for them
+    std::vector<qint8> m_resetIntervalSafety; // per reset interval: 0 unknown, 1 safe, -1 not
     QString m_filePath;
     QString m_docTitle;
     QString m_homePath;

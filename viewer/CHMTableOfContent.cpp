@@ -111,6 +111,8 @@ void CHMTableOfContent::new_item() {
         push_item();
     const OpenList& list = _itemStack.back();
     if (!list.owner || _itemCount >= kMaxItems) {
+        if (_itemCount >= kMaxItems)
+            ++_truncatedItemCount;
         _curItem = nullptr;
         return;
     }

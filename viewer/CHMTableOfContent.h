@@ -7,8 +7,8 @@
 //
 // Limits against hostile sitemaps: items are never nested deeper than kMaxDepth levels below the
 // root (a list opened at the deepest level holds its entries as siblings of its owner), and at
-// most kMaxItems items are made (later entries are dropped). Bad markup never fails: whatever the
-// HTML parser recovers becomes the tree.
+// most kMaxItems items are made (later entries are dropped and counted: truncatedItemCount()). Bad
+// markup never fails: whatever the HTML parser recovers becomes the tree.
 //
 // A tree is complete when its constructor returns; afterwards only sort() changes it. Items are
 // shared pointers so that a filtered tree can hold the same items. Not thread-safe.
@@ -28,7 +28,8 @@ public:
     static constexpr quint64 kMaxItems = 1000000;
 
     // Parses a sitemap. A null or empty encodingName means "iso_8859_1". Null or empty data
-    // gives a tree with only the root. The bytes end at the first NUL.
+    // gives a tree with only the root. A byte invalid in the encoding becomes U+FFFD; a NUL byte
+    // ends the name or path it is in.
     CHMTableOfContent(const QByteArray& data, const QString& encodingName);
 
     // A tree whose root holds the top-level items of toc (the same objects) that predicate
@@ -74,6 +75,10 @@ public:
     // Whether kMaxItems items have been made: the rest of a sitemap need not be read.
     bool isFull() const { return _itemCount >= kMaxItems; }
     void setCurItem(LinkItem* item);
+    // How many entries of the sitemap were left out because the tree reached kMaxItems (0 when
+    // the whole sitemap was read); the user is told that the list was cut and by how much.
+    quint64 truncatedItemCount() const { return _truncatedItemCount; }
+    void addTruncatedItems(quint64 count) { _truncatedItemCount += count; }
     // Lists the item's page unless it repeats the last listed page; sets its pageID.
     void addToPageList(LinkItem* item);
 
@@ -94,4 +99,5 @@ private:
     LinkItem* _curItem = nullptr;
     int _curDepth = 0;
     quint64 _itemCount = 0;
+    quint64 _truncatedItemCount = 0;
 };

@@ -7,6 +7,8 @@
 #include "TestChmWriter.h"
 #include "TestDocument.h"
 
+#include <QProcess>
+#include <QUrl>
 #include <atomic>
 #include <cstddef>
 #include <gtest/gtest.h>
@@ -155,4 +157,38 @@ TEST(HostileContainer, HugeAndDeepSitemapsOpenWithCappedTrees) {
     EXPECT_EQ(stack.size(), size_t(CHMTableOfContent::kMaxDepth));
     ASSERT_EQ(doc->indexSource()->rootChildrenCount(), quint64(kIndexEntries));
     EXPECT_EQ(doc->indexSource()->rootItems()->childAtIndex(0)->name(), "k1");
+}
+
+TEST(HostileContainer, AListBeyondTheItemCapCountsTheEntriesItLeftOut) {
+    // Bare entries keep the sitemap small; the cap counts entries as they are made. The entries
+    // past the cap are written in the spellings the counting must see: upper case, with
+    // attributes, nested in lists.
+    const quint64 extra = 1234;
+    QByteArray sitemap = "<ul>";
+    sitemap.reserve(static_cast<qsizetype>(CHMTableOfContent::kMaxItems) * 4 + 16384);
+    for (quint64 i = 0; i < CHMTableOfContent::kMaxItems; ++i)
+        sitemap += "<li>";
+    for (quint64 i = 0; i < extra; ++i)
+        sitemap += i % 3 == 0 ? "<LI>" : i % 3 == 1 ? "<li class=\"x\">" : "<ul><li></ul>";
+    sitemap += "<link><list></ul>"; // not entries
+    const CHMTableOfContent toc(sitemap, QString());
+    EXPECT_EQ(toc.truncatedItemCount(), extra);
+    const CHMTableOfContent whole("<ul><li><li></ul>", QString());
+    EXPECT_EQ(whole.truncatedItemCount(), 0u);
+
+    // chmtool says on standard error that the list was cut, and by how much.
+    const QString path = writeScratchFile(
+        "cut-index.chm", writeChm({{"/#SYSTEM", systemFile({{1, QByteArray("index.hhk\0", 10)},
+                                                            {2, QByteArray("p.htm\0", 6)}})},
+                                   {"/index.hhk", sitemap},
+                                   {"/p.htm", "<p>page</p>"}}));
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    tool.setProcessEnvironment(env);
+    tool.start(chmtoolPath(), {"index", path});
+    ASSERT_TRUE(tool.waitForFinished(120000));
+    EXPECT_EQ(tool.exitCode(), 0);
+    EXPECT_TRUE(tool.readAllStandardError().contains(
+        "index: the list was cut at 1000000 entries; 1234 more were left out"));
 }

@@ -25,6 +25,16 @@ void err(const QString& line) {
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 
+// A list longer than the reader takes is cut; say so, and by how much.
+void reportCut(const QString& what, const CHMTableOfContent* tree) {
+    if (!tree || tree->truncatedItemCount() == 0)
+        return;
+    err(QStringLiteral("%1: the list was cut at %2 entries; %3 more were left out")
+            .arg(what)
+            .arg(CHMTableOfContent::kMaxItems)
+            .arg(tree->truncatedItemCount()));
+}
+
 int usage() {
     err(QStringLiteral("usage: chmtool info|toc|index|pages|list FILE | chmtool cat FILE PATH | "
                        "chmtool serve FILE URL [-o OUT] | chmtool search [--index] FILE TEXT | "
@@ -147,10 +157,12 @@ int runChmTool(const QStringList& args) {
     }
     if (command == QLatin1String("toc") && args.size() == 2) {
         printTree(doc->tocSource().get());
+        reportCut(QStringLiteral("contents"), doc->tocSource().get());
         return 0;
     }
     if (command == QLatin1String("index") && args.size() == 2) {
         printTree(doc->indexSource().get());
+        reportCut(QStringLiteral("index"), doc->indexSource().get());
         return 0;
     }
     if (command == QLatin1String("pages") && args.size() == 2) {
