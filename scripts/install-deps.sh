@@ -14,7 +14,7 @@ PACKAGES=(
   imagemagick libvips-tools poppler-utils
   fp-utils python3
   libpoppler-cpp-dev cups-client
-  fonts-noto-cjk fonts-dejavu-core xvfb
+  fonts-noto-cjk fonts-dejavu-core xvfb libx11-dev
 )
 need=()
 for p in "${PACKAGES[@]}"; do

@@ -18,6 +18,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -30,6 +31,10 @@ public:
     // Parses a sitemap. A null or empty encodingName means "iso_8859_1". Null or empty data
     // gives a tree with only the root. The bytes end at the first NUL.
     CHMTableOfContent(const QByteArray& data, const QString& encodingName);
+    // The same, ending the parse early (keeping the entries read so far) once *stop is set;
+    // stop may be set from another thread and must outlive the constructor.
+    CHMTableOfContent(const QByteArray& data, const QString& encodingName,
+                      const std::atomic<bool>* stop);
 
     // A tree whose root holds the top-level items of toc (the same objects) that predicate
     // accepts, in order; nothing deeper is tested. A null toc gives an empty root. No page list.
@@ -71,8 +76,11 @@ public:
     void pop_item();
     // The item that parameters apply to; nullptr once kMaxItems is reached (they are dropped).
     LinkItem* curItem() const { return _curItem; }
-    // Whether kMaxItems items have been made: the rest of a sitemap need not be read.
-    bool isFull() const { return _itemCount >= kMaxItems; }
+    // Whether kMaxItems items have been made, or the parse was told to stop: the rest of a
+    // sitemap need not be read.
+    bool isFull() const {
+        return _itemCount >= kMaxItems || (_stop && _stop->load(std::memory_order_relaxed));
+    }
     void setCurItem(LinkItem* item);
     // Lists the item's page unless it repeats the last listed page; sets its pageID.
     void addToPageList(LinkItem* item);
@@ -94,4 +102,5 @@ private:
     LinkItem* _curItem = nullptr;
     int _curDepth = 0;
     quint64 _itemCount = 0;
+    const std::atomic<bool>* _stop = nullptr;
 };

@@ -75,21 +75,6 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
     connect(m_focusOnSearchAction, &QAction::triggered, this, &CHMSearchController::focusOnSearch);
     m_window.addAction(m_focusOnSearchAction);
 
-    // The index is built on its own thread and reports its end there; the window may be closed
-    // by the time the GUI thread gets to it.
-    const QPointer<CHMSearchController> self(this);
-    m_document.prepareSearchIndex([self] {
-        if (QCoreApplication* application = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(
-                application,
-                [self] {
-                    if (self)
-                        self->searchIndexDidFinish();
-                },
-                Qt::QueuedConnection);
-        }
-    });
-
     const QString searchType =
         CHMFilePreferences::getPreferenceforFile(m_document.filePath(), kSearchTypeKey).toString();
     if (searchType == kSearchTypeIndex)
@@ -110,6 +95,28 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
 }
 
 CHMSearchController::~CHMSearchController() = default;
+
+void CHMSearchController::sitemapsDidLoad() {
+    if (isSearchInIndex() && hasVisibleText(searchFieldText()))
+        searchInIndex();
+}
+
+void CHMSearchController::startSearchIndex() {
+    // The index is built on its own thread and reports its end there; the window may be closed
+    // by the time the GUI thread gets to it.
+    const QPointer<CHMSearchController> self(this);
+    m_document.prepareSearchIndex([self] {
+        if (QCoreApplication* application = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                application,
+                [self] {
+                    if (self)
+                        self->searchIndexDidFinish();
+                },
+                Qt::QueuedConnection);
+        }
+    });
+}
 
 QString CHMSearchController::searchFieldText() const {
     return m_sidebar.searchField()->text();
@@ -218,6 +225,11 @@ void CHMSearchController::searchInIndex() {
     const QString text = searchFieldText();
     if (!hasVisibleText(text)) {
         clearSearchList(true);
+        return;
+    }
+    if (!m_window.areSitemapsShown()) {
+        // sitemapsDidLoad runs it; the book may well have an index.
+        clearSearchList(false);
         return;
     }
     const std::shared_ptr<CHMTableOfContent> index = m_document.indexSource();
