@@ -32,7 +32,8 @@ public:
     CHMDocument(const CHMDocument&) = delete;
     CHMDocument& operator=(const CHMDocument&) = delete;
 
-    // Opens the file at the URL's path, checks the container, reads metadata and sitemaps.
+    // Opens the file at the URL's path, checks the container, reads metadata and (unless
+    // SitemapLoading::Later was set) the sitemaps.
     // False when the file cannot be used; `error` then holds one line for the user.
     bool readFromURL(const QUrl& url, const QString& type, QString* error);
 
@@ -69,7 +70,8 @@ public:
     // Parses the sitemaps in the current encoding on the document's work thread. The trees are
     // installed on receiver's thread by a queued call, which then runs onLoaded there; a later
     // call overtakes an earlier one, whose trees are never installed. Nothing is installed once
-    // the document is gone. Call it on the document's thread.
+    // the document is gone. Call it on the document's thread; receiver must outlive the
+    // document (the window that owns it, say).
     void setupTOCSourceInBackground(QObject* receiver, std::function<void()> onLoaded);
     // False from a deferred opening until the first trees are installed.
     bool areSitemapsLoaded() const { return m_sitemapsLoaded; }
