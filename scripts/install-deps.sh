@@ -11,7 +11,7 @@ PACKAGES=(
   libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins cups-client fonts-noto-cjk
-  fonts-dejavu-core xvfb desktop-file-utils appstream
+  fonts-dejavu-core xvfb libx11-dev desktop-file-utils appstream
   # PDF export and conversion
   libqpdf-dev qpdf libpoppler-cpp-dev libpoppler-private-dev poppler-utils libwebp-dev
   libpng-dev libjpeg-dev libtiff-dev libopenjp2-7-dev libgif-dev libjbig2dec0-dev libopenexr-dev

@@ -3,12 +3,15 @@
 #include "CHMMetadataReader.h"
 #include "CHMSearchIndex.h"
 #include "CHMSearchResult.h"
+#include "CHMSitemapLoader.h"
 #include "CHMTableOfContent.h"
 #include "LumenoLogging.h"
 #include "LzxFrameCheck.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaObject>
+#include <QObject>
 #include <chm_lib.h>
 
 namespace {
@@ -33,7 +36,8 @@ bool resolvesAsChecked(chmFile* handle, const CHMCompressionStreams& streams) {
 CHMDocument::CHMDocument() = default;
 
 CHMDocument::~CHMDocument() {
-    // The index thread reads the container: stop and join it before the handle goes.
+    // The work threads read the container: stop and join them before the handle goes.
+    m_sitemapLoader.reset();
     m_searchIndex.reset();
     std::lock_guard guard(m_lock);
     if (m_chmFileHandle) {
@@ -44,6 +48,15 @@ CHMDocument::~CHMDocument() {
 
 std::unique_ptr<CHMDocument> CHMDocument::open(const QString& path, QString* error) {
     auto document = std::make_unique<CHMDocument>();
+    if (!document->readFromURL(QUrl::fromLocalFile(path), QStringLiteral("chm"), error))
+        return nullptr;
+    return document;
+}
+
+std::unique_ptr<CHMDocument> CHMDocument::open(const QString& path, QString* error,
+                                               SitemapLoading loading) {
+    auto document = std::make_unique<CHMDocument>();
+    document->setSitemapLoading(loading);
     if (!document->readFromURL(QUrl::fromLocalFile(path), QStringLiteral("chm"), error))
         return nullptr;
     return document;
@@ -99,7 +112,8 @@ bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString*
         m_filePath = path;
     }
     loadMetadata();
-    setupTOCSource();
+    if (m_sitemapLoading == SitemapLoading::Now)
+        setupTOCSource();
     return true;
 }
 
@@ -254,6 +268,8 @@ QString CHMDocument::findHomeForPath(const QString& folder) {
 }
 
 void CHMDocument::setupTOCSource() {
+    // Trees a background parse is still making would be older than these.
+    m_sitemapGeneration = 0;
     const QString encoding = currentEncodingName();
     if (!m_tocPath.isEmpty())
         m_tocSource = std::make_shared<CHMTableOfContent>(content(m_tocPath), encoding);
@@ -262,6 +278,32 @@ void CHMDocument::setupTOCSource() {
         index->sort();
         m_indexSource = std::move(index);
     }
+    m_sitemapsLoaded = true;
+}
+
+void CHMDocument::setupTOCSourceInBackground(QObject* receiver, std::function<void()> onLoaded) {
+    if (!m_sitemapLoader)
+        m_sitemapLoader = std::make_unique<CHMSitemapLoader>(
+            [this](const QString& path) { return content(path); });
+    const std::weak_ptr<int> alive = m_lifetime;
+    m_sitemapGeneration = m_sitemapLoader->load(
+        {m_tocPath, m_indexPath, currentEncodingName()},
+        [this, alive, receiver, onLoaded = std::move(onLoaded)](CHMSitemapLoader::Trees trees,
+                                                                quint64 generation) {
+            QMetaObject::invokeMethod(
+                receiver,
+                [this, alive, onLoaded, trees = std::move(trees), generation] {
+                    // Runs on the document's thread, where the document is destroyed too.
+                    if (alive.expired() || generation != m_sitemapGeneration)
+                        return;
+                    m_tocSource = trees.toc;
+                    m_indexSource = trees.index;
+                    m_sitemapsLoaded = true;
+                    if (onLoaded)
+                        onLoaded();
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 QString CHMDocument::currentEncodingName() const {

@@ -18,6 +18,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -31,6 +32,10 @@ public:
     // gives a tree with only the root. A byte invalid in the encoding becomes U+FFFD; a NUL byte
     // ends the name or path it is in.
     CHMTableOfContent(const QByteArray& data, const QString& encodingName);
+    // The same, ending the parse early (keeping the entries read so far) once *stop is set;
+    // stop may be set from another thread and must outlive the constructor.
+    CHMTableOfContent(const QByteArray& data, const QString& encodingName,
+                      const std::atomic<bool>* stop);
 
     // A tree whose root holds the top-level items of toc (the same objects) that predicate
     // accepts, in order; nothing deeper is tested. A null toc gives an empty root. No page list.
@@ -72,8 +77,11 @@ public:
     void pop_item();
     // The item that parameters apply to; nullptr once kMaxItems is reached (they are dropped).
     LinkItem* curItem() const { return _curItem; }
-    // Whether kMaxItems items have been made: the rest of a sitemap need not be read.
-    bool isFull() const { return _itemCount >= kMaxItems; }
+    // Whether kMaxItems items have been made, or the parse was told to stop: the rest of a
+    // sitemap need not be read.
+    bool isFull() const {
+        return _itemCount >= kMaxItems || (_stop && _stop->load(std::memory_order_relaxed));
+    }
     void setCurItem(LinkItem* item);
     // How many entries of the sitemap were left out because the tree reached kMaxItems (0 when
     // the whole sitemap was read); the user is told that the list was cut and by how much.
@@ -100,4 +108,5 @@ private:
     int _curDepth = 0;
     quint64 _itemCount = 0;
     quint64 _truncatedItemCount = 0;
+    const std::atomic<bool>* _stop = nullptr;
 };

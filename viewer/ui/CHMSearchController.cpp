@@ -73,13 +73,6 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
     connect(m_focusOnSearchAction, &QAction::triggered, this, &CHMSearchController::focusOnSearch);
     m_window.addAction(m_focusOnSearchAction);
 
-    // The index reports its end on this thread; the window may be closed by then.
-    const QPointer<CHMSearchController> self(this);
-    m_document.prepareSearchIndex([self] {
-        if (self)
-            self->searchIndexDidFinish();
-    });
-
     const QString searchType =
         CHMFilePreferences::getPreferenceforFile(m_document.filePath(), kSearchTypeKey).toString();
     if (searchType == kSearchTypeIndex)
@@ -100,6 +93,20 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
 }
 
 CHMSearchController::~CHMSearchController() = default;
+
+void CHMSearchController::sitemapsDidLoad() {
+    if (isSearchInIndex() && hasVisibleText(searchFieldText()))
+        searchInIndex();
+}
+
+void CHMSearchController::startSearchIndex() {
+    // The index reports its end on this thread; the window may be closed by then.
+    const QPointer<CHMSearchController> self(this);
+    m_document.prepareSearchIndex([self] {
+        if (self)
+            self->searchIndexDidFinish();
+    });
+}
 
 QString CHMSearchController::searchFieldText() const {
     return m_sidebar.searchField()->text();
@@ -215,6 +222,11 @@ void CHMSearchController::searchInIndex() {
     const QString text = searchFieldText();
     if (!hasVisibleText(text)) {
         clearSearchList(true);
+        return;
+    }
+    if (!m_window.areSitemapsShown()) {
+        // sitemapsDidLoad runs it; the book may well have an index.
+        clearSearchList(false);
         return;
     }
     const std::shared_ptr<CHMTableOfContent> index = m_document.indexSource();
