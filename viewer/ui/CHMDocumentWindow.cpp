@@ -286,6 +286,7 @@ void CHMDocumentWindow::sitemapsDidLoad() {
         // A book whose table of contents is empty reads without the sidebar.
         if (toc && toc->rootChildrenCount() == 0)
             hideSidebar();
+        tellOfCutLists();
     }
     labelTabsFromContents();
     locateTOC();
@@ -580,6 +581,27 @@ void CHMDocumentWindow::printDocument() {
 
 void CHMDocumentWindow::setExternalUrlOpener(std::function<bool(const QUrl&)> opener) {
     m_externalUrlOpener = std::move(opener);
+}
+
+void CHMDocumentWindow::tellOfCutLists() {
+    QStringList cut;
+    const auto describe = [&](const std::shared_ptr<CHMTableOfContent>& list, const QString& name) {
+        if (list && list->truncatedItemCount() > 0)
+            cut << tr("The %1 was cut at %L2 entries; %L3 more were left out.")
+                       .arg(name)
+                       .arg(CHMTableOfContent::kMaxItems)
+                       .arg(list->truncatedItemCount());
+    };
+    describe(m_document->tocSource(), tr("table of contents"));
+    describe(m_document->indexSource(), tr("index"));
+    if (cut.isEmpty())
+        return;
+    // A message the user can dismiss, not one that stops the window.
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Lists Cut Short"), cut.join(u'\n'),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("cutListsMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void CHMDocumentWindow::openExternalUrl(const QUrl& url) {

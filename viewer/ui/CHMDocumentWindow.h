@@ -230,6 +230,8 @@ private:
     void updateHistoryButton();
     void after_zoom();
     void webViewDidFinishLoad(CHMWebView* view, bool ok);
+    // Tells the user, once, when a list was cut at the item limit and how much was left out.
+    void tellOfCutLists();
     void sitemapsDidLoad();
     void labelTabsFromContents();
     void startSearchIndexWhenReady();

@@ -11,6 +11,8 @@
 
 #include <QAbstractItemModel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTimer>
@@ -105,6 +107,11 @@ TEST_F(StartupWindow, WindowAndFirstPageComeWhileATwoMillionEntrySitemapIsParsed
     // The page now carries its contents entry's name.
     EXPECT_EQ(window->docTabView()->tabText(0), "Entry");
     EXPECT_FALSE(window->sidebar()->indexView()->emptyText().isEmpty());
+    // The user is told that the contents were cut, and by how much.
+    auto* cut = window->findChild<QMessageBox*>(QStringLiteral("cutListsMessage"));
+    ASSERT_NE(cut, nullptr);
+    EXPECT_TRUE(cut->text().contains(QLocale().toString(2000000 - CHMTableOfContent::kMaxItems)))
+        << cut->text().toStdString();
 }
 
 TEST_F(StartupWindow, ClosingTheWindowWhileAHugeSitemapIsParsedDeliversNothingLater) {
