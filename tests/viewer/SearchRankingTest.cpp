@@ -15,13 +15,6 @@ using namespace testsupport;
 
 namespace {
 
-#define REQUIRE_CORPUS(file)                                                                       \
-    if (!QFile::exists(corpusPath(file))) {                                                        \
-        if (qEnvironmentVariable("CI") == "true")                                                  \
-            FAIL() << "corpus file missing under CI: " << (file);                                  \
-        GTEST_SKIP() << "corpus not present: " << (file);                                          \
-    }
-
 struct Book {
     std::unique_ptr<CHMDocument> doc;
     std::unique_ptr<CHMSearchIndex> index;
