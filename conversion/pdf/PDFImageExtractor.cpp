@@ -153,8 +153,8 @@ bool PDFImageExtractor::ExtractImages() {
     }
     if (first > last)
         return true;
-    if (!conversion::IsKnownFormatCode(outputFormat_) ||
-        outputFormat_ == conversion::kFormatNone || job_.JobFileExtension().empty()) {
+    if (!conversion::IsKnownFormatCode(outputFormat_) || outputFormat_ == conversion::kFormatNone ||
+        job_.JobFileExtension().empty()) {
         std::fprintf(stderr, "%d is not an image format code\n", int(outputFormat_));
         return false;
     }

@@ -1,8 +1,8 @@
 #include "ConvtoolCommands.h"
 
 #include "ConvertCommand.h"
-#include "PDFToTextCommand.h"
 #include "PDFImagesCommand.h"
+#include "PDFToTextCommand.h"
 #include "RenderCommands.h"
 
 #include "WebPDecoder.h"
