@@ -2,6 +2,7 @@
 
 #include "ConvertCommand.h"
 #include "PDFToTextCommand.h"
+#include "ToPDFCommands.h"
 
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -21,6 +22,11 @@ const ConvtoolCommand kCommands[] = {
      ConvertCommand},
     {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
      PDFToTextCommandMain},
+    {"images-to-pdf", "put images into one PDF, or one PDF each (-h)", ImagesToPDFCommandMain},
+    {"documents-to-pdf", "lay out text, HTML, RTF, Word and ODT documents as PDF (-h)",
+     DocumentsToPDFCommandMain},
+    {"merge", "merge PDFs, images and documents into one PDF with an outline (-h)",
+     MergeCommandMain},
     {nullptr, nullptr, nullptr},
 };
 

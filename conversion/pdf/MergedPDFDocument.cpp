@@ -1,0 +1,172 @@
+#include "MergedPDFDocument.h"
+
+#include "PDFDocumentWriter.h"
+
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFOutlineDocumentHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <map>
+
+namespace conversion {
+
+namespace {
+
+void mapOutline(std::vector<QPDFOutlineObjectHelper> items,
+                const std::map<QPDFObjGen, int>& pageIndex, std::vector<OutlineNode>& out,
+                int depth) {
+    // Outlines of damaged files may loop; a deep enough cut keeps the walk finite.
+    if (depth > 64)
+        return;
+    for (QPDFOutlineObjectHelper& item : items) {
+        OutlineNode node;
+        node.title = item.getTitle();
+        QPDFObjectHandle page = item.getDestPage();
+        if (page.isIndirect()) {
+            auto found = pageIndex.find(page.getObjGen());
+            if (found != pageIndex.end())
+                node.pageIndex = found->second;
+        }
+        mapOutline(item.getKids(), pageIndex, node.children, depth + 1);
+        out.push_back(std::move(node));
+    }
+}
+
+} // namespace
+
+MergedPDFDocument::MergedPDFDocument() : pdf_(std::make_unique<QPDF>()) {
+    pdf_->emptyPDF();
+}
+
+int MergedPDFDocument::pageCount() {
+    return int(pdf_->getAllPages().size());
+}
+
+int MergedPDFDocument::appendPagesFrom(std::unique_ptr<QPDF> source,
+                                       const std::function<bool(int)>& keep,
+                                       std::vector<OutlineNode>* outline) {
+    QPDFPageDocumentHelper target(*pdf_);
+    const std::vector<QPDFObjectHandle> pages = source->getAllPages();
+    std::map<QPDFObjGen, int> taken;
+    int added = 0;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (keep && !keep(int(i)))
+            continue;
+        const int index = pageCount();
+        target.addPage(QPDFPageObjectHelper(pages[i]), false);
+        taken[pages[i].getObjGen()] = index;
+        ++added;
+    }
+    if (outline && added > 0) {
+        QPDFOutlineDocumentHelper outlines(*source);
+        mapOutline(outlines.getTopLevelOutlines(), taken, *outline, 0);
+    }
+    sources_.push_back(std::move(source));
+    return added;
+}
+
+void MergedPDFDocument::appendPage(QPDFObjectHandle page) {
+    QPDFPageDocumentHelper(*pdf_).addPage(QPDFPageObjectHelper(page), false);
+}
+
+namespace {
+
+// Builds the items of `nodes` under `parent`; returns the number of visible descendants.
+int buildItems(QPDF& pdf, const std::vector<OutlineNode>& nodes, QPDFObjectHandle parent,
+               const std::vector<QPDFObjectHandle>& pages) {
+    QPDFObjectHandle previous;
+    int count = 0;
+    for (const OutlineNode& node : nodes) {
+        QPDFObjectHandle item = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+        item.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(node.title));
+        item.replaceKey("/Parent", parent);
+        if (node.pageIndex >= 0 && std::size_t(node.pageIndex) < pages.size()) {
+            QPDFObjectHandle page = pages[std::size_t(node.pageIndex)];
+            QPDFObjectHandle box = QPDFPageObjectHelper(page).getCropBox(false, false);
+            double top = 0;
+            if (box.isRectangle())
+                top = box.getArrayAsRectangle().ury;
+            QPDFObjectHandle dest = QPDFObjectHandle::newArray();
+            dest.appendItem(page);
+            dest.appendItem(QPDFObjectHandle::newName("/XYZ"));
+            dest.appendItem(QPDFObjectHandle::newInteger(0));
+            dest.appendItem(QPDFObjectHandle::newReal(top, 2));
+            dest.appendItem(QPDFObjectHandle::newNull());
+            item.replaceKey("/Dest", dest);
+        }
+        if (previous.isInitialized()) {
+            previous.replaceKey("/Next", item);
+            item.replaceKey("/Prev", previous);
+        } else {
+            parent.replaceKey("/First", item);
+        }
+        parent.replaceKey("/Last", item);
+        previous = item;
+        ++count;
+        if (!node.children.empty()) {
+            const int below = buildItems(pdf, node.children, item, pages);
+            // Closed: the reader shows each input's own outline folded under its entry.
+            item.replaceKey("/Count", QPDFObjectHandle::newInteger(-below));
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+void MergedPDFDocument::buildOutline() {
+    QPDFObjectHandle root = pdf_->getRoot();
+    root.removeKey("/Outlines");
+    if (outline_.empty())
+        return;
+    QPDFObjectHandle outlines = pdf_->makeIndirectObject(QPDFObjectHandle::newDictionary());
+    outlines.replaceKey("/Type", QPDFObjectHandle::newName("/Outlines"));
+    const int count = buildItems(*pdf_, outline_, outlines, pdf_->getAllPages());
+    outlines.replaceKey("/Count", QPDFObjectHandle::newInteger(count));
+    root.replaceKey("/Outlines", outlines);
+    root.replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
+}
+
+bool MergedPDFDocument::write(const std::filesystem::path& destination,
+                              const PDFWriteOptions* options, std::string& error) {
+    if (pageCount() == 0) {
+        error = "no page to write";
+        return false;
+    }
+    try {
+        buildOutline();
+    } catch (const std::exception& e) {
+        error = std::string("the outline could not be made: ") + e.what();
+        return false;
+    }
+    return WritePDFDocument(*pdf_, destination, options, error);
+}
+
+std::unique_ptr<QPDF> OpenCopyablePDF(const std::filesystem::path& path,
+                                      const std::optional<std::string>& password,
+                                      std::string& error) {
+    auto pdf = std::make_unique<QPDF>();
+    pdf->setSuppressWarnings(true);
+    try {
+        pdf->processFile(path.c_str(), password ? password->c_str() : nullptr);
+        if (pdf->isEncrypted() && !pdf->allowExtractAll()) {
+            error = "its permissions forbid copying its pages";
+            return nullptr;
+        }
+        if (pdf->getAllPages().empty()) {
+            error = "it has no page";
+            return nullptr;
+        }
+    } catch (const QPDFExc& e) {
+        error = e.getErrorCode() == qpdf_e_password
+                    ? "the password is wrong or missing"
+                    : std::string("not a readable PDF: ") + e.getMessageDetail();
+        return nullptr;
+    } catch (const std::exception& e) {
+        error = std::string("not a readable PDF: ") + e.what();
+        return nullptr;
+    }
+    return pdf;
+}
+
+} // namespace conversion
