@@ -4,7 +4,6 @@
 #include "VNTUtil.h"
 
 #include <QString>
-#include <QStringDecoder>
 #include <QTextDocument>
 
 #include <plist/plist.h>
@@ -40,10 +39,42 @@ bool readFile(const std::filesystem::path& path, std::string& bytes, std::string
     return true;
 }
 
+// Strict: no overlong forms, surrogates or values above U+10FFFF.
 bool validUTF8(const std::string& s) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(QByteArrayView(s.data(), qsizetype(s.size())));
-    return !decoder.hasError();
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        int length = 0;
+        std::uint32_t value = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            length = 2;
+            value = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3;
+            value = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4;
+            value = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + std::size_t(length) > n)
+            return false;
+        for (int k = 1; k < length; ++k) {
+            if ((p[i + std::size_t(k)] & 0xC0) != 0x80)
+                return false;
+            value = (value << 6) | (p[i + std::size_t(k)] & 0x3F);
+        }
+        static const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            return false;
+        i += std::size_t(length);
+    }
+    return true;
 }
 
 bool convertWithIconv(const std::string& bytes, const char* charset, std::string& out) {
