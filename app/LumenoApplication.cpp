@@ -5,6 +5,7 @@
 #include "CHMDocument.h"
 #include "CHMDocumentWindow.h"
 #include "CHMTextEncodingMenu.h"
+#include "ExportCommand.h"
 #include "ResourceLocator.h"
 
 #include <QApplication>
@@ -90,10 +91,20 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
     connect(window, &QObject::destroyed, this, [this](QObject* gone) {
         m_windows.removeIf([gone](const OpenWindow& entry) { return entry.object == gone; });
     });
+    attachExport(window);
     installMenus(window);
     window->show();
     emit windowOpened(window);
     return window;
+}
+
+void LumenoApplication::attachExport(CHMDocumentWindow* window) {
+    // The command lives as the window's child, on the window's own profile, so its offscreen
+    // pages are served by this book alone and go before the profile does.
+    auto* command = new ExportCommand(window->document(), window, window->profile());
+    QAction* action = window->exportAction();
+    connect(action, &QAction::triggered, command, &ExportCommand::exportToPDF);
+    action->setEnabled(true);
 }
 
 int LumenoApplication::openFiles(const QStringList& paths) {

@@ -64,6 +64,8 @@ protected:
     virtual void reportError(QWidget* parent, const QString& message);
 
 private:
+    // Connects the window's "Export as PDF" command to the PDF export.
+    void attachExport(CHMDocumentWindow* window);
     void installMenus(CHMDocumentWindow* window);
 
     struct OpenWindow {

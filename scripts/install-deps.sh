@@ -11,7 +11,7 @@ PACKAGES=(
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
   libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
   libopenjp2-7-dev libmagick++-6.q16-dev libexiv2-dev libqpdf-dev qpdf libpoppler-cpp-dev
-  imagemagick libvips-tools poppler-utils
+  imagemagick libvips-tools poppler-utils libpoppler-private-dev
   fp-utils python3
   cups-client libzip-dev libcairo2-dev unrtf unzip libreoffice-writer-nogui
   fonts-noto-cjk fonts-dejavu-core xvfb

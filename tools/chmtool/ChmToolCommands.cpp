@@ -27,7 +27,8 @@ void err(const QString& line) {
 
 int usage() {
     err(QStringLiteral("usage: chmtool info|toc|index|pages|list FILE | chmtool cat FILE PATH | "
-                       "chmtool serve FILE URL [-o OUT] | chmtool search [--index] FILE TEXT"));
+                       "chmtool serve FILE URL [-o OUT] | chmtool search [--index] FILE TEXT | "
+                       "chmtool export FILE OUTFOLDER"));
     return 2;
 }
 

@@ -2,6 +2,7 @@
 // when a file cannot be opened.
 #include "CHMDocument.h"
 #include "CHMDocumentWindow.h"
+#include "ExportCommand.h"
 #include "LumenoApplication.h"
 #include "ResourceLocator.h"
 #include "SingleInstance.h"
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -61,6 +63,23 @@ TEST_F(Application, OpeningAnOpenFileAgainBringsItsWindowForward) {
     ASSERT_TRUE(QFile::link(testsupport::fixturePath("nested"), link));
     EXPECT_EQ(app->openFile(link), first);
     EXPECT_EQ(app->windows().size(), 1);
+}
+
+TEST_F(Application, ExportAsPDFInAWindowWritesTheBook) {
+    CHMDocumentWindow* window = app->openFile(testsupport::fixturePath("nested"));
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->exportAction()->isEnabled());
+    auto* command = window->findChild<ExportCommand*>();
+    ASSERT_NE(command, nullptr);
+    const QString path = testsupport::scratchDir() + "/window-export.pdf";
+    QFile::remove(path);
+    QSignalSpy ended(command, &ExportCommand::exportEnded);
+    command->exportToFile(path);
+    ASSERT_TRUE(ended.wait(120000));
+    EXPECT_TRUE(ended.at(0).at(0).toBool());
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.read(5).startsWith("%PDF-"));
 }
 
 TEST_F(Application, ClosedWindowIsForgotten) {

@@ -1,0 +1,201 @@
+#include "CHMExporter.h"
+
+#include "CHMDocument.h"
+#include "IsPDFPageBlank.h"
+#include "LinkDestMatcher.h"
+#include "LumenoLogging.h"
+#include "PrintedLinkRewriter.h"
+#include "PrintedPDFText.h"
+
+#include <poppler-document.h>
+#include <poppler-page.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <algorithm>
+#include <limits>
+
+double ExportPageSettings::printableWidth() const {
+    return std::max(1.0, (landscape ? paperHeight : paperWidth) - leftMargin - rightMargin);
+}
+
+double ExportPageSettings::printableHeight() const {
+    return std::max(1.0, (landscape ? paperWidth : paperHeight) - topMargin - bottomMargin);
+}
+
+CHMExporter::CHMExporter(CHMDocument& document, const QString& outputPath,
+                         const std::vector<LinkItemPtr>& contentsPages,
+                         const CHMToPDFConversionOptions* options)
+    : CHMExporter(&document, outputPath, ExportPageList(contentsPages), options) {
+    m_pageList.addDocumentPages(document);
+}
+
+CHMExporter::CHMExporter(CHMDocument* document, const QString& outputPath, ExportPageList pageList,
+                         const CHMToPDFConversionOptions* options)
+    : m_document(document), m_pageList(std::move(pageList)), m_fileURL(outputPath),
+      m_pdfDocument(std::make_unique<QPDF>()) {
+    if (m_document)
+        m_bookFileName = QFileInfo(m_document->filePath()).fileName();
+    applyOptions(options);
+    m_pdfDocument->setSuppressWarnings(true);
+    m_pdfDocument->emptyPDF();
+}
+
+CHMExporter::~CHMExporter() = default;
+
+void CHMExporter::applyOptions(const CHMToPDFConversionOptions* options) {
+    if (!options)
+        return;
+    m_settings.landscape = options->paperOrientation == 1;
+    m_settings.leftMargin = std::max(0.0, options->leftMargin);
+    m_settings.topMargin = std::max(0.0, options->topMargin);
+    m_settings.rightMargin = std::max(0.0, options->rightMargin);
+    m_settings.bottomMargin = std::max(0.0, options->bottomMargin);
+    if (options->paperWidth > 0 && options->paperHeight > 0) {
+        m_settings.paperWidth = options->paperWidth;
+        m_settings.paperHeight = options->paperHeight;
+    }
+    m_ExportHyperlinks = options->exportHyperlinks;
+    m_ExportTOC = options->exportTOC;
+}
+
+QString CHMExporter::currentPagePath() const {
+    return hasMorePages() ? m_pageList.at(m_curPageId).path() : QString();
+}
+
+void CHMExporter::skipPage() {
+    if (hasMorePages())
+        ++m_curPageId;
+}
+
+void CHMExporter::AddDestinationForEachPage(const PageTextContent& text, std::size_t* first,
+                                            std::size_t* last) {
+    const QString path = currentPagePath();
+    *first = m_links.count();
+    m_links.addPageTarget(LinkDestinationTable::pageURL(path), m_curPageId);
+    for (const PageTextContent::Anchor& anchor : text.anchors())
+        m_links.addAnchorTarget(LinkDestinationTable::anchorURL(path, anchor.name), m_curPageId,
+                                anchor.charIndex);
+    *last = m_links.count();
+}
+
+namespace {
+
+// Bytes of page text that one printed page stands for, when the matcher lost its way there.
+int printedTextBytes(const std::vector<PrintedWord>& words) {
+    std::size_t bytes = 0;
+    for (const PrintedWord& word : words)
+        bytes += word.text.size() + 1;
+    return static_cast<int>(std::min<std::size_t>(bytes, std::numeric_limits<int>::max() / 2));
+}
+
+// Pages with more text than this are never blank, so the blank test need not look at them.
+bool hasLittleText(const std::vector<PrintedWord>& words) {
+    std::size_t characters = 0;
+    for (const PrintedWord& word : words) {
+        // UTF-8 lead bytes: one per character.
+        for (const char c : word.text)
+            characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        if (characters > 5)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& text,
+                                 QString* error) {
+    if (!hasMorePages())
+        return false;
+    const QString pagePath = currentPagePath();
+    std::size_t firstItem = 0, lastItem = 0;
+    AddDestinationForEachPage(text, &firstItem, &lastItem);
+    const auto advance = qScopeGuard([this] { ++m_curPageId; });
+
+    // Three readers of the same bytes: qpdf for the pages, Poppler's text engine for word
+    // positions, poppler-cpp for the blank test. The last is opened only for pages with almost no
+    // words (text extraction is what costs, with the fonts of Chinese or Japanese pages), and
+    // kept until the end, since its front end owns Poppler's process-wide settings while it lives.
+    std::unique_ptr<poppler::document> rendered;
+    QPDF printed;
+    try {
+        printed.setSuppressWarnings(true);
+        printed.processMemoryFile("printed page", pdf.constData(), static_cast<size_t>(pdf.size()));
+        // Page data is copied when a page is appended, not when the output is written, so
+        // nothing in the output depends on this buffer afterwards.
+        printed.setImmediateCopyFrom(true);
+    } catch (const std::exception& e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        qCWarning(lcExport) << "printed page" << logSafe(pagePath) << "unreadable:" << e.what();
+        return false;
+    }
+    PrintedPDFText words(pdf);
+
+    std::vector<LinkDestLocation> records(lastItem - firstItem);
+    for (std::size_t i = firstItem; i < lastItem; ++i) {
+        records[i - firstItem].charIndex = static_cast<uint32_t>(
+            std::min<quint64>(m_links.itemAt(i).charIndex(), std::numeric_limits<uint32_t>::max()));
+    }
+    const QByteArray& pageText = text.text();
+    int textPos = 0;
+    int recordIndex = 0;
+    const int textLength = static_cast<int>(pageText.size());
+    int characterBase = 0;
+
+    try {
+        PrintedLinkRewriter::rewriteNamedDestinations(printed,
+                                                      LinkDestinationTable::pageURL(pagePath));
+        QPDFPageDocumentHelper output(*m_pdfDocument);
+        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(printed).getAllPages();
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            const std::vector<PrintedWord> pageWords = words.wordsOfPage(static_cast<int>(i));
+            if (hasLittleText(pageWords)) {
+                if (!rendered)
+                    rendered.reset(poppler::document::load_from_raw_data(
+                        pdf.constData(), static_cast<int>(pdf.size())));
+                std::unique_ptr<poppler::page> page(
+                    rendered ? rendered->create_page(static_cast<int>(i)) : nullptr);
+                if (page && IsPDFPageBlank(page.get()))
+                    continue;
+            }
+            const int answer = findLinkDestinations(pageWords, pageText.constData(), &textPos,
+                                                    textLength, records.data(),
+                                                    static_cast<int>(records.size()), &recordIndex);
+            const int pageEnd = characterBase + printedTextBytes(pageWords);
+            const QPDFObjectHandle::Rectangle crop =
+                pages[i].getCropBox(false, false).getArrayAsRectangle();
+            while (firstItem < lastItem) {
+                LinkDestinationItem& item = m_links.itemAt(firstItem);
+                const quint64 index = item.charIndex();
+                if (answer == 1 ? index >= static_cast<quint64>(std::max(pageEnd, 0))
+                                : index > static_cast<quint64>(std::max(textPos, 0)))
+                    break;
+                const LinkDestLocation& record = records[firstItem - (lastItem - records.size())];
+                // A target the words did not reach exactly is placed at the top of its page.
+                const PDFPoint where = record.found
+                                           ? PDFPoint{crop.llx + record.x, crop.ury - record.y}
+                                           : PDFPoint{crop.llx, crop.ury};
+                item.place(static_cast<quint64>(m_pageCount), where);
+                ++firstItem;
+            }
+            characterBase = pageEnd;
+            output.addPage(pages[i], false);
+            ++m_pageCount;
+        }
+    } catch (const std::exception& e) {
+        // Pages of this print appended so far stay; the rest of it is lost.
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        qCWarning(lcExport) << "printed page" << logSafe(pagePath) << "failed:" << e.what();
+        return false;
+    }
+    return true;
+}
+
+int CHMExporter::outputPageCount() const {
+    return m_pageCount;
+}

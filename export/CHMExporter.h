@@ -1,0 +1,103 @@
+// Turns one open document into one PDF: the page list, the link targets, the printed pages
+// appended with their targets placed, then the links resolved, the outline built and the file
+// written.
+//
+// Headless: the caller prints each page of `pageList()` (the web engine does that in
+// export/ui), walks its DOM and hands both to `addPrintedPage`; without the engine the same
+// can be fed from stored prints. Printed PDFs arrive in memory and are copied at once (nothing
+// in the output refers back to them), so no temporary print file exists. The output is written
+// to a temporary file in the target folder and renamed over the target only when complete.
+// One thread: the one that owns the exporter (the GUI thread when the web engine drives it).
+#pragma once
+
+#include "CHMToPDFConversionOptions.h"
+#include "ExportPageList.h"
+#include "LinkDestinationTable.h"
+#include "PageTextContent.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+class CHMDocument;
+class QPDF;
+class LinkItem;
+
+struct ExportPageSettings {
+    double paperWidth = 595.0;
+    double paperHeight = 842.0;
+    double leftMargin = 36.0;
+    double rightMargin = 36.0;
+    double topMargin = 36.0;
+    double bottomMargin = 36.0;
+    bool landscape = false;
+
+    double printableWidth() const;
+    double printableHeight() const;
+};
+
+class CHMExporter {
+public:
+    // The page list is built here (home page, contents, the container's other HTML pages).
+    // Without options both links and outline are kept and the default paper is used.
+    CHMExporter(CHMDocument& document, const QString& outputPath,
+                const std::vector<LinkItemPtr>& contentsPages,
+                const CHMToPDFConversionOptions* options);
+    // A page list given as is, for callers that know their pages (tests, tools).
+    CHMExporter(CHMDocument* document, const QString& outputPath, ExportPageList pageList,
+                const CHMToPDFConversionOptions* options);
+    ~CHMExporter();
+    CHMExporter(const CHMExporter&) = delete;
+    CHMExporter& operator=(const CHMExporter&) = delete;
+
+    const ExportPageList& pageList() const { return m_pageList; }
+    const ExportPageSettings& pageSettings() const { return m_settings; }
+    const QString& outputPath() const { return m_fileURL; }
+    bool exportsHyperlinks() const { return m_ExportHyperlinks; }
+    bool exportsTOC() const { return m_ExportTOC; }
+
+    quint64 curPageId() const { return m_curPageId; }
+    bool hasMorePages() const { return m_curPageId < m_pageList.size(); }
+    // The container path of the page to print next.
+    QString currentPagePath() const;
+    int pageCount() const { return m_pageCount; }
+
+    // The page work for the current page: its targets are registered, the printed PDF is read,
+    // blank pages are dropped, the targets are placed on the printed pages and those pages are
+    // appended. Then the exporter moves on to the next page. A print that cannot be read adds no
+    // page and places no target (false, with the reason in `error`).
+    bool addPrintedPage(const QByteArray& pdf, const PageTextContent& text,
+                        QString* error = nullptr);
+    // The current page could not be printed: nothing of it goes into the output.
+    void skipPage();
+
+    // Final phase, step by step so that a caller can report progress and stop between pages.
+    int outputPageCount() const;
+    // Turns the page's "itss" links into destinations in the output, or removes them.
+    void ResolveDestination(int outputPageIndex);
+    // The outline from the contents tree (its root is not an entry); no-op when not wanted.
+    void GenerateTableOfContents(const LinkItem* root);
+    // Writes the output through a temporary file in the target folder, then renames it over
+    // the target. False with a message for the user when anything fails; the target is then
+    // untouched.
+    bool WritePDFData(QString* error);
+
+    const LinkDestinationTable& linkTargets() const { return m_links; }
+
+private:
+    void applyOptions(const CHMToPDFConversionOptions* options);
+    void AddDestinationForEachPage(const PageTextContent& text, std::size_t* first,
+                                   std::size_t* last);
+
+    CHMDocument* m_document = nullptr;
+    ExportPageList m_pageList;
+    ExportPageSettings m_settings;
+    QString m_fileURL;
+    QString m_bookFileName; // the .chm file's name, for links that name their book
+    quint64 m_curPageId = 0;
+    int m_pageCount = 0;
+    bool m_ExportHyperlinks = true;
+    bool m_ExportTOC = true;
+    LinkDestinationTable m_links;
+    std::unique_ptr<QPDF> m_pdfDocument;
+};

@@ -1,0 +1,198 @@
+#include "ExportTestData.h"
+
+#include "CHMExporter.h"
+#include "PageTextContent.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <poppler-document.h>
+#include <poppler-page.h>
+
+namespace exporttest {
+
+namespace {
+
+QString dataDir() {
+    const QByteArray env = qgetenv("LUMENO_EXPORT_DATA");
+    return env.isEmpty() ? QStringLiteral(LUMENO_EXPORT_DATA "/links") : QString::fromUtf8(env);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// "u:text" is how qpdf's JSON writes a text string.
+QString jsonText(const QJsonValue& value) {
+    QString s = value.toString();
+    if (s.startsWith(QLatin1String("u:")))
+        s.remove(0, 2);
+    return s;
+}
+
+} // namespace
+
+std::vector<StoredPrint> storedPrints() {
+    std::vector<StoredPrint> prints;
+    const QByteArray list = readFile(QDir(dataDir()).filePath(QStringLiteral("pages.txt")));
+    EXPECT_FALSE(list.isEmpty()) << "no stored prints in " << dataDir().toStdString();
+    int index = 0;
+    for (const QByteArray& line : list.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QString stem =
+            QDir(dataDir()).filePath(QStringLiteral("%1").arg(index++, 2, 10, QLatin1Char('0')));
+        StoredPrint print;
+        print.path = QString::fromUtf8(line);
+        print.pdf = readFile(stem + QStringLiteral(".pdf"));
+        print.walk =
+            QJsonDocument::fromJson(readFile(stem + QStringLiteral(".walk.json"))).toVariant();
+        prints.push_back(print);
+    }
+    return prints;
+}
+
+QByteArray storedPdf(int index) {
+    return readFile(
+        QDir(dataDir()).filePath(QStringLiteral("%1.pdf").arg(index, 2, 10, QLatin1Char('0'))));
+}
+
+void replay(CHMExporter& exporter, const std::vector<StoredPrint>& prints) {
+    for (const StoredPrint& print : prints) {
+        ASSERT_EQ(exporter.currentPagePath(), print.path)
+            << "the stored prints are stale: run tests/export/data/make-printed-pages.sh";
+        if (print.pdf.isEmpty())
+            exporter.skipPage();
+        else
+            exporter.addPrintedPage(print.pdf, PageTextContent::fromWalk(print.walk));
+    }
+    for (int i = 0; i < exporter.outputPageCount(); ++i)
+        exporter.ResolveDestination(i);
+}
+
+QJsonObject qpdfJson(const QString& pdfPath) {
+    QProcess qpdf;
+    qpdf.start(QStringLiteral("qpdf"), {QStringLiteral("--json"), pdfPath});
+    qpdf.waitForFinished(60000);
+    const QJsonObject json = QJsonDocument::fromJson(qpdf.readAllStandardOutput()).object();
+    EXPECT_FALSE(json.isEmpty()) << "qpdf --json gave nothing for " << pdfPath.toStdString();
+    return json;
+}
+
+namespace {
+
+struct Objects {
+    QJsonObject byId;
+    QJsonValue resolve(const QJsonValue& v) const {
+        if (v.isString() && v.toString().endsWith(QLatin1String(" R"))) {
+            const QJsonValue o = byId.value(QStringLiteral("obj:") + v.toString());
+            return o.toObject().contains(QLatin1String("value"))
+                       ? o.toObject().value(QLatin1String("value"))
+                       : o;
+        }
+        return v;
+    }
+};
+
+Objects objectsOf(const QJsonObject& json) {
+    const QJsonArray qpdf = json.value(QLatin1String("qpdf")).toArray();
+    return Objects{qpdf.size() > 1 ? qpdf.at(1).toObject() : QJsonObject()};
+}
+
+QStringList pageIds(const QJsonObject& json) {
+    QStringList ids;
+    for (const QJsonValue& page : json.value(QLatin1String("pages")).toArray())
+        ids << page.toObject().value(QLatin1String("object")).toString();
+    return ids;
+}
+
+OutlineEntry outlineEntry(const QJsonObject& item, const QStringList& pages) {
+    OutlineEntry entry;
+    entry.title = jsonText(item.value(QLatin1String("title")));
+    const QJsonArray dest = item.value(QLatin1String("dest")).toArray();
+    if (dest.size() >= 4) {
+        entry.targetPage = static_cast<int>(pages.indexOf(dest.at(0).toString()));
+        entry.targetY = dest.at(3).toDouble();
+    }
+    for (const QJsonValue& kid : item.value(QLatin1String("kids")).toArray())
+        entry.kids.push_back(outlineEntry(kid.toObject(), pages));
+    return entry;
+}
+
+} // namespace
+
+std::vector<Link> links(const QString& pdfPath) {
+    const QJsonObject json = qpdfJson(pdfPath);
+    const Objects objects = objectsOf(json);
+    const QStringList pages = pageIds(json);
+    std::vector<Link> result;
+    for (int p = 0; p < pages.size(); ++p) {
+        const QJsonArray annots =
+            objects.resolve(objects.resolve(pages[p]).toObject().value(QLatin1String("/Annots")))
+                .toArray();
+        for (const QJsonValue& ref : annots) {
+            const QJsonObject annot = objects.resolve(ref).toObject();
+            if (annot.value(QLatin1String("/Subtype")).toString() != QLatin1String("/Link"))
+                continue;
+            Link link;
+            link.page = p;
+            const QJsonValue dest = objects.resolve(annot.value(QLatin1String("/Dest")));
+            if (dest.isArray()) {
+                link.targetPage = static_cast<int>(pages.indexOf(dest.toArray().at(0).toString()));
+                link.targetY = dest.toArray().at(3).toDouble();
+            } else if (!dest.isUndefined()) {
+                link.hasNamedDest = true;
+            }
+            const QJsonObject action = objects.resolve(annot.value(QLatin1String("/A"))).toObject();
+            link.uri = jsonText(action.value(QLatin1String("/URI")));
+            if (action.value(QLatin1String("/S")).toString() == QLatin1String("/GoTo"))
+                link.hasNamedDest = true;
+            result.push_back(link);
+        }
+    }
+    return result;
+}
+
+std::vector<OutlineEntry> outline(const QString& pdfPath) {
+    const QJsonObject json = qpdfJson(pdfPath);
+    const QStringList pages = pageIds(json);
+    std::vector<OutlineEntry> entries;
+    for (const QJsonValue& item : json.value(QLatin1String("outlines")).toArray())
+        entries.push_back(outlineEntry(item.toObject(), pages));
+    return entries;
+}
+
+QStringList pageTexts(const QString& pdfPath) {
+    QStringList texts;
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_file(pdfPath.toStdString()));
+    if (!doc)
+        return texts;
+    for (int i = 0; i < doc->pages(); ++i) {
+        std::unique_ptr<poppler::page> page(doc->create_page(i));
+        const poppler::byte_array utf8 = page->text().to_utf8();
+        texts << QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
+    return texts;
+}
+
+double wordTop(const QString& pdfPath, int pageIndex, const QString& word) {
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_file(pdfPath.toStdString()));
+    if (!doc || pageIndex < 0 || pageIndex >= doc->pages())
+        return -1;
+    std::unique_ptr<poppler::page> page(doc->create_page(pageIndex));
+    const double height = page->page_rect(poppler::crop_box).height();
+    for (const poppler::text_box& box : page->text_list()) {
+        const poppler::byte_array utf8 = box.text().to_utf8();
+        if (QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())) == word)
+            return height - box.bbox().top();
+    }
+    return -1;
+}
+
+} // namespace exporttest

@@ -1,0 +1,58 @@
+// The stored prints of the "links" book (data/links, re-made by data/make-printed-pages.sh) and
+// ways to read an exported PDF back: qpdf's JSON for outline and links, Poppler for text.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+#include <vector>
+
+class CHMExporter;
+
+namespace exporttest {
+
+struct StoredPrint {
+    QString path;   // the page list's path
+    QByteArray pdf; // empty when the page was not printed
+    QVariant walk;  // the DOM walk's answer
+};
+
+// The prints in page-list order; fails the test when the data folder is missing.
+std::vector<StoredPrint> storedPrints();
+QByteArray storedPdf(int index);
+
+// Feeds every stored print to the exporter, as the rendering loop does, then resolves every
+// output page's links.
+void replay(CHMExporter& exporter, const std::vector<StoredPrint>& prints);
+
+// `qpdf --json` of a file.
+QJsonObject qpdfJson(const QString& pdfPath);
+
+// One link annotation of an exported PDF.
+struct Link {
+    int page = -1;       // 0-based output page of the annotation
+    int targetPage = -1; // 0-based page its destination leads to; -1 without destination
+    double targetY = 0;  // the destination's height
+    QString uri;         // the URI of a URI action, if any
+    bool hasNamedDest = false;
+};
+std::vector<Link> links(const QString& pdfPath);
+
+struct OutlineEntry {
+    QString title;
+    int targetPage = -1;
+    double targetY = 0;
+    std::vector<OutlineEntry> kids;
+};
+std::vector<OutlineEntry> outline(const QString& pdfPath);
+
+// The text of each page, by Poppler.
+QStringList pageTexts(const QString& pdfPath);
+// The top of the first word `word` on the page, in PDF user space (origin bottom left);
+// negative when the page does not show it.
+double wordTop(const QString& pdfPath, int page, const QString& word);
+
+} // namespace exporttest

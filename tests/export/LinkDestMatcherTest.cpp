@@ -1,0 +1,135 @@
+// The word matcher: on the words Poppler reads from the web engine's prints of real pages, and
+// on the few cases a print cannot show.
+#include "LinkDestMatcher.h"
+#include "ExportTestData.h"
+#include "PageTextContent.h"
+#include "PrintedPDFText.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+struct Walk {
+    int answer = 0;
+    int textPos = 0;
+    int textLength = 0;
+    std::vector<LinkDestLocation> records;
+    std::vector<int> recordPage; // printed page on which each record was found
+};
+
+// Matches every printed page of a stored print with the page's anchors as records.
+Walk matchPrint(int print) {
+    const std::vector<exporttest::StoredPrint> prints = exporttest::storedPrints();
+    Walk walk;
+    if (print >= static_cast<int>(prints.size()))
+        return walk;
+    const PageTextContent text = PageTextContent::fromWalk(prints[print].walk);
+    PrintedPDFText words(prints[print].pdf);
+    EXPECT_TRUE(words.isOk());
+    for (const PageTextContent::Anchor& anchor : text.anchors()) {
+        LinkDestLocation record;
+        record.charIndex = static_cast<uint32_t>(anchor.charIndex);
+        walk.records.push_back(record);
+    }
+    walk.textLength = static_cast<int>(text.text().size());
+    // A last record past the end keeps the matcher going through every word.
+    LinkDestLocation sentinel;
+    sentinel.charIndex = static_cast<uint32_t>(walk.textLength + 1);
+    walk.records.push_back(sentinel);
+    walk.recordPage.assign(walk.records.size(), -1);
+    int recordIndex = 0;
+    for (int page = 0; page < words.pageCount(); ++page) {
+        const int before = recordIndex;
+        walk.answer = findLinkDestinations(words.wordsOfPage(page), text.text().constData(),
+                                           &walk.textPos, walk.textLength, walk.records.data(),
+                                           static_cast<int>(walk.records.size()), &recordIndex);
+        for (int r = before; r < recordIndex; ++r)
+            walk.recordPage[r] = page;
+        EXPECT_EQ(walk.answer, 0) << "lost track on page " << page << " of print " << print;
+    }
+    return walk;
+}
+
+std::vector<PrintedWord> words(std::initializer_list<const char*> texts) {
+    std::vector<PrintedWord> list;
+    double x = 10;
+    for (const char* t : texts) {
+        list.push_back({t, x, 100});
+        x += 50;
+    }
+    return list;
+}
+
+} // namespace
+
+TEST(LinkDestMatcher, FollowsWholePrintedPagesInEnglishRussianAndJapanese) {
+    for (int print : {0, 1, 2, 3}) {
+        const Walk walk = matchPrint(print);
+        // The text position counts the same bytes as the page text: it ends at its end.
+        EXPECT_GE(walk.textPos, walk.textLength - 2) << "print " << print;
+        EXPECT_LE(walk.textPos, walk.textLength + 2) << "print " << print;
+        for (std::size_t r = 0; r + 1 < walk.records.size(); ++r)
+            EXPECT_EQ(walk.records[r].found, 1u) << "anchor " << r << " of print " << print;
+    }
+}
+
+TEST(LinkDestMatcher, AnchorAtTheEndOfALongCyrillicPageIsFoundOnItsLastPrintedPage) {
+    const Walk walk = matchPrint(2); // russian.htm: its "konec" heading is on the third page
+    ASSERT_GE(walk.records.size(), 2u);
+    const std::size_t last = walk.records.size() - 2; // before the sentinel
+    const LinkDestLocation& konec = walk.records[last];
+    EXPECT_EQ(konec.found, 1u);
+    EXPECT_EQ(walk.recordPage[last], 2);
+    EXPECT_GT(konec.y, 72.0); // not the top of the page
+}
+
+TEST(LinkDestMatcher, NoRecordsOrAllPlacedLeaveThePositionAlone) {
+    const char text[] = "Hello world";
+    int pos = 0, index = 0;
+    EXPECT_EQ(findLinkDestinations(words({"Hello"}), text, &pos, 11, nullptr, 0, &index), 0);
+    EXPECT_EQ(pos, 0);
+    LinkDestLocation record;
+    index = 1;
+    EXPECT_EQ(findLinkDestinations(words({"Hello"}), text, &pos, 11, &record, 1, &index), 0);
+    EXPECT_EQ(pos, 0);
+}
+
+TEST(LinkDestMatcher, RecordLandsOnTheWordAtItsOffsetAcrossNoBreakSpaces) {
+    const char text[] = "A\xC2\xA0"
+                        "B world";
+    LinkDestLocation records[2];
+    records[0].charIndex = 3; // "B"
+    records[1].charIndex = 5; // "world"
+    int pos = 0, index = 0;
+    EXPECT_EQ(findLinkDestinations(words({"A", "B", "world"}), text, &pos, 10, records, 2, &index),
+              0);
+    EXPECT_EQ(index, 2);
+    EXPECT_EQ(records[0].x, 60);
+    EXPECT_EQ(records[1].x, 110);
+    EXPECT_EQ(records[1].y, 98);
+}
+
+TEST(LinkDestMatcher, PrintedWordMissingFromTheTextCostsOneRetryWithoutLosingTrack) {
+    const char text[] = "alpha beta gamma";
+    LinkDestLocation record;
+    record.charIndex = 11; // "gamma"
+    int pos = 0, index = 0;
+    EXPECT_EQ(findLinkDestinations(words({"1.", "alpha", "beta", "gamma"}), text, &pos, 16, &record,
+                                   1, &index),
+              0);
+    EXPECT_EQ(record.found, 1u);
+    EXPECT_EQ(record.x, 160);
+}
+
+TEST(LinkDestMatcher, WordsPastTheEndOfTheTextReadNothingBeyondIt) {
+    // Unmatched words step the position past the end; no byte after the text is compared.
+    const std::unique_ptr<char[]> text(new char[2]{'a', 'b'}); // no NUL: a read past it shows
+    int pos = 0, index = 0;
+    LinkDestLocation record;
+    record.charIndex = 100;
+    EXPECT_EQ(findLinkDestinations(words({"xxxxxxxx", "yyyyyyyy", "zzzzzzzz", "ab"}), text.get(),
+                                   &pos, 2, &record, 1, &index),
+              0);
+    EXPECT_EQ(record.found, 0u);
+}

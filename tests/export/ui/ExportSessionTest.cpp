@@ -1,0 +1,275 @@
+// Whole exports on the real web engine (headless): the "links" and "sample" books to PDF,
+// read back with qpdf and Poppler; cancellation; a page that never finishes loading; chmtool.
+#include "CHMDocument.h"
+#include "CHMExportSession.h"
+#include "ExportCHMFileToPDF.h"
+#include "ExportTestData.h"
+#include "ExportWebProfile.h"
+#include "TestChmWriter.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace exporttest;
+
+namespace {
+
+QString freshFolder(const QString& name) {
+    const QString folder = QDir(testsupport::scratchDir()).filePath(name);
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    return folder;
+}
+
+int pageShowing(const QStringList& texts, const QString& text) {
+    for (int i = 0; i < texts.size(); ++i) {
+        if (texts[i].contains(text))
+            return i;
+    }
+    return -1;
+}
+
+QString pdftotext(const QString& pdf) {
+    QProcess process;
+    process.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    process.waitForFinished(60000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// Counts turns of the GUI thread's event loop while an export runs.
+struct Ticker {
+    int ticks = 0;
+    QTimer timer;
+    Ticker() {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        timer.start(10);
+    }
+};
+
+QString writeLoopingBook() {
+    const QByteArray system =
+        testsupport::systemFile({{2, QByteArray("index.htm", 10)}, {3, QByteArray("Looping", 8)}});
+    return testsupport::writeScratchFile(
+        QStringLiteral("looping.chm"),
+        testsupport::writeChm(
+            {{"/#SYSTEM", system},
+             {"/index.htm", "<html><body><p>first quokka page</p></body></html>"},
+             {"/loop.htm",
+              "<html><body><p>endless</p><script>while(true){}</script></body></html>"},
+             {"/zebra.htm", "<html><body><p>last zebra page</p></body></html>"}}));
+}
+
+QString writeBook(const QString& fileName, std::vector<testsupport::ChmObject> pages) {
+    const QByteArray system =
+        testsupport::systemFile({{2, QByteArray("index.htm", 10)}, {3, QByteArray("Crafted", 8)}});
+    pages.insert(pages.begin(), testsupport::ChmObject{"/#SYSTEM", system});
+    return testsupport::writeScratchFile(fileName, testsupport::writeChm(pages));
+}
+
+QString exportedText(const QString& book, const QString& folderName, int* pages = nullptr) {
+    std::unique_ptr<CHMDocument> document = CHMDocument::open(book);
+    EXPECT_TRUE(document);
+    if (!document)
+        return {};
+    const QString output = QDir(freshFolder(folderName)).filePath(QStringLiteral("out.pdf"));
+    ExportWebProfile profile(document.get());
+    QString error;
+    EXPECT_TRUE(exportToPDFWithConversionSettings(*document, profile.profile(), output, nullptr,
+                                                  &error, 5000))
+        << error.toStdString();
+    if (pages)
+        *pages = static_cast<int>(pageTexts(output).size());
+    return pdftotext(output);
+}
+
+} // namespace
+
+TEST(ExportSession, FramesArePrintedAtTheirFullHeight) {
+    QByteArray longFrame = "<html><body>";
+    for (int i = 0; i < 150; ++i)
+        longFrame += "<p>frame line " + QByteArray::number(i) + "</p>";
+    longFrame += "<p>last line of the frame</p></body></html>";
+    const QString book = writeBook(
+        QStringLiteral("frames.chm"),
+        {{"/index.htm", "<html><body><p>frame holder</p>"
+                        "<iframe src=\"inner.htm\" style=\"height:120px\"></iframe></body></html>"},
+         {"/inner.htm", longFrame}});
+    int pages = 0;
+    const QString text = exportedText(book, QStringLiteral("frames"), &pages);
+    // inner.htm is exported on its own too (6 pages). Cut to its 120 pixels, the frame would
+    // leave the holder one page (its text clipped but present): 7 in all, measured; printed at
+    // its full height, the holder takes as many pages as the frame's page.
+    EXPECT_GE(pages, 11);
+    EXPECT_TRUE(text.contains(QLatin1String("frame holder")));
+    EXPECT_TRUE(text.contains(QLatin1String("frame line 75")));
+    EXPECT_TRUE(text.contains(QLatin1String("last line of the frame")));
+}
+
+TEST(ExportSession, PageThatRedirectsAtOnceIsPrintedAsItsTarget) {
+    const QString book = writeBook(
+        QStringLiteral("redirect.chm"),
+        {{"/index.htm", "<html><head><script>location.replace('target.htm')</script></head>"
+                        "<body><p>never shown</p></body></html>"},
+         {"/target.htm", "<html><body><p>redirect target text</p></body></html>"}});
+    const QString text = exportedText(book, QStringLiteral("redirect"));
+    // Once for index.htm, which became the target, and once for target.htm itself.
+    EXPECT_EQ(text.count(QLatin1String("redirect target text")), 2);
+    EXPECT_FALSE(text.contains(QLatin1String("never shown")));
+}
+
+TEST(ExportSession, LinksBookBecomesOnePDFWithOutlineLinksAndEveryTopicsText) {
+    const QString folder = freshFolder(QStringLiteral("links-export"));
+    Ticker ticker;
+    CHMToPDFConversionOptions options;
+    options.inputURL = testsupport::fixturePath(QStringLiteral("links"));
+    options.outputFolderURL = folder;
+    QString output, error;
+    ASSERT_TRUE(ExportCHMFileToPDF(&options, &output, &error)) << error.toStdString();
+    EXPECT_EQ(QFileInfo(output).fileName(), QStringLiteral("links.pdf"));
+    EXPECT_GT(ticker.ticks, 10); // the GUI thread kept turning
+
+    const QStringList texts = pageTexts(output);
+    EXPECT_EQ(texts.size(), 17); // the blank page is not there
+    const QString all = pdftotext(output);
+    for (const char* topic : {"Harbour Guide", "Section one", "Руководство по гавани", "港の案内",
+                              "Hello", "Hidden page", "Lighthouse epilogue"})
+        EXPECT_TRUE(all.contains(QString::fromUtf8(topic))) << topic;
+
+    const std::vector<OutlineEntry> entries = outline(output);
+    ASSERT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries[0].kids.size(), 2u);
+    ASSERT_EQ(entries[0].kids[0].kids.size(), 2u);
+    EXPECT_EQ(entries[0].kids[0].kids[0].targetPage,
+              pageShowing(texts, QStringLiteral("Section two")));
+    EXPECT_EQ(entries[0].kids[1].targetPage, pageShowing(texts, QStringLiteral("Bottom marker")));
+    EXPECT_EQ(entries[1].kids[0].targetPage,
+              pageShowing(texts, QString::fromUtf8("Конец страницы")));
+    EXPECT_EQ(entries[2].targetPage, -1);
+
+    int resolved = 0;
+    for (const Link& link : links(output)) {
+        EXPECT_FALSE(link.hasNamedDest);
+        EXPECT_FALSE(link.uri.startsWith(QLatin1String("itss:")));
+        if (link.targetPage >= 0)
+            ++resolved;
+    }
+    // Guide: section two, chapter, its own bottom, the hidden page; chapter: the guide and its
+    // own top; Japanese: the end of the Russian page; hidden: the guide's bottom.
+    EXPECT_EQ(resolved, 8);
+}
+
+TEST(ExportSession, SampleBookKeepsEveryTopicAndIsNumberedBesideAnEarlierExport) {
+    const QString folder = freshFolder(QStringLiteral("sample-export"));
+    CHMToPDFConversionOptions options;
+    options.inputURL = testsupport::fixturePath(QStringLiteral("sample"));
+    options.outputFolderURL = folder;
+    QString first, second, error;
+    ASSERT_TRUE(ExportCHMFileToPDF(&options, &first, &error)) << error.toStdString();
+    ASSERT_TRUE(ExportCHMFileToPDF(&options, &second, &error)) << error.toStdString();
+    EXPECT_NE(first, second);
+    const QString all = pdftotext(second);
+    for (const char* title : {"Exporting to PDF", "Opening a Book", "Bookmarks"})
+        EXPECT_TRUE(all.contains(QLatin1String(title))) << title;
+    EXPECT_FALSE(outline(second).empty());
+}
+
+TEST(ExportSession, CancellingAfterTheFirstPageWritesNothingAndLeavesNoTemporaryFile) {
+    const QString folder = freshFolder(QStringLiteral("cancelled"));
+    // The process has a temporary folder of its own (see the test main).
+    const auto tempEntries = [] {
+        QStringList entries =
+            QDir(QDir::tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        entries.removeAll(QFileInfo(testsupport::scratchDir()).fileName());
+        return entries;
+    };
+    const QStringList tempBefore = tempEntries();
+    std::unique_ptr<CHMDocument> document =
+        CHMDocument::open(testsupport::fixturePath(QStringLiteral("links")));
+    ASSERT_TRUE(document);
+    ExportWebProfile profile(document.get());
+    const QString output = QDir(folder).filePath(QStringLiteral("links.pdf"));
+    CHMExportSession session(*document, profile.profile(), output, nullptr);
+    int reports = 0;
+    QObject::connect(&session, &CHMExportSession::progress, [&](double, int count, const QString&) {
+        // The second report comes after the first page was appended.
+        if (++reports == 2) {
+            EXPECT_GT(count, 0);
+            session.cancel();
+        }
+    });
+    bool ended = false, written = true;
+    QEventLoop loop;
+    QObject::connect(&session, &CHMExportSession::finished, [&](bool ok, const QString&) {
+        ended = true;
+        written = ok;
+        loop.quit();
+    });
+    session.start();
+    loop.exec();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(reports, 2); // no page after the cancellation
+    EXPECT_TRUE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_EQ(tempEntries(), tempBefore);
+}
+
+TEST(ExportSession, PageThatNeverFinishesLoadingIsGivenUpAndTheExportGoesOn) {
+    std::unique_ptr<CHMDocument> document = CHMDocument::open(writeLoopingBook());
+    ASSERT_TRUE(document);
+    const QString folder = freshFolder(QStringLiteral("looping"));
+    const QString output = QDir(folder).filePath(QStringLiteral("looping.pdf"));
+    ExportWebProfile profile(document.get());
+    QString error;
+    ASSERT_TRUE(exportToPDFWithConversionSettings(*document, profile.profile(), output, nullptr,
+                                                  &error, 2000))
+        << error.toStdString();
+    const QString all = pdftotext(output);
+    EXPECT_TRUE(all.contains(QLatin1String("first quokka page")));
+    EXPECT_TRUE(all.contains(QLatin1String("last zebra page")));
+    EXPECT_FALSE(all.contains(QLatin1String("endless")));
+}
+
+TEST(ExportSession, BookWithNothingToPrintIsReportedAndWritesNoFile) {
+    const QByteArray system = testsupport::systemFile({{3, QByteArray("Empty", 6)}});
+    const QString book = testsupport::writeScratchFile(
+        QStringLiteral("nothing.chm"),
+        testsupport::writeChm({{"/#SYSTEM", system}, {"/style.css", "p{}"}}));
+    const QString folder = freshFolder(QStringLiteral("nothing"));
+    CHMToPDFConversionOptions options;
+    options.inputURL = book;
+    options.outputFolderURL = folder;
+    QString output, error;
+    EXPECT_FALSE(ExportCHMFileToPDF(&options, &output, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
+}
+
+TEST(ExportSession, ChmtoolExportPrintsProgressLinesAndAnswersWhetherItWrote) {
+    const QString folder = freshFolder(QStringLiteral("chmtool"));
+    QProcess tool;
+    tool.start(
+        testsupport::chmtoolPath(),
+        {QStringLiteral("export"), testsupport::fixturePath(QStringLiteral("links")), folder});
+    ASSERT_TRUE(tool.waitForFinished(120000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    const QStringList lines = QString::fromUtf8(tool.readAllStandardOutput())
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 9);
+    EXPECT_EQ(lines[0], QStringLiteral("1/8 Guide"));
+    EXPECT_EQ(lines[7], QStringLiteral("8/8 image.htm"));
+    EXPECT_TRUE(QFileInfo::exists(QDir(folder).filePath(QStringLiteral("links.pdf"))));
+
+    QProcess damaged;
+    damaged.start(testsupport::chmtoolPath(),
+                  {QStringLiteral("export"),
+                   testsupport::writeScratchFile(QStringLiteral("junk.chm"), "not a help file"),
+                   folder});
+    ASSERT_TRUE(damaged.waitForFinished(120000));
+    EXPECT_EQ(damaged.exitCode(), 1);
+    EXPECT_FALSE(QFileInfo::exists(QDir(folder).filePath(QStringLiteral("junk.pdf"))));
+}

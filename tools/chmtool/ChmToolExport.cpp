@@ -1,0 +1,50 @@
+#include "ChmToolExport.h"
+
+#include "ExportCHMFileToPDF.h"
+#include "ITSSSchemeHandler.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace {
+
+// Progress lines "N/M title" on standard output, one per page of the page list.
+class LineProgress : public ExportProgressTarget {
+public:
+    bool isConversionCancelled() const override { return false; }
+    void exportProgress(double, int, const QString&) override {}
+    void exportPageStarted(int index, int total, const QString& name) override {
+        QTextStream(stdout) << (index + 1) << '/' << total << ' ' << name << Qt::endl;
+    }
+};
+
+} // namespace
+
+int runExportCommand(int argc, char** argv) {
+    // The scheme must be known to the web engine before the application exists.
+    ITSSSchemeHandler::registerScheme();
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QTextStream err(stderr);
+    if (args.size() != 4) {
+        err << "usage: chmtool export FILE OUTFOLDER" << Qt::endl;
+        return 1;
+    }
+    if (!QFileInfo(args[3]).isDir()) {
+        err << "chmtool: " << args[3] << ": not a folder" << Qt::endl;
+        return 1;
+    }
+    LineProgress progress;
+    CHMToPDFConversionOptions options;
+    options.inputURL = QFileInfo(args[2]).absoluteFilePath();
+    options.outputFolderURL = QFileInfo(args[3]).absoluteFilePath();
+    options.progressCallback.progressTarget = &progress;
+    QString output, error;
+    if (!ExportCHMFileToPDF(&options, &output, &error)) {
+        err << "chmtool: " << args[2] << ": " << error << Qt::endl;
+        return 1;
+    }
+    QTextStream(stdout) << "written " << output << Qt::endl;
+    return 0;
+}
