@@ -3,6 +3,7 @@
 #include "AtomicFileWriter.h"
 #include "DocumentText.h"
 #include "ImagesToPDFJob.h"
+#include "IsPDFPageBlank.h"
 #include "MergedPDFDocument.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -80,7 +81,10 @@ std::vector<bool> BlankPagesOf(const std::filesystem::path& pdf) {
     if (!document || document->is_locked())
         return {};
     std::vector<bool> blank(std::size_t(std::max(0, document->pages())), false);
-    // TODO: ask IsPDFPageBlank for each page once the blank-page test has been merged.
+    for (std::size_t i = 0; i < blank.size(); ++i) {
+        std::unique_ptr<poppler::page> page(document->create_page(int(i)));
+        blank[i] = IsPDFPageBlank(page.get());
+    }
     return blank;
 }
 

@@ -169,3 +169,20 @@ TEST(DocumentsToPDF, EmptyDocumentGivesOnePageAndLongOnesBreakIntoPages) {
     EXPECT_NE(text.find("Line 0"), std::string::npos);
     EXPECT_NE(text.find("Line 199"), std::string::npos);
 }
+
+TEST(DocumentsToPDF, TrailingBlankPageIsDroppedPerDocumentKeptInDocumentMergesAndOneStays) {
+    const fs::path dir = imagetest::freshDir("blank");
+    fs::create_directories(dir / "out");
+    // Empty lines that run over onto a second page leave it blank.
+    writeText(dir / "tail.txt", "Only the first page has words\n" + std::string(120, '\n'));
+    writeText(dir / "void.txt", std::string(120, '\n'));
+    DocumentsToPDFOptions o = separateInto(dir / "out", {dir / "tail.txt", dir / "void.txt"});
+    ASSERT_TRUE(ConvertDocumentsToPDF(&o));
+    EXPECT_EQ(pageSizes(dir / "out" / "tail.pdf").size(), 1u);
+    EXPECT_EQ(pageSizes(dir / "out" / "void.pdf").size(), 1u) << "an all-blank document keeps one";
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    o.jobList = {dir / "tail.txt"};
+    ASSERT_TRUE(ConvertDocumentsToPDF(&o));
+    EXPECT_GE(pageSizes(dir / "merged.pdf").size(), 2u);
+}

@@ -177,3 +177,19 @@ TEST(MergeFiles, FailedOrCancelledRunsKeepTheEarlierFileAndNeverReplaceAFolder) 
     for (const std::string& name : left)
         EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
+
+TEST(MergeFiles, BlankPrintedPagesOfDocumentsAreLeftOutOfTheMerge) {
+    const fs::path dir = imagetest::freshDir("blanks");
+    std::ofstream(dir / "tail.txt") << "Words on the first page\n" << std::string(120, '\n');
+    writeHalvesImage(dir / "after.png", "PNG", 50, 40, 72);
+    MergeFilesOptions o;
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    o.jobList = {{kMergeFileDocument, dir / "tail.txt", {}, {}},
+                 {kMergeFileImage, dir / "after.png", {}, {}}};
+    ASSERT_TRUE(MergeFilesToPDF(&o));
+    EXPECT_EQ(pageSizes(o.outputURL).size(), 2u);
+    const std::vector<Entry> outline = outlineOf(qpdfJSON(o.outputURL));
+    ASSERT_EQ(outline.size(), 2u);
+    EXPECT_EQ(outline[1].page, 2);
+}
