@@ -3,6 +3,7 @@
 #include "PDFDocumentWriter.h"
 
 #include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFNameTreeObjectHelper.hh>
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
@@ -12,7 +13,41 @@ namespace conversion {
 
 namespace {
 
-void mapOutline(std::vector<QPDFOutlineObjectHelper> items,
+// The page an outline item leads to: its /Dest or its GoTo action's /D, a named destination
+// looked up in the catalog's /Dests or the /Names tree, whose value may itself be a dictionary
+// holding /D (as pdfTeX writes them).
+QPDFObjectHandle destinationPage(QPDF& pdf, QPDFOutlineObjectHelper& item) {
+    QPDFObjectHandle o = item.getObjectHandle();
+    QPDFObjectHandle dest = o.getKey("/Dest");
+    if (dest.isNull()) {
+        QPDFObjectHandle action = o.getKey("/A");
+        if (action.isDictionary() && action.getKey("/S").isNameAndEquals("/GoTo"))
+            dest = action.getKey("/D");
+    }
+    if (dest.isName() || dest.isString()) {
+        QPDFObjectHandle root = pdf.getRoot();
+        QPDFObjectHandle found;
+        if (dest.isName() && root.getKey("/Dests").isDictionary())
+            found = root.getKey("/Dests").getKey(dest.getName());
+        QPDFObjectHandle tree = root.getKey("/Names").isDictionary()
+                                    ? root.getKey("/Names").getKey("/Dests")
+                                    : QPDFObjectHandle::newNull();
+        if ((!found.isInitialized() || found.isNull()) && dest.isString() && tree.isDictionary()) {
+            QPDFNameTreeObjectHelper names(tree, pdf);
+            QPDFObjectHandle value;
+            if (names.findObject(dest.getUTF8Value(), value))
+                found = value;
+        }
+        dest = found.isInitialized() ? found : QPDFObjectHandle::newNull();
+    }
+    if (dest.isDictionary())
+        dest = dest.getKey("/D");
+    if (dest.isArray() && dest.getArrayNItems() > 0)
+        return dest.getArrayItem(0);
+    return QPDFObjectHandle::newNull();
+}
+
+void mapOutline(QPDF& pdf, std::vector<QPDFOutlineObjectHelper> items,
                 const std::map<QPDFObjGen, int>& pageIndex, std::vector<OutlineNode>& out,
                 int depth) {
     // Outlines of damaged files may loop; a deep enough cut keeps the walk finite.
@@ -21,13 +56,13 @@ void mapOutline(std::vector<QPDFOutlineObjectHelper> items,
     for (QPDFOutlineObjectHelper& item : items) {
         OutlineNode node;
         node.title = item.getTitle();
-        QPDFObjectHandle page = item.getDestPage();
+        QPDFObjectHandle page = destinationPage(pdf, item);
         if (page.isIndirect()) {
             auto found = pageIndex.find(page.getObjGen());
             if (found != pageIndex.end())
                 node.pageIndex = found->second;
         }
-        mapOutline(item.getKids(), pageIndex, node.children, depth + 1);
+        mapOutline(pdf, item.getKids(), pageIndex, node.children, depth + 1);
         out.push_back(std::move(node));
     }
 }
@@ -59,7 +94,7 @@ int MergedPDFDocument::appendPagesFrom(std::unique_ptr<QPDF> source,
     }
     if (outline && added > 0) {
         QPDFOutlineDocumentHelper outlines(*source);
-        mapOutline(outlines.getTopLevelOutlines(), taken, *outline, 0);
+        mapOutline(*source, outlines.getTopLevelOutlines(), taken, *outline, 0);
     }
     sources_.push_back(std::move(source));
     return added;

@@ -82,7 +82,14 @@ QJsonObject qpdfJSON(const fs::path& pdf, const std::string& password) {
 void writeOutlinedPDF(const fs::path& path, const std::vector<std::string>& outline, int pages) {
     // Objects: 1 catalog, 2 pages, 3 outlines, 10.. pages, 100.. outline items, 200 content.
     std::ostringstream pdf;
-    pdf << "%PDF-1.7\n1 0 obj << /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >> endobj\n";
+    // Odd entries lead through a GoTo action to a named destination whose value is a
+    // dictionary, as pdfTeX writes them; even ones hold their destination directly.
+    std::string names;
+    for (std::size_t i = 1; i < outline.size(); i += 2)
+        names += "(dest" + std::to_string(i) + ") << /D [" + std::to_string(10 + int(i) % pages) +
+                 " 0 R /Fit] >> ";
+    pdf << "%PDF-1.7\n1 0 obj << /Type /Catalog /Pages 2 0 R /Outlines 3 0 R /Names << /Dests "
+        << "<< /Names [" << names << "] >> >> >> endobj\n";
     pdf << "2 0 obj << /Type /Pages /Count " << pages << " /Kids [";
     for (int i = 0; i < pages; ++i)
         pdf << " " << 10 + i << " 0 R";
@@ -94,8 +101,11 @@ void writeOutlinedPDF(const fs::path& path, const std::vector<std::string>& outl
             << "/Contents 200 0 R /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 "
             << "/BaseFont /Helvetica >> >> >> >> endobj\n";
     for (std::size_t i = 0; i < outline.size(); ++i) {
-        pdf << 100 + i << " 0 obj << /Title (" << outline[i] << ") /Parent 3 0 R /Dest ["
-            << 10 + int(i) % pages << " 0 R /Fit]";
+        pdf << 100 + i << " 0 obj << /Title (" << outline[i] << ") /Parent 3 0 R ";
+        if (i % 2)
+            pdf << "/A << /S /GoTo /D (dest" << i << ") >>";
+        else
+            pdf << "/Dest [" << 10 + int(i) % pages << " 0 R /Fit]";
         if (i > 0)
             pdf << " /Prev " << 99 + i << " 0 R";
         if (i + 1 < outline.size())
