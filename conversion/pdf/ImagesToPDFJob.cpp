@@ -21,14 +21,27 @@ namespace conversion {
 
 namespace {
 
-bool readFile(const std::filesystem::path& path, std::string& bytes, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+// The file's first `limit` bytes (all of it when it is shorter).
+bool readFile(const std::filesystem::path& path, std::string& bytes, std::string& error,
+              std::size_t limit = std::string::npos) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "is a folder";
+        return false;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
         error = "cannot be opened";
         return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    bytes.clear();
+    char buffer[1 << 16];
+    std::size_t n;
+    while (bytes.size() < limit && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, std::min(n, limit - bytes.size()));
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
         error = "cannot be read";
         return false;
     }
@@ -130,7 +143,9 @@ QPDFObjectHandle encodedImage(QPDF& pdf, std::string data, const char* filter, s
         }
         image.getDict().replaceKey("/Decode", decode);
     }
-    image.replaceStreamData(data, QPDFObjectHandle::newName(filter), QPDFObjectHandle::newNull());
+    if (filter)
+        image.replaceStreamData(data, QPDFObjectHandle::newName(filter),
+                                QPDFObjectHandle::newNull());
     return image;
 }
 
@@ -289,13 +304,19 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
         error = "the margins leave no room for the image on the paper";
         return false;
     }
+    // The head is enough to tell JPEG data and read its header; its samples stay in the file
+    // until the PDF is written.
     std::string bytes;
-    if (!readFile(path, bytes, error))
+    if (!readFile(path, bytes, error, std::size_t(1) << 18))
         return false;
-
-    // What is known of the picture before any decoding.
     JPEGHeader jpeg;
-    const bool passJPEG = isJPEG(bytes) && readJPEGHeader(bytes, jpeg);
+    bool passJPEG = isJPEG(bytes) && readJPEGHeader(bytes, jpeg);
+    if (isJPEG(bytes) && !passJPEG) {
+        // Large metadata before the frame header: read it all.
+        if (!readFile(path, bytes, error))
+            return false;
+        passJPEG = readJPEGHeader(bytes, jpeg);
+    }
     const bool passJPX = !passJPEG && isJPEG2000(bytes);
     Bitmap decoded;
     std::int64_t pw = 0, ph = 0;
@@ -349,12 +370,16 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
         outDX = outDY = fixedResolution;
     }
     if (passJPEG && !resample && !recolor) {
-        image = encodedImage(pdf, std::move(bytes), "/DCTDecode", pw, ph, jpeg.components,
+        image = encodedImage(pdf, {}, nullptr, pw, ph, jpeg.components,
                              jpeg.components == 4 && jpeg.adobe);
+        document.setStreamDataFromFile(image, path, QPDFObjectHandle::newName("/DCTDecode"));
     } else if (passJPX && !resample && !recolor) {
-        image = encodedImage(pdf, std::move(bytes), "/JPXDecode", pw, ph, 0, false);
+        image = encodedImage(pdf, {}, nullptr, pw, ph, 0, false);
+        document.setStreamDataFromFile(image, path, QPDFObjectHandle::newName("/JPXDecode"));
     } else {
         if (passJPEG) {
+            if (bytes.size() == std::size_t(1) << 18 && !readFile(path, bytes, error))
+                return false;
             std::string decodeError;
             if (!DecodeJPEGBitmap(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
                                   decoded, decodeError)) {

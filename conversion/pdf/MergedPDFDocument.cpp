@@ -7,7 +7,9 @@
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <cstdio>
 #include <map>
+#include <stdexcept>
 
 namespace conversion {
 
@@ -68,6 +70,31 @@ void mapOutline(QPDF& pdf, std::vector<QPDFOutlineObjectHelper> items,
 }
 
 } // namespace
+
+void FileStreamProvider::provideStreamData(QPDFObjGen const& stream, Pipeline* pipeline) {
+    auto found = files_.find(stream);
+    if (found == files_.end())
+        throw std::runtime_error("no file for an image stream");
+    std::FILE* file = std::fopen(found->second.c_str(), "rb");
+    if (!file)
+        throw std::runtime_error(found->second.string() + " can no longer be read");
+    std::vector<unsigned char> buffer(1 << 16);
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0)
+        pipeline->write(buffer.data(), n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        throw std::runtime_error(found->second.string() + " could not be read to its end");
+    pipeline->finish();
+}
+
+void MergedPDFDocument::setStreamDataFromFile(QPDFObjectHandle stream,
+                                              const std::filesystem::path& file,
+                                              QPDFObjectHandle filter) {
+    files_->add(stream.getObjGen(), file);
+    stream.replaceStreamData(files_, filter, QPDFObjectHandle::newNull());
+}
 
 MergedPDFDocument::MergedPDFDocument() : pdf_(std::make_unique<QPDF>()) {
     pdf_->emptyPDF();

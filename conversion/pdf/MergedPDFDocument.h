@@ -9,6 +9,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,17 @@ struct OutlineNode {
     std::string title;
     int pageIndex = -1; // in the merged document; -1 when the target page is not in it
     std::vector<OutlineNode> children;
+};
+
+// Stream data that stays in its file until the document is written, so a PDF of many photos
+// never holds them all in memory.
+class FileStreamProvider : public QPDFObjectHandle::StreamDataProvider {
+public:
+    void add(QPDFObjGen stream, std::filesystem::path file) { files_[stream] = std::move(file); }
+    void provideStreamData(QPDFObjGen const& stream, Pipeline* pipeline) override;
+
+private:
+    std::map<QPDFObjGen, std::filesystem::path> files_;
 };
 
 class MergedPDFDocument {
@@ -33,6 +45,9 @@ public:
     // own outline, mapped onto the pages taken, comes back in `outline`. Returns the pages added.
     int appendPagesFrom(std::unique_ptr<QPDF> source, const std::function<bool(int)>& keep,
                         std::vector<OutlineNode>* outline);
+    // The stream's data is read from the file when the document is written.
+    void setStreamDataFromFile(QPDFObjectHandle stream, const std::filesystem::path& file,
+                               QPDFObjectHandle filter);
     // A page object made in pdf().
     void appendPage(QPDFObjectHandle page);
     void addOutlineEntry(OutlineNode entry) { outline_.push_back(std::move(entry)); }
@@ -44,6 +59,7 @@ private:
     std::unique_ptr<QPDF> pdf_;
     std::vector<std::unique_ptr<QPDF>> sources_;
     std::vector<OutlineNode> outline_;
+    std::shared_ptr<FileStreamProvider> files_ = std::make_shared<FileStreamProvider>();
 };
 
 // Opens a PDF, unlocking it with the password; null with `error` set when it does not open, the
