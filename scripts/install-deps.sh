@@ -14,6 +14,7 @@ PACKAGES=(
   imagemagick libvips-tools poppler-utils libpoppler-private-dev
   fp-utils python3
   cups-client libzip-dev libcairo2-dev unrtf unzip libreoffice-writer-nogui
+  libuchardet-dev img2pdf
   fonts-noto-cjk fonts-dejavu-core xvfb
 )
 need=()

@@ -1,6 +1,7 @@
 // Merging PDFs, encrypted PDFs, images and documents into one PDF, its outline read back with
 // qpdf --json; and the per-file run.
 #include "ConversionEntries.h"
+#include "MergeFilesJob.h"
 #include "ToPDFTestSupport.h"
 
 #include <QJsonArray>
@@ -192,4 +193,33 @@ TEST(MergeFiles, BlankPrintedPagesOfDocumentsAreLeftOutOfTheMerge) {
     const std::vector<Entry> outline = outlineOf(qpdfJSON(o.outputURL));
     ASSERT_EQ(outline.size(), 2u);
     EXPECT_EQ(outline[1].page, 2);
+}
+
+TEST(MergeFiles, HTMLFilesAreKnownByTheirExactExtensionOrTheirType) {
+    const fs::path dir = imagetest::freshDir("html");
+    for (const char* name : {"a.html", "b.HTM", "c.txt", "d.Html", "e"})
+        std::ofstream(dir / name) << "<p>x</p>";
+    EXPECT_TRUE(conversion::IsHTMLFile(dir / "a.html"));
+    EXPECT_TRUE(conversion::IsHTMLFile(dir / "b.HTM"));
+    EXPECT_FALSE(conversion::IsHTMLFile(dir / "c.txt"));
+    EXPECT_FALSE(conversion::IsHTMLFile(dir / "missing.pdf"));
+}
+
+TEST(MergeFiles, ConvtoolPrintsALinePerInputAndFailsWhenNothingIsMade) {
+    const fs::path dir = imagetest::freshDir("tool");
+    const Inputs in = makeInputs(dir);
+    int status = -1;
+    const std::string out =
+        capture(std::string(LUMENO_CONVTOOL) + " merge " + quoted(dir / "m.pdf") + " " +
+                    quoted(in.outlined) + " " + quoted(in.photo) + " 2>/dev/null",
+                &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(out.find("merge: [1/2] "), std::string::npos) << out;
+    EXPECT_NE(out.find("merge: [2/2] "), std::string::npos) << out;
+    EXPECT_EQ(pageSizes(dir / "m.pdf").size(), 3u);
+    capture(std::string(LUMENO_CONVTOOL) + " images-to-pdf " + quoted(dir / "i.pdf") + " " +
+                quoted(in.broken) + " >/dev/null 2>&1",
+            &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(fs::exists(dir / "i.pdf"));
 }
