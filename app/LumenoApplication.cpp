@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QUrl>
+#include <future>
 #include <utility>
 
 namespace {
@@ -77,8 +78,15 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
         open->activateWindow();
         return open;
     }
+    // The file opens on another thread while the web engine starts on this one (the only one
+    // it may start on); the sitemaps are parsed after the window shows.
     QString error;
-    std::unique_ptr<CHMDocument> document = CHMDocument::open(info.canonicalFilePath(), &error);
+    std::future<std::unique_ptr<CHMDocument>> opening =
+        std::async(std::launch::async, [path = info.canonicalFilePath(), &error] {
+            return CHMDocument::open(path, &error, CHMDocument::SitemapLoading::Later);
+        });
+    CHMDocumentWindow::startWebEngine();
+    std::unique_ptr<CHMDocument> document = opening.get();
     if (!document) {
         reportError(parent, error.isEmpty() ? tr("“%1” could not be opened.").arg(displayName(path))
                                             : error);

@@ -13,21 +13,28 @@
 //   20 CJK words (two-character words from the book's own text when it has any, else fixed
 //   Chinese and Japanese words that the book lacks). Median and worst time of one search.
 //
-// usage: searchBench [file.chm...]   (default: the two largest corpus books and the generated
-//                                     20,000-topic book when it was built)
+// usage: searchBench [file.chm...]   (default: the two largest corpus books, the generated
+//                                     20,000-topic book with its small vocabulary, and the three
+//                                     books with a realistic one, when they were built)
+// SEARCHBENCH_BUILD_ROUNDS=0 skips the build timing and measures the searches alone. Where the
+// index lives is printed first: when the shell has no memory-backed XDG_RUNTIME_DIR, the run
+// makes one in /dev/shm, as a desktop session has.
 #include "BenchSupport.h"
 #include "CHMDocument.h"
 #include "CHMSearchIndex.h"
+#include "CHMSearchIndexFolder.h"
 #include "CHMSearchResult.h"
 #include "SearchableText.h"
 #include "TextTable.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QSet>
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <malloc.h>
 #include <memory>
 #include <unistd.h>
@@ -154,22 +161,51 @@ std::vector<QString> defaultFiles() {
     const QString corpus = QStringLiteral(LUMENO_BENCH_CORPUS_DIR);
     std::vector<QString> files{corpus + QStringLiteral("/en-fpc-fcl-chmcmd-large.chm"),
                                corpus + QStringLiteral("/en-riak-sandcastle-api.chm")};
-    const QString book = QStringLiteral(LUMENO_BENCH_BOOK);
-    if (QFile::exists(book))
-        files.push_back(book);
-    else
-        std::printf("%s: not built, skipped\n", qPrintable(book));
+    const QString dir = QStringLiteral(LUMENO_BENCH_BOOK_DIR);
+    for (const QString& book :
+         {QStringLiteral(LUMENO_BENCH_BOOK), dir + QStringLiteral("/realistic1000.chm"),
+          dir + QStringLiteral("/realistic5000.chm"),
+          dir + QStringLiteral("/realistic20000.chm")}) {
+        if (QFile::exists(book))
+            files.push_back(book);
+        else
+            std::printf("%s: not built, skipped\n", qPrintable(book));
+    }
     return files;
+}
+
+// A desktop session has a memory-backed runtime folder, where the index keeps its files; a bare
+// shell may not. Then one is made in /dev/shm for the run, so that what is measured is what
+// users get.
+void ensureRuntimeFolder() {
+    if (CHMSearchIndexFolder::isMemoryBacked(qEnvironmentVariable("XDG_RUNTIME_DIR")))
+        return;
+    static QByteArray folder("/dev/shm/lumeno-bench-XXXXXX");
+    if (CHMSearchIndexFolder::isMemoryBacked(QStringLiteral("/dev/shm")) &&
+        mkdtemp(folder.data())) {
+        qputenv("XDG_RUNTIME_DIR", folder);
+        std::atexit([] { QDir(QString::fromLocal8Bit(folder)).removeRecursively(); });
+    }
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    ensureRuntimeFolder();
+    std::printf("The index lives in %s\n",
+                CHMSearchIndexFolder::isMemoryBacked(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+                    ? "a memory folder (Glass files)"
+                    : "the heap (no memory-backed runtime folder)");
+    // SEARCHBENCH_BUILD_ROUNDS=0 measures the searches alone.
+    const int buildRounds = qEnvironmentVariableIsSet("SEARCHBENCH_BUILD_ROUNDS")
+                                ? qEnvironmentVariableIntValue("SEARCHBENCH_BUILD_ROUNDS")
+                                : kBuildRounds;
     const std::vector<QString> files = argc > 1 ? bench::inputFiles(argc, argv) : defaultFiles();
     TextTable build({QStringLiteral("file"), QStringLiteral("objects"), QStringLiteral("pages"),
                      QStringLiteral("terms"), QStringLiteral("floor ms"), QStringLiteral("text ms"),
                      QStringLiteral("index ms"), QStringLiteral("index/floor"),
-                     QStringLiteral("heap +MB"), QStringLiteral("RSS +MB")});
+                     QStringLiteral("heap +MB"), QStringLiteral("RSS +MB"),
+                     QStringLiteral("folder MB"), QStringLiteral("MB/1000 pages")});
     TextTable search({QStringLiteral("file"), QStringLiteral("queries"),
                       QStringLiteral("hits/query"), QStringLiteral("median ms"),
                       QStringLiteral("worst ms"), QStringLiteral("worst query")});
@@ -191,6 +227,10 @@ int main(int argc, char** argv) {
         const double heapGrowth = heapInUseMB() - heapBefore;
         const quint64 pages = index->documentCount();
         const quint64 terms = index->termCount();
+        const double folderMB = static_cast<double>(index->storageBytes()) / (1024.0 * 1024.0);
+        // What the index costs in all: its folder's files and the heap it grew.
+        const double perThousand =
+            pages > 0 ? (folderMB + heapGrowth) * 1000.0 / static_cast<double>(pages) : 0.0;
 
         const bench::TimedWork floor = [&] {
             auto fresh = openBook(path);
@@ -223,12 +263,14 @@ int main(int argc, char** argv) {
             });
         };
         const std::vector<double> medians =
-            bench::interleavedMedians(kBuildRounds, {floor, text, indexing});
+            buildRounds > 0 ? bench::interleavedMedians(buildRounds, {floor, text, indexing})
+                            : std::vector<double>{0, 0, 0};
         build.addRow(
             {name, QString::number(paths.size()), QString::number(pages), QString::number(terms),
              TextTable::ms(medians[0]), TextTable::ms(medians[1]), TextTable::ms(medians[2]),
              medians[0] > 0 ? TextTable::number(medians[2] / medians[0], 2) : QStringLiteral("-"),
-             TextTable::number(heapGrowth, 1), TextTable::number(rssGrowth, 1)});
+             TextTable::number(heapGrowth, 1), TextTable::number(rssGrowth, 1),
+             TextTable::number(folderMB, 1), TextTable::number(perThousand, 1)});
 
         const QStringList queries = queriesFor(*doc, paths);
         index->searchInFile(queries.value(0)); // warm the caches once
@@ -257,6 +299,70 @@ int main(int argc, char** argv) {
                                1),
              TextTable::ms(median), TextTable::ms(worst), worstQuery});
         index.reset();
+    }
+    // The ways of building the index weighed against each other on one book (the first given,
+    // else the realistic 5,000-topic one): Xapian's heap database or Glass files in a memory
+    // folder, on one thread or on several (0: as many as the index chooses).
+    const QString weighed =
+        argc > 1 ? files.front() : QStringLiteral(LUMENO_BENCH_BOOK_DIR "/realistic5000.chm");
+    TextTable alternatives({QStringLiteral("way"), QStringLiteral("floor ms"),
+                            QStringLiteral("index ms"), QStringLiteral("index/floor"),
+                            QStringLiteral("heap +MB"), QStringLiteral("folder MB"),
+                            QStringLiteral("MB/1000 pages")});
+    if (buildRounds > 0 && QFile::exists(weighed)) {
+        const QStringList paths = [&] {
+            auto doc = openBook(weighed);
+            return doc ? indexedPaths(*doc) : QStringList();
+        }();
+        struct Way {
+            const char* name;
+            CHMSearchIndex::BuildOptions options;
+        };
+        const Way ways[] = {{"heap, 1 thread", {1, true}},
+                            {"heap, threads", {0, true}},
+                            {"memory folder, 1 thread", {1, false}},
+                            {"memory folder, threads", {0, false}}};
+        const bench::TimedWork floor = [&] {
+            auto fresh = openBook(weighed);
+            return bench::timeOnceMs([&] {
+                for (const QString& p : paths)
+                    fresh->content(p);
+            });
+        };
+        std::vector<bench::TimedWork> works{floor};
+        std::vector<std::pair<double, double>> memory; // heap growth, folder
+        for (const Way& way : ways) {
+            auto fresh = openBook(weighed);
+            const double heapBefore = heapInUseMB();
+            CHMSearchIndex index(*fresh);
+            index.setBuildOptions(way.options);
+            index.prepareSearchIndex();
+            index.waitUntilDone();
+            memory.emplace_back(heapInUseMB() - heapBefore,
+                                static_cast<double>(index.storageBytes()) / (1024.0 * 1024.0));
+            works.push_back([&, options = way.options] {
+                auto timedDoc = openBook(weighed);
+                CHMSearchIndex timed(*timedDoc);
+                timed.setBuildOptions(options);
+                return bench::timeOnceMs([&] {
+                    timed.prepareSearchIndex();
+                    timed.waitUntilDone();
+                });
+            });
+        }
+        const std::vector<double> medians = bench::interleavedMedians(buildRounds, works);
+        for (size_t i = 0; i < std::size(ways); ++i) {
+            const auto [heap, folder] = memory[i];
+            alternatives.addRow(
+                {QString::fromLatin1(ways[i].name), TextTable::ms(medians[0]),
+                 TextTable::ms(medians[i + 1]),
+                 TextTable::number(medians[0] > 0 ? medians[i + 1] / medians[0] : 0.0, 2),
+                 TextTable::number(heap, 1), TextTable::number(folder, 1),
+                 TextTable::number((heap + folder) * 1000.0 / std::max(1, int(paths.size())), 1)});
+        }
+        std::printf("Ways of building the index, on %s\n", qPrintable(bench::shownName(weighed)));
+        alternatives.print();
+        std::printf("\n");
     }
     std::printf("Index build against reading the same objects (goal: index/floor <= 8)\n");
     build.print();

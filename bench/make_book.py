@@ -6,7 +6,12 @@ chapters of CHAPTER_SIZE, as many index keywords, and PAGES small pages of Engli
 When there are fewer pages than topics, topics point at anchors spread over the pages. The text
 comes from a seeded generator, so every build writes the same book.
 
-usage: make_book.py --chmcmd PATH --work DIR --out FILE.chm [--topics N] [--pages N]
+With --realistic the pages read like a real manual's instead: about 25,000 distinct words drawn
+in a Zipf-like distribution (the common English words first, then made-up words with their
+inflected forms), 300 to 700 words a page, and a share of pages in Cyrillic and in Chinese, each
+page in UTF-8 and declaring it.
+
+usage: make_book.py --chmcmd PATH --work DIR --out FILE.chm [--topics N] [--pages N] [--realistic]
 """
 
 import argparse
@@ -74,6 +79,111 @@ value vary verb very view village visit voice vowel wait walk wall want warm was
 way wear weather weight well west wheel where whether while white whole wide wild will win wind
 window wing winter wire wish woman wonder wood word work world write yard year yellow young
 """.split()
+
+
+# The realistic vocabulary: syllables that make pronounceable words, Latin and Cyrillic.
+ONSETS = "b bl br c ch cl cr d dr f fl fr g gl gr h j k l m n p pl pr qu r s sc sh sl sp st str t th tr v w z".split()
+NUCLEI = "a e i o u ai ea ee ie oa ou".split()
+CODAS = ["", "", "", "n", "r", "s", "t", "l", "m", "nd", "nt", "st", "ck", "ng", "rt"]
+SUFFIXES = ["", "", "s", "ed", "ing", "er", "ation", "ly"]
+CYR_ONSETS = "б в г д ж з к л м н п р с т ф х ц ч ш щ бр гр др пр ст тр".split()
+CYR_NUCLEI = "а е и о у ы я ю э".split()
+CYR_ENDINGS = ["", "а", "у", "ом", "е", "ы", "ов", "ами", "ах", "ой", "ий", "ая", "ть"]
+ZIPF_EXPONENT = 1.07
+VOCABULARY_SIZE = 25000
+CJK_FIRST, CJK_COUNT = 0x4E00, 3500
+
+
+def made_up_words(rng, count, onsets, nuclei, codas, endings, seen):
+    words = []
+    while len(words) < count:
+        stem = "".join(
+            rng.choice(onsets) + rng.choice(nuclei) + rng.choice(codas)
+            for _ in range(rng.choice((1, 2, 2, 3, 3, 4)))
+        )
+        # Several inflected forms of one stem, as a language has them.
+        for ending in rng.sample(endings, rng.randint(1, 3)):
+            word = stem + ending
+            if word not in seen and len(words) < count:
+                seen.add(word)
+                words.append(word)
+    return words
+
+
+class Vocabulary:
+    """Words ranked by frequency, and a draw that follows Zipf's law over the ranks."""
+
+    def __init__(self, rng, words):
+        self.words = words
+        weights = [1.0 / (rank + 1) ** ZIPF_EXPONENT for rank in range(len(words))]
+        self.cumulative = []
+        total = 0.0
+        for w in weights:
+            total += w
+            self.cumulative.append(total)
+
+    def draw(self, rng, count):
+        return rng.choices(self.words, cum_weights=self.cumulative, k=count)
+
+
+def realistic_vocabularies(rng):
+    seen = set(WORDS)
+    latin = list(WORDS) + made_up_words(
+        rng, VOCABULARY_SIZE - len(WORDS) - 3000, ONSETS, NUCLEI, CODAS, SUFFIXES, seen
+    )
+    cyrillic = made_up_words(rng, 3000, CYR_ONSETS, CYR_NUCLEI, [""] * 3 + ["н", "р", "л", "ст"],
+                             CYR_ENDINGS, seen)
+    chinese = [chr(CJK_FIRST + i) for i in rng.sample(range(20902), CJK_COUNT)]
+    return Vocabulary(rng, latin), Vocabulary(rng, cyrillic), Vocabulary(rng, chinese)
+
+
+def realistic_paragraph(rng, vocabulary, script, words):
+    drawn = vocabulary.draw(rng, words)
+    if script == "zh":
+        return "".join(drawn) + "。"
+    sentences, start = [], 0
+    while start < len(drawn):
+        length = rng.randint(8, 24)
+        sentences.append(" ".join(drawn[start : start + length]).capitalize() + ".")
+        start += length
+    return " ".join(sentences)
+
+
+def script_of(page):
+    # One page in twenty is Russian, one in forty Chinese; the rest English.
+    if page % 20 == 7:
+        return "ru"
+    if page % 40 == 13:
+        return "zh"
+    return "en"
+
+
+def write_realistic_pages(rng, work, pages, topics, titles, vocabularies):
+    anchors = [[] for _ in range(pages)]
+    for topic in range(topics):
+        anchors[topic * pages // topics].append(topic)
+    for page in range(pages):
+        path = os.path.join(work, page_path(page))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        heading = titles[anchors[page][0]] if anchors[page] else title(rng)
+        script = script_of(page)
+        vocabulary = vocabularies[("en", "ru", "zh").index(script)]
+        budget = rng.randint(300, 700)
+        body = []
+        for topic in anchors[page] or [None]:
+            if topic is not None and len(anchors[page]) > 1:
+                body.append('<h2><a name="t%05d">%s</a></h2>' % (topic, escape(titles[topic])))
+            share = budget // max(1, len(anchors[page]))
+            while share > 0:
+                words = min(share, rng.randint(40, 120))
+                body.append("<p>%s</p>" % escape(realistic_paragraph(rng, vocabulary, script, words)))
+                share -= words
+        with open(path, "w", encoding="utf-8", newline="\r\n") as f:
+            f.write(
+                '<html><head><meta http-equiv="Content-Type" content="text/html; charset=utf-8">'
+                "<title>%s</title></head>\n<body>\n<h1>%s</h1>\n%s\n</body></html>\n"
+                % (escape(heading), escape(heading), "\n".join(body))
+            )
 
 
 def phrase(rng, low, high):
@@ -190,6 +300,7 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--topics", type=int, default=20000)
     parser.add_argument("--pages", type=int, default=20000)
+    parser.add_argument("--realistic", action="store_true")
     args = parser.parse_args()
     if not 0 < args.pages <= args.topics:
         sys.exit("make_book.py: pages must be between 1 and the number of topics")
@@ -199,7 +310,11 @@ def main():
     chapter_titles = [title(rng) for _ in range(0, args.topics, CHAPTER_SIZE)]
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
-    write_pages(rng, args.work, args.pages, args.topics, titles)
+    if args.realistic:
+        vocabularies = realistic_vocabularies(rng)
+        write_realistic_pages(rng, args.work, args.pages, args.topics, titles, vocabularies)
+    else:
+        write_pages(rng, args.work, args.pages, args.topics, titles)
     write_contents(args.work, args.pages, args.topics, titles, chapter_titles)
     write_index(rng, args.work, args.pages, args.topics, titles)
     write_project(args.work, args.pages)

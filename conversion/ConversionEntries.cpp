@@ -2,6 +2,8 @@
 
 #include "image/ImageConversionJob.h"
 #include "image/ImageFormats.h"
+#include "image/ImageRender.h"
+#include "pdf/PDFPagesToImages.h"
 
 #include <cstdio>
 
@@ -38,5 +40,70 @@ bool ConvertImageFile(const ImageJobOptions* options) {
         std::fprintf(stderr, "convert: %s: %s\n", options->outputURL.c_str(),
                      job.lastError.empty() ? "the image could not be written"
                                            : job.lastError.c_str());
+    return ok;
+}
+
+bool RenderImageFile(const ImageJobOptions* options) {
+    if (!options || options->inputURL.empty() || options->outputURL.empty())
+        return false;
+    if (!conversion::IsKnownFormatCode(options->format)) {
+        std::fprintf(stderr, "render: unknown output format code %d\n", int(options->format));
+        return false;
+    }
+    conversion::ImageConversionJob job;
+    if (!job.LoadInputImage(options->inputURL)) {
+        std::fprintf(stderr, "render: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
+        return false;
+    }
+    job.SetOutputFormat(options->format, options->outputURL, options->quality);
+    if (options->applyTextWatermark)
+        job.SetWatermark(options->watermark, true);
+    if (options->applyImageWatermark)
+        job.SetWatermark(options->watermark, false);
+    job.SetColorMode(options->colorMode);
+    job.rotationDegrees = options->rotationDegrees;
+    job.flipFlags = options->flipFlags;
+    job.keepMetadata = options->keepMetadata;
+    if (options->fileAttributes)
+        job.fileAttributes = options->fileAttributes;
+    const bool ok = conversion::RenderImage(job, options->renderSize);
+    if (!ok)
+        std::fprintf(stderr, "render: %s: %s\n", options->outputURL.c_str(),
+                     job.lastError.empty() ? "the image could not be written"
+                                           : job.lastError.c_str());
+    return ok;
+}
+
+bool ConvertPDFToImages(const ImageJobOptions* options) {
+    if (!options || options->inputURL.empty() || options->outputURL.empty())
+        return false;
+    if (!conversion::IsKnownFormatCode(options->format)) {
+        std::fprintf(stderr, "pdf-to-images: unknown output format code %d\n",
+                     int(options->format));
+        return false;
+    }
+    conversion::ImageConversionJob job;
+    job.SetPassword(options->password);
+    if (!job.OpenInputPDF(options->inputURL)) {
+        std::fprintf(stderr, "pdf-to-images: %s: not a PDF document that can be opened\n",
+                     options->inputURL.c_str());
+        return false;
+    }
+    if (job.IsInputPDFEncrypted() && !job.UnlockInputPDF()) {
+        std::fprintf(stderr, "pdf-to-images: %s: the password does not open the document\n",
+                     options->inputURL.c_str());
+        return false;
+    }
+    job.SetOutputNaming(options->outputBaseName, options->progressPageOffset,
+                        options->replaceExisting);
+    job.SetPageRange(options->firstPage, options->lastPage, options->pageRangeMode);
+    job.SetProgressTarget(options->progressTarget, options->progressSelector);
+    job.SetOutputFormat(options->format, options->outputURL, options->quality);
+    job.SetResolution(options->dpi, options->dpi);
+    job.SetColorMode(options->colorMode);
+    const bool ok = conversion::ConvertPDFPages(job, options->usePageSize, options->renderSize);
+    if (!ok)
+        std::fprintf(stderr, "pdf-to-images: %s: %s\n", options->inputURL.c_str(),
+                     job.lastError.empty() ? "no page could be written" : job.lastError.c_str());
     return ok;
 }

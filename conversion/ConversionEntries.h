@@ -72,6 +72,53 @@ struct RenderSize {
     std::int32_t fitMode = 0;
 };
 
+// A colour given by its red, green, blue and alpha components, 0 to 1.
+struct WatermarkColor {
+    double red = 0;
+    double green = 0;
+    double blue = 0;
+    double alpha = 1;
+};
+
+// The user's two watermarks, a line of text and a small picture, each placed by a box given on a
+// reference area of the caller's own size (x to the right, y upwards, origin at the lower left).
+// Sizes on the reference area grow with the output.
+struct WatermarkSettings {
+    std::string text;
+    double textX0 = 0;
+    double textY0 = 0;
+    double referenceWidth = 0;
+    double referenceHeight = 0;
+    // PostScript name of the font; empty or unknown takes the default sans-serif face.
+    std::string font;
+    std::int64_t fontSize = 0;
+    // 0 fill, 1 stroke, 2 fill and stroke, 3 invisible, 4 to 7 the same with clipping.
+    std::int32_t textDrawingMode = 0;
+    // None: black.
+    std::optional<WatermarkColor> textColor;
+    std::int64_t strokeWidth = 0;
+    double textAlpha = 1;
+    double characterSpacing = 0;
+    // Counter-clockwise, in degrees.
+    std::int64_t textAngle = 0;
+    bool hasShadow = false;
+    // None: no shadow is drawn.
+    std::optional<WatermarkColor> shadowColor;
+    std::int64_t shadowBlur = 0;
+    std::int64_t shadowOffsetX = 0;
+    std::int64_t shadowOffsetY = 0;
+    double textX1 = 0;
+    double textY1 = 0;
+    double imageX0 = 0;
+    double imageY0 = 0;
+    double imageX1 = 0;
+    double imageY1 = 0;
+    // The picture's file, read with the job's codecs.
+    std::filesystem::path image;
+    double imageAlpha = 1;
+    double imageScale = 1;
+};
+
 // Attributes given to a written file; unset fields keep what the system gives.
 struct FileAttributes {
     std::optional<mode_t> permissions;
@@ -97,6 +144,7 @@ struct ImageJobOptions {
     std::int64_t lastPage = 1;
     bool keepMetadata = false;
     RenderSize renderSize;
+    WatermarkSettings watermark;
     ConversionProgress* progressTarget = nullptr;
     bool progressSelector = false;
     std::filesystem::path inputURL;
@@ -111,6 +159,25 @@ struct ImageJobOptions {
 // in a folder named after the output for several pictures, or one PDF with a page each. Uses
 // inputURL, outputURL, format, quality, dpi, keepMetadata and fileAttributes.
 bool ConvertImageFile(const ImageJobOptions* options);
+
+// Writes every picture embedded in the pages of the input PDF (image XObjects of each page's
+// resources and of the forms they hold, then the inline images the page and those forms draw)
+// into the folder outputURL as "<base>_Page<p>_<k>.<ext>" in the chosen format. Uses inputURL,
+// outputURL, outputBaseName, format, quality, password, the page range, replaceExisting and the
+// progress target; false for a missing field, an input that does not open or unlock, a page
+// range outside the document, or when the last picture handled could not be written.
+bool ExtractImagesFromPDF(const ImageJobOptions* options);
+
+// Draws the input image at the size of `renderSize` (units, percentages, fit modes), turned by
+// rotationDegrees and flipFlags, with the watermarks asked for, and writes it in the chosen
+// format. Uses inputURL, outputURL, format, quality, colorMode, renderSize, rotationDegrees,
+// flipFlags, applyTextWatermark, applyImageWatermark, watermark, keepMetadata and fileAttributes.
+bool RenderImageFile(const ImageJobOptions* options);
+
+// Draws every page of the range of the input PDF at dpi (or fitted to renderSize with
+// usePageSize) into numbered image files in the output folder, or into one multi-page TIFF.
+// Reports each page's number to progressTarget and stops between pages when it cancels.
+bool ConvertPDFToImages(const ImageJobOptions* options);
 
 // ---- PDF to text documents ---------------------------------------------------------------------
 

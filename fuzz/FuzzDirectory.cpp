@@ -5,9 +5,54 @@
 
 #include <QByteArray>
 #include <QSet>
+#include <algorithm>
 #include <chm_lib.h>
 
 namespace fuzz {
+
+namespace {
+
+bool sameAs(const chmUnitInfo& ui, const CHMObjectEntry& e) {
+    return static_cast<quint64>(ui.space) == e.section && ui.start == e.offset &&
+           ui.length == e.length;
+}
+
+// A directory the checks accept must mean to chmlib what it means to them: each listed name
+// resolves (when chmlib's index reaches it at all) to that same entry, and the LZX streams the
+// checks examined are the ones chmlib resolves. (Compressed objects are read by the open target,
+// through the document's own checks of each frame.)
+void agreesWithChmlib(const uint8_t* data, size_t size, const CHMContainerLayout& layout) {
+    static const ScratchFile scratch(QStringLiteral("directory"));
+    check(scratch.write(data, size), "the scratch file cannot be written");
+    // Opening reads the LZX control data: only safe once every check has passed, which is what
+    // this target is here to show.
+    chmFile* file = chm_open(scratch.path().toLocal8Bit().constData());
+    if (!file)
+        return;
+    size_t index = 0;
+    for (const CHMObjectEntry& e : layout.objects()) {
+        if (index++ >= 256)
+            break;
+        chmUnitInfo ui{};
+        if (chm_resolve_object(file, e.name.constData(), &ui) == CHM_RESOLVE_SUCCESS)
+            check(sameAs(ui, e), "chmlib resolves a listed name to another entry");
+    }
+    const CHMCompressionStreams& s = layout.compressionStreams();
+    const std::pair<const QByteArray*, const std::optional<CHMObjectEntry>*> streams[] = {
+        {&CHMContainerLayout::controlDataName(), &s.controlData},
+        {&CHMContainerLayout::resetTableName(), &s.resetTable},
+        {&CHMContainerLayout::contentName(), &s.content}};
+    for (const auto& [name, seen] : streams) {
+        chmUnitInfo ui{};
+        const bool found = chm_resolve_object(file, name->constData(), &ui) == CHM_RESOLVE_SUCCESS;
+        check(found == seen->has_value(), "chmlib finds an LZX stream the checks did not");
+        if (found)
+            check(sameAs(ui, **seen), "chmlib reads another LZX stream than the one checked");
+    }
+    chm_close(file);
+}
+
+} // namespace
 
 int fuzzDirectory(const uint8_t* data, size_t size) {
     const QByteArray file =
@@ -38,6 +83,7 @@ int fuzzDirectory(const uint8_t* data, size_t size) {
         if (index++ < 64)
             check(layout->find(e.name) == &e, "find() misses the first entry of a name");
     }
+    agreesWithChmlib(data, size, *layout);
     return 0;
 }
 

@@ -1,6 +1,18 @@
 // The libFuzzer entry of one target: the build compiles this file once per target with
-// LUMENO_FUZZ_FUNCTION naming the function of FuzzTargets.h to call.
+// LUMENO_FUZZ_FUNCTION naming the function of FuzzTargets.h to call, and LUMENO_FUZZ_CONTAINER
+// for the targets whose input is a whole .chm file (they mutate it field by field).
 #include "FuzzTargets.h"
+
+#ifdef LUMENO_FUZZ_CONTAINER
+#include "ContainerMutator.h"
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize,
+                                          unsigned int seed) {
+    return fuzz::mutateContainer(data, size, maxSize, seed, LLVMFuzzerMutate);
+}
+#endif
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fuzz::LUMENO_FUZZ_FUNCTION(data, size);

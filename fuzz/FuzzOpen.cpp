@@ -5,39 +5,9 @@
 #include "CHMTableOfContent.h"
 #include "LinkItem.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QUrl>
 
 namespace {
-
-// One scratch file per process, rewritten for every input and removed when the process ends.
-class ScratchFile {
-public:
-    ScratchFile() {
-        const QString shm = QStringLiteral("/dev/shm");
-        const QString dir = QDir(shm).exists() ? shm : QDir::tempPath();
-        m_path = QStringLiteral("%1/lumeno-fuzz-open-%2.chm")
-                     .arg(dir)
-                     .arg(QCoreApplication::applicationPid());
-    }
-    ~ScratchFile() { QFile::remove(m_path); }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-
-    bool write(const uint8_t* data, size_t size) const {
-        QFile f(m_path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        return f.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size)) ==
-               static_cast<qint64>(size);
-    }
-    const QString& path() const { return m_path; }
-
-private:
-    QString m_path;
-};
 
 void exerciseTree(const CHMTableOfContent* toc, const QString& homePath) {
     if (!toc)
@@ -55,7 +25,7 @@ void exerciseTree(const CHMTableOfContent* toc, const QString& homePath) {
 namespace fuzz {
 
 int fuzzOpen(const uint8_t* data, size_t size) {
-    static const ScratchFile scratch;
+    static const ScratchFile scratch(QStringLiteral("open"));
     check(scratch.write(data, size), "the scratch file cannot be written");
 
     CHMDocument doc;

@@ -31,6 +31,14 @@ int fuzzItss(const uint8_t* data, size_t size);
 // The whole opening path: the bytes as a .chm file, opened, every object read, trees built.
 int fuzzOpen(const uint8_t* data, size_t size);
 
+// A calculator function: one byte of input and output counts, then the program text, parsed
+// and run on a few input vectors.
+int fuzzCalculator(const uint8_t* data, size_t size);
+
+// An image stream through CreateImageFromPDFStream. Input: "~~~"-separated sections: the image
+// dictionary, its data, then two auxiliary streams (dictionary, data) named @1 and @2 in it.
+int fuzzImagestream(const uint8_t* data, size_t size);
+
 // The document the itss target answers from: $LUMENO_FUZZ_DOCUMENT, else the fixture the build
 // names.
 QString itssDocumentPath();

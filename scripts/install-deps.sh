@@ -4,18 +4,23 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
+  # build and test tools
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev fp-utils python3 locales
+  # the reader
   libchm-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-svg-dev
-  libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins
-  libwebp-dev libpng-dev libjpeg-dev libtiff-dev webp
-  libopenjp2-7-dev libmagick++-6.q16-dev libexiv2-dev libqpdf-dev qpdf libpoppler-cpp-dev
-  imagemagick libvips-tools poppler-utils libpoppler-private-dev
-  fp-utils python3
-  cups-client libzip-dev libcairo2-dev unrtf unzip libreoffice-writer-nogui
-  libuchardet-dev img2pdf
-  fonts-noto-cjk fonts-dejavu-core xvfb
+  libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins cups-client fonts-noto-cjk
+  fonts-dejavu-core xvfb libx11-dev desktop-file-utils appstream
+  # PDF export and conversion
+  libqpdf-dev qpdf libpoppler-cpp-dev libpoppler-private-dev poppler-utils libwebp-dev
+  libpng-dev libjpeg-dev libtiff-dev libopenjp2-7-dev libgif-dev libjbig2dec0-dev libopenexr-dev
+  libmagick++-6.q16-dev libexiv2-dev liblcms2-dev libcairo2-dev libfontconfig-dev
+  libfreetype-dev libgs-common libuchardet-dev libzip-dev libreoffice-writer-nogui
+  # tools the conversion tests read results back with
+  webp imagemagick libvips-tools unrtf unzip
+  # peers of the benchmarks
+  img2pdf
 )
 need=()
 for p in "${PACKAGES[@]}"; do

@@ -1,13 +1,36 @@
 #!/usr/bin/env bash
-# Installs what the project needs, builds it with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs every test, the headless web-engine tests included.
+# Installs what the project needs and checks it the way CI does:
+#   1. every C++ source is formatted (.clang-format);
+#   2. a Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors,
+#      runs every test, the headless web-engine tests included;
+#   3. a second build with ThreadSanitizer (no window) runs the core tests once more.
+# Extra arguments go to both ctest runs (e.g. -R Search). The real-world corpus is found through
+# LUMENO_CORPUS (default ../shared/corpus); its tests skip without it, and fail without it when
+# CI=true.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${LUMENO_JOBS:-$(nproc)}
+export LUMENO_JOBS=$jobs
 "$root/scripts/install-deps.sh"
-build="$root/build-tests"
-"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DLUMENO_SANITIZE=ON -DLUMENO_BUILD_BENCH=OFF
-export ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+"$root/scripts/check-format.sh"
+
 export QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1
-cd "$build"
-ctest --output-on-failure -j "$(nproc)" "$@"
+
+build="$root/build-tests"
+"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DLUMENO_SANITIZE=ON \
+  -DLUMENO_BUILD_BENCH=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+(
+  cd "$build"
+  export ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  ctest --output-on-failure -j "$jobs" "$@"
+)
+
+tsan="$root/build-tsan"
+"$root/scripts/build.sh" "$tsan" -DCMAKE_BUILD_TYPE=Debug -DLUMENO_TSAN=ON \
+  -DLUMENO_BUILD_GUI=OFF -DLUMENO_BUILD_BENCH=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+(
+  cd "$tsan"
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+  ctest --output-on-failure -j "$jobs" -L '^(viewer|common|conversion)$' "$@"
+)

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <cctype>
 #include <chm_lib.h>
 #include <vector>
 
@@ -72,12 +73,21 @@ bool hasIndexCycle(const QHash<quint32, std::vector<quint32>>& children) {
     return false;
 }
 
+// The name as chmlib's case-insensitive comparison sees it: two names with the same key are the
+// same object to chmlib, whichever of them it meets first.
+QByteArray lookupKey(const QByteArray& name) {
+    QByteArray key = name;
+    for (char& c : key)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
 } // namespace
 
 bool CHMDirectoryWalk::run(const QByteArray& directory, const Geometry& g,
                            std::vector<CHMObjectEntry>* out, QString* reason) {
     const ByteReader r(directory);
-    QSet<QByteArray> seen;
+    QSet<QByteArray> seen;                              // lookup keys of the listed names
     QHash<quint32, std::vector<quint32>> indexChildren; // index chunk -> its index-chunk children
     for (quint32 n = 0; n < g.chunkCount; ++n) {
         const quint64 chunk = g.chunksStart + static_cast<quint64>(n) * g.chunkSize;
@@ -105,10 +115,17 @@ bool CHMDirectoryWalk::run(const QByteArray& directory, const Geometry& g,
                                 QStringLiteral("listing chunk %1 holds a broken entry").arg(n));
                 if (e.section > 1)
                     return fail(reason, QStringLiteral("an object names an unknown section"));
-                if (!seen.contains(e.name)) {
-                    seen.insert(e.name);
-                    out->push_back(std::move(e));
-                }
+                // chmlib stops a name at a NUL and ignores case, so such names could make it
+                // read another object than the one the checks looked at.
+                if (e.name.contains('\0'))
+                    return fail(reason, QStringLiteral("an object name holds a NUL byte"));
+                const QByteArray key = lookupKey(e.name);
+                if (seen.contains(key))
+                    return fail(reason,
+                                QStringLiteral("two objects have names that differ only in case "
+                                               "or are listed twice"));
+                seen.insert(key);
+                out->push_back(std::move(e));
             }
         } else if (r.matches(chunk, "PMGI", 4)) {
             if (!entriesEnd(r, chunk, kIndexHeader, g.chunkSize, &end))

@@ -13,8 +13,9 @@ public:
         qint32 indexRoot = -1;
     };
 
-    // Fills `out` with the objects of every listing chunk (first occurrence of a name wins).
-    // False with `reason` set when a chunk is damaged in a way chmlib would trip over.
+    // Fills `out` with the objects of every listing chunk. False with `reason` set when a chunk is
+    // damaged in a way chmlib would trip over, or when chmlib's lookup could not tell two listed
+    // names apart (a name listed twice, names differing only in case, a NUL inside a name).
     static bool run(const QByteArray& directory, const Geometry& geometry,
                     std::vector<CHMObjectEntry>* out, QString* reason);
 };

@@ -3,16 +3,41 @@
 #include "CHMMetadataReader.h"
 #include "CHMSearchIndex.h"
 #include "CHMSearchResult.h"
+#include "CHMSitemapLoader.h"
 #include "CHMTableOfContent.h"
+#include "LumenoLogging.h"
+#include "LzxFrameCheck.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaObject>
+#include <QObject>
 #include <chm_lib.h>
+
+namespace {
+
+bool sameEntry(chmFile* handle, const QByteArray& name, const std::optional<CHMObjectEntry>& seen) {
+    chmUnitInfo ui{};
+    const bool found = chm_resolve_object(handle, name.constData(), &ui) == CHM_RESOLVE_SUCCESS;
+    if (!found || !seen)
+        return found == seen.has_value();
+    return static_cast<quint64>(ui.space) == seen->section && ui.start == seen->offset &&
+           ui.length == seen->length;
+}
+
+bool resolvesAsChecked(chmFile* handle, const CHMCompressionStreams& streams) {
+    return sameEntry(handle, CHMContainerLayout::controlDataName(), streams.controlData) &&
+           sameEntry(handle, CHMContainerLayout::resetTableName(), streams.resetTable) &&
+           sameEntry(handle, CHMContainerLayout::contentName(), streams.content);
+}
+
+} // namespace
 
 CHMDocument::CHMDocument() = default;
 
 CHMDocument::~CHMDocument() {
-    // The index thread reads the container: stop and join it before the handle goes.
+    // The work threads read the container: stop and join them before the handle goes.
+    m_sitemapLoader.reset();
     m_searchIndex.reset();
     std::lock_guard guard(m_lock);
     if (m_chmFileHandle) {
@@ -28,6 +53,15 @@ std::unique_ptr<CHMDocument> CHMDocument::open(const QString& path, QString* err
     return document;
 }
 
+std::unique_ptr<CHMDocument> CHMDocument::open(const QString& path, QString* error,
+                                               SitemapLoading loading) {
+    auto document = std::make_unique<CHMDocument>();
+    document->setSitemapLoading(loading);
+    if (!document->readFromURL(QUrl::fromLocalFile(path), QStringLiteral("chm"), error))
+        return nullptr;
+    return document;
+}
+
 QString CHMDocument::saveRefusedMessage() {
     return QStringLiteral("Compiled help files are read-only and cannot be saved.");
 }
@@ -35,18 +69,36 @@ QString CHMDocument::saveRefusedMessage() {
 bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString* error) {
     const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
     const QString shown = QFileInfo(path).fileName();
-    // The container's own structures are checked first: chmlib trusts them blindly.
+    // The container's own structures are checked first: chmlib trusts them blindly. chmlib then
+    // opens the very file that was checked (through this process's descriptor), not whatever
+    // the path names by then.
+    auto opened = std::make_unique<QFile>(path);
+    QFile& file = *opened;
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("“%1” could not be opened: %2.").arg(shown, file.errorString());
+        return false;
+    }
     QString reason;
-    std::optional<CHMContainerLayout> layout = CHMContainerLayout::read(path, &reason);
+    std::optional<CHMContainerLayout> layout = CHMContainerLayout::read(file, &reason);
     if (!layout) {
         if (error)
             *error = QStringLiteral("“%1” is damaged: %2.").arg(shown, reason);
         return false;
     }
-    chmFile* handle = chm_open(QFile::encodeName(path).constData());
+    const QString descriptor = QStringLiteral("/proc/self/fd/%1").arg(file.handle());
+    const QString chmPath = QFileInfo::exists(descriptor) ? descriptor : path;
+    chmFile* handle = chm_open(QFile::encodeName(chmPath).constData());
     if (!handle) {
         if (error)
             *error = QStringLiteral("“%1” could not be opened as a compiled help file.").arg(shown);
+        return false;
+    }
+    // The checks looked at the streams they expect chmlib to use; make sure chmlib agrees.
+    if (!resolvesAsChecked(handle, layout->compressionStreams())) {
+        chm_close(handle);
+        if (error)
+            *error = QStringLiteral("“%1” is damaged: its directory is ambiguous.").arg(shown);
         return false;
     }
     {
@@ -55,10 +107,13 @@ bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString*
             chm_close(m_chmFileHandle);
         m_chmFileHandle = handle;
         m_layout = std::move(layout);
+        m_file = std::move(opened);
+        m_resetIntervalSafety.clear();
         m_filePath = path;
     }
     loadMetadata();
-    setupTOCSource();
+    if (m_sitemapLoading == SitemapLoading::Now)
+        setupTOCSource();
     return true;
 }
 
@@ -96,6 +151,8 @@ QByteArray CHMDocument::retrieve(void* unitInfo) {
     }
     if (ui->start > sectionLength || ui->length > sectionLength - ui->start)
         return {};
+    if (ui->space == CHM_COMPRESSED && !compressedRangeIsSafe(ui->start, ui->length))
+        return {};
     QByteArray bytes(static_cast<qsizetype>(ui->length), Qt::Uninitialized);
     const LONGINT64 got =
         chm_retrieve_object(m_chmFileHandle, ui, reinterpret_cast<unsigned char*>(bytes.data()), 0,
@@ -104,6 +161,48 @@ QByteArray CHMDocument::retrieve(void* unitInfo) {
     if (got != static_cast<LONGINT64>(ui->length))
         return {};
     return bytes;
+}
+
+bool CHMDocument::compressedRangeIsSafe(quint64 start, quint64 length) {
+    const CHMLzxFrames& frames = m_layout->lzxFrames();
+    constexpr quint64 kFrame = 0x8000;
+    // Frames past the section's uncompressed length are never decoded (some compilers list an
+    // empty one at the end).
+    const quint64 used = (m_layout->compressedSectionLength() + kFrame - 1) / kFrame;
+    const quint64 per = frames.framesPerReset,
+                  count = std::min<quint64>(frames.starts.size(), used);
+    if (per == 0 || count == 0 || !m_file)
+        return false;
+    const quint64 firstInterval = start / kFrame / per,
+                  lastInterval = (start + length - 1) / kFrame / per;
+    if (m_resetIntervalSafety.empty())
+        m_resetIntervalSafety.assign(static_cast<size_t>((count + per - 1) / per), 0);
+    for (quint64 interval = firstInterval; interval <= lastInterval; ++interval) {
+        if (interval >= m_resetIntervalSafety.size())
+            return false;
+        qint8& known = m_resetIntervalSafety[static_cast<size_t>(interval)];
+        if (known == 0) {
+            std::vector<QByteArray> bytes;
+            const quint64 end = std::min(count, (interval + 1) * per);
+            for (quint64 f = interval * per; f < end; ++f) {
+                const quint64 from = frames.starts[static_cast<size_t>(f)];
+                const quint64 to = f + 1 < count ? frames.starts[static_cast<size_t>(f + 1)]
+                                                 : frames.compressedLength;
+                QByteArray frame;
+                if (m_file->seek(static_cast<qint64>(frames.streamOffset + from)))
+                    frame = m_file->read(static_cast<qint64>(to - from));
+                bytes.push_back(frame.size() == static_cast<qsizetype>(to - from) ? frame
+                                                                                  : QByteArray());
+            }
+            known = LzxFrameCheck::framesAreSafe(bytes, frames.windowBits) ? 1 : -1;
+            if (known < 0)
+                qCWarning(lcContainer) << "a compressed frame of" << logSafe(m_filePath)
+                                       << "would be read past its end; its pages are not read";
+        }
+        if (known < 0)
+            return false;
+    }
+    return true;
 }
 
 bool CHMDocument::exist(const QString& path) {
@@ -169,6 +268,8 @@ QString CHMDocument::findHomeForPath(const QString& folder) {
 }
 
 void CHMDocument::setupTOCSource() {
+    // Trees a background parse is still making would be older than these.
+    m_sitemapGeneration = 0;
     const QString encoding = currentEncodingName();
     if (!m_tocPath.isEmpty())
         m_tocSource = std::make_shared<CHMTableOfContent>(content(m_tocPath), encoding);
@@ -177,6 +278,32 @@ void CHMDocument::setupTOCSource() {
         index->sort();
         m_indexSource = std::move(index);
     }
+    m_sitemapsLoaded = true;
+}
+
+void CHMDocument::setupTOCSourceInBackground(QObject* receiver, std::function<void()> onLoaded) {
+    if (!m_sitemapLoader)
+        m_sitemapLoader = std::make_unique<CHMSitemapLoader>(
+            [this](const QString& path) { return content(path); });
+    const std::weak_ptr<int> alive = m_lifetime;
+    m_sitemapGeneration = m_sitemapLoader->load(
+        {m_tocPath, m_indexPath, currentEncodingName()},
+        [this, alive, receiver, onLoaded = std::move(onLoaded)](CHMSitemapLoader::Trees trees,
+                                                                quint64 generation) {
+            QMetaObject::invokeMethod(
+                receiver,
+                [this, alive, onLoaded, trees = std::move(trees), generation] {
+                    // Runs on the document's thread, where the document is destroyed too.
+                    if (alive.expired() || generation != m_sitemapGeneration)
+                        return;
+                    m_tocSource = trees.toc;
+                    m_indexSource = trees.index;
+                    m_sitemapsLoaded = true;
+                    if (onLoaded)
+                        onLoaded();
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 QString CHMDocument::currentEncodingName() const {

@@ -11,6 +11,7 @@
 #include "CHMContainerLayout.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -19,7 +20,9 @@
 #include <optional>
 
 struct chmFile;
+class CHMSitemapLoader;
 class CHMTableOfContent;
+class QObject;
 class CHMSearchResult;
 class CHMSearchIndex;
 
@@ -30,13 +33,22 @@ public:
     CHMDocument(const CHMDocument&) = delete;
     CHMDocument& operator=(const CHMDocument&) = delete;
 
-    // Opens the file at the URL's path, checks the container, reads metadata and sitemaps.
+    // Opens the file at the URL's path, checks the container, reads metadata and (unless
+    // SitemapLoading::Later was set) the sitemaps.
     // False when the file cannot be used; `error` then holds one line for the user.
     bool readFromURL(const QUrl& url, const QString& type, QString* error);
 
     // Opens a document in one step: the document, or null with `error` set to one line for the
     // user. What every caller that does not need the two steps of the document architecture uses.
     static std::unique_ptr<CHMDocument> open(const QString& path, QString* error = nullptr);
+
+    // Whether opening parses the sitemaps at once, or leaves them to
+    // setupTOCSourceInBackground (a window that shows itself first).
+    enum class SitemapLoading { Now, Later };
+    static std::unique_ptr<CHMDocument> open(const QString& path, QString* error,
+                                             SitemapLoading loading);
+    // Before readFromURL; Now unless set.
+    void setSitemapLoading(SitemapLoading loading) { m_sitemapLoading = loading; }
 
     // The document is read-only: saving always fails with this message.
     static QString saveRefusedMessage();
@@ -56,6 +68,14 @@ public:
     bool loadMetadata();
     QString findHomeForPath(const QString& folder);
     void setupTOCSource();
+    // Parses the sitemaps in the current encoding on the document's work thread. The trees are
+    // installed on receiver's thread by a queued call, which then runs onLoaded there; a later
+    // call overtakes an earlier one, whose trees are never installed. Nothing is installed once
+    // the document is gone. Call it on the document's thread; receiver must outlive the
+    // document (the window that owns it, say).
+    void setupTOCSourceInBackground(QObject* receiver, std::function<void()> onLoaded);
+    // False from a deferred opening until the first trees are installed.
+    bool areSitemapsLoaded() const { return m_sitemapsLoaded; }
 
     // The itss URL of a container path ("itss://chm/<path>"), escaped when the plain text makes
     // no valid URL; invalid when even that fails.
@@ -84,8 +104,9 @@ public:
     std::shared_ptr<CHMSearchResult> searchSource() const { return m_searchSource; }
     void setSearchSource(std::shared_ptr<CHMSearchResult> result);
 
-    // Starts building the full-text index on its own thread (once); `onDone` runs on that
-    // thread when the index is complete. The index is stopped and joined when the document goes.
+    // Starts building the full-text index on its own thread (once); `onDone` runs on the
+    // application's thread, through its event loop, when the build has ended, complete or failed
+    // (CHMSearchIndex::status()). The index is stopped and joined when the document goes.
     void prepareSearchIndex(std::function<void()> onDone = {});
     CHMSearchIndex* searchIndex() const { return m_searchIndex.get(); }
 
@@ -94,10 +115,15 @@ public:
 
 private:
     QByteArray retrieve(void* unitInfo);
+    // Whether chmlib's decoder reads every frame it needs for [start, start + length) of the
+    // LZX section from that frame's own bytes; checked once per reset interval.
+    bool compressedRangeIsSafe(quint64 start, quint64 length);
 
     std::recursive_mutex m_lock;
     chmFile* m_chmFileHandle = nullptr;
     std::optional<CHMContainerLayout> m_layout;
+    std::unique_ptr<QFile> m_file;            // the file the checks read, kept open for them
+    std::vector<qint8> m_resetIntervalSafety; // per reset interval: 0 unknown, 1 safe, -1 not
     QString m_filePath;
     QString m_docTitle;
     QString m_homePath;
@@ -108,5 +134,11 @@ private:
     std::shared_ptr<CHMTableOfContent> m_tocSource;
     std::shared_ptr<CHMTableOfContent> m_indexSource;
     std::shared_ptr<CHMSearchResult> m_searchSource;
+    SitemapLoading m_sitemapLoading = SitemapLoading::Now;
+    bool m_sitemapsLoaded = false;
+    quint64 m_sitemapGeneration = 0; // the newest background parse asked for
+    // Expires with the document, so a queued delivery can tell it came too late.
+    std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
+    std::unique_ptr<CHMSitemapLoader> m_sitemapLoader; // reads the container: stopped early
     std::unique_ptr<CHMSearchIndex> m_searchIndex; // declared last: stopped before the rest goes
 };

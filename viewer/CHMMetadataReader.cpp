@@ -1,5 +1,6 @@
 #include "CHMMetadataReader.h"
 
+#include "BookTextDecoder.h"
 #include "ByteReader.h"
 #include "TextEncodingTable.h"
 
@@ -13,14 +14,14 @@ QString asContainerPath(const QString& s) {
 }
 
 // The NUL-terminated string at `at`, ending at `end` when the NUL is missing; decoded in the
-// given encoding (UTF-8 when none). Null when out of range or not valid in that encoding.
+// given encoding (UTF-8 when none), bad bytes replaced. Null when out of range.
 QString stringAt(const QByteArray& bytes, quint64 at, quint64 end, const QString& encoding) {
     end = std::min<quint64>(end, static_cast<quint64>(bytes.size()));
     if (at >= end)
         return {};
     const char* begin = bytes.constData() + at;
     const char* stop = std::find(begin, bytes.constData() + end, '\0');
-    return decodeText(QByteArray(begin, stop - begin), encoding);
+    return BookTextDecoder::decode(QByteArray(begin, stop - begin), encoding);
 }
 
 void fillIfEmpty(QString* field, const QString& value) {

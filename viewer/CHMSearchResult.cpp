@@ -5,6 +5,19 @@
 
 #include <utility>
 
+namespace {
+
+// Whether the item hangs below the root (its first parent chain leads there).
+bool isInTree(const LinkItem* item, const LinkItem* root) {
+    for (const LinkItem* up = item; up; up = up->parent()) {
+        if (up == root)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 CHMSearchResult::CHMSearchResult()
     : CHMTableOfContent(
           std::make_shared<ScoredLinkItem>(QStringLiteral("root"), QStringLiteral("/"), 0.0f)) {}
@@ -32,6 +45,34 @@ bool CHMSearchResult::addPath(const QString& path, float score) {
     }
     if (!found)
         return false;
-    rootItems()->appendChild(std::make_shared<ScoredLinkItem>(found->name(), found->path(), score));
+    addHit(found, path, score);
     return true;
+}
+
+void CHMSearchResult::addHit(const LinkItem* entry, const QString& page, float score) {
+    auto hit = std::make_shared<ScoredLinkItem>(entry->name(), entry->path(), score);
+    _found.insert(hit.get(), Found{entry, page.startsWith(u'/') ? page : QLatin1Char('/') + page});
+    rootItems()->appendChild(hit);
+}
+
+void CHMSearchResult::addTitledPage(const QString& path, const QString& title, float score) {
+    const QString page = path.startsWith(u'/') ? path.mid(1) : path;
+    auto hit = std::make_shared<ScoredLinkItem>(title.isEmpty() ? page : title, page, score);
+    _found.insert(hit.get(), Found{nullptr, QLatin1Char('/') + page});
+    rootItems()->appendChild(hit);
+}
+
+CHMSearchResult::HitLocation CHMSearchResult::locationOf(const LinkItem* hit) const {
+    const auto it = _found.constFind(hit);
+    if (it == _found.cend())
+        return {};
+    HitLocation location;
+    location.page = it->page;
+    // Only the contents give a place; an index entry's parents are keywords.
+    const LinkItem* entry = it->entry;
+    if (entry && _tableOfContent && isInTree(entry, _tableOfContent->rootItems())) {
+        for (const LinkItem* up = entry->parent(); up && up->parent(); up = up->parent())
+            location.contentsTrail.prepend(up->name());
+    }
+    return location;
 }

@@ -30,8 +30,13 @@ QString pagePathKey(const QString& path) {
 } // namespace
 
 CHMTableOfContent::CHMTableOfContent(const QByteArray& data, const QString& encodingName)
-    : _rootItems(makeRoot()), _curItem(_rootItems.get()) {
+    : CHMTableOfContent(data, encodingName, nullptr) {}
+
+CHMTableOfContent::CHMTableOfContent(const QByteArray& data, const QString& encodingName,
+                                     const std::atomic<bool>* stop)
+    : _rootItems(makeRoot()), _curItem(_rootItems.get()), _stop(stop) {
     parseSitemap(*this, data, encodingName.isEmpty() ? QStringLiteral("iso_8859_1") : encodingName);
+    _stop = nullptr; // the flag need not outlive the parse
     std::vector<OpenList>().swap(_itemStack);
     // The current item may be purged below; the parse is over, so point back at the root.
     _curItem = _rootItems.get();
@@ -111,6 +116,8 @@ void CHMTableOfContent::new_item() {
         push_item();
     const OpenList& list = _itemStack.back();
     if (!list.owner || _itemCount >= kMaxItems) {
+        if (_itemCount >= kMaxItems)
+            ++_truncatedItemCount;
         _curItem = nullptr;
         return;
     }

@@ -7,8 +7,8 @@
 //
 // Limits against hostile sitemaps: items are never nested deeper than kMaxDepth levels below the
 // root (a list opened at the deepest level holds its entries as siblings of its owner), and at
-// most kMaxItems items are made (later entries are dropped). Bad markup never fails: whatever the
-// HTML parser recovers becomes the tree.
+// most kMaxItems items are made (later entries are dropped and counted: truncatedItemCount()). Bad
+// markup never fails: whatever the HTML parser recovers becomes the tree.
 //
 // A tree is complete when its constructor returns; afterwards only sort() changes it. Items are
 // shared pointers so that a filtered tree can hold the same items. Not thread-safe.
@@ -18,6 +18,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -28,8 +29,13 @@ public:
     static constexpr quint64 kMaxItems = 1000000;
 
     // Parses a sitemap. A null or empty encodingName means "iso_8859_1". Null or empty data
-    // gives a tree with only the root. The bytes end at the first NUL.
+    // gives a tree with only the root. A byte invalid in the encoding becomes U+FFFD; a NUL byte
+    // ends the name or path it is in.
     CHMTableOfContent(const QByteArray& data, const QString& encodingName);
+    // The same, ending the parse early (keeping the entries read so far) once *stop is set;
+    // stop may be set from another thread and must outlive the constructor.
+    CHMTableOfContent(const QByteArray& data, const QString& encodingName,
+                      const std::atomic<bool>* stop);
 
     // A tree whose root holds the top-level items of toc (the same objects) that predicate
     // accepts, in order; nothing deeper is tested. A null toc gives an empty root. No page list.
@@ -71,9 +77,16 @@ public:
     void pop_item();
     // The item that parameters apply to; nullptr once kMaxItems is reached (they are dropped).
     LinkItem* curItem() const { return _curItem; }
-    // Whether kMaxItems items have been made: the rest of a sitemap need not be read.
-    bool isFull() const { return _itemCount >= kMaxItems; }
+    // Whether kMaxItems items have been made, or the parse was told to stop: the rest of a
+    // sitemap need not be read.
+    bool isFull() const {
+        return _itemCount >= kMaxItems || (_stop && _stop->load(std::memory_order_relaxed));
+    }
     void setCurItem(LinkItem* item);
+    // How many entries of the sitemap were left out because the tree reached kMaxItems (0 when
+    // the whole sitemap was read); the user is told that the list was cut and by how much.
+    quint64 truncatedItemCount() const { return _truncatedItemCount; }
+    void addTruncatedItems(quint64 count) { _truncatedItemCount += count; }
     // Lists the item's page unless it repeats the last listed page; sets its pageID.
     void addToPageList(LinkItem* item);
 
@@ -94,4 +107,6 @@ private:
     LinkItem* _curItem = nullptr;
     int _curDepth = 0;
     quint64 _itemCount = 0;
+    quint64 _truncatedItemCount = 0;
+    const std::atomic<bool>* _stop = nullptr;
 };

@@ -5,6 +5,7 @@
 
 #include <QUrl>
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -33,11 +34,16 @@ QString escaped(const QString& page) {
 
 SearchHitEntries::SearchHitEntries(std::shared_ptr<const CHMTableOfContent> tableOfContent,
                                    std::shared_ptr<const CHMTableOfContent> indexContent)
-    : m_tableOfContent(std::move(tableOfContent)), m_indexContent(std::move(indexContent)),
-      m_tocPages(pagesOf(m_tableOfContent.get())), m_indexPages(pagesOf(m_indexContent.get())) {}
+    : m_tableOfContent(std::move(tableOfContent)), m_indexContent(std::move(indexContent)) {
+    m_tocPages = pagesOf(m_tableOfContent.get(), &m_tocCount);
+    qsizetype indexCount = 0;
+    m_indexPages = pagesOf(m_indexContent.get(), &indexCount);
+}
 
-SearchHitEntries::PageTable SearchHitEntries::pagesOf(const CHMTableOfContent* tree) {
+SearchHitEntries::PageTable SearchHitEntries::pagesOf(const CHMTableOfContent* tree,
+                                                      qsizetype* count) {
     PageTable pages;
+    *count = 0;
     if (!tree)
         return pages;
     // Pre-order, the root first, as itemForPath walks; the first item of a page wins.
@@ -48,8 +54,9 @@ SearchHitEntries::PageTable SearchHitEntries::pagesOf(const CHMTableOfContent* t
         if (!item->path().isNull()) {
             const QString page = pageOf(item->path());
             if (!pages.contains(page))
-                pages.insert(page, item);
+                pages.insert(page, Entry{item, *count});
         }
+        ++*count;
         const auto& children = item->children();
         for (auto child = children.rbegin(); child != children.rend(); ++child)
             work.push_back(child->get());
@@ -57,17 +64,22 @@ SearchHitEntries::PageTable SearchHitEntries::pagesOf(const CHMTableOfContent* t
     return pages;
 }
 
-const LinkItem* SearchHitEntries::find(const PageTable& pages, const QString& page) {
+const SearchHitEntries::Entry* SearchHitEntries::find(const PageTable& pages, const QString& page) {
     if (const auto it = pages.constFind(page); it != pages.cend())
-        return it.value();
+        return &it.value();
     const QString escapedPage = escaped(page);
     if (escapedPage == page)
         return nullptr;
     const auto it = pages.constFind(escapedPage);
-    return it != pages.cend() ? it.value() : nullptr;
+    return it != pages.cend() ? &it.value() : nullptr;
 }
 
 const LinkItem* SearchHitEntries::entryFor(const QString& path) const {
+    qsizetype order = 0;
+    return entryFor(path, &order);
+}
+
+const LinkItem* SearchHitEntries::entryFor(const QString& path, qsizetype* order) const {
     const QString page = path.startsWith(u'/') ? path.mid(1) : path;
     if (page.isEmpty() || std::any_of(page.cbegin(), page.cend(), isPageEnd)) {
         // The table is keyed by what precedes those characters: walk the trees instead.
@@ -75,9 +87,17 @@ const LinkItem* SearchHitEntries::entryFor(const QString& path) const {
             m_tableOfContent ? m_tableOfContent->itemForPath(path, nullptr) : nullptr;
         if (!found && m_indexContent)
             found = m_indexContent->itemForPath(path, nullptr);
+        // Rare paths: they come after every page found by the table.
+        *order = std::numeric_limits<qsizetype>::max() - 1;
         return found;
     }
-    if (const LinkItem* found = find(m_tocPages, page))
-        return found;
-    return find(m_indexPages, page);
+    if (const Entry* found = find(m_tocPages, page)) {
+        *order = found->order;
+        return found->item;
+    }
+    if (const Entry* found = find(m_indexPages, page)) {
+        *order = m_tocCount + found->order;
+        return found->item;
+    }
+    return nullptr;
 }

@@ -27,19 +27,28 @@ public:
     // nullptr when neither tree names the page.
     const LinkItem* entryFor(const QString& path) const;
 
+    // The same, with where the entry comes in reading order: its place in a pre-order walk of
+    // the contents, then of the index (after every contents entry). Orders hits of equal score.
+    const LinkItem* entryFor(const QString& path, qsizetype* readingOrder) const;
+
     bool isBuiltFrom(const CHMTableOfContent* tableOfContent,
                      const CHMTableOfContent* indexContent) const {
         return m_tableOfContent.get() == tableOfContent && m_indexContent.get() == indexContent;
     }
 
 private:
-    using PageTable = QHash<QString, const LinkItem*>;
+    struct Entry {
+        const LinkItem* item = nullptr;
+        qsizetype order = 0; // in the pre-order walk of its tree
+    };
+    using PageTable = QHash<QString, Entry>;
 
-    static PageTable pagesOf(const CHMTableOfContent* tree);
-    static const LinkItem* find(const PageTable& pages, const QString& page);
+    static PageTable pagesOf(const CHMTableOfContent* tree, qsizetype* count);
+    static const Entry* find(const PageTable& pages, const QString& page);
 
     std::shared_ptr<const CHMTableOfContent> m_tableOfContent;
     std::shared_ptr<const CHMTableOfContent> m_indexContent;
     PageTable m_tocPages;
     PageTable m_indexPages;
+    qsizetype m_tocCount = 0; // items walked in the contents
 };

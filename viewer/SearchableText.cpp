@@ -1,5 +1,6 @@
 #include "SearchableText.h"
 
+#include "BookTextDecoder.h"
 #include "CharsetSniffer.h"
 #include "HTMLTextExtractor.h"
 #include "PathExtension.h"
@@ -90,7 +91,14 @@ QString SearchableText::decode(const QByteArray& bytes, const QString& encodingN
     const QString utf8 = decodeText(body, QStringLiteral("UTF-8"));
     if (!utf8.isNull())
         return utf8;
-    return QString::fromLatin1(body);
+    // Valid in no candidate: a stray bad byte must not cost the page its words, so decode in the
+    // most likely encoding with the bad sequences replaced.
+    QString likely = encodingName;
+    if (!declared.isEmpty() && !decodeText(QByteArray("a"), QString::fromLatin1(declared)).isNull())
+        likely = QString::fromLatin1(declared);
+    if (likely.isEmpty())
+        return QString::fromLatin1(body);
+    return BookTextDecoder::decode(body, likely);
 }
 
 QString SearchableText::textOf(const QByteArray& path, const QByteArray& bytes,

@@ -1,5 +1,6 @@
 #include "SitemapParser.h"
 
+#include "BookTextDecoder.h"
 #include "CHMTableOfContent.h"
 #include "TextEncodingTable.h"
 
@@ -19,9 +20,17 @@ bool isNamed(const xmlChar* name, const char* wanted) {
     return xmlStrcasecmp(name, reinterpret_cast<const xmlChar*>(wanted)) == 0;
 }
 
+// What a NUL byte of the sitemap becomes before parsing: a noncharacter no book writes, which
+// libxml2 passes through, so that a NUL ends the value it is in and nothing else.
+constexpr char16_t kNulMark = 0xFDD0;
+const char kNulMarkUtf8[] = "\xEF\xB7\x90";
+
 // Parameter values become names and paths; an empty value is still a value, not a missing one.
 QString textOf(const xmlChar* text) {
     QString result = QString::fromUtf8(reinterpret_cast<const char*>(text));
+    const qsizetype nul = result.indexOf(QChar(kNulMark));
+    if (nul >= 0)
+        result.truncate(nul);
     if (result.isNull())
         result = QStringLiteral("");
     return result;
@@ -47,6 +56,23 @@ void applyParameter(CHMTableOfContent& toc, const xmlChar** attributes) {
     } else if (isNamed(paramName, "Local")) {
         item->setPath(textOf(paramValue));
     }
+}
+
+// "<li" followed by the end of the tag name, ignoring case, from `from` on.
+quint64 countEntryStarts(const QByteArray& text, qsizetype from) {
+    quint64 count = 0;
+    const char* p = text.constData();
+    const qsizetype n = text.size();
+    for (qsizetype i = text.indexOf('<', from); i >= 0 && i + 3 <= n;
+         i = text.indexOf('<', i + 1)) {
+        if ((p[i + 1] | 0x20) != 'l' || (p[i + 2] | 0x20) != 'i')
+            continue;
+        const char next = i + 3 < n ? p[i + 3] : '\0';
+        if (next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r' ||
+            next == '\n')
+            ++count;
+    }
+    return count;
 }
 
 void ignoreStructuredError(void*, xmlErrorPtr) {}
@@ -76,25 +102,12 @@ private:
     void* _genericContext;
 };
 
-// The converter for the sitemap: the name as given, else the converter name the encoding table
-// knows for it. Null when neither is known.
-xmlCharEncodingHandlerPtr findConverter(const QString& encodingName, QByteArray& usedName) {
-    const QByteArray candidates[] = {encodingName.toLatin1(), iconvNameForEncoding(encodingName)};
-    for (const QByteArray& candidate : candidates) {
-        if (candidate.isEmpty())
-            continue;
-        if (xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(candidate.constData())) {
-            usedName = candidate;
-            return handler;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 // The parse running on this thread, so that a callback can end it early.
 static thread_local htmlParserCtxtPtr tl_currentParse = nullptr;
+// Where in its input that parse stopped at the item limit (-1: it did not).
+static thread_local long tl_stoppedAt = -1;
 
 void SitemapStartElement(void* userData, const unsigned char* name,
                          const unsigned char** attributes) noexcept {
@@ -107,8 +120,10 @@ void SitemapStartElement(void* userData, const unsigned char* name,
         else if (isNamed(name, "li")) {
             // An entry past the item limit would be dropped, and so would every later one:
             // stop reading them.
-            if (toc->isFull() && tl_currentParse)
+            if (toc->isFull() && tl_currentParse) {
+                tl_stoppedAt = xmlByteConsumed(tl_currentParse);
                 xmlStopParser(tl_currentParse);
+            }
             toc->new_item();
         } else if (isNamed(name, "param") && attributes)
             applyParameter(*toc, attributes);
@@ -128,17 +143,17 @@ void SitemapEndElement(void* userData, const unsigned char* name) noexcept {
 void parseSitemap(CHMTableOfContent& toc, const QByteArray& data, const QString& encodingName) {
     if (data.isEmpty())
         return;
-    // The sitemap is text: it ends at its first NUL byte.
-    const char* bytes = data.constData();
-    const void* nul = std::memchr(bytes, 0, static_cast<size_t>(data.size()));
-    const qsizetype length = nul ? static_cast<const char*>(nul) - bytes : data.size();
-    if (length == 0)
+    // Decoded here rather than by libxml2's converter: a byte that is invalid in the code page
+    // stops libxml2's conversion, and everything after it would be lost.
+    QByteArray utf8 = BookTextDecoder::toUtf8(data, encodingName);
+    utf8.replace('\0', QByteArray(kNulMarkUtf8));
+    if (utf8.isEmpty())
         return;
 
     xmlInitParser();
     QuietErrors quiet;
-    htmlParserCtxtPtr ctxt =
-        htmlCreateMemoryParserCtxt(bytes, static_cast<int>(std::min<qsizetype>(length, INT_MAX)));
+    htmlParserCtxtPtr ctxt = htmlCreateMemoryParserCtxt(
+        utf8.constData(), static_cast<int>(std::min<qsizetype>(utf8.size(), INT_MAX)));
     if (!ctxt)
         return;
 
@@ -151,17 +166,19 @@ void parseSitemap(CHMTableOfContent& toc, const QByteArray& data, const QString&
     ctxt->userData = &toc;
     htmlCtxtUseOptions(ctxt, HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET |
                                  HTML_PARSE_IGNORE_ENC);
-
-    QByteArray usedName = encodingName.toLatin1();
-    if (xmlCharEncodingHandlerPtr converter = findConverter(encodingName, usedName))
-        xmlSwitchToEncoding(ctxt, converter);
+    xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
     // Naming the encoding also keeps a <meta> charset in the sitemap from overriding it.
-    if (ctxt->input && !ctxt->input->encoding && !usedName.isEmpty())
-        ctxt->input->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(usedName.constData()));
+    if (ctxt->input && !ctxt->input->encoding)
+        ctxt->input->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>("UTF-8"));
 
     tl_currentParse = ctxt;
+    tl_stoppedAt = -1;
     htmlParseDocument(ctxt);
     tl_currentParse = nullptr;
+    // The parse stopped at the item limit: count the entries it did not read, without parsing
+    // them, so that the user can be told how much of the list is missing.
+    if (tl_stoppedAt >= 0 && tl_stoppedAt < utf8.size())
+        toc.addTruncatedItems(countEntryStarts(utf8, static_cast<qsizetype>(tl_stoppedAt)));
     if (toc.rootItems()) {
         toc.rootItems()->enumerateItems([&encodingName](LinkItem* item) {
             if (!item->name().isEmpty())

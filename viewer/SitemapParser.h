@@ -17,7 +17,8 @@ void SitemapStartElement(void* userData, const unsigned char* name,
                          const unsigned char** attributes) noexcept;
 void SitemapEndElement(void* userData, const unsigned char* name) noexcept;
 
-// Runs the parser over data (up to its first NUL byte) decoded from encodingName, an IANA-style
-// name such as "CP936" or "iso_8859_1". A name the converter does not know leaves the decoding to
-// libxml2 (UTF-8, falling back to Latin-1). Null or empty data parses nothing.
+// Runs the parser over data decoded from encodingName (an IANA-style name such as "CP936" or
+// "iso_8859_1") by BookTextDecoder: bytes invalid in the encoding become U+FFFD and the rest is
+// read. A NUL byte ends the name or path it is in, not the sitemap. Null or empty data parses
+// nothing.
 void parseSitemap(CHMTableOfContent& toc, const QByteArray& data, const QString& encodingName);

@@ -1,5 +1,6 @@
 #include "TextEncodingList.h"
 
+#include "LumenoLogging.h"
 #include "TextEncodingTable.h"
 
 #include <QFile>
@@ -38,7 +39,7 @@ QString rejection(const std::optional<QString>& title, const std::optional<QStri
     if (!name || name->trimmed().isEmpty())
         return QStringLiteral("has no \"name\"");
     if (!hasDecoderAndWebLabel(*name))
-        return QStringLiteral("names the unknown encoding \"%1\"").arg(*name);
+        return QStringLiteral("names the unknown encoding \"%1\"").arg(logSafe(*name));
     return {};
 }
 
@@ -68,7 +69,8 @@ std::optional<TextEncodingList> TextEncodingList::fromData(const QByteArray& dat
         plist_t groupNode = plist_array_get_item(root.get(), g);
         const bool isArray = groupNode && plist_get_node_type(groupNode) == PLIST_ARRAY;
         if (!isArray)
-            qWarning("textencoding.plist: group %u is not an array; it is left out", g + 1);
+            qCWarning(lcEncoding, "textencoding.plist: group %u is not an array; it is left out",
+                      g + 1);
         const uint32_t entryCount = isArray ? plist_array_get_size(groupNode) : 0;
         std::vector<TextEncodingEntry> group;
         for (uint32_t e = 0; e < entryCount; ++e) {
@@ -83,23 +85,23 @@ std::optional<TextEncodingList> TextEncodingList::fromData(const QByteArray& dat
                 // The automatic entry: only its title matters.
                 const bool titled = title && !title->trimmed().isEmpty();
                 if (!titled)
-                    qWarning("textencoding.plist: the first entry has no \"title\"; it is shown "
-                             "as \"Automatic\"");
+                    qCWarning(lcEncoding, "textencoding.plist: the first entry has no \"title\"; "
+                                          "it is shown as \"Automatic\"");
                 group.push_back({titled ? *title : QStringLiteral("Automatic"), QString()});
                 continue;
             }
             const QString reason =
                 isDict ? rejection(title, name) : QStringLiteral("is not a dictionary");
             if (!reason.isNull()) {
-                qWarning("textencoding.plist: entry %u of group %u %s; it is left out", e + 1,
-                         g + 1, qUtf8Printable(reason));
+                qCWarning(lcEncoding, "textencoding.plist: entry %u of group %u %s; it is left out",
+                          e + 1, g + 1, qUtf8Printable(reason));
                 continue;
             }
             group.push_back({*title, name->trimmed()});
         }
         if (g == 0 && group.empty()) {
-            qWarning("textencoding.plist: the first group has no automatic entry; \"Automatic\" "
-                     "stands in for it");
+            qCWarning(lcEncoding, "textencoding.plist: the first group has no automatic entry; "
+                                  "\"Automatic\" stands in for it");
             group.push_back({QStringLiteral("Automatic"), QString()});
         }
         if (!group.empty()) {

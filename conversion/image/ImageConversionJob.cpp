@@ -9,6 +9,7 @@
 #include <VNTUtil.h>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 
 namespace conversion {
@@ -191,6 +192,57 @@ void ImageConversionJob::SetRotationAngle(std::int64_t degrees) {
     default:
         break;
     }
+}
+
+void ImageConversionJob::SetWatermark(const WatermarkSettings& s, bool text) {
+    if (text) {
+        watermark.text = s.text;
+        watermark.textX0 = s.textX0;
+        watermark.textY0 = s.textY0;
+        watermark.referenceWidth = s.referenceWidth;
+        watermark.referenceHeight = s.referenceHeight;
+        watermark.font = s.font;
+        watermark.fontSize = s.fontSize;
+        watermark.textDrawingMode = s.textDrawingMode;
+        watermark.textColor = s.textColor;
+        watermark.strokeWidth = s.strokeWidth;
+        watermark.textAlpha = s.textAlpha;
+        watermark.characterSpacing = s.characterSpacing;
+        watermark.textAngle = s.textAngle;
+        watermark.hasShadow = s.hasShadow;
+        watermark.shadowColor = s.shadowColor;
+        watermark.shadowBlur = s.shadowBlur;
+        watermark.shadowOffsetX = s.shadowOffsetX;
+        watermark.shadowOffsetY = s.shadowOffsetY;
+        watermark.textX1 = s.textX1;
+        watermark.textY1 = s.textY1;
+        hasTextWatermark = true;
+        return;
+    }
+    watermark.imageX0 = s.imageX0;
+    watermark.imageY0 = s.imageY0;
+    watermark.imageX1 = s.imageX1;
+    watermark.imageY1 = s.imageY1;
+    watermark.image = s.image;
+    watermark.imageAlpha = s.imageAlpha;
+    watermark.imageScale = s.imageScale;
+    watermark.referenceWidth = s.referenceWidth;
+    watermark.referenceHeight = s.referenceHeight;
+    hasImageWatermark = true;
+    watermarkImage.reset();
+    std::vector<std::uint8_t> bytes;
+    std::vector<Bitmap> pictures;
+    std::string error;
+    std::string extension = s.image.extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    if (readWholeFile(s.image, bytes, error) &&
+        DecodeImageBytes(bytes.data(), bytes.size(), extension, pictures, error) &&
+        !pictures.empty())
+        watermarkImage = std::move(pictures.front());
+    else
+        std::fprintf(stderr, "watermark picture %s: %s\n", s.image.c_str(),
+                     error.empty() ? "cannot be read" : error.c_str());
 }
 
 double ImageConversionJob::GetImageHorizontalResolution() const {

@@ -64,6 +64,9 @@ public:
     std::optional<std::vector<std::uint8_t>> encodedData;
     std::optional<FileAttributes> fileAttributes;
     std::unique_ptr<PDFInput> inputPDF;
+    // The watermark parts copied by SetWatermark, and the image watermark's picture.
+    WatermarkSettings watermark;
+    std::optional<Bitmap> watermarkImage;
     // The last failure's message, for the entry to report.
     std::string lastError;
 
@@ -93,6 +96,9 @@ public:
     void SetFormatCode(std::int32_t format) { outputFormat = format; }
     void SetOutputURL(const std::filesystem::path& url) { outputURL = url; }
     void SetOrientation(std::int32_t value) { orientation = value; }
+    // Copies the text part (text true) or the image part with the reference size into the job.
+    // A picture that cannot be read leaves the image watermark undrawn, with a message.
+    void SetWatermark(const WatermarkSettings& settings, bool text);
 
     // Queries.
     double GetImageWidth() const;

@@ -2,6 +2,7 @@
 
 #include "PixelLimits.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <poppler-document.h>
@@ -95,6 +96,65 @@ bool PDFInput::renderPage(int index, double dpi, Bitmap& out, std::string& error
     for (int y = 0; y < image.height(); ++y)
         std::memcpy(out.row(y), data + std::size_t(y) * std::size_t(image.bytes_per_row()),
                     out.rowBytes());
+    return true;
+}
+
+bool PDFInput::pageSize(int index, double* width, double* height) const {
+    if (!document_ || document_->is_locked() || index < 0 || index >= document_->pages())
+        return false;
+    std::unique_ptr<poppler::page> page(document_->create_page(index));
+    if (!page)
+        return false;
+    poppler::rectf box = page->page_rect(poppler::crop_box);
+    if (!(box.width() > 0 && box.height() > 0))
+        box = page->page_rect(poppler::media_box);
+    if (!(box.width() > 0 && box.height() > 0))
+        return false;
+    const bool turned = page->orientation() == poppler::page::landscape ||
+                        page->orientation() == poppler::page::seascape;
+    *width = turned ? box.height() : box.width();
+    *height = turned ? box.width() : box.height();
+    return true;
+}
+
+bool PDFInput::renderPageSized(int index, double scale, std::int64_t width, std::int64_t height,
+                               bool gray, Bitmap& out, std::string& error) const {
+    if (!document_ || document_->is_locked() || index < 0 || index >= document_->pages()) {
+        error = "the PDF page cannot be read";
+        return false;
+    }
+    if (!checkedPictureBytes(width, height, 4, nullptr, &error))
+        return false;
+    std::unique_ptr<poppler::page> page(document_->create_page(index));
+    if (!page) {
+        error = "the PDF page cannot be read";
+        return false;
+    }
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    renderer.set_image_format(gray ? poppler::image::format_gray8 : poppler::image::format_rgb24);
+    const double dpi = 72 * scale;
+    const poppler::image image =
+        renderer.render_page(page.get(), dpi, dpi, 0, 0, int(width), int(height));
+    if (!image.is_valid() || image.width() <= 0 || image.height() <= 0) {
+        error = "the PDF page could not be drawn";
+        return false;
+    }
+    if (!out.allocate(width, height, gray ? ColorModel::Gray : ColorModel::RGB, false, &error))
+        return false;
+    // Poppler may give a slice a pixel short at the page's edge: the rest stays white.
+    std::fill(out.pixels.begin(), out.pixels.end(), std::uint8_t(255));
+    const std::int64_t rows = std::min<std::int64_t>(height, image.height());
+    const std::size_t bytes =
+        std::min<std::size_t>(out.rowBytes(), std::size_t(image.width()) * (gray ? 1 : 3));
+    if (std::size_t(image.bytes_per_row()) < bytes) {
+        error = "the PDF page could not be drawn";
+        return false;
+    }
+    const char* data = image.const_data();
+    for (std::int64_t y = 0; y < rows; ++y)
+        std::memcpy(out.row(y), data + std::size_t(y) * std::size_t(image.bytes_per_row()), bytes);
     return true;
 }
 

@@ -35,6 +35,14 @@ public:
     // Page `index` (0-based) drawn on white at `dpi`; false with a message on failure.
     bool renderPage(int index, double dpi, Bitmap& out, std::string& error) const;
 
+    // The page's crop box (its media box when the crop box is empty) in points, sides exchanged
+    // for pages turned a quarter; false when the page is missing or both boxes are empty.
+    bool pageSize(int index, double* width, double* height) const;
+    // Page `index` drawn on white at `scale` pixels a point into exactly width x height pixels,
+    // in grey or RGB; false with a message on failure.
+    bool renderPageSized(int index, double scale, std::int64_t width, std::int64_t height,
+                         bool gray, Bitmap& out, std::string& error) const;
+
 private:
     std::unique_ptr<poppler::document> document_;
 };

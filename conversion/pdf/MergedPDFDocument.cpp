@@ -108,6 +108,8 @@ int MergedPDFDocument::appendPagesFrom(std::unique_ptr<QPDF> source,
                                        const std::function<bool(int)>& keep,
                                        std::vector<OutlineNode>* outline) {
     QPDFPageDocumentHelper target(*pdf_);
+    // Page sizes and resources inherited from the source's page tree must travel with the page.
+    source->pushInheritedAttributesToPage();
     const std::vector<QPDFObjectHandle> pages = source->getAllPages();
     std::map<QPDFObjGen, int> taken;
     int added = 0;

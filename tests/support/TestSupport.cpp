@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -20,15 +22,41 @@ QString fixturePath(const QString& name) {
     return path;
 }
 
+static QString corpusDir() {
+    return envOr("LUMENO_CORPUS", QStringLiteral(LUMENO_CORPUS_DEFAULT)) + "/real";
+}
+
 QString corpusPath(const QString& fileName) {
-    return envOr("LUMENO_CORPUS", QStringLiteral(LUMENO_CORPUS_DEFAULT)) + "/real/" + fileName;
+    return corpusDir() + "/" + fileName;
+}
+
+bool corpusRequired() {
+    return qgetenv("CI") == "true";
+}
+
+QString missingCorpus(const QString& fileName) {
+    const QString path = fileName.isEmpty() ? corpusDir() : corpusPath(fileName);
+    if (fileName.isEmpty() ? QDir(path).exists() : QFile::exists(path))
+        return {};
+    return QStringLiteral("the real-world corpus is missing (%1); set LUMENO_CORPUS to the folder "
+                          "that holds real/")
+        .arg(path);
 }
 
 QStringList corpusFiles() {
-    QDir dir(envOr("LUMENO_CORPUS", QStringLiteral(LUMENO_CORPUS_DEFAULT)) + "/real");
+    QDir dir(corpusDir());
     QStringList out;
     for (const QString& f : dir.entryList({"*.chm"}, QDir::Files, QDir::Name))
         out << dir.filePath(f);
+    if (out.isEmpty()) {
+        const QString why =
+            missingCorpus().isEmpty() ? "the corpus holds no .chm: " + dir.path() : missingCorpus();
+        // Test programs also ask while they register their cases, where no test can fail yet.
+        if (corpusRequired() && ::testing::UnitTest::GetInstance()->current_test_info())
+            ADD_FAILURE() << why.toStdString();
+        else
+            std::fprintf(stderr, "note: %s; its cases are skipped\n", qUtf8Printable(why));
+    }
     return out;
 }
 
@@ -38,6 +66,23 @@ QString chmtoolPath() {
 
 QString resourcesPath() {
     return envOr("LUMENO_RESOURCES", QStringLiteral(LUMENO_RESOURCES_DEFAULT));
+}
+
+QStringList ToolRun::lines() const {
+    return QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+}
+
+ToolRun runChmTool(const QStringList& args) {
+    QProcess tool;
+    tool.start(chmtoolPath(), args);
+    const bool finished = tool.waitForFinished(120000);
+    if (!finished)
+        tool.kill();
+    ToolRun run;
+    run.status = finished && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    run.out = tool.readAllStandardOutput();
+    run.err = QString::fromUtf8(tool.readAllStandardError());
+    return run;
 }
 
 QString scratchDir() {
@@ -64,3 +109,15 @@ QByteArray readWholeFile(const QString& path) {
 }
 
 } // namespace testsupport
+
+namespace {
+
+// The reader finds its resources beside its executable; a test program lives elsewhere in the
+// build tree, so it is pointed at the folder the build prepared, unless the caller chose one.
+const bool resourcesChosen = [] {
+    if (qEnvironmentVariableIsEmpty("LUMENO_RESOURCES"))
+        qputenv("LUMENO_RESOURCES", QByteArray(LUMENO_RESOURCES_DEFAULT));
+    return true;
+}();
+
+} // namespace

@@ -4,19 +4,36 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <gtest/gtest.h>
 
 namespace testsupport {
 
 // Path of the compiled fixture "<name>.chm"; fails the test when it is missing.
 QString fixturePath(const QString& name);
 
-// Every .chm of the real-world corpus, sorted; empty when the corpus is not there.
+// The real-world corpus ("<LUMENO_CORPUS>/real") is not part of a clone of the repository.
+// Every .chm of it, sorted; empty when the corpus is not there (a failure under CI, a note on
+// standard error otherwise).
 QStringList corpusFiles();
 QString corpusPath(const QString& fileName);
+// Empty when the corpus file (with an empty name: the corpus folder) is there; otherwise the
+// sentence that says what is missing.
+QString missingCorpus(const QString& fileName = {});
+// True under CI (CI=true), where the corpus must be present and its absence fails the tests.
+bool corpusRequired();
 
-// The chmtool program of this build, and the resources folder of the source tree.
+// The chmtool program of this build, and the resources folder the build prepared.
 QString chmtoolPath();
 QString resourcesPath();
+
+// What a run of chmtool gave: its exit status (-1 when it crashed or hung), its output.
+struct ToolRun {
+    int status = -1;
+    QByteArray out;
+    QString err;
+    QStringList lines() const; // the output's non-empty lines, read as UTF-8
+};
+ToolRun runChmTool(const QStringList& args);
 
 // A fresh folder under the system's temporary folder, removed when the process ends.
 QString scratchDir();
@@ -27,3 +44,16 @@ QString writeScratchFile(const QString& name, const QByteArray& bytes);
 QByteArray readWholeFile(const QString& path);
 
 } // namespace testsupport
+
+// Skips the calling test with a message when the corpus file is missing (an empty name: the
+// corpus folder), and fails it instead under CI. Use at the top of a test body.
+#define REQUIRE_CORPUS(...)                                                                        \
+    do {                                                                                           \
+        const QString missingCorpus_ = testsupport::missingCorpus(__VA_ARGS__);                    \
+        if (!missingCorpus_.isEmpty()) {                                                           \
+            if (testsupport::corpusRequired())                                                     \
+                FAIL() << missingCorpus_.toStdString();                                            \
+            else                                                                                   \
+                GTEST_SKIP() << missingCorpus_.toStdString();                                      \
+        }                                                                                          \
+    } while (false)

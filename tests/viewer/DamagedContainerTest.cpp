@@ -3,10 +3,9 @@
 #include "CHMContainerLayout.h"
 #include "CHMDocument.h"
 #include "TestChmWriter.h"
-#include "TestSupport.h"
+#include "TestDocument.h"
 
 #include <QRandomGenerator>
-#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -17,13 +16,11 @@ const QByteArray kControlData("::DataSpace/Storage/MSCompressed/ControlData");
 
 // Opens the bytes as a document; answers the error, empty when it opened.
 QString openError(const QByteArray& bytes) {
-    CHMDocument doc;
     QString error;
-    if (doc.readFromURL(QUrl::fromLocalFile(writeScratchFile("damaged.chm", bytes)), "chm",
-                        &error)) {
+    if (const auto doc = openDocument("damaged.chm", bytes, &error)) {
         // Whatever opened must read without harm.
-        for (const CHMObjectEntry& e : doc.objects())
-            doc.contentOfEntry(e);
+        for (const CHMObjectEntry& e : doc->objects())
+            doc->contentOfEntry(e);
         return {};
     }
     return error;
@@ -49,6 +46,7 @@ qsizetype objectOffset(const QByteArray& file, const QByteArray& name) {
 } // namespace
 
 TEST(DamagedContainer, TruncatedFilesAreRefusedOrReadSafely) {
+    REQUIRE_CORPUS("zh-gbk-7zip-help.chm");
     const QByteArray whole = corpusBytes("zh-gbk-7zip-help.chm");
     ASSERT_FALSE(whole.isEmpty());
     for (qsizetype cut : std::initializer_list<qsizetype>{
@@ -63,6 +61,7 @@ TEST(DamagedContainer, NotAContainerIsRefused) {
 }
 
 TEST(DamagedContainer, ZeroWindowSizeOrResetIntervalIsRefused) {
+    REQUIRE_CORPUS("en-putty-halibut.chm");
     const QByteArray whole = corpusBytes("en-putty-halibut.chm");
     const qsizetype control = objectOffset(whole, kControlData);
     ASSERT_GT(control, 0);
@@ -123,6 +122,7 @@ TEST(DamagedContainer, IndexChunkCycleIsRefused) {
 }
 
 TEST(DamagedContainer, RandomByteFlipsInTheHeadNeverCrash) {
+    REQUIRE_CORPUS("ja-sjis-winring0-manual.chm");
     const QByteArray whole = corpusBytes("ja-sjis-winring0-manual.chm");
     ASSERT_FALSE(whole.isEmpty());
     QRandomGenerator random(20261206);

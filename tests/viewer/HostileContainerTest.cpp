@@ -5,8 +5,9 @@
 #include "CHMTableOfContent.h"
 #include "ITSSProtocol.h"
 #include "TestChmWriter.h"
-#include "TestSupport.h"
+#include "TestDocument.h"
 
+#include <QProcess>
 #include <QUrl>
 #include <atomic>
 #include <cstddef>
@@ -56,16 +57,6 @@ private:
     bool m_known = false;
 };
 
-std::unique_ptr<CHMDocument> openBytes(const QString& name, const QByteArray& bytes) {
-    auto doc = std::make_unique<CHMDocument>();
-    QString error;
-    if (!doc->readFromURL(QUrl::fromLocalFile(writeScratchFile(name, bytes)), "chm", &error)) {
-        ADD_FAILURE() << error.toStdString();
-        return nullptr;
-    }
-    return doc;
-}
-
 const CHMObjectEntry* listed(const CHMDocument& doc, const QByteArray& name) {
     for (const CHMObjectEntry& e : doc.objects()) {
         if (e.name == name)
@@ -96,7 +87,7 @@ TEST(HostileContainer, ObjectClaimingGigabytesReadsAsNullWithoutBeingAllocated) 
         // Below the reader's own limit, but far beyond what the file holds.
         {"/big.png", QByteArray(64, 'p'), CHMDocument::kMaxObjectLength - 1},
     });
-    auto doc = openBytes("claims-gigabytes.chm", bytes);
+    auto doc = openDocument("claims-gigabytes.chm", bytes);
     ASSERT_TRUE(doc);
     const CHMObjectEntry* huge = listed(*doc, "/huge.htm");
     ASSERT_NE(huge, nullptr);
@@ -126,9 +117,9 @@ TEST(HostileContainer, ObjectClaimingGigabytesReadsAsNullWithoutBeingAllocated) 
 }
 
 TEST(HostileContainer, MetadataClaimingGigabytesStillOpensTheBook) {
-    auto doc = openBytes("system-claims-gigabytes.chm",
-                         writeChm({{"/#SYSTEM", systemFile({{3, "Title"}}), kThreeGiB},
-                                   {"/index.htm", "<p>home</p>"}}));
+    auto doc = openDocument("system-claims-gigabytes.chm",
+                            writeChm({{"/#SYSTEM", systemFile({{3, "Title"}}), kThreeGiB},
+                                      {"/index.htm", "<p>home</p>"}}));
     ASSERT_TRUE(doc);
     EXPECT_TRUE(doc->docTitle().isEmpty());
     EXPECT_EQ(doc->homePath(), "/index.htm");
@@ -155,7 +146,7 @@ TEST(HostileContainer, HugeAndDeepSitemapsOpenWithCappedTrees) {
         {"/p0.htm", "<p>first</p>"},
     });
 
-    auto doc = openBytes("huge-sitemaps.chm", bytes);
+    auto doc = openDocument("huge-sitemaps.chm", bytes);
     ASSERT_TRUE(doc);
     ASSERT_TRUE(doc->tocSource());
     ASSERT_TRUE(doc->indexSource());
@@ -166,4 +157,38 @@ TEST(HostileContainer, HugeAndDeepSitemapsOpenWithCappedTrees) {
     EXPECT_EQ(stack.size(), size_t(CHMTableOfContent::kMaxDepth));
     ASSERT_EQ(doc->indexSource()->rootChildrenCount(), quint64(kIndexEntries));
     EXPECT_EQ(doc->indexSource()->rootItems()->childAtIndex(0)->name(), "k1");
+}
+
+TEST(HostileContainer, AListBeyondTheItemCapCountsTheEntriesItLeftOut) {
+    // Bare entries keep the sitemap small; the cap counts entries as they are made. The entries
+    // past the cap are written in the spellings the counting must see: upper case, with
+    // attributes, nested in lists.
+    const quint64 extra = 1234;
+    QByteArray sitemap = "<ul>";
+    sitemap.reserve(static_cast<qsizetype>(CHMTableOfContent::kMaxItems) * 4 + 16384);
+    for (quint64 i = 0; i < CHMTableOfContent::kMaxItems; ++i)
+        sitemap += "<li>";
+    for (quint64 i = 0; i < extra; ++i)
+        sitemap += i % 3 == 0 ? "<LI>" : i % 3 == 1 ? "<li class=\"x\">" : "<ul><li></ul>";
+    sitemap += "<link><list></ul>"; // not entries
+    const CHMTableOfContent toc(sitemap, QString());
+    EXPECT_EQ(toc.truncatedItemCount(), extra);
+    const CHMTableOfContent whole("<ul><li><li></ul>", QString());
+    EXPECT_EQ(whole.truncatedItemCount(), 0u);
+
+    // chmtool says on standard error that the list was cut, and by how much.
+    const QString path = writeScratchFile(
+        "cut-index.chm", writeChm({{"/#SYSTEM", systemFile({{1, QByteArray("index.hhk\0", 10)},
+                                                            {2, QByteArray("p.htm\0", 6)}})},
+                                   {"/index.hhk", sitemap},
+                                   {"/p.htm", "<p>page</p>"}}));
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    tool.setProcessEnvironment(env);
+    tool.start(chmtoolPath(), {"index", path});
+    ASSERT_TRUE(tool.waitForFinished(120000));
+    EXPECT_EQ(tool.exitCode(), 0);
+    EXPECT_TRUE(tool.readAllStandardError().contains(
+        "index: the list was cut at 1000000 entries; 1234 more were left out"));
 }

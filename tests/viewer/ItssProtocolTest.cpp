@@ -4,9 +4,8 @@
 #include "CHMDocument.h"
 #include "CHMTableOfContent.h"
 #include "TestChmWriter.h"
-#include "TestSupport.h"
+#include "TestDocument.h"
 
-#include <QFile>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -14,18 +13,10 @@ using namespace testsupport;
 
 namespace {
 
-std::unique_ptr<CHMDocument> openFile(const QString& path) {
-    auto doc = std::make_unique<CHMDocument>();
-    QString error;
-    if (!doc->readFromURL(QUrl::fromLocalFile(path), "chm", &error))
-        return nullptr;
-    return doc;
-}
-
 std::unique_ptr<CHMDocument> openBytes(const QString& name, const std::vector<ChmObject>& objects) {
     std::vector<ChmObject> all{{"/#SYSTEM", systemFile({{3, QByteArray("Crafted\0", 8)}})}};
     all.insert(all.end(), objects.begin(), objects.end());
-    return openFile(writeScratchFile(name, writeChm(all)));
+    return openDocument(name, writeChm(all));
 }
 
 ITSSResponse serve(CHMDocument* doc, const QString& url, const QString& encoding = "CP1252",
@@ -46,15 +37,14 @@ TEST(ItssUrl, PathsTravelEscapedAndComeBackDecodedWithoutFragment) {
     EXPECT_EQ(CHMDocument::extractPathFromURL(QUrl("itss://chm/a.htm?x=1#top")), "a.htm?x=1");
     for (const char* url : {"itss://chm/", "itss:", "", "https://example.com/0123456789/a.htm"})
         EXPECT_EQ(CHMDocument::extractPathFromURL(QUrl(url)), "") << url;
-    EXPECT_FALSE(ITSSProtocol::canInitWithRequest(QStringLiteral("ITSS://chm/a.htm")));
     EXPECT_FALSE(ITSSProtocol::canInitWithRequest(QUrl("ms-its:x.chm::/a.htm")));
 }
 
 TEST(ItssLookup, UrlsReachTheStoredNames) {
     auto withParameter =
         openBytes("param.chm", {{"/a.htm", "<p>plain</p>"}, {"/a.htm;x=1", "<p>param</p>"}});
-    auto nested = openFile(fixturePath("nested"));
-    auto names = openFile(fixturePath("names"));
+    auto nested = openDocument(fixturePath("nested"));
+    auto names = openDocument(fixturePath("names"));
     ASSERT_TRUE(withParameter && nested && names);
     ASSERT_FALSE(names->exist("/100%2541.htm"));
     const std::tuple<CHMDocument*, const char*, QString> cases[] = {
@@ -97,7 +87,7 @@ TEST(ItssMissing, EmptyOrAbsentPageGivesTheMissingPageAndOtherObjectsFail) {
 }
 
 TEST(ItssRobustness, HostileUrlsNeitherCrashNorReachOtherObjects) {
-    auto doc = openFile(fixturePath("nested"));
+    auto doc = openDocument(fixturePath("nested"));
     ASSERT_TRUE(doc);
     const QString huge = "itss://chm/" + QString(200000, 'a') + ".htm";
     for (const char* url :
@@ -156,7 +146,7 @@ TEST(ItssAnnouncement, TypeFollowsTheExtensionAndTextsCharsetTheirDeclarationUnl
 }
 
 TEST(ItssCharset, GbkFixturePagesAreAnnouncedAsGbkAndUtf8PagesOfCorpusBooksAsUtf8) {
-    auto gbk = openFile(fixturePath("gbk"));
+    auto gbk = openDocument(fixturePath("gbk"));
     ASSERT_TRUE(gbk);
     ASSERT_EQ(gbk->currentEncodingName(), "CP936");
     // nometa.htm declares nothing, index.htm gb2312 in http-equiv, search.htm in <meta charset>.
@@ -164,9 +154,8 @@ TEST(ItssCharset, GbkFixturePagesAreAnnouncedAsGbkAndUtf8PagesOfCorpusBooksAsUtf
         EXPECT_EQ(serve(gbk.get(), QStringLiteral("itss://chm/") + page, "CP936").charset, "GBK");
 
     for (const char* file : {"zh-gbk-7zip-help.chm", "ja-sjis-winring0-manual.chm"}) {
-        if (!QFile::exists(corpusPath(file)))
-            GTEST_SKIP() << "corpus not available";
-        auto doc = openFile(corpusPath(file));
+        REQUIRE_CORPUS(file);
+        auto doc = openDocument(corpusPath(file));
         const auto toc = doc ? doc->tocSource() : nullptr;
         ASSERT_TRUE(toc && !toc->pageList().empty()) << file;
         auto urlOf = [](const QString& path) {

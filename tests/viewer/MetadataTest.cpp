@@ -2,9 +2,8 @@
 #include "CHMDocument.h"
 #include "CHMMetadataReader.h"
 #include "TestChmWriter.h"
-#include "TestSupport.h"
+#include "TestDocument.h"
 
-#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -38,12 +37,7 @@ QByteArray windowsFile(const std::vector<std::array<quint32, 4>>& entries) {
 }
 
 std::unique_ptr<CHMDocument> openObjects(const std::vector<ChmObject>& objects) {
-    auto doc = std::make_unique<CHMDocument>();
-    QString error;
-    if (!doc->readFromURL(QUrl::fromLocalFile(writeScratchFile("meta.chm", writeChm(objects))),
-                          "chm", &error))
-        return nullptr;
-    return doc;
+    return openDocument("meta.chm", writeChm(objects));
 }
 
 CHMMetadata readSystemOnly(const QByteArray& system,

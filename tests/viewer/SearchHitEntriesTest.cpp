@@ -2,9 +2,8 @@
 #include "SearchHitEntries.h"
 #include "CHMDocument.h"
 #include "CHMTableOfContent.h"
-#include "TestSupport.h"
+#include "TestDocument.h"
 
-#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -14,11 +13,13 @@ TEST(SearchHitEntries, AnswersAsTheTreesWalkForEveryObjectAndEntryUntilTheTreesC
                                fixturePath("gbk"), fixturePath("sample")};
     for (const QString& file : fixtures + corpusFiles()) {
         SCOPED_TRACE(file.toStdString());
-        CHMDocument doc;
-        if (!doc.readFromURL(QUrl::fromLocalFile(file), "chm", nullptr) || !doc.tocSource()) {
-            EXPECT_FALSE(fixtures.contains(file));
+        QString error;
+        const auto opened = openDocument(file, &error);
+        if (!opened || !opened->tocSource()) {
+            EXPECT_FALSE(fixtures.contains(file)) << error.toStdString();
             continue;
         }
+        CHMDocument& doc = *opened;
         const auto trees = {doc.tocSource(), doc.indexSource()};
         QStringList paths{"", "/", "index.htm#x", "a;b", "?"};
         for (const CHMObjectEntry& e : doc.objects())

@@ -5,12 +5,9 @@
 #include "CHMSearchResult.h"
 #include "CHMTableOfContent.h"
 #include "TestChmWriter.h"
-#include "TestSupport.h"
+#include "TestDocument.h"
 
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QUrl>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -21,20 +18,12 @@ using namespace testsupport;
 
 namespace {
 
-std::unique_ptr<CHMDocument> openFile(const QString& path) {
-    auto doc = std::make_unique<CHMDocument>();
-    QString error;
-    const bool opened = doc->readFromURL(QUrl::fromLocalFile(path), "chm", &error);
-    EXPECT_TRUE(opened) << path.toStdString() << ": " << error.toStdString();
-    return opened ? std::move(doc) : nullptr;
-}
-
 // A document with its index; the index goes first, as the document's owner destroys them.
 struct IndexedBook {
     std::unique_ptr<CHMDocument> doc;
     std::unique_ptr<CHMSearchIndex> index;
 
-    explicit IndexedBook(const QString& path) : doc(openFile(path)) {
+    explicit IndexedBook(const QString& path) : doc(openDocument(path)) {
         if (doc) {
             index = std::make_unique<CHMSearchIndex>(*doc);
             index->prepareSearchIndex();
@@ -87,19 +76,7 @@ QString craftedBook() {
 }
 
 // What chmtool prints.
-QString runChmTool(const QStringList& args) {
-    QProcess tool;
-    tool.start(chmtoolPath(), args);
-    EXPECT_TRUE(tool.waitForFinished(120000) && tool.exitCode() == 0)
-        << args.join(' ').toStdString();
-    return QString::fromUtf8(tool.readAllStandardOutput());
-}
-
 const char kLargeBook[] = "en-fpc-fcl-chmcmd-large.chm";
-
-#define SKIP_WITHOUT_CORPUS(file)                                                                  \
-    if (!QFile::exists(corpusPath(file)))                                                          \
-    GTEST_SKIP() << "corpus not present"
 
 } // namespace
 
@@ -133,6 +110,7 @@ TEST(FullTextSearch, ABookWithoutContentsListsHitsUnderTheirPageTitles) {
     ASSERT_EQ(hits.size(), 1);
     EXPECT_TRUE(hits[0].endsWith("|default.htm") && !hits[0].startsWith('|'))
         << hits[0].toStdString();
+    REQUIRE_CORPUS("en-fpc-fpdoc-chmcmd-notoc.chm");
     IndexedBook fpdoc(corpusPath("en-fpc-fpdoc-chmcmd-notoc.chm"));
     EXPECT_EQ(fpdoc.hits("documentation").value(0), "About FPDoc|fpdoc/fpdocse2.html");
 }
@@ -176,8 +154,8 @@ TEST(FullTextSearchLanguages, ChineseJapaneseAndRussianWordsAreFound) {
         {"ru-cp1251-kord-help.chm", "КОНСУЛЬТАЦИЯ", "Запись пациента", "help4.html"}};
     for (const auto& [file, word, name, path] : cases) {
         const bool inCorpus = QByteArray(file).endsWith(".chm");
-        if (inCorpus && !QFile::exists(corpusPath(file)))
-            GTEST_SKIP() << "corpus not present";
+        if (inCorpus)
+            REQUIRE_CORPUS(file);
         IndexedBook book(inCorpus ? corpusPath(file) : fixturePath(file));
         EXPECT_EQ(book.hits(QString::fromUtf8(word)).value(0), QString::fromUtf8(name) + '|' + path)
             << word;
@@ -185,8 +163,8 @@ TEST(FullTextSearchLanguages, ChineseJapaneseAndRussianWordsAreFound) {
 }
 
 TEST(IndexSearch, ListsTopLevelEntriesBeginningWithTheTextIgnoringCase) {
-    auto doc = openFile(fixturePath("nested"));
-    auto bare = openFile(fixturePath("bare"));
+    auto doc = openDocument(fixturePath("nested"));
+    auto bare = openDocument(fixturePath("bare"));
     ASSERT_TRUE(doc && bare);
     for (const char* text : {"ab", "AB"}) {
         const auto found = CHMSearchIndex::searchInIndex(doc->indexSource().get(), text);
@@ -201,7 +179,7 @@ TEST(IndexSearch, ListsTopLevelEntriesBeginningWithTheTextIgnoringCase) {
 }
 
 TEST(SearchIndexThread, ASearchStartedWhileIndexingReturnsTheCompleteResult) {
-    SKIP_WITHOUT_CORPUS(kLargeBook);
+    REQUIRE_CORPUS(kLargeBook);
     IndexedBook book(corpusPath(kLargeBook));
     // tgzopenmode.html is among the last objects of the walk.
     const QStringList early = book.hits("tgzopenmode");
@@ -210,31 +188,10 @@ TEST(SearchIndexThread, ASearchStartedWhileIndexingReturnsTheCompleteResult) {
     EXPECT_EQ(book.hits("tgzopenmode"), early);
 }
 
-TEST(SearchIndexThread, TheDoneCallbackRunsOnceOnTheIndexThread) {
-    auto doc = openFile(fixturePath("nested"));
-    ASSERT_TRUE(doc);
-    CHMSearchIndex index(*doc);
-    // Never started, it answers without waiting.
-    EXPECT_FALSE(index.waitUntilDone());
-    EXPECT_FALSE(index.searchInFile("lighthouse"));
-    std::atomic<int> calls{0};
-    std::promise<std::thread::id> ranOn;
-    index.prepareSearchIndex([&] {
-        if (calls++ == 0)
-            ranOn.set_value(std::this_thread::get_id());
-    });
-    EXPECT_NE(ranOn.get_future().get(), std::this_thread::get_id());
-    EXPECT_TRUE(index.waitUntilDone());
-    EXPECT_TRUE(index.isIndexDone());
-    index.prepareSearchIndex(); // a second start does nothing
-    EXPECT_TRUE(index.waitUntilDone());
-    EXPECT_EQ(calls.load(), 1);
-}
-
 TEST(SearchIndexThread, StoppingMidWalkWakesTheWaitersAndNeitherHangsNorCrashes) {
-    SKIP_WITHOUT_CORPUS(kLargeBook);
+    REQUIRE_CORPUS(kLargeBook);
     for (int round = 0; round < 6; ++round) {
-        auto doc = openFile(corpusPath(kLargeBook));
+        auto doc = openDocument(corpusPath(kLargeBook));
         ASSERT_TRUE(doc);
         auto index = std::make_unique<CHMSearchIndex>(*doc);
         std::atomic<bool> called{false};
@@ -257,7 +214,9 @@ TEST(SearchIndexThread, StoppingMidWalkWakesTheWaitersAndNeitherHangsNorCrashes)
 TEST(ChmToolSearch, PrintsScoreNameAndPathOfEachHitBestFirstAndTheIndexEntries) {
     const QRegularExpression hits("^\\d+\\.\\d{3}\tDetails\tchapter1/details.htm\n"
                                   "\\d+\\.\\d{3}\tLeaf\tchapter1/deep/leaf.htm\n$");
-    EXPECT_TRUE(hits.match(runChmTool({"search", fixturePath("nested"), "quokka"})).hasMatch());
-    EXPECT_EQ(runChmTool({"search", "--index", fixturePath("nested"), "ab"}),
+    EXPECT_TRUE(
+        hits.match(QString::fromUtf8(runChmTool({"search", fixturePath("nested"), "quokka"}).out))
+            .hasMatch());
+    EXPECT_EQ(runChmTool({"search", "--index", fixturePath("nested"), "ab"}).out,
               "Abacus\tchapter1/details.htm#abacus\nABC\tindex.htm\n");
 }

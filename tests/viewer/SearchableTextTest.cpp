@@ -67,4 +67,7 @@ TEST(SearchableText, DecodingTriesDeclaredThenBookThenUtf8ThenLatin1) {
     const QString text =
         SearchableText::decode("<meta charset=utf-8>\xc3\xa9t\xe9", "CP1251", true);
     EXPECT_TRUE(text.startsWith(QString::fromUtf8("<meta charset=utf-8>ét"))) << text.toStdString();
+    // A stray lead byte before a space costs one character, not the page's words.
+    EXPECT_EQ(SearchableText::decode("\xd6\xd0\x81 \xce\xc4", "CP936", false),
+              QString::fromUtf8("中\uFFFD 文"));
 }

@@ -64,10 +64,14 @@ TEST(SitemapParsing, NestedListsBuildSubEntriesAndLateParametersApplyToTheOwner)
     EXPECT_EQ(namesBelow(top(*toc, 0)), (QStringList{"S1", "S2"}));
 }
 
-TEST(SitemapParsing, InputEndsAtFirstNul) {
-    EXPECT_EQ(parse(QByteArray("\0<ul>", 5))->rootChildrenCount(), 0u);
-    const QByteArray data = list(entry("Before", "b.htm")) + '\0' + list(entry("After", "a.htm"));
-    EXPECT_EQ(namesBelow(parse(data)->rootItems()), QStringList{"Before"});
+TEST(SitemapParsing, ANulByteEndsTheNameItIsInNotTheSitemap) {
+    const QByteArray cut = QByteArray("<li><object><param name=\"Name\" value=\"Cut") + '\0' +
+                           "hidden\"><param name=\"Local\" value=\"c.htm\"></object>";
+    const QByteArray data =
+        list(entry("Before", "b.htm")) + '\0' + list(cut + entry("After", "a.htm"));
+    auto toc = parse(data);
+    EXPECT_EQ(namesBelow(toc->rootItems()), (QStringList{"Before", "Cut", "After"}));
+    EXPECT_EQ(toc->pageList().size(), 3u);
 }
 
 TEST(SitemapPurge, DropsOnlyEntriesWithoutNamePathOrChildList) {

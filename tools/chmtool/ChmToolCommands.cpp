@@ -25,6 +25,16 @@ void err(const QString& line) {
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 
+// A list longer than the reader takes is cut; say so, and by how much.
+void reportCut(const QString& what, const CHMTableOfContent* tree) {
+    if (!tree || tree->truncatedItemCount() == 0)
+        return;
+    err(QStringLiteral("%1: the list was cut at %2 entries; %3 more were left out")
+            .arg(what)
+            .arg(CHMTableOfContent::kMaxItems)
+            .arg(tree->truncatedItemCount()));
+}
+
 int usage() {
     err(QStringLiteral("usage: chmtool info|toc|index|pages|list FILE | chmtool cat FILE PATH | "
                        "chmtool serve FILE URL [-o OUT] | chmtool search [--index] FILE TEXT | "
@@ -66,14 +76,18 @@ void printTree(const CHMTableOfContent* tree) {
     }
 }
 
-// Answers the URL as the reader's scheme handler does with the file's automatic encoding.
+// Answers the URL as the reader's scheme handler does with the file's automatic encoding. A
+// page that is not in the book is "missing" and fails the command, though its bytes (the
+// reader's own missing-page page, what a view shows) are still written out.
 int serve(CHMDocument* doc, const QString& urlText, const QString& outPath) {
     ITSSResponse response;
-    if (ITSSProtocol::canInitWithRequest(urlText)) {
-        response =
-            ITSSProtocol::startLoading(QUrl(urlText), doc, doc->currentEncodingName(), false);
-    }
-    out(QStringLiteral("status: ") + (response.ok ? QLatin1String("ok") : QLatin1String("fail")));
+    const QUrl url(urlText);
+    if (ITSSProtocol::canInitWithRequest(url))
+        response = ITSSProtocol::startLoading(url, doc, doc->currentEncodingName(), false);
+    const QLatin1String status = !response.ok             ? QLatin1String("fail")
+                                 : response.isMissingPage ? QLatin1String("missing")
+                                                          : QLatin1String("ok");
+    out(QStringLiteral("status: ") + status);
     out(QStringLiteral("mime: ") + QString::fromLatin1(response.mimeType));
     out(QStringLiteral("charset: ") + QString::fromLatin1(response.charset));
     out(QStringLiteral("length: ") + QString::number(response.bytes.size()));
@@ -87,7 +101,7 @@ int serve(CHMDocument* doc, const QString& urlText, const QString& outPath) {
             return 1;
         }
     }
-    return 0;
+    return response.isMissingPage ? 1 : 0;
 }
 
 // The full-text search (once the index is complete): score, name and path of each hit, best
@@ -143,10 +157,12 @@ int runChmTool(const QStringList& args) {
     }
     if (command == QLatin1String("toc") && args.size() == 2) {
         printTree(doc->tocSource().get());
+        reportCut(QStringLiteral("contents"), doc->tocSource().get());
         return 0;
     }
     if (command == QLatin1String("index") && args.size() == 2) {
         printTree(doc->indexSource().get());
+        reportCut(QStringLiteral("index"), doc->indexSource().get());
         return 0;
     }
     if (command == QLatin1String("pages") && args.size() == 2) {

@@ -3,6 +3,8 @@
 #include "ConvertCommand.h"
 #include "PDFToTextCommand.h"
 #include "ToPDFCommands.h"
+#include "PDFImagesCommand.h"
+#include "RenderCommands.h"
 
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -20,6 +22,10 @@ const ConvtoolCommand kCommands[] = {
      DecoderToolMain},
     {"convert", "convert an image file to another format (--format N; -h lists the options)",
      ConvertCommand},
+    {"render", "resize, turn, recolour and watermark an image (-h lists the options)",
+     RenderCommand},
+    {"pdf-to-images", "draw the pages of a PDF into image files (-h lists the options)",
+     PDFToImagesCommand},
     {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
      PDFToTextCommandMain},
     {"images-to-pdf", "put images into one PDF, or one PDF each (-h)", ImagesToPDFCommandMain},
@@ -27,6 +33,8 @@ const ConvtoolCommand kCommands[] = {
      DocumentsToPDFCommandMain},
     {"merge", "merge PDFs, images and documents into one PDF with an outline (-h)",
      MergeCommandMain},
+    {"pdf-images", "write the pictures embedded in a PDF's pages as files (-h)",
+     PDFImagesCommandMain},
     {nullptr, nullptr, nullptr},
 };
 

@@ -93,8 +93,6 @@ CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document,
 
     connect(m_sidebar, &CHMSidebar::changeTopic, this, &CHMDocumentWindow::changeTopic);
     connect(m_sidebar, &CHMSidebar::openInNewTab, this, &CHMDocumentWindow::openInNewTab);
-    m_sidebar->tocView()->setEmptyText(tr("This book has no table of contents."));
-    m_sidebar->indexView()->setEmptyText(tr("This book has no index."));
 
     setupActions();
     m_find = std::make_unique<CHMFindController>(*this, *m_profile);
@@ -118,6 +116,15 @@ CHMDocumentWindow::~CHMDocumentWindow() {
     m_docTabView = nullptr;
     m_sidebar = nullptr;
     m_splitView = nullptr;
+}
+
+void CHMDocumentWindow::startWebEngine() {
+    static bool started = false;
+    if (started)
+        return;
+    started = true;
+    // The first profile of the process starts the engine; it stays up when this one goes.
+    QWebEngineProfile warmUp;
 }
 
 void CHMDocumentWindow::setupProfile() {
@@ -229,25 +236,18 @@ void CHMDocumentWindow::windowControllerDidLoadNib() {
     setWindowFlag(Qt::WindowFullscreenButtonHint, true);
     setupTabBar();
     addNewTab();
-
-    bool sidebarHidden = false;
-    if (const auto toc = m_document->tocSource()) {
-        m_sidebar->setTocSource(toc);
-        if (toc->rootChildrenCount() == 0) {
-            hideSidebar();
-            sidebarHidden = true;
-        }
-    }
-    if (const auto index = m_document->indexSource())
-        m_sidebar->setIndexSource(index);
+    // The sitemaps are parsed meanwhile; sitemapsDidLoad hides the sidebar again when the
+    // contents turn out empty.
+    if (!m_document->areSitemapsLoaded())
+        reloadSitemaps();
 
     setupToolbar();
-    // A book whose table of contents is empty opens with the sidebar hidden.
-    if (!sidebarHidden)
-        restoreSidebar();
+    restoreSidebar();
 
     const QString lastPath =
         CHMFilePreferences::getPreferenceforFile(m_document->filePath(), kLastPathKey).toString();
+    const QString firstPath = lastPath.isEmpty() ? m_document->homePath() : lastPath;
+    m_awaitingFirstLoad = CHMDocument::composeURL(firstPath).isValid();
     if (!lastPath.isEmpty())
         loadPath(lastPath);
     else
@@ -265,6 +265,55 @@ void CHMDocumentWindow::windowControllerDidLoadNib() {
     m_toolbarCustomizer->addSeparator();
     m_toolbarCustomizer->addItem(popup);
     restoreWindowGeometry();
+    if (m_document->areSitemapsLoaded())
+        sitemapsDidLoad();
+}
+
+void CHMDocumentWindow::reloadSitemaps() {
+    m_document->setupTOCSourceInBackground(this, [this] { sitemapsDidLoad(); });
+}
+
+void CHMDocumentWindow::sitemapsDidLoad() {
+    const bool first = !m_sitemapsShown;
+    m_sitemapsShown = true;
+    const auto toc = m_document->tocSource();
+    m_sidebar->setTocSource(toc);
+    m_sidebar->setIndexSource(m_document->indexSource());
+    if (first) {
+        // Said only now that the lists are known to be empty, not merely still coming.
+        m_sidebar->tocView()->setEmptyText(tr("This book has no table of contents."));
+        m_sidebar->indexView()->setEmptyText(tr("This book has no index."));
+        // A book whose table of contents is empty reads without the sidebar.
+        if (toc && toc->rootChildrenCount() == 0)
+            hideSidebar();
+        tellOfCutLists();
+    }
+    labelTabsFromContents();
+    locateTOC();
+    if (first) {
+        m_search->sitemapsDidLoad();
+        startSearchIndexWhenReady();
+    }
+    emit sitemapsLoaded();
+}
+
+void CHMDocumentWindow::startSearchIndexWhenReady() {
+    if (m_sitemapsShown && !m_awaitingFirstLoad && m_search)
+        m_search->startSearchIndex();
+}
+
+void CHMDocumentWindow::labelTabsFromContents() {
+    // Pages that loaded before the contents arrived were named by their titles.
+    const CHMTableOfContent* toc = m_document->tocSource().get();
+    for (int i = 0; toc && i < tabCount(); ++i) {
+        CHMWebViewController* controller = controllerAt(i);
+        const CHMWebView* view = controller ? controller->webView() : nullptr;
+        if (!view || view->url().isEmpty() || view->page()->isLoading())
+            continue;
+        const LinkItem* item = tocItemForUrl(toc, view->url());
+        if (item && !item->name().isEmpty())
+            setTabLabel(controller, item->name());
+    }
 }
 
 void CHMDocumentWindow::setupTabBar() {
@@ -534,6 +583,27 @@ void CHMDocumentWindow::setExternalUrlOpener(std::function<bool(const QUrl&)> op
     m_externalUrlOpener = std::move(opener);
 }
 
+void CHMDocumentWindow::tellOfCutLists() {
+    QStringList cut;
+    const auto describe = [&](const std::shared_ptr<CHMTableOfContent>& list, const QString& name) {
+        if (list && list->truncatedItemCount() > 0)
+            cut << tr("The %1 was cut at %L2 entries; %L3 more were left out.")
+                       .arg(name)
+                       .arg(CHMTableOfContent::kMaxItems)
+                       .arg(list->truncatedItemCount());
+    };
+    describe(m_document->tocSource(), tr("table of contents"));
+    describe(m_document->indexSource(), tr("index"));
+    if (cut.isEmpty())
+        return;
+    // A message the user can dismiss, not one that stops the window.
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Lists Cut Short"), cut.join(u'\n'),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("cutListsMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 void CHMDocumentWindow::openExternalUrl(const QUrl& url) {
     if (m_externalUrlOpener && m_externalUrlOpener(url))
         return;
@@ -685,6 +755,10 @@ void CHMDocumentWindow::webViewDidFinishLoad(CHMWebView* view, bool ok) {
     CHMWebViewController* controller = controllerOf(view);
     if (!controller)
         return;
+    if (m_awaitingFirstLoad) {
+        m_awaitingFirstLoad = false;
+        startSearchIndexWhenReady();
+    }
     const bool isCurrent = view == curWebView();
     if (isCurrent)
         updateHistoryButton();

@@ -17,6 +17,12 @@
 // selected tab, document() the book, profile() the engine profile that offscreen pages of this
 // book must use.
 //
+// The sitemaps of a document opened with SitemapLoading::Later are parsed on the document's work
+// thread while the window shows itself and its first page loads; sitemapsDidLoad() then fills the
+// sidebar and gives the lists their "no contents" notices. The search index starts once the
+// trees are in and the first page has loaded. A change
+// of encoding parses them again the same way; the old trees stay until the new ones arrive.
+//
 // curWebView() is the web view of the selected tab; commands act on it. Work after a page has
 // loaded acts on the view that loaded it; the sidebar and the history and zoom actions follow
 // the selected tab only. GUI thread only.
@@ -57,6 +63,10 @@ public:
                                CHMTextEncodingMenu* encodingMenu = nullptr,
                                QWidget* parent = nullptr);
     ~CHMDocumentWindow() override;
+
+    // Brings the web engine up (once per process) ahead of the first window's profile, so that
+    // a caller can open the document on another thread meanwhile.
+    static void startWebEngine();
 
     CHMDocument* document() const { return m_document.get(); }
     QWebEngineProfile* profile() const { return m_profile.get(); }
@@ -117,6 +127,10 @@ public:
     static constexpr int kMaxTabsOpenedByPages = 16;
 
     // Sidebar.
+    // Whether the trees of the sitemaps are in the sidebar (false while the first parse runs).
+    bool areSitemapsShown() const { return m_sitemapsShown; }
+    // Parses the sitemaps again in the document's current encoding, off the GUI thread.
+    void reloadSitemaps();
     void restoreSidebar();
     void hideSidebar();
     void toggleSidebar();
@@ -199,6 +213,8 @@ signals:
     void consoleMessage(const QString& message);
     // The "Search" list shows a new result, the indexing notice, or nothing.
     void searchListChanged();
+    // New trees of the sitemaps are in the sidebar (after opening, after an encoding change).
+    void sitemapsLoaded();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -214,6 +230,11 @@ private:
     void updateHistoryButton();
     void after_zoom();
     void webViewDidFinishLoad(CHMWebView* view, bool ok);
+    // Tells the user, once, when a list was cut at the item limit and how much was left out.
+    void tellOfCutLists();
+    void sitemapsDidLoad();
+    void labelTabsFromContents();
+    void startSearchIndexWhenReady();
     void tabDidSelect(int index);
     void openTabForPage(const QUrl& url);
     void openExternalUrl(const QUrl& url);
@@ -266,4 +287,7 @@ private:
     std::unique_ptr<CHMSearchController> m_search;
     std::unique_ptr<CHMEncodingController> m_encoding;
     bool m_isClosing = false; // set first thing in the destructor
+    bool m_sitemapsShown = false;
+    // The first page is still on its way: the index waits for it, so as not to slow it down.
+    bool m_awaitingFirstLoad = false;
 };

@@ -114,8 +114,6 @@ void CHMEncodingController::changeEncoding(int tag) {
             view->triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
     }
 
-    m_document.setupTOCSource();
-    m_sidebar.setTocSource(m_document.tocSource());
-    m_sidebar.setIndexSource(m_document.indexSource());
-    m_window.locateTOC();
+    // The trees in the new encoding replace the old ones in the sidebar when they arrive.
+    m_window.reloadSitemaps();
 }

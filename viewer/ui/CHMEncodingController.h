@@ -29,8 +29,8 @@ public:
     void setupEncodingMenu();
     // The document goes: both menus mark automatic; the application's items are disabled.
     void resetEncodingMenu();
-    // Serves every tab in the encoding of the tag and reloads it; re-reads the contents and the
-    // index. A tag the menus do not carry changes nothing (logged).
+    // Serves every tab in the encoding of the tag and reloads it; parses the contents and the
+    // index again off the GUI thread. A tag the menus do not carry changes nothing (logged).
     void changeEncoding(int tag);
     // The encoding name of a menu tag; null for automatic (0) and unknown tags.
     QString getEncodingByTag(int tag) const;

@@ -14,11 +14,9 @@
 #include "SidebarSplitter.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMetaObject>
 #include <QPointer>
 #include <vector>
 
@@ -75,21 +73,6 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
     connect(m_focusOnSearchAction, &QAction::triggered, this, &CHMSearchController::focusOnSearch);
     m_window.addAction(m_focusOnSearchAction);
 
-    // The index is built on its own thread and reports its end there; the window may be closed
-    // by the time the GUI thread gets to it.
-    const QPointer<CHMSearchController> self(this);
-    m_document.prepareSearchIndex([self] {
-        if (QCoreApplication* application = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(
-                application,
-                [self] {
-                    if (self)
-                        self->searchIndexDidFinish();
-                },
-                Qt::QueuedConnection);
-        }
-    });
-
     const QString searchType =
         CHMFilePreferences::getPreferenceforFile(m_document.filePath(), kSearchTypeKey).toString();
     if (searchType == kSearchTypeIndex)
@@ -110,6 +93,20 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
 }
 
 CHMSearchController::~CHMSearchController() = default;
+
+void CHMSearchController::sitemapsDidLoad() {
+    if (isSearchInIndex() && hasVisibleText(searchFieldText()))
+        searchInIndex();
+}
+
+void CHMSearchController::startSearchIndex() {
+    // The index reports its end on this thread; the window may be closed by then.
+    const QPointer<CHMSearchController> self(this);
+    m_document.prepareSearchIndex([self] {
+        if (self)
+            self->searchIndexDidFinish();
+    });
+}
 
 QString CHMSearchController::searchFieldText() const {
     return m_sidebar.searchField()->text();
@@ -182,6 +179,13 @@ void CHMSearchController::runFileSearch(const QString& text) {
     m_isSearchPending = false;
     m_pendingSearchText.clear();
     CHMSearchIndex* index = m_document.searchIndex();
+    if (index && index->status() == CHMSearchIndex::Status::Unavailable) {
+        // A failed build never ends in "Indexing…": say so, and why.
+        clearSearchList(false);
+        showNotice(
+            tr("Full-text search is unavailable for this book: %1").arg(index->failureReason()));
+        return;
+    }
     if (!index || !index->isIndexDone()) {
         // The search runs once the index is done (searchIndexDidFinish); until then the list
         // says why it is empty and offers nothing to select.
@@ -218,6 +222,11 @@ void CHMSearchController::searchInIndex() {
     const QString text = searchFieldText();
     if (!hasVisibleText(text)) {
         clearSearchList(true);
+        return;
+    }
+    if (!m_window.areSitemapsShown()) {
+        // sitemapsDidLoad runs it; the book may well have an index.
+        clearSearchList(false);
         return;
     }
     const std::shared_ptr<CHMTableOfContent> index = m_document.indexSource();

@@ -7,6 +7,8 @@
 // share a name carry that place in their text too, so hits named alike can be told apart. When
 // the field's text changes the marks of the previous search leave the shown page. An index
 // search that finds nothing, and a search in a book without an index, say so in the list.
+// Until the window has the sitemaps (sitemapsDidLoad) an index search waits for the keyword
+// index instead of saying that the book has none.
 //
 // Owned by the window, which outlives it; GUI thread only.
 #pragma once
@@ -30,8 +32,8 @@ public:
     static constexpr int kSearchInFileTag = 1;
     static constexpr int kSearchInIndexTag = 2;
 
-    // Sets the field and its menu up, starts the document's index and applies the file's
-    // "search type" and, once per process, the "search" default.
+    // Sets the field and its menu up and applies the file's "search type" and, once per
+    // process, the "search" default.
     CHMSearchController(CHMDocumentWindow& window, CHMDocument& document, CHMSidebar& sidebar);
     ~CHMSearchController() override;
 
@@ -55,6 +57,12 @@ public:
     // Where a hit's page is: the contents entries above its entry, outermost first, or its
     // path when the contents do not list it below a heading.
     QStringList locationOf(const LinkItem& hit) const;
+
+    // The window has the document's first trees: an index search that waited for them runs.
+    void sitemapsDidLoad();
+    // Starts building the document's full-text index (once); the window calls it when the
+    // trees are in (hits are named by the contents) and the first page is up.
+    void startSearchIndex();
 
 signals:
     // The "Search" list shows a new result, a notice, or nothing.

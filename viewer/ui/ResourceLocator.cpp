@@ -13,14 +13,11 @@ QString ResourceLocator::resourcesDir() {
     if (!fromEnvironment.isEmpty())
         return QFileInfo(fromEnvironment).isDir() ? QDir(fromEnvironment).absolutePath()
                                                   : QString();
-    if (QCoreApplication::instance()) {
-        const QString installed =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/../share/lumeno");
-        if (QFileInfo(installed).isDir())
-            return QDir(installed).absolutePath();
-    }
-    const QString sourceTree = QStringLiteral(LUMENO_SOURCE_RESOURCES);
-    return QFileInfo(sourceTree).isDir() ? sourceTree : QString();
+    if (!QCoreApplication::instance())
+        return {};
+    const QString beside =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/lumeno");
+    return QFileInfo(beside).isDir() ? QDir(beside).absolutePath() : QString();
 }
 
 QString ResourceLocator::resourcePath(const QString& name) {
@@ -35,7 +32,7 @@ QString ResourceLocator::readText(const QString& name, const char* missingMeans)
     const QString path = resourcePath(name);
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcWindow).noquote() << "the resource" << name << "is missing;" << missingMeans;
+        qCWarning(lcWindow, "the resource %s is missing; %s", qUtf8Printable(name), missingMeans);
         return {};
     }
     QString text = QString::fromUtf8(file.readAll());

@@ -1,9 +1,10 @@
 // Where the reader's bundled files are (user style sheet, toolbar icons, scripts, manual).
 //
 // In order: the folder named by the environment variable LUMENO_RESOURCES when it is set and
-// not empty; "../share/lumeno" next to the executable's folder (an installed program); the
-// source tree's "resources" folder baked in at build time (a program run from its build
-// folder). A missing resource is an ordinary answer (a null path), never an error here.
+// not empty; "../share/lumeno" next to the executable's folder, which is where an installed
+// program has them and where the build tree stages them for a program run from its build
+// folder. No path of the machine that built it is kept in the program. A missing resource is an
+// ordinary answer (a null path), never an error here.
 #pragma once
 
 #include <QString>

@@ -1,0 +1,361 @@
+#include "PDFPagesToImages.h"
+
+#include "AtomicFileWriter.h"
+#include "ImageConversionJob.h"
+#include "ImageFormats.h"
+#include "ImageRender.h"
+#include "JPEGMemoryCodec.h"
+#include "PixelLimits.h"
+#include "RenderSurface.h"
+
+#include <QString>
+#include <QUrl>
+#include <VNTUtil.h>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace conversion {
+
+namespace {
+
+std::filesystem::path uniqueFile(const std::filesystem::path& folder, const std::string& name,
+                                 const std::string& extension, bool replace) {
+    const QUrl url = GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(folder)),
+                                          QString::fromStdString(name),
+                                          QString::fromStdString(extension), replace);
+    return url.isValid() ? std::filesystem::path(url.toLocalFile().toStdString())
+                         : std::filesystem::path();
+}
+
+std::string numberedName(const std::string& base, std::int64_t number, int digits) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "-%0*lld", digits, static_cast<long long>(number));
+    return base + buffer;
+}
+
+// The multi-page TIFF of a run: written into a temporary file beside its final name, closed on
+// every path, and put in place only when the run ends without being cancelled. A run that wrote
+// fewer pages than its range had (pages skipped) has its page counts set to what the file holds.
+class MultiPageTIFF {
+public:
+    ~MultiPageTIFF() { discard(); }
+
+    bool isOpen() const { return tiff_ != nullptr; }
+    bool open(const std::filesystem::path& target, std::string& error) {
+        target_ = target;
+        temporary_ = TemporaryPathIn(target.parent_path(), "lumeno");
+        tiff_ = TIFFOpen(temporary_.c_str(), "w");
+        if (!tiff_)
+            error = "cannot create " + target.string();
+        return tiff_ != nullptr;
+    }
+    bool add(const Bitmap& page, std::uint64_t count, double rx, double ry) {
+        const int model = page.model == ColorModel::Gray  ? 0
+                          : page.model == ColorModel::RGB ? 1
+                                                          : 2;
+        const bool ok =
+            WriteTIFFPage(tiff_, std::uint32_t(page.width), std::uint32_t(page.height),
+                          page.pixels.data(), model, page.hasAlpha, written_, count, rx, ry);
+        if (ok)
+            ++written_;
+        return ok;
+    }
+    // Closes the file and puts it in place; false with a message when that fails.
+    bool finish(std::uint64_t count, std::string& error) {
+        if (!tiff_)
+            return true;
+        TIFFClose(tiff_);
+        tiff_ = nullptr;
+        if (written_ != count && !fixPageCounts()) {
+            error = "cannot complete " + target_.string();
+            discard();
+            return false;
+        }
+        std::error_code ec;
+        std::filesystem::rename(temporary_, target_, ec);
+        if (ec) {
+            error = "cannot write " + target_.string() + ": " + ec.message();
+            discard();
+            return false;
+        }
+        temporary_.clear();
+        return true;
+    }
+    void discard() {
+        if (tiff_) {
+            TIFFClose(tiff_);
+            tiff_ = nullptr;
+        }
+        if (!temporary_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(temporary_, ignored);
+            temporary_.clear();
+        }
+    }
+    const std::filesystem::path& target() const { return target_; }
+
+private:
+    bool fixPageCounts() {
+        TIFF* t = TIFFOpen(temporary_.c_str(), "r+");
+        if (!t)
+            return false;
+        bool ok = true;
+        for (std::uint16_t i = 0; i < written_ && ok; ++i) {
+            ok = TIFFSetDirectory(t, i) &&
+                 TIFFSetField(t, TIFFTAG_PAGENUMBER, i, std::uint16_t(written_)) &&
+                 TIFFRewriteDirectory(t);
+        }
+        TIFFClose(t);
+        return ok;
+    }
+
+    TIFF* tiff_ = nullptr;
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    std::uint64_t written_ = 0;
+};
+
+} // namespace
+
+bool WriteTIFFPage(TIFF* tiff, std::uint32_t width, std::uint32_t height,
+                   const std::uint8_t* pixels, int colorModel, bool alpha, std::uint64_t pageIndex,
+                   std::uint64_t pageCount, double resolutionX, double resolutionY) {
+    if (!tiff || !pixels || width == 0 || height == 0)
+        return false;
+    std::uint16_t samples = 4, photometric = PHOTOMETRIC_RGB;
+    bool extra = alpha;
+    switch (colorModel) {
+    case 2:
+        samples = 4;
+        photometric = PHOTOMETRIC_SEPARATED;
+        extra = false;
+        break;
+    case 1:
+        samples = alpha ? 4 : 3;
+        break;
+    case 0:
+        samples = 1;
+        photometric = PHOTOMETRIC_MINISBLACK;
+        extra = false;
+        break;
+    default:
+        break;
+    }
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, float(resolutionX));
+    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, float(resolutionY));
+    TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    if (extra) {
+        const std::uint16_t type = EXTRASAMPLE_ASSOCALPHA;
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &type);
+    }
+    TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(tiff, TIFFTAG_PAGENUMBER, std::uint16_t(pageIndex), std::uint16_t(pageCount));
+    const std::size_t rowBytes = std::size_t(samples) * width;
+    std::vector<std::uint8_t> row(rowBytes);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::copy(pixels + std::size_t(y) * rowBytes, pixels + std::size_t(y + 1) * rowBytes,
+                  row.begin());
+        if (TIFFWriteScanline(tiff, row.data(), y, 0) < 0)
+            return false;
+    }
+    return TIFFWriteDirectory(tiff) != 0;
+}
+
+bool WriteCMYKJPEG(ImageConversionJob& job, std::uint32_t width, std::uint32_t height,
+                   const std::uint8_t* pixels, int jpegColorSpace, int components) {
+    job.encodedData.reset();
+    std::size_t bytes = 0;
+    if (!pixels || components < 1 ||
+        !checkedPictureBytes(width, height, components, &bytes, &job.lastError))
+        return false;
+    // Readers take CMYK JPEG samples as Adobe writes them: inverted, 0 for full ink.
+    std::vector<std::uint8_t> inverted;
+    if (components == 4) {
+        inverted.assign(pixels, pixels + bytes);
+        for (auto& v : inverted)
+            v = std::uint8_t(255 - v);
+        pixels = inverted.data();
+    }
+    std::uint8_t* buffer = nullptr;
+    std::size_t size = 0;
+    CompressJPEGData(width, height, pixels, jpegColorSpace, components, &buffer, &size,
+                     int(float(job.quality) * 100), job.resolutionX, job.resolutionY);
+    if (size == 0) {
+        std::free(buffer);
+        job.lastError = "JPEG encoding failed";
+        return false;
+    }
+    job.encodedData.emplace(buffer, buffer + size);
+    std::free(buffer);
+    return true;
+}
+
+bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size) {
+    if (!job.inputPDF || !job.inputPDF->isOpen()) {
+        job.lastError = "no PDF document is open";
+        return false;
+    }
+    if (usePageSize && size.unit != kLengthPixels && size.unit != kLengthPoints) {
+        size.width = PointsFromUnit(size.unit, size.width);
+        size.height = PointsFromUnit(size.unit, size.height);
+    }
+    const std::int64_t n = job.inputPDF->pageCount();
+    std::int64_t first = 0, last = 0;
+    if (!PagesToProcess(job.pageRangeMode, job.firstPage, job.lastPage, n, &first, &last)) {
+        job.lastError = "the document has no page " + std::to_string(job.firstPage);
+        return false;
+    }
+    if (job.resolutionX == 0 && job.resolutionY == 0)
+        job.resolutionX = job.resolutionY = 72;
+    else if (job.resolutionX == 0)
+        job.resolutionX = job.resolutionY;
+    else if (job.resolutionY == 0)
+        job.resolutionY = job.resolutionX;
+    const double factor = std::max(job.resolutionX, job.resolutionY) / 72.0;
+    const std::filesystem::path folder = job.outputURL;
+    const std::string base =
+        job.outputBaseName ? *job.outputBaseName : job.inputURL.stem().string();
+    const int digits = int(std::to_string(last).size());
+    if (first == last && job.outputFormat == kFormatMultiPageTIFF)
+        job.outputFormat = kFormatTIFF;
+    const bool multiPage = job.outputFormat == kFormatMultiPageTIFF;
+    const std::uint64_t count = std::uint64_t(last - first + 1);
+    bool result = true;
+    MultiPageTIFF tiff;
+
+    for (std::int64_t p = first; p <= last; ++p) {
+        if (IsConversionCancelled(job.progressTarget))
+            return result; // the multi-page file is closed and removed with `tiff`
+        const std::int64_t number = job.progressPageOffset ? p + job.firstPage - 1 : p;
+        ReportConversionProgress(job.progressTarget, job.progressSelector, number);
+        const std::string name = (last == 1 || multiPage) ? base : numberedName(base, p, digits);
+
+        double w = 0, h = 0;
+        if (!job.inputPDF->pageSize(int(p - 1), &w, &h))
+            continue; // a page without a usable box is skipped
+        double s = factor;
+        if (usePageSize) {
+            const double W = size.width, H = size.height;
+            if (H == 0 && W > 0) {
+                s = W / w;
+            } else if (W == 0 && H > 0) {
+                s = H / h;
+            } else {
+                s = W / w;
+                if (std::nearbyintf(float(s * h)) > H)
+                    s = H / h;
+            }
+            if (size.unit != kLengthPixels)
+                s *= factor;
+        }
+        const float fw = std::nearbyintf(float(s * w)), fh = std::nearbyintf(float(s * h));
+        if (!(fw >= 1 && fh >= 1) || !std::isfinite(fw) || !std::isfinite(fh)) {
+            std::fprintf(stderr, "pdf-to-images: page %lld comes to no pixels at this size\n",
+                         static_cast<long long>(p));
+            job.lastError = "a page comes to no pixels at the requested size";
+            result = false;
+            continue;
+        }
+        Bitmap page;
+        std::string error;
+        const std::int64_t width = std::int64_t(std::min(fw, 1.0e12f));
+        const std::int64_t height = std::int64_t(std::min(fh, 1.0e12f));
+        const bool cmyk = job.outputFormat == kFormatCMYKTIFF || job.colorMode == kColorModeCMYK;
+        const bool gray = !cmyk && job.colorMode == kColorModeGray;
+        if (!job.inputPDF->renderPageSized(int(p - 1), s, width, height, gray, page, error)) {
+            std::fprintf(stderr, "pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
+                         error.c_str());
+            job.lastError = error;
+            result = false;
+            continue;
+        }
+        if (cmyk) {
+            Bitmap converted;
+            if (!RGBBitmapToCMYK(page, converted, &error)) {
+                job.lastError = error;
+                result = false;
+                continue;
+            }
+            page = std::move(converted);
+        }
+        page.dpiX = job.resolutionX;
+        page.dpiY = job.resolutionY;
+
+        if (multiPage) {
+            if (!tiff.isOpen()) {
+                const std::filesystem::path target =
+                    uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
+                if (target.empty() || !tiff.open(target, job.lastError))
+                    return result;
+                job.outputURL = target;
+            }
+            if (!tiff.add(page, count, job.resolutionX, job.resolutionY)) {
+                job.lastError = "cannot write page " + std::to_string(p) + " into the TIFF file";
+                tiff.discard();
+                return false;
+            }
+            result = true;
+            continue;
+        }
+        job.outputURL = uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
+        if (job.outputURL.empty()) {
+            job.lastError = "no file can be made in " + folder.string();
+            result = false;
+            continue;
+        }
+        result = job.WriteImage(page);
+        if (!result)
+            std::fprintf(stderr, "pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
+                         job.lastError.c_str());
+    }
+    if (tiff.isOpen() && !tiff.finish(count, job.lastError))
+        return false;
+    return result;
+}
+
+bool ConvertPDFWithImageRep(ImageConversionJob& job) {
+    if (!job.inputPDF || job.inputPDF->pageCount() < 1)
+        return false;
+    const std::string base = job.inputURL.stem().string();
+    const std::filesystem::path folder = job.outputURL;
+    bool result = false;
+    for (int i = 0; i < job.inputPDF->pageCount(); ++i) {
+        char number[16];
+        std::snprintf(number, sizeof number, "-%03d", i + 1);
+        std::string name = base + number;
+        const std::string extension = job.JobFileExtension();
+        if (!extension.empty())
+            name += "." + extension;
+        auto image = std::make_unique<InputImage>();
+        image->typeIdentifier = "com.adobe.pdf";
+        image->drawnFromPDF = true;
+        Bitmap page;
+        // The page at twice its size in points.
+        if (!job.inputPDF->renderPage(i, 144, page, job.lastError)) {
+            result = false;
+            continue;
+        }
+        image->representations.push_back(std::move(page));
+        job.inputImage = std::move(image);
+        job.inputImageRep = &job.inputImage->representations.front();
+        job.outputURL = folder / name;
+        result = ConvertImage(job);
+        job.inputImageRep = nullptr;
+        job.inputImage.reset();
+    }
+    return result;
+}
+
+} // namespace conversion

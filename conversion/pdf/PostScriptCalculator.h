@@ -1,0 +1,65 @@
+// The calculator of FunctionType 4 functions: the program text is tokenized and parsed once into
+// a tree of nodes, which then runs on a fresh operand stack per evaluation. Nothing here reports
+// an error: a malformed program runs as far as it makes sense and leaves what it leaves.
+#pragma once
+
+#include "PSOperandStack.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+struct PDFFunction;
+
+enum PSNodeKind : std::int32_t { kPSNodeInteger = 1, kPSNodeReal = 2, kPSNodeOperator = 3 };
+
+enum PSTokenKind : int {
+    kPSTokenEnd = 0,
+    kPSTokenInteger = 1,
+    kPSTokenReal = 2,
+    kPSTokenName = 3,
+    kPSTokenOpenBrace = 4,
+    kPSTokenCloseBrace = 5,
+};
+
+// Operator indices that the parser and evaluator name.
+inline constexpr std::int32_t kPSOperatorIf = 20;
+inline constexpr std::int32_t kPSOperatorIfElse = 21;
+inline constexpr int kPSOperatorCount = 42;
+
+struct PSNode {
+    double realValue = 0;
+    std::int64_t integerValue = 0;
+    std::vector<PSNode> thenProcedure;
+    std::vector<PSNode> elseProcedure;
+    std::int32_t kind = 0;
+    std::int32_t operatorIndex = -1;
+};
+
+struct PostScriptProgram {
+    const std::uint8_t* programText = nullptr; // borrowed from the function's sample data
+    std::vector<PSNode> nodeList;
+    std::uint64_t readPosition = 0;
+    std::uint64_t textLength = 0;
+};
+
+// How deep braces may nest; a deeper procedure is a parse error.
+inline constexpr int kPSMaxNesting = 100;
+// The longest token converted or looked up; longer runs are read past and ignored.
+inline constexpr std::size_t kPSMaxTokenLength = 99;
+
+// Builds the program from the record's sample data and stores it in the record.
+void CreatePostScriptProgram(PDFFunction& record);
+void ParsePostScriptText(PostScriptProgram& program);
+// Parses one procedure, up to its closing brace or the end of the text, into `list`. Answers
+// false when the procedure was malformed (the list is then empty).
+bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& list, int depth = 1);
+int TokenizePostScript(PostScriptProgram& program, PSNode& node);
+std::int32_t LookupPostScriptOperator(std::string_view name);
+std::string_view PostScriptOperatorName(std::int32_t index);
+void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
+                        const std::vector<PSNode>& list);
+void RunPostScriptProgram(const PostScriptProgram& program, PSOperandStack& stack);
+// Runs the record's program on its m inputs and writes the outputs into its output buffer.
+void EvaluatePostScriptFunction(PDFFunction& record, const double* inputs, std::uint16_t m);

@@ -1,0 +1,66 @@
+// Inputs for the render and PDF-page tests: small PDF documents written object by object (so a
+// test controls boxes, /Rotate and the drawing exactly), pictures built in memory, and readers
+// that look at the results through libtiff and ImageMagick rather than through the library.
+#pragma once
+
+#include "Bitmap.h"
+#include "ImageTestSupport.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rendertest {
+
+namespace fs = std::filesystem;
+
+struct PDFPage {
+    double width = 612;
+    double height = 792;
+    int rotate = 0;
+    // The content stream, in PDF operators ("1 0 0 rg 10 10 50 50 re f").
+    std::string content;
+};
+
+// A PDF file with the pages, each a media box of its size; text pages may use the font /F1
+// (Helvetica).
+void writePDF(const fs::path& path, const std::vector<PDFPage>& pages);
+// `count` pages of 72 x 72 points, page i filled with grey level (i * 2) % 256.
+void writeNumberedPDF(const fs::path& path, int count);
+
+// A picture in memory, every pixel given by the function (r, g, b, a).
+template <typename F>
+conversion::Bitmap makeBitmap(std::int64_t w, std::int64_t h, bool alpha, F pixel) {
+    conversion::Bitmap b;
+    b.allocate(w, h, conversion::ColorModel::RGB, alpha, nullptr);
+    for (std::int64_t y = 0; y < h; ++y)
+        for (std::int64_t x = 0; x < w; ++x) {
+            std::uint8_t* p = b.row(y) + x * b.channels();
+            const auto c = pixel(x, y);
+            p[0] = std::uint8_t(c[0]);
+            p[1] = std::uint8_t(c[1]);
+            p[2] = std::uint8_t(c[2]);
+            if (alpha)
+                p[3] = std::uint8_t(c[3]);
+        }
+    return b;
+}
+
+// Decoded with ImageMagick from bytes.
+imagetest::Pixels pixelsOfBytes(const std::vector<std::uint8_t>& bytes);
+
+struct TIFFPageInfo {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 0, photometric = 0, extraSamples = 0;
+    std::uint16_t pageNumber = 0, pageCount = 0;
+    float xResolution = 0, yResolution = 0;
+    std::vector<std::uint8_t> firstPixel; // the samples of the pixel at (0, 0)
+    std::vector<std::uint8_t> centrePixel;
+};
+// Every directory of a TIFF file read with libtiff (empty when it cannot be opened).
+std::vector<TIFFPageInfo> readTIFFPages(const fs::path& path);
+
+// Open file descriptors of this process.
+int openFileCount();
+
+} // namespace rendertest

@@ -1,0 +1,93 @@
+// The project installed into a fresh prefix, as a package would install it: the reader started
+// from there finds its style sheet, scripts and icons in the prefix's share/lumeno (and only
+// there), and the desktop entry, AppStream metadata and icons pass the desktop's own checks.
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+const QString kAppId = QStringLiteral("org.lumeno.Lumeno");
+
+struct Outcome {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Outcome run(const QString& program, const QStringList& args,
+            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+            int timeoutMs = 120000) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, args);
+    if (!process.waitForFinished(timeoutMs))
+        process.kill();
+    process.waitForFinished(5000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+// The installed reader opens a book, shows its first page and quits. Nothing points it at its
+// resources: it must find them from where it was started.
+Outcome startInstalledReader(const QString& prefix) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LUMENO_RESOURCES"));
+    env.insert(QStringLiteral("LUMENO_EXIT_AFTER_FIRST_LOAD"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), prefix + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), prefix + QStringLiteral("/data"));
+    return run(prefix + QStringLiteral("/bin/lumeno"), {fixturePath("nested")}, env);
+}
+
+} // namespace
+
+TEST(Install, GivesAReaderThatFindsItsResourcesInThePrefixAndValidDesktopFiles) {
+    const QString prefix = scratchDir() + QStringLiteral("/prefix");
+    const Outcome install =
+        run(QStringLiteral(LUMENO_CMAKE_COMMAND),
+            {"--install", QStringLiteral(LUMENO_BUILD_DIR), "--prefix", prefix});
+    ASSERT_EQ(install.status, 0) << install.err.toStdString();
+
+    const QDir share(prefix + QStringLiteral("/share"));
+    for (const QString& file :
+         {QStringLiteral("lumeno/Lumeno.css"), QStringLiteral("lumeno/highlight.js"),
+          QStringLiteral("lumeno/textencoding.plist"), QStringLiteral("lumeno/icons/Home.svg"),
+          QStringLiteral("lumeno/Lumeno+ User Manual.pdf"), "applications/" + kAppId + ".desktop",
+          "metainfo/" + kAppId + ".metainfo.xml", "icons/hicolor/scalable/apps/" + kAppId + ".svg"})
+        EXPECT_TRUE(QFileInfo(share.filePath(file)).isFile()) << file.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(share.filePath("lumeno/CMakeLists.txt")));
+    EXPECT_FALSE(QFileInfo::exists(share.filePath("lumeno/desktop")));
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+        const QString png =
+            share.filePath(QStringLiteral("icons/hicolor/%1x%1/apps/").arg(size) + kAppId + ".png");
+        EXPECT_EQ(QImageReader(png).size(), QSize(size, size)) << png.toStdString();
+    }
+
+    const Outcome desktop = run(QStringLiteral("desktop-file-validate"),
+                                {share.filePath("applications/" + kAppId + ".desktop")});
+    EXPECT_EQ(desktop.status, 0) << (desktop.out + desktop.err).toStdString();
+    EXPECT_TRUE(desktop.out.isEmpty()) << desktop.out.toStdString(); // not even a hint
+    const Outcome appstream =
+        run(QStringLiteral("appstreamcli"),
+            {"validate", "--no-net", share.filePath("metainfo/" + kAppId + ".metainfo.xml")});
+    EXPECT_EQ(appstream.status, 0) << (appstream.out + appstream.err).toStdString();
+
+    const Outcome reader = startInstalledReader(prefix);
+    EXPECT_EQ(reader.status, 0) << reader.err.toStdString();
+    EXPECT_TRUE(reader.out.contains("first page loaded")) << reader.out.toStdString();
+    EXPECT_FALSE(reader.err.contains("is missing")) << reader.err.toStdString();
+
+    // Without the prefix's resources the same reader says so: it looked nowhere else, in the
+    // build tree or the sources.
+    ASSERT_TRUE(QDir().rename(share.filePath("lumeno"), share.filePath("lumeno.moved")));
+    const Outcome bare = startInstalledReader(prefix);
+    EXPECT_TRUE(bare.err.contains("is missing")) << bare.err.toStdString();
+}

@@ -1,0 +1,162 @@
+// The window shows itself and its first page before the sitemaps are parsed: the trees come from
+// the document's work thread, and what depends on them (the sidebar, the tab's name, the empty
+// lists' notices, the index search) follows when they arrive.
+#include "CHMDocument.h"
+#include "CHMOutlineView.h"
+#include "CHMSidebar.h"
+#include "CHMTableOfContent.h"
+#include "SidebarSplitter.h"
+#include "TestSupport.h"
+#include "WindowTestFixture.h"
+
+#include <QAbstractItemModel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTimer>
+
+namespace {
+
+// One entry for the home page, then entries that name no page, as short as they come.
+QByteArray hostileSitemap(int entries) {
+    QByteArray data = "<html><body><ul><li><object type=\"text/sitemap\"><param name=\"Name\" "
+                      "value=\"Entry\"><param name=\"Local\" value=\"index.htm\"></object>";
+    data += QByteArray("<li><param name=Name value=E>").repeated(entries - 1);
+    data += "</ul></body></html>";
+    return data;
+}
+
+// A crafted book whose "/#SYSTEM" names the contents (and, when given, the index).
+QString writeBookWithSitemaps(const QString& fileName, const QByteArray& contents,
+                              const QByteArray& index = {}) {
+    std::vector<std::pair<quint16, QByteArray>> records{{0, QByteArray("/toc.hhc", 9)},
+                                                        {2, QByteArray("index.htm", 10)},
+                                                        {3, QByteArray("Startup book", 13)}};
+    std::vector<testsupport::ChmObject> objects{
+        {"/index.htm", "<html><head><title>Home title</title></head><body>Home</body></html>"},
+        {"/toc.hhc", contents}};
+    if (!index.isEmpty()) {
+        records.push_back({1, QByteArray("/index.hhk", 11)});
+        objects.push_back({"/index.hhk", index});
+    }
+    objects.insert(objects.begin(), {"/#SYSTEM", testsupport::systemFile(records)});
+    return testsupport::writeScratchFile(fileName, testsupport::writeChm(objects));
+}
+
+class StartupWindow : public WindowTestFixture {
+protected:
+    // Opens the file as the reader does: the window is made and shown before the sitemaps are.
+    CHMDocumentWindow* openDeferred(const QString& path) {
+        QString error;
+        auto document = CHMDocument::open(path, &error, CHMDocument::SitemapLoading::Later);
+        if (!document) {
+            ADD_FAILURE() << error.toStdString();
+            return nullptr;
+        }
+        m_owned.emplace_back(new CHMDocumentWindow(std::move(document), encodingMenu));
+        m_owned.back()->show();
+        return m_owned.back();
+    }
+    void TearDown() override {
+        for (const QPointer<CHMDocumentWindow>& window : m_owned)
+            delete window.data();
+        WindowTestFixture::TearDown();
+    }
+    std::vector<QPointer<CHMDocumentWindow>> m_owned;
+};
+
+} // namespace
+
+TEST_F(StartupWindow, WindowAndFirstPageComeWhileATwoMillionEntrySitemapIsParsed) {
+    const QString path =
+        writeBookWithSitemaps(QStringLiteral("hostile-startup.chm"), hostileSitemap(2000000));
+    CHMDocumentWindow* window = openDeferred(path);
+    ASSERT_NE(window, nullptr);
+    QSignalSpy arrived(window, &CHMDocumentWindow::sitemapsLoaded);
+    webtest::LoadWatcher loads(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->areSitemapsShown());
+    // Still coming, not known to be empty: no notice yet.
+    EXPECT_TRUE(window->sidebar()->tocView()->emptyText().isEmpty());
+    EXPECT_TRUE(window->sidebar()->indexView()->emptyText().isEmpty());
+
+    // The event loop keeps turning, and the first page loads, while the parse runs.
+    int ticks = 0;
+    int ticksBeforeTrees = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (!window->areSitemapsShown())
+            ticksBeforeTrees = ticks;
+    });
+    ticker.start(0);
+    ASSERT_TRUE(loads.waitForLoads(1));
+    EXPECT_TRUE(loads.lastOk());
+    EXPECT_FALSE(window->areSitemapsShown()) << "the page should not wait for the contents";
+    EXPECT_GT(ticksBeforeTrees, 10);
+    EXPECT_EQ(window->docTabView()->tabText(0), "Home title");
+
+    ASSERT_TRUE(webtest::waitUntil([&] { return arrived.count() == 1; }, 120000));
+    ticker.stop();
+    EXPECT_TRUE(window->areSitemapsShown());
+    // The tree keeps at most its item limit of the two million entries.
+    EXPECT_EQ(window->sidebar()->tocView()->model()->rowCount(),
+              static_cast<int>(CHMTableOfContent::kMaxItems));
+    // The page now carries its contents entry's name.
+    EXPECT_EQ(window->docTabView()->tabText(0), "Entry");
+    EXPECT_FALSE(window->sidebar()->indexView()->emptyText().isEmpty());
+    // The user is told that the contents were cut, and by how much.
+    auto* cut = window->findChild<QMessageBox*>(QStringLiteral("cutListsMessage"));
+    ASSERT_NE(cut, nullptr);
+    EXPECT_TRUE(cut->text().contains(QLocale().toString(2000000 - CHMTableOfContent::kMaxItems)))
+        << cut->text().toStdString();
+}
+
+TEST_F(StartupWindow, ClosingTheWindowWhileAHugeSitemapIsParsedDeliversNothingLater) {
+    const QString path =
+        writeBookWithSitemaps(QStringLiteral("hostile-close.chm"), hostileSitemap(1000000));
+    QPointer<CHMDocumentWindow> window = openDeferred(path);
+    ASSERT_NE(window, nullptr);
+    webtest::LoadWatcher loads(window);
+    ASSERT_TRUE(loads.waitForLoads(1));
+    ASSERT_FALSE(window->areSitemapsShown());
+    // The document's thread is stopped and joined with the window; a late delivery would touch
+    // freed memory (caught by the sanitizers).
+    delete window.data();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(window.isNull());
+}
+
+TEST_F(StartupWindow, EmptyContentsHideTheSidebarAndShowTheirNoticeOnceParsed) {
+    const QString path = writeBookWithSitemaps(QStringLiteral("empty-contents.chm"),
+                                               "<html><body><ul></ul></body></html>");
+    CHMDocumentWindow* window = openDeferred(path);
+    ASSERT_NE(window, nullptr);
+    QSignalSpy arrived(window, &CHMDocumentWindow::sitemapsLoaded);
+    // Shown until it is known to be empty.
+    EXPECT_TRUE(window->splitView()->isSidebarRestored());
+    ASSERT_TRUE(webtest::waitUntil([&] { return arrived.count() == 1; }));
+    EXPECT_FALSE(window->splitView()->isSidebarRestored());
+    EXPECT_EQ(window->sidebar()->tocView()->emptyText(), "This book has no table of contents.");
+    EXPECT_EQ(window->sidebar()->indexView()->emptyText(), "This book has no index.");
+}
+
+TEST_F(StartupWindow, AnIndexSearchAskedBeforeTheTreesArriveRunsWhenTheyDo) {
+    CHMDocumentWindow* window = openDeferred(testsupport::fixturePath("sample"));
+    ASSERT_NE(window, nullptr);
+    QSignalSpy arrived(window, &CHMDocumentWindow::sitemapsLoaded);
+    // No event has been handled yet, so the trees cannot be here.
+    ASSERT_FALSE(window->areSitemapsShown());
+    window->sidebar()->searchField()->setText(QStringLiteral("book"));
+    window->setSearchInIndex();
+    EXPECT_NE(window->sidebar()->searchView()->emptyText(), "This book has no index.");
+
+    ASSERT_TRUE(webtest::waitUntil([&] { return arrived.count() == 1; }));
+    QAbstractItemModel* results = window->sidebar()->searchView()->model();
+    ASSERT_NE(results, nullptr);
+    ASSERT_GT(results->rowCount(), 0);
+    EXPECT_EQ(results->index(0, 0).data().toString(), "bookmarks");
+}

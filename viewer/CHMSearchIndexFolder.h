@@ -1,0 +1,39 @@
+// A private folder for the search index that lives in memory only.
+//
+// The index is kept as Xapian Glass files, which are far more compact than Xapian's heap
+// database, but it must never reach a disk: a book's text is the user's business, and the index
+// is rebuilt every time a book opens. So the folder is made (mode 0700, a fresh name) inside the
+// user's runtime folder ($XDG_RUNTIME_DIR) only when that folder is on a memory-backed file
+// system (tmpfs or ramfs), and removed with everything in it when this object goes. When there
+// is no such folder, `create` answers nothing and the index keeps its text on the heap instead.
+//
+// Owned by the index; not thread-safe (made and destroyed on one thread, read from any).
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class CHMSearchIndexFolder {
+public:
+    // A new private folder, or null when the runtime folder is missing, is not memory-backed,
+    // or refuses a new folder (the reason goes to the log).
+    static std::unique_ptr<CHMSearchIndexFolder> create();
+
+    // Removes the folder and everything in it.
+    ~CHMSearchIndexFolder();
+    CHMSearchIndexFolder(const CHMSearchIndexFolder&) = delete;
+    CHMSearchIndexFolder& operator=(const CHMSearchIndexFolder&) = delete;
+
+    const QString& path() const { return m_path; }
+
+    // Bytes held by the files in the folder, that is, the memory the index occupies there.
+    quint64 sizeInBytes() const;
+
+    // Whether a folder lies on a file system that keeps its files in memory.
+    static bool isMemoryBacked(const QString& folder);
+
+private:
+    explicit CHMSearchIndexFolder(QString path) : m_path(std::move(path)) {}
+
+    QString m_path;
+};
