@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // ---- Progress and cancellation -----------------------------------------------------------------
 
@@ -213,3 +214,112 @@ struct PDFToTextOptions {
 // names that no existing file has. True when at least one page's text was written and no write
 // failed. Throws the integer 301 when the input cannot be opened as a PDF.
 bool ConvertPDFToTextDocument(const PDFToTextOptions* options);
+
+// ---- Writing PDF -------------------------------------------------------------------------------
+
+// How a PDF is written. With a user or owner password the file is encrypted (AES-256) and the
+// permissions below apply to whoever opens it without the owner password.
+struct PDFWriteOptions {
+    std::optional<std::string> userPassword;
+    std::optional<std::string> ownerPassword;
+    bool allowPrinting = true;
+    bool allowCopying = true;
+    bool allowModifying = true;
+    bool allowAnnotating = true;
+};
+
+// ---- Images, documents and mixed files to PDF ---------------------------------------------------
+
+struct ImageToPDFItem {
+    std::filesystem::path filePath;
+    // Degrees; outside -270..270 counts as 0; multiples of 90 turn the image.
+    std::optional<std::int64_t> angle;
+};
+
+struct ImagesToPDFOptions {
+    bool merge = false;
+    double quality = 0.8;
+    // ImageFileFormat code in which each image that is not passed through is stored; JPEG (2) and
+    // JPEG 2000 are stored as such, every other code losslessly.
+    std::int32_t pageImageFormat = 0;
+    std::int32_t colorMode = kColorModeSource;
+    // 0: each page the size of its image; otherwise the fixed paper, images fitted within the
+    // margins (1 also measures the resolution against the image as fitted there).
+    std::int32_t pageSizeMode = 0;
+    std::int64_t maximumResolution = 0;
+    std::uint64_t pageWidth = 612;
+    std::uint64_t pageHeight = 792;
+    double leftMargin = 0, rightMargin = 0, topMargin = 0, bottomMargin = 0;
+    std::int64_t orientation = 0; // 1: landscape
+    std::int64_t scalePercent = 100;
+    std::vector<ImageToPDFItem> jobList;
+    // The output folder (one PDF per image) or file (merged).
+    std::filesystem::path outputURL;
+    ConversionProgress* progressTarget = nullptr;
+    bool progressSelector = false;
+    const PDFWriteOptions* writeOptions = nullptr;
+};
+
+// Text attributes laid over a document (plain text always, rich documents when asked).
+struct TextAttributes {
+    std::optional<std::string> fontFamily;
+    std::optional<double> fontSize;         // points
+    std::optional<std::uint32_t> textColor; // 0xRRGGBB
+};
+
+struct DocumentsToPDFOptions {
+    std::vector<std::filesystem::path> jobList;
+    std::filesystem::path outputURL;
+    ConversionProgress* progressTarget = nullptr;
+    bool progressSelector = false;
+    bool merge = false;
+    bool richTextAttributes = false;
+    double paperWidth = 612, paperHeight = 792;
+    double leftMargin = 72, rightMargin = 72, topMargin = 72, bottomMargin = 72;
+    std::int64_t orientation = 0;
+    const PDFWriteOptions* writeOptions = nullptr;
+    const TextAttributes* textAttributes = nullptr;
+};
+
+enum MergeFileType : std::int32_t {
+    kMergeFileImage = 1,
+    kMergeFileDocument = 2,
+    kMergeFilePDF = 3,
+};
+
+struct MergeFileItem {
+    std::int32_t fileType = 0; // other values: skipped
+    std::filesystem::path filePath;
+    std::optional<std::string> password;
+    std::optional<std::int64_t> angle;
+};
+
+struct MergeFilesOptions {
+    std::vector<MergeFileItem> jobList;
+    std::filesystem::path outputURL;
+    ConversionProgress* progressTarget = nullptr;
+    bool progressSelector = false;
+    bool merge = false;
+    bool richTextAttributes = false;
+    double pageWidth = 612, pageHeight = 792;
+    double leftMargin = 36, rightMargin = 36, topMargin = 36, bottomMargin = 36;
+    std::int64_t orientation = 0;
+    double imageQuality = 0.8;
+    std::int32_t imageFormat = 0;
+    std::int32_t colorMode = kColorModeSource;
+    std::int32_t pageSizeMode = 0;
+    std::int64_t maximumResolution = 0;
+    std::int64_t scalePercent = 100;
+    const PDFWriteOptions* writeOptions = nullptr;
+    const TextAttributes* textAttributes = nullptr;
+};
+
+// One PDF per image in the output folder ("x.pdf", "x 1.pdf"), or all images as pages of one PDF.
+// Progress 3 per image, 6 and 7 around the merged write. False when the last image failed, on
+// cancellation (nothing more is written) and without an output.
+bool ConvertImagesToPDF(const ImagesToPDFOptions* options);
+// Plain text, HTML, web archives, RTF, RTFD, DOC, DOCX and ODT laid out on the paper; one PDF per
+// document or one for all.
+bool ConvertDocumentsToPDF(const DocumentsToPDFOptions* options);
+// Images, documents and PDFs, one PDF each or all in one with an outline entry per input.
+bool MergeFilesToPDF(const MergeFilesOptions* options);

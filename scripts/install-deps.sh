@@ -19,6 +19,8 @@ PACKAGES=(
   libfreetype-dev libgs-common libuchardet-dev libzip-dev libreoffice-writer-nogui
   # tools the conversion tests read results back with
   webp imagemagick libvips-tools unrtf unzip
+  # peers of the benchmarks
+  img2pdf
 )
 need=()
 for p in "${PACKAGES[@]}"; do

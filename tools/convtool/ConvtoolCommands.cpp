@@ -4,6 +4,7 @@
 #include "PDFImagesCommand.h"
 #include "PDFToTextCommand.h"
 #include "RenderCommands.h"
+#include "ToPDFCommands.h"
 
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -27,6 +28,11 @@ const ConvtoolCommand kCommands[] = {
      PDFToImagesCommand},
     {"pdf-to-text", "write the text of a PDF as text, RTF, RTFD, Word, DOCX or ODT documents",
      PDFToTextCommandMain},
+    {"images-to-pdf", "put images into one PDF, or one PDF each (-h)", ImagesToPDFCommandMain},
+    {"documents-to-pdf", "lay out text, HTML, RTF, Word and ODT documents as PDF (-h)",
+     DocumentsToPDFCommandMain},
+    {"merge", "merge PDFs, images and documents into one PDF with an outline (-h)",
+     MergeCommandMain},
     {"pdf-images", "write the pictures embedded in a PDF's pages as files (-h)",
      PDFImagesCommandMain},
     {nullptr, nullptr, nullptr},

@@ -1,0 +1,21 @@
+// Reads a document into a Qt text document: plain text (BOM, else UTF-8, else the encoding
+// uchardet finds), HTML, Safari web archives, and what LibreOffice turns into HTML.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+class QTextDocument;
+
+namespace conversion {
+
+enum class DocumentKind { PlainText, HTML, WebArchive, Office, RTFD };
+
+DocumentKind DocumentKindOf(const std::filesystem::path& path);
+// Text bytes to UTF-8 by their BOM, their validity as UTF-8 or uchardet's guess.
+bool DecodeText(const std::string& bytes, std::string& utf8, std::string& error);
+// False with `error` set when the file cannot be read as its kind.
+bool LoadDocumentText(const std::filesystem::path& path, QTextDocument& document, bool& isPlain,
+                      std::string& error);
+
+} // namespace conversion

@@ -1,0 +1,194 @@
+#include "MergeFilesJob.h"
+
+#include "AtomicFileWriter.h"
+#include "DocumentsToPDFJob.h"
+#include "ImageFormats.h"
+#include "ImagesToPDFJob.h"
+#include "MergedPDFDocument.h"
+
+#include <cstdio>
+
+namespace conversion {
+
+namespace {
+
+struct RemoveOnExit {
+    std::filesystem::path path;
+    ~RemoveOnExit() {
+        std::error_code ec;
+        if (!path.empty())
+            std::filesystem::remove(path, ec);
+    }
+};
+
+void configure(ImagesToPDFJob& job, const MergeFilesOptions& o) {
+    job.SetPageLayout(o.orientation, o.imageFormat, o.colorMode, o.pageSizeMode, o.scalePercent,
+                      o.maximumResolution, o.writeOptions, o.pageWidth, o.pageHeight, o.leftMargin,
+                      o.rightMargin, o.topMargin, o.bottomMargin, o.imageQuality);
+    job.SetProgressTarget(o.progressTarget, o.progressSelector);
+}
+
+void configure(DocumentsToPDFJob& job, const MergeFilesOptions& o, bool merge) {
+    job.SetDocumentLayout(o.orientation, o.writeOptions, o.textAttributes, o.richTextAttributes,
+                          o.pageWidth, o.pageHeight, o.leftMargin, o.rightMargin, o.topMargin,
+                          o.bottomMargin);
+    job.SetProgressTarget(o.progressTarget, o.progressSelector);
+    job.insideMerge = merge;
+}
+
+// A PDF header in the first kilobyte, as readers accept it.
+bool IsPDFFile(const std::filesystem::path& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    char head[1024];
+    const std::size_t n = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return std::string(head, n).find("%PDF-") != std::string::npos;
+}
+
+std::string label(const std::filesystem::path& input) {
+    return input.stem().string();
+}
+
+// Copies a file that cannot be rewritten (locked, copy-protected) unchanged, through a temporary
+// file so a failed copy leaves nothing half-written.
+bool copyUnchanged(const std::filesystem::path& from, const std::filesystem::path& to,
+                   std::string& error) {
+    std::error_code ec;
+    const std::filesystem::path temporary = TemporaryPathIn(to.parent_path(), "copy");
+    std::filesystem::copy_file(from, temporary, ec);
+    if (!ec)
+        std::filesystem::rename(temporary, to, ec);
+    if (ec) {
+        std::filesystem::remove(temporary, ec);
+        error = "it could not be copied: " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsHTMLFile(const std::filesystem::path& file) {
+    const std::string e = file.extension().string();
+    if (e == ".html" || e == ".HTML" || e == ".htm" || e == ".HTM")
+        return true;
+    return TextFormatFromUTI(TypeIdentifierOfFile(file)) == kTextHTML;
+}
+
+bool MergeFilesJob::MergeFilesSeparately() {
+    const MergeFilesOptions& o = *options;
+    bool result = true;
+    std::error_code ec;
+    if (!o.jobList.empty() && !std::filesystem::is_directory(o.outputURL, ec)) {
+        std::fprintf(stderr, "merge: %s is no folder to write into\n", o.outputURL.c_str());
+        return false;
+    }
+    for (const MergeFileItem& item : o.jobList) {
+        ReportConversionProgress(o.progressTarget, o.progressSelector, 3);
+        std::string error;
+        const std::filesystem::path output = UniquePDFPathFor(o.outputURL, item.filePath);
+        if (item.fileType >= kMergeFileImage && item.fileType <= kMergeFilePDF && output.empty()) {
+            result = false;
+            error = "no name is free for its PDF";
+        } else if (item.fileType == kMergeFileDocument) {
+            DocumentsToPDFJob job;
+            configure(job, o, false);
+            result = job.PrintDocumentToPDF(item.filePath, output, error);
+        } else if (item.fileType == kMergeFileImage) {
+            ImagesToPDFJob job;
+            configure(job, o);
+            MergedPDFDocument document;
+            result = PDFPageFromImageFile(job, item.filePath, document, item.angle, error) &&
+                     document.write(output, o.writeOptions, error);
+        } else if (item.fileType == kMergeFilePDF) {
+            if (std::filesystem::is_regular_file(item.filePath, ec)) {
+                std::unique_ptr<QPDF> source = OpenCopyablePDF(item.filePath, item.password, error);
+                if (source) {
+                    MergedPDFDocument document;
+                    std::vector<OutlineNode> outline;
+                    document.appendPagesFrom(std::move(source), {}, &outline);
+                    for (OutlineNode& node : outline)
+                        document.addOutlineEntry(std::move(node));
+                    result = document.write(output, o.writeOptions, error);
+                } else if (IsPDFFile(item.filePath)) {
+                    // A locked or copy-protected PDF is passed on as it is.
+                    result = copyUnchanged(item.filePath, output, error);
+                } else {
+                    result = false;
+                }
+            } else {
+                result = false;
+                error = "no such file";
+            }
+        }
+        if (!result && !error.empty())
+            std::fprintf(stderr, "merge: %s: %s\n", item.filePath.c_str(), error.c_str());
+        if (IsConversionCancelled(o.progressTarget))
+            return false;
+    }
+    return result;
+}
+
+bool MergeFilesJob::MergeFilesIntoOne() {
+    const MergeFilesOptions& o = *options;
+    std::error_code ec;
+    if (std::filesystem::is_directory(o.outputURL, ec)) {
+        std::fprintf(stderr, "merge: %s is a folder, not a file to write\n", o.outputURL.c_str());
+        return false;
+    }
+    std::filesystem::path folder = o.outputURL.parent_path();
+    if (folder.empty())
+        folder = ".";
+    MergedPDFDocument merged;
+    for (const MergeFileItem& item : o.jobList) {
+        ReportConversionProgress(o.progressTarget, o.progressSelector, 3);
+        std::string error;
+        const int first = merged.pageCount();
+        std::vector<OutlineNode> children;
+        if (item.fileType == kMergeFilePDF) {
+            if (std::unique_ptr<QPDF> source = OpenCopyablePDF(item.filePath, item.password, error))
+                merged.appendPagesFrom(std::move(source), {}, &children);
+        } else if (item.fileType == kMergeFileDocument) {
+            DocumentsToPDFJob job;
+            configure(job, o, true);
+            RemoveOnExit part{TemporaryPathIn(folder, "part")};
+            if (job.PrintDocumentToPDF(item.filePath, part.path, error)) {
+                const std::vector<bool> blank = BlankPagesOf(part.path);
+                if (std::unique_ptr<QPDF> printed = OpenCopyablePDF(part.path, std::nullopt, error))
+                    merged.appendPagesFrom(
+                        std::move(printed),
+                        [&](int page) {
+                            return std::size_t(page) >= blank.size() || !blank[std::size_t(page)];
+                        },
+                        nullptr);
+            }
+        } else if (item.fileType == kMergeFileImage) {
+            ImagesToPDFJob job;
+            configure(job, o);
+            PDFPageFromImageFile(job, item.filePath, merged, item.angle, error);
+        }
+        // Only an input that gave pages gets an entry, pointing at its first page.
+        if (merged.pageCount() > first)
+            merged.addOutlineEntry({label(item.filePath), first, std::move(children)});
+        else if (item.fileType >= kMergeFileImage && item.fileType <= kMergeFilePDF)
+            std::fprintf(stderr, "merge: %s: %s\n", item.filePath.c_str(),
+                         error.empty() ? "gave no page" : error.c_str());
+        if (IsConversionCancelled(o.progressTarget))
+            return false;
+    }
+    if (merged.pageCount() == 0) {
+        std::fprintf(stderr, "merge: no input gave a page; nothing written\n");
+        return false;
+    }
+    ReportConversionProgress(o.progressTarget, o.progressSelector, 6);
+    std::string error;
+    const bool written = merged.write(o.outputURL, o.writeOptions, error);
+    if (!written)
+        std::fprintf(stderr, "merge: %s: %s\n", o.outputURL.c_str(), error.c_str());
+    ReportConversionProgress(o.progressTarget, o.progressSelector, 7);
+    return written;
+}
+
+} // namespace conversion

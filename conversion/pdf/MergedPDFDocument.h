@@ -1,0 +1,71 @@
+// A PDF being assembled from pages of other PDFs and pages made here, with an outline of one
+// entry per input. Source documents stay open until the write, since their pages' contents are
+// copied from them only then.
+#pragma once
+
+#include "ConversionEntries.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace conversion {
+
+struct OutlineNode {
+    std::string title;
+    int pageIndex = -1; // in the merged document; -1 when the target page is not in it
+    std::vector<OutlineNode> children;
+};
+
+// Stream data that stays in its file until the document is written, so a PDF of many photos
+// never holds them all in memory.
+class FileStreamProvider : public QPDFObjectHandle::StreamDataProvider {
+public:
+    void add(QPDFObjGen stream, std::filesystem::path file) { files_[stream] = std::move(file); }
+    void provideStreamData(QPDFObjGen const& stream, Pipeline* pipeline) override;
+
+private:
+    std::map<QPDFObjGen, std::filesystem::path> files_;
+};
+
+class MergedPDFDocument {
+public:
+    MergedPDFDocument();
+    MergedPDFDocument(const MergedPDFDocument&) = delete;
+    MergedPDFDocument& operator=(const MergedPDFDocument&) = delete;
+
+    QPDF& pdf() { return *pdf_; }
+    int pageCount();
+    // Appends the pages of `source` for which `keep` (may be empty) answers true; the source's
+    // own outline, mapped onto the pages taken, comes back in `outline`. Returns the pages added.
+    int appendPagesFrom(std::unique_ptr<QPDF> source, const std::function<bool(int)>& keep,
+                        std::vector<OutlineNode>* outline);
+    // The stream's data is read from the file when the document is written.
+    void setStreamDataFromFile(QPDFObjectHandle stream, const std::filesystem::path& file,
+                               QPDFObjectHandle filter);
+    // A page object made in pdf().
+    void appendPage(QPDFObjectHandle page);
+    void addOutlineEntry(OutlineNode entry) { outline_.push_back(std::move(entry)); }
+    bool write(const std::filesystem::path& destination, const PDFWriteOptions* options,
+               std::string& error);
+
+private:
+    void buildOutline();
+    std::unique_ptr<QPDF> pdf_;
+    std::vector<std::unique_ptr<QPDF>> sources_;
+    std::vector<OutlineNode> outline_;
+    std::shared_ptr<FileStreamProvider> files_ = std::make_shared<FileStreamProvider>();
+};
+
+// Opens a PDF, unlocking it with the password; null with `error` set when it does not open, the
+// password is wrong or its permissions forbid copying its contents.
+std::unique_ptr<QPDF> OpenCopyablePDF(const std::filesystem::path& path,
+                                      const std::optional<std::string>& password,
+                                      std::string& error);
+
+} // namespace conversion

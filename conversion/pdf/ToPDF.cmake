@@ -1,0 +1,19 @@
+# Images, documents and mixed files to PDF: pages and outlines through qpdf, documents laid out
+# with Qt's text document onto QPdfWriter, web archives read with libplist, text decoded with
+# uchardet.
+pkg_check_modules(TOPDF REQUIRED IMPORTED_TARGET GLOBAL libqpdf uchardet libplist-2.0 poppler-cpp)
+target_sources(conversion PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.h
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentText.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentText.h
+    ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.h
+    ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.h
+    ${CMAKE_CURRENT_LIST_DIR}/MergeFilesJob.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MergeFilesJob.h
+    ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.h
+    ${CMAKE_CURRENT_LIST_DIR}/ToPDFEntries.cpp)
+target_link_libraries(conversion PUBLIC PkgConfig::TOPDF)

@@ -1,0 +1,41 @@
+// The entries of the jobs that make PDF from images, documents and mixed files.
+#include "ConversionEntries.h"
+#include "DocumentsToPDFJob.h"
+#include "ImagesToPDFJob.h"
+#include "MergeFilesJob.h"
+
+#include <cstdio>
+
+bool ConvertImagesToPDF(const ImagesToPDFOptions* options) {
+    if (!options)
+        return false;
+    if (options->outputURL.empty()) {
+        // Nothing would be written; saying true would report a conversion that did not happen.
+        std::fprintf(stderr, "images-to-pdf: no output given\n");
+        return false;
+    }
+    conversion::ImagesToPDFJob job;
+    job.SetImagesToPDFOptions(*options);
+    job.SetProgressTarget(options->progressTarget, options->progressSelector);
+    return options->merge ? job.MergeImagesIntoPDF() : job.ConvertImagesSeparately();
+}
+
+bool ConvertDocumentsToPDF(const DocumentsToPDFOptions* options) {
+    if (!options)
+        return false;
+    if (options->outputURL.empty()) {
+        std::fprintf(stderr, "documents-to-pdf: no output given\n");
+        return false;
+    }
+    conversion::DocumentsToPDFJob job;
+    job.SetDocumentsToPDFOptions(*options);
+    job.SetProgressTarget(options->progressTarget, options->progressSelector);
+    return options->merge ? job.MergeDocumentsIntoPDF() : job.ConvertDocumentsSeparately();
+}
+
+bool MergeFilesToPDF(const MergeFilesOptions* options) {
+    if (!options || options->outputURL.empty())
+        return false;
+    conversion::MergeFilesJob job(options);
+    return options->merge ? job.MergeFilesIntoOne() : job.MergeFilesSeparately();
+}

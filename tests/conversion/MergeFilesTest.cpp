@@ -1,0 +1,225 @@
+// Merging PDFs, encrypted PDFs, images and documents into one PDF, its outline read back with
+// qpdf --json; and the per-file run.
+#include "ConversionEntries.h"
+#include "MergeFilesJob.h"
+#include "ToPDFTestSupport.h"
+
+#include <QJsonArray>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace topdftest;
+
+namespace {
+
+struct Entry {
+    std::string title;
+    int page = 0;
+    std::vector<Entry> kids;
+};
+
+std::vector<Entry> outlineOf(const QJsonObject& json) {
+    std::function<std::vector<Entry>(const QJsonArray&)> walk = [&](const QJsonArray& items) {
+        std::vector<Entry> entries;
+        for (const auto& value : items) {
+            const QJsonObject o = value.toObject();
+            entries.push_back({o["title"].toString().toStdString(), o["destpageposfrom1"].toInt(),
+                               walk(o["kids"].toArray())});
+        }
+        return entries;
+    };
+    return walk(json["outlines"].toArray());
+}
+
+class CancelAfter : public ConversionProgress {
+public:
+    explicit CancelAfter(int n) : left_(n) {}
+    bool isConversionCancelled() override { return --left_ <= 0; }
+
+private:
+    int left_;
+};
+
+struct Inputs {
+    fs::path outlined, locked, photo, notes, broken;
+};
+
+Inputs makeInputs(const fs::path& dir) {
+    Inputs in{dir / "Outlined Guide.pdf", dir / "locked.pdf", dir / "photo.jpg", dir / "notes.txt",
+              dir / "broken.pdf"};
+    writeOutlinedPDF(in.outlined, {"Chapter One", "Chapter Two"}, 2);
+    writeOutlinedPDF(dir / "plain.pdf", {"Inner"}, 3);
+    capture("qpdf --encrypt secret owner 256 -- " + quoted(dir / "plain.pdf") + " " +
+            quoted(in.locked) + " 2>/dev/null");
+    writeHalvesImage(in.photo, "JPEG", 200, 100, 72);
+    std::ofstream(in.notes) << "Notes written in plain text\n";
+    std::ofstream(in.broken) << "%PDF-1.4 this is not really a PDF";
+    return in;
+}
+
+} // namespace
+
+TEST(MergeFiles, EveryInputGetsAnEntryAtItsFirstPageWithItsOwnOutlineBelow) {
+    const fs::path dir = imagetest::freshDir("merge");
+    const Inputs in = makeInputs(dir);
+    MergeFilesOptions o;
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    o.jobList = {{kMergeFilePDF, in.outlined, {}, {}},
+                 {kMergeFilePDF, in.broken, {}, {}},
+                 {kMergeFilePDF, in.locked, "secret", {}},
+                 {kMergeFileImage, in.photo, {}, 90},
+                 {7, in.notes, {}, {}},
+                 {kMergeFileDocument, in.notes, {}, {}}};
+    ASSERT_TRUE(MergeFilesToPDF(&o));
+    ASSERT_TRUE(qpdfCheckPasses(o.outputURL));
+    const std::vector<Entry> outline = outlineOf(qpdfJSON(o.outputURL));
+    ASSERT_EQ(outline.size(), 4u) << "the broken PDF and the skipped type leave no entry";
+    EXPECT_EQ(outline[0].title, "Outlined Guide");
+    EXPECT_EQ(outline[0].page, 1);
+    ASSERT_EQ(outline[0].kids.size(), 2u);
+    EXPECT_EQ(outline[0].kids[0].title, "Chapter One");
+    EXPECT_EQ(outline[0].kids[0].page, 1);
+    EXPECT_EQ(outline[0].kids[1].page, 2);
+    EXPECT_EQ(outline[1].title, "locked");
+    EXPECT_EQ(outline[1].page, 3);
+    ASSERT_EQ(outline[1].kids.size(), 1u);
+    EXPECT_EQ(outline[2].title, "photo");
+    EXPECT_EQ(outline[2].page, 6);
+    EXPECT_EQ(outline[3].title, "notes");
+    EXPECT_EQ(outline[3].page, 7);
+    const auto sizes = pageSizes(o.outputURL);
+    ASSERT_EQ(sizes.size(), 7u) << "no gap for the broken input";
+    EXPECT_NEAR(sizes[5].width, 100, 0.1) << "the photo turned a quarter";
+    EXPECT_NE(pdfText(o.outputURL).find("Notes written in plain text"), std::string::npos);
+}
+
+TEST(MergeFiles, LockedOrCopyProtectedPDFsGiveNoPagesMergedAndAreCopiedUnchangedPerFile) {
+    const fs::path dir = imagetest::freshDir("locked");
+    const Inputs in = makeInputs(dir);
+    capture("qpdf --encrypt '' owner 256 --extract=n -- " + quoted(dir / "plain.pdf") + " " +
+            quoted(dir / "nocopy.pdf"));
+    MergeFilesOptions o;
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    o.jobList = {{kMergeFilePDF, in.locked, "wrong", {}},
+                 {kMergeFilePDF, dir / "nocopy.pdf", {}, {}},
+                 {kMergeFileImage, in.photo, {}, {}}};
+    ASSERT_TRUE(MergeFilesToPDF(&o));
+    EXPECT_EQ(pageSizes(o.outputURL).size(), 1u);
+    const std::vector<Entry> outline = outlineOf(qpdfJSON(o.outputURL));
+    ASSERT_EQ(outline.size(), 1u);
+    EXPECT_EQ(outline[0].title, "photo");
+
+    fs::create_directories(dir / "out");
+    o.merge = false;
+    o.outputURL = dir / "out";
+    o.jobList = {{kMergeFilePDF, in.locked, "wrong", {}}, {kMergeFilePDF, in.locked, "secret", {}}};
+    ASSERT_TRUE(MergeFilesToPDF(&o));
+    EXPECT_EQ(imagetest::readBytes(dir / "out" / "locked.pdf"), imagetest::readBytes(in.locked));
+    // Unlocked, the second is rewritten without the encryption.
+    EXPECT_TRUE(qpdfCheckPasses(dir / "out" / "locked 1.pdf"));
+    EXPECT_EQ(capture("qpdf --show-encryption " + quoted(dir / "out" / "locked 1.pdf"))
+                      .find("not encrypted") != std::string::npos,
+              true);
+    // Not a PDF at all: false, and no "x.pdf" copy of it.
+    o.jobList = {{kMergeFilePDF, in.notes, {}, {}}};
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    EXPECT_FALSE(fs::exists(dir / "out" / "notes.pdf"));
+}
+
+TEST(MergeFiles, WriteOptionsEncryptTheOutputWithItsPermissions) {
+    const fs::path dir = imagetest::freshDir("encrypt");
+    const Inputs in = makeInputs(dir);
+    PDFWriteOptions write;
+    write.userPassword = "open";
+    write.ownerPassword = "master";
+    write.allowCopying = false;
+    MergeFilesOptions o;
+    o.merge = true;
+    o.writeOptions = &write;
+    o.outputURL = dir / "sealed.pdf";
+    o.jobList = {{kMergeFileImage, in.photo, {}, {}}};
+    ASSERT_TRUE(MergeFilesToPDF(&o));
+    EXPECT_FALSE(qpdfCheckPasses(o.outputURL));
+    EXPECT_TRUE(qpdfCheckPasses(o.outputURL, "open"));
+    const std::string shown =
+        capture("qpdf --show-encryption --password=open " + quoted(o.outputURL));
+    EXPECT_NE(shown.find("extract for any purpose: not allowed"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("AESv3"), std::string::npos) << shown;
+}
+
+TEST(MergeFiles, FailedOrCancelledRunsKeepTheEarlierFileAndNeverReplaceAFolder) {
+    const fs::path dir = imagetest::freshDir("keep");
+    const Inputs in = makeInputs(dir);
+    std::ofstream(dir / "merged.pdf") << "earlier";
+    MergeFilesOptions o;
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    o.jobList = {{kMergeFilePDF, in.broken, {}, {}}, {kMergeFilePDF, dir / "gone.pdf", {}, {}}};
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    CancelAfter cancel(1);
+    o.progressTarget = &cancel;
+    o.jobList = {{kMergeFileImage, in.photo, {}, {}}, {kMergeFileImage, in.photo, {}, {}}};
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    EXPECT_EQ(imagetest::readBytes(dir / "merged.pdf"),
+              (std::vector<std::uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    fs::create_directories(dir / "folder" / "inside");
+    o.progressTarget = nullptr;
+    o.outputURL = dir / "folder";
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    EXPECT_TRUE(fs::is_directory(dir / "folder" / "inside"));
+    o.merge = false;
+    o.outputURL.clear();
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    const std::vector<std::string> left = imagetest::listFolder(dir);
+    for (const std::string& name : left)
+        EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+TEST(MergeFiles, BlankPrintedPagesOfDocumentsAreLeftOutOfTheMerge) {
+    const fs::path dir = imagetest::freshDir("blanks");
+    std::ofstream(dir / "tail.txt") << "Words on the first page\n" << std::string(120, '\n');
+    writeHalvesImage(dir / "after.png", "PNG", 50, 40, 72);
+    MergeFilesOptions o;
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    o.jobList = {{kMergeFileDocument, dir / "tail.txt", {}, {}},
+                 {kMergeFileImage, dir / "after.png", {}, {}}};
+    ASSERT_TRUE(MergeFilesToPDF(&o));
+    EXPECT_EQ(pageSizes(o.outputURL).size(), 2u);
+    const std::vector<Entry> outline = outlineOf(qpdfJSON(o.outputURL));
+    ASSERT_EQ(outline.size(), 2u);
+    EXPECT_EQ(outline[1].page, 2);
+}
+
+TEST(MergeFiles, HTMLFilesAreKnownByTheirExactExtensionOrTheirType) {
+    const fs::path dir = imagetest::freshDir("html");
+    for (const char* name : {"a.html", "b.HTM", "c.txt", "d.Html", "e"})
+        std::ofstream(dir / name) << "<p>x</p>";
+    EXPECT_TRUE(conversion::IsHTMLFile(dir / "a.html"));
+    EXPECT_TRUE(conversion::IsHTMLFile(dir / "b.HTM"));
+    EXPECT_FALSE(conversion::IsHTMLFile(dir / "c.txt"));
+    EXPECT_FALSE(conversion::IsHTMLFile(dir / "missing.pdf"));
+}
+
+TEST(MergeFiles, ConvtoolPrintsALinePerInputAndFailsWhenNothingIsMade) {
+    const fs::path dir = imagetest::freshDir("tool");
+    const Inputs in = makeInputs(dir);
+    int status = -1;
+    const std::string out =
+        capture(std::string(LUMENO_CONVTOOL) + " merge " + quoted(dir / "m.pdf") + " " +
+                    quoted(in.outlined) + " " + quoted(in.photo) + " 2>/dev/null",
+                &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(out.find("merge: [1/2] "), std::string::npos) << out;
+    EXPECT_NE(out.find("merge: [2/2] "), std::string::npos) << out;
+    EXPECT_EQ(pageSizes(dir / "m.pdf").size(), 3u);
+    capture(std::string(LUMENO_CONVTOOL) + " images-to-pdf " + quoted(dir / "i.pdf") + " " +
+                quoted(in.broken) + " >/dev/null 2>&1",
+            &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(fs::exists(dir / "i.pdf"));
+}
