@@ -6,7 +6,11 @@
 #include <chm_lib.h>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace bench {
 
@@ -78,6 +82,36 @@ QByteArray containerPath(const QString& path) {
     if (path.isEmpty())
         return {};
     return (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path).toUtf8();
+}
+
+RunFigures runProcess(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::fflush(stdout); // or the child would write our buffered output a second time
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    RunFigures f;
+    f.ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    f.peakKB = usage.ru_maxrss;
+    f.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed (status %d)\n", argv[0].c_str(), status);
+        std::exit(1);
+    }
+    return f;
 }
 
 } // namespace bench

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <string>
 #include <vector>
 
 struct chmFile;
@@ -40,5 +41,15 @@ quint64 rawRead(chmFile* file, const QByteArray& name);
 
 // A sitemap path as the document looks it up: "/"-rooted, UTF-8.
 QByteArray containerPath(const QString& path);
+
+// What one run of a program cost, as the system counted it.
+struct RunFigures {
+    double ms = 0;
+    double cpuMs = 0; // user + system: steadier than wall time on a busy machine
+    long peakKB = 0;
+};
+
+// Runs the program with its arguments, its output streams discarded; exits on failure.
+RunFigures runProcess(const std::vector<std::string>& argv);
 
 } // namespace bench

@@ -4,9 +4,9 @@
 // the figures are the median wall time over interleaved rounds and the peak resident memory,
 // each as a ratio ours / theirs.
 //   webpBench [rounds [folder]]   (default 5 rounds; a folder given keeps the inputs there)
+#include "BenchSupport.h"
 #include "TextTable.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,49 +16,13 @@
 #include <png.h>
 #include <random>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-struct RunFigures {
-    double ms = 0;
-    double cpuMs = 0; // user + system: steadier than wall time on a busy machine
-    long peakKB = 0;
-};
-
-// Runs the program with its arguments, its output streams discarded.
-RunFigures runProcess(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::fflush(stdout); // or the child would write our buffered output a second time
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    RunFigures f;
-    f.ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    f.peakKB = usage.ru_maxrss;
-    f.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "%s failed (status %d)\n", argv[0].c_str(), status);
-        std::exit(1);
-    }
-    return f;
-}
+using bench::RunFigures;
+using bench::runProcess;
 
 // Smooth noise of several octaves: the large shapes and fine texture of a landscape photo.
 struct ValueNoise {

@@ -24,6 +24,8 @@ import subprocess
 import sys
 import time
 
+from process_figures import process_tree
+
 POLL = 0.005
 MIN_WIDTH = 200
 
@@ -47,25 +49,6 @@ def is_shown(env, window):
         if "Width:" in line:
             width = int(line.split(":")[1])
     return "IsViewable" in out and width >= MIN_WIDTH
-
-
-def process_tree(root):
-    children = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            children.setdefault(int(fields[1]), []).append(int(entry))
-        except OSError:
-            pass
-    tree, work = [], [root]
-    while work:
-        pid = work.pop()
-        tree.append(pid)
-        work.extend(children.get(pid, []))
-    return tree
 
 
 def memory_mib(root):

@@ -20,7 +20,8 @@ import shutil
 import statistics
 import subprocess
 import sys
-import time
+
+from process_figures import run
 
 WIDTH, HEIGHT = 6000, 4000
 TARGET = 1732  # 1732 x 1155: two megapixels
@@ -32,19 +33,6 @@ WORDS = ("the of and to in is that for it as with was on be by this are or from 
          "system file folder archive compiled help viewer export image format resolution "
          "colour print printer network server client request response version release install "
          "configure option setting default user interface keyboard shortcut menu command").split()
-
-
-def run(command):
-    """Wall seconds and peak resident memory (bytes) of one process."""
-    start = time.perf_counter()
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(process.pid, 0)
-    seconds = time.perf_counter() - start
-    errors = process.stderr.read().decode(errors="replace")
-    process.stderr.close()
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"failed: {' '.join(command)}\n{errors}")
-    return seconds, usage.ru_maxrss * 1024
 
 
 def make_photo(work, magick):

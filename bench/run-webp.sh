@@ -3,9 +3,6 @@
 # it: convtool webp-encode/webp-decode against cwebp/dwebp on the same inputs, in the same run.
 #   bench/run-webp.sh [rounds]   (default 5)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-bench"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMENO_SANITIZE=OFF \
-    -DLUMENO_BUILD_BENCH=ON -DLUMENO_BUILD_GUI=OFF >/dev/null
+source "$(dirname "$0")/bench-build.sh"
 cmake --build "$build" -j3 --target webpBench convtool
 "$build/bench/webpBench" "$@"

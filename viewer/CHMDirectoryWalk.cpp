@@ -1,6 +1,7 @@
 #include "CHMDirectoryWalk.h"
 
 #include "ByteReader.h"
+#include "CHMDirectoryChunk.h"
 
 #include <QHash>
 #include <QSet>
@@ -10,8 +11,9 @@
 
 namespace {
 
-constexpr quint64 kListingHeader = 0x14; // "PMGL", free space, 0, prev, next
-constexpr quint64 kIndexHeader = 0x08;   // "PMGI", free space
+using CHMDirectoryChunk::entriesEnd;
+using CHMDirectoryChunk::kIndexHeader;
+using CHMDirectoryChunk::kListingHeader;
 
 bool fail(QString* reason, const QString& text) {
     if (reason)
@@ -21,16 +23,6 @@ bool fail(QString* reason, const QString& text) {
 
 bool validChunkNumber(qint32 n, quint32 count) {
     return n == -1 || (n >= 0 && static_cast<quint32>(n) < count);
-}
-
-// Entries run from the header to the start of the free space at the chunk's end.
-bool entriesEnd(const ByteReader& r, quint64 chunk, quint64 header, quint32 chunkSize,
-                quint64* end) {
-    quint32 freeSpace = 0;
-    if (!r.u32(chunk + 4, &freeSpace) || freeSpace > chunkSize - header)
-        return false;
-    *end = chunk + chunkSize - freeSpace;
-    return true;
 }
 
 bool readName(const ByteReader& r, quint64* at, quint64 end, QByteArray* name) {

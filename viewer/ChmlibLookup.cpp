@@ -1,14 +1,16 @@
 #include "ChmlibLookup.h"
 
 #include "ByteReader.h"
+#include "CHMDirectoryChunk.h"
 
 #include <chm_lib.h>
 #include <strings.h>
 
 namespace {
 
-constexpr quint64 kListingHeader = 0x14;
-constexpr quint64 kIndexHeader = 0x08;
+using CHMDirectoryChunk::entriesEnd;
+using CHMDirectoryChunk::kIndexHeader;
+using CHMDirectoryChunk::kListingHeader;
 
 // The stored name as chmlib copies it: at most CHM_MAX_PATHLEN bytes, ended by its first NUL.
 bool nextName(const ByteReader& r, quint64* at, quint64 end, QByteArray* name) {
@@ -19,15 +21,6 @@ bool nextName(const ByteReader& r, quint64* at, quint64 end, QByteArray* name) {
     const qsizetype nul = raw.indexOf('\0');
     *name = nul < 0 ? raw : raw.left(nul);
     *at += length;
-    return true;
-}
-
-bool entriesEnd(const ByteReader& r, quint64 chunk, quint64 header, quint32 chunkSize,
-                quint64* end) {
-    quint32 freeSpace = 0;
-    if (!r.u32(chunk + 4, &freeSpace) || freeSpace > chunkSize - header)
-        return false;
-    *end = chunk + chunkSize - freeSpace;
     return true;
 }
 

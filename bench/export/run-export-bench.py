@@ -13,24 +13,15 @@ import argparse, os, pathlib, statistics, subprocess, sys, tempfile, time
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 CORPUS = pathlib.Path(os.environ.get("LUMENO_CORPUS", ROOT.parent / "shared" / "corpus")) / "real"
+sys.path.insert(0, str(ROOT / "bench"))
+from process_figures import process_tree  # noqa: E402
+
 LARGEST = ["en-riak-sandcastle-api.chm", "en-fpc-fcl-chmcmd-large.chm", "en-putty-halibut.chm"]
 
 
 def tree_rss_kb(root_pid):
-    children = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            children.setdefault(int(fields[1]), []).append(int(entry))
-        except OSError:
-            pass
-    total, todo = 0, [root_pid]
-    while todo:
-        pid = todo.pop()
-        todo.extend(children.get(pid, []))
+    total = 0
+    for pid in process_tree(root_pid):
         try:
             with open(f"/proc/{pid}/status") as f:
                 for line in f:
