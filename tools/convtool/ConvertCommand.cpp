@@ -1,6 +1,7 @@
 #include "ConvertCommand.h"
 
 #include "ConversionEntries.h"
+#include "NumberArguments.h"
 
 #include <cerrno>
 #include <climits>
@@ -21,24 +22,6 @@ void usage() {
                  "  D      dots per inch to record; 0 (default) keeps the source's\n");
 }
 
-bool parseLong(const char* text, long long* value) {
-    if (!text || !*text)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtoll(text, &end, 0);
-    return errno == 0 && end && *end == 0;
-}
-
-bool parseDouble(const char* text, double* value) {
-    if (!text || !*text)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtod(text, &end);
-    return errno == 0 && end && *end == 0;
-}
-
 } // namespace
 
 int ConvertCommand(int argc, char** argv) {
@@ -50,15 +33,15 @@ int ConvertCommand(int argc, char** argv) {
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
         long long number = 0;
         double real = 0;
-        if (arg == "--format" && parseLong(next, &number)) {
+        if (arg == "--format" && ParseLongArgument(next, &number, 0)) {
             // Out-of-range codes reach the entry, which refuses them with a message.
             options.format = number < INT32_MIN || number > INT32_MAX ? -1 : std::int32_t(number);
             formatGiven = true;
             ++i;
-        } else if (arg == "--quality" && parseDouble(next, &real)) {
+        } else if (arg == "--quality" && ParseDoubleArgument(next, &real)) {
             options.quality = real;
             ++i;
-        } else if (arg == "--dpi" && parseLong(next, &number)) {
+        } else if (arg == "--dpi" && ParseLongArgument(next, &number, 0)) {
             options.dpi = number;
             ++i;
         } else if (arg == "--keep-metadata") {
@@ -74,7 +57,7 @@ int ConvertCommand(int argc, char** argv) {
                 options.fileAttributes = FileAttributes{};
             options.fileAttributes->permissions = mode_t(mode);
             ++i;
-        } else if (arg == "--mtime" && parseLong(next, &number)) {
+        } else if (arg == "--mtime" && ParseLongArgument(next, &number, 0)) {
             if (!options.fileAttributes)
                 options.fileAttributes = FileAttributes{};
             options.fileAttributes->modificationTime = std::time_t(number);
