@@ -1,7 +1,7 @@
 #include "ConvertCommand.h"
 
+#include "CommandArguments.h"
 #include "ConversionEntries.h"
-#include "NumberArguments.h"
 
 #include <cerrno>
 #include <climits>
@@ -65,13 +65,8 @@ int ConvertCommand(int argc, char** argv) {
         } else if (arg == "-h" || arg == "--help") {
             usage();
             return 0;
-        } else if (!arg.empty() && arg[0] != '-' && positional < 2) {
-            (positional == 0 ? options.inputURL : options.outputURL) = arg;
-            ++positional;
-        } else {
-            std::fprintf(stderr, "convtool convert: unexpected argument \"%s\"\n", arg.c_str());
-            usage();
-            return 2;
+        } else if (!TakeInputOrOutput(arg, positional, options)) {
+            return RefuseArgument("convert", arg, usage);
         }
     }
     if (positional != 2 || !formatGiven) {

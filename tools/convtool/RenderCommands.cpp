@@ -1,7 +1,7 @@
 #include "RenderCommands.h"
 
+#include "CommandArguments.h"
 #include "ConversionEntries.h"
-#include "NumberArguments.h"
 
 #include <atomic>
 #include <cerrno>
@@ -196,17 +196,11 @@ int RenderCommand(int argc, char** argv) {
             else if (a == "-h" || a == "--help") {
                 renderUsage();
                 return 0;
-            } else if (!a.empty() && a[0] != '-' && positional < 2) {
-                (positional == 0 ? o.inputURL : o.outputURL) = a;
-                ++positional;
             } else
-                ok = false;
+                ok = TakeInputOrOutput(a, positional, o);
         }
-        if (!ok) {
-            std::fprintf(stderr, "convtool render: unexpected argument \"%s\"\n", a.c_str());
-            renderUsage();
-            return 2;
-        }
+        if (!ok)
+            return RefuseArgument("render", a, renderUsage);
         if (takes)
             ++i;
     }
@@ -310,17 +304,11 @@ int PDFToImagesCommand(int argc, char** argv) {
             else if (a == "-h" || a == "--help") {
                 pdfUsage();
                 return 0;
-            } else if (!a.empty() && a[0] != '-' && positional < 2) {
-                (positional == 0 ? o.inputURL : o.outputURL) = a;
-                ++positional;
             } else
-                ok = false;
+                ok = TakeInputOrOutput(a, positional, o);
         }
-        if (!ok) {
-            std::fprintf(stderr, "convtool pdf-to-images: unexpected argument \"%s\"\n", a.c_str());
-            pdfUsage();
-            return 2;
-        }
+        if (!ok)
+            return RefuseArgument("pdf-to-images", a, pdfUsage);
         if (takes)
             ++i;
     }
