@@ -2,8 +2,8 @@
 // folder for several, one PDF with a page each for PDF output.
 #include "ImageConversionJob.h"
 
-#include "AtomicFileWriter.h"
 #include "ImageFormats.h"
+#include "OutputFile.h"
 #include "PDFImageWriter.h"
 #include "TIFFCodec.h"
 #include "WebPRoute.h"

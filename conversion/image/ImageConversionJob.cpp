@@ -1,7 +1,7 @@
 #include "ImageConversionJob.h"
 
-#include "AtomicFileWriter.h"
 #include "ImageFormats.h"
+#include "OutputFile.h"
 #include "PixelLimits.h"
 #include "TIFFCodec.h"
 #include "WebPRoute.h"

@@ -1,10 +1,10 @@
 #include "PDFPagesToImages.h"
 
-#include "AtomicFileWriter.h"
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
 #include "ImageRender.h"
 #include "JPEGMemoryCodec.h"
+#include "OutputFile.h"
 #include "PixelLimits.h"
 #include "RenderSurface.h"
 

@@ -13,8 +13,6 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/PDFPageTextReader.h
     ${CMAKE_CURRENT_LIST_DIR}/PDFToTextJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PDFToTextJob.h
-    ${CMAKE_CURRENT_LIST_DIR}/PendingOutput.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PendingOutput.h
     ${CMAKE_CURRENT_LIST_DIR}/PlainTextEncoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RTFEncoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/StyledText.cpp

@@ -1,8 +1,8 @@
 #include "PDFToTextJob.h"
 
 #include "LibreOfficeConverter.h"
+#include "OutputFile.h"
 #include "PageTextPipeline.h"
-#include "PendingOutput.h"
 #include "TextDocumentEncoders.h"
 
 #include <cstdio>
@@ -89,7 +89,7 @@ bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledT
     const PDFToTextOptions& options = *job.options;
     const std::string extension = options.outputExtension.value_or(std::string());
     std::string error;
-    PendingOutput output;
+    OutputFile output;
     bool written = false;
     if (options.textFormat == kTextFormatRTFD) {
         written = output.create(options.outputFolderURL, true, error) &&

@@ -2,7 +2,7 @@
 // and walks rows by the buffer's own strides, so a buffer laid out with padding (or handed in
 // the wrong mode) is never read past its end.
 #include "DecoderToolSettings.h"
-#include "ReplacingOutputFile.h"
+#include "OutputFile.h"
 #include "WebPDecoder.h"
 
 #include <atomic>
@@ -324,7 +324,7 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
         return 0;
     const bool verbose = gVerbose;
     const auto start = std::chrono::steady_clock::now();
-    ReplacingOutputFile target;
+    conversion::OutputFile target;
     FILE* output = target.open(path);
     if (!output) {
         std::fprintf(stderr, "Error opening output file %s\n", path);

@@ -2,7 +2,7 @@
 // picture's optional crop, resize and alpha treatment, then the encoding and its statistics.
 // Like EncodeImageFileToWebP it encodes into memory and replaces the output file only once the
 // whole file is ready.
-#include "ReplacingOutputFile.h"
+#include "OutputFile.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
@@ -581,7 +581,7 @@ int EncoderToolMain(int argc, char** argv) {
         std::fprintf(stderr, "Time to encode picture: %.3fs\n", SecondsSince(start));
 
     if (output) {
-        ReplacingOutputFile target;
+        conversion::OutputFile target;
         FILE* file = target.open(output);
         if (!file) {
             std::fprintf(stderr, "Error! Cannot open output file '%s'\n", output);

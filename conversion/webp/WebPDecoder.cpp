@@ -1,6 +1,6 @@
 #include "WebPDecoder.h"
 
-#include "ReplacingOutputFile.h"
+#include "OutputFile.h"
 
 #include <cstdlib>
 
@@ -99,7 +99,7 @@ int ReadFileToMemory(const char* path, const std::uint8_t** data, std::size_t* s
 int WriteMemoryToFile(const char* path, const std::uint8_t* data, std::size_t size) {
     if (!path || !data)
         return 0;
-    ReplacingOutputFile output;
+    conversion::OutputFile output;
     FILE* file = output.open(path);
     if (!file) {
         std::fprintf(stderr, "Error! Cannot open output file '%s'\n", path);

@@ -1,7 +1,7 @@
 #include "WebPEncoder.h"
 
+#include "OutputFile.h"
 #include "PictureSizeCheck.h"
-#include "ReplacingOutputFile.h"
 
 #include <cstdint>
 #include <cstring>
@@ -209,7 +209,7 @@ int EncodeImageFileToWebP(const char* inputPath, const char* outputPath, WebPCon
     if (!WebPEncode(config, &picture)) {
         result = kWebPEncodeFailed;
     } else if (outputPath) {
-        ReplacingOutputFile output;
+        conversion::OutputFile output;
         FILE* file = output.open(outputPath);
         if (!file) {
             result = kWebPEncodeOpenOutputFailed;

@@ -1,5 +1,6 @@
 #include "ConvertCommand.h"
 
+#include "CommandArguments.h"
 #include "ConversionEntries.h"
 
 #include <cerrno>
@@ -21,24 +22,6 @@ void usage() {
                  "  D      dots per inch to record; 0 (default) keeps the source's\n");
 }
 
-bool parseLong(const char* text, long long* value) {
-    if (!text || !*text)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtoll(text, &end, 0);
-    return errno == 0 && end && *end == 0;
-}
-
-bool parseDouble(const char* text, double* value) {
-    if (!text || !*text)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtod(text, &end);
-    return errno == 0 && end && *end == 0;
-}
-
 } // namespace
 
 int ConvertCommand(int argc, char** argv) {
@@ -50,15 +33,15 @@ int ConvertCommand(int argc, char** argv) {
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
         long long number = 0;
         double real = 0;
-        if (arg == "--format" && parseLong(next, &number)) {
+        if (arg == "--format" && ParseLongArgument(next, &number, 0)) {
             // Out-of-range codes reach the entry, which refuses them with a message.
             options.format = number < INT32_MIN || number > INT32_MAX ? -1 : std::int32_t(number);
             formatGiven = true;
             ++i;
-        } else if (arg == "--quality" && parseDouble(next, &real)) {
+        } else if (arg == "--quality" && ParseDoubleArgument(next, &real)) {
             options.quality = real;
             ++i;
-        } else if (arg == "--dpi" && parseLong(next, &number)) {
+        } else if (arg == "--dpi" && ParseLongArgument(next, &number, 0)) {
             options.dpi = number;
             ++i;
         } else if (arg == "--keep-metadata") {
@@ -74,7 +57,7 @@ int ConvertCommand(int argc, char** argv) {
                 options.fileAttributes = FileAttributes{};
             options.fileAttributes->permissions = mode_t(mode);
             ++i;
-        } else if (arg == "--mtime" && parseLong(next, &number)) {
+        } else if (arg == "--mtime" && ParseLongArgument(next, &number, 0)) {
             if (!options.fileAttributes)
                 options.fileAttributes = FileAttributes{};
             options.fileAttributes->modificationTime = std::time_t(number);
@@ -82,13 +65,8 @@ int ConvertCommand(int argc, char** argv) {
         } else if (arg == "-h" || arg == "--help") {
             usage();
             return 0;
-        } else if (!arg.empty() && arg[0] != '-' && positional < 2) {
-            (positional == 0 ? options.inputURL : options.outputURL) = arg;
-            ++positional;
-        } else {
-            std::fprintf(stderr, "convtool convert: unexpected argument \"%s\"\n", arg.c_str());
-            usage();
-            return 2;
+        } else if (!TakeInputOrOutput(arg, positional, options)) {
+            return RefuseArgument("convert", arg, usage);
         }
     }
     if (positional != 2 || !formatGiven) {

@@ -1,5 +1,6 @@
 #include "RenderCommands.h"
 
+#include "CommandArguments.h"
 #include "ConversionEntries.h"
 
 #include <atomic>
@@ -14,24 +15,6 @@
 
 namespace {
 
-bool parseLong(const char* text, long long* value) {
-    if (!text || !*text)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtoll(text, &end, 10);
-    return errno == 0 && end && *end == 0;
-}
-
-bool parseDouble(const char* text, double* value) {
-    if (!text || !*text)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtod(text, &end);
-    return errno == 0 && end && *end == 0;
-}
-
 // "a,b,c,d" into exactly `count` numbers.
 bool parseList(const char* text, std::size_t count, double* out) {
     if (!text)
@@ -40,7 +23,7 @@ bool parseList(const char* text, std::size_t count, double* out) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t comma = rest.find(',');
         const std::string item = rest.substr(0, comma);
-        if (!parseDouble(item.c_str(), &out[i]))
+        if (!ParseDoubleArgument(item.c_str(), &out[i]))
             return false;
         if (i + 1 < count && comma == std::string::npos)
             return false;
@@ -129,25 +112,25 @@ int RenderCommand(int argc, char** argv) {
         double d = 0, list[4] = {0, 0, 0, 0};
         WatermarkSettings& w = o.watermark;
         bool ok = true, takes = true;
-        if (a == "--format" && parseLong(next, &n)) {
+        if (a == "--format" && ParseLongArgument(next, &n)) {
             o.format = toInt32(n);
             formatGiven = true;
-        } else if (a == "--quality" && parseDouble(next, &d)) {
+        } else if (a == "--quality" && ParseDoubleArgument(next, &d)) {
             o.quality = d;
-        } else if (a == "--width" && parseDouble(next, &d)) {
+        } else if (a == "--width" && ParseDoubleArgument(next, &d)) {
             o.renderSize.width = d;
-        } else if (a == "--height" && parseDouble(next, &d)) {
+        } else if (a == "--height" && ParseDoubleArgument(next, &d)) {
             o.renderSize.height = d;
         } else if (a == "--unit") {
             ok = parseUnit(next, &o.renderSize.unit);
         } else if (a == "--fit" && next) {
             ok = !std::strcmp(next, "inside") || !std::strcmp(next, "canvas");
             o.renderSize.fitMode = !std::strcmp(next, "inside") ? 2 : 3;
-        } else if (a == "--dpi" && parseLong(next, &n)) {
+        } else if (a == "--dpi" && ParseLongArgument(next, &n)) {
             o.renderSize.dpi = n;
-        } else if (a == "--rotate" && parseLong(next, &n)) {
+        } else if (a == "--rotate" && ParseLongArgument(next, &n)) {
             o.rotationDegrees = n;
-        } else if (a == "--color-mode" && parseLong(next, &n)) {
+        } else if (a == "--color-mode" && ParseLongArgument(next, &n)) {
             colorMode = int(toInt32(n));
         } else if (a == "--reference" && parseList(next, 2, list)) {
             w.referenceWidth = list[0];
@@ -159,28 +142,28 @@ int RenderCommand(int argc, char** argv) {
             w.textX0 = list[0], w.textY0 = list[1], w.textX1 = list[2], w.textY1 = list[3];
         } else if (a == "--font" && next) {
             w.font = next;
-        } else if (a == "--font-size" && parseLong(next, &n)) {
+        } else if (a == "--font-size" && ParseLongArgument(next, &n)) {
             w.fontSize = n;
         } else if (a == "--text-color") {
             WatermarkColor c;
             ok = parseColor(next, &c);
             w.textColor = c;
-        } else if (a == "--text-mode" && parseLong(next, &n)) {
+        } else if (a == "--text-mode" && ParseLongArgument(next, &n)) {
             w.textDrawingMode = toInt32(n);
-        } else if (a == "--stroke-width" && parseLong(next, &n)) {
+        } else if (a == "--stroke-width" && ParseLongArgument(next, &n)) {
             w.strokeWidth = n;
-        } else if (a == "--text-alpha" && parseDouble(next, &d)) {
+        } else if (a == "--text-alpha" && ParseDoubleArgument(next, &d)) {
             w.textAlpha = d;
-        } else if (a == "--spacing" && parseDouble(next, &d)) {
+        } else if (a == "--spacing" && ParseDoubleArgument(next, &d)) {
             w.characterSpacing = d;
-        } else if (a == "--angle" && parseLong(next, &n)) {
+        } else if (a == "--angle" && ParseLongArgument(next, &n)) {
             w.textAngle = n;
         } else if (a == "--shadow") {
             WatermarkColor c;
             ok = parseColor(next, &c);
             w.shadowColor = c;
             w.hasShadow = true;
-        } else if (a == "--shadow-blur" && parseLong(next, &n)) {
+        } else if (a == "--shadow-blur" && ParseLongArgument(next, &n)) {
             w.shadowBlur = n;
         } else if (a == "--shadow-offset" && parseList(next, 2, list)) {
             w.shadowOffsetX = (long long)list[0];
@@ -190,9 +173,9 @@ int RenderCommand(int argc, char** argv) {
             o.applyImageWatermark = true;
         } else if (a == "--image-box" && parseList(next, 4, list)) {
             w.imageX0 = list[0], w.imageY0 = list[1], w.imageX1 = list[2], w.imageY1 = list[3];
-        } else if (a == "--image-alpha" && parseDouble(next, &d)) {
+        } else if (a == "--image-alpha" && ParseDoubleArgument(next, &d)) {
             w.imageAlpha = d;
-        } else if (a == "--image-scale" && parseDouble(next, &d)) {
+        } else if (a == "--image-scale" && ParseDoubleArgument(next, &d)) {
             w.imageScale = d;
         } else {
             takes = false;
@@ -213,17 +196,11 @@ int RenderCommand(int argc, char** argv) {
             else if (a == "-h" || a == "--help") {
                 renderUsage();
                 return 0;
-            } else if (!a.empty() && a[0] != '-' && positional < 2) {
-                (positional == 0 ? o.inputURL : o.outputURL) = a;
-                ++positional;
             } else
-                ok = false;
+                ok = TakeInputOrOutput(a, positional, o);
         }
-        if (!ok) {
-            std::fprintf(stderr, "convtool render: unexpected argument \"%s\"\n", a.c_str());
-            renderUsage();
-            return 2;
-        }
+        if (!ok)
+            return RefuseArgument("render", a, renderUsage);
         if (takes)
             ++i;
     }
@@ -287,28 +264,29 @@ int PDFToImagesCommand(int argc, char** argv) {
         long long n = 0;
         double d = 0;
         bool ok = true, takes = true;
-        if (a == "--format" && parseLong(next, &n)) {
+        if (a == "--format" && ParseLongArgument(next, &n)) {
             o.format = toInt32(n);
             formatGiven = true;
-        } else if (a == "--dpi" && parseLong(next, &n)) {
+        } else if (a == "--dpi" && ParseLongArgument(next, &n)) {
             o.dpi = n;
-        } else if (a == "--quality" && parseDouble(next, &d)) {
+        } else if (a == "--quality" && ParseDoubleArgument(next, &d)) {
             o.quality = d;
-        } else if (a == "--color-mode" && parseLong(next, &n)) {
+        } else if (a == "--color-mode" && ParseLongArgument(next, &n)) {
             o.colorMode = toInt32(n);
         } else if (a == "--pages" && next) {
             const std::string range = next;
             const std::size_t dash = range.find('-');
             long long first = 0, last = 0;
-            ok = parseLong(range.substr(0, dash).c_str(), &first) &&
-                 (dash == std::string::npos || parseLong(range.substr(dash + 1).c_str(), &last));
+            ok = ParseLongArgument(range.substr(0, dash).c_str(), &first) &&
+                 (dash == std::string::npos ||
+                  ParseLongArgument(range.substr(dash + 1).c_str(), &last));
             o.firstPage = first;
             o.lastPage = last;
             o.pageRangeMode = dash == std::string::npos ? kPageRangeSingle : kPageRangeFromTo;
-        } else if (a == "--fit-width" && parseDouble(next, &d)) {
+        } else if (a == "--fit-width" && ParseDoubleArgument(next, &d)) {
             o.renderSize.width = d;
             o.usePageSize = true;
-        } else if (a == "--fit-height" && parseDouble(next, &d)) {
+        } else if (a == "--fit-height" && ParseDoubleArgument(next, &d)) {
             o.renderSize.height = d;
             o.usePageSize = true;
         } else if (a == "--unit") {
@@ -326,17 +304,11 @@ int PDFToImagesCommand(int argc, char** argv) {
             else if (a == "-h" || a == "--help") {
                 pdfUsage();
                 return 0;
-            } else if (!a.empty() && a[0] != '-' && positional < 2) {
-                (positional == 0 ? o.inputURL : o.outputURL) = a;
-                ++positional;
             } else
-                ok = false;
+                ok = TakeInputOrOutput(a, positional, o);
         }
-        if (!ok) {
-            std::fprintf(stderr, "convtool pdf-to-images: unexpected argument \"%s\"\n", a.c_str());
-            pdfUsage();
-            return 2;
-        }
+        if (!ok)
+            return RefuseArgument("pdf-to-images", a, pdfUsage);
         if (takes)
             ++i;
     }
