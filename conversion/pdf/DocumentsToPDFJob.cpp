@@ -1,10 +1,10 @@
 #include "DocumentsToPDFJob.h"
 
-#include "AtomicFileWriter.h"
 #include "DocumentText.h"
 #include "ImagesToPDFJob.h"
 #include "IsPDFPageBlank.h"
 #include "MergedPDFDocument.h"
+#include "OutputFile.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QGuiApplication>

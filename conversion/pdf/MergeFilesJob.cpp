@@ -1,10 +1,10 @@
 #include "MergeFilesJob.h"
 
-#include "AtomicFileWriter.h"
 #include "DocumentsToPDFJob.h"
 #include "ImageFormats.h"
 #include "ImagesToPDFJob.h"
 #include "MergedPDFDocument.h"
+#include "OutputFile.h"
 
 #include <cstdio>
 

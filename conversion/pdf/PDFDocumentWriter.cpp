@@ -1,6 +1,6 @@
 #include "PDFDocumentWriter.h"
 
-#include "AtomicFileWriter.h"
+#include "OutputFile.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
