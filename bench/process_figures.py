@@ -15,7 +15,9 @@ def run(command):
     errors = process.stderr.read().decode(errors="replace")
     process.stderr.close()
     if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"failed: {' '.join(command)}\n{errors}")
+        # Long input lists are cut: the program and its first arguments say which run failed.
+        shown = " ".join(command[:4]) + (" ..." if len(command) > 4 else "")
+        sys.exit(f"failed: {shown}\n{errors}")
     return seconds, usage.ru_maxrss * 1024
 
 

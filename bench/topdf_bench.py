@@ -18,21 +18,10 @@ import subprocess
 import sys
 import time
 
+from process_figures import run
+
 PHOTOS = 100
 DISTINCT = 5
-
-
-def run(command):
-    """Wall seconds and peak resident memory (bytes) of one process."""
-    start = time.perf_counter()
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(process.pid, 0)
-    seconds = time.perf_counter() - start
-    errors = process.stderr.read().decode(errors="replace")
-    process.stderr.close()
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"failed: {' '.join(command[:4])} ...\n{errors}")
-    return seconds, usage.ru_maxrss * 1024
 
 
 def make_photos(work):
