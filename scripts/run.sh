@@ -4,7 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 build="$root/build"
-"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMENO_BUILD_BENCH=OFF
+"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMENO_BUILD_BENCH=OFF -DBUILD_TESTING=OFF
 sample="$build/fixtures/sample.chm"
 if [ -x "$build/app/lumeno" ]; then
   exec "$build/app/lumeno" "$sample" "$@"
