@@ -109,4 +109,19 @@ bool IsOpaque(const Bitmap& bitmap) {
     return true;
 }
 
+void SplitColourAndAlpha(const Bitmap& b, std::string& colour, std::string& alpha) {
+    const std::size_t pixels = std::size_t(b.width) * std::size_t(b.height);
+    const int colors = b.colorChannels();
+    const int all = b.channels();
+    colour.assign(pixels * std::size_t(colors), '\0');
+    alpha.assign(b.hasAlpha ? pixels : 0, '\0');
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint8_t* p = &b.pixels[i * std::size_t(all)];
+        for (int c = 0; c < colors; ++c)
+            colour[i * std::size_t(colors) + std::size_t(c)] = char(p[c]);
+        if (b.hasAlpha)
+            alpha[i] = char(p[colors]);
+    }
+}
+
 } // namespace conversion

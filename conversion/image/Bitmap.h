@@ -45,5 +45,8 @@ Bitmap ConvertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha);
 Bitmap FlattenAlpha(const Bitmap& source);
 // True when every alpha sample is 255 (or there is no alpha).
 bool IsOpaque(const Bitmap& bitmap);
+// The pixels as PDF image samples: the colour channels interleaved in `colour`, and the alpha
+// channel on its own in `alpha` (empty without alpha).
+void SplitColourAndAlpha(const Bitmap& bitmap, std::string& colour, std::string& alpha);
 
 } // namespace conversion

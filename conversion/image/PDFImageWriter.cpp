@@ -36,18 +36,9 @@ QPDFObjectHandle colorSpaceOf(QPDF& pdf, const Bitmap& b) {
 }
 
 QPDFObjectHandle imageStream(QPDF& pdf, const Bitmap& b) {
-    const std::size_t pixels = std::size_t(b.width) * std::size_t(b.height);
-    const int colors = b.colorChannels();
-    const int all = b.channels();
-    std::string samples(pixels * std::size_t(colors), '\0');
-    std::string alpha(b.hasAlpha ? pixels : 0, '\0');
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint8_t* p = &b.pixels[i * std::size_t(all)];
-        for (int c = 0; c < colors; ++c)
-            samples[i * std::size_t(colors) + std::size_t(c)] = char(p[c]);
-        if (b.hasAlpha)
-            alpha[i] = char(p[colors]);
-    }
+    std::string samples;
+    std::string alpha;
+    SplitColourAndAlpha(b, samples, alpha);
     auto makeImage = [&](std::string data, QPDFObjectHandle space) {
         QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf, std::move(data));
         QPDFObjectHandle dict = image.getDict();

@@ -151,18 +151,10 @@ QPDFObjectHandle encodedImage(QPDF& pdf, std::string data, const char* filter, s
 
 // Samples unfiltered: the writer compresses them with Flate, losslessly.
 QPDFObjectHandle losslessImage(QPDF& pdf, const Bitmap& b) {
-    const std::size_t pixels = std::size_t(b.width) * std::size_t(b.height);
     const int colors = b.colorChannels();
-    const int all = b.channels();
-    std::string samples(pixels * std::size_t(colors), '\0');
-    std::string alpha(b.hasAlpha ? pixels : 0, '\0');
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint8_t* p = &b.pixels[i * std::size_t(all)];
-        for (int c = 0; c < colors; ++c)
-            samples[i * std::size_t(colors) + std::size_t(c)] = char(p[c]);
-        if (b.hasAlpha)
-            alpha[i] = char(p[colors]);
-    }
+    std::string samples;
+    std::string alpha;
+    SplitColourAndAlpha(b, samples, alpha);
     auto make = [&](std::string data, int components) {
         QPDFObjectHandle image = imageDictionary(pdf, b.width, b.height);
         image.getDict().replaceKey("/ColorSpace", deviceSpace(components));
