@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QUrl>
@@ -78,14 +79,15 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
         open->activateWindow();
         return open;
     }
-    // The file opens on another thread while the web engine starts on this one (the only one
-    // it may start on); the sitemaps are parsed after the window shows.
+    // The file opens on another thread while this one loads the widget style and the fonts,
+    // which the window's first widget would otherwise wait for.
     QString error;
     std::future<std::unique_ptr<CHMDocument>> opening =
         std::async(std::launch::async, [path = info.canonicalFilePath(), &error] {
             return CHMDocument::open(path, &error, CHMDocument::SitemapLoading::Later);
         });
-    CHMDocumentWindow::startWebEngine();
+    QApplication::style();
+    QFontMetrics(QApplication::font()).height();
     std::unique_ptr<CHMDocument> document = opening.get();
     if (!document) {
         reportError(parent, error.isEmpty() ? tr("“%1” could not be opened.").arg(displayName(path))
@@ -109,7 +111,8 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
 void LumenoApplication::attachExport(CHMDocumentWindow* window) {
     // The command lives as the window's child, on the window's own profile, so its offscreen
     // pages are served by this book alone and go before the profile does.
-    auto* command = new ExportCommand(window->document(), window, window->profile());
+    auto* command =
+        new ExportCommand(window->document(), window, [window] { return window->profile(); });
     QAction* action = window->exportAction();
     connect(action, &QAction::triggered, command, &ExportCommand::exportToPDF);
     action->setEnabled(true);

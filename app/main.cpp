@@ -11,6 +11,10 @@
 // These probes always start a reader of their own; otherwise files given while a reader runs go
 // to that reader (SingleInstance).
 //
+// The font configuration is read on a thread of its own while QApplication connects to the
+// display and sets up OpenGL for the web engine, the longest wait before the first window; Qt
+// then finds it read (fontconfig is thread-safe).
+//
 // The web engine's renderer sandbox cannot start for the root user; run as root, the reader
 // turns it off itself and says so in one line (a user who set QTWEBENGINE_DISABLE_SANDBOX
 // decides alone). The engine's start-up report ("qt.webenginecontext") stays off standard error
@@ -28,6 +32,8 @@
 #include <QLoggingCategory>
 #include <QTimer>
 #include <cstdio>
+#include <fontconfig/fontconfig.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -112,6 +118,7 @@ bool isProbeRun() {
 int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    std::jthread readFontConfiguration([] { FcInit(); });
     turnSandboxOffForRoot();
     // QT_LOGGING_RULES, read later, still wins over this.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));

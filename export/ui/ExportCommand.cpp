@@ -11,9 +11,11 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QUrl>
+#include <utility>
 
-ExportCommand::ExportCommand(CHMDocument* document, QWidget* window, QWebEngineProfile* profile)
-    : QObject(window), m_document(document), m_window(window), m_profile(profile) {
+ExportCommand::ExportCommand(CHMDocument* document, QWidget* window,
+                             std::function<QWebEngineProfile*()> profile)
+    : QObject(window), m_document(document), m_window(window), m_profile(std::move(profile)) {
     m_action = new QAction(tr("Export as PDF"), this);
     m_action->setToolTip(tr("Export the whole book as one PDF file"));
     connect(m_action, &QAction::triggered, this, &ExportCommand::exportToPDF);
@@ -61,7 +63,7 @@ void ExportCommand::exportToFile(const QString& path) {
         return;
     m_path = path;
     m_action->setEnabled(false);
-    m_session = std::make_unique<CHMExportSession>(*m_document, m_profile, path, nullptr);
+    m_session = std::make_unique<CHMExportSession>(*m_document, m_profile(), path, nullptr);
     connect(m_session.get(), &CHMExportSession::progress, this,
             &ExportCommand::exportedProgressRate);
     connect(m_session.get(), &CHMExportSession::finished, this, &ExportCommand::exportDidEnd);

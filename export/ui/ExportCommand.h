@@ -1,16 +1,18 @@
 // The window's "Export as PDF" command: the save panel, the window-modal progress dialog with
 // its Cancel button, the export on the window's own web profile, and the closing message.
 //
-// Made by the document window with its document, itself and its profile, which all outlive the
-// command (it is a child of the window). `action()` is the toolbar button and menu item. One
-// export at a time per window; the window stays usable meanwhile (only the dialog is modal to
-// it). The progress dialog is up before the first page starts and is closed on every way out.
-// GUI thread only.
+// Made by the document window with its document, itself and a way to its profile (asked for at
+// export time, since the window makes its profile only when its web content starts); all
+// outlive the command (it is a child of the window). `action()` is the toolbar button and menu
+// item. One export at a time per window; the window stays usable meanwhile (only the dialog is
+// modal to it). The progress dialog is up before the first page starts and is closed on every way
+// out. GUI thread only.
 #pragma once
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class CHMDocument;
@@ -24,7 +26,8 @@ class QWidget;
 class ExportCommand : public QObject {
     Q_OBJECT
 public:
-    ExportCommand(CHMDocument* document, QWidget* window, QWebEngineProfile* profile);
+    ExportCommand(CHMDocument* document, QWidget* window,
+                  std::function<QWebEngineProfile*()> profile);
     ~ExportCommand() override;
 
     QAction* action() const { return m_action; }
@@ -53,7 +56,7 @@ private:
 
     CHMDocument* m_document;
     QPointer<QWidget> m_window;
-    QWebEngineProfile* m_profile;
+    std::function<QWebEngineProfile*()> m_profile;
     QAction* m_action = nullptr;
     std::unique_ptr<CHMExportSession> m_session;
     QPointer<QProgressDialog> m_progress;

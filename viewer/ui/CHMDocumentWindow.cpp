@@ -33,18 +33,22 @@
 #include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWebEngineHistory>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWidgetAction>
+#include <QWindow>
 
 namespace {
 
 const QString kLastPathKey = QStringLiteral("last path");
 const QString kZoomFactorKey = QStringLiteral("zoom factor");
 const QString kWindowGeometryKey = QStringLiteral("window geometry");
+// How long a shown window waits to be painted before its web content starts regardless.
+constexpr int kLongestWaitForFirstPaintMs = 250;
 // Tab labels longer than this are shortened in the tab bar; the tooltip keeps the whole.
 constexpr int kMaxTabLabelWidth = 220;
 
@@ -82,8 +86,6 @@ CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document,
     setWindowTitle(fileName.isEmpty() ? QStringLiteral("Lumeno+") : fileName);
     resize(1100, 760);
 
-    setupProfile();
-
     m_splitView = new SidebarSplitter(this);
     m_sidebar = new CHMSidebar(m_splitView);
     m_docTabView = new QTabWidget(m_splitView);
@@ -95,7 +97,7 @@ CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document,
     connect(m_sidebar, &CHMSidebar::openInNewTab, this, &CHMDocumentWindow::openInNewTab);
 
     setupActions();
-    m_find = std::make_unique<CHMFindController>(*this, *m_profile);
+    m_find = std::make_unique<CHMFindController>(*this);
     windowControllerDidLoadNib();
 }
 
@@ -118,13 +120,51 @@ CHMDocumentWindow::~CHMDocumentWindow() {
     m_splitView = nullptr;
 }
 
-void CHMDocumentWindow::startWebEngine() {
-    static bool started = false;
-    if (started)
+QWebEngineProfile* CHMDocumentWindow::profile() {
+    if (!m_profile) {
+        setupProfile();
+        m_find->installInto(*m_profile);
+    }
+    return m_profile.get();
+}
+
+void CHMDocumentWindow::startWebContent() {
+    if (m_webContentStarted)
         return;
-    started = true;
-    // The first profile of the process starts the engine; it stays up when this one goes.
-    QWebEngineProfile warmUp;
+    m_webContentStarted = true;
+    addNewTab();
+    QUrl first = m_firstURL;
+    if (!first.isValid()) {
+        const QString lastPath =
+            CHMFilePreferences::getPreferenceforFile(m_document->filePath(), kLastPathKey)
+                .toString();
+        first = CHMDocument::composeURL(lastPath.isEmpty() ? m_document->homePath() : lastPath);
+        m_sidebar->deselectAll();
+    }
+    m_awaitingFirstLoad = first.isValid();
+    loadURL(first);
+    startSearchIndexWhenReady();
+}
+
+void CHMDocumentWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_webContentStarted || m_webContentScheduled)
+        return;
+    m_webContentScheduled = true;
+    if (QWindow* handle = windowHandle())
+        handle->installEventFilter(this);
+    // A window that is never exposed (opened minimised, say) gets its page all the same.
+    QTimer::singleShot(kLongestWaitForFirstPaintMs, this, &CHMDocumentWindow::startWebContent);
+}
+
+bool CHMDocumentWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
+        watched->removeEventFilter(this);
+        // Queued, so that this exposure is painted before the engine holds the thread.
+        QTimer::singleShot(0, this, &CHMDocumentWindow::startWebContent);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CHMDocumentWindow::setupProfile() {
@@ -235,7 +275,6 @@ void CHMDocumentWindow::windowControllerDidLoadNib() {
     // The window can take the whole screen (View › Enter Full Screen); its state is its own.
     setWindowFlag(Qt::WindowFullscreenButtonHint, true);
     setupTabBar();
-    addNewTab();
     // The sitemaps are parsed meanwhile; sitemapsDidLoad hides the sidebar again when the
     // contents turn out empty.
     if (!m_document->areSitemapsLoaded())
@@ -243,15 +282,6 @@ void CHMDocumentWindow::windowControllerDidLoadNib() {
 
     setupToolbar();
     restoreSidebar();
-
-    const QString lastPath =
-        CHMFilePreferences::getPreferenceforFile(m_document->filePath(), kLastPathKey).toString();
-    const QString firstPath = lastPath.isEmpty() ? m_document->homePath() : lastPath;
-    m_awaitingFirstLoad = CHMDocument::composeURL(firstPath).isValid();
-    if (!lastPath.isEmpty())
-        loadPath(lastPath);
-    else
-        goHome();
 
     m_search = std::make_unique<CHMSearchController>(*this, *m_document, *m_sidebar);
     connect(m_search.get(), &CHMSearchController::searchListChanged, this,
@@ -458,6 +488,11 @@ void CHMDocumentWindow::loadPath(const QString& path) {
 }
 
 void CHMDocumentWindow::loadURL(const QUrl& url) {
+    if (!m_webContentStarted) {
+        if (url.isValid())
+            m_firstURL = url;
+        return;
+    }
     CHMWebView* view = curWebView();
     if (!view || !url.isValid())
         return;
@@ -632,9 +667,12 @@ void CHMDocumentWindow::openTabForPage(const QUrl& url) {
 }
 
 CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
+    // A tab asked for before the first one (Ctrl+T at once) comes after it.
+    if (!m_webContentStarted)
+        startWebContent();
     auto* controller = new CHMWebViewController();
     CHMWebView* view = controller->webView();
-    auto* page = new CHMWebPage(m_profile.get(), view);
+    auto* page = new CHMWebPage(profile(), view);
     view->setPage(page);
 
     const QPointer<CHMWebView> guardedView(view);
@@ -655,8 +693,7 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
     connect(page, &CHMWebPage::openExternallyRequested, this, &CHMDocumentWindow::openExternalUrl);
     connect(view, &CHMWebView::pageDownRequested, this, &CHMDocumentWindow::gotoPageDown);
     connect(view, &CHMWebView::pageUpRequested, this, &CHMDocumentWindow::gotoPageUp);
-    if (m_find)
-        m_find->connectFindBar(controller);
+    m_find->connectFindBar(controller);
 
     const double zoom = CHMFilePreferences::globalDefault(kZoomFactorKey).toDouble();
     if (zoom != 0.0)

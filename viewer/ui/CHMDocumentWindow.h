@@ -34,6 +34,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
@@ -64,12 +65,16 @@ public:
                                QWidget* parent = nullptr);
     ~CHMDocumentWindow() override;
 
-    // Brings the web engine up (once per process) ahead of the first window's profile, so that
-    // a caller can open the document on another thread meanwhile.
-    static void startWebEngine();
+    // The web part of the window (the engine's profile, the first tab and its page) comes after
+    // the window's first paint, because starting the web engine holds the GUI thread for a
+    // tenth of a second or more: the window shows first. This starts it at once instead; it does
+    // nothing the second time. Opening a tab starts it too.
+    void startWebContent();
+    bool isWebContentStarted() const { return m_webContentStarted; }
 
     CHMDocument* document() const { return m_document.get(); }
-    QWebEngineProfile* profile() const { return m_profile.get(); }
+    // Made on first use; the first profile of the process starts the web engine.
+    QWebEngineProfile* profile();
     CHMSidebar* sidebar() const { return m_sidebar; }
     SidebarSplitter* splitView() const { return m_splitView; }
     QTabWidget* docTabView() const { return m_docTabView; }
@@ -88,7 +93,8 @@ public:
     QString currentURL() const;
     QString currentTitle() const;
 
-    // Loading in the current tab. An invalid URL loads nothing.
+    // Loading in the current tab. An invalid URL loads nothing. Before the web content has
+    // started, the URL becomes the first page instead of the one last read.
     void loadPath(const QString& path);
     void loadURL(const QUrl& url);
 
@@ -219,6 +225,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setupProfile();
@@ -289,5 +297,9 @@ private:
     bool m_isClosing = false; // set first thing in the destructor
     bool m_sitemapsShown = false;
     // The first page is still on its way: the index waits for it, so as not to slow it down.
-    bool m_awaitingFirstLoad = false;
+    bool m_awaitingFirstLoad = true;
+    bool m_webContentStarted = false;
+    bool m_webContentScheduled = false;
+    // A page asked for before the web content started; it is then the first page.
+    QUrl m_firstURL;
 };

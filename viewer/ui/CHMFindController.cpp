@@ -13,15 +13,9 @@
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 
-CHMFindController::CHMFindController(CHMDocumentWindow& window, QWebEngineProfile& profile)
-    : m_window(window) {
+CHMFindController::CHMFindController(CHMDocumentWindow& window) : m_window(window) {
     m_highlightScript =
         ResourceLocator::readText(QStringLiteral("highlight.js"), "find in page marks nothing");
-    // Ready before the page has finished loading, so a find started meanwhile works; marks are
-    // only ever made in the main frame's document.
-    if (!m_highlightScript.isNull())
-        ReaderScripts::insert(profile, QStringLiteral("Lumeno find in page"), m_highlightScript,
-                              false);
 
     auto make = [this](const QString& text, const QList<QKeySequence>& keys, auto slot) {
         auto* action = new QAction(text, &m_window);
@@ -44,6 +38,14 @@ CHMFindController::CHMFindController(CHMDocumentWindow& window, QWebEngineProfil
 }
 
 CHMFindController::~CHMFindController() = default;
+
+void CHMFindController::installInto(QWebEngineProfile& profile) {
+    // Ready before the page has finished loading, so a find started meanwhile works; marks are
+    // only ever made in the main frame's document.
+    if (!m_highlightScript.isNull())
+        ReaderScripts::insert(profile, QStringLiteral("Lumeno find in page"), m_highlightScript,
+                              false);
+}
 
 void CHMFindController::connectFindBar(CHMWebViewController* controller) {
     // The bar's requests concern its own tab, whichever tab is selected when they arrive.

@@ -21,9 +21,11 @@ class QWebEngineProfile;
 class CHMFindController : public QObject {
     Q_OBJECT
 public:
-    // Installs "highlight.js" into every page of the profile and makes the window's find actions.
-    CHMFindController(CHMDocumentWindow& window, QWebEngineProfile& profile);
+    // Makes the window's find actions.
+    explicit CHMFindController(CHMDocumentWindow& window);
     ~CHMFindController() override;
+    // Puts "highlight.js" into every page of the window's profile, once it is made.
+    void installInto(QWebEngineProfile& profile);
 
     // Routes the tab's find bar requests to this controller.
     void connectFindBar(CHMWebViewController* controller);

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QScopedValueRollback>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <vector>
 
@@ -22,7 +23,11 @@ CHMSidebar::CHMSidebar(QWidget* parent)
       m_searchModel(new LinkItemModel(this)) {
     m_searchField->setObjectName(QStringLiteral("searchField"));
     m_searchField->setPlaceholderText(tr("Search"));
-    m_searchField->setClearButtonEnabled(true);
+    // The clear button's icon is looked up in the icon theme, which takes longer than building
+    // the rest of the window; it is only seen once there is text, so it comes after the window
+    // has shown.
+    QTimer::singleShot(0, m_searchField,
+                       [field = m_searchField] { field->setClearButtonEnabled(true); });
     connect(m_searchField, &QLineEdit::returnPressed, this,
             [this] { emit searchRequested(m_searchField->text()); });
 

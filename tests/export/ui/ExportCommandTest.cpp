@@ -42,7 +42,8 @@ TEST(ExportCommand, ProgressDialogIsUpFromTheStartAndAWrittenExportEndsWithThree
     ExportWebProfile profile(document.get());
     QWidget window;
     window.show();
-    auto* command = new ExportCommand(document.get(), &window, profile.profile());
+    auto* command =
+        new ExportCommand(document.get(), &window, [&profile] { return profile.profile(); });
     EXPECT_EQ(command->action()->text(), QStringLiteral("Export as PDF"));
     const QString output =
         QDir(folderFor(QStringLiteral("command"))).filePath(QStringLiteral("links.pdf"));
@@ -86,7 +87,8 @@ TEST(ExportCommand, CancelInTheProgressDialogStopsAfterThePageAndShowsNoMessage)
     ExportWebProfile profile(document.get());
     QWidget window;
     window.show();
-    auto* command = new ExportCommand(document.get(), &window, profile.profile());
+    auto* command =
+        new ExportCommand(document.get(), &window, [&profile] { return profile.profile(); });
     const QString folder = folderFor(QStringLiteral("command-cancel"));
     CommandRun run;
     QEventLoop loop;

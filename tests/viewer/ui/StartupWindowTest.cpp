@@ -10,12 +10,14 @@
 #include "WindowTestFixture.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTimer>
+#include <functional>
 
 namespace {
 
@@ -159,4 +161,56 @@ TEST_F(StartupWindow, AnIndexSearchAskedBeforeTheTreesArriveRunsWhenTheyDo) {
     ASSERT_NE(results, nullptr);
     ASSERT_GT(results->rowCount(), 0);
     EXPECT_EQ(results->index(0, 0).data().toString(), "bookmarks");
+}
+
+TEST_F(StartupWindow, WindowPaintsBeforeTheEngineStartsAndAPageAskedForMeanwhileComesFirst) {
+    QString error;
+    auto document = CHMDocument::open(testsupport::fixturePath("nested"), &error,
+                                      CHMDocument::SitemapLoading::Later);
+    ASSERT_NE(document, nullptr) << error.toStdString();
+    m_owned.emplace_back(new CHMDocumentWindow(std::move(document), encodingMenu));
+    CHMDocumentWindow* window = m_owned.back();
+    EXPECT_FALSE(window->isWebContentStarted());
+    EXPECT_EQ(window->tabCount(), 0);
+
+    // As a bookmark opens its page, and as Ctrl+T pressed at once would, before the first paint.
+    window->loadPath(QStringLiteral("chapter1/details.htm"));
+    bool painted = false;
+    bool startedBeforePaint = false;
+    struct PaintWatch : QObject {
+        std::function<void(QObject*)> seen;
+        bool eventFilter(QObject* object, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                seen(object);
+            return false;
+        }
+    } watch;
+    watch.seen = [&](QObject* object) {
+        auto* widget = qobject_cast<QWidget*>(object);
+        if (painted || !widget || widget->window() != window)
+            return;
+        painted = true;
+        startedBeforePaint = window->isWebContentStarted();
+    };
+    qApp->installEventFilter(&watch);
+    webtest::LoadWatcher loads(window);
+    window->show();
+    ASSERT_TRUE(loads.waitForLoads(1));
+    qApp->removeEventFilter(&watch);
+    EXPECT_TRUE(painted);
+    EXPECT_FALSE(startedBeforePaint) << "the engine started before the window was painted";
+    EXPECT_EQ(window->tabCount(), 1);
+    EXPECT_EQ(window->currentURL(), "itss://chm/chapter1/details.htm");
+
+    // A tab asked for before the web content started comes after the first one.
+    m_owned.emplace_back(new CHMDocumentWindow(
+        CHMDocument::open(testsupport::fixturePath("nested"), &error), encodingMenu));
+    CHMDocumentWindow* second = m_owned.back();
+    second->addNewTab();
+    EXPECT_EQ(second->tabCount(), 2);
+    EXPECT_EQ(second->docTabView()->currentIndex(), 1);
+    webtest::LoadWatcher secondLoads(second);
+    second->show();
+    ASSERT_TRUE(secondLoads.waitForLoads(1));
+    EXPECT_EQ(second->controllerOf(secondLoads.lastView()), second->controllerAt(0));
 }
