@@ -49,15 +49,18 @@ CHMMetadata readSystemOnly(const QByteArray& system,
 
 } // namespace
 
-TEST(Metadata, WindowsTitleBeatsSystemTitle) {
-    // strings: offset 1 "Window Title", offset 14 "toc.hhc"
-    const QByteArray strings = QByteArray(1, '\0') + cstr("Window Title") + cstr("toc.hhc");
-    auto doc = openObjects({{"/#WINDOWS", windowsFile({{1, 14, 0, 0}})},
-                            {"/#STRINGS", strings},
-                            {"/#SYSTEM", systemFile({{3, cstr("System Title")}})},
-                            {"/index.htm", "x"}});
+TEST(Metadata, WindowsTitleBeatsSystemTitleAndDecodesInTheLanguageTheSystemObjectNames) {
+    // strings: offset 1 "Главное" in CP1251, offset 9 "toc.hhc"
+    const QByteArray strings =
+        QByteArray(1, '\0') + cstr("\xc3\xeb\xe0\xe2\xed\xee\xe5") + cstr("toc.hhc");
+    auto doc =
+        openObjects({{"/#WINDOWS", windowsFile({{1, 9, 0, 0}})},
+                     {"/#STRINGS", strings},
+                     {"/#SYSTEM", systemFile({{3, cstr("System Title")}, {4, lcid(0x0419)}})},
+                     {"/index.htm", "x"}});
     ASSERT_TRUE(doc);
-    EXPECT_EQ(doc->docTitle(), "Window Title");
+    EXPECT_EQ(doc->docTitle(), QString::fromUtf8("Главное"));
+    EXPECT_EQ(doc->encodingName(), "CP1251");
     EXPECT_EQ(doc->tocPath(), "toc.hhc");
 }
 
@@ -76,31 +79,24 @@ TEST(Metadata, BaseNameRecordFindsOnlySitemapsThatExist) {
     EXPECT_TRUE(doc->indexPath().isEmpty());
 }
 
-TEST(Metadata, LanguageRecordsMapToCodePagesAndTheLastOneWins) {
+TEST(Metadata, LanguageRecordsMapToCodePagesTheLastOneWinsAndLaterStringsDecodeInIt) {
     EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0409)}})).encodingName, "CP1252");
     EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0411)}})).encodingName, "CP932");
     EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0419)}})).encodingName, "CP1251");
-    EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0804)}})).encodingName, "CP936");
     EXPECT_TRUE(readSystemOnly(systemFile({{4, lcid(0)}})).encodingName.isNull());
     EXPECT_TRUE(
         readSystemOnly(systemFile({{4, lcid(0x0804)}, {4, lcid(0x7777)}})).encodingName.isNull());
-}
-
-TEST(Metadata, StringsAfterALanguageRecordDecodeInItsCodePage) {
-    const QByteArray gbkTitle = QByteArray("7-Zip \xb0\xef\xd6\xfa");
-    const CHMMetadata meta = readSystemOnly(systemFile({{4, lcid(0x0804)}, {3, gbkTitle + '\0'}}));
+    const CHMMetadata meta = readSystemOnly(
+        systemFile({{4, lcid(0x0804)}, {3, QByteArray("7-Zip \xb0\xef\xd6\xfa\0", 11)}}));
     EXPECT_EQ(meta.title, QString::fromUtf8("7-Zip 帮助"));
 }
 
-TEST(Metadata, StringsWithoutNulEndAtTheirRecord) {
+TEST(Metadata, StringsWithoutNulEndAtTheirRecordAndLengthsPastTheEndStayInsideIt) {
     const CHMMetadata meta =
         readSystemOnly(systemFile({{0, "\\7-Zip.hhc"}, {1, "7-Zip.hhk"}, {3, "Title"}}));
     EXPECT_EQ(meta.tocPath, "/7-Zip.hhc");
     EXPECT_EQ(meta.indexPath, "7-Zip.hhk");
     EXPECT_EQ(meta.title, "Title");
-}
-
-TEST(Metadata, RecordLengthsPastTheEndStayInsideTheObject) {
     QByteArray system = systemFile({{3, cstr("Short")}});
     system[6] = static_cast<char>(0xFF); // length 0xFF05 on a record of 6 bytes
     system[7] = static_cast<char>(0xFF);
@@ -147,15 +143,4 @@ TEST(Metadata, FileWithoutSystemObjectStillGetsAHomePage) {
     ASSERT_TRUE(doc);
     EXPECT_FALSE(doc->loadMetadata());
     EXPECT_EQ(doc->homePath(), "/index.htm");
-}
-
-TEST(Metadata, WindowStringsDecodeInTheLanguageTheSystemObjectNames) {
-    const QByteArray strings =
-        QByteArray(1, '\0') + QByteArray("\xc3\xeb\xe0\xe2\xed\xee\xe5") + '\0';
-    auto doc = openObjects({{"/#WINDOWS", windowsFile({{1, 0, 0, 0}})},
-                            {"/#STRINGS", strings},
-                            {"/#SYSTEM", systemFile({{4, lcid(0x0419)}})}});
-    ASSERT_TRUE(doc);
-    EXPECT_EQ(doc->docTitle(), QString::fromUtf8("Главное"));
-    EXPECT_EQ(doc->encodingName(), "CP1251");
 }

@@ -4,7 +4,7 @@
 #include "CHMSearchIndex.h"
 #include "CHMSearchIndexFolder.h"
 #include "CHMSearchResult.h"
-#include "TestSupport.h"
+#include "TestDocument.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -79,20 +79,13 @@ QStringList entriesOf(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
-std::unique_ptr<CHMDocument> openFixture(const char* name) {
-    QString error;
-    auto doc = CHMDocument::open(fixturePath(name), &error);
-    EXPECT_TRUE(doc) << error.toStdString();
-    return doc;
-}
-
 } // namespace
 
 TEST(SearchIndexStorage, TheIndexLivesInAPrivateMemoryFolderThatGoesWithIt) {
     const QString runtime = memoryFolder();
     if (runtime.isNull())
         GTEST_SKIP() << "no memory-backed file system here";
-    auto doc = openFixture("nested");
+    auto doc = openDocument(fixturePath("nested"));
     ASSERT_TRUE(doc);
     {
         RuntimeFolder env(runtime);
@@ -115,7 +108,7 @@ TEST(SearchIndexStorage, TheIndexLivesInAPrivateMemoryFolderThatGoesWithIt) {
 }
 
 TEST(SearchIndexStorage, WithoutAMemoryBackedRuntimeFolderTheIndexStaysOnTheHeap) {
-    auto doc = openFixture("nested");
+    auto doc = openDocument(fixturePath("nested"));
     ASSERT_TRUE(doc);
     const QString onDisk = scratchDir() + "/runtime";
     ASSERT_TRUE(QDir().mkpath(onDisk));
@@ -139,7 +132,7 @@ TEST(SearchIndexEnd, ABuildThatXapianFailsEndsUnavailableAndStillReportsItsEnd) 
     const QString runtime = memoryFolder();
     if (runtime.isNull())
         GTEST_SKIP() << "no memory-backed file system here";
-    auto doc = openFixture("sample");
+    auto doc = openDocument(fixturePath("sample"));
     ASSERT_TRUE(doc);
     // A file size limit makes Xapian's writes fail (EFBIG instead of the signal) part-way.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -168,7 +161,7 @@ TEST(SearchIndexEnd, ABuildThatXapianFailsEndsUnavailableAndStillReportsItsEnd) 
 
 TEST(SearchIndexEnd, TheDoneCallbackRunsOnItsContextsThreadWhereItMayDestroyTheIndex) {
     application();
-    auto doc = openFixture("nested");
+    auto doc = openDocument(fixturePath("nested"));
     ASSERT_TRUE(doc);
     QObject context;
     auto index = std::make_unique<CHMSearchIndex>(*doc);

