@@ -26,10 +26,6 @@ QString openError(const QByteArray& bytes) {
     return error;
 }
 
-QByteArray corpusBytes(const char* name) {
-    return readWholeFile(corpusPath(name));
-}
-
 // Offset in the file of a section-0 object's bytes.
 qsizetype objectOffset(const QByteArray& file, const QByteArray& name) {
     QString reason;
@@ -47,7 +43,7 @@ qsizetype objectOffset(const QByteArray& file, const QByteArray& name) {
 
 TEST(DamagedContainer, TruncatedFilesAreRefusedOrReadSafely) {
     REQUIRE_CORPUS("zh-gbk-7zip-help.chm");
-    const QByteArray whole = corpusBytes("zh-gbk-7zip-help.chm");
+    const QByteArray whole = readWholeFile(corpusPath("zh-gbk-7zip-help.chm"));
     ASSERT_FALSE(whole.isEmpty());
     for (qsizetype cut : std::initializer_list<qsizetype>{
              0, 3, 0x20, 0x5F, 0x80, 0x100, 0x1000, 0x3000, whole.size() / 2, whole.size() - 1})
@@ -62,7 +58,7 @@ TEST(DamagedContainer, NotAContainerIsRefused) {
 
 TEST(DamagedContainer, ZeroWindowSizeOrResetIntervalIsRefused) {
     REQUIRE_CORPUS("en-putty-halibut.chm");
-    const QByteArray whole = corpusBytes("en-putty-halibut.chm");
+    const QByteArray whole = readWholeFile(corpusPath("en-putty-halibut.chm"));
     const qsizetype control = objectOffset(whole, kControlData);
     ASSERT_GT(control, 0);
     for (int field : {12, 16, 20}) {
@@ -123,7 +119,7 @@ TEST(DamagedContainer, IndexChunkCycleIsRefused) {
 
 TEST(DamagedContainer, RandomByteFlipsInTheHeadNeverCrash) {
     REQUIRE_CORPUS("ja-sjis-winring0-manual.chm");
-    const QByteArray whole = corpusBytes("ja-sjis-winring0-manual.chm");
+    const QByteArray whole = readWholeFile(corpusPath("ja-sjis-winring0-manual.chm"));
     ASSERT_FALSE(whole.isEmpty());
     QRandomGenerator random(20261206);
     for (int round = 0; round < 150; ++round) {

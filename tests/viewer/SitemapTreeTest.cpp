@@ -1,5 +1,5 @@
 // Sitemap trees built from real sitemap bytes: parsing rules, purge, page list, lookups,
-// filtering, result lists, hostile input, and the items' own child lists and walk.
+// filtering, result lists, hostile input, and the items' own child lists.
 #include "CHMSearchResult.h"
 #include "CHMTableOfContent.h"
 #include "LinkItem.h"
@@ -264,15 +264,4 @@ TEST(LinkItem, ChildListLivesWhileItHasChildrenAndIndexesOutsideItGiveNull) {
     parent->removeChild();
     EXPECT_TRUE(child->parent() == nullptr && !parent->hasChildList());
     parent->removeChild(); // without a list: a no-op, not a crash
-}
-
-TEST(LinkItem, WalkIsPreOrderAndPassesOverTheSlashPathOfTheRoot) {
-    auto root = item("root", "/");
-    auto a = item("a", "a.htm");
-    a->appendChild(item("a1"));
-    root->appendChild(a);
-    root->appendChild(item("b", "b.htm"));
-    QString seen;
-    root->enumerateItems([&seen](LinkItem* i) { seen += i->name() + " "; });
-    EXPECT_EQ(seen, "a a1 b ");
 }
