@@ -152,19 +152,24 @@ TEST(HostileContainer, HugeAndDeepSitemapsOpenWithCappedTrees) {
 }
 
 TEST(HostileContainer, AListBeyondTheItemCapCountsTheEntriesItLeftOut) {
-    // Bare entries keep the sitemap small; the cap counts entries as they are made. The entries
-    // past the cap are written in the spellings the counting must see: upper case, with
-    // attributes, nested in lists.
+    // Bare entries keep the sitemap small; the cap counts entries as they are made, empty ones
+    // too, and purges those afterwards. The entries past the cap are written in the spellings
+    // the counting must see: upper case, with attributes, nested in lists, with a name.
     const quint64 extra = 1234;
     QByteArray sitemap = "<ul>";
-    sitemap.reserve(static_cast<qsizetype>(CHMTableOfContent::kMaxItems) * 4 + 16384);
-    for (quint64 i = 0; i < CHMTableOfContent::kMaxItems; ++i)
+    sitemap.reserve(static_cast<qsizetype>(CHMTableOfContent::kMaxItems) * 4 + 65536);
+    for (quint64 i = 0; i + 1 < CHMTableOfContent::kMaxItems; ++i)
         sitemap += "<li>";
+    sitemap += "<li><param name=name value=last>";
+    const char* const pastTheCap[] = {"<LI>", "<li class=\"x\">", "<ul><li></ul>",
+                                      "<li><param name=name value=over>"};
     for (quint64 i = 0; i < extra; ++i)
-        sitemap += i % 3 == 0 ? "<LI>" : i % 3 == 1 ? "<li class=\"x\">" : "<ul><li></ul>";
+        sitemap += pastTheCap[i % 4];
     sitemap += "<link><list></ul>"; // not entries
     const CHMTableOfContent toc(sitemap, QString());
     EXPECT_EQ(toc.truncatedItemCount(), extra);
+    ASSERT_EQ(toc.rootChildrenCount(), 1u);
+    EXPECT_EQ(toc.rootItems()->childAtIndex(0)->name(), "last");
     const CHMTableOfContent whole("<ul><li><li></ul>", QString());
     EXPECT_EQ(whole.truncatedItemCount(), 0u);
 

@@ -4,10 +4,10 @@
 #include "CHMSearchIndex.h"
 #include "CHMSearchIndexFolder.h"
 #include "CHMSearchResult.h"
+#include "EventLoopSupport.h"
 #include "TestDocument.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QObject>
@@ -20,25 +20,6 @@
 using namespace testsupport;
 
 namespace {
-
-QCoreApplication* application() {
-    static int argc = 1;
-    static char name[] = "searchTests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = QCoreApplication::instance() ? QCoreApplication::instance()
-                                                                : new QCoreApplication(argc, argv);
-    return app;
-}
-
-// Runs the event loop until `done` or the time (a minute by default) has passed.
-bool processEventsUntil(const std::function<bool()>& done, int milliseconds = 60000) {
-    QDeadlineTimer deadline(milliseconds);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return done();
-}
 
 // XDG_RUNTIME_DIR for the length of a test.
 class RuntimeFolder {
@@ -128,7 +109,7 @@ TEST(SearchIndexStorage, WithoutAMemoryBackedRuntimeFolderTheIndexStaysOnTheHeap
 }
 
 TEST(SearchIndexEnd, ABuildThatXapianFailsEndsUnavailableAndStillReportsItsEnd) {
-    application();
+    coreApplication();
     const QString runtime = memoryFolder();
     if (runtime.isNull())
         GTEST_SKIP() << "no memory-backed file system here";
@@ -160,7 +141,7 @@ TEST(SearchIndexEnd, ABuildThatXapianFailsEndsUnavailableAndStillReportsItsEnd) 
 }
 
 TEST(SearchIndexEnd, TheDoneCallbackRunsOnItsContextsThreadWhereItMayDestroyTheIndex) {
-    application();
+    coreApplication();
     auto doc = openDocument(fixturePath("nested"));
     ASSERT_TRUE(doc);
     QObject context;

@@ -4,11 +4,10 @@
 #include "CHMDocument.h"
 #include "CHMSitemapLoader.h"
 #include "CHMTableOfContent.h"
+#include "EventLoopSupport.h"
 #include "LinkItem.h"
 #include "TestSupport.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QThread>
@@ -24,31 +23,12 @@ QStringList allNames(const CHMTableOfContent* toc) {
     return names;
 }
 
-// Turns the event loop until done() holds or five seconds pass.
-bool processEventsUntil(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return done();
-}
-
-class SitemapLoading : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "sitemapLoaderTests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
-};
-
 } // namespace
 
-TEST_F(SitemapLoading, BackgroundTreesMatchTheTreesParsedAtOpeningAndFollowAnEncodingChange) {
+using testsupport::processEventsUntil;
+
+TEST(SitemapLoading, BackgroundTreesMatchTheTreesParsedAtOpeningAndFollowAnEncodingChange) {
+    testsupport::coreApplication();
     const QString path = testsupport::fixturePath("gbk");
     const auto reference = CHMDocument::open(path);
     ASSERT_NE(reference, nullptr);
@@ -119,7 +99,8 @@ TEST(SitemapLoader, ARequestOvertakenWhileItParsesIsNotDelivered) {
     EXPECT_EQ(delivered, std::vector<quint64>{2});
 }
 
-TEST_F(SitemapLoading, TreesArrivingAfterTheDocumentIsGoneAreDropped) {
+TEST(SitemapLoading, TreesArrivingAfterTheDocumentIsGoneAreDropped) {
+    testsupport::coreApplication();
     auto document = CHMDocument::open(testsupport::fixturePath("sample"), nullptr,
                                       CHMDocument::SitemapLoading::Later);
     ASSERT_NE(document, nullptr);

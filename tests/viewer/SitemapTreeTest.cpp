@@ -239,14 +239,6 @@ TEST(SitemapHostile, BrokenMarkupAndInvalidBytesGiveATreeSilently) {
     EXPECT_EQ(namesBelow(parse(inputs[7], "CP936")->rootItems()).value(0), "ok");
 }
 
-TEST(SitemapHostile, ItemsBeyondTheLimitAreDropped) {
-    // Empty entries count towards the limit and are purged afterwards.
-    QByteArray data = QByteArray("<li>").repeated(qsizetype(CHMTableOfContent::kMaxItems - 1));
-    data += "<li><param name=name value=last>";
-    data += QByteArray("<li><param name=name value=over>").repeated(3);
-    EXPECT_EQ(namesBelow(parse(data)->rootItems()), QStringList{"last"});
-}
-
 TEST(SitemapHostile, ParametersBeforeTheFirstEntryLeaveTheRootAlone) {
     const auto toc = parse("<object type=\"text/site properties\"><param name=\"Local\" "
                            "value=\"stray.htm\"></object>" +
