@@ -83,6 +83,7 @@ TEST(Metadata, LanguageRecordsMapToCodePagesTheLastOneWinsAndLaterStringsDecodeI
     EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0409)}})).encodingName, "CP1252");
     EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0411)}})).encodingName, "CP932");
     EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0419)}})).encodingName, "CP1251");
+    EXPECT_EQ(readSystemOnly(systemFile({{4, lcid(0x0804)}})).encodingName, "CP936");
     EXPECT_TRUE(readSystemOnly(systemFile({{4, lcid(0)}})).encodingName.isNull());
     EXPECT_TRUE(
         readSystemOnly(systemFile({{4, lcid(0x0804)}, {4, lcid(0x7777)}})).encodingName.isNull());
