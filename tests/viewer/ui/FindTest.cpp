@@ -4,8 +4,6 @@
 #include "CHMSidebar.h"
 #include "CHMWebViewController.h"
 #include "JavaScriptStringLiteral.h"
-#include "TestChmWriter.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
 #include <QAction>
@@ -16,10 +14,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QWebEnginePage>
-#include <QWebEngineScript>
 #include <functional>
-#include <memory>
-#include <optional>
 
 using webtest::markCount;
 using webtest::runJavaScript;
@@ -56,13 +51,11 @@ QString findBook() {
     QByteArray longPage = "<html><head><title>Long</title></head><body>";
     for (int i = 1; i <= kLongPageMatches; ++i)
         longPage += "<p>Row " + QByteArray::number(i) + ": a needle in the stack.</p>\n";
-    static const QString path = testsupport::writeScratchFile(
-        "find.chm",
-        testsupport::writeChm({{"/#SYSTEM", testsupport::systemFile({{2, QByteArray("page.htm", 9)},
-                                                                     {3, QByteArray("Find", 5)}})},
-                               {"/page.htm", kPage},
-                               {"/other.htm", kOtherPage},
-                               {"/long.htm", longPage + "</body></html>"}}));
+    static const QString path =
+        WindowTestFixture::writeCraftedBook("find.chm", "Find",
+                                            {{"/index.htm", kPage},
+                                             {"/other.htm", kOtherPage},
+                                             {"/long.htm", longPage + "</body></html>"}});
     return path;
 }
 
@@ -85,7 +78,7 @@ bool waitForLabel(CHMWebViewController* controller, const QString& text) {
 
 } // namespace
 
-// Each test starts with the book open at page.htm.
+// Each test starts with the book open at its first page.
 class FindInPage : public WindowTestFixture {
 protected:
     void SetUp() override {
@@ -99,12 +92,6 @@ protected:
     CHMDocumentWindow* window = nullptr;
     CHMWebViewController* controller = nullptr;
     QWebEnginePage* page = nullptr;
-
-    static bool load(CHMDocumentWindow* in, const QString& path) {
-        webtest::LoadWatcher loads(in);
-        in->loadPath(path);
-        return loads.waitForLoads(1) && loads.lastOk();
-    }
 };
 
 TEST_F(FindInPage, FindBarMarksEveryMatchStepsBothWaysAndLeavesThePageAsItWas) {
@@ -153,7 +140,7 @@ TEST_F(FindInPage, FindBarMarksEveryMatchStepsBothWaysAndLeavesThePageAsItWas) {
 
 TEST_F(FindInPage, EachTabHasItsOwnFindBarAndMarks) {
     CHMWebViewController* second = window->addNewTab();
-    ASSERT_TRUE(load(window, "page.htm"));
+    ASSERT_TRUE(load(window, "index.htm"));
     window->showFindPanel();
     second->searchField()->setText("here");
     ASSERT_TRUE(waitForLabel(second, "1 of 1"));
@@ -219,7 +206,7 @@ TEST_F(FindInPage, PagesLoadedWhileTheSidebarSearchHoldsWordsShowThemMarked) {
     CHMWebViewController* background = window->createWebViewInTab();
     ASSERT_NE(window->currentController(), background);
     webtest::LoadWatcher loads(window);
-    background->webView()->load(CHMDocument::composeURL("page.htm"));
+    background->webView()->load(CHMDocument::composeURL("index.htm"));
     ASSERT_TRUE(loads.waitForLoads(1));
     EXPECT_TRUE(waitUntil([&] { return markCount(background->webView()->page()) == 6; }));
     EXPECT_EQ(markCount(page), 2);

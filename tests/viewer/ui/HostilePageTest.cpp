@@ -68,16 +68,12 @@ protected:
         const qint64 pid = runaway->renderProcessPid();
         const int ticksBefore = ticks;
 
-        webtest::LoadWatcher loads(window);
         window->addNewTab();
-        window->loadPath("other.htm");
-        EXPECT_TRUE(loads.waitForLoads(1) && loads.lastOk());
+        EXPECT_TRUE(load(window, "other.htm"));
         EXPECT_TRUE(bodyText(currentPage(window)).contains("other page"));
         CHMDocumentWindow* other = openWindow(writePlainBook());
         EXPECT_NE(other, nullptr);
-        if (other) {
-            EXPECT_TRUE(bodyText(currentPage(other)).contains("plain home"));
-        }
+        EXPECT_TRUE(other && bodyText(currentPage(other)).contains("plain home"));
         EXPECT_GT(ticks, ticksBefore);
         return pid;
     }
@@ -113,11 +109,9 @@ TEST_F(HostilePage, TabOpenedByAPageRunsApartFromItsOpener) {
     ASSERT_NE(window, nullptr);
     QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
     QWebEnginePage* opener = currentPage(window);
-    webtest::runJavaScript(opener, "var pad=document.createElement('div');pad.id='pad';"
-                                   "pad.textContent='open';pad.style.fontSize='40px';"
-                                   "document.body.prepend(pad);"
-                                   "pad.onclick=function(){window.open('loop.htm');};");
-    webtest::clickInView(window->curWebView(), webtest::elementCenter(opener, "pad"));
+    webtest::clickInView(window->curWebView(),
+                         webtest::addElement(opener, "div", "pad",
+                                             "e.onclick=function(){window.open('loop.htm');};"));
     ASSERT_TRUE(webtest::waitUntil([&] { return sawLooping(messages); }));
     ASSERT_EQ(window->tabCount(), 2);
 
@@ -134,10 +128,7 @@ TEST_F(HostilePage, PageClaimingGigabytesShowsTheMissingPage) {
                          {{"/index.htm", "<p>home</p>"}, {"/huge.htm", "<p>tiny</p>", 3ull << 30}});
     CHMDocumentWindow* window = openWindow(path);
     ASSERT_NE(window, nullptr);
-    webtest::LoadWatcher loads(window);
-    window->loadPath("huge.htm");
-    ASSERT_TRUE(loads.waitForLoads(1));
-    EXPECT_TRUE(loads.lastOk());
+    ASSERT_TRUE(load(window, "huge.htm"));
     const QString text = bodyText(currentPage(window));
     EXPECT_TRUE(text.contains("no page at /huge.htm")) << text.toStdString();
 }

@@ -6,6 +6,7 @@
 #include "WindowTestFixture.h"
 
 #include <QDesktopServices>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
@@ -36,68 +37,45 @@ public slots:
     void open(const QUrl& url) { opened << url; }
 };
 
-void addLink(QWebEnginePage* page, const QString& id, const QString& href) {
-    runJavaScript(page, QStringLiteral("var a=document.createElement('a');a.id='%1';a.href='%2';"
-                                       "a.textContent='outside link';a.style.fontSize='40px';"
-                                       "document.body.prepend(a);")
-                            .arg(id, href));
-}
-
 } // namespace
 
-class PageSecurity : public WindowTestFixture {};
+class PageSecurity : public NestedWindow {};
 
-TEST_F(PageSecurity, ClickedWebLinkGoesToTheSystemAndNotIntoTheView) {
+TEST_F(PageSecurity, ClickedWebLinkGoesToTheSystemAndNotIntoTheViewOrSaysNoProgramTakesIt) {
     ExternalOpener opener;
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
     CHMWebView* view = window->curWebView();
-    addLink(view->page(), "web", "http://example.com/help");
-    addLink(view->page(), "mail", "mailto:someone@example.com");
+    webtest::addElement(view->page(), "a", "mail", "e.href='mailto:someone@example.com'");
+    const QPoint web =
+        webtest::addElement(view->page(), "a", "web", "e.href='http://example.com/'");
 
-    webtest::clickInView(view, webtest::elementCenter(view->page(), "web"));
+    webtest::clickInView(view, web);
     ASSERT_TRUE(webtest::waitUntil([&] { return opener.opened.size() == 1; }));
-    EXPECT_EQ(opener.opened.value(0), QUrl("http://example.com/help"));
-    webtest::clickInView(view, webtest::elementCenter(view->page(), "mail"));
+    EXPECT_EQ(opener.opened.value(0), QUrl("http://example.com/"));
+    webtest::clickInView(view, webtest::elementCenter(view->page(), "#mail"));
     ASSERT_TRUE(webtest::waitUntil([&] { return opener.opened.size() == 2; }));
     EXPECT_EQ(opener.opened.value(1), QUrl("mailto:someone@example.com"));
+
+    window->setExternalUrlOpener([](const QUrl&) { return false; });
+    webtest::clickInView(view, webtest::elementCenter(view->page(), "#web"));
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(webtest::waitUntil([&] {
+        box = window->findChild<QMessageBox*>("noHandlerMessage");
+        return box && box->isVisible();
+    }));
+    EXPECT_TRUE(box->text().contains("http://example.com/")) << box->text().toStdString();
+    box->close();
     EXPECT_EQ(view->url(), QUrl("itss://chm/index.htm"));
     EXPECT_EQ(window->tabCount(), 1);
 }
 
-TEST_F(PageSecurity, ScriptsCannotLeaveTheBookOrOpenOutsideWindows) {
-    ExternalOpener opener;
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
-    CHMWebView* view = window->curWebView();
-    webtest::LoadWatcher loads(window);
-    // Navigations of one frame are decided in order: once intro.htm has loaded, the moves
-    // before it have been decided too.
-    runJavaScript(view->page(), "window.open('https://example.net/popup');"
-                                "document.querySelector('a').href='http://example.org/';"
-                                "document.querySelector('a').click();"
-                                "location.href='http://example.org/moved';");
-    runJavaScript(view->page(), "location.href='intro.htm'");
-    // The refused moves end their loads as failures; the move to intro.htm succeeds.
-    ASSERT_TRUE(webtest::waitUntil([&] { return loads.lastOk(); }));
-    EXPECT_EQ(view->url(), QUrl("itss://chm/intro.htm"));
-    EXPECT_TRUE(opener.opened.isEmpty());
-    EXPECT_EQ(window->tabCount(), 1);
-}
-
 TEST_F(PageSecurity, WindowOpenNeedsAClickAndOneClickOpensOneTab) {
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
     CHMWebView* view = window->curWebView();
     webtest::LoadWatcher loads(window);
     webtest::LogCapture log;
     // A click whose handler tries a flood opens one tab.
-    runJavaScript(view->page(),
-                  "var pad=document.createElement('div');pad.id='pad';"
-                  "pad.textContent='open';pad.style.fontSize='40px';"
-                  "document.body.prepend(pad);pad.onclick=function(){"
-                  "for (var i = 0; i < 50; ++i) window.open('chapter2/summary.htm');};");
-    webtest::clickInView(view, webtest::elementCenter(view->page(), "pad"));
+    webtest::clickInView(view, webtest::addElement(view->page(), "div", "pad",
+                                                   "e.onclick=function(){for (var i = 0; i < 50; "
+                                                   "++i) window.open('chapter2/summary.htm');};"));
     ASSERT_TRUE(loads.waitForLoads(1));
     EXPECT_EQ(window->tabCount(), 2);
     EXPECT_EQ(currentPath(window), "/chapter2/summary.htm");
@@ -116,8 +94,6 @@ TEST_F(PageSecurity, LocalFilesAreOutOfReach) {
     const QByteArray png = testsupport::readWholeFile(QStringLiteral(LUMENO_TEST_PNG));
     ASSERT_FALSE(png.isEmpty());
     const QString image = testsupport::writeScratchFile("picture.png", png);
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
     QWebEnginePage* page = currentPage(window);
     const QString secretUrl = QUrl::fromLocalFile(secret).toString();
     const QString imageUrl = QUrl::fromLocalFile(image).toString();
@@ -156,9 +132,7 @@ TEST_F(PageSecurity, LocalFilesAreOutOfReach) {
     EXPECT_TRUE(opener.opened.isEmpty());
 }
 
-TEST_F(PageSecurity, OnlyConsoleLogReachesTheLog) {
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
+TEST_F(PageSecurity, OnlyConsoleLogAndTheReadersOwnFailingScriptsReachTheLog) {
     QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
     runJavaScript(currentPage(window), "console.log('first line');"
                                        "console.error('an error');"
@@ -171,25 +145,27 @@ TEST_F(PageSecurity, OnlyConsoleLogReachesTheLog) {
     ASSERT_EQ(messages.size(), 2);
     EXPECT_EQ(messages.at(0).at(0).toString(), "first line");
     EXPECT_EQ(messages.at(1).at(0).toString(), "second line");
-}
-
-TEST_F(PageSecurity, FailingReaderScriptWritesItsErrorToTheConsole) {
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
-    QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
     window->runJavascript("undefinedFunctionOfTheReader()");
-    ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() >= 1; }));
-    EXPECT_TRUE(messages.at(0).at(0).toString().contains("undefinedFunctionOfTheReader"));
+    ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() >= 3; }));
+    EXPECT_TRUE(messages.at(2).at(0).toString().contains("undefinedFunctionOfTheReader"));
 }
 
-TEST_F(PageSecurity, ScriptedMovesToOtherSchemesOpenNothingEvenAfterAClick) {
+TEST_F(PageSecurity, ScriptsCannotLeaveTheBookOrOpenOutsideWindowsEvenAfterAClick) {
     ExternalOpener opener;
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
     CHMWebView* view = window->curWebView();
     QWebEnginePage* page = view->page();
     webtest::LoadWatcher loads(window);
     webtest::LogCapture log;
+    // Navigations of one frame are decided in order: once intro.htm has loaded, the moves
+    // before it have been decided too (as failed loads).
+    runJavaScript(page, "window.open('https://example.net/popup');"
+                        "document.querySelector('a').href='http://example.org/';"
+                        "document.querySelector('a').click();"
+                        "location.href='http://example.org/moved';");
+    runJavaScript(page, "location.href='intro.htm'");
+    ASSERT_TRUE(webtest::waitUntil([&] { return loads.lastOk(); }));
+    EXPECT_EQ(view->url(), QUrl("itss://chm/intro.htm"));
+
     const QStringList targets = {"mailto:someone@example.com", "ms-its:other.chm::/page.htm",
                                  "file:///etc/hostname", "lumeno-custom:payload"};
     // Without a click: each move ends as a failed load, each window request is dropped.
@@ -210,22 +186,20 @@ TEST_F(PageSecurity, ScriptedMovesToOtherSchemesOpenNothingEvenAfterAClick) {
     EXPECT_EQ(messages.at(0).at(0).toString(), "ran in place");
 
     // A page gets a click easily: any click on it may start the page's own move.
-    runJavaScript(page, "var pad=document.createElement('div');pad.id='pad';"
-                        "pad.textContent='click anywhere';pad.style.fontSize='40px';"
-                        "document.body.prepend(pad);"
-                        "document.addEventListener('click',function(e){e.preventDefault();"
-                        "location.href=window.nextMove;});");
+    const QPoint pad = webtest::addElement(page, "div", "pad",
+                                           "document.addEventListener('click',function(ev){"
+                                           "ev.preventDefault();location.href=window.nextMove;});");
     for (const QString& target : targets.mid(1)) {
         const int before = loads.finished();
         runJavaScript(page, QStringLiteral("window.nextMove = '%1'").arg(target));
-        webtest::clickInView(view, webtest::elementCenter(page, "pad"));
+        webtest::clickInView(view, pad);
         ASSERT_TRUE(webtest::waitUntil([&] { return loads.finished() > before; }))
             << target.toStdString();
         EXPECT_FALSE(loads.lastOk()) << target.toStdString();
     }
     EXPECT_TRUE(opener.opened.isEmpty()) << opener.opened.value(0).toString().toStdString();
     EXPECT_EQ(window->tabCount(), 1);
-    EXPECT_EQ(view->url(), QUrl("itss://chm/index.htm"));
+    EXPECT_EQ(view->url(), QUrl("itss://chm/intro.htm"));
 }
 
 TEST_F(PageSecurity, PagesOfOneBookCannotReachAnotherOpenBook) {

@@ -91,7 +91,7 @@ TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
     EXPECT_EQ(searchRows(window), QStringList{"Leaf"});
 }
 
-TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
+TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexSaysWhenNothingMatchesAndIsRemembered) {
     CHMDocumentWindow* window = openFixture("nested");
     ASSERT_NE(window, nullptr);
     // Choosing the mode with text in the field searches at once.
@@ -102,6 +102,17 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     EXPECT_EQ(searchTypeOf(window), "index");
     typeAndReturn(window, "zan");
     EXPECT_EQ(searchRows(window), QStringList{"Zanzibar"});
+    typeAndReturn(window, "qqq");
+    EXPECT_TRUE(searchRows(window).isEmpty());
+    EXPECT_EQ(window->sidebar()->searchView()->emptyText(), "No index entry begins with “qqq”.");
+    // Down in the field moves into the results.
+    typeAndReturn(window, "ab");
+    window->activateWindow();
+    window->sidebar()->searchField()->setFocus();
+    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Down);
+    CHMOutlineView* results = window->sidebar()->searchView();
+    EXPECT_TRUE(waitUntil([results] { return results->hasFocus(); }));
+    EXPECT_EQ(results->currentIndex().row(), 0);
 
     delete window;
     window = openFixture("nested");
@@ -117,12 +128,17 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     EXPECT_TRUE(waitUntil([window] { return window->sidebar()->searchField()->hasFocus(); }));
 }
 
-TEST_F(WindowSearch, EmptySearchClearsTheListInEitherMode) {
+TEST_F(WindowSearch, ChangingTheTextTakesItsMarksOffThePageAndEmptyingItClearsTheListInEitherMode) {
     CHMDocumentWindow* window = openFixture("nested");
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(waitUntil([window] { return window->document()->searchIndex()->isIndexDone(); }));
     typeAndReturn(window, "lighthouse");
     ASSERT_EQ(searchRows(window), QStringList{"Welcome"});
+    ASSERT_TRUE(load(window, "index.htm"));
+    QWebEnginePage* page = currentPage(window);
+    ASSERT_TRUE(waitUntil([page] { return webtest::markCount(page) > 0; }));
+    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Backspace);
+    EXPECT_TRUE(waitUntil([page] { return webtest::markCount(page) == 0; }));
     // The field's clear button empties it without Return; blank text is empty in either mode.
     window->sidebar()->searchField()->clear();
     EXPECT_TRUE(searchRows(window).isEmpty());
@@ -168,36 +184,4 @@ TEST_F(WindowSearch, HitsNamedAlikeSayWhereTheyAreAndEmptyListsSayWhy) {
     window->setSearchInIndex();
     EXPECT_TRUE(searchRows(window).isEmpty());
     EXPECT_EQ(window->sidebar()->searchView()->emptyText(), "This book has no index.");
-}
-
-TEST_F(WindowSearch, SearchThatFindsNothingSaysSoAndDownMovesIntoTheResults) {
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
-    window->setSearchInIndex();
-    typeAndReturn(window, "qqq");
-    EXPECT_TRUE(searchRows(window).isEmpty());
-    EXPECT_EQ(window->sidebar()->searchView()->emptyText(), "No index entry begins with “qqq”.");
-
-    typeAndReturn(window, "ab");
-    ASSERT_EQ(searchRows(window).size(), 2);
-    window->activateWindow();
-    window->sidebar()->searchField()->setFocus();
-    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Down);
-    CHMOutlineView* results = window->sidebar()->searchView();
-    EXPECT_TRUE(waitUntil([results] { return results->hasFocus(); }));
-    EXPECT_EQ(results->currentIndex().row(), 0);
-}
-
-TEST_F(WindowSearch, ChangingTheSearchTextTakesThePreviousSearchsMarksOffThePage) {
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(waitUntil([window] { return window->document()->searchIndex()->isIndexDone(); }));
-    typeAndReturn(window, "lighthouse");
-    webtest::LoadWatcher loads(window);
-    window->loadPath("index.htm");
-    ASSERT_TRUE(loads.waitForLoads(1));
-    QWebEnginePage* page = currentPage(window);
-    ASSERT_TRUE(waitUntil([page] { return webtest::markCount(page) > 0; }));
-    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Backspace);
-    EXPECT_TRUE(waitUntil([page] { return webtest::markCount(page) == 0; }));
 }

@@ -15,7 +15,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -184,7 +183,7 @@ TEST_F(SidebarTest, ContextMenuOpensTheSelectedRowHereOrInANewTab) {
     EXPECT_EQ(newTabs, Items{tocItem("ref/api.htm")});
 }
 
-TEST_F(SidebarTest, DoubleClickOpensANewTabWithoutFoldingTheRow) {
+TEST_F(SidebarTest, DoubleClickOrModifierClickOpensANewTabWithoutFoldingTheRowOrSelectingIt) {
     sidebar.locateTOC("guide/usage.htm");
     doubleClick(tocItem("guide/usage.htm"));
     // The row was selected already: the current tab loads nothing.
@@ -194,15 +193,13 @@ TEST_F(SidebarTest, DoubleClickOpensANewTabWithoutFoldingTheRow) {
     EXPECT_EQ(newTabs, (Items{tocItem("guide/usage.htm"), tocItem("guide/index.htm")}));
     // Its first click selected the parent row, which loaded it in the current tab.
     EXPECT_EQ(topics, Items{tocItem("guide/index.htm")});
-}
-
-TEST_F(SidebarTest, ModifierClickOpensANewTabAndKeepsTheSelection) {
-    sidebar.locateTOC("intro.htm");
+    // Modifier clicks keep the selection.
+    newTabs.clear();
     click(tocItem("appendix.htm"), Qt::LeftButton, Qt::ControlModifier);
     click(tocItem("appendix.htm"), Qt::LeftButton, Qt::ShiftModifier);
     EXPECT_EQ(newTabs, (Items{tocItem("appendix.htm"), tocItem("appendix.htm")}));
-    EXPECT_EQ(sidebar.selectedTocItem(), tocItem("intro.htm"));
-    EXPECT_TRUE(topics.empty());
+    EXPECT_EQ(sidebar.selectedTocItem(), tocItem("guide/index.htm"));
+    EXPECT_EQ(topics.size(), 1u);
 }
 
 class SidebarSplitterTest : public ::testing::Test {
@@ -287,14 +284,3 @@ TEST_F(SidebarSplitterTest, ToggleHidesASidebarWiderThan240AndRestoresANarrowerO
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The stored sidebar width must not reach the user's own settings.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

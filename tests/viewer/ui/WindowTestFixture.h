@@ -2,6 +2,7 @@
 // waits for their pages. Each test starts with empty preferences.
 #pragma once
 
+#include "CHMDocument.h"
 #include "CHMDocumentWindow.h"
 #include "CHMWebView.h"
 #include "TestChmWriter.h"
@@ -13,36 +14,39 @@
 #include <memory>
 #include <vector>
 
-class CHMDocument;
 class CHMTextEncodingMenu;
-class QModelIndex;
-class QTreeView;
 
 class WindowTestFixture : public ::testing::Test {
+public:
+    // Writes a book of the pages (uncompressed) into the scratch folder, with "index.htm" as
+    // its home page and the title; answers its path.
+    static QString writeCraftedBook(const QString& fileName, const QByteArray& title,
+                                    std::vector<testsupport::ChmObject> pages);
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
     // The document of the file, opened as the reader opens it; nullptr (and a failed
     // expectation) when it does not open.
-    static std::unique_ptr<CHMDocument> openDocument(const QString& path);
+    static std::unique_ptr<CHMDocument>
+    openDocument(const QString& path,
+                 CHMDocument::SitemapLoading loading = CHMDocument::SitemapLoading::Now);
+    // The window is deleted when the test ends, unless it is gone by then.
+    CHMDocumentWindow* adopt(CHMDocumentWindow* window);
     // Opens the file in a shown window and waits for its first page; nullptr (and a failed
     // expectation) when that does not happen.
     CHMDocumentWindow* openWindow(const QString& path);
     CHMDocumentWindow* openFixture(const QString& name);
-    // Writes a book of the pages (uncompressed) into the scratch folder, with "index.htm" as
-    // its home page and the title; answers its path.
-    static QString writeCraftedBook(const QString& fileName, const QByteArray& title,
-                                    std::vector<testsupport::ChmObject> pages);
+    // Loads the book's page in the current tab and waits; true when it loaded.
+    static bool load(CHMDocumentWindow* window, const QString& path);
 
     // The current tab's page, URL path and document.body.innerText.
     static QWebEnginePage* currentPage(CHMDocumentWindow* window);
     static QString currentPath(CHMDocumentWindow* window);
     static QString bodyText(QWebEnginePage* page);
 
-    // The row of the contents list with that name (searched at every level).
-    static QModelIndex tocRow(CHMDocumentWindow* window, const QString& name);
-    // Clicks the contents row as the user would.
+    // Clicks the contents row with that name (searched at every level) as the user would.
     static void clickTocRow(CHMDocumentWindow* window, const QString& name,
                             Qt::KeyboardModifiers modifiers = {});
 
@@ -51,4 +55,15 @@ protected:
 
 private:
     std::vector<QPointer<CHMDocumentWindow>> m_windows;
+};
+
+// Each test starts with the nested book open at its home page.
+class NestedWindow : public WindowTestFixture {
+protected:
+    void SetUp() override {
+        WindowTestFixture::SetUp();
+        window = openFixture("nested");
+        ASSERT_NE(window, nullptr);
+    }
+    CHMDocumentWindow* window = nullptr;
 };
