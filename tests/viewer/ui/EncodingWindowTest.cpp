@@ -47,24 +47,6 @@ bool hasCyrillic(const QString& text) {
                        [](QChar c) { return c.script() == QChar::Script_Cyrillic; });
 }
 
-QString characterSet(QWebEnginePage* page) {
-    return runJavaScript(page, "document.characterSet").toString();
-}
-
-// The names of the contents list's top-level rows, joined.
-QString contentsNames(CHMDocumentWindow* window) {
-    const QAbstractItemModel* model = window->sidebar()->tocView()->model();
-    QStringList names;
-    for (int row = 0; row < model->rowCount(); ++row)
-        names << model->index(row, 0).data().toString();
-    return names.join(QLatin1Char('|'));
-}
-
-bool activate(CHMDocumentWindow* window) {
-    window->activateWindow();
-    return waitUntil([window] { return QApplication::activeWindow() == window; });
-}
-
 } // namespace
 
 class WindowEncoding : public WindowTestFixture {
@@ -81,11 +63,11 @@ protected:
     void expectShown(CHMDocumentWindow* window, const char* charset, bool cyrillic, int tag) {
         for (int i = 0; i < window->tabCount(); ++i) {
             QWebEnginePage* page = window->controllerAt(i)->webView()->page();
-            EXPECT_EQ(characterSet(page), charset) << i;
+            EXPECT_EQ(runJavaScript(page, "document.characterSet"), charset) << i;
             EXPECT_FALSE(bodyText(page).isEmpty()) << i;
             EXPECT_EQ(hasCyrillic(bodyText(page)), cyrillic) << i;
         }
-        EXPECT_EQ(hasCyrillic(contentsNames(window)), cyrillic);
+        EXPECT_EQ(hasCyrillic(rowNames(window->sidebar()->tocView()->model()).join('|')), cyrillic);
         EXPECT_EQ(checkedTags(window->textEncodingPopup()->menu()), QList<int>{tag});
         EXPECT_EQ(checkedTags(menus->menu()), QList<int>{tag});
     }

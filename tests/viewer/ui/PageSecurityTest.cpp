@@ -37,6 +37,46 @@ public slots:
     void open(const QUrl& url) { opened << url; }
 };
 
+// Asks for the page, the image and the style sheet every way a page can and answers what each
+// reported once the awaited ones have: "xhr", "fetch" and "frame" the text read, "img" "loaded",
+// "css" the body's colour after the sheet; or "error ...".
+QVariantMap probe(QWebEnginePage* page, const QString& html, const QString& image,
+                  const QString& css, const QString& awaited = "xhr fetch img css frame") {
+    runJavaScript(page, QStringLiteral(R"(
+        window.probe = {};
+        function report(key, value) { probe[key] = String(value); }
+        var xhr = new XMLHttpRequest();
+        xhr.onload = function() { report('xhr', xhr.responseText || 'empty'); };
+        xhr.onerror = function() { report('xhr', 'error'); };
+        try { xhr.open('GET', '%1'); xhr.send(); } catch (e) { report('xhr', 'error ' + e); }
+        fetch('%1').then(function(r) { return r.text(); }).then(
+            function(t) { report('fetch', t || 'empty'); },
+            function(e) { report('fetch', 'error ' + e); });
+        var img = new Image();
+        img.onload = function() { report('img', 'loaded'); };
+        img.onerror = function() { report('img', 'error'); };
+        img.src = '%2';
+        var link = document.createElement('link');
+        link.rel = 'stylesheet';
+        link.onload = function() { report('css', getComputedStyle(document.body).color); };
+        link.onerror = function() { report('css', 'error'); };
+        link.href = '%3';
+        document.head.appendChild(link);
+        var frame = document.createElement('iframe');
+        frame.id = 'probe-frame';
+        frame.onload = function() {
+            var d = frame.contentDocument;
+            report('frame', d && d.body ? d.body.innerText : 'unreadable');
+        };
+        frame.src = '%1';
+        document.body.appendChild(frame);)")
+                            .arg(html, image, css));
+    const QString done =
+        QStringLiteral("'%1'.split(' ').every(k => k in probe) ? 1 : 0").arg(awaited);
+    EXPECT_EQ(webtest::waitForJavaScript(page, done).toInt(), 1) << "the probes did not report";
+    return runJavaScript(page, "probe").toMap();
+}
+
 } // namespace
 
 class PageSecurity : public NestedWindow {};
@@ -90,43 +130,26 @@ TEST_F(PageSecurity, WindowOpenNeedsAClickAndOneClickOpensOneTab) {
 
 TEST_F(PageSecurity, LocalFilesAreOutOfReach) {
     ExternalOpener opener;
-    const QString secret = testsupport::writeScratchFile("secret.txt", "local-secret-7f3a");
     const QByteArray png = testsupport::readWholeFile(QStringLiteral(LUMENO_TEST_PNG));
     ASSERT_FALSE(png.isEmpty());
-    const QString image = testsupport::writeScratchFile("picture.png", png);
+    auto url = [](const QString& path) { return QUrl::fromLocalFile(path).toString(); };
     QWebEnginePage* page = currentPage(window);
-    const QString secretUrl = QUrl::fromLocalFile(secret).toString();
-    const QString imageUrl = QUrl::fromLocalFile(image).toString();
-
     webtest::LogCapture log;
-    runJavaScript(page, QStringLiteral(R"(
-        window.probe = {};
-        var img = new Image();
-        img.onload = function() { probe.img = 'loaded'; };
-        img.onerror = function() { probe.img = 'blocked'; };
-        img.src = '%2';
-        var xhr = new XMLHttpRequest();
-        xhr.onload = function() { probe.xhr = xhr.responseText || 'empty'; };
-        xhr.onerror = function() { probe.xhr = 'blocked'; };
-        try { xhr.open('GET', '%1'); xhr.send(); } catch (e) { probe.xhr = 'blocked'; }
-        var frame = document.createElement('iframe');
-        frame.id = 'local-frame';
-        frame.src = '%1';
-        document.body.appendChild(frame);
-    )")
-                            .arg(secretUrl, imageUrl));
-    const QVariant done = webtest::waitForJavaScript(page, "probe.img && probe.xhr ? 1 : 0");
-    ASSERT_EQ(done.toInt(), 1) << "the probes did not report";
-    EXPECT_EQ(runJavaScript(page, "probe.img"), "blocked");
-    EXPECT_EQ(runJavaScript(page, "probe.xhr"), "blocked");
     // A refused frame navigation sends no event to the page: the log says when it was decided.
+    const QVariantMap seen =
+        probe(page, url(testsupport::writeScratchFile("secret.txt", "local-secret-7f3a")),
+              url(testsupport::writeScratchFile("picture.png", png)),
+              url(testsupport::writeScratchFile("style.css", "body { color: rgb(1, 2, 3) }")),
+              "xhr fetch img css");
+    for (const char* key : {"xhr", "fetch", "img", "css"})
+        EXPECT_TRUE(seen.value(key).toString().startsWith("error")) << key;
     ASSERT_TRUE(webtest::waitUntil([&] { return log.contains("navigation to file:"); }));
-    const QString frameText = runJavaScript(page, R"(
-        (function() {
-            var d = document.getElementById('local-frame').contentDocument;
-            return d && d.body ? d.body.innerText : '';
-        })())")
-                                  .toString();
+    const QString frameText =
+        runJavaScript(page, "(function() {"
+                            "var d = document.getElementById('probe-frame')"
+                            ".contentDocument;"
+                            "return d && d.body ? d.body.innerText : ''; })()")
+            .toString();
     EXPECT_FALSE(frameText.contains("local-secret")) << frameText.toStdString();
     EXPECT_FALSE(bodyText(page).contains("local-secret"));
     EXPECT_TRUE(opener.opened.isEmpty());
@@ -217,60 +240,24 @@ TEST_F(PageSecurity, PagesOfOneBookCannotReachAnotherOpenBook) {
     CHMDocumentWindow* readerWindow = openWindow(reader);
     ASSERT_NE(vaultWindow, nullptr);
     ASSERT_NE(readerWindow, nullptr);
-    // Every way a page can ask for an object of the same URL.
-    const QString probe = R"(
-        window.probe = {};
-        function report(key, value) { probe[key] = String(value); }
-        var xhr = new XMLHttpRequest();
-        xhr.onload = function() { report('xhr', xhr.responseText || 'empty'); };
-        xhr.onerror = function() { report('xhr', 'error'); };
-        try { xhr.open('GET', 'itss://chm/secret.htm'); xhr.send(); }
-        catch (e) { report('xhr', 'error ' + e); }
-        try {
-            fetch('itss://chm/secret.htm').then(function(r) { return r.text(); })
-                .then(function(t) { report('fetch', t || 'empty'); },
-                      function(e) { report('fetch', 'error ' + e); });
-        } catch (e) { report('fetch', 'error ' + e); }
-        var img = new Image();
-        img.onload = function() { report('img', 'loaded'); };
-        img.onerror = function() { report('img', 'error'); };
-        img.src = 'itss://chm/secret.png';
-        var link = document.createElement('link');
-        link.rel = 'stylesheet';
-        link.onload = function() { report('css', getComputedStyle(document.body).color); };
-        link.onerror = function() { report('css', 'error'); };
-        link.href = 'itss://chm/secret.css';
-        document.head.appendChild(link);
-        var frame = document.createElement('iframe');
-        frame.onload = function() {
-            var d = frame.contentDocument;
-            report('frame', d && d.body ? d.body.innerText : 'unreadable');
-        };
-        frame.src = 'itss://chm/secret.htm';
-        document.body.appendChild(frame);
-    )";
-    const QString reported =
-        "probe.xhr && probe.fetch && probe.img && probe.css && probe.frame ? 1 : 0";
-
     // In its own book the probe reaches everything, so it would see a leak.
-    QWebEnginePage* vaultPage = currentPage(vaultWindow);
-    runJavaScript(vaultPage, probe);
-    ASSERT_EQ(webtest::waitForJavaScript(vaultPage, reported).toInt(), 1);
-    EXPECT_TRUE(runJavaScript(vaultPage, "probe.xhr").toString().contains("vault-secret-5d81"));
-    EXPECT_TRUE(runJavaScript(vaultPage, "probe.frame").toString().contains("vault-secret-5d81"));
-    EXPECT_EQ(runJavaScript(vaultPage, "probe.img"), "loaded");
-    EXPECT_EQ(runJavaScript(vaultPage, "probe.css"), "rgb(1, 2, 3)");
+    QVariantMap seen = probe(currentPage(vaultWindow), "itss://chm/secret.htm",
+                             "itss://chm/secret.png", "itss://chm/secret.css");
+    EXPECT_TRUE(seen.value("xhr").toString().contains("vault-secret-5d81"));
+    EXPECT_TRUE(seen.value("frame").toString().contains("vault-secret-5d81"));
+    EXPECT_EQ(seen.value("img"), "loaded");
+    EXPECT_EQ(seen.value("css"), "rgb(1, 2, 3)");
 
     // In the other book the same URLs reach that book alone, which lacks them.
     QWebEnginePage* readerPage = currentPage(readerWindow);
-    runJavaScript(readerPage, probe);
-    ASSERT_EQ(webtest::waitForJavaScript(readerPage, reported).toInt(), 1);
-    const QString seen = runJavaScript(readerPage, "JSON.stringify(probe)").toString();
-    EXPECT_FALSE(seen.contains("vault-secret")) << seen.toStdString();
-    EXPECT_TRUE(runJavaScript(readerPage, "probe.xhr").toString().contains("no page at"));
-    EXPECT_TRUE(runJavaScript(readerPage, "probe.frame").toString().contains("no page at"));
-    EXPECT_EQ(runJavaScript(readerPage, "probe.img"), "error");
-    EXPECT_NE(runJavaScript(readerPage, "probe.css"), "rgb(1, 2, 3)");
+    seen = probe(readerPage, "itss://chm/secret.htm", "itss://chm/secret.png",
+                 "itss://chm/secret.css");
+    for (const QVariant& value : seen)
+        EXPECT_FALSE(value.toString().contains("vault-secret")) << value.toString().toStdString();
+    EXPECT_TRUE(seen.value("xhr").toString().contains("no page at"));
+    EXPECT_TRUE(seen.value("frame").toString().contains("no page at"));
+    EXPECT_EQ(seen.value("img"), "error");
+    EXPECT_NE(seen.value("css"), "rgb(1, 2, 3)");
     EXPECT_FALSE(bodyText(readerPage).contains("vault-secret"));
 }
 

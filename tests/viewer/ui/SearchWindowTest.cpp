@@ -23,11 +23,7 @@ using webtest::waitUntil;
 namespace {
 
 QStringList searchRows(CHMDocumentWindow* window) {
-    const QAbstractItemModel* model = window->sidebar()->searchView()->model();
-    QStringList rows;
-    for (int row = 0; row < model->rowCount(); ++row)
-        rows << model->index(row, 0).data().toString();
-    return rows;
+    return WindowTestFixture::rowNames(window->sidebar()->searchView()->model());
 }
 
 void typeAndReturn(CHMDocumentWindow* window, const QString& text) {

@@ -169,8 +169,7 @@ TEST_F(WindowNavigation, ReopeningAFileShowsThePageLastReadButNeverAMissingPage)
 class WindowTabs : public NestedWindow {};
 
 TEST_F(WindowTabs, FindPanelTakesItsRoomOnceAndTheFocusEachTime) {
-    window->activateWindow();
-    ASSERT_TRUE(webtest::waitUntil([&] { return window->isActiveWindow(); }));
+    ASSERT_TRUE(activate(window));
     CHMWebViewController* tab = window->currentController();
     CHMWebViewController* other = window->createWebViewInTab();
     const int fullHeight = tab->webView()->height();
@@ -246,8 +245,7 @@ TEST_F(WindowTabs, TabIsNamedByItsContentsEntryEvenAnAnchorsElseByThePageTitleEl
 }
 
 TEST_F(WindowNavigation, ShortcutsPutTheFocusOnThePageAndOnTheContents) {
-    window->activateWindow();
-    ASSERT_TRUE(webtest::waitUntil([&] { return window->isActiveWindow(); }));
+    ASSERT_TRUE(activate(window));
     window->hideSidebar();
     window->focusOnContentsAction()->trigger();
     EXPECT_TRUE(window->splitView()->isSidebarRestored());

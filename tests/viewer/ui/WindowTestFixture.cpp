@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTest>
@@ -80,6 +81,18 @@ QString WindowTestFixture::currentPath(CHMDocumentWindow* window) {
 
 QString WindowTestFixture::bodyText(QWebEnginePage* page) {
     return webtest::runJavaScript(page, QStringLiteral("document.body.innerText")).toString();
+}
+
+QStringList WindowTestFixture::rowNames(const QAbstractItemModel* model) {
+    QStringList names;
+    for (int row = 0; row < model->rowCount(); ++row)
+        names << model->index(row, 0).data().toString();
+    return names;
+}
+
+bool WindowTestFixture::activate(CHMDocumentWindow* window) {
+    window->activateWindow();
+    return webtest::waitUntil([window] { return QApplication::activeWindow() == window; });
 }
 
 void WindowTestFixture::clickTocRow(CHMDocumentWindow* window, const QString& name,

@@ -15,6 +15,7 @@
 #include <vector>
 
 class CHMTextEncodingMenu;
+class QAbstractItemModel;
 
 class WindowTestFixture : public ::testing::Test {
 public:
@@ -22,6 +23,10 @@ public:
     // its home page and the title; answers its path.
     static QString writeCraftedBook(const QString& fileName, const QByteArray& title,
                                     std::vector<testsupport::ChmObject> pages);
+    // The texts of the model's top-level rows.
+    static QStringList rowNames(const QAbstractItemModel* model);
+    // Makes the window the active one and waits until it is; false on timeout.
+    static bool activate(CHMDocumentWindow* window);
 
 protected:
     void SetUp() override;
