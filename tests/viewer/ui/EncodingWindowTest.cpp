@@ -1,23 +1,10 @@
 // The window's text encoding on the real web engine: a choice serves every tab anew and re-reads
 // the contents, automatic restores the file's own, the menu and each pop-up mark the choice.
-#include "CHMDocument.h"
-#include "CHMOutlineView.h"
-#include "CHMSidebar.h"
 #include "CHMTextEncodingMenu.h"
-#include "CHMWebViewController.h"
-#include "LinkItem.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QAbstractItemModel>
-#include <QAction>
-#include <QApplication>
-#include <QFile>
-#include <QMenu>
-#include <QSignalSpy>
 #include <QToolButton>
 #include <algorithm>
-#include <memory>
 
 using webtest::runJavaScript;
 using webtest::waitUntil;

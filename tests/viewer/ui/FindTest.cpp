@@ -1,19 +1,11 @@
 // Find in page on the real web engine: each tab's find bar, the marks made in the reader's own
 // script world, stepping, texts looked for as typed, sidebar words marked, a long page.
-#include "CHMDocument.h"
-#include "CHMSidebar.h"
-#include "CHMWebViewController.h"
 #include "JavaScriptStringLiteral.h"
 #include "WindowTestFixture.h"
 
-#include <QAction>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
-#include <QTest>
 #include <QToolButton>
-#include <QWebEnginePage>
 #include <functional>
 
 using webtest::markCount;

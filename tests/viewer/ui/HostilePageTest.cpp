@@ -1,15 +1,9 @@
 // Pages of hostile books: a script that never ends freezes its own tab at most. The window, the
 // book's other tabs and other books stay usable, and closing the tab or the window ends the
 // runaway renderer. An object that claims gigabytes shows as a missing page.
-#include "CHMDocument.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QCoreApplication>
-#include <QPointer>
-#include <QSignalSpy>
 #include <QTimer>
-#include <QWebEnginePage>
 #include <signal.h>
 
 namespace {

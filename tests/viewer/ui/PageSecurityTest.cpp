@@ -1,16 +1,10 @@
 // What a page of a .chm can reach: outside links only through a user's click and the system's
 // handler, never inside the view; no scripted way out; no local files; no other open book; the
 // log only through console.log.
-#include "CHMDocument.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
-#include <QSignalSpy>
-#include <QTest>
-#include <QUrl>
-#include <QWebEnginePage>
 
 using webtest::runJavaScript;
 

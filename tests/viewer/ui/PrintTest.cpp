@@ -1,14 +1,10 @@
 // Printing a page: the engine's own PDF output, so that the printed text stays text; every
 // failure reported as one.
 #include "CHMPrintJob.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPageSize>
-#include <QSignalSpy>
-#include <memory>
 #include <poppler-document.h>
 #include <poppler-page.h>
 

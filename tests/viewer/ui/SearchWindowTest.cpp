@@ -1,21 +1,9 @@
 // The window's searches on the real web engine: full-text hits without the window waiting for
 // the index, the keyword-index search remembered per file, the empty search, the default.
-#include "CHMDocument.h"
-#include "CHMFilePreferences.h"
-#include "CHMOutlineView.h"
 #include "CHMSearchController.h"
 #include "CHMSearchIndex.h"
-#include "CHMSidebar.h"
-#include "SidebarSplitter.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QAbstractItemModel>
-#include <QAction>
-#include <QLineEdit>
-#include <QMenu>
-#include <QTest>
-#include <memory>
 #include <mutex>
 
 using webtest::waitUntil;

@@ -1,21 +1,11 @@
 // The window shows itself and its first page before the sitemaps are parsed: the trees come from
 // the document's work thread, and what depends on them (the sidebar, the tab's name, the empty
 // lists' notices, the index search) follows when they arrive.
-#include "CHMDocument.h"
-#include "CHMOutlineView.h"
-#include "CHMSidebar.h"
 #include "CHMTableOfContent.h"
-#include "SidebarSplitter.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QAbstractItemModel>
-#include <QApplication>
-#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
-#include <QSignalSpy>
-#include <QTabWidget>
 #include <QTimer>
 
 namespace {

@@ -103,8 +103,7 @@ LogCapture::~LogCapture() {
 }
 
 bool LogCapture::contains(const QString& text) const {
-    return std::any_of(capturedMessages.begin(), capturedMessages.end(),
-                       [&](const QString& message) { return message.contains(text); });
+    return !capturedMessages.filter(text).isEmpty();
 }
 
 QPoint addElement(QWebEnginePage* page, const QString& tag, const QString& id,

@@ -1,30 +1,15 @@
 // The document window on the real web engine: pages with their style sheets, images and scripts;
 // contents, tabs, history, paging and zoom; what it remembers of a file.
-#include "CHMDocument.h"
-#include "CHMFilePreferences.h"
-#include "CHMOutlineView.h"
-#include "CHMSidebar.h"
-#include "CHMWebViewController.h"
-#include "LinkItem.h"
-#include "SidebarSplitter.h"
-#include "TestSupport.h"
 #include "ToolbarCustomizer.h"
 #include "WindowTestFixture.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QDialogButtonBox>
 #include <QLayout>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
-#include <QTabWidget>
-#include <QTest>
 #include <QToolBar>
 #include <QWebEngineHistory>
-#include <QWebEnginePage>
 
 using webtest::runJavaScript;
 
@@ -151,21 +136,6 @@ TEST_F(WindowNavigation, ZoomIsStoredGivenToNewTabsAndUndoneByActualSize) {
     EXPECT_FALSE(window->actualSizeAction()->isEnabled());
 }
 
-TEST_F(WindowNavigation, ReopeningAFileShowsThePageLastReadButNeverAMissingPage) {
-    EXPECT_EQ(lastPathOf(window), "index.htm");
-    ASSERT_TRUE(load(window, "/chapter1/details.htm"));
-    EXPECT_EQ(lastPathOf(window), "chapter1/details.htm");
-    // The reader's page for a missing page is shown, but not remembered.
-    ASSERT_TRUE(load(window, "no/such/page.htm"));
-    EXPECT_EQ(currentPath(window), "/no/such/page.htm");
-    EXPECT_EQ(lastPathOf(window), "chapter1/details.htm");
-    delete window;
-    CHMDocumentWindow* again = openFixture("nested");
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(currentPath(again), "/chapter1/details.htm");
-    EXPECT_EQ(again->currentTitle(), "Details");
-}
-
 class WindowTabs : public NestedWindow {};
 
 TEST_F(WindowTabs, FindPanelTakesItsRoomOnceAndTheFocusEachTime) {
@@ -259,7 +229,14 @@ TEST_F(WindowNavigation, ShortcutsPutTheFocusOnThePageAndOnTheContents) {
 
 class WindowChrome : public NestedWindow {};
 
-TEST_F(WindowChrome, SizeAndPlaceAndToolbarChoicesAreRememberedForTheNextWindow) {
+TEST_F(WindowChrome, TheNextWindowGetsTheLastSizeAndToolbarAndThePageLastReadButNoMissingPage) {
+    EXPECT_EQ(lastPathOf(window), "index.htm");
+    ASSERT_TRUE(load(window, "/chapter1/details.htm"));
+    EXPECT_EQ(lastPathOf(window), "chapter1/details.htm");
+    // The reader's page for a missing page is shown, but not remembered.
+    ASSERT_TRUE(load(window, "no/such/page.htm"));
+    EXPECT_EQ(currentPath(window), "/no/such/page.htm");
+    EXPECT_EQ(lastPathOf(window), "chapter1/details.htm");
     window->setGeometry(40, 50, 900, 640);
     const QSize size = window->size();
     ASSERT_TRUE(window->toolbarCustomizer());
@@ -272,6 +249,8 @@ TEST_F(WindowChrome, SizeAndPlaceAndToolbarChoicesAreRememberedForTheNextWindow)
 
     CHMDocumentWindow* again = openFixture("nested");
     ASSERT_NE(again, nullptr);
+    EXPECT_EQ(currentPath(again), "/chapter1/details.htm");
+    EXPECT_EQ(again->currentTitle(), "Details");
     EXPECT_EQ(again->size(), size);
     const QList<QAction*> shown = again->mainToolbar()->actions();
     EXPECT_FALSE(shown.contains(again->printAction()));

@@ -1,17 +1,6 @@
 #include "WindowTestFixture.h"
 
-#include "CHMDocument.h"
-#include "CHMOutlineView.h"
-#include "CHMSidebar.h"
-#include "TestSupport.h"
-
-#include <QAbstractItemModel>
-#include <QApplication>
-#include <QCoreApplication>
 #include <QSettings>
-#include <QTest>
-#include <QWebEnginePage>
-#include <memory>
 
 void WindowTestFixture::SetUp() {
     QSettings(QStringLiteral("Lumeno"), QStringLiteral("Lumeno+")).clear();

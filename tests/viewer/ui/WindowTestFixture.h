@@ -1,21 +1,37 @@
 // A test fixture that opens compiled test books in document windows on the real web engine and
-// waits for their pages. Each test starts with empty preferences.
+// waits for their pages. Each test starts with empty preferences. It brings the headers of the
+// window's parts that the tests drive.
 #pragma once
 
 #include "CHMDocument.h"
 #include "CHMDocumentWindow.h"
+#include "CHMFilePreferences.h"
+#include "CHMOutlineView.h"
+#include "CHMSidebar.h"
 #include "CHMWebView.h"
+#include "CHMWebViewController.h"
+#include "LinkItem.h"
+#include "SidebarSplitter.h"
 #include "TestChmWriter.h"
+#include "TestSupport.h"
 #include "WebTestSupport.h"
 
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QString>
+#include <QTabWidget>
+#include <QTest>
+#include <QWebEnginePage>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
 class CHMTextEncodingMenu;
-class QAbstractItemModel;
 
 class WindowTestFixture : public ::testing::Test {
 public:
