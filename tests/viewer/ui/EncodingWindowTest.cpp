@@ -44,7 +44,6 @@ protected:
         WindowTestFixture::SetUp();
         encodingMenu = menus.get();
     }
-
     // Every tab is announced in the charset and reads as Cyrillic or not, and so do the
     // contents; the window's pop-up and the application's menu mark the tag.
     void expectShown(CHMDocumentWindow* window, const char* charset, bool cyrillic, int tag) {
@@ -71,7 +70,6 @@ TEST_F(WindowEncoding, WrongEncodingGarblesEveryTabAndTheContentsAndAutomaticMen
     ASSERT_TRUE(loads.waitForLoads(1));
     emit menus->menu()->aboutToShow();
     expectShown(window, "windows-1251", true, 0);
-
     // Western in the window's pop-up: the Cyrillic bytes read as Latin letters everywhere.
     const int western = menus->tagForEncoding("CP1252");
     ASSERT_GT(western, 0);
@@ -87,7 +85,6 @@ TEST_F(WindowEncoding, WrongEncodingGarblesEveryTabAndTheContentsAndAutomaticMen
     // The rebuilt contents mark the current page again.
     ASSERT_NE(window->sidebar()->selectedTocItem(), nullptr);
     EXPECT_EQ(window->sidebar()->selectedTocItem()->path(), "help5.html");
-
     // Automatic from the application's menu: the file's own encoding again.
     loads.reset();
     treesArrived.clear();

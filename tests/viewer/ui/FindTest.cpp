@@ -103,7 +103,6 @@ TEST_F(FindInPage, FindBarMarksEveryMatchStepsBothWaysAndLeavesThePageAsItWas) {
         "typeof highlight + typeof scrollToHighlight + typeof removeHighlight";
     EXPECT_EQ(runJavaScript(page, functions).toString(), "undefinedundefinedundefined");
     EXPECT_EQ(inReaderWorld(page, functions).toString(), "functionfunctionfunction");
-
     // Return, Shift-Return, the segments, the buttons and the menu items step, wrapping round.
     const std::pair<std::function<void()>, const char*> steps[] = {
         {[&] { QTest::keyClick(field, Qt::Key_Return); }, "2 of 5"},
@@ -118,7 +117,6 @@ TEST_F(FindInPage, FindBarMarksEveryMatchStepsBothWaysAndLeavesThePageAsItWas) {
         ASSERT_TRUE(waitForLabel(controller, label));
     }
     EXPECT_EQ(currentMatch(page), "4,5 lantern");
-
     // Escape ends finding: the bar goes, and so do the marks, without a trace in the page. The
     // text node a page script holds reads whole again.
     QTest::keyClick(field, Qt::Key_Escape);
@@ -177,7 +175,6 @@ TEST_F(FindInPage, TextsAreLookedForAsTypedAndNeverRunAsScript) {
         field->setText(QString()); // removes the marks
         EXPECT_EQ(runJavaScript(page, "document.body.innerHTML").toString(), before);
     }
-
     // The engine reads each literal back as the very text.
     for (const QString& text : found + hostile)
         EXPECT_EQ(inReaderWorld(page, javaScriptStringLiteral(text)).toString(), text);
@@ -193,7 +190,6 @@ TEST_F(FindInPage, PagesLoadedWhileTheSidebarSearchHoldsWordsShowThemMarked) {
     EXPECT_EQ(currentMatch(page), "0 lantern");
     // Scrolled down to the first mark.
     EXPECT_GT(runJavaScript(page, "window.scrollY").toDouble(), 1000);
-
     // A page that loads in a tab that is not selected is marked there, not in the current tab.
     CHMWebViewController* background = window->createWebViewInTab();
     ASSERT_NE(window->currentController(), background);
@@ -211,7 +207,6 @@ TEST_F(FindInPage, ReturnAfterALoadFindsAgainAndALongPageIsMarkedCompletely) {
     window->showFindPanel();
     controller->searchField()->setText("NEEDLE");
     ASSERT_TRUE(waitForLabel(controller, "Not found"));
-
     // A new page drops the old count; Return looks for the field's text in it.
     ASSERT_TRUE(load(window, "long.htm"));
     page = currentPage(window);

@@ -46,7 +46,6 @@ protected:
         return writeCraftedBook("plain.chm", "Plain",
                                 {{"/index.htm", "<html><body><p>plain home</p></body></html>"}});
     }
-
     // Loads the runaway page in the window's first tab; while it runs, another page of the
     // book loads in a second tab and another book opens, and the GUI thread keeps turning.
     // Answers the runaway renderer's process id.
@@ -108,7 +107,6 @@ TEST_F(HostilePage, TabOpenedByAPageRunsApartFromItsOpener) {
                                              "e.onclick=function(){window.open('loop.htm');};"));
     ASSERT_TRUE(webtest::waitUntil([&] { return sawLooping(messages); }));
     ASSERT_EQ(window->tabCount(), 2);
-
     // The opener still answers scripts: it does not share the runaway page's renderer.
     EXPECT_TRUE(bodyText(opener).contains("looping book home"));
     window->closeTabAt(1);

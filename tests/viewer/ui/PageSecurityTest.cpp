@@ -113,7 +113,6 @@ TEST_F(PageSecurity, WindowOpenNeedsAClickAndOneClickOpensOneTab) {
     ASSERT_TRUE(loads.waitForLoads(1));
     EXPECT_EQ(window->tabCount(), 2);
     EXPECT_EQ(currentPath(window), "/chapter2/summary.htm");
-
     // Without a gesture nothing opens (each would be a tab with a renderer of its own).
     runJavaScript(view->page(), "for (var i = 0; i < 200; ++i) window.open('intro.htm?' + i);");
     ASSERT_TRUE(
@@ -201,7 +200,6 @@ TEST_F(PageSecurity, ScriptsCannotLeaveTheBookOrOpenOutsideWindowsEvenAfterAClic
     runJavaScript(page, "location.href = \"javascript:console.log('ran in place')\"");
     ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() == 1; }));
     EXPECT_EQ(messages.at(0).at(0).toString(), "ran in place");
-
     // A page gets a click easily: any click on it may start the page's own move.
     const QPoint pad = webtest::addElement(page, "div", "pad",
                                            "document.addEventListener('click',function(ev){"
@@ -241,7 +239,6 @@ TEST_F(PageSecurity, PagesOfOneBookCannotReachAnotherOpenBook) {
     EXPECT_TRUE(seen.value("frame").toString().contains("vault-secret-5d81"));
     EXPECT_EQ(seen.value("img"), "loaded");
     EXPECT_EQ(seen.value("css"), "rgb(1, 2, 3)");
-
     // In the other book the same URLs reach that book alone, which lacks them.
     QWebEnginePage* readerPage = currentPage(readerWindow);
     seen = probe(readerPage, "itss://chm/secret.htm", "itss://chm/secret.png",

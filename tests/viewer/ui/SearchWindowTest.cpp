@@ -56,7 +56,6 @@ TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
     EXPECT_TRUE(window->isSearchPending());
     EXPECT_EQ(searchRows(window), QStringList{"Indexing…"});
     EXPECT_FALSE(window->sidebar()->searchView()->isEnabled());
-
     // The window goes on working: a page loads meanwhile.
     loads.reset();
     window->loadPath("intro.htm");
@@ -68,7 +67,6 @@ TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
     // "quokka" twice in Details, once in Leaf.
     EXPECT_EQ(searchRows(window), (QStringList{"Details", "Leaf"}));
     EXPECT_TRUE(window->sidebar()->searchView()->isEnabled());
-
     // Once the index is done a search is answered at once.
     typeAndReturn(window, "narwhal");
     EXPECT_FALSE(window->isSearchPending());
@@ -104,7 +102,6 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexSaysWhenNothingMatchesAndI
     EXPECT_TRUE(searchMenuItem(window, CHMSearchController::kSearchInIndexTag)->isChecked());
     searchMenuItem(window, CHMSearchController::kSearchInFileTag)->trigger();
     EXPECT_EQ(searchTypeOf(window), "file");
-
     // The field takes the focus even from a hidden sidebar.
     window->hideSidebar();
     window->focusOnSearchAction()->trigger();
@@ -163,7 +160,6 @@ TEST_F(WindowSearch, HitsNamedAlikeSayWhereTheyAreAndEmptyListsSayWhy) {
         EXPECT_TRUE(tip.startsWith("Count Property\n")) << tip.toStdString();
         EXPECT_TRUE(tip.endsWith(" Class")) << tip.toStdString();
     }
-
     // An index search in a book without an index says so instead of showing nothing.
     window->setSearchInIndex();
     EXPECT_TRUE(searchRows(window).isEmpty());

@@ -1,24 +1,13 @@
 // The sidebar widgets on real sitemap trees: the item model, which selections load pages, the
 // right-click and new-tab gestures, and the sidebar splitter's width rules and stored width.
-#include "CHMFilePreferences.h"
-#include "CHMOutlineView.h"
-#include "CHMSidebar.h"
 #include "CHMTableOfContent.h"
-#include "LinkItem.h"
 #include "LinkItemModel.h"
-#include "SidebarSplitter.h"
+#include "WindowTestFixture.h"
 
 #include <QAbstractItemModelTester>
-#include <QAction>
-#include <QApplication>
 #include <QContextMenuEvent>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QSettings>
-#include <QTest>
-#include <gtest/gtest.h>
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -55,7 +44,6 @@ TEST(LinkItemModel, MapsItemsToRowsOfItsOwnTreeOnlyAndSharedFilteredItemsToTopLe
     EXPECT_FALSE(model.indexForItem(nullptr).isValid());
     model.setTree(nullptr);
     EXPECT_EQ(model.rowCount(), 0);
-
     // A filtered tree shares its top-level items, whose parent() is the source tree's root.
     std::shared_ptr<CHMTableOfContent> filtered =
         CHMTableOfContent::filterByNamePrefix(toc.get(), "ref");
@@ -215,7 +203,6 @@ protected:
     static void storeWidth(double w) { Prefs::setGlobalDefault(SidebarSplitter::kWidthKey, w); }
     static QVariant storedWidth() { return Prefs::globalDefault(SidebarSplitter::kWidthKey); }
     int sidebarWidth() const { return splitter.sizes().value(0); }
-
     // Drags the divider with the mouse so that it ends at x (before any constraint).
     void dragDivider(int x) {
         QSplitterHandle* handle = splitter.handle(1);

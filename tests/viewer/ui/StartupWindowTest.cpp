@@ -59,7 +59,6 @@ TEST_F(StartupWindow, WindowAndFirstPageComeWhileATwoMillionEntrySitemapIsParsed
     // Still coming, not known to be empty: no notice yet.
     EXPECT_TRUE(window->sidebar()->tocView()->emptyText().isEmpty());
     EXPECT_TRUE(window->sidebar()->indexView()->emptyText().isEmpty());
-
     // The event loop keeps turning, and the first page loads, while the parse runs.
     int ticks = 0;
     int ticksBeforeTrees = 0;
@@ -144,7 +143,6 @@ TEST_F(StartupWindow, WindowPaintsBeforeTheEngineStartsAndAPageAskedForMeanwhile
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(window->isWebContentStarted());
     EXPECT_EQ(window->tabCount(), 0);
-
     // As a bookmark opens its page, and as Ctrl+T pressed at once would, before the first paint.
     window->loadPath(QStringLiteral("chapter1/details.htm"));
     struct PaintWatch : QObject {
@@ -167,7 +165,6 @@ TEST_F(StartupWindow, WindowPaintsBeforeTheEngineStartsAndAPageAskedForMeanwhile
     EXPECT_FALSE(watch.startedBeforePaint) << "the engine started before the window was painted";
     EXPECT_EQ(window->tabCount(), 1);
     EXPECT_EQ(window->currentURL(), "itss://chm/chapter1/details.htm");
-
     // A tab asked for before the web content started comes after the first one.
     CHMDocumentWindow* second = adopt(
         new CHMDocumentWindow(openDocument(testsupport::fixturePath("nested")), encodingMenu));

@@ -66,7 +66,6 @@ TEST_F(WindowNavigation, ContentsClicksHistoryAndPageKeysMoveThroughThePages) {
     window->goForward();
     ASSERT_TRUE(loads.waitForLoads(3));
     EXPECT_EQ(currentPath(window), "/intro.htm");
-
     // Page Up and Page Down move through the contents pages.
     CHMWebView* view = window->curWebView();
     QWidget* input = view->focusProxy() ? view->focusProxy() : view;
@@ -91,7 +90,6 @@ TEST_F(WindowNavigation, ModifierClickOnAContentsEntryOrAPageLinkOpensANewTab) {
     EXPECT_EQ(currentPath(window), "/intro.htm");
     EXPECT_EQ(window->currentTitle(), "Introduction");
     EXPECT_EQ(window->controllerAt(0)->title(), "Welcome");
-
     // The link's own tab stays where it was, without history.
     window->docTabView()->setCurrentIndex(0);
     webtest::clickInView(first, webtest::elementCenter(first->page(), "a[href=\"intro.htm\"]"),
@@ -138,7 +136,7 @@ TEST_F(WindowNavigation, ZoomIsStoredGivenToNewTabsAndUndoneByActualSize) {
 
 class WindowTabs : public NestedWindow {};
 
-TEST_F(WindowTabs, FindPanelTakesItsRoomOnceAndTheFocusEachTime) {
+TEST_F(WindowTabs, FocusGoesToTheFindPanelTheContentsOrThePageAsAskedAndThePanelFitsOnce) {
     ASSERT_TRUE(activate(window));
     CHMWebViewController* tab = window->currentController();
     CHMWebViewController* other = window->createWebViewInTab();
@@ -160,6 +158,16 @@ TEST_F(WindowTabs, FindPanelTakesItsRoomOnceAndTheFocusEachTime) {
     tab->hideFindPanel();
     tab->layout()->activate();
     EXPECT_EQ(tab->webView()->height(), fullHeight);
+    // The shortcuts for the contents (shown again if hidden) and for the page.
+    window->hideSidebar();
+    window->focusOnContentsAction()->trigger();
+    EXPECT_TRUE(window->splitView()->isSidebarRestored());
+    EXPECT_TRUE(webtest::waitUntil([&] { return window->sidebar()->tocView()->hasFocus(); }));
+    window->focusOnPageAction()->trigger();
+    EXPECT_TRUE(webtest::waitUntil([&] {
+        QWidget* focused = QApplication::focusWidget();
+        return focused && window->curWebView()->isAncestorOf(focused);
+    }));
 }
 
 TEST_F(WindowTabs, TheOnlyTabHasNoCloseButtonTabsWrapRoundAndClosingTheLastClosesTheWindow) {
@@ -214,19 +222,6 @@ TEST_F(WindowTabs, TabIsNamedByItsContentsEntryEvenAnAnchorsElseByThePageTitleEl
     EXPECT_TRUE(window->currentURL().isNull());
 }
 
-TEST_F(WindowNavigation, ShortcutsPutTheFocusOnThePageAndOnTheContents) {
-    ASSERT_TRUE(activate(window));
-    window->hideSidebar();
-    window->focusOnContentsAction()->trigger();
-    EXPECT_TRUE(window->splitView()->isSidebarRestored());
-    EXPECT_TRUE(webtest::waitUntil([&] { return window->sidebar()->tocView()->hasFocus(); }));
-    window->focusOnPageAction()->trigger();
-    EXPECT_TRUE(webtest::waitUntil([&] {
-        QWidget* focused = QApplication::focusWidget();
-        return focused && window->curWebView()->isAncestorOf(focused);
-    }));
-}
-
 class WindowChrome : public NestedWindow {};
 
 TEST_F(WindowChrome, TheNextWindowGetsTheLastSizeAndToolbarAndThePageLastReadButNoMissingPage) {
@@ -260,7 +255,6 @@ TEST_F(WindowChrome, TheNextWindowGetsTheLastSizeAndToolbarAndThePageLastReadBut
     // No two separators in a row where the print group went.
     for (int i = 1; i < shown.size(); ++i)
         EXPECT_FALSE(shown[i]->isSeparator() && shown[i - 1]->isSeparator()) << i;
-
     // The dialog lists every item with its state; OK keeps what it shows.
     QWidget* dialog = again->customizeToolbar();
     auto* list = dialog->findChild<QListWidget*>("toolbarItems");

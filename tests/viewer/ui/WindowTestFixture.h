@@ -47,7 +47,6 @@ public:
 protected:
     void SetUp() override;
     void TearDown() override;
-
     // The document of the file, opened as the reader opens it; nullptr (and a failed
     // expectation) when it does not open.
     static std::unique_ptr<CHMDocument>
@@ -61,16 +60,13 @@ protected:
     CHMDocumentWindow* openFixture(const QString& name);
     // Loads the book's page in the current tab and waits; true when it loaded.
     static bool load(CHMDocumentWindow* window, const QString& path);
-
     // The current tab's page, URL path and document.body.innerText.
     static QWebEnginePage* currentPage(CHMDocumentWindow* window);
     static QString currentPath(CHMDocumentWindow* window);
     static QString bodyText(QWebEnginePage* page);
-
     // Clicks the contents row with that name (searched at every level) as the user would.
     static void clickTocRow(CHMDocumentWindow* window, const QString& name,
                             Qt::KeyboardModifiers modifiers = {});
-
     // The application's Text Encoding menu the windows get; none unless a test sets one.
     CHMTextEncodingMenu* encodingMenu = nullptr;
 
