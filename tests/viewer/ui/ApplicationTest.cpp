@@ -1,23 +1,13 @@
 // The application object: which files open, one window per file, and what the user is told
 // when a file cannot be opened.
-#include "CHMDocument.h"
-#include "CHMDocumentWindow.h"
 #include "ExportCommand.h"
 #include "LumenoApplication.h"
 #include "ResourceLocator.h"
 #include "SingleInstance.h"
-#include "TestSupport.h"
-#include "WebTestSupport.h"
+#include "WindowTestFixture.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStringList>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <atomic>
-#include <gtest/gtest.h>
 #include <thread>
 
 namespace {
@@ -31,14 +21,11 @@ protected:
     void reportError(QWidget*, const QString& message) override { errors << message; }
 };
 
-class Application : public ::testing::Test {
+class Application : public WindowTestFixture {
 protected:
-    void SetUp() override {
-        QSettings(QStringLiteral("Lumeno"), QStringLiteral("Lumeno+")).clear();
-    }
     void TearDown() override {
         app.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        WindowTestFixture::TearDown();
     }
     std::unique_ptr<RecordingApplication> app = std::make_unique<RecordingApplication>();
 };

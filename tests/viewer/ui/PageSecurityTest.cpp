@@ -182,36 +182,33 @@ TEST_F(PageSecurity, ScriptsCannotLeaveTheBookOrOpenOutsideWindowsEvenAfterAClic
     ASSERT_TRUE(webtest::waitUntil([&] { return loads.lastOk(); }));
     EXPECT_EQ(view->url(), QUrl("itss://chm/intro.htm"));
 
-    const QStringList targets = {"mailto:someone@example.com", "ms-its:other.chm::/page.htm",
-                                 "file:///etc/hostname", "lumeno-custom:payload"};
-    // Without a click: each move ends as a failed load, each window request is dropped.
-    for (const QString& target : targets) {
+    // Each move ends as a failed load, each window request is dropped.
+    auto refused = [&](const std::function<void()>& move) {
         const int before = loads.finished();
-        runJavaScript(page, QStringLiteral("location.href = '%1'").arg(target));
-        ASSERT_TRUE(webtest::waitUntil([&] { return loads.finished() > before; }))
-            << target.toStdString();
-        EXPECT_FALSE(loads.lastOk()) << target.toStdString();
+        move();
+        ASSERT_TRUE(webtest::waitUntil([&] { return loads.finished() > before; }));
+        EXPECT_FALSE(loads.lastOk());
+    };
+    // A page gets a click easily: any click on it may start the page's own move.
+    const QPoint pad = webtest::addElement(page, "div", "pad",
+                                           "document.addEventListener('click',function(ev){"
+                                           "ev.preventDefault();location.href=window.nextMove;});");
+    for (const QString target : {"mailto:someone@example.com", "ms-its:other.chm::/page.htm",
+                                 "file:///etc/hostname", "lumeno-custom:payload"}) {
+        SCOPED_TRACE(target.toStdString());
+        refused([&] { runJavaScript(page, QStringLiteral("location.href = '%1'").arg(target)); });
         runJavaScript(page, QStringLiteral("window.open('%1')").arg(target));
-        ASSERT_TRUE(webtest::waitUntil([&] { return log.contains("new window to " + target); }))
-            << target.toStdString();
+        ASSERT_TRUE(webtest::waitUntil([&] { return log.contains("new window to " + target); }));
+        if (target.startsWith("mailto:"))
+            continue; // after a click, for the system's mail program
+        runJavaScript(page, QStringLiteral("window.nextMove = '%1'").arg(target));
+        refused([&] { webtest::clickInView(view, pad); });
     }
     // A javascript: URL runs in the page itself.
     QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
     runJavaScript(page, "location.href = \"javascript:console.log('ran in place')\"");
     ASSERT_TRUE(webtest::waitUntil([&] { return messages.size() == 1; }));
     EXPECT_EQ(messages.at(0).at(0).toString(), "ran in place");
-    // A page gets a click easily: any click on it may start the page's own move.
-    const QPoint pad = webtest::addElement(page, "div", "pad",
-                                           "document.addEventListener('click',function(ev){"
-                                           "ev.preventDefault();location.href=window.nextMove;});");
-    for (const QString& target : targets.mid(1)) {
-        const int before = loads.finished();
-        runJavaScript(page, QStringLiteral("window.nextMove = '%1'").arg(target));
-        webtest::clickInView(view, pad);
-        ASSERT_TRUE(webtest::waitUntil([&] { return loads.finished() > before; }))
-            << target.toStdString();
-        EXPECT_FALSE(loads.lastOk()) << target.toStdString();
-    }
     EXPECT_TRUE(opener.opened.isEmpty()) << opener.opened.value(0).toString().toStdString();
     EXPECT_EQ(window->tabCount(), 1);
     EXPECT_EQ(view->url(), QUrl("itss://chm/intro.htm"));
