@@ -42,10 +42,6 @@ CHMDocumentWindow* WindowTestFixture::openWindow(const QString& path) {
     return window;
 }
 
-CHMDocumentWindow* WindowTestFixture::openFixture(const QString& name) {
-    return openWindow(testsupport::fixturePath(name));
-}
-
 bool WindowTestFixture::load(CHMDocumentWindow* window, const QString& path) {
     webtest::LoadWatcher loads(window);
     window->loadPath(path);
@@ -58,18 +54,6 @@ QString WindowTestFixture::writeCraftedBook(const QString& fileName, const QByte
         {{2, QByteArray("index.htm", 10)}, {3, title + QByteArray(1, '\0')}});
     pages.insert(pages.begin(), testsupport::ChmObject{"/#SYSTEM", system});
     return testsupport::writeScratchFile(fileName, testsupport::writeChm(pages));
-}
-
-QWebEnginePage* WindowTestFixture::currentPage(CHMDocumentWindow* window) {
-    return window->curWebView()->page();
-}
-
-QString WindowTestFixture::currentPath(CHMDocumentWindow* window) {
-    return window->curWebView()->url().path();
-}
-
-QString WindowTestFixture::bodyText(QWebEnginePage* page) {
-    return webtest::runJavaScript(page, QStringLiteral("document.body.innerText")).toString();
 }
 
 QStringList WindowTestFixture::rowNames(const QAbstractItemModel* model) {

@@ -57,13 +57,17 @@ protected:
     // Opens the file in a shown window and waits for its first page; nullptr (and a failed
     // expectation) when that does not happen.
     CHMDocumentWindow* openWindow(const QString& path);
-    CHMDocumentWindow* openFixture(const QString& name);
+    CHMDocumentWindow* openFixture(const QString& name) {
+        return openWindow(testsupport::fixturePath(name));
+    }
     // Loads the book's page in the current tab and waits; true when it loaded.
     static bool load(CHMDocumentWindow* window, const QString& path);
     // The current tab's page, URL path and document.body.innerText.
-    static QWebEnginePage* currentPage(CHMDocumentWindow* window);
-    static QString currentPath(CHMDocumentWindow* window);
-    static QString bodyText(QWebEnginePage* page);
+    static QWebEnginePage* currentPage(CHMDocumentWindow* w) { return w->curWebView()->page(); }
+    static QString currentPath(CHMDocumentWindow* w) { return w->curWebView()->url().path(); }
+    static QString bodyText(QWebEnginePage* page) {
+        return webtest::runJavaScript(page, "document.body.innerText").toString();
+    }
     // Clicks the contents row with that name (searched at every level) as the user would.
     static void clickTocRow(CHMDocumentWindow* window, const QString& name,
                             Qt::KeyboardModifiers modifiers = {});
