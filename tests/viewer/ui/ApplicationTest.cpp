@@ -1,23 +1,13 @@
 // The application object: which files open, one window per file, and what the user is told
 // when a file cannot be opened.
-#include "CHMDocument.h"
-#include "CHMDocumentWindow.h"
 #include "ExportCommand.h"
 #include "LumenoApplication.h"
 #include "ResourceLocator.h"
 #include "SingleInstance.h"
-#include "TestSupport.h"
-#include "WebTestSupport.h"
+#include "WindowTestFixture.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStringList>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <atomic>
-#include <gtest/gtest.h>
 #include <thread>
 
 namespace {
@@ -31,38 +21,36 @@ protected:
     void reportError(QWidget*, const QString& message) override { errors << message; }
 };
 
-class Application : public ::testing::Test {
+class Application : public WindowTestFixture {
 protected:
-    void SetUp() override {
-        QSettings(QStringLiteral("Lumeno"), QStringLiteral("Lumeno+")).clear();
-    }
     void TearDown() override {
         app.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        WindowTestFixture::TearDown();
     }
     std::unique_ptr<RecordingApplication> app = std::make_unique<RecordingApplication>();
 };
 
 } // namespace
 
-TEST_F(Application, OpensSeveralFilesEachInItsOwnWindow) {
-    const int shown =
-        app->openFiles({testsupport::fixturePath("nested"), testsupport::fixturePath("sample")});
-    EXPECT_EQ(shown, 2);
+TEST_F(Application, EachFileOpensInOneWindowWhichComesForwardAgainAndIsForgottenOnceClosed) {
+    EXPECT_EQ(
+        app->openFiles({testsupport::fixturePath("nested"), testsupport::fixturePath("sample")}),
+        2);
     ASSERT_EQ(app->windows().size(), 2);
     EXPECT_NE(app->windows().at(0), app->windows().at(1));
-    EXPECT_TRUE(app->errors.isEmpty());
-}
-
-TEST_F(Application, OpeningAnOpenFileAgainBringsItsWindowForward) {
-    CHMDocumentWindow* first = app->openFile(testsupport::fixturePath("nested"));
+    CHMDocumentWindow* first = app->windowForFile(testsupport::fixturePath("nested"));
     ASSERT_NE(first, nullptr);
     // The same file under another name.
     const QString link = testsupport::scratchDir() + "/other-name.chm";
     QFile::remove(link);
     ASSERT_TRUE(QFile::link(testsupport::fixturePath("nested"), link));
     EXPECT_EQ(app->openFile(link), first);
+    EXPECT_EQ(app->windows().size(), 2);
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(app->windows().size(), 1);
+    EXPECT_EQ(app->windowForFile(testsupport::fixturePath("nested")), nullptr);
+    EXPECT_TRUE(app->errors.isEmpty());
 }
 
 TEST_F(Application, ExportAsPDFInAWindowWritesTheBook) {
@@ -82,40 +70,24 @@ TEST_F(Application, ExportAsPDFInAWindowWritesTheBook) {
     EXPECT_TRUE(written.read(5).startsWith("%PDF-"));
 }
 
-TEST_F(Application, ClosedWindowIsForgotten) {
-    CHMDocumentWindow* window = app->openFile(testsupport::fixturePath("nested"));
-    ASSERT_NE(window, nullptr);
-    window->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(app->windows().isEmpty());
-    EXPECT_EQ(app->windowForFile(testsupport::fixturePath("nested")), nullptr);
-}
-
-TEST_F(Application, RefusesFilesThatAreNotCompiledHelp) {
+TEST_F(Application, FilesThatDoNotOpenAreRefusedWithTheReadersReason) {
     const QString text = testsupport::writeScratchFile("notes.txt", "plain text");
-    EXPECT_EQ(app->openFile(text), nullptr);
-    EXPECT_EQ(app->openFile(testsupport::scratchDir() + "/absent.chm"), nullptr);
-    EXPECT_EQ(app->openFile(testsupport::scratchDir()), nullptr);
-    ASSERT_EQ(app->errors.size(), 3);
+    const QByteArray whole = testsupport::readWholeFile(testsupport::fixturePath("nested"));
+    const QString damaged = testsupport::writeScratchFile("damaged.chm", whole.left(200));
+    QString reason;
+    ASSERT_EQ(CHMDocument::open(damaged, &reason), nullptr);
+    for (const QString& path :
+         {text, testsupport::scratchDir() + "/absent.chm", testsupport::scratchDir(), damaged})
+        EXPECT_EQ(app->openFile(path), nullptr) << path.toStdString();
+    ASSERT_EQ(app->errors.size(), 4);
     EXPECT_TRUE(app->errors[0].contains("notes.txt"));
     EXPECT_TRUE(app->errors[0].contains(".chm"));
     EXPECT_TRUE(app->errors[1].contains("absent.chm"));
+    EXPECT_EQ(app->errors[3], reason);
     EXPECT_TRUE(app->windows().isEmpty());
 }
 
-TEST_F(Application, DamagedFileShowsTheReadersReasonAndOpensNothing) {
-    const QByteArray whole = testsupport::readWholeFile(testsupport::fixturePath("nested"));
-    const QString damaged = testsupport::writeScratchFile("damaged.chm", whole.left(200));
-    QString expected;
-    ASSERT_EQ(CHMDocument::open(damaged, &expected), nullptr);
-
-    EXPECT_EQ(app->openFile(damaged), nullptr);
-    ASSERT_EQ(app->errors.size(), 1);
-    EXPECT_EQ(app->errors[0], expected);
-    EXPECT_TRUE(app->windows().isEmpty());
-}
-
-TEST_F(Application, HelpOpensTheManualOrSaysWhyItCannot) {
+TEST_F(Application, HelpOpensTheManualAndTheSupportPageOrSaysWhyItCannot) {
     QList<QUrl> opened;
     bool opens = true;
     app->setUrlOpener([&](const QUrl& url) {
@@ -123,8 +95,7 @@ TEST_F(Application, HelpOpensTheManualOrSaysWhyItCannot) {
         return opens;
     });
     app->UserManualHelpAction(nullptr);
-    const bool installed = !ResourceLocator::resourcePath(app->userManualResourceName()).isEmpty();
-    if (installed) {
+    if (!ResourceLocator::resourcePath(app->userManualResourceName()).isEmpty()) {
         ASSERT_EQ(opened.size(), 1);
         EXPECT_TRUE(opened[0].toLocalFile().endsWith("/Lumeno+ User Manual.pdf"));
         EXPECT_TRUE(app->errors.isEmpty());
@@ -134,6 +105,15 @@ TEST_F(Application, HelpOpensTheManualOrSaysWhyItCannot) {
         ASSERT_EQ(app->errors.size(), 1);
         EXPECT_TRUE(app->errors[0].contains("PDF")) << app->errors[0].toStdString();
     }
+    // Nor web pages.
+    opens = false;
+    opened.clear();
+    app->errors.clear();
+    app->ContactSupportAction(nullptr);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0].scheme(), "https");
+    ASSERT_EQ(app->errors.size(), 1);
+    EXPECT_TRUE(app->errors[0].contains(opened[0].host()));
     // Without the manual in the resources folder: a message naming the file.
     QTemporaryDir empty;
     qputenv("LUMENO_RESOURCES", empty.path().toUtf8());
@@ -144,19 +124,6 @@ TEST_F(Application, HelpOpensTheManualOrSaysWhyItCannot) {
     EXPECT_TRUE(opened.isEmpty());
     ASSERT_EQ(app->errors.size(), 1);
     EXPECT_TRUE(app->errors[0].contains("Lumeno+ User Manual.pdf")) << app->errors[0].toStdString();
-}
-
-TEST_F(Application, ContactSupportOpensTheSupportPageInTheBrowser) {
-    QList<QUrl> opened;
-    app->setUrlOpener([&](const QUrl& url) {
-        opened << url;
-        return false;
-    });
-    app->ContactSupportAction(nullptr);
-    ASSERT_EQ(opened.size(), 1);
-    EXPECT_EQ(opened[0].scheme(), "https");
-    ASSERT_EQ(app->errors.size(), 1);
-    EXPECT_TRUE(app->errors[0].contains(opened[0].host()));
 }
 
 TEST_F(Application, SecondStartHandsItsFilesToTheRunningReader) {

@@ -1,11 +1,8 @@
 // The application's Text Encoding menu built from "textencoding.plist" (no web engine).
 #include "CHMTextEncodingMenu.h"
-#include "WebTestSupport.h"
+#include "WindowTestFixture.h"
 
-#include <QAction>
-#include <QMenu>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,23 +1,10 @@
 // The window's text encoding on the real web engine: a choice serves every tab anew and re-reads
 // the contents, automatic restores the file's own, the menu and each pop-up mark the choice.
-#include "CHMDocument.h"
-#include "CHMOutlineView.h"
-#include "CHMSidebar.h"
 #include "CHMTextEncodingMenu.h"
-#include "CHMWebViewController.h"
-#include "LinkItem.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QAbstractItemModel>
-#include <QAction>
-#include <QApplication>
-#include <QFile>
-#include <QMenu>
-#include <QSignalSpy>
 #include <QToolButton>
 #include <algorithm>
-#include <memory>
 
 using webtest::runJavaScript;
 using webtest::waitUntil;
@@ -47,24 +34,6 @@ bool hasCyrillic(const QString& text) {
                        [](QChar c) { return c.script() == QChar::Script_Cyrillic; });
 }
 
-QString characterSet(QWebEnginePage* page) {
-    return runJavaScript(page, "document.characterSet").toString();
-}
-
-// The names of the contents list's top-level rows, joined.
-QString contentsNames(CHMDocumentWindow* window) {
-    const QAbstractItemModel* model = window->sidebar()->tocView()->model();
-    QStringList names;
-    for (int row = 0; row < model->rowCount(); ++row)
-        names << model->index(row, 0).data().toString();
-    return names.join(QLatin1Char('|'));
-}
-
-bool activate(CHMDocumentWindow* window) {
-    window->activateWindow();
-    return waitUntil([window] { return QApplication::activeWindow() == window; });
-}
-
 } // namespace
 
 class WindowEncoding : public WindowTestFixture {
@@ -75,17 +44,16 @@ protected:
         WindowTestFixture::SetUp();
         encodingMenu = menus.get();
     }
-
     // Every tab is announced in the charset and reads as Cyrillic or not, and so do the
     // contents; the window's pop-up and the application's menu mark the tag.
     void expectShown(CHMDocumentWindow* window, const char* charset, bool cyrillic, int tag) {
         for (int i = 0; i < window->tabCount(); ++i) {
             QWebEnginePage* page = window->controllerAt(i)->webView()->page();
-            EXPECT_EQ(characterSet(page), charset) << i;
+            EXPECT_EQ(runJavaScript(page, "document.characterSet"), charset) << i;
             EXPECT_FALSE(bodyText(page).isEmpty()) << i;
             EXPECT_EQ(hasCyrillic(bodyText(page)), cyrillic) << i;
         }
-        EXPECT_EQ(hasCyrillic(contentsNames(window)), cyrillic);
+        EXPECT_EQ(hasCyrillic(rowNames(window->sidebar()->tocView()->model()).join('|')), cyrillic);
         EXPECT_EQ(checkedTags(window->textEncodingPopup()->menu()), QList<int>{tag});
         EXPECT_EQ(checkedTags(menus->menu()), QList<int>{tag});
     }
@@ -102,7 +70,6 @@ TEST_F(WindowEncoding, WrongEncodingGarblesEveryTabAndTheContentsAndAutomaticMen
     ASSERT_TRUE(loads.waitForLoads(1));
     emit menus->menu()->aboutToShow();
     expectShown(window, "windows-1251", true, 0);
-
     // Western in the window's pop-up: the Cyrillic bytes read as Latin letters everywhere.
     const int western = menus->tagForEncoding("CP1252");
     ASSERT_GT(western, 0);
@@ -118,7 +85,6 @@ TEST_F(WindowEncoding, WrongEncodingGarblesEveryTabAndTheContentsAndAutomaticMen
     // The rebuilt contents mark the current page again.
     ASSERT_NE(window->sidebar()->selectedTocItem(), nullptr);
     EXPECT_EQ(window->sidebar()->selectedTocItem()->path(), "help5.html");
-
     // Automatic from the application's menu: the file's own encoding again.
     loads.reset();
     treesArrived.clear();

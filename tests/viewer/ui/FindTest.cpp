@@ -1,25 +1,12 @@
 // Find in page on the real web engine: each tab's find bar, the marks made in the reader's own
 // script world, stepping, texts looked for as typed, sidebar words marked, a long page.
-#include "CHMDocument.h"
-#include "CHMSidebar.h"
-#include "CHMWebViewController.h"
 #include "JavaScriptStringLiteral.h"
-#include "TestChmWriter.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QAction>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
-#include <QTest>
 #include <QToolButton>
-#include <QWebEnginePage>
-#include <QWebEngineScript>
 #include <functional>
-#include <memory>
-#include <optional>
 
 using webtest::markCount;
 using webtest::runJavaScript;
@@ -56,13 +43,11 @@ QString findBook() {
     QByteArray longPage = "<html><head><title>Long</title></head><body>";
     for (int i = 1; i <= kLongPageMatches; ++i)
         longPage += "<p>Row " + QByteArray::number(i) + ": a needle in the stack.</p>\n";
-    static const QString path = testsupport::writeScratchFile(
-        "find.chm",
-        testsupport::writeChm({{"/#SYSTEM", testsupport::systemFile({{2, QByteArray("page.htm", 9)},
-                                                                     {3, QByteArray("Find", 5)}})},
-                               {"/page.htm", kPage},
-                               {"/other.htm", kOtherPage},
-                               {"/long.htm", longPage + "</body></html>"}}));
+    static const QString path =
+        WindowTestFixture::writeCraftedBook("find.chm", "Find",
+                                            {{"/index.htm", kPage},
+                                             {"/other.htm", kOtherPage},
+                                             {"/long.htm", longPage + "</body></html>"}});
     return path;
 }
 
@@ -85,7 +70,7 @@ bool waitForLabel(CHMWebViewController* controller, const QString& text) {
 
 } // namespace
 
-// Each test starts with the book open at page.htm.
+// Each test starts with the book open at its first page.
 class FindInPage : public WindowTestFixture {
 protected:
     void SetUp() override {
@@ -99,12 +84,6 @@ protected:
     CHMDocumentWindow* window = nullptr;
     CHMWebViewController* controller = nullptr;
     QWebEnginePage* page = nullptr;
-
-    static bool load(CHMDocumentWindow* in, const QString& path) {
-        webtest::LoadWatcher loads(in);
-        in->loadPath(path);
-        return loads.waitForLoads(1) && loads.lastOk();
-    }
 };
 
 TEST_F(FindInPage, FindBarMarksEveryMatchStepsBothWaysAndLeavesThePageAsItWas) {
@@ -124,7 +103,6 @@ TEST_F(FindInPage, FindBarMarksEveryMatchStepsBothWaysAndLeavesThePageAsItWas) {
         "typeof highlight + typeof scrollToHighlight + typeof removeHighlight";
     EXPECT_EQ(runJavaScript(page, functions).toString(), "undefinedundefinedundefined");
     EXPECT_EQ(inReaderWorld(page, functions).toString(), "functionfunctionfunction");
-
     // Return, Shift-Return, the segments, the buttons and the menu items step, wrapping round.
     const std::pair<std::function<void()>, const char*> steps[] = {
         {[&] { QTest::keyClick(field, Qt::Key_Return); }, "2 of 5"},
@@ -139,7 +117,6 @@ TEST_F(FindInPage, FindBarMarksEveryMatchStepsBothWaysAndLeavesThePageAsItWas) {
         ASSERT_TRUE(waitForLabel(controller, label));
     }
     EXPECT_EQ(currentMatch(page), "4,5 lantern");
-
     // Escape ends finding: the bar goes, and so do the marks, without a trace in the page. The
     // text node a page script holds reads whole again.
     QTest::keyClick(field, Qt::Key_Escape);
@@ -153,7 +130,7 @@ TEST_F(FindInPage, FindBarMarksEveryMatchStepsBothWaysAndLeavesThePageAsItWas) {
 
 TEST_F(FindInPage, EachTabHasItsOwnFindBarAndMarks) {
     CHMWebViewController* second = window->addNewTab();
-    ASSERT_TRUE(load(window, "page.htm"));
+    ASSERT_TRUE(load(window, "index.htm"));
     window->showFindPanel();
     second->searchField()->setText("here");
     ASSERT_TRUE(waitForLabel(second, "1 of 1"));
@@ -198,7 +175,6 @@ TEST_F(FindInPage, TextsAreLookedForAsTypedAndNeverRunAsScript) {
         field->setText(QString()); // removes the marks
         EXPECT_EQ(runJavaScript(page, "document.body.innerHTML").toString(), before);
     }
-
     // The engine reads each literal back as the very text.
     for (const QString& text : found + hostile)
         EXPECT_EQ(inReaderWorld(page, javaScriptStringLiteral(text)).toString(), text);
@@ -214,12 +190,11 @@ TEST_F(FindInPage, PagesLoadedWhileTheSidebarSearchHoldsWordsShowThemMarked) {
     EXPECT_EQ(currentMatch(page), "0 lantern");
     // Scrolled down to the first mark.
     EXPECT_GT(runJavaScript(page, "window.scrollY").toDouble(), 1000);
-
     // A page that loads in a tab that is not selected is marked there, not in the current tab.
     CHMWebViewController* background = window->createWebViewInTab();
     ASSERT_NE(window->currentController(), background);
     webtest::LoadWatcher loads(window);
-    background->webView()->load(CHMDocument::composeURL("page.htm"));
+    background->webView()->load(CHMDocument::composeURL("index.htm"));
     ASSERT_TRUE(loads.waitForLoads(1));
     EXPECT_TRUE(waitUntil([&] { return markCount(background->webView()->page()) == 6; }));
     EXPECT_EQ(markCount(page), 2);
@@ -232,7 +207,6 @@ TEST_F(FindInPage, ReturnAfterALoadFindsAgainAndALongPageIsMarkedCompletely) {
     window->showFindPanel();
     controller->searchField()->setText("NEEDLE");
     ASSERT_TRUE(waitForLabel(controller, "Not found"));
-
     // A new page drops the old count; Return looks for the field's text in it.
     ASSERT_TRUE(load(window, "long.htm"));
     page = currentPage(window);

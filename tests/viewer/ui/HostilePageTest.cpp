@@ -1,15 +1,9 @@
 // Pages of hostile books: a script that never ends freezes its own tab at most. The window, the
 // book's other tabs and other books stay usable, and closing the tab or the window ends the
 // runaway renderer. An object that claims gigabytes shows as a missing page.
-#include "CHMDocument.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QCoreApplication>
-#include <QPointer>
-#include <QSignalSpy>
 #include <QTimer>
-#include <QWebEnginePage>
 #include <signal.h>
 
 namespace {
@@ -52,7 +46,6 @@ protected:
         return writeCraftedBook("plain.chm", "Plain",
                                 {{"/index.htm", "<html><body><p>plain home</p></body></html>"}});
     }
-
     // Loads the runaway page in the window's first tab; while it runs, another page of the
     // book loads in a second tab and another book opens, and the GUI thread keeps turning.
     // Answers the runaway renderer's process id.
@@ -68,16 +61,12 @@ protected:
         const qint64 pid = runaway->renderProcessPid();
         const int ticksBefore = ticks;
 
-        webtest::LoadWatcher loads(window);
         window->addNewTab();
-        window->loadPath("other.htm");
-        EXPECT_TRUE(loads.waitForLoads(1) && loads.lastOk());
+        EXPECT_TRUE(load(window, "other.htm"));
         EXPECT_TRUE(bodyText(currentPage(window)).contains("other page"));
         CHMDocumentWindow* other = openWindow(writePlainBook());
         EXPECT_NE(other, nullptr);
-        if (other) {
-            EXPECT_TRUE(bodyText(currentPage(other)).contains("plain home"));
-        }
+        EXPECT_TRUE(other && bodyText(currentPage(other)).contains("plain home"));
         EXPECT_GT(ticks, ticksBefore);
         return pid;
     }
@@ -113,14 +102,11 @@ TEST_F(HostilePage, TabOpenedByAPageRunsApartFromItsOpener) {
     ASSERT_NE(window, nullptr);
     QSignalSpy messages(window, &CHMDocumentWindow::consoleMessage);
     QWebEnginePage* opener = currentPage(window);
-    webtest::runJavaScript(opener, "var pad=document.createElement('div');pad.id='pad';"
-                                   "pad.textContent='open';pad.style.fontSize='40px';"
-                                   "document.body.prepend(pad);"
-                                   "pad.onclick=function(){window.open('loop.htm');};");
-    webtest::clickInView(window->curWebView(), webtest::elementCenter(opener, "pad"));
+    webtest::clickInView(window->curWebView(),
+                         webtest::addElement(opener, "div", "pad",
+                                             "e.onclick=function(){window.open('loop.htm');};"));
     ASSERT_TRUE(webtest::waitUntil([&] { return sawLooping(messages); }));
     ASSERT_EQ(window->tabCount(), 2);
-
     // The opener still answers scripts: it does not share the runaway page's renderer.
     EXPECT_TRUE(bodyText(opener).contains("looping book home"));
     window->closeTabAt(1);
@@ -134,10 +120,7 @@ TEST_F(HostilePage, PageClaimingGigabytesShowsTheMissingPage) {
                          {{"/index.htm", "<p>home</p>"}, {"/huge.htm", "<p>tiny</p>", 3ull << 30}});
     CHMDocumentWindow* window = openWindow(path);
     ASSERT_NE(window, nullptr);
-    webtest::LoadWatcher loads(window);
-    window->loadPath("huge.htm");
-    ASSERT_TRUE(loads.waitForLoads(1));
-    EXPECT_TRUE(loads.lastOk());
+    ASSERT_TRUE(load(window, "huge.htm"));
     const QString text = bodyText(currentPage(window));
     EXPECT_TRUE(text.contains("no page at /huge.htm")) << text.toStdString();
 }

@@ -6,42 +6,29 @@
 
 using Decision = CHMNavigationPolicy::Decision;
 
-TEST(NavigationPolicy, BookPagesLoadWhateverAsksForThem) {
+TEST(NavigationPolicy, BookPagesLoadWebAndMailGoToTheSystemOnAUserClickAndTheRestIsDropped) {
+    auto navigation = [](const char* url, bool click, bool mainFrame, bool user) {
+        return CHMNavigationPolicy::forNavigation(QUrl(url), click, mainFrame, user);
+    };
     const QUrl page("itss://chm/a/b.htm#x");
-    EXPECT_EQ(CHMNavigationPolicy::forNavigation(page, true, true, true), Decision::Load);
-    EXPECT_EQ(CHMNavigationPolicy::forNavigation(page, false, false, false), Decision::Load);
+    EXPECT_EQ(navigation("itss://chm/a/b.htm#x", true, true, true), Decision::Load);
+    EXPECT_EQ(navigation("itss://chm/a/b.htm#x", false, false, false), Decision::Load);
     EXPECT_EQ(CHMNavigationPolicy::forNewWindow(page, true), Decision::Load);
-}
-
-TEST(NavigationPolicy, NoWindowOpensWithoutTheUsersGesture) {
-    for (const char* url : {"itss://chm/a.htm", "https://example.com/", "mailto:a@b.c"})
-        EXPECT_EQ(CHMNavigationPolicy::forNewWindow(QUrl(url), false), Decision::Ignore) << url;
-}
-
-TEST(NavigationPolicy, UserClickOnAWebOrMailLinkGoesToTheSystem) {
     for (const char* url : {"http://example.com/", "https://example.com/a", "mailto:a@b.c"}) {
-        EXPECT_EQ(CHMNavigationPolicy::forNavigation(QUrl(url), true, true, true),
-                  Decision::OpenExternally)
-            << url;
+        EXPECT_EQ(navigation(url, true, true, true), Decision::OpenExternally) << url;
         EXPECT_EQ(CHMNavigationPolicy::forNewWindow(QUrl(url), true), Decision::OpenExternally)
             << url;
+        // Without the user's click in the main frame, or without the user's gesture.
+        EXPECT_EQ(navigation(url, true, true, false), Decision::Ignore) << url;
+        EXPECT_EQ(navigation(url, true, false, true), Decision::Ignore) << url;
+        EXPECT_EQ(navigation(url, false, true, true), Decision::Ignore) << url;
+        EXPECT_EQ(CHMNavigationPolicy::forNewWindow(QUrl(url), false), Decision::Ignore) << url;
     }
-}
-
-TEST(NavigationPolicy, WebLinksWithoutAUserClickInTheMainFrameAreIgnored) {
-    const QUrl web("https://example.com/");
-    EXPECT_EQ(CHMNavigationPolicy::forNavigation(web, true, true, false), Decision::Ignore);
-    EXPECT_EQ(CHMNavigationPolicy::forNavigation(web, true, false, true), Decision::Ignore);
-    EXPECT_EQ(CHMNavigationPolicy::forNavigation(web, false, true, true), Decision::Ignore);
-    EXPECT_EQ(CHMNavigationPolicy::forNewWindow(web, false), Decision::Ignore);
-}
-
-TEST(NavigationPolicy, OtherSchemesAreNeverOpened) {
+    EXPECT_EQ(CHMNavigationPolicy::forNewWindow(page, false), Decision::Ignore);
     for (const char* url : {"file:///etc/passwd", "javascript:alert(1)", "data:text/html,x",
                             "ftp://example.com/", "ms-its:other.chm::/a.htm", "smb://host/share",
                             "about:blank", "", "ITSS-like://chm/a.htm"}) {
-        EXPECT_EQ(CHMNavigationPolicy::forNavigation(QUrl(url), true, true, true), Decision::Ignore)
-            << url;
+        EXPECT_EQ(navigation(url, true, true, true), Decision::Ignore) << url;
         EXPECT_EQ(CHMNavigationPolicy::forNewWindow(QUrl(url), true), Decision::Ignore) << url;
     }
 }

@@ -1,21 +1,9 @@
 // The window's searches on the real web engine: full-text hits without the window waiting for
 // the index, the keyword-index search remembered per file, the empty search, the default.
-#include "CHMDocument.h"
-#include "CHMFilePreferences.h"
-#include "CHMOutlineView.h"
 #include "CHMSearchController.h"
 #include "CHMSearchIndex.h"
-#include "CHMSidebar.h"
-#include "SidebarSplitter.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QAbstractItemModel>
-#include <QAction>
-#include <QLineEdit>
-#include <QMenu>
-#include <QTest>
-#include <memory>
 #include <mutex>
 
 using webtest::waitUntil;
@@ -23,11 +11,7 @@ using webtest::waitUntil;
 namespace {
 
 QStringList searchRows(CHMDocumentWindow* window) {
-    const QAbstractItemModel* model = window->sidebar()->searchView()->model();
-    QStringList rows;
-    for (int row = 0; row < model->rowCount(); ++row)
-        rows << model->index(row, 0).data().toString();
-    return rows;
+    return WindowTestFixture::rowNames(window->sidebar()->searchView()->model());
 }
 
 void typeAndReturn(CHMDocumentWindow* window, const QString& text) {
@@ -72,7 +56,6 @@ TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
     EXPECT_TRUE(window->isSearchPending());
     EXPECT_EQ(searchRows(window), QStringList{"Indexing…"});
     EXPECT_FALSE(window->sidebar()->searchView()->isEnabled());
-
     // The window goes on working: a page loads meanwhile.
     loads.reset();
     window->loadPath("intro.htm");
@@ -84,14 +67,13 @@ TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
     // "quokka" twice in Details, once in Leaf.
     EXPECT_EQ(searchRows(window), (QStringList{"Details", "Leaf"}));
     EXPECT_TRUE(window->sidebar()->searchView()->isEnabled());
-
     // Once the index is done a search is answered at once.
     typeAndReturn(window, "narwhal");
     EXPECT_FALSE(window->isSearchPending());
     EXPECT_EQ(searchRows(window), QStringList{"Leaf"});
 }
 
-TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
+TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexSaysWhenNothingMatchesAndIsRemembered) {
     CHMDocumentWindow* window = openFixture("nested");
     ASSERT_NE(window, nullptr);
     // Choosing the mode with text in the field searches at once.
@@ -102,6 +84,17 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     EXPECT_EQ(searchTypeOf(window), "index");
     typeAndReturn(window, "zan");
     EXPECT_EQ(searchRows(window), QStringList{"Zanzibar"});
+    typeAndReturn(window, "qqq");
+    EXPECT_TRUE(searchRows(window).isEmpty());
+    EXPECT_EQ(window->sidebar()->searchView()->emptyText(), "No index entry begins with “qqq”.");
+    // Down in the field moves into the results.
+    typeAndReturn(window, "ab");
+    window->activateWindow();
+    window->sidebar()->searchField()->setFocus();
+    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Down);
+    CHMOutlineView* results = window->sidebar()->searchView();
+    EXPECT_TRUE(waitUntil([results] { return results->hasFocus(); }));
+    EXPECT_EQ(results->currentIndex().row(), 0);
 
     delete window;
     window = openFixture("nested");
@@ -109,7 +102,6 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     EXPECT_TRUE(searchMenuItem(window, CHMSearchController::kSearchInIndexTag)->isChecked());
     searchMenuItem(window, CHMSearchController::kSearchInFileTag)->trigger();
     EXPECT_EQ(searchTypeOf(window), "file");
-
     // The field takes the focus even from a hidden sidebar.
     window->hideSidebar();
     window->focusOnSearchAction()->trigger();
@@ -117,12 +109,17 @@ TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexAndTheFileRemembersIt) {
     EXPECT_TRUE(waitUntil([window] { return window->sidebar()->searchField()->hasFocus(); }));
 }
 
-TEST_F(WindowSearch, EmptySearchClearsTheListInEitherMode) {
+TEST_F(WindowSearch, ChangingTheTextTakesItsMarksOffThePageAndEmptyingItClearsTheListInEitherMode) {
     CHMDocumentWindow* window = openFixture("nested");
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(waitUntil([window] { return window->document()->searchIndex()->isIndexDone(); }));
     typeAndReturn(window, "lighthouse");
     ASSERT_EQ(searchRows(window), QStringList{"Welcome"});
+    ASSERT_TRUE(load(window, "index.htm"));
+    QWebEnginePage* page = currentPage(window);
+    ASSERT_TRUE(waitUntil([page] { return webtest::markCount(page) > 0; }));
+    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Backspace);
+    EXPECT_TRUE(waitUntil([page] { return webtest::markCount(page) == 0; }));
     // The field's clear button empties it without Return; blank text is empty in either mode.
     window->sidebar()->searchField()->clear();
     EXPECT_TRUE(searchRows(window).isEmpty());
@@ -163,41 +160,8 @@ TEST_F(WindowSearch, HitsNamedAlikeSayWhereTheyAreAndEmptyListsSayWhy) {
         EXPECT_TRUE(tip.startsWith("Count Property\n")) << tip.toStdString();
         EXPECT_TRUE(tip.endsWith(" Class")) << tip.toStdString();
     }
-
     // An index search in a book without an index says so instead of showing nothing.
     window->setSearchInIndex();
     EXPECT_TRUE(searchRows(window).isEmpty());
     EXPECT_EQ(window->sidebar()->searchView()->emptyText(), "This book has no index.");
-}
-
-TEST_F(WindowSearch, SearchThatFindsNothingSaysSoAndDownMovesIntoTheResults) {
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
-    window->setSearchInIndex();
-    typeAndReturn(window, "qqq");
-    EXPECT_TRUE(searchRows(window).isEmpty());
-    EXPECT_EQ(window->sidebar()->searchView()->emptyText(), "No index entry begins with “qqq”.");
-
-    typeAndReturn(window, "ab");
-    ASSERT_EQ(searchRows(window).size(), 2);
-    window->activateWindow();
-    window->sidebar()->searchField()->setFocus();
-    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Down);
-    CHMOutlineView* results = window->sidebar()->searchView();
-    EXPECT_TRUE(waitUntil([results] { return results->hasFocus(); }));
-    EXPECT_EQ(results->currentIndex().row(), 0);
-}
-
-TEST_F(WindowSearch, ChangingTheSearchTextTakesThePreviousSearchsMarksOffThePage) {
-    CHMDocumentWindow* window = openFixture("nested");
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(waitUntil([window] { return window->document()->searchIndex()->isIndexDone(); }));
-    typeAndReturn(window, "lighthouse");
-    webtest::LoadWatcher loads(window);
-    window->loadPath("index.htm");
-    ASSERT_TRUE(loads.waitForLoads(1));
-    QWebEnginePage* page = currentPage(window);
-    ASSERT_TRUE(waitUntil([page] { return webtest::markCount(page) > 0; }));
-    QTest::keyClick(window->sidebar()->searchField(), Qt::Key_Backspace);
-    EXPECT_TRUE(waitUntil([page] { return webtest::markCount(page) == 0; }));
 }

@@ -1,23 +1,12 @@
 // The window shows itself and its first page before the sitemaps are parsed: the trees come from
 // the document's work thread, and what depends on them (the sidebar, the tab's name, the empty
 // lists' notices, the index search) follows when they arrive.
-#include "CHMDocument.h"
-#include "CHMOutlineView.h"
-#include "CHMSidebar.h"
 #include "CHMTableOfContent.h"
-#include "SidebarSplitter.h"
-#include "TestSupport.h"
 #include "WindowTestFixture.h"
 
-#include <QAbstractItemModel>
-#include <QApplication>
-#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
-#include <QSignalSpy>
-#include <QTabWidget>
 #include <QTimer>
-#include <functional>
 
 namespace {
 
@@ -30,43 +19,30 @@ QByteArray hostileSitemap(int entries) {
     return data;
 }
 
-// A crafted book whose "/#SYSTEM" names the contents (and, when given, the index).
-QString writeBookWithSitemaps(const QString& fileName, const QByteArray& contents,
-                              const QByteArray& index = {}) {
-    std::vector<std::pair<quint16, QByteArray>> records{{0, QByteArray("/toc.hhc", 9)},
-                                                        {2, QByteArray("index.htm", 10)},
-                                                        {3, QByteArray("Startup book", 13)}};
-    std::vector<testsupport::ChmObject> objects{
-        {"/index.htm", "<html><head><title>Home title</title></head><body>Home</body></html>"},
-        {"/toc.hhc", contents}};
-    if (!index.isEmpty()) {
-        records.push_back({1, QByteArray("/index.hhk", 11)});
-        objects.push_back({"/index.hhk", index});
-    }
-    objects.insert(objects.begin(), {"/#SYSTEM", testsupport::systemFile(records)});
-    return testsupport::writeScratchFile(fileName, testsupport::writeChm(objects));
+// A crafted book whose "/#SYSTEM" names the contents.
+QString writeBookWithSitemaps(const QString& fileName, const QByteArray& contents) {
+    const QByteArray system = testsupport::systemFile({{0, QByteArray("/toc.hhc", 9)},
+                                                       {2, QByteArray("index.htm", 10)},
+                                                       {3, QByteArray("Startup book", 13)}});
+    return testsupport::writeScratchFile(
+        fileName,
+        testsupport::writeChm(
+            {{"/#SYSTEM", system},
+             {"/index.htm", "<html><head><title>Home title</title></head><body>Home</body></html>"},
+             {"/toc.hhc", contents}}));
 }
 
 class StartupWindow : public WindowTestFixture {
 protected:
-    // Opens the file as the reader does: the window is made and shown before the sitemaps are.
-    CHMDocumentWindow* openDeferred(const QString& path) {
-        QString error;
-        auto document = CHMDocument::open(path, &error, CHMDocument::SitemapLoading::Later);
-        if (!document) {
-            ADD_FAILURE() << error.toStdString();
-            return nullptr;
-        }
-        m_owned.emplace_back(new CHMDocumentWindow(std::move(document), encodingMenu));
-        m_owned.back()->show();
-        return m_owned.back();
+    // Opens the file as the reader does: the window is made (and shown) before the sitemaps are.
+    CHMDocumentWindow* openDeferred(const QString& path, bool show = true) {
+        auto document = openDocument(path, CHMDocument::SitemapLoading::Later);
+        auto* window =
+            document ? adopt(new CHMDocumentWindow(std::move(document), encodingMenu)) : nullptr;
+        if (window && show)
+            window->show();
+        return window;
     }
-    void TearDown() override {
-        for (const QPointer<CHMDocumentWindow>& window : m_owned)
-            delete window.data();
-        WindowTestFixture::TearDown();
-    }
-    std::vector<QPointer<CHMDocumentWindow>> m_owned;
 };
 
 } // namespace
@@ -83,7 +59,6 @@ TEST_F(StartupWindow, WindowAndFirstPageComeWhileATwoMillionEntrySitemapIsParsed
     // Still coming, not known to be empty: no notice yet.
     EXPECT_TRUE(window->sidebar()->tocView()->emptyText().isEmpty());
     EXPECT_TRUE(window->sidebar()->indexView()->emptyText().isEmpty());
-
     // The event loop keeps turning, and the first page loads, while the parse runs.
     int ticks = 0;
     int ticksBeforeTrees = 0;
@@ -164,48 +139,35 @@ TEST_F(StartupWindow, AnIndexSearchAskedBeforeTheTreesArriveRunsWhenTheyDo) {
 }
 
 TEST_F(StartupWindow, WindowPaintsBeforeTheEngineStartsAndAPageAskedForMeanwhileComesFirst) {
-    QString error;
-    auto document = CHMDocument::open(testsupport::fixturePath("nested"), &error,
-                                      CHMDocument::SitemapLoading::Later);
-    ASSERT_NE(document, nullptr) << error.toStdString();
-    m_owned.emplace_back(new CHMDocumentWindow(std::move(document), encodingMenu));
-    CHMDocumentWindow* window = m_owned.back();
+    CHMDocumentWindow* window = openDeferred(testsupport::fixturePath("nested"), false);
+    ASSERT_NE(window, nullptr);
     EXPECT_FALSE(window->isWebContentStarted());
     EXPECT_EQ(window->tabCount(), 0);
-
     // As a bookmark opens its page, and as Ctrl+T pressed at once would, before the first paint.
     window->loadPath(QStringLiteral("chapter1/details.htm"));
-    bool painted = false;
-    bool startedBeforePaint = false;
     struct PaintWatch : QObject {
-        std::function<void(QObject*)> seen;
+        CHMDocumentWindow* window = nullptr;
+        bool painted = false, startedBeforePaint = false;
         bool eventFilter(QObject* object, QEvent* event) override {
-            if (event->type() == QEvent::Paint)
-                seen(object);
+            if (!painted && event->type() == QEvent::Paint && object->isWidgetType() &&
+                static_cast<QWidget*>(object)->window() == window)
+                painted = true, startedBeforePaint = window->isWebContentStarted();
             return false;
         }
     } watch;
-    watch.seen = [&](QObject* object) {
-        auto* widget = qobject_cast<QWidget*>(object);
-        if (painted || !widget || widget->window() != window)
-            return;
-        painted = true;
-        startedBeforePaint = window->isWebContentStarted();
-    };
+    watch.window = window;
     qApp->installEventFilter(&watch);
     webtest::LoadWatcher loads(window);
     window->show();
     ASSERT_TRUE(loads.waitForLoads(1));
     qApp->removeEventFilter(&watch);
-    EXPECT_TRUE(painted);
-    EXPECT_FALSE(startedBeforePaint) << "the engine started before the window was painted";
+    EXPECT_TRUE(watch.painted);
+    EXPECT_FALSE(watch.startedBeforePaint) << "the engine started before the window was painted";
     EXPECT_EQ(window->tabCount(), 1);
     EXPECT_EQ(window->currentURL(), "itss://chm/chapter1/details.htm");
-
     // A tab asked for before the web content started comes after the first one.
-    m_owned.emplace_back(new CHMDocumentWindow(
-        CHMDocument::open(testsupport::fixturePath("nested"), &error), encodingMenu));
-    CHMDocumentWindow* second = m_owned.back();
+    CHMDocumentWindow* second = adopt(
+        new CHMDocumentWindow(openDocument(testsupport::fixturePath("nested")), encodingMenu));
     second->addNewTab();
     EXPECT_EQ(second->tabCount(), 2);
     EXPECT_EQ(second->docTabView()->currentIndex(), 1);

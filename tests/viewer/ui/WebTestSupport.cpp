@@ -1,18 +1,14 @@
 #include "WebTestSupport.h"
 
 #include "CHMDocumentWindow.h"
-#include "CHMWebView.h"
 #include "ITSSSchemeHandler.h"
 
 #include <QEventLoop>
-#include <QMetaObject>
-#include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWebEnginePage>
-#include <QWebEngineScript>
 #include <memory>
 
 namespace webtest {
@@ -39,33 +35,17 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
         if (condition())
             loop.quit();
     });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     poll.start(5);
-    deadline.start(timeoutMs);
     loop.exec();
     return condition();
 }
 
-QVariant runJavaScript(QWebEnginePage* page, const QString& script) {
+QVariant runJavaScript(QWebEnginePage* page, const QString& script, quint32 world) {
     auto result = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-    page->runJavaScript(script, [result](const QVariant& value) {
-        result->first = true;
-        result->second = value;
+    page->runJavaScript(script, world, [result](const QVariant& value) {
+        *result = {true, value};
     });
-    if (!waitUntil([&] { return result->first; }))
-        return {};
-    return result->second;
-}
-
-QVariant runInReaderWorld(QWebEnginePage* page, const QString& script) {
-    auto result = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-    page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                        [result](const QVariant& value) {
-                            result->first = true;
-                            result->second = value;
-                        });
     if (!waitUntil([&] { return result->first; }))
         return {};
     return result->second;
@@ -77,74 +57,26 @@ int markCount(QWebEnginePage* page) {
         .toInt();
 }
 
-static bool isTruthy(const QVariant& value) {
-    if (!value.isValid() || value.isNull())
-        return false;
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    if (value.typeId() == QMetaType::QString)
-        return !value.toString().isEmpty();
-    bool isNumber = false;
-    const double number = value.toDouble(&isNumber);
-    return isNumber ? number != 0.0 : true;
-}
-
 QVariant waitForJavaScript(QWebEnginePage* page, const QString& script) {
     QVariant last;
     waitUntil([&] {
         last = runJavaScript(page, script);
-        if (isTruthy(last))
+        const QString text = last.toString(); // "" when invalid or null
+        if (!text.isEmpty() && text != "0" && text != "false")
             return true;
-        QEventLoop pause;
-        QTimer::singleShot(50, &pause, &QEventLoop::quit);
-        pause.exec();
+        QTest::qWait(50);
         return false;
     });
     return last;
 }
 
-struct LoadWatcher::State {
-    QMetaObject::Connection connection;
-    int finished = 0;
-    QPointer<CHMWebView> lastView;
-    bool lastOk = false;
-};
-
-LoadWatcher::LoadWatcher(CHMDocumentWindow* window) : m_state(new State) {
-    State* state = m_state;
-    state->connection = QObject::connect(window, &CHMDocumentWindow::pageLoadFinished,
-                                         [state](CHMWebView* view, bool ok) {
-                                             ++state->finished;
-                                             state->lastView = view;
-                                             state->lastOk = ok;
-                                         });
-}
-
-LoadWatcher::~LoadWatcher() {
-    QObject::disconnect(m_state->connection);
-    delete m_state;
-}
-
-bool LoadWatcher::waitForLoads(int count) {
-    return waitUntil([this, count] { return m_state->finished >= count; });
-}
-
-int LoadWatcher::finished() const {
-    return m_state->finished;
-}
-
-CHMWebView* LoadWatcher::lastView() const {
-    return m_state->lastView;
-}
-
-bool LoadWatcher::lastOk() const {
-    return m_state->lastOk;
-}
-
-void LoadWatcher::reset() {
-    m_state->finished = 0;
-    m_state->lastView = nullptr;
-    m_state->lastOk = false;
+LoadWatcher::LoadWatcher(CHMDocumentWindow* window) {
+    m_connection = QObject::connect(window, &CHMDocumentWindow::pageLoadFinished,
+                                    [this](CHMWebView* view, bool ok) {
+                                        ++m_finished;
+                                        m_lastView = view;
+                                        m_lastOk = ok;
+                                    });
 }
 
 namespace {
@@ -152,11 +84,17 @@ namespace {
 QStringList capturedMessages;
 QtMessageHandler previousHandler = nullptr;
 
+void captureMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    capturedMessages << message;
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
 } // namespace
 
 LogCapture::LogCapture() {
     capturedMessages.clear();
-    previousHandler = qInstallMessageHandler(&LogCapture::handler);
+    previousHandler = qInstallMessageHandler(&captureMessage);
 }
 
 LogCapture::~LogCapture() {
@@ -165,27 +103,25 @@ LogCapture::~LogCapture() {
 }
 
 bool LogCapture::contains(const QString& text) const {
-    for (const QString& message : capturedMessages) {
-        if (message.contains(text))
-            return true;
-    }
-    return false;
+    return !capturedMessages.filter(text).isEmpty();
 }
 
-void LogCapture::handler(QtMsgType type, const QMessageLogContext& context,
-                         const QString& message) {
-    capturedMessages << message;
-    if (previousHandler)
-        previousHandler(type, context, message);
+QPoint addElement(QWebEnginePage* page, const QString& tag, const QString& id,
+                  const QString& setup) {
+    runJavaScript(page, QStringLiteral("(function(){var e=document.createElement('%1');"
+                                       "e.id=e.textContent='%2';e.style.fontSize='40px';"
+                                       "document.body.prepend(e);%3})()")
+                            .arg(tag, id, setup));
+    return elementCenter(page, '#' + id);
 }
 
-QPoint elementCenter(QWebEnginePage* page, const QString& elementId) {
+QPoint elementCenter(QWebEnginePage* page, const QString& selector) {
     const QVariantList box =
-        runJavaScript(page, QStringLiteral("(function(){var e=document.getElementById('%1');"
+        runJavaScript(page, QStringLiteral("(function(){var e=document.querySelector('%1');"
                                            "if(!e)return [-1,-1];e.scrollIntoView();"
                                            "var r=e.getBoundingClientRect();"
                                            "return [r.left+r.width/2, r.top+r.height/2];})()")
-                                .arg(elementId))
+                                .arg(selector))
             .toList();
     if (box.size() != 2)
         return {-1, -1};
@@ -195,8 +131,8 @@ QPoint elementCenter(QWebEnginePage* page, const QString& elementId) {
 }
 
 void clickInView(CHMWebView* view, const QPoint& pos, Qt::KeyboardModifiers modifiers) {
-    QWidget* target = view->focusProxy() ? view->focusProxy() : view;
-    QTest::mouseClick(target, Qt::LeftButton, modifiers, pos);
+    QTest::mouseClick(view->focusProxy() ? view->focusProxy() : view, Qt::LeftButton, modifiers,
+                      pos);
 }
 
 } // namespace webtest

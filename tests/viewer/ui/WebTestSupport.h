@@ -1,14 +1,18 @@
 // Helpers for tests that drive the real web engine: a main() preamble for headless runs, waits
-// for page loads, and synchronous JavaScript.
+// for page loads, synchronous JavaScript, clicks on page elements.
 #pragma once
 
+#include "CHMWebView.h"
+
+#include <QMetaObject>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
+#include <QWebEngineScript>
 #include <QtGlobal>
 #include <functional>
 
 class CHMDocumentWindow;
-class CHMWebView;
 class QPoint;
 class QWebEnginePage;
 
@@ -21,15 +25,18 @@ constexpr int kLoadTimeoutMs = 20000;
 // configuration in a temporary folder that lives until the process ends.
 void prepareEnvironment();
 
-// Runs the script in the page's main world and answers its result (invalid on timeout).
-QVariant runJavaScript(QWebEnginePage* page, const QString& script);
-
+// Runs the script in the page's main world (or another) and answers its result (invalid on
+// timeout).
+QVariant runJavaScript(QWebEnginePage* page, const QString& script,
+                       quint32 world = QWebEngineScript::MainWorld);
 // The same in the reader's own script world, where the find marks' functions live.
-QVariant runInReaderWorld(QWebEnginePage* page, const QString& script);
+inline QVariant runInReaderWorld(QWebEnginePage* page, const QString& script) {
+    return runJavaScript(page, script, QWebEngineScript::ApplicationWorld);
+}
 // The number of find marks (spans of "highlight.js") in the page.
 int markCount(QWebEnginePage* page);
 
-// Polls the script until its result is truthy (true, non-empty string, non-zero number);
+// Polls the script until its result is truthy (true, a non-zero number, a text other than "0");
 // answers the last result.
 QVariant waitForJavaScript(QWebEnginePage* page, const QString& script);
 
@@ -40,18 +47,22 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = kLoadTime
 class LoadWatcher {
 public:
     explicit LoadWatcher(CHMDocumentWindow* window);
-    ~LoadWatcher();
+    ~LoadWatcher() { QObject::disconnect(m_connection); }
     // Waits until at least count loads (since construction or the last reset) have finished;
     // false on timeout.
-    bool waitForLoads(int count = 1);
-    int finished() const;
-    CHMWebView* lastView() const;
-    bool lastOk() const;
-    void reset();
+    bool waitForLoads(int count = 1) {
+        return waitUntil([this, count] { return m_finished >= count; });
+    }
+    int finished() const { return m_finished; }
+    CHMWebView* lastView() const { return m_lastView; }
+    bool lastOk() const { return m_lastOk; }
+    void reset() { m_finished = 0, m_lastView = nullptr, m_lastOk = false; }
 
 private:
-    struct State;
-    State* m_state;
+    QMetaObject::Connection m_connection;
+    int m_finished = 0;
+    QPointer<CHMWebView> m_lastView;
+    bool m_lastOk = false;
 };
 
 // Records the log messages (qWarning and the like) written while it exists; they still reach
@@ -61,13 +72,15 @@ public:
     LogCapture();
     ~LogCapture();
     bool contains(const QString& text) const;
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 };
 
-// The centre of the element with that id, in the view's coordinates; (-1, -1) when missing.
-QPoint elementCenter(QWebEnginePage* page, const QString& elementId);
+// Puts a large element (tag, with that id as its text) first in the page's body, runs
+// setup with the element as "e", and answers its centre for clickInView().
+QPoint addElement(QWebEnginePage* page, const QString& tag, const QString& id,
+                  const QString& setup);
+// The centre of the first element the CSS selector finds, in the view's coordinates, scrolled
+// into view; (-1, -1) when missing.
+QPoint elementCenter(QWebEnginePage* page, const QString& selector);
 // Clicks at pos inside the view's render widget, as the user would.
 void clickInView(CHMWebView* view, const QPoint& pos, Qt::KeyboardModifiers modifiers = {});
 

@@ -1,16 +1,6 @@
 #include "WindowTestFixture.h"
 
-#include "CHMDocument.h"
-#include "CHMOutlineView.h"
-#include "CHMSidebar.h"
-#include "TestSupport.h"
-
-#include <QAbstractItemModel>
-#include <QCoreApplication>
 #include <QSettings>
-#include <QTest>
-#include <QWebEnginePage>
-#include <memory>
 
 void WindowTestFixture::SetUp() {
     QSettings(QStringLiteral("Lumeno"), QStringLiteral("Lumeno+")).clear();
@@ -24,20 +14,25 @@ void WindowTestFixture::TearDown() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-std::unique_ptr<CHMDocument> WindowTestFixture::openDocument(const QString& path) {
+std::unique_ptr<CHMDocument> WindowTestFixture::openDocument(const QString& path,
+                                                             CHMDocument::SitemapLoading loading) {
     QString error;
-    std::unique_ptr<CHMDocument> document = CHMDocument::open(path, &error);
+    std::unique_ptr<CHMDocument> document = CHMDocument::open(path, &error, loading);
     if (!document)
         ADD_FAILURE() << "cannot open " << path.toStdString() << ": " << error.toStdString();
     return document;
+}
+
+CHMDocumentWindow* WindowTestFixture::adopt(CHMDocumentWindow* window) {
+    m_windows.emplace_back(window);
+    return window;
 }
 
 CHMDocumentWindow* WindowTestFixture::openWindow(const QString& path) {
     std::unique_ptr<CHMDocument> document = openDocument(path);
     if (!document)
         return nullptr;
-    auto* window = new CHMDocumentWindow(std::move(document), encodingMenu);
-    m_windows.emplace_back(window);
+    auto* window = adopt(new CHMDocumentWindow(std::move(document), encodingMenu));
     webtest::LoadWatcher loads(window);
     window->show();
     if (!loads.waitForLoads(1) || !loads.lastOk()) {
@@ -47,8 +42,10 @@ CHMDocumentWindow* WindowTestFixture::openWindow(const QString& path) {
     return window;
 }
 
-CHMDocumentWindow* WindowTestFixture::openFixture(const QString& name) {
-    return openWindow(testsupport::fixturePath(name));
+bool WindowTestFixture::load(CHMDocumentWindow* window, const QString& path) {
+    webtest::LoadWatcher loads(window);
+    window->loadPath(path);
+    return loads.waitForLoads(1) && loads.lastOk();
 }
 
 QString WindowTestFixture::writeCraftedBook(const QString& fileName, const QByteArray& title,
@@ -59,30 +56,26 @@ QString WindowTestFixture::writeCraftedBook(const QString& fileName, const QByte
     return testsupport::writeScratchFile(fileName, testsupport::writeChm(pages));
 }
 
-QWebEnginePage* WindowTestFixture::currentPage(CHMDocumentWindow* window) {
-    return window->curWebView()->page();
+QStringList WindowTestFixture::rowNames(const QAbstractItemModel* model) {
+    QStringList names;
+    for (int row = 0; row < model->rowCount(); ++row)
+        names << model->index(row, 0).data().toString();
+    return names;
 }
 
-QString WindowTestFixture::currentPath(CHMDocumentWindow* window) {
-    return window->curWebView()->url().path();
-}
-
-QString WindowTestFixture::bodyText(QWebEnginePage* page) {
-    return webtest::runJavaScript(page, QStringLiteral("document.body.innerText")).toString();
-}
-
-QModelIndex WindowTestFixture::tocRow(CHMDocumentWindow* window, const QString& name) {
-    QAbstractItemModel* model = window->sidebar()->tocView()->model();
-    const QModelIndexList found = model->match(model->index(0, 0), Qt::DisplayRole, name, 1,
-                                               Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? QModelIndex() : found.first();
+bool WindowTestFixture::activate(CHMDocumentWindow* window) {
+    window->activateWindow();
+    return webtest::waitUntil([window] { return QApplication::activeWindow() == window; });
 }
 
 void WindowTestFixture::clickTocRow(CHMDocumentWindow* window, const QString& name,
                                     Qt::KeyboardModifiers modifiers) {
     CHMOutlineView* view = window->sidebar()->tocView();
-    const QModelIndex row = tocRow(window, name);
-    ASSERT_TRUE(row.isValid()) << "no contents row " << name.toStdString();
+    const QModelIndexList found =
+        view->model()->match(view->model()->index(0, 0), Qt::DisplayRole, name, 1,
+                             Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_FALSE(found.isEmpty()) << "no contents row " << name.toStdString();
+    const QModelIndex row = found.first();
     view->scrollTo(row);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, view->visualRect(row).center());
 }

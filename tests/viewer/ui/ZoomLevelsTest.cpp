@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-TEST(ZoomLevels, StepsUpAndDownReturnToTheNormalSize) {
+TEST(ZoomLevels, StepsReturnToTheNormalSizeStopAtTheEngineLimitsAndSnapBetweenLevels) {
     double factor = 1.0;
     for (int i = 0; i < 3; ++i)
         factor = ZoomLevels::larger(factor);
@@ -13,18 +13,10 @@ TEST(ZoomLevels, StepsUpAndDownReturnToTheNormalSize) {
     for (int i = 0; i < 3; ++i)
         factor = ZoomLevels::smaller(factor);
     EXPECT_DOUBLE_EQ(factor, 1.0);
-}
-
-TEST(ZoomLevels, StopsAtTheEngineLimits) {
     EXPECT_DOUBLE_EQ(ZoomLevels::larger(5.0), 5.0);
     EXPECT_DOUBLE_EQ(ZoomLevels::smaller(0.25), 0.25);
-    EXPECT_FALSE(ZoomLevels::canMakeLarger(5.0));
-    EXPECT_FALSE(ZoomLevels::canMakeSmaller(0.25));
-    EXPECT_TRUE(ZoomLevels::canMakeLarger(4.99));
-    EXPECT_TRUE(ZoomLevels::canMakeSmaller(0.26));
-}
-
-TEST(ZoomLevels, FactorBetweenLevelsStepsToTheNearerNeighbour) {
+    EXPECT_FALSE(ZoomLevels::canMakeLarger(5.0) || ZoomLevels::canMakeSmaller(0.25));
+    EXPECT_TRUE(ZoomLevels::canMakeLarger(4.99) && ZoomLevels::canMakeSmaller(0.26));
     EXPECT_DOUBLE_EQ(ZoomLevels::larger(1.05), 1.1);
     EXPECT_DOUBLE_EQ(ZoomLevels::smaller(1.05), 1.0);
     // The engine reads factors back with rounding noise.
@@ -32,10 +24,8 @@ TEST(ZoomLevels, FactorBetweenLevelsStepsToTheNearerNeighbour) {
 }
 
 TEST(ZoomLevels, StoredNonsenseBecomesAUsableFactor) {
-    EXPECT_DOUBLE_EQ(ZoomLevels::sanitized(0.0), 1.0);
-    EXPECT_DOUBLE_EQ(ZoomLevels::sanitized(-3.0), 1.0);
-    EXPECT_DOUBLE_EQ(ZoomLevels::sanitized(std::numeric_limits<double>::quiet_NaN()), 1.0);
-    EXPECT_DOUBLE_EQ(ZoomLevels::sanitized(1e9), 5.0);
-    EXPECT_DOUBLE_EQ(ZoomLevels::sanitized(0.01), 0.25);
-    EXPECT_DOUBLE_EQ(ZoomLevels::sanitized(std::numeric_limits<double>::infinity()), 5.0);
+    const double inf = std::numeric_limits<double>::infinity();
+    for (auto [stored, usable] :
+         {std::pair{0.0, 1.0}, {-3.0, 1.0}, {NAN, 1.0}, {1e9, 5.0}, {0.01, 0.25}, {inf, 5.0}})
+        EXPECT_DOUBLE_EQ(ZoomLevels::sanitized(stored), usable) << stored;
 }
