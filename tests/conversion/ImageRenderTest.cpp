@@ -160,31 +160,23 @@ TEST(ImageRender, PhysicalUnitsAndPercentagesBecomePixelsAndResolutions) {
     EXPECT_EQ(r.pixels.width, 600u);
     EXPECT_NEAR(r.dpiX, 144, 0.5);
     EXPECT_NEAR(r.dpiY, 144, 0.5);
-}
 
-TEST(ImageRender, PercentWithBothSidesKeepsThePixelSizeNotThePointSize) {
-    // At 144 dpi the picture is 300 x 200 points; those must not be taken for pixels.
-    RenderSize both;
-    both.unit = kLengthPercent;
-    both.width = 50;
-    both.height = 50;
-    both.keepAspectRatio = true;
-    both.resample = true;
-    both.fitMode = 2;
-    const Rendered r = render(coordinatePicture(600, 400, 144), both);
+    // Both sides in percent at 144 dpi: the picture's 300 x 200 points are not taken for pixels.
+    half.height = 50;
+    half.resample = true;
+    half.fitMode = 2;
+    r = render(coordinatePicture(600, 400, 144), half);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.pixels.width, 600u);
     EXPECT_EQ(r.pixels.height, 400u);
 }
 
-TEST(ImageRender, KeepingTheAspectWithoutAOneSidedTargetFails) {
+TEST(ImageRender, ImpossibleTargetsFailWithAMessage) {
+    // Keeping the aspect needs a one-sided target.
     const Rendered both = render(coordinatePicture(40, 30), pixels(20, 20, true, 0));
     EXPECT_FALSE(both.ok);
     EXPECT_NE(both.error.find("aspect ratio"), std::string::npos) << both.error;
     EXPECT_FALSE(render(coordinatePicture(40, 30), pixels(0, 0, true, 0)).ok);
-}
-
-TEST(ImageRender, TargetsOverThePixelCapFailWithAMessage) {
     RenderSize huge = pixels(1e6, 1e6, false);
     huge.allowEnlarging = true;
     const Rendered r = render(coordinatePicture(40, 30), huge);
@@ -283,14 +275,6 @@ TEST(ImageRender, QuarterTurnExchangesTheResolutions) {
     EXPECT_NEAR(r.dpiY, 100, 0.5);
 }
 
-TEST(ImageRender, OrientationTransformsMatchTheirTable) {
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 0, 90), (AffineTransform{0, 1, -1, 0, 3, 0}));
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 0, 270), (AffineTransform{0, -1, 1, 0, 0, 4}));
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 0, 450), CreateOrientationTransform(4, 3, 0, 90));
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 3, 0), (AffineTransform{-1, 0, 0, -1, 4, 3}));
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 0, 45), AffineTransform{});
-}
-
 TEST(ImageRender, UnitConversions) {
     EXPECT_DOUBLE_EQ(PointsFromUnit(kLengthMillimetres, 25.4), 72);
     EXPECT_DOUBLE_EQ(PointsFromUnit(kLengthCentimetres, 2.54), 72);
@@ -369,7 +353,7 @@ TEST(ImageRender, CMYKWithAlphaIsWrittenAsTIFFWithFiveSamples) {
     job.SetOutputFormat(kFormatTIFF, dir / "glass.tif", 0.9);
     job.SetColorMode(kColorModeCMYK);
     ASSERT_TRUE(RenderImage(job, pixels(64, 32, false))) << job.lastError;
-    const auto pages = rendertest::readTIFFPages(dir / "glass.tif");
+    const auto pages = imagetest::readTIFFPages(dir / "glass.tif");
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].samples, 5);
     EXPECT_EQ(pages[0].photometric, PHOTOMETRIC_SEPARATED);
@@ -436,7 +420,7 @@ TEST(ImageRender, GreyModeAndTheSourceModel) {
     const auto pages = [&] {
         const auto dir = imagetest::freshDir("render-grey");
         imagetest::writeBytes(dir / "g.tif", grey.bytes);
-        return rendertest::readTIFFPages(dir / "g.tif");
+        return imagetest::readTIFFPages(dir / "g.tif");
     }();
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].samples, 1);

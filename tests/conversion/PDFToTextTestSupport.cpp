@@ -21,9 +21,10 @@ std::filesystem::path inputFolder() {
         ok = ok && WriteTextPDF(at("gaps.pdf"), {ProsePage(1), {}, ProsePage(3), {}, ProsePage(5)});
         ok = ok && WriteTextPDF(at("blank.pdf"), {{}, {}, {}});
         int status = 0;
-        RunCommand("qpdf --encrypt 'open sesame' owner-secret 256 -- " +
-                       ShellQuote(at("twelve.pdf")) + " " + ShellQuote(at("locked.pdf")),
-                   &status);
+        testfiles::capture("qpdf --encrypt 'open sesame' owner-secret 256 -- " +
+                               testfiles::shellQuote(at("twelve.pdf")) + " " +
+                               testfiles::shellQuote(at("locked.pdf")),
+                           &status);
         ok = ok && status == 0;
         std::ofstream(at("notapdf.pdf")) << "This is a plain text file, not a PDF.\n";
         if (!ok)

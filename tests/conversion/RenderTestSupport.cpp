@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <tiffio.h>
 
 namespace rendertest {
 
@@ -60,41 +59,6 @@ imagetest::Pixels pixelsOfBytes(const std::vector<std::uint8_t>& bytes) {
     Magick::Image image;
     image.read(blob);
     return imagetest::pixelsOf(image);
-}
-
-std::vector<TIFFPageInfo> readTIFFPages(const fs::path& path) {
-    std::vector<TIFFPageInfo> pages;
-    TIFFSetWarningHandler(nullptr);
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (!tif)
-        return pages;
-    do {
-        TIFFPageInfo info;
-        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &info.width);
-        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &info.height);
-        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &info.samples);
-        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &info.photometric);
-        std::uint16_t* types = nullptr;
-        TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &info.extraSamples, &types);
-        TIFFGetField(tif, TIFFTAG_PAGENUMBER, &info.pageNumber, &info.pageCount);
-        TIFFGetField(tif, TIFFTAG_XRESOLUTION, &info.xResolution);
-        TIFFGetField(tif, TIFFTAG_YRESOLUTION, &info.yResolution);
-        std::vector<std::uint8_t> row(std::size_t(TIFFScanlineSize(tif)));
-        for (std::uint32_t y = 0; y < info.height; ++y) {
-            if (TIFFReadScanline(tif, row.data(), y, 0) < 0)
-                break;
-            if (y == 0)
-                info.firstPixel.assign(row.begin(), row.begin() + info.samples);
-            if (y == info.height / 2) {
-                const std::size_t at = std::size_t(info.width / 2) * info.samples;
-                info.centrePixel.assign(row.begin() + std::ptrdiff_t(at),
-                                        row.begin() + std::ptrdiff_t(at + info.samples));
-            }
-        }
-        pages.push_back(info);
-    } while (TIFFReadDirectory(tif));
-    TIFFClose(tif);
-    return pages;
 }
 
 int openFileCount() {

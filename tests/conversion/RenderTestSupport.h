@@ -49,17 +49,6 @@ conversion::Bitmap makeBitmap(std::int64_t w, std::int64_t h, bool alpha, F pixe
 // Decoded with ImageMagick from bytes.
 imagetest::Pixels pixelsOfBytes(const std::vector<std::uint8_t>& bytes);
 
-struct TIFFPageInfo {
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t samples = 0, photometric = 0, extraSamples = 0;
-    std::uint16_t pageNumber = 0, pageCount = 0;
-    float xResolution = 0, yResolution = 0;
-    std::vector<std::uint8_t> firstPixel; // the samples of the pixel at (0, 0)
-    std::vector<std::uint8_t> centrePixel;
-};
-// Every directory of a TIFF file read with libtiff (empty when it cannot be opened).
-std::vector<TIFFPageInfo> readTIFFPages(const fs::path& path);
-
 // Open file descriptors of this process.
 int openFileCount();
 

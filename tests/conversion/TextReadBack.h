@@ -3,13 +3,10 @@
 // programs see rather than what the writers meant to write.
 #pragma once
 
+#include "TestFiles.h"
+
 #include <string>
 #include <vector>
-
-// Runs a shell command; its standard output, and its exit status in `status` when given.
-std::string RunCommand(const std::string& command, int* status = nullptr);
-std::string ShellQuote(const std::string& text);
-std::string ReadWholeFile(const std::string& path);
 
 // pdftotext's UTF-8 text of pages `first` to `last` (0: the document's last page).
 std::string PdftotextOf(const std::string& pdf, int first = 1, int last = 0);

@@ -11,11 +11,7 @@
 
 namespace topdftest {
 
-namespace fs = std::filesystem;
-
-// Standard output of a shell command, and its exit status.
-std::string capture(const std::string& command, int* status = nullptr);
-std::string quoted(const fs::path& path);
+using namespace testfiles;
 
 struct PageSize {
     double width = 0;

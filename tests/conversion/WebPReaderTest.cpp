@@ -46,10 +46,7 @@ std::string hexProfile(const std::string& name, const Bytes& payload, std::size_
 }
 
 Bytes somePayload(std::size_t size, int seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = std::uint8_t(i * 7 + seed);
-    return bytes;
+    return patternPixels(int(size), 1, 1, seed);
 }
 
 TEST(WebPReaders, PalettePNGWithTransparencyKeepsAlphaOnlyWhenAsked) {
@@ -260,7 +257,7 @@ TEST(WebPReaders, TwoPageTIFFReadsItsFirstPageWithICCAndXMP) {
         options.bigEndian = bigEndian;
         const std::string path = scratchPath(bigEndian ? "be.tif" : "le.tif");
         writeTIFF(path, {first, second}, options);
-        ASSERT_EQ(readFile(path)[0], bigEndian ? 'M' : 'I');
+        ASSERT_EQ(readBytes(path)[0], bigEndian ? 'M' : 'I');
         ReadResult r;
         readInput(path, 1, &r);
         ASSERT_TRUE(r.ok) << r.messages;
@@ -301,7 +298,7 @@ TEST(WebPReaders, PicturesWiderThanWebPAllowsAreRefusedBeforeDecoding) {
     // A TIFF header that claims 60000 x 60000 pixels over a few bytes of data: refused without
     // allocating the 14 GB raster.
     writeTIFF(scratchPath("small.tif"), {{2, 2, patternPixels(2, 2, 3)}}, {});
-    Bytes tiff = readFile(scratchPath("small.tif"));
+    Bytes tiff = readBytes(scratchPath("small.tif"));
     TIFF* tif = TIFFOpen(scratchPath("small.tif").c_str(), "r+");
     ASSERT_TRUE(tif);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 60000u);
@@ -317,12 +314,12 @@ TEST(WebPReaders, PicturesWiderThanWebPAllowsAreRefusedBeforeDecoding) {
 TEST(WebPReaders, DamagedAndUnknownFilesFailWithAMessage) {
     PNGOptions rgb;
     writePNG(scratchPath("whole.png"), 20, 20, rgb, patternPixels(20, 20, 3));
-    Bytes png = readFile(scratchPath("whole.png"));
+    Bytes png = readBytes(scratchPath("whole.png"));
     png.resize(png.size() / 2);
-    writeFile(scratchPath("half.png"), png);
-    writeFile(scratchPath("head.jpg"), {0xFF, 0xD8, 0xFF, 0xE0, 0x00});
-    writeFile(scratchPath("image.gif"), {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
-    writeFile(scratchPath("empty.png"), {});
+    writeBytes(scratchPath("half.png"), png);
+    writeBytes(scratchPath("head.jpg"), {0xFF, 0xD8, 0xFF, 0xE0, 0x00});
+    writeBytes(scratchPath("image.gif"), {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
+    writeBytes(scratchPath("empty.png"), {});
     for (const char* name : {"half.png", "head.jpg", "image.gif", "empty.png"}) {
         ReadResult r;
         readInput(scratchPath(name), 1, &r);
@@ -363,7 +360,7 @@ TEST(WebPReaders, DamagedCopiesOfValidFilesAreReadOrRefusedSafely) {
     int reads = 0, successes = 0;
     testing::internal::CaptureStderr();
     for (const char* seed : {"seed.png", "seed.jpg", "seed.tif"}) {
-        const Bytes original = readFile(scratchPath(seed));
+        const Bytes original = readBytes(scratchPath(seed));
         std::vector<Bytes> variants;
         for (std::size_t cut = 1; cut < original.size(); cut += 1 + original.size() / 60)
             variants.emplace_back(original.begin(), original.begin() + long(cut));
@@ -376,7 +373,7 @@ TEST(WebPReaders, DamagedCopiesOfValidFilesAreReadOrRefusedSafely) {
         }
         for (const Bytes& variant : variants) {
             const std::string path = scratchPath(std::string("damaged-") + seed);
-            writeFile(path, variant);
+            writeBytes(path, variant);
             WebPPicture picture;
             ImageMetadata metadata;
             WebPPictureInit(&picture);
