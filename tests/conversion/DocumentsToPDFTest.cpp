@@ -1,5 +1,4 @@
-// Documents to PDF: every kind of input laid out and read back with pdftotext and pdfinfo. The
-// Word and OpenDocument inputs are made from RTF by LibreOffice during the test.
+// Documents to PDF, read back with pdftotext and pdfinfo; Word inputs are made by LibreOffice.
 #include "ConversionEntries.h"
 #include "ToPDFTestSupport.h"
 

@@ -1,5 +1,4 @@
-// The image-file conversion as callers use it: the entry's rules, several pictures into
-// numbered files or one PDF, resolutions, safe writing and the command line.
+// The image-file conversion as callers use it, read back with ImageMagick, libtiff and Poppler.
 #include "ConversionEntries.h"
 #include "ImageConversionJob.h"
 #include "ImageTestSupport.h"

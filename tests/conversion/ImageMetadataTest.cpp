@@ -1,5 +1,4 @@
-// Source metadata (EXIF, GPS, XMP) is carried into the output only when asked for, with the
-// output's own orientation and resolution written over it.
+// Source metadata in the output, read back with Exiv2.
 #include "ConversionEntries.h"
 #include "ImageTestSupport.h"
 

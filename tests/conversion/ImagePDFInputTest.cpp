@@ -84,10 +84,7 @@ TEST(ImagePDFInput, PDFInputsConvertTheirFirstPageAtTheAskedResolution) {
     const fs::path ownerOnly = encrypted(plain, "", "owner", "owner-only.pdf");
     const fs::path userLocked = encrypted(plain, "user", "owner", "user.pdf");
 
-    ImageJobOptions options;
-    options.inputURL = ownerOnly;
-    options.outputURL = dir / "page.png";
-    options.format = 7;
+    ImageJobOptions options = imagetest::jobOptions(ownerOnly, dir / "page.png", 7);
     ASSERT_TRUE(ConvertImageFile(&options));
     imagetest::Pixels page = imagetest::readPixels(options.outputURL);
     EXPECT_EQ(page.width, 200u);

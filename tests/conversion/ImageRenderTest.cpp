@@ -1,6 +1,4 @@
-// Render and resize on pictures made in memory, the results decoded again with ImageMagick and
-// libtiff: the sizes of every unit and fit mode, the eight orientations pixel for pixel, the
-// quality of a reduction, sharpening, colour models and the size cap.
+// Render and resize on pictures made in memory, decoded again with ImageMagick and libtiff.
 #include "ImageRender.h"
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
@@ -9,7 +7,6 @@
 
 #include <array>
 #include <cmath>
-#include <functional>
 #include <gtest/gtest.h>
 
 using namespace conversion;
@@ -17,51 +14,9 @@ using imagetest::Pixels;
 
 namespace {
 
-struct Rendered {
-    bool ok = false;
-    Pixels pixels;
-    double dpiX = 0, dpiY = 0;
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-};
-
-Rendered render(const Bitmap& source, RenderSize size,
-                const std::function<void(ImageConversionJob&)>& setup = {},
-                std::int32_t format = kFormatTIFF) {
-    ImageConversionJob job;
-    job.inputImage = std::make_unique<InputImage>();
-    job.inputImage->representations.push_back(source);
-    job.inputImageRep = &job.inputImage->representations.front();
-    job.inputURL = "source.png";
-    job.outputFormat = format;
-    job.quality = 0.9f;
-    job.keepOutputInMemory = true;
-    if (setup)
-        setup(job);
-    Rendered r;
-    r.ok = RenderImage(job, size);
-    r.error = job.lastError;
-    if (r.ok && job.encodedData) {
-        r.bytes = *job.encodedData;
-        r.pixels = rendertest::pixelsOfBytes(r.bytes);
-        Magick::Image image;
-        image.read(Magick::Blob(r.bytes.data(), r.bytes.size()));
-        r.dpiX = image.xResolution();
-        r.dpiY = image.yResolution();
-    }
-    return r;
-}
-
-RenderSize pixels(double w, double h, bool keep, int fit = 0) {
-    RenderSize s;
-    s.unit = kLengthPixels;
-    s.width = w;
-    s.height = h;
-    s.keepAspectRatio = keep;
-    s.resample = true;
-    s.fitMode = fit;
-    return s;
-}
+using rendertest::pixels;
+using rendertest::render;
+using rendertest::Rendered;
 
 // Every pixel tells where it came from: red and green the low bytes of x and y, blue the rest.
 Bitmap coordinatePicture(std::int64_t w, std::int64_t h, double dpi = 72) {
@@ -72,9 +27,7 @@ Bitmap coordinatePicture(std::int64_t w, std::int64_t h, double dpi = 72) {
     return b;
 }
 
-const std::uint8_t* at(const Pixels& p, std::size_t x, std::size_t y) {
-    return &p.rgba[(y * p.width + x) * 4];
-}
+using imagetest::at;
 
 } // namespace
 

@@ -86,14 +86,6 @@ double meanDifference(const Pixels& a, const Pixels& b) {
     return n ? sum / double(n) : 0;
 }
 
-ImageJobOptions jobOptions(const fs::path& in, const fs::path& out, std::int32_t code) {
-    ImageJobOptions options;
-    options.inputURL = in;
-    options.outputURL = out;
-    options.format = code;
-    return options;
-}
-
 double dpiOf(const fs::path& file, const std::string& coder) {
     initialise();
     Magick::Image image;

@@ -1,9 +1,6 @@
-// Inputs made at test time with the real codec libraries (through ImageMagick's Magick++, which
-// the library under test does not use for these formats), and pictures read back the same
-// independent way.
+// Pictures made and read back with ImageMagick, which the library does not use for these formats.
 #pragma once
 
-#include "ConversionEntries.h"
 #include "TestFiles.h"
 
 #include <Magick++.h>
@@ -34,14 +31,16 @@ struct Pixels {
 // judge by content).
 Pixels readPixels(const fs::path& path, const std::string& coder = "");
 Pixels pixelsOf(Magick::Image image);
+// The four samples of the pixel at (x, y).
+inline const std::uint8_t* at(const Pixels& p, std::size_t x, std::size_t y) {
+    return &p.rgba[(y * p.width + x) * 4];
+}
 
 // The largest difference of any colour sample (alpha too when both have it).
 int maxDifference(const Pixels& a, const Pixels& b);
 // The mean absolute difference of the colour samples.
 double meanDifference(const Pixels& a, const Pixels& b);
 
-// Options that convert `in` into `out` in the format `code`.
-ImageJobOptions jobOptions(const fs::path& in, const fs::path& out, std::int32_t code);
 // The horizontal resolution a file records, in dots per inch, read with ImageMagick.
 double dpiOf(const fs::path& file, const std::string& coder = "");
 

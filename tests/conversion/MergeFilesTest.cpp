@@ -1,5 +1,4 @@
-// Merging PDFs, encrypted PDFs, images and documents into one PDF, its outline read back with
-// qpdf --json; and the per-file run.
+// Merging files into PDFs, read back with qpdf and Poppler.
 #include "ConversionEntries.h"
 #include "MergeFilesJob.h"
 #include "ToPDFTestSupport.h"

@@ -1,6 +1,4 @@
-// The extractor on PDFs made with qpdf: file names and numbering, forms (also one that draws
-// itself), inherited resources, page ranges, replacing files, progress and cancellation, the
-// result of a run, damaged streams, and convtool pdf-images.
+// The image extractor on PDFs made with qpdf.
 #include "ConversionEntries.h"
 #include "PDFTestDocument.h"
 
@@ -31,15 +29,6 @@ QPDFObjectHandle grayXObject(PDFTestDocument& doc, int w, int h, int seed) {
 const char* kInlineImage = "q 50 0 0 25 300 300 cm BI /W 4 /H 2 /BPC 8 /CS /RGB /F /AHx ID\n"
                            "ff000000ff000000ffffffff 808080 404040 202020 101010 010101>\nEI Q\n";
 
-struct Options {
-    ImageJobOptions o;
-    Options(const fs::path& in, const fs::path& out) {
-        o.format = 7;
-        o.inputURL = in;
-        o.outputURL = out;
-    }
-};
-
 // The document written as `name`.pdf into a fresh folder of that name, beside an empty "out".
 fs::path written(PDFTestDocument& doc, const std::string& name) {
     const fs::path folder = freshDir(name);
@@ -55,8 +44,8 @@ TEST(PDFImageExtractor, XObjectsThenInlineImagesNumberedPerPage) {
     doc.addPage({grayXObject(doc, 4, 4, 1), grayXObject(doc, 6, 3, 2)}, kInlineImage);
     doc.addPage({grayXObject(doc, 5, 5, 3)});
     const fs::path folder = written(doc, "report");
-    Options opt(folder / "report.pdf", folder / "out");
-    ASSERT_TRUE(ExtractImagesFromPDF(&opt.o));
+    ImageJobOptions opt = testfiles::jobOptions(folder / "report.pdf", folder / "out", 7);
+    ASSERT_TRUE(ExtractImagesFromPDF(&opt));
     EXPECT_EQ(testfiles::listFolder(folder / "out"),
               (std::vector<std::string>{"report_Page1_1.png", "report_Page1_2.png",
                                         "report_Page1_3.png", "report_Page2_1.png"}));
@@ -83,8 +72,8 @@ TEST(PDFImageExtractor, FormsAreWalkedAndAFormThatDrawsItselfTerminates) {
     form.getDict().replaceKey("/Resources", resources);
     doc.addPage({form});
     const fs::path folder = written(doc, "loop");
-    Options opt(folder / "loop.pdf", folder / "out");
-    ASSERT_TRUE(ExtractImagesFromPDF(&opt.o));
+    ImageJobOptions opt = testfiles::jobOptions(folder / "loop.pdf", folder / "out", 7);
+    ASSERT_TRUE(ExtractImagesFromPDF(&opt));
     // The form's picture once, then the inline image it draws.
     EXPECT_EQ(testfiles::listFolder(folder / "out"),
               (std::vector<std::string>{"loop_Page1_1.png", "loop_Page1_2.png"}));
@@ -100,8 +89,8 @@ TEST(PDFImageExtractor, InheritedResourcesAreFound) {
     page.removeKey("/Resources");
     doc.pdf.getRoot().getKey("/Pages").replaceKey("/Resources", resources);
     const fs::path folder = written(doc, "inherit");
-    Options opt(folder / "inherit.pdf", folder / "out");
-    ASSERT_TRUE(ExtractImagesFromPDF(&opt.o));
+    ImageJobOptions opt = testfiles::jobOptions(folder / "inherit.pdf", folder / "out", 7);
+    ASSERT_TRUE(ExtractImagesFromPDF(&opt));
     EXPECT_EQ(testfiles::listFolder(folder / "out"),
               (std::vector<std::string>{"inherit_Page1_1.png"}));
 }
@@ -112,44 +101,44 @@ TEST(PDFImageExtractor, PageRangesProgressCancellationAndNames) {
         doc.addPage({grayXObject(doc, 2, 2, p)});
     const fs::path folder = written(doc, "book");
     const fs::path out = folder / "out";
-    Options opt(folder / "book.pdf", out);
-    opt.o.pageRangeMode = 1;
-    opt.o.firstPage = 0;
-    EXPECT_FALSE(ExtractImagesFromPDF(&opt.o));
-    opt.o.firstPage = 13;
-    EXPECT_FALSE(ExtractImagesFromPDF(&opt.o));
+    ImageJobOptions opt = testfiles::jobOptions(folder / "book.pdf", out, 7);
+    opt.pageRangeMode = 1;
+    opt.firstPage = 0;
+    EXPECT_FALSE(ExtractImagesFromPDF(&opt));
+    opt.firstPage = 13;
+    EXPECT_FALSE(ExtractImagesFromPDF(&opt));
     EXPECT_TRUE(testfiles::listFolder(out).empty());
-    opt.o.firstPage = 12;
-    opt.o.outputBaseName = "named";
-    EXPECT_TRUE(ExtractImagesFromPDF(&opt.o));
+    opt.firstPage = 12;
+    opt.outputBaseName = "named";
+    EXPECT_TRUE(ExtractImagesFromPDF(&opt));
     EXPECT_EQ(testfiles::listFolder(out), (std::vector<std::string>{"named_Page12_1.png"}));
     // Pages 10 to the end, with progress.
     testfiles::ProgressRecorder progress;
-    opt.o.pageRangeMode = 2;
-    opt.o.firstPage = 10;
-    opt.o.lastPage = 0;
-    opt.o.progressTarget = &progress;
-    opt.o.progressSelector = true;
-    opt.o.replaceExisting = true;
-    EXPECT_TRUE(ExtractImagesFromPDF(&opt.o));
+    opt.pageRangeMode = 2;
+    opt.firstPage = 10;
+    opt.lastPage = 0;
+    opt.progressTarget = &progress;
+    opt.progressSelector = true;
+    opt.replaceExisting = true;
+    EXPECT_TRUE(ExtractImagesFromPDF(&opt));
     EXPECT_EQ(progress.reports, (std::vector<std::int64_t>{10, 11, 12}));
     EXPECT_EQ(testfiles::listFolder(out).size(), 3u);
     // Without replaceExisting an existing name is kept and a numbered one chosen.
-    opt.o.replaceExisting = false;
-    opt.o.pageRangeMode = 1;
-    opt.o.firstPage = 12;
-    opt.o.progressTarget = nullptr;
-    EXPECT_TRUE(ExtractImagesFromPDF(&opt.o));
+    opt.replaceExisting = false;
+    opt.pageRangeMode = 1;
+    opt.firstPage = 12;
+    opt.progressTarget = nullptr;
+    EXPECT_TRUE(ExtractImagesFromPDF(&opt));
     EXPECT_EQ(testfiles::listFolder(out).size(), 4u);
     // Cancelled after two pages: true, and only those pages written.
     const fs::path cancelled = folder / "cancelled";
     fs::create_directories(cancelled);
     testfiles::ProgressRecorder cancel;
     cancel.cancelAfterReports = 2;
-    Options c(folder / "book.pdf", cancelled);
-    c.o.progressTarget = &cancel;
-    c.o.progressSelector = true;
-    EXPECT_TRUE(ExtractImagesFromPDF(&c.o));
+    ImageJobOptions c = testfiles::jobOptions(folder / "book.pdf", cancelled, 7);
+    c.progressTarget = &cancel;
+    c.progressSelector = true;
+    EXPECT_TRUE(ExtractImagesFromPDF(&c));
     EXPECT_EQ(testfiles::listFolder(cancelled),
               (std::vector<std::string>{"book_Page1_1.png", "book_Page2_1.png"}));
 }
@@ -176,29 +165,29 @@ TEST(PDFImageExtractor, DamagedStreamsAreSkippedAndTheLastOutcomeIsTheResult) {
     doc.addPage({good, badFlate, zero, huge});
     doc.addPage({shortTable, shortData});
     const fs::path folder = written(doc, "damaged");
-    Options opt(folder / "damaged.pdf", folder / "out");
+    ImageJobOptions opt = testfiles::jobOptions(folder / "damaged.pdf", folder / "out", 7);
     // The last image on the last page decodes (its missing rows are blank): the run succeeds.
-    EXPECT_TRUE(ExtractImagesFromPDF(&opt.o));
+    EXPECT_TRUE(ExtractImagesFromPDF(&opt));
     EXPECT_EQ(testfiles::listFolder(folder / "out"),
               (std::vector<std::string>{"damaged_Page1_1.png", "damaged_Page2_1.png",
                                         "damaged_Page2_2.png"}));
     // Page 1 alone ends with an image that cannot be decoded: the run reports failure.
-    opt.o.pageRangeMode = 1;
-    opt.o.firstPage = 1;
-    opt.o.replaceExisting = true;
-    EXPECT_FALSE(ExtractImagesFromPDF(&opt.o));
+    opt.pageRangeMode = 1;
+    opt.firstPage = 1;
+    opt.replaceExisting = true;
+    EXPECT_FALSE(ExtractImagesFromPDF(&opt));
 }
 
 TEST(PDFImageExtractor, InputsThatCannotBeOpenedGiveFalse) {
     const fs::path folder = freshDir("badinput");
     std::ofstream(folder / "not.pdf") << "this is not a PDF";
-    Options opt(folder / "not.pdf", folder);
-    EXPECT_FALSE(ExtractImagesFromPDF(&opt.o));
-    Options missing(folder / "missing.pdf", folder);
-    EXPECT_FALSE(ExtractImagesFromPDF(&missing.o));
+    ImageJobOptions opt = testfiles::jobOptions(folder / "not.pdf", folder, 7);
+    EXPECT_FALSE(ExtractImagesFromPDF(&opt));
+    ImageJobOptions missing = testfiles::jobOptions(folder / "missing.pdf", folder, 7);
+    EXPECT_FALSE(ExtractImagesFromPDF(&missing));
     EXPECT_FALSE(ExtractImagesFromPDF(nullptr));
-    Options noOutput(folder / "not.pdf", "");
-    EXPECT_FALSE(ExtractImagesFromPDF(&noOutput.o));
+    ImageJobOptions noOutput = testfiles::jobOptions(folder / "not.pdf", "", 7);
+    EXPECT_FALSE(ExtractImagesFromPDF(&noOutput));
 }
 
 TEST(PDFImageExtractor, ConvtoolPdfImagesRunsTheEntry) {

@@ -1,6 +1,4 @@
-// One PDF per colour-space family (and per codec), made with qpdf in the test; the pictures the
-// extractor writes must match what Poppler's pdfimages -png writes for the same PDF, pixel by
-// pixel within the tolerance stated per case (an independent reading of the same file).
+// The extractor's pictures against Poppler's pdfimages -png for the same PDF, pixel by pixel.
 #include "Bitmap.h"
 #include "ConversionEntries.h"
 #include "JPEG2000Codec.h"
@@ -80,10 +78,7 @@ Result compare(PDFTestDocument& doc, const std::string& name, int oracleMaskInde
     const std::filesystem::path theirs = folder / "theirs";
     std::filesystem::create_directories(ours);
     std::filesystem::create_directories(theirs);
-    ImageJobOptions options;
-    options.format = 7;
-    options.inputURL = input;
-    options.outputURL = ours;
+    ImageJobOptions options = testfiles::jobOptions(input, ours, 7);
     if (!ExtractImagesFromPDF(&options)) {
         r.note = "extraction failed";
         return r;
@@ -339,10 +334,7 @@ TEST_F(PDFImageOracle, JPEG2000ImagesWithTheirOwnColourAndAlpha) {
                                std::string(jp2a.begin(), jp2a.end()))});
     const std::filesystem::path folder = freshDir("jpxalpha");
     alpha.write(folder / "a.pdf");
-    ImageJobOptions options;
-    options.format = 7;
-    options.inputURL = folder / "a.pdf";
-    options.outputURL = folder;
+    ImageJobOptions options = testfiles::jobOptions(folder / "a.pdf", folder, 7);
     ASSERT_TRUE(ExtractImagesFromPDF(&options));
     const PNGPicture picture = readPNG(folder / "a_Page1_1.png");
     ASSERT_TRUE(picture.ok);
@@ -365,10 +357,7 @@ TEST_F(PDFImageOracle, PDFOutputWritesEachPictureAsItsOwnOnePagePDF) {
     const std::filesystem::path folder = freshDir("pdfout");
     doc.write(folder / "two.pdf");
     std::filesystem::create_directories(folder / "out");
-    ImageJobOptions options;
-    options.format = 8;
-    options.inputURL = folder / "two.pdf";
-    options.outputURL = folder / "out";
+    ImageJobOptions options = testfiles::jobOptions(folder / "two.pdf", folder / "out", 8);
     ASSERT_TRUE(ExtractImagesFromPDF(&options));
     for (const char* name : {"two_Page1_1.pdf", "two_Page1_2.pdf"}) {
         QPDF pdf;

@@ -1,6 +1,4 @@
-// PDF pages to images on documents written by the tests: file names, sizes, rotation, colour
-// models, the multi-page TIFF, the drawing itself, progress, cancellation and refusals; results
-// read back with libtiff and ImageMagick.
+// PDF pages to images, read back with libtiff and ImageMagick.
 #include "PDFPagesToImages.h"
 #include "ConversionEntries.h"
 #include "ImageConversionJob.h"
@@ -13,10 +11,7 @@ using imagetest::fs::path;
 namespace {
 
 ImageJobOptions pdfOptions(const path& input, const path& folder, std::int32_t format) {
-    ImageJobOptions o;
-    o.inputURL = input;
-    o.outputURL = folder;
-    o.format = format;
+    ImageJobOptions o = imagetest::jobOptions(input, folder, format);
     o.dpi = 72;
     return o;
 }

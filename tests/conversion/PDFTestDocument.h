@@ -1,5 +1,4 @@
-// PDFs made in the tests with qpdf: pages that draw image XObjects, inline images and forms, and
-// the PNG files read back for comparison.
+// PDFs made with qpdf whose pages draw image XObjects, inline images and forms.
 #pragma once
 
 #include "TestFiles.h"

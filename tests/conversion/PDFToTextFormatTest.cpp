@@ -1,6 +1,4 @@
-// Each of the seven formats read back by another program and compared with pdftotext of the
-// same pages; styles, the OpenDocument package layout, and Word output with and without
-// LibreOffice.
+// Each text format read back by another program and compared with pdftotext of the same pages.
 #include "PDFPageTextReader.h"
 #include "PDFToTextTestSupport.h"
 #include "TextReadBack.h"

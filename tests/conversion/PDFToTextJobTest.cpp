@@ -1,5 +1,4 @@
-// The PDF-to-text job on generated PDFs: file names, page ranges, pages without text, the 301
-// case, encryption, progress and cancellation, refused formats and names, failed writes.
+// The PDF-to-text job on generated PDFs.
 #include "PDFToTextTestSupport.h"
 #include "TextReadBack.h"
 

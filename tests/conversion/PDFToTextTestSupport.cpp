@@ -44,14 +44,7 @@ std::string TestPDF(const std::string& name) {
 }
 
 void PDFToTextTest::SetUp() {
-    char pattern[] = "/tmp/lumeno-pdftext-out-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_folder = pattern;
-}
-
-void PDFToTextTest::TearDown() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_folder, ec);
+    m_folder = testfiles::freshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
 }
 
 PDFToTextOptions PDFToTextTest::optionsFor(const std::string& pdf) const {

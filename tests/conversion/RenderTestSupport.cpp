@@ -1,5 +1,7 @@
 #include "RenderTestSupport.h"
 
+#include "ImageRender.h"
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -59,6 +61,45 @@ imagetest::Pixels pixelsOfBytes(const std::vector<std::uint8_t>& bytes) {
     Magick::Image image;
     image.read(blob);
     return imagetest::pixelsOf(image);
+}
+
+Rendered render(const conversion::Bitmap& source, RenderSize size,
+                const std::function<void(conversion::ImageConversionJob&)>& setup,
+                std::int32_t format) {
+    using namespace conversion;
+    ImageConversionJob job;
+    job.inputImage = std::make_unique<InputImage>();
+    job.inputImage->representations.push_back(source);
+    job.inputImageRep = &job.inputImage->representations.front();
+    job.inputURL = "source.png";
+    job.outputFormat = format;
+    job.quality = 0.9f;
+    job.keepOutputInMemory = true;
+    if (setup)
+        setup(job);
+    Rendered r;
+    r.ok = RenderImage(job, size);
+    r.error = job.lastError;
+    if (r.ok && job.encodedData) {
+        r.bytes = *job.encodedData;
+        r.pixels = pixelsOfBytes(r.bytes);
+        Magick::Image image;
+        image.read(Magick::Blob(r.bytes.data(), r.bytes.size()));
+        r.dpiX = image.xResolution();
+        r.dpiY = image.yResolution();
+    }
+    return r;
+}
+
+RenderSize pixels(double w, double h, bool keep, int fit) {
+    RenderSize s;
+    s.unit = kLengthPixels;
+    s.width = w;
+    s.height = h;
+    s.keepAspectRatio = keep;
+    s.resample = true;
+    s.fitMode = fit;
+    return s;
 }
 
 int openFileCount() {

@@ -1,12 +1,13 @@
-// Inputs for the render and PDF-page tests: small PDF documents written object by object (so a
-// test controls boxes, /Rotate and the drawing exactly), pictures built in memory, and readers
-// that look at the results through libtiff and ImageMagick rather than through the library.
+// PDFs written object by object, pictures built in memory.
 #pragma once
 
 #include "Bitmap.h"
+#include "ImageConversionJob.h"
+#include "ImageFormats.h"
 #include "ImageTestSupport.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,20 @@ conversion::Bitmap makeBitmap(std::int64_t w, std::int64_t h, bool alpha, F pixe
 
 // Decoded with ImageMagick from bytes.
 imagetest::Pixels pixelsOfBytes(const std::vector<std::uint8_t>& bytes);
+
+// A render of `source` kept in memory, decoded again with ImageMagick.
+struct Rendered {
+    bool ok = false;
+    imagetest::Pixels pixels;
+    double dpiX = 0, dpiY = 0;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+};
+Rendered render(const conversion::Bitmap& source, RenderSize size,
+                const std::function<void(conversion::ImageConversionJob&)>& setup = {},
+                std::int32_t format = conversion::kFormatTIFF);
+// A target in pixels, resampled.
+RenderSize pixels(double w, double h, bool keep, int fit = 0);
 
 // Open file descriptors of this process.
 int openFileCount();

@@ -1,5 +1,4 @@
-// convtool render and convtool pdf-to-images as a user runs them: files in, files out, a line
-// per page, usage errors.
+// convtool render and pdf-to-images as a user runs them.
 #include "RenderTestSupport.h"
 
 #include <gtest/gtest.h>

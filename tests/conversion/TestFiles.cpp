@@ -89,6 +89,14 @@ int run(const std::string& command) {
     return exitStatus(std::system(command.c_str()));
 }
 
+ImageJobOptions jobOptions(const fs::path& in, const fs::path& out, std::int32_t code) {
+    ImageJobOptions options;
+    options.inputURL = in;
+    options.outputURL = out;
+    options.format = code;
+    return options;
+}
+
 PNGPicture readPNG(const fs::path& path) {
     PNGPicture out;
     png_image image;

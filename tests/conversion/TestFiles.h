@@ -28,6 +28,9 @@ std::string capture(const std::string& command, int* status = nullptr);
 // Exit status of a shell command.
 int run(const std::string& command);
 
+// Options of the image job that convert `in` into `out` in the format `code`.
+ImageJobOptions jobOptions(const fs::path& in, const fs::path& out, std::int32_t code);
+
 struct PNGPicture {
     int width = 0, height = 0;
     Bytes rgba; // 8-bit RGBA; 16-bit files keep their high bytes, without gamma

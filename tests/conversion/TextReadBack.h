@@ -1,6 +1,5 @@
-// Reading the text documents of the PDF-to-text export back with tools and libraries of their
-// own (pdftotext, unrtf, unzip with libxml2, LibreOffice), so the tests compare what other
-// programs see rather than what the writers meant to write.
+// The PDF-to-text export's documents read back by pdftotext, unrtf, unzip with libxml2 and
+// LibreOffice.
 #pragma once
 
 #include "TestFiles.h"

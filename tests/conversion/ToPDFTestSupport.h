@@ -1,5 +1,4 @@
-// Reading made PDFs back with the Poppler and qpdf command-line tools, and the inputs the PDF
-// jobs take, made at test time.
+// PDFs read back with the Poppler and qpdf tools, and inputs for the PDF jobs.
 #pragma once
 
 #include "ImageTestSupport.h"

@@ -1,5 +1,4 @@
-// The WebP decoder front end on files libwebp wrote: every output form checked pixel by pixel
-// through libtiff and libpng, and for its byte layout.
+// The WebP decoder front end, its outputs read back with libtiff and libpng.
 #include "WebPDecoder.h"
 #include "WebPTestImages.h"
 

@@ -1,5 +1,4 @@
-// The image file readers on PNG, JPEG and TIFF files written by the codec libraries: pixels as
-// the libraries decode them, metadata assembled and validated, bad and over-large input refused.
+// The image file readers on PNG, JPEG and TIFF files written by the codec libraries.
 #include "WebPEncoder.h"
 #include "WebPTestImages.h"
 

@@ -1,6 +1,4 @@
-// Test inputs written with the real codec libraries (libpng, libjpeg, libtiff, libwebp), and
-// the same libraries reading outputs back, so that the front ends are checked against what the
-// libraries themselves make of a file.
+// Inputs written, and outputs read back, with libpng, libjpeg, libtiff and libwebp themselves.
 #pragma once
 
 #include "ImageFileReaders.h"

@@ -1,5 +1,4 @@
-// The convtool program run as a user would: its help, the webp-encode and webp-decode commands
-// with their options, files and standard output.
+// convtool webp-encode and webp-decode as a user runs them.
 #include "WebPTestImages.h"
 
 #include <gtest/gtest.h>
