@@ -139,8 +139,6 @@ TEST(ImageRender, ImpossibleTargetsFailWithAMessage) {
     EXPECT_FALSE(render(coordinatePicture(40, 30), huge).ok);
 }
 
-// ---- Orientation -------------------------------------------------------------------------------
-
 namespace {
 
 // A B C
@@ -238,8 +236,6 @@ TEST(ImageRender, UnitConversions) {
     EXPECT_DOUBLE_EQ(InchesFromUnit(kLengthPoints, 144), 2);
 }
 
-// ---- Quality -----------------------------------------------------------------------------------
-
 TEST(ImageRender, DownscaledGradientStaysWithinTwoLevels) {
     const Bitmap ramp = rendertest::makeBitmap(600, 400, false, [](std::int64_t x, std::int64_t y) {
         return std::array<int, 4>{int(x * 255 / 599), int(y * 255 / 399), 128, 255};
@@ -290,8 +286,6 @@ TEST(ImageRender, SharpeningRaisesEdgeContrastAndLeavesFlatAreas) {
     EXPECT_NEAR(at(sharp.pixels, 10, 10)[0], 60, 1);
     EXPECT_NEAR(at(sharp.pixels, 90, 10)[0], 200, 1);
 }
-
-// ---- Colour models -----------------------------------------------------------------------------
 
 TEST(ImageRender, CMYKWithAlphaIsWrittenAsTIFFWithFiveSamples) {
     const Bitmap glass = rendertest::makeBitmap(64, 32, true, [](std::int64_t x, std::int64_t) {

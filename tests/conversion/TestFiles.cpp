@@ -89,6 +89,20 @@ int run(const std::string& command) {
     return exitStatus(std::system(command.c_str()));
 }
 
+std::vector<Bytes> damagedCopies(const Bytes& original, std::size_t cuts, std::size_t flips) {
+    std::vector<Bytes> copies;
+    for (std::size_t cut = 0; cut < original.size(); cut += 1 + original.size() / cuts)
+        copies.emplace_back(original.begin(), original.begin() + std::ptrdiff_t(cut));
+    for (std::size_t at = 4; at < original.size(); at += 1 + original.size() / flips) {
+        Bytes flipped = original;
+        flipped[at] ^= 0xFF;
+        copies.push_back(flipped);
+        flipped[at] = 0xFF;
+        copies.push_back(flipped);
+    }
+    return copies;
+}
+
 ImageJobOptions jobOptions(const fs::path& in, const fs::path& out, std::int32_t code) {
     ImageJobOptions options;
     options.inputURL = in;

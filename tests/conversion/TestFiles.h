@@ -28,6 +28,10 @@ std::string capture(const std::string& command, int* status = nullptr);
 // Exit status of a shell command.
 int run(const std::string& command);
 
+// Copies of a valid file for the decoders to survive: cut short at about `cuts` points, and with
+// single bytes flipped (x ^ 0xFF) or set to 0xFF (large lengths, counts, offsets) at about `flips`.
+std::vector<Bytes> damagedCopies(const Bytes& original, std::size_t cuts, std::size_t flips);
+
 // Options of the image job that convert `in` into `out` in the format `code`.
 ImageJobOptions jobOptions(const fs::path& in, const fs::path& out, std::int32_t code);
 

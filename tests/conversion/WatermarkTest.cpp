@@ -180,15 +180,6 @@ TEST(Watermark, OpacityAndShadow) {
     EXPECT_GT(int(s[2]) - int(s[0]), 40);
 }
 
-TEST(Watermark, WithoutAReferenceAreaNothingIsDrawnAndTheRenderSucceeds) {
-    WatermarkSettings mark = textMark("Draft", 20, 20, 220, 60, 20);
-    mark.referenceWidth = 0;
-    bool ok = false;
-    const Pixels p = renderWith(300, 200, mark, true, &ok);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(inked(p).empty());
-}
-
 TEST(Watermark, PictureIsReducedToFiveHundredFiftyThenScaled) {
     const imagetest::fs::path dir = imagetest::freshDir("watermark-picture");
     Magick::Image picture(Magick::Geometry(1200, 600), Magick::Color("red"));
@@ -228,7 +219,7 @@ TEST(Watermark, CharacterSpacingWidensTheLineByItsScaledAmount) {
     EXPECT_NEAR(spacedLarge.width() - plainLarge.width(), 80, 3);
 }
 
-TEST(Watermark, EntryDrawsOnlyTheWatermarksAskedFor) {
+TEST(Watermark, EntryDrawsOnlyTheWatermarksAskedForAndNothingWithoutAReferenceArea) {
     const imagetest::fs::path dir = imagetest::freshDir("watermark-entry");
     Magick::Image canvas(Magick::Geometry(300, 200), Magick::Color("white"));
     canvas.type(Magick::TrueColorType);
@@ -244,4 +235,8 @@ TEST(Watermark, EntryDrawsOnlyTheWatermarksAskedFor) {
     o.applyTextWatermark = true;
     ASSERT_TRUE(RenderImageFile(&o));
     EXPECT_FALSE(inked(imagetest::readPixels(dir / "out.png")).empty());
+    // Without a reference area nothing is drawn, and the render succeeds.
+    o.watermark.referenceWidth = 0;
+    ASSERT_TRUE(RenderImageFile(&o));
+    EXPECT_TRUE(inked(imagetest::readPixels(dir / "out.png")).empty());
 }

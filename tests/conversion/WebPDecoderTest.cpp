@@ -313,10 +313,6 @@ TEST(WebPDecoder, WholeFileReadAndWrite) {
     testing::internal::GetCapturedStderr();
 }
 
-} // namespace
-
-namespace {
-
 TEST(WebPDecoder, DamagedWebPFilesDecodeOrFailWithoutLeavingAFile) {
     const Bytes seeds[] = {
         encodeWebP(alphaPixels(33, 17), 33, 17, true, true),
@@ -326,15 +322,7 @@ TEST(WebPDecoder, DamagedWebPFilesDecodeOrFailWithoutLeavingAFile) {
     const std::string path = scratchPath("damaged.tif");
     int failures = 0;
     for (const Bytes& original : seeds) {
-        std::vector<Bytes> variants;
-        for (std::size_t cut = 0; cut < original.size(); cut += 1 + original.size() / 50)
-            variants.emplace_back(original.begin(), original.begin() + long(cut));
-        for (std::size_t at = 4; at < original.size(); at += 1 + original.size() / 80) {
-            Bytes flipped = original;
-            flipped[at] ^= 0x5A;
-            variants.push_back(flipped);
-        }
-        for (const Bytes& variant : variants) {
+        for (const Bytes& variant : damagedCopies(original, 50, 80)) {
             std::remove(path.c_str());
             const int code = toTIFF(variant, path);
             if (code == kWebPDecodeOK) {
@@ -350,10 +338,6 @@ TEST(WebPDecoder, DamagedWebPFilesDecodeOrFailWithoutLeavingAFile) {
     }
     EXPECT_GT(failures, 50);
 }
-
-} // namespace
-
-namespace {
 
 Bytes animatedWebP() {
     WebPAnimEncoderOptions options;
