@@ -28,7 +28,7 @@ fs::path encrypted(const fs::path& plain, const std::string& user, const std::st
 
 } // namespace
 
-TEST(ImagePDFInput, UnlockMatrixOverUserOwnerAndNoPassword) {
+TEST(ImagePDFInput, UnlockMatrixOverUserOwnerNoPasswordAndNoDocument) {
     const fs::path dir = imagetest::freshDir("pdf-unlock");
     const fs::path plain = plainPDF(dir);
     const fs::path userLocked = encrypted(plain, "user", "owner", "user.pdf");
@@ -64,10 +64,7 @@ TEST(ImagePDFInput, UnlockMatrixOverUserOwnerAndNoPassword) {
         std::string error;
         EXPECT_EQ(job.inputPDF->renderPage(0, 72, page, error), c.unlocks);
     }
-}
-
-TEST(ImagePDFInput, NoDocumentMeansNothingToUnlock) {
-    const fs::path dir = imagetest::freshDir("pdf-none");
+    // No document: nothing to unlock.
     imagetest::writeBytes(dir / "not.pdf", {'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n'});
     ImageConversionJob job;
     EXPECT_FALSE(job.UnlockInputPDF());

@@ -95,12 +95,10 @@ TEST(ImageRoundTrip, EveryWritableCodeDecodesBackWithinItsTolerance) {
     }
 }
 
-TEST(ImageRoundTrip, LosslessJPEG2000AndLossyQualityOrder) {
-    const fs::path dir = imagetest::freshDir("jp2-quality");
+TEST(ImageRoundTrip, HigherJPEGQualityIsLargerAndCloser) {
+    const fs::path dir = imagetest::freshDir("jpeg-quality");
     const fs::path source = makeSource(dir, false);
     const imagetest::Pixels expected = imagetest::readPixels(source);
-    ASSERT_TRUE(convert(source, dir / "exact.jp2", 3, 0, 1.0));
-    EXPECT_EQ(imagetest::maxDifference(expected, imagetest::readPixels(dir / "exact.jp2")), 0);
     ASSERT_TRUE(convert(source, dir / "low.jpg", 4, 0, 0.1));
     ASSERT_TRUE(convert(source, dir / "high.jpg", 4, 0, 1.0));
     EXPECT_LT(fs::file_size(dir / "low.jpg"), fs::file_size(dir / "high.jpg"));
@@ -108,7 +106,7 @@ TEST(ImageRoundTrip, LosslessJPEG2000AndLossyQualityOrder) {
               imagetest::meanDifference(expected, imagetest::readPixels(dir / "low.jpg")));
 }
 
-TEST(ImageRoundTrip, AlphaIsKeptByAlphaFormatsAndFlattenedOntoWhiteByOthers) {
+TEST(ImageRoundTrip, AlphaIsKeptExactlyByAlphaFormatsAndFlattenedOntoWhiteByOthers) {
     const fs::path dir = imagetest::freshDir("alpha");
     const fs::path source = makeSource(dir, true);
     const imagetest::Pixels expected = imagetest::readPixels(source);
