@@ -1,5 +1,4 @@
-// Documents to PDF: every kind of input laid out and read back with pdftotext and pdfinfo. The
-// Word and OpenDocument inputs are made from RTF by LibreOffice during the test.
+// Documents to PDF, read back with pdftotext and pdfinfo; Word inputs are made by LibreOffice.
 #include "ConversionEntries.h"
 #include "ToPDFTestSupport.h"
 
@@ -74,8 +73,9 @@ TEST(DocumentsToPDF, RTFAndWordAndOpenDocumentInputsReadBackThroughLibreOffice) 
     writeText(dir / "styled.rtf", "{\\rtf1\\ansi{\\fonttbl{\\f0 Helvetica;}}\\f0 "
                                   "{\\b Document words} stay readable\\par}");
     for (const char* kind : {"doc", "docx", "odt"})
-        capture("cd " + quoted(dir) + " && soffice -env:UserInstallation=file://" + dir.string() +
-                "/profile --headless --convert-to " + kind + " styled.rtf >/dev/null 2>&1");
+        capture("cd " + shellQuote(dir) + " && soffice -env:UserInstallation=file://" +
+                dir.string() + "/profile --headless --convert-to " + kind +
+                " styled.rtf >/dev/null 2>&1");
     for (const char* name : {"styled.doc", "styled.docx", "styled.odt"})
         ASSERT_TRUE(fs::exists(dir / name)) << "LibreOffice made no " << name;
     fs::create_directories(dir / "package.rtfd");
@@ -123,7 +123,7 @@ TEST(DocumentsToPDF, LandscapeLaysTextOutAcrossTheLongSideWithTheAttributes) {
     for (char c : text)
         lines += c == '\n';
     EXPECT_LE(lines, 3) << text;
-    EXPECT_NE(capture("pdffonts " + quoted(dir / "wide.pdf")).find("DejaVuSansMono"),
+    EXPECT_NE(capture("pdffonts " + shellQuote(dir / "wide.pdf")).find("DejaVuSansMono"),
               std::string::npos);
 }
 
@@ -152,7 +152,7 @@ TEST(DocumentsToPDF, UnreadableDocumentsAndImpossibleLayoutsFailAndWriteNothing)
     EXPECT_EQ(imagetest::listFolder(dir).size(), 3u) << "no print or part file is left";
 }
 
-TEST(DocumentsToPDF, EmptyDocumentGivesOnePageAndLongOnesBreakIntoPages) {
+TEST(DocumentsToPDF, EmptyAndBlankDocumentsGiveOnePageLongOnesBreakAndMergesKeepTrailingBlanks) {
     const fs::path dir = imagetest::freshDir("pages");
     fs::create_directories(dir / "out");
     writeText(dir / "empty.txt", "");
@@ -160,24 +160,17 @@ TEST(DocumentsToPDF, EmptyDocumentGivesOnePageAndLongOnesBreakIntoPages) {
     for (int i = 0; i < 200; ++i)
         many += "Line " + std::to_string(i) + "\n";
     writeText(dir / "many.txt", many);
-    DocumentsToPDFOptions o = separateInto(dir / "out", {dir / "empty.txt", dir / "many.txt"});
-    ASSERT_TRUE(ConvertDocumentsToPDF(&o));
-    EXPECT_EQ(pageSizes(dir / "out" / "empty.pdf").size(), 1u);
-    const std::size_t pages = pageSizes(dir / "out" / "many.pdf").size();
-    EXPECT_GE(pages, 3u);
-    const std::string text = pdfText(dir / "out" / "many.pdf");
-    EXPECT_NE(text.find("Line 0"), std::string::npos);
-    EXPECT_NE(text.find("Line 199"), std::string::npos);
-}
-
-TEST(DocumentsToPDF, TrailingBlankPageIsDroppedPerDocumentKeptInDocumentMergesAndOneStays) {
-    const fs::path dir = imagetest::freshDir("blank");
-    fs::create_directories(dir / "out");
     // Empty lines that run over onto a second page leave it blank.
     writeText(dir / "tail.txt", "Only the first page has words\n" + std::string(120, '\n'));
     writeText(dir / "void.txt", std::string(120, '\n'));
-    DocumentsToPDFOptions o = separateInto(dir / "out", {dir / "tail.txt", dir / "void.txt"});
+    DocumentsToPDFOptions o = separateInto(
+        dir / "out", {dir / "empty.txt", dir / "many.txt", dir / "tail.txt", dir / "void.txt"});
     ASSERT_TRUE(ConvertDocumentsToPDF(&o));
+    EXPECT_EQ(pageSizes(dir / "out" / "empty.pdf").size(), 1u);
+    EXPECT_GE(pageSizes(dir / "out" / "many.pdf").size(), 3u);
+    const std::string text = pdfText(dir / "out" / "many.pdf");
+    EXPECT_NE(text.find("Line 0"), std::string::npos);
+    EXPECT_NE(text.find("Line 199"), std::string::npos);
     EXPECT_EQ(pageSizes(dir / "out" / "tail.pdf").size(), 1u);
     EXPECT_EQ(pageSizes(dir / "out" / "void.pdf").size(), 1u) << "an all-blank document keeps one";
     o.merge = true;

@@ -1,5 +1,4 @@
-// The image-file conversion as callers use it: the entry's rules, several pictures into
-// numbered files or one PDF, resolutions, safe writing and the command line.
+// The image-file conversion as callers use it, read back with ImageMagick, libtiff and Poppler.
 #include "ConversionEntries.h"
 #include "ImageConversionJob.h"
 #include "ImageTestSupport.h"
@@ -30,15 +29,6 @@ int pdfPages(const fs::path& path) {
     return doc ? doc->pages() : -1;
 }
 
-double pngDPI(const fs::path& path) {
-    Magick::Image image;
-    image.read(path.string());
-    double d = image.density().width();
-    if (image.resolutionUnits() == Magick::PixelsPerCentimeterResolution)
-        d *= 2.54;
-    return d;
-}
-
 } // namespace
 
 TEST(ImageConvert, EntryRefusesMissingOptionsAndUnreadableInputs) {
@@ -62,10 +52,7 @@ TEST(ImageConvert, EntryRefusesMissingOptionsAndUnreadableInputs) {
 TEST(ImageConvert, ThreePageTIFFGivesNumberedFilesOrOnePDF) {
     const fs::path dir = imagetest::freshDir("pages");
     const fs::path tiff = threePageTIFF(dir);
-    ImageJobOptions options;
-    options.inputURL = tiff;
-    options.outputURL = dir / "a.png";
-    options.format = 7;
+    ImageJobOptions options = imagetest::jobOptions(tiff, dir / "a.png", 7);
     ASSERT_TRUE(ConvertImageFile(&options));
     EXPECT_FALSE(fs::exists(dir / "a.png"));
     EXPECT_EQ(imagetest::listFolder(dir / "a"),
@@ -100,14 +87,12 @@ TEST(ImageConvert, ResolutionIsTheSourcesUnlessGivenAndNegativeMeansNone) {
     image.resolutionUnits(Magick::PixelsPerInchResolution);
     image.density(Magick::Geometry(150, 150));
     imagetest::writeWith(image, "PNG", dir / "src.png");
-    ImageJobOptions options;
-    options.inputURL = dir / "src.png";
-    options.format = 7;
+    ImageJobOptions options = imagetest::jobOptions(dir / "src.png", "", 7);
     for (auto [dpi, expected] : {std::pair<std::int64_t, double>{0, 150}, {300, 300}, {-72, 150}}) {
         options.dpi = dpi;
         options.outputURL = dir / ("out" + std::to_string(dpi) + ".png");
         ASSERT_TRUE(ConvertImageFile(&options));
-        EXPECT_NEAR(pngDPI(options.outputURL), expected, 0.5) << dpi;
+        EXPECT_NEAR(imagetest::dpiOf(options.outputURL), expected, 0.5) << dpi;
     }
     // A source that records no resolution is taken at 72 dpi, whichever reader reads it.
     for (const char* coder : {"PNG", "BMP", "TGA"}) {
@@ -132,10 +117,7 @@ TEST(ImageConvert, AFailedWriteLeavesTheEarlierFileAndNoPartialOne) {
     const fs::path dir = imagetest::freshDir("atomic");
     imagetest::writeWith(imagetest::gradient(300, 10), "PNG", dir / "wide.png");
     imagetest::writeBytes(dir / "keep.ico", {'o', 'l', 'd'});
-    ImageJobOptions options;
-    options.inputURL = dir / "wide.png";
-    options.outputURL = dir / "keep.ico";
-    options.format = 18; // too wide for an icon
+    ImageJobOptions options = imagetest::jobOptions(dir / "wide.png", dir / "keep.ico", 18);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(ConvertImageFile(&options));
     options.outputURL = dir / "no-such-folder" / "x.png";
@@ -149,10 +131,7 @@ TEST(ImageConvert, AFailedWriteLeavesTheEarlierFileAndNoPartialOne) {
 TEST(ImageConvert, FileAttributesAreGivenToTheOutput) {
     const fs::path dir = imagetest::freshDir("attributes");
     imagetest::writeWith(imagetest::gradient(20, 10), "PNG", dir / "src.png");
-    ImageJobOptions options;
-    options.inputURL = dir / "src.png";
-    options.outputURL = dir / "out.jpg";
-    options.format = 4;
+    ImageJobOptions options = imagetest::jobOptions(dir / "src.png", dir / "out.jpg", 4);
     options.fileAttributes = FileAttributes{0640, std::time_t(1000000000)};
     ASSERT_TRUE(ConvertImageFile(&options));
     struct stat st {};
@@ -169,10 +148,8 @@ TEST(ImageConvert, CommandLineConvertsAndReportsMistakes) {
                              (dir / "out.jpg").string() +
                              " --format 4 --quality 0.5 --dpi 200 --keep-metadata"),
               0);
-    Magick::Image out;
-    out.read((dir / "out.jpg").string());
-    EXPECT_EQ(out.columns(), 50u);
-    EXPECT_NEAR(out.density().width(), 200, 0.5);
+    EXPECT_EQ(imagetest::readPixels(dir / "out.jpg").width, 50u);
+    EXPECT_NEAR(imagetest::dpiOf(dir / "out.jpg"), 200, 0.5);
     EXPECT_EQ(imagetest::run(tool + " convert " + (dir / "in.bmp").string() + " " +
                              (dir / "x.png").string() + " 2>/dev/null"),
               2); // no format
@@ -251,21 +228,56 @@ TEST(ImageConvert, CMYKJPEGStaysCMYKInTIFFAndBecomesRGBInPNG) {
     image.colorSpace(MagickCore::CMYKColorspace);
     imagetest::writeWith(image, "JPEG", dir / "print.jpg");
     const imagetest::Pixels source = imagetest::readPixels(dir / "print.jpg");
-    ImageJobOptions options;
-    options.inputURL = dir / "print.jpg";
-    options.outputURL = dir / "print.tif";
-    options.format = 10;
+    ImageJobOptions options = imagetest::jobOptions(dir / "print.jpg", dir / "print.tif", 10);
     ASSERT_TRUE(ConvertImageFile(&options));
-    TIFF* tif = TIFFOpen(options.outputURL.c_str(), "r");
-    ASSERT_TRUE(tif);
-    std::uint16_t photometric = 0;
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFClose(tif);
-    EXPECT_EQ(photometric, PHOTOMETRIC_SEPARATED);
+    EXPECT_EQ(imagetest::readTIFFPages(options.outputURL).at(0).photometric, PHOTOMETRIC_SEPARATED);
     EXPECT_EQ(imagetest::maxDifference(source, imagetest::readPixels(options.outputURL)), 0);
 
     options.outputURL = dir / "screen.png";
     options.format = 7;
     ASSERT_TRUE(ConvertImageFile(&options));
     EXPECT_LE(imagetest::maxDifference(source, imagetest::readPixels(options.outputURL)), 2);
+}
+
+TEST(ImagePageRange, RangesAreClippedToTheDocument) {
+    struct Case {
+        std::int32_t mode;
+        std::int64_t first, last, pages;
+        bool reported;
+        std::int64_t from, to; // to < from: nothing
+    } cases[] = {
+        // mode 2: from `first` to `last`, an end outside the document meaning its last page
+        {2, 3, 0, 10, true, 3, 10},
+        {2, 3, 25, 10, true, 3, 10},
+        {2, 3, 7, 10, true, 3, 7},
+        {2, 10, 10, 10, true, 10, 10},
+        {2, 11, 12, 10, false, 0, 0},
+        {2, 0, 5, 10, false, 0, 0},
+        {2, -4, 5, 10, false, 0, 0},
+        {2, 7, 3, 10, true, 7, 3}, // end before start: nothing, reported true
+        // mode 1: the single page
+        {1, 0, 0, 10, false, 0, 0},
+        {1, 1, 99, 10, true, 1, 1},
+        {1, 10, 0, 10, true, 10, 10},
+        {1, 11, 11, 10, false, 0, 0},
+        // every other mode: all pages, whatever the page fields say
+        {0, -5, -9, 10, true, 1, 10},
+        {0, 50, 60, 10, true, 1, 10},
+        {7, 3, 4, 10, true, 1, 10},
+        {-1, 3, 4, 10, true, 1, 10},
+        {0, 1, 1, 0, true, 1, 0}, // no pages: nothing, reported true
+        {1, 1, 1, 0, false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::int64_t from = 0, to = 0;
+        const bool reported =
+            conversion::PagesToProcess(c.mode, c.first, c.last, c.pages, &from, &to);
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " first " << c.first << " last "
+                                        << c.last << " of " << c.pages);
+        EXPECT_EQ(reported, c.reported);
+        if (c.reported) {
+            EXPECT_EQ(from, c.from);
+            EXPECT_EQ(to, c.to);
+        }
+    }
 }

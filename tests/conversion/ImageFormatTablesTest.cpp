@@ -1,5 +1,4 @@
-// The format codes: type identifiers both ways, the type of a file by its content, the output
-// extensions from the resource file, and the kinds of text documents.
+// The format codes, type identifiers, output extensions and text kinds.
 #include "ImageFormats.h"
 #include "ImageTestSupport.h"
 
@@ -62,20 +61,16 @@ TEST(ImageFormatTables, EveryCodeHasItsTypeIdentifierExtensionAndReverseMapping)
     EXPECT_EQ(ImageFormatFromUTI("com.truevision.tga-image", false), 0);
 }
 
-TEST(ImageFormatTables, CodesOutsideTheTableAnswerEmptyNeverCrash) {
+TEST(ImageFormatTables, CodesOutsideTheTableAndInexactIdentifiersAnswerEmptyNeverCrash) {
     for (std::int32_t code : {-1, -2147483647 - 1, 25, 1000, 2147483647}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(UTIForImageFormat(code), "");
         EXPECT_EQ(ExtensionForImageFormat(code), "");
         EXPECT_FALSE(IsKnownFormatCode(code));
     }
-}
-
-TEST(ImageFormatTables, IdentifiersAreComparedExactly) {
-    EXPECT_EQ(ImageFormatFromUTI("PUBLIC.JPEG", false), 0);
-    EXPECT_EQ(ImageFormatFromUTI("public.jpeg ", false), 0);
-    EXPECT_EQ(ImageFormatFromUTI("", false), 0);
-    EXPECT_EQ(ImageFormatFromUTI("org.webmproject.webp", false), 0);
+    // Identifiers are compared exactly.
+    for (const char* uti : {"PUBLIC.JPEG", "public.jpeg ", "", "org.webmproject.webp"})
+        EXPECT_EQ(ImageFormatFromUTI(uti, false), 0) << uti;
 }
 
 TEST(ImageFormatTables, MissingOrDamagedResourceGivesEmptyExtensions) {
@@ -139,12 +134,6 @@ TEST(ImageFormatTables, TextKindsFollowTheirTable) {
         {"public.html", kTextHTML},
         {"public.text", kTextGeneric},
         {"public.plain-text", kTextPlain},
-        {"com.apple.log", kTextPlain},
-        {"com.apple.crashreport", kTextPlain},
-        {"com.apple.panicreport", kTextPlain},
-        {"com.apple.hangreport", kTextPlain},
-        {"com.apple.spinreport", kTextPlain},
-        {"com.apple.aslquery", kTextPlain},
         {"com.apple.webarchive", kTextWebArchive},
         {"org.oasis-open.opendocument.text", kTextOpenDocument},
         {"org.oasis.opendocument.text", kTextOpenDocument},
@@ -162,4 +151,7 @@ TEST(ImageFormatTables, TextKindsFollowTheirTable) {
     };
     for (const auto& [uti, kind] : table)
         EXPECT_EQ(TextFormatFromUTI(uti), kind) << uti;
+    for (const char* uti : {"com.apple.log", "com.apple.crashreport", "com.apple.panicreport",
+                            "com.apple.hangreport", "com.apple.spinreport", "com.apple.aslquery"})
+        EXPECT_EQ(TextFormatFromUTI(uti), kTextPlain) << uti;
 }

@@ -1,5 +1,4 @@
-// The JPEG and JPEG 2000 memory codecs on real files, and on truncated and hostile data (these
-// tests run under the address and undefined-behaviour sanitizers).
+// The JPEG and JPEG 2000 memory codecs on real, truncated and hostile data.
 #include "ImageTestSupport.h"
 #include "JPEG2000Codec.h"
 #include "JPEGMemoryCodec.h"

@@ -1,6 +1,4 @@
-// Render and resize on pictures made in memory, the results decoded again with ImageMagick and
-// libtiff: the sizes of every unit and fit mode, the eight orientations pixel for pixel, the
-// quality of a reduction, sharpening, colour models and the size cap.
+// Render and resize on pictures made in memory, decoded again with ImageMagick and libtiff.
 #include "ImageRender.h"
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
@@ -9,7 +7,6 @@
 
 #include <array>
 #include <cmath>
-#include <functional>
 #include <gtest/gtest.h>
 
 using namespace conversion;
@@ -17,51 +14,9 @@ using imagetest::Pixels;
 
 namespace {
 
-struct Rendered {
-    bool ok = false;
-    Pixels pixels;
-    double dpiX = 0, dpiY = 0;
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-};
-
-Rendered render(const Bitmap& source, RenderSize size,
-                const std::function<void(ImageConversionJob&)>& setup = {},
-                std::int32_t format = kFormatTIFF) {
-    ImageConversionJob job;
-    job.inputImage = std::make_unique<InputImage>();
-    job.inputImage->representations.push_back(source);
-    job.inputImageRep = &job.inputImage->representations.front();
-    job.inputURL = "source.png";
-    job.outputFormat = format;
-    job.quality = 0.9f;
-    job.keepOutputInMemory = true;
-    if (setup)
-        setup(job);
-    Rendered r;
-    r.ok = RenderImage(job, size);
-    r.error = job.lastError;
-    if (r.ok && job.encodedData) {
-        r.bytes = *job.encodedData;
-        r.pixels = rendertest::pixelsOfBytes(r.bytes);
-        Magick::Image image;
-        image.read(Magick::Blob(r.bytes.data(), r.bytes.size()));
-        r.dpiX = image.xResolution();
-        r.dpiY = image.yResolution();
-    }
-    return r;
-}
-
-RenderSize pixels(double w, double h, bool keep, int fit = 0) {
-    RenderSize s;
-    s.unit = kLengthPixels;
-    s.width = w;
-    s.height = h;
-    s.keepAspectRatio = keep;
-    s.resample = true;
-    s.fitMode = fit;
-    return s;
-}
+using rendertest::pixels;
+using rendertest::render;
+using rendertest::Rendered;
 
 // Every pixel tells where it came from: red and green the low bytes of x and y, blue the rest.
 Bitmap coordinatePicture(std::int64_t w, std::int64_t h, double dpi = 72) {
@@ -72,9 +27,7 @@ Bitmap coordinatePicture(std::int64_t w, std::int64_t h, double dpi = 72) {
     return b;
 }
 
-const std::uint8_t* at(const Pixels& p, std::size_t x, std::size_t y) {
-    return &p.rgba[(y * p.width + x) * 4];
-}
+using imagetest::at;
 
 } // namespace
 
@@ -160,31 +113,23 @@ TEST(ImageRender, PhysicalUnitsAndPercentagesBecomePixelsAndResolutions) {
     EXPECT_EQ(r.pixels.width, 600u);
     EXPECT_NEAR(r.dpiX, 144, 0.5);
     EXPECT_NEAR(r.dpiY, 144, 0.5);
-}
 
-TEST(ImageRender, PercentWithBothSidesKeepsThePixelSizeNotThePointSize) {
-    // At 144 dpi the picture is 300 x 200 points; those must not be taken for pixels.
-    RenderSize both;
-    both.unit = kLengthPercent;
-    both.width = 50;
-    both.height = 50;
-    both.keepAspectRatio = true;
-    both.resample = true;
-    both.fitMode = 2;
-    const Rendered r = render(coordinatePicture(600, 400, 144), both);
+    // Both sides in percent at 144 dpi: the picture's 300 x 200 points are not taken for pixels.
+    half.height = 50;
+    half.resample = true;
+    half.fitMode = 2;
+    r = render(coordinatePicture(600, 400, 144), half);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.pixels.width, 600u);
     EXPECT_EQ(r.pixels.height, 400u);
 }
 
-TEST(ImageRender, KeepingTheAspectWithoutAOneSidedTargetFails) {
+TEST(ImageRender, ImpossibleTargetsFailWithAMessage) {
+    // Keeping the aspect needs a one-sided target.
     const Rendered both = render(coordinatePicture(40, 30), pixels(20, 20, true, 0));
     EXPECT_FALSE(both.ok);
     EXPECT_NE(both.error.find("aspect ratio"), std::string::npos) << both.error;
     EXPECT_FALSE(render(coordinatePicture(40, 30), pixels(0, 0, true, 0)).ok);
-}
-
-TEST(ImageRender, TargetsOverThePixelCapFailWithAMessage) {
     RenderSize huge = pixels(1e6, 1e6, false);
     huge.allowEnlarging = true;
     const Rendered r = render(coordinatePicture(40, 30), huge);
@@ -193,8 +138,6 @@ TEST(ImageRender, TargetsOverThePixelCapFailWithAMessage) {
     huge.width = std::nan("");
     EXPECT_FALSE(render(coordinatePicture(40, 30), huge).ok);
 }
-
-// ---- Orientation -------------------------------------------------------------------------------
 
 namespace {
 
@@ -283,14 +226,6 @@ TEST(ImageRender, QuarterTurnExchangesTheResolutions) {
     EXPECT_NEAR(r.dpiY, 100, 0.5);
 }
 
-TEST(ImageRender, OrientationTransformsMatchTheirTable) {
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 0, 90), (AffineTransform{0, 1, -1, 0, 3, 0}));
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 0, 270), (AffineTransform{0, -1, 1, 0, 0, 4}));
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 0, 450), CreateOrientationTransform(4, 3, 0, 90));
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 3, 0), (AffineTransform{-1, 0, 0, -1, 4, 3}));
-    EXPECT_EQ(CreateOrientationTransform(4, 3, 0, 45), AffineTransform{});
-}
-
 TEST(ImageRender, UnitConversions) {
     EXPECT_DOUBLE_EQ(PointsFromUnit(kLengthMillimetres, 25.4), 72);
     EXPECT_DOUBLE_EQ(PointsFromUnit(kLengthCentimetres, 2.54), 72);
@@ -300,8 +235,6 @@ TEST(ImageRender, UnitConversions) {
     EXPECT_NEAR(InchesFromUnit(kLengthCentimetres, 2.54), 1, 1e-6);
     EXPECT_DOUBLE_EQ(InchesFromUnit(kLengthPoints, 144), 2);
 }
-
-// ---- Quality -----------------------------------------------------------------------------------
 
 TEST(ImageRender, DownscaledGradientStaysWithinTwoLevels) {
     const Bitmap ramp = rendertest::makeBitmap(600, 400, false, [](std::int64_t x, std::int64_t y) {
@@ -354,8 +287,6 @@ TEST(ImageRender, SharpeningRaisesEdgeContrastAndLeavesFlatAreas) {
     EXPECT_NEAR(at(sharp.pixels, 90, 10)[0], 200, 1);
 }
 
-// ---- Colour models -----------------------------------------------------------------------------
-
 TEST(ImageRender, CMYKWithAlphaIsWrittenAsTIFFWithFiveSamples) {
     const Bitmap glass = rendertest::makeBitmap(64, 32, true, [](std::int64_t x, std::int64_t) {
         return std::array<int, 4>{200, 30, 30, int(x * 4)};
@@ -369,7 +300,7 @@ TEST(ImageRender, CMYKWithAlphaIsWrittenAsTIFFWithFiveSamples) {
     job.SetOutputFormat(kFormatTIFF, dir / "glass.tif", 0.9);
     job.SetColorMode(kColorModeCMYK);
     ASSERT_TRUE(RenderImage(job, pixels(64, 32, false))) << job.lastError;
-    const auto pages = rendertest::readTIFFPages(dir / "glass.tif");
+    const auto pages = imagetest::readTIFFPages(dir / "glass.tif");
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].samples, 5);
     EXPECT_EQ(pages[0].photometric, PHOTOMETRIC_SEPARATED);
@@ -436,7 +367,7 @@ TEST(ImageRender, GreyModeAndTheSourceModel) {
     const auto pages = [&] {
         const auto dir = imagetest::freshDir("render-grey");
         imagetest::writeBytes(dir / "g.tif", grey.bytes);
-        return rendertest::readTIFFPages(dir / "g.tif");
+        return imagetest::readTIFFPages(dir / "g.tif");
     }();
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].samples, 1);

@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <mutex>
-#include <unistd.h>
+#include <tiffio.h>
 
 namespace imagetest {
 
@@ -17,27 +14,7 @@ void initialise() {
     std::call_once(once, [] { Magick::InitializeMagick(nullptr); });
 }
 
-struct ScratchRoot {
-    fs::path path;
-    ScratchRoot() {
-        path = fs::temp_directory_path() / ("lumeno-image-tests-" + std::to_string(::getpid()));
-        fs::create_directories(path);
-    }
-    ~ScratchRoot() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
 } // namespace
-
-fs::path freshDir(const std::string& name) {
-    static ScratchRoot root;
-    const fs::path dir = root.path / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
 
 Magick::Image gradient(std::size_t w, std::size_t h, bool alpha) {
     initialise();
@@ -109,28 +86,51 @@ double meanDifference(const Pixels& a, const Pixels& b) {
     return n ? sum / double(n) : 0;
 }
 
-std::vector<std::uint8_t> readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+double dpiOf(const fs::path& file, const std::string& coder) {
+    initialise();
+    Magick::Image image;
+    image.quiet(true);
+    image.read(coder.empty() ? file.string() : coder + ":" + file.string());
+    const double dpi = image.density().width();
+    return image.resolutionUnits() == Magick::PixelsPerCentimeterResolution ? dpi * 2.54 : dpi;
 }
 
-void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<std::string> listFolder(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-int run(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+std::vector<TIFFPageInfo> readTIFFPages(const fs::path& path) {
+    std::vector<TIFFPageInfo> pages;
+    TIFFSetWarningHandler(nullptr);
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif)
+        return pages;
+    do {
+        TIFFPageInfo info;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &info.width);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &info.height);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &info.samples);
+        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &info.photometric);
+        std::uint16_t* types = nullptr;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &info.extraSamples, &types);
+        TIFFGetField(tif, TIFFTAG_PAGENUMBER, &info.pageNumber, &info.pageCount);
+        TIFFGetField(tif, TIFFTAG_COMPRESSION, &info.compression);
+        TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &info.resolutionUnit);
+        TIFFGetField(tif, TIFFTAG_ORIENTATION, &info.orientation);
+        TIFFGetField(tif, TIFFTAG_XRESOLUTION, &info.xResolution);
+        TIFFGetField(tif, TIFFTAG_YRESOLUTION, &info.yResolution);
+        std::vector<std::uint8_t> row(std::size_t(TIFFScanlineSize(tif)));
+        for (std::uint32_t y = 0; y < info.height; ++y) {
+            if (TIFFReadScanline(tif, row.data(), y, 0) < 0)
+                break;
+            if (y == 0)
+                info.firstPixel.assign(row.begin(), row.begin() + info.samples);
+            if (y == info.height / 2) {
+                const std::size_t at = std::size_t(info.width / 2) * info.samples;
+                info.centrePixel.assign(row.begin() + std::ptrdiff_t(at),
+                                        row.begin() + std::ptrdiff_t(at + info.samples));
+            }
+        }
+        pages.push_back(info);
+    } while (TIFFReadDirectory(tif));
+    TIFFClose(tif);
+    return pages;
 }
 
 } // namespace imagetest

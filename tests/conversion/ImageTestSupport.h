@@ -1,7 +1,7 @@
-// Inputs made at test time with the real codec libraries (through ImageMagick's Magick++, which
-// the library under test does not use for these formats), and pictures read back the same
-// independent way.
+// Pictures made and read back with ImageMagick, which the library does not use for these formats.
 #pragma once
+
+#include "TestFiles.h"
 
 #include <Magick++.h>
 #include <cstdint>
@@ -11,10 +11,7 @@
 
 namespace imagetest {
 
-namespace fs = std::filesystem;
-
-// A fresh folder for one test, removed when the process ends.
-fs::path freshDir(const std::string& name);
+using namespace testfiles;
 
 // A smooth RGB gradient with a diagonal ramp, w x h, as 8-bit RGB(A) samples; with alpha the
 // alpha channel falls from 255 to 55 left to right.
@@ -34,17 +31,29 @@ struct Pixels {
 // judge by content).
 Pixels readPixels(const fs::path& path, const std::string& coder = "");
 Pixels pixelsOf(Magick::Image image);
+// The four samples of the pixel at (x, y).
+inline const std::uint8_t* at(const Pixels& p, std::size_t x, std::size_t y) {
+    return &p.rgba[(y * p.width + x) * 4];
+}
 
 // The largest difference of any colour sample (alpha too when both have it).
 int maxDifference(const Pixels& a, const Pixels& b);
 // The mean absolute difference of the colour samples.
 double meanDifference(const Pixels& a, const Pixels& b);
 
-std::vector<std::uint8_t> readBytes(const fs::path& path);
-void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes);
-// Files directly in the folder (names only), sorted.
-std::vector<std::string> listFolder(const fs::path& folder);
-// Runs a shell command; its exit status.
-int run(const std::string& command);
+// The horizontal resolution a file records, in dots per inch, read with ImageMagick.
+double dpiOf(const fs::path& file, const std::string& coder = "");
+
+struct TIFFPageInfo {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 0, photometric = 0, extraSamples = 0;
+    std::uint16_t pageNumber = 0, pageCount = 0;
+    std::uint16_t compression = 0, resolutionUnit = 0, orientation = 0;
+    float xResolution = 0, yResolution = 0;
+    std::vector<std::uint8_t> firstPixel; // the samples of the pixel at (0, 0)
+    std::vector<std::uint8_t> centrePixel;
+};
+// Every directory of a TIFF file read with libtiff (empty when it cannot be opened).
+std::vector<TIFFPageInfo> readTIFFPages(const fs::path& path);
 
 } // namespace imagetest

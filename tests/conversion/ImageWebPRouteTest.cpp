@@ -1,5 +1,4 @@
-// WebP through the job: inputs recognised by content whatever their name, the temporary TIFF
-// removed with the job, outputs decoded again by libwebp.
+// WebP through the image job, outputs decoded again by libwebp.
 #include "ConversionEntries.h"
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
@@ -62,11 +61,8 @@ TEST(ImageWebPRoute, LosslessAndLossyOutputsLeaveNoTemporaryFiles) {
     const fs::path dir = imagetest::freshDir("webp-out");
     imagetest::writeWith(imagetest::gradient(40, 24), "PNG", dir / "opaque.png");
     imagetest::writeWith(imagetest::gradient(40, 24, true), "PNG", dir / "alpha.png");
-    ImageJobOptions options;
-    options.format = 24;
+    ImageJobOptions options = imagetest::jobOptions(dir / "opaque.png", dir / "exact.webp", 24);
     options.quality = 1.0;
-    options.inputURL = dir / "opaque.png";
-    options.outputURL = dir / "exact.webp";
     ASSERT_TRUE(ConvertImageFile(&options));
     const imagetest::Pixels opaque = imagetest::readPixels(options.inputURL);
     EXPECT_EQ(imagetest::maxDifference(opaque, decodeWebP(options.outputURL)), 0);

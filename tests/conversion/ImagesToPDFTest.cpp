@@ -9,15 +9,6 @@ using namespace topdftest;
 
 namespace {
 
-class CancelAfter : public ConversionProgress {
-public:
-    explicit CancelAfter(int n) : left_(n) {}
-    bool isConversionCancelled() override { return --left_ <= 0; }
-
-private:
-    int left_;
-};
-
 ImagesToPDFOptions mergedInto(const fs::path& output, std::vector<ImageToPDFItem> items) {
     ImagesToPDFOptions o;
     o.merge = true;
@@ -29,7 +20,7 @@ ImagesToPDFOptions mergedInto(const fs::path& output, std::vector<ImageToPDFItem
 // The colour at a point of the page drawn at 72 dpi, as "r", "b" or "w" (white).
 char colourAt(const fs::path& pdf, double fx, double fy) {
     const fs::path png = pdf.string() + "-page";
-    capture("pdftoppm -r 72 -f 1 -l 1 -singlefile -png " + quoted(pdf) + " " + quoted(png));
+    capture("pdftoppm -r 72 -f 1 -l 1 -singlefile -png " + shellQuote(pdf) + " " + shellQuote(png));
     const imagetest::Pixels p = imagetest::readPixels(png.string() + ".png");
     const std::size_t x = std::size_t(fx * double(p.width - 1));
     const std::size_t y = std::size_t(fy * double(p.height - 1));
@@ -127,10 +118,10 @@ TEST(ImagesToPDF, JPEGAndJPEG2000PassThroughUnchangedOthersLosslessWithSoftMask)
     const auto sizes = pageSizes(dir / "out.pdf");
     ASSERT_EQ(sizes.size(), 3u);
     EXPECT_NEAR(sizes[0].width, 320 * 72.0 / 96, 0.01);
-    capture("cd " + quoted(dir) + " && pdfimages -f 1 -l 1 -j out.pdf got");
+    capture("cd " + shellQuote(dir) + " && pdfimages -f 1 -l 1 -j out.pdf got");
     EXPECT_EQ(imagetest::readBytes(dir / "got-000.jpg"), imagetest::readBytes(dir / "photo.jpg"));
     // Lossless: the PNG's colours come back exactly.
-    capture("cd " + quoted(dir) + " && pdfimages -f 3 -l 3 -png out.pdf lossless");
+    capture("cd " + shellQuote(dir) + " && pdfimages -f 3 -l 3 -png out.pdf lossless");
     EXPECT_EQ(imagetest::maxDifference(imagetest::readPixels(dir / "lossless-000.png"),
                                        imagetest::pixelsOf(imagetest::gradient(64, 48))),
               0);
@@ -202,7 +193,7 @@ TEST(ImagesToPDF, FailedImageLeavesNoGapAndCancellationWritesNothing) {
     ASSERT_EQ(sizes.size(), 2u);
     EXPECT_NEAR(sizes[1].width, 40, 0.01);
 
-    CancelAfter cancel(2);
+    ProgressRecorder cancel(2);
     o.outputURL = dir / "cancelled.pdf";
     o.progressTarget = &cancel;
     EXPECT_FALSE(ConvertImagesToPDF(&o));

@@ -1,5 +1,4 @@
-// Merging PDFs, encrypted PDFs, images and documents into one PDF, its outline read back with
-// qpdf --json; and the per-file run.
+// Merging files into PDFs, read back with qpdf and Poppler.
 #include "ConversionEntries.h"
 #include "MergeFilesJob.h"
 #include "ToPDFTestSupport.h"
@@ -33,15 +32,6 @@ std::vector<Entry> outlineOf(const QJsonObject& json) {
     return walk(json["outlines"].toArray());
 }
 
-class CancelAfter : public ConversionProgress {
-public:
-    explicit CancelAfter(int n) : left_(n) {}
-    bool isConversionCancelled() override { return --left_ <= 0; }
-
-private:
-    int left_;
-};
-
 struct Inputs {
     fs::path outlined, locked, photo, notes, broken;
 };
@@ -51,8 +41,8 @@ Inputs makeInputs(const fs::path& dir) {
               dir / "broken.pdf"};
     writeOutlinedPDF(in.outlined, {"Chapter One", "Chapter Two"}, 2);
     writeOutlinedPDF(dir / "plain.pdf", {"Inner"}, 3);
-    capture("qpdf --encrypt secret owner 256 -- " + quoted(dir / "plain.pdf") + " " +
-            quoted(in.locked) + " 2>/dev/null");
+    capture("qpdf --encrypt secret owner 256 -- " + shellQuote(dir / "plain.pdf") + " " +
+            shellQuote(in.locked) + " 2>/dev/null");
     writeHalvesImage(in.photo, "JPEG", 200, 100, 72);
     std::ofstream(in.notes) << "Notes written in plain text\n";
     std::ofstream(in.broken) << "%PDF-1.4 this is not really a PDF";
@@ -99,8 +89,8 @@ TEST(MergeFiles, EveryInputGetsAnEntryAtItsFirstPageWithItsOwnOutlineBelow) {
 TEST(MergeFiles, LockedOrCopyProtectedPDFsGiveNoPagesMergedAndAreCopiedUnchangedPerFile) {
     const fs::path dir = imagetest::freshDir("locked");
     const Inputs in = makeInputs(dir);
-    capture("qpdf --encrypt '' owner 256 --extract=n -- " + quoted(dir / "plain.pdf") + " " +
-            quoted(dir / "nocopy.pdf"));
+    capture("qpdf --encrypt '' owner 256 --extract=n -- " + shellQuote(dir / "plain.pdf") + " " +
+            shellQuote(dir / "nocopy.pdf"));
     MergeFilesOptions o;
     o.merge = true;
     o.outputURL = dir / "merged.pdf";
@@ -121,7 +111,7 @@ TEST(MergeFiles, LockedOrCopyProtectedPDFsGiveNoPagesMergedAndAreCopiedUnchanged
     EXPECT_EQ(imagetest::readBytes(dir / "out" / "locked.pdf"), imagetest::readBytes(in.locked));
     // Unlocked, the second is rewritten without the encryption.
     EXPECT_TRUE(qpdfCheckPasses(dir / "out" / "locked 1.pdf"));
-    EXPECT_EQ(capture("qpdf --show-encryption " + quoted(dir / "out" / "locked 1.pdf"))
+    EXPECT_EQ(capture("qpdf --show-encryption " + shellQuote(dir / "out" / "locked 1.pdf"))
                       .find("not encrypted") != std::string::npos,
               true);
     // Not a PDF at all: false, and no "x.pdf" copy of it.
@@ -146,7 +136,7 @@ TEST(MergeFiles, WriteOptionsEncryptTheOutputWithItsPermissions) {
     EXPECT_FALSE(qpdfCheckPasses(o.outputURL));
     EXPECT_TRUE(qpdfCheckPasses(o.outputURL, "open"));
     const std::string shown =
-        capture("qpdf --show-encryption --password=open " + quoted(o.outputURL));
+        capture("qpdf --show-encryption --password=open " + shellQuote(o.outputURL));
     EXPECT_NE(shown.find("extract for any purpose: not allowed"), std::string::npos) << shown;
     EXPECT_NE(shown.find("AESv3"), std::string::npos) << shown;
 }
@@ -160,7 +150,7 @@ TEST(MergeFiles, FailedOrCancelledRunsKeepTheEarlierFileAndNeverReplaceAFolder) 
     o.outputURL = dir / "merged.pdf";
     o.jobList = {{kMergeFilePDF, in.broken, {}, {}}, {kMergeFilePDF, dir / "gone.pdf", {}, {}}};
     EXPECT_FALSE(MergeFilesToPDF(&o));
-    CancelAfter cancel(1);
+    ProgressRecorder cancel(1);
     o.progressTarget = &cancel;
     o.jobList = {{kMergeFileImage, in.photo, {}, {}}, {kMergeFileImage, in.photo, {}, {}}};
     EXPECT_FALSE(MergeFilesToPDF(&o));
@@ -210,15 +200,15 @@ TEST(MergeFiles, ConvtoolPrintsALinePerInputAndFailsWhenNothingIsMade) {
     const Inputs in = makeInputs(dir);
     int status = -1;
     const std::string out =
-        capture(std::string(LUMENO_CONVTOOL) + " merge " + quoted(dir / "m.pdf") + " " +
-                    quoted(in.outlined) + " " + quoted(in.photo) + " 2>/dev/null",
+        capture(std::string(LUMENO_CONVTOOL) + " merge " + shellQuote(dir / "m.pdf") + " " +
+                    shellQuote(in.outlined) + " " + shellQuote(in.photo) + " 2>/dev/null",
                 &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(out.find("merge: [1/2] "), std::string::npos) << out;
     EXPECT_NE(out.find("merge: [2/2] "), std::string::npos) << out;
     EXPECT_EQ(pageSizes(dir / "m.pdf").size(), 3u);
-    capture(std::string(LUMENO_CONVTOOL) + " images-to-pdf " + quoted(dir / "i.pdf") + " " +
-                quoted(in.broken) + " >/dev/null 2>&1",
+    capture(std::string(LUMENO_CONVTOOL) + " images-to-pdf " + shellQuote(dir / "i.pdf") + " " +
+                shellQuote(in.broken) + " >/dev/null 2>&1",
             &status);
     EXPECT_EQ(status, 1);
     EXPECT_FALSE(fs::exists(dir / "i.pdf"));

@@ -1,5 +1,4 @@
-// PDF functions of every type parsed from real qpdf objects and evaluated, with the numbers the
-// format and this library's choices give; damaged functions evaluate safely.
+// PDF functions of every type parsed from qpdf objects and evaluated.
 #include "PDFFunction.h"
 
 #include <cmath>

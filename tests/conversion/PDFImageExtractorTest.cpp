@@ -1,6 +1,4 @@
-// The extractor on PDFs made with qpdf: file names and numbering, forms (also one that draws
-// itself), inherited resources, page ranges, replacing files, progress and cancellation, the
-// result of a run, damaged streams, and convtool pdf-images.
+// The image extractor on PDFs made with qpdf.
 #include "ConversionEntries.h"
 #include "PDFTestDocument.h"
 
@@ -8,19 +6,11 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <fstream>
-#include <set>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::set<std::string> filesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder))
-        names.insert(e.path().filename().string());
-    return names;
-}
 
 std::string grayImage(int w, int h, int seed) {
     std::string s;
@@ -39,24 +29,13 @@ QPDFObjectHandle grayXObject(PDFTestDocument& doc, int w, int h, int seed) {
 const char* kInlineImage = "q 50 0 0 25 300 300 cm BI /W 4 /H 2 /BPC 8 /CS /RGB /F /AHx ID\n"
                            "ff000000ff000000ffffffff 808080 404040 202020 101010 010101>\nEI Q\n";
 
-struct Options {
-    ImageJobOptions o;
-    Options(const fs::path& in, const fs::path& out) {
-        o.format = 7;
-        o.inputURL = in;
-        o.outputURL = out;
-    }
-};
-
-class CountingProgress : public ConversionProgress {
-public:
-    bool isConversionCancelled() override {
-        return cancelAfter >= 0 && int(pages.size()) >= cancelAfter;
-    }
-    void progress(std::int64_t value) override { pages.push_back(value); }
-    std::vector<std::int64_t> pages;
-    int cancelAfter = -1;
-};
+// The document written as `name`.pdf into a fresh folder of that name, beside an empty "out".
+fs::path written(PDFTestDocument& doc, const std::string& name) {
+    const fs::path folder = freshDir(name);
+    doc.write(folder / (name + ".pdf"));
+    fs::create_directories(folder / "out");
+    return folder;
+}
 
 } // namespace
 
@@ -64,14 +43,12 @@ TEST(PDFImageExtractor, XObjectsThenInlineImagesNumberedPerPage) {
     PDFTestDocument doc;
     doc.addPage({grayXObject(doc, 4, 4, 1), grayXObject(doc, 6, 3, 2)}, kInlineImage);
     doc.addPage({grayXObject(doc, 5, 5, 3)});
-    const fs::path folder = freshFolder("numbering");
-    doc.write(folder / "report.pdf");
-    fs::create_directories(folder / "out");
-    Options opt(folder / "report.pdf", folder / "out");
-    ASSERT_TRUE(ExtractImagesFromPDF(&opt.o));
-    EXPECT_EQ(filesIn(folder / "out"),
-              (std::set<std::string>{"report_Page1_1.png", "report_Page1_2.png",
-                                     "report_Page1_3.png", "report_Page2_1.png"}));
+    const fs::path folder = written(doc, "report");
+    ImageJobOptions opt = testfiles::jobOptions(folder / "report.pdf", folder / "out", 7);
+    ASSERT_TRUE(ExtractImagesFromPDF(&opt));
+    EXPECT_EQ(testfiles::listFolder(folder / "out"),
+              (std::vector<std::string>{"report_Page1_1.png", "report_Page1_2.png",
+                                        "report_Page1_3.png", "report_Page2_1.png"}));
     // The inline image comes last and is read with its abbreviations.
     const PNGPicture inlinePicture = readPNG(folder / "out" / "report_Page1_3.png");
     ASSERT_TRUE(inlinePicture.ok);
@@ -94,14 +71,12 @@ TEST(PDFImageExtractor, FormsAreWalkedAndAFormThatDrawsItselfTerminates) {
     resources.replaceKey("/XObject", xobjects);
     form.getDict().replaceKey("/Resources", resources);
     doc.addPage({form});
-    const fs::path folder = freshFolder("selfform");
-    doc.write(folder / "loop.pdf");
-    fs::create_directories(folder / "out");
-    Options opt(folder / "loop.pdf", folder / "out");
-    ASSERT_TRUE(ExtractImagesFromPDF(&opt.o));
+    const fs::path folder = written(doc, "loop");
+    ImageJobOptions opt = testfiles::jobOptions(folder / "loop.pdf", folder / "out", 7);
+    ASSERT_TRUE(ExtractImagesFromPDF(&opt));
     // The form's picture once, then the inline image it draws.
-    EXPECT_EQ(filesIn(folder / "out"),
-              (std::set<std::string>{"loop_Page1_1.png", "loop_Page1_2.png"}));
+    EXPECT_EQ(testfiles::listFolder(folder / "out"),
+              (std::vector<std::string>{"loop_Page1_1.png", "loop_Page1_2.png"}));
     EXPECT_EQ(readPNG(folder / "out" / "loop_Page1_2.png").width, 4);
 }
 
@@ -113,61 +88,59 @@ TEST(PDFImageExtractor, InheritedResourcesAreFound) {
     QPDFObjectHandle resources = page.getKey("/Resources");
     page.removeKey("/Resources");
     doc.pdf.getRoot().getKey("/Pages").replaceKey("/Resources", resources);
-    const fs::path folder = freshFolder("inherited");
-    doc.write(folder / "inherit.pdf");
-    fs::create_directories(folder / "out");
-    Options opt(folder / "inherit.pdf", folder / "out");
-    ASSERT_TRUE(ExtractImagesFromPDF(&opt.o));
-    EXPECT_EQ(filesIn(folder / "out"), (std::set<std::string>{"inherit_Page1_1.png"}));
+    const fs::path folder = written(doc, "inherit");
+    ImageJobOptions opt = testfiles::jobOptions(folder / "inherit.pdf", folder / "out", 7);
+    ASSERT_TRUE(ExtractImagesFromPDF(&opt));
+    EXPECT_EQ(testfiles::listFolder(folder / "out"),
+              (std::vector<std::string>{"inherit_Page1_1.png"}));
 }
 
 TEST(PDFImageExtractor, PageRangesProgressCancellationAndNames) {
     PDFTestDocument doc;
     for (int p = 0; p < 12; ++p)
         doc.addPage({grayXObject(doc, 2, 2, p)});
-    const fs::path folder = freshFolder("ranges");
-    doc.write(folder / "book.pdf");
+    const fs::path folder = written(doc, "book");
     const fs::path out = folder / "out";
-    fs::create_directories(out);
-    Options opt(folder / "book.pdf", out);
-    opt.o.pageRangeMode = 1;
-    opt.o.firstPage = 0;
-    EXPECT_FALSE(ExtractImagesFromPDF(&opt.o));
-    opt.o.firstPage = 13;
-    EXPECT_FALSE(ExtractImagesFromPDF(&opt.o));
-    EXPECT_TRUE(filesIn(out).empty());
-    opt.o.firstPage = 12;
-    opt.o.outputBaseName = "named";
-    EXPECT_TRUE(ExtractImagesFromPDF(&opt.o));
-    EXPECT_EQ(filesIn(out), (std::set<std::string>{"named_Page12_1.png"}));
+    ImageJobOptions opt = testfiles::jobOptions(folder / "book.pdf", out, 7);
+    opt.pageRangeMode = 1;
+    opt.firstPage = 0;
+    EXPECT_FALSE(ExtractImagesFromPDF(&opt));
+    opt.firstPage = 13;
+    EXPECT_FALSE(ExtractImagesFromPDF(&opt));
+    EXPECT_TRUE(testfiles::listFolder(out).empty());
+    opt.firstPage = 12;
+    opt.outputBaseName = "named";
+    EXPECT_TRUE(ExtractImagesFromPDF(&opt));
+    EXPECT_EQ(testfiles::listFolder(out), (std::vector<std::string>{"named_Page12_1.png"}));
     // Pages 10 to the end, with progress.
-    CountingProgress progress;
-    opt.o.pageRangeMode = 2;
-    opt.o.firstPage = 10;
-    opt.o.lastPage = 0;
-    opt.o.progressTarget = &progress;
-    opt.o.progressSelector = true;
-    opt.o.replaceExisting = true;
-    EXPECT_TRUE(ExtractImagesFromPDF(&opt.o));
-    EXPECT_EQ(progress.pages, (std::vector<std::int64_t>{10, 11, 12}));
-    EXPECT_EQ(filesIn(out).size(), 3u);
+    testfiles::ProgressRecorder progress;
+    opt.pageRangeMode = 2;
+    opt.firstPage = 10;
+    opt.lastPage = 0;
+    opt.progressTarget = &progress;
+    opt.progressSelector = true;
+    opt.replaceExisting = true;
+    EXPECT_TRUE(ExtractImagesFromPDF(&opt));
+    EXPECT_EQ(progress.reports, (std::vector<std::int64_t>{10, 11, 12}));
+    EXPECT_EQ(testfiles::listFolder(out).size(), 3u);
     // Without replaceExisting an existing name is kept and a numbered one chosen.
-    opt.o.replaceExisting = false;
-    opt.o.pageRangeMode = 1;
-    opt.o.firstPage = 12;
-    opt.o.progressTarget = nullptr;
-    EXPECT_TRUE(ExtractImagesFromPDF(&opt.o));
-    EXPECT_EQ(filesIn(out).size(), 4u);
+    opt.replaceExisting = false;
+    opt.pageRangeMode = 1;
+    opt.firstPage = 12;
+    opt.progressTarget = nullptr;
+    EXPECT_TRUE(ExtractImagesFromPDF(&opt));
+    EXPECT_EQ(testfiles::listFolder(out).size(), 4u);
     // Cancelled after two pages: true, and only those pages written.
     const fs::path cancelled = folder / "cancelled";
     fs::create_directories(cancelled);
-    CountingProgress cancel;
-    cancel.cancelAfter = 2;
-    Options c(folder / "book.pdf", cancelled);
-    c.o.progressTarget = &cancel;
-    c.o.progressSelector = true;
-    EXPECT_TRUE(ExtractImagesFromPDF(&c.o));
-    EXPECT_EQ(filesIn(cancelled), (std::set<std::string>{"book_Page1_1.png", "book_Page2_1.png"}));
+    testfiles::ProgressRecorder cancel;
+    cancel.cancelAfterReports = 2;
+    ImageJobOptions c = testfiles::jobOptions(folder / "book.pdf", cancelled, 7);
+    c.progressTarget = &cancel;
+    c.progressSelector = true;
+    EXPECT_TRUE(ExtractImagesFromPDF(&c));
+    EXPECT_EQ(testfiles::listFolder(cancelled),
+              (std::vector<std::string>{"book_Page1_1.png", "book_Page2_1.png"}));
 }
 
 TEST(PDFImageExtractor, DamagedStreamsAreSkippedAndTheLastOutcomeIsTheResult) {
@@ -191,55 +164,52 @@ TEST(PDFImageExtractor, DamagedStreamsAreSkippedAndTheLastOutcomeIsTheResult) {
         doc.image("<< /Width 64 /Height 64 /ColorSpace /DeviceRGB /BitsPerComponent 16 >>", "xy");
     doc.addPage({good, badFlate, zero, huge});
     doc.addPage({shortTable, shortData});
-    const fs::path folder = freshFolder("damaged");
-    doc.write(folder / "damaged.pdf");
-    fs::create_directories(folder / "out");
-    Options opt(folder / "damaged.pdf", folder / "out");
+    const fs::path folder = written(doc, "damaged");
+    ImageJobOptions opt = testfiles::jobOptions(folder / "damaged.pdf", folder / "out", 7);
     // The last image on the last page decodes (its missing rows are blank): the run succeeds.
-    EXPECT_TRUE(ExtractImagesFromPDF(&opt.o));
-    EXPECT_EQ(filesIn(folder / "out"),
-              (std::set<std::string>{"damaged_Page1_1.png", "damaged_Page2_1.png",
-                                     "damaged_Page2_2.png"}));
+    EXPECT_TRUE(ExtractImagesFromPDF(&opt));
+    EXPECT_EQ(testfiles::listFolder(folder / "out"),
+              (std::vector<std::string>{"damaged_Page1_1.png", "damaged_Page2_1.png",
+                                        "damaged_Page2_2.png"}));
     // Page 1 alone ends with an image that cannot be decoded: the run reports failure.
-    opt.o.pageRangeMode = 1;
-    opt.o.firstPage = 1;
-    opt.o.replaceExisting = true;
-    EXPECT_FALSE(ExtractImagesFromPDF(&opt.o));
+    opt.pageRangeMode = 1;
+    opt.firstPage = 1;
+    opt.replaceExisting = true;
+    EXPECT_FALSE(ExtractImagesFromPDF(&opt));
 }
 
 TEST(PDFImageExtractor, InputsThatCannotBeOpenedGiveFalse) {
-    const fs::path folder = freshFolder("badinput");
+    const fs::path folder = freshDir("badinput");
     std::ofstream(folder / "not.pdf") << "this is not a PDF";
-    Options opt(folder / "not.pdf", folder);
-    EXPECT_FALSE(ExtractImagesFromPDF(&opt.o));
-    Options missing(folder / "missing.pdf", folder);
-    EXPECT_FALSE(ExtractImagesFromPDF(&missing.o));
+    ImageJobOptions opt = testfiles::jobOptions(folder / "not.pdf", folder, 7);
+    EXPECT_FALSE(ExtractImagesFromPDF(&opt));
+    ImageJobOptions missing = testfiles::jobOptions(folder / "missing.pdf", folder, 7);
+    EXPECT_FALSE(ExtractImagesFromPDF(&missing));
     EXPECT_FALSE(ExtractImagesFromPDF(nullptr));
-    Options noOutput(folder / "not.pdf", "");
-    EXPECT_FALSE(ExtractImagesFromPDF(&noOutput.o));
+    ImageJobOptions noOutput = testfiles::jobOptions(folder / "not.pdf", "", 7);
+    EXPECT_FALSE(ExtractImagesFromPDF(&noOutput));
 }
 
 TEST(PDFImageExtractor, ConvtoolPdfImagesRunsTheEntry) {
     PDFTestDocument doc;
     doc.addPage({grayXObject(doc, 4, 4, 1), grayXObject(doc, 4, 4, 2)});
-    const fs::path folder = freshFolder("convtool");
-    doc.write(folder / "in.pdf");
-    fs::create_directories(folder / "out");
+    const fs::path folder = written(doc, "in");
     const std::string tool = LUMENO_CONVTOOL;
-    EXPECT_EQ(runCommand(tool + " pdf-images '" + (folder / "in.pdf").string() + "' '" +
-                         (folder / "out").string() + "' -base x > /dev/null"),
+    EXPECT_EQ(run(tool + " pdf-images '" + (folder / "in.pdf").string() + "' '" +
+                  (folder / "out").string() + "' -base x > /dev/null"),
               0);
-    EXPECT_EQ(filesIn(folder / "out"), (std::set<std::string>{"x_Page1_1.png", "x_Page1_2.png"}));
-    EXPECT_EQ(runCommand(tool + " pdf-images -format nonsense a b 2>/dev/null"), 2);
+    EXPECT_EQ(testfiles::listFolder(folder / "out"),
+              (std::vector<std::string>{"x_Page1_1.png", "x_Page1_2.png"}));
+    EXPECT_EQ(run(tool + " pdf-images -format nonsense a b 2>/dev/null"), 2);
     // Another format through the image job's encoders: JPEG files.
     fs::create_directories(folder / "jpeg");
-    EXPECT_EQ(runCommand(tool + " pdf-images -format jpg '" + (folder / "in.pdf").string() + "' '" +
-                         (folder / "jpeg").string() + "'"),
+    EXPECT_EQ(run(tool + " pdf-images -format jpg '" + (folder / "in.pdf").string() + "' '" +
+                  (folder / "jpeg").string() + "'"),
               0);
-    EXPECT_EQ(filesIn(folder / "jpeg"),
-              (std::set<std::string>{"in_Page1_1.jpg", "in_Page1_2.jpg"}));
-    EXPECT_EQ(runCommand(tool + " pdf-images '" + (folder / "in.pdf").string() + "' '" +
-                         (folder / "nowhere").string() + "' 2>/dev/null"),
+    EXPECT_EQ(testfiles::listFolder(folder / "jpeg"),
+              (std::vector<std::string>{"in_Page1_1.jpg", "in_Page1_2.jpg"}));
+    EXPECT_EQ(run(tool + " pdf-images '" + (folder / "in.pdf").string() + "' '" +
+                  (folder / "nowhere").string() + "' 2>/dev/null"),
               1);
-    EXPECT_EQ(runCommand(tool + " pdf-images -h > /dev/null"), 0);
+    EXPECT_EQ(run(tool + " pdf-images -h > /dev/null"), 0);
 }

@@ -1,6 +1,4 @@
-// One PDF per colour-space family (and per codec), made with qpdf in the test; the pictures the
-// extractor writes must match what Poppler's pdfimages -png writes for the same PDF, pixel by
-// pixel within the tolerance stated per case (an independent reading of the same file).
+// The extractor's pictures against Poppler's pdfimages -png for the same PDF, pixel by pixel.
 #include "Bitmap.h"
 #include "ConversionEntries.h"
 #include "JPEG2000Codec.h"
@@ -19,7 +17,7 @@
 namespace {
 
 bool havePdfimages() {
-    return runCommand("pdfimages -v >/dev/null 2>&1") == 0;
+    return run("pdfimages -v >/dev/null 2>&1") == 0;
 }
 
 std::string bytes(std::initializer_list<int> values) {
@@ -73,23 +71,19 @@ struct Result {
 // pdfimages' file `oracleIndex` (and the alpha with `oracleMaskIndex` when given).
 Result compare(PDFTestDocument& doc, const std::string& name, int oracleMaskIndex = -1) {
     Result r;
-    const std::filesystem::path folder = freshFolder(name);
+    const std::filesystem::path folder = freshDir(name);
     const std::filesystem::path input = folder / (name + ".pdf");
     doc.write(input);
     const std::filesystem::path ours = folder / "ours";
     const std::filesystem::path theirs = folder / "theirs";
     std::filesystem::create_directories(ours);
     std::filesystem::create_directories(theirs);
-    ImageJobOptions options;
-    options.format = 7;
-    options.inputURL = input;
-    options.outputURL = ours;
+    ImageJobOptions options = testfiles::jobOptions(input, ours, 7);
     if (!ExtractImagesFromPDF(&options)) {
         r.note = "extraction failed";
         return r;
     }
-    if (runCommand("pdfimages -png '" + input.string() + "' '" + (theirs / "img").string() + "'") !=
-        0) {
+    if (run("pdfimages -png '" + input.string() + "' '" + (theirs / "img").string() + "'") != 0) {
         r.note = "pdfimages failed";
         return r;
     }
@@ -195,7 +189,7 @@ std::string fax(int w, int h, int k, const std::filesystem::path& scratch) {
 TEST_F(PDFImageOracle, CCITTFaxGroup4AndGroup3) {
     for (int k : {-1, 1}) {
         SCOPED_TRACE(k);
-        const std::filesystem::path scratch = freshFolder("fax-source") / "fax.tif";
+        const std::filesystem::path scratch = freshDir("fax-source") / "fax.tif";
         PDFTestDocument doc;
         doc.addPage({doc.image("<< /Width 45 /Height 20 /ColorSpace /DeviceGray "
                                "/BitsPerComponent 1 /Filter /CCITTFaxDecode /DecodeParms << /K " +
@@ -205,47 +199,63 @@ TEST_F(PDFImageOracle, CCITTFaxGroup4AndGroup3) {
     }
 }
 
-TEST_F(PDFImageOracle, DeviceGrayAndRGBAtEverySampleWidth) {
+TEST_F(PDFImageOracle, PlainColourSpacesAtEverySampleWidthDecodeArraysAndJPEG) {
     struct Case {
         const char* name;
-        const char* cs;
-        int components, bits, width;
+        std::string dict; // after /Width w /Height h
+        int width, height;
+        std::string data;
+        int tolerance;
+    };
+    auto flated = [](const char* cs, int components, int bits, int width) {
+        return Case{cs,
+                    std::string("/ColorSpace ") + cs + " /BitsPerComponent " +
+                        std::to_string(bits) + " /Filter /FlateDecode",
+                    width,
+                    6,
+                    flate(pattern(width, 6, components, bits)),
+                    1};
     };
     const Case cases[] = {
-        {"gray8", "/DeviceGray", 1, 8, 16}, {"gray4", "/DeviceGray", 1, 4, 13},
-        {"gray2", "/DeviceGray", 1, 2, 11}, {"gray1", "/DeviceGray", 1, 1, 10},
-        {"rgb8", "/DeviceRGB", 3, 8, 16},   {"rgb4", "/DeviceRGB", 3, 4, 7},
-        {"rgb16", "/DeviceRGB", 3, 16, 9},
+        flated("/DeviceGray", 1, 8, 16),
+        flated("/DeviceGray", 1, 4, 13),
+        flated("/DeviceGray", 1, 2, 11),
+        flated("/DeviceGray", 1, 1, 10),
+        flated("/DeviceRGB", 3, 8, 16),
+        flated("/DeviceRGB", 3, 4, 7),
+        flated("/DeviceRGB", 3, 16, 9),
+        {"decode", "/ColorSpace /DeviceRGB /BitsPerComponent 8 /Decode [1 0 0 1 1 0]", 12, 5,
+         pattern(12, 5, 3), 1},
+        {"stencil", "/ImageMask true /Decode [1 0]", 10, 4, pattern(10, 4, 1, 1), 1},
+        // Poppler converts device CMYK with its own ink model; ours is the plain complement.
+        {"cmyk", "/ColorSpace /DeviceCMYK /BitsPerComponent 8", 16, 6, pattern(16, 6, 4), 80},
+        {"jpeg", "/ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode", 24, 16,
+         jpeg(24, 16, 3), 2},
+        {"jpeggray", "/ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /DCTDecode", 24, 16,
+         jpeg(24, 16, 1), 2},
+        {"separation",
+         "/BitsPerComponent 8 /ColorSpace [/Separation /Spot /DeviceRGB << /FunctionType 2 "
+         "/Domain [0 1] /C0 [1 1 1] /C1 [0.9 0.1 0.2] /N 1 >>]",
+         16, 4, pattern(16, 4, 1), 2},
+        // Poppler brings calibrated colour to the display by its own formula: within a few levels.
+        {"calgray",
+         "/BitsPerComponent 8 /ColorSpace [/CalGray << /WhitePoint [0.9505 1 1.089] /Gamma 1 >>]",
+         16, 4, pattern(16, 4, 1), 12},
+        {"calrgb",
+         "/BitsPerComponent 8 /ColorSpace [/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma "
+         "[2.2 2.2 2.2] /Matrix [0.4124 0.2126 0.0193 0.3576 0.7152 0.1192 0.1805 0.0722 "
+         "0.9505] >>]",
+         16, 4, pattern(16, 4, 3), 12},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(testing::Message() << c.name << " " << c.dict);
         PDFTestDocument doc;
-        const std::string dict = "<< /Width " + std::to_string(c.width) +
-                                 " /Height 6 /ColorSpace " + c.cs + " /BitsPerComponent " +
-                                 std::to_string(c.bits) + " /Filter /FlateDecode >>";
-        doc.addPage({doc.image(dict, flate(pattern(c.width, 6, c.components, c.bits)))});
-        EXPECT_MATCHES_POPPLER(compare(doc, c.name), 1);
+        doc.addPage({doc.image("<< /Width " + std::to_string(c.width) + " /Height " +
+                                   std::to_string(c.height) + " " + c.dict + " >>",
+                               c.data)});
+        const Result result = compare(doc, "case" + std::to_string(&c - cases));
+        EXPECT_MATCHES_POPPLER(result, c.tolerance);
     }
-}
-
-TEST_F(PDFImageOracle, DecodeArraysInvertSamples) {
-    PDFTestDocument doc;
-    doc.addPage({doc.image("<< /Width 12 /Height 5 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
-                           "/Decode [1 0 0 1 1 0] >>",
-                           pattern(12, 5, 3))});
-    EXPECT_MATCHES_POPPLER(compare(doc, "decode"), 1);
-    PDFTestDocument mono;
-    mono.addPage({mono.image("<< /Width 10 /Height 4 /ImageMask true /Decode [1 0] >>",
-                             pattern(10, 4, 1, 1))});
-    EXPECT_MATCHES_POPPLER(compare(mono, "stencil"), 1);
-}
-
-TEST_F(PDFImageOracle, DeviceCMYK) {
-    PDFTestDocument doc;
-    doc.addPage({doc.image("<< /Width 16 /Height 6 /ColorSpace /DeviceCMYK /BitsPerComponent 8 >>",
-                           pattern(16, 6, 4))});
-    // Poppler converts device CMYK with its own ink model; ours is the plain complement.
-    EXPECT_MATCHES_POPPLER(compare(doc, "cmyk"), 80);
 }
 
 TEST_F(PDFImageOracle, IndexedWithRGBBaseAndShortTable) {
@@ -263,14 +273,7 @@ TEST_F(PDFImageOracle, IndexedWithRGBBaseAndShortTable) {
     EXPECT_MATCHES_POPPLER(compare(doc, "indexed"), 1);
 }
 
-TEST_F(PDFImageOracle, SeparationAndDeviceNThroughTheirTintTransforms) {
-    PDFTestDocument sep;
-    sep.addPage({sep.image("<< /Width 16 /Height 4 /BitsPerComponent 8 /ColorSpace [/Separation "
-                           "/Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] "
-                           "/C1 [0.9 0.1 0.2] /N 1 >>] >>",
-                           pattern(16, 4, 1))});
-    EXPECT_MATCHES_POPPLER(compare(sep, "separation"), 2);
-
+TEST_F(PDFImageOracle, DeviceNThroughItsCalculatorTintTransform) {
     PDFTestDocument devn;
     QPDFObjectHandle calc = devn.stream("<< /FunctionType 4 /Domain [0 1 0 1] "
                                         "/Range [0 1 0 1 0 1] >>",
@@ -284,7 +287,7 @@ TEST_F(PDFImageOracle, SeparationAndDeviceNThroughTheirTintTransforms) {
     EXPECT_MATCHES_POPPLER(compare(devn, "devicen"), 2);
 }
 
-TEST_F(PDFImageOracle, CalibratedLabAndICCBasedSpaces) {
+TEST_F(PDFImageOracle, LabAndICCBasedSpaces) {
     PDFTestDocument icc;
     QPDFObjectHandle profile = icc.stream("<< /N 3 >>", srgbProfile());
     QPDFObjectHandle img =
@@ -293,22 +296,6 @@ TEST_F(PDFImageOracle, CalibratedLabAndICCBasedSpaces) {
                                                 {QPDFObjectHandle::newName("/ICCBased"), profile}));
     icc.addPage({img});
     EXPECT_MATCHES_POPPLER(compare(icc, "iccbased"), 3);
-
-    PDFTestDocument calgray;
-    calgray.addPage({calgray.image(
-        "<< /Width 16 /Height 4 /BitsPerComponent 8 /ColorSpace [/CalGray << /WhitePoint "
-        "[0.9505 1 1.089] /Gamma 1 >>] >>",
-        pattern(16, 4, 1))});
-    // Poppler brings calibrated grey to the display by its own formula: within a few levels.
-    EXPECT_MATCHES_POPPLER(compare(calgray, "calgray"), 12);
-
-    PDFTestDocument calrgb;
-    calrgb.addPage({calrgb.image(
-        "<< /Width 16 /Height 4 /BitsPerComponent 8 /ColorSpace [/CalRGB << /WhitePoint "
-        "[0.9505 1 1.089] /Gamma [2.2 2.2 2.2] /Matrix [0.4124 0.2126 0.0193 0.3576 0.7152 "
-        "0.1192 0.1805 0.0722 0.9505] >>] >>",
-        pattern(16, 4, 3))});
-    EXPECT_MATCHES_POPPLER(compare(calrgb, "calrgb"), 12);
 
     PDFTestDocument lab;
     lab.addPage({lab.image("<< /Width 16 /Height 4 /BitsPerComponent 8 /ColorSpace [/Lab "
@@ -319,19 +306,6 @@ TEST_F(PDFImageOracle, CalibratedLabAndICCBasedSpaces) {
     const Result labResult = compare(lab, "lab");
     EXPECT_MATCHES_POPPLER(labResult, 48);
     EXPECT_LE(labResult.meanColorDifference, 4.0);
-}
-
-TEST_F(PDFImageOracle, JPEGImagesDecode) {
-    PDFTestDocument doc;
-    doc.addPage({doc.image("<< /Width 24 /Height 16 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
-                           "/Filter /DCTDecode >>",
-                           jpeg(24, 16, 3))});
-    EXPECT_MATCHES_POPPLER(compare(doc, "jpeg"), 2);
-    PDFTestDocument gray;
-    gray.addPage({gray.image("<< /Width 24 /Height 16 /ColorSpace /DeviceGray "
-                             "/BitsPerComponent 8 /Filter /DCTDecode >>",
-                             jpeg(24, 16, 1))});
-    EXPECT_MATCHES_POPPLER(compare(gray, "jpeggray"), 2);
 }
 
 TEST_F(PDFImageOracle, JPEG2000ImagesWithTheirOwnColourAndAlpha) {
@@ -358,12 +332,9 @@ TEST_F(PDFImageOracle, JPEG2000ImagesWithTheirOwnColourAndAlpha) {
     PDFTestDocument alpha;
     alpha.addPage({alpha.image("<< /Width 20 /Height 12 /BitsPerComponent 8 /Filter /JPXDecode >>",
                                std::string(jp2a.begin(), jp2a.end()))});
-    const std::filesystem::path folder = freshFolder("jpxalpha");
+    const std::filesystem::path folder = freshDir("jpxalpha");
     alpha.write(folder / "a.pdf");
-    ImageJobOptions options;
-    options.format = 7;
-    options.inputURL = folder / "a.pdf";
-    options.outputURL = folder;
+    ImageJobOptions options = testfiles::jobOptions(folder / "a.pdf", folder, 7);
     ASSERT_TRUE(ExtractImagesFromPDF(&options));
     const PNGPicture picture = readPNG(folder / "a_Page1_1.png");
     ASSERT_TRUE(picture.ok);
@@ -383,13 +354,10 @@ TEST_F(PDFImageOracle, PDFOutputWritesEachPictureAsItsOwnOnePagePDF) {
                            pattern(8, 4, 3)),
                  doc.image("<< /Width 6 /Height 6 /ColorSpace /DeviceGray /BitsPerComponent 8 >>",
                            pattern(6, 6, 1))});
-    const std::filesystem::path folder = freshFolder("pdfout");
+    const std::filesystem::path folder = freshDir("pdfout");
     doc.write(folder / "two.pdf");
     std::filesystem::create_directories(folder / "out");
-    ImageJobOptions options;
-    options.format = 8;
-    options.inputURL = folder / "two.pdf";
-    options.outputURL = folder / "out";
+    ImageJobOptions options = testfiles::jobOptions(folder / "two.pdf", folder / "out", 8);
     ASSERT_TRUE(ExtractImagesFromPDF(&options));
     for (const char* name : {"two_Page1_1.pdf", "two_Page1_2.pdf"}) {
         QPDF pdf;
@@ -397,8 +365,8 @@ TEST_F(PDFImageOracle, PDFOutputWritesEachPictureAsItsOwnOnePagePDF) {
         EXPECT_EQ(pdf.getAllPages().size(), 1u) << name;
     }
     // pdfimages reads the picture back out of the written PDF unchanged.
-    ASSERT_EQ(runCommand("pdfimages -png '" + (folder / "out" / "two_Page1_1.pdf").string() +
-                         "' '" + (folder / "back").string() + "'"),
+    ASSERT_EQ(run("pdfimages -png '" + (folder / "out" / "two_Page1_1.pdf").string() + "' '" +
+                  (folder / "back").string() + "'"),
               0);
     const PNGPicture back = readPNG(folder / "back-000.png");
     ASSERT_TRUE(back.ok);

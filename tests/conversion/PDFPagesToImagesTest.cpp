@@ -1,6 +1,4 @@
-// PDF pages to images on documents written by the tests: file names, sizes, rotation, colour
-// models, the multi-page TIFF, the drawing itself, progress, cancellation and refusals; results
-// read back with libtiff and ImageMagick.
+// PDF pages to images, read back with libtiff and ImageMagick.
 #include "PDFPagesToImages.h"
 #include "ConversionEntries.h"
 #include "ImageConversionJob.h"
@@ -13,23 +11,20 @@ using imagetest::fs::path;
 namespace {
 
 ImageJobOptions pdfOptions(const path& input, const path& folder, std::int32_t format) {
-    ImageJobOptions o;
-    o.inputURL = input;
-    o.outputURL = folder;
-    o.format = format;
+    ImageJobOptions o = imagetest::jobOptions(input, folder, format);
     o.dpi = 72;
     return o;
 }
 
-class Recorder : public ConversionProgress {
-public:
-    int cancelAfter = -1;
-    std::vector<std::int64_t> pages;
-    bool isConversionCancelled() override {
-        return cancelAfter >= 0 && int(pages.size()) >= cancelAfter;
-    }
-    void progress(std::int64_t page) override { pages.push_back(page); }
-};
+// A fresh folder holding "doc.pdf" of `pages` numbered pages and an empty "out" folder.
+path numberedDoc(const std::string& name, int pages) {
+    const path dir = imagetest::freshDir(name);
+    imagetest::fs::create_directories(dir / "out");
+    rendertest::writeNumberedPDF(dir / "doc.pdf", pages);
+    return dir;
+}
+
+using Recorder = imagetest::ProgressRecorder;
 
 } // namespace
 
@@ -121,17 +116,6 @@ TEST(PDFPagesToImages, FittingToASizeScalesEveryPage) {
     EXPECT_EQ(portrait.width, 464u);
 }
 
-TEST(PDFPagesToImages, ASizeOfNothingFailsAndWritesNothing) {
-    const path dir = imagetest::freshDir("pdf-zero");
-    const path out = dir / "out";
-    imagetest::fs::create_directories(out);
-    rendertest::writeNumberedPDF(dir / "doc.pdf", 2);
-    ImageJobOptions o = pdfOptions(dir / "doc.pdf", out, 7);
-    o.usePageSize = true; // with both sides 0
-    EXPECT_FALSE(ConvertPDFToImages(&o));
-    EXPECT_TRUE(imagetest::listFolder(out).empty());
-}
-
 TEST(PDFPagesToImages, MultiPageTIFFOfARangeCarriesItsPageNumbers) {
     const path dir = imagetest::freshDir("pdf-multipage");
     rendertest::writeNumberedPDF(dir / "doc.pdf", 6);
@@ -144,8 +128,8 @@ TEST(PDFPagesToImages, MultiPageTIFFOfARangeCarriesItsPageNumbers) {
     o.progressTarget = &progress;
     o.progressSelector = true;
     ASSERT_TRUE(ConvertPDFToImages(&o));
-    EXPECT_EQ(progress.pages, (std::vector<std::int64_t>{2, 3, 4}));
-    const auto pages = rendertest::readTIFFPages(dir / "doc.tif");
+    EXPECT_EQ(progress.reports, (std::vector<std::int64_t>{2, 3, 4}));
+    const auto pages = imagetest::readTIFFPages(dir / "doc.tif");
     ASSERT_EQ(pages.size(), 3u);
     for (std::uint16_t i = 0; i < 3; ++i) {
         EXPECT_EQ(pages[i].pageNumber, i);
@@ -161,41 +145,37 @@ TEST(PDFPagesToImages, MultiPageTIFFOfARangeCarriesItsPageNumbers) {
     o.colorMode = kColorModeGray;
     o.outputBaseName = "grey";
     ASSERT_TRUE(ConvertPDFToImages(&o));
-    const auto grey = rendertest::readTIFFPages(dir / "grey.tif");
+    const auto grey = imagetest::readTIFFPages(dir / "grey.tif");
     ASSERT_EQ(grey.size(), 3u);
     EXPECT_EQ(grey[0].samples, 1);
     EXPECT_EQ(grey[0].photometric, 1);
 }
 
 TEST(PDFPagesToImages, CancellingAfterTheFirstPageLeavesNoFileOpenAndNoPartialOutput) {
-    const path dir = imagetest::freshDir("pdf-cancel");
+    const path dir = numberedDoc("pdf-cancel", 5);
     const path out = dir / "out";
-    imagetest::fs::create_directories(out);
-    rendertest::writeNumberedPDF(dir / "doc.pdf", 5);
     const int filesBefore = rendertest::openFileCount();
     ImageJobOptions o = pdfOptions(dir / "doc.pdf", out, 23);
     Recorder progress;
-    progress.cancelAfter = 1;
+    progress.cancelAfterReports = 1;
     o.progressTarget = &progress;
     o.progressSelector = true;
     ConvertPDFToImages(&o);
-    EXPECT_EQ(progress.pages, (std::vector<std::int64_t>{1}));
+    EXPECT_EQ(progress.reports, (std::vector<std::int64_t>{1}));
     EXPECT_TRUE(imagetest::listFolder(out).empty());
     EXPECT_EQ(rendertest::openFileCount(), filesBefore);
 
     // One file a page: the page done stays, whole; nothing of the next.
     o.format = 7;
-    progress.pages.clear();
+    progress.reports.clear();
     ConvertPDFToImages(&o);
     EXPECT_EQ(imagetest::listFolder(out), (std::vector<std::string>{"doc-1.png"}));
     EXPECT_EQ(imagetest::readPixels(out / "doc-1.png").width, 72u);
 }
 
 TEST(PDFPagesToImages, PagesOutsideTheDocumentAndWrongPasswordsAreRefused) {
-    const path dir = imagetest::freshDir("pdf-refused");
+    const path dir = numberedDoc("pdf-refused", 4);
     const path out = dir / "out";
-    imagetest::fs::create_directories(out);
-    rendertest::writeNumberedPDF(dir / "doc.pdf", 4);
     ImageJobOptions o = pdfOptions(dir / "doc.pdf", out, 7);
     o.pageRangeMode = kPageRangeFromTo;
     o.firstPage = 0;
@@ -211,8 +191,9 @@ TEST(PDFPagesToImages, PagesOutsideTheDocumentAndWrongPasswordsAreRefused) {
     ASSERT_TRUE(ConvertPDFToImages(&o));
     EXPECT_EQ(imagetest::listFolder(out), (std::vector<std::string>{"doc-3.png", "doc-4.png"}));
 
-    ASSERT_EQ(imagetest::run("qpdf --encrypt secret owner 256 -- '" + (dir / "doc.pdf").string() +
-                             "' '" + (dir / "locked.pdf").string() + "'"),
+    ASSERT_EQ(imagetest::run("qpdf --encrypt secret owner 256 -- " +
+                             imagetest::shellQuote(dir / "doc.pdf") + " " +
+                             imagetest::shellQuote(dir / "locked.pdf")),
               0);
     const path lockedOut = dir / "locked-out";
     imagetest::fs::create_directories(lockedOut);
@@ -231,7 +212,7 @@ TEST(PDFPagesToImages, CMYKPagesAreWrittenInFourInks) {
     rendertest::writePDF(dir / "doc.pdf", {{100, 100, 0, "1 0 0 rg 0 0 100 100 re f"}});
     ImageJobOptions o = pdfOptions(dir / "doc.pdf", dir, 13);
     ASSERT_TRUE(ConvertPDFToImages(&o));
-    const auto pages = rendertest::readTIFFPages(dir / "doc.tif");
+    const auto pages = imagetest::readTIFFPages(dir / "doc.tif");
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].samples, 4);
     EXPECT_EQ(pages[0].photometric, PHOTOMETRIC_SEPARATED);
@@ -241,10 +222,8 @@ TEST(PDFPagesToImages, CMYKPagesAreWrittenInFourInks) {
 }
 
 TEST(PDFPagesToImages, ImageRepVariantWritesEachPageAtTwiceItsSize) {
-    const path dir = imagetest::freshDir("pdf-imagerep");
+    const path dir = numberedDoc("pdf-imagerep", 2);
     const path out = dir / "out";
-    imagetest::fs::create_directories(out);
-    rendertest::writeNumberedPDF(dir / "doc.pdf", 2);
     conversion::ImageConversionJob job;
     ASSERT_TRUE(job.OpenInputPDF(dir / "doc.pdf"));
     job.SetOutputFormat(7, out, 0.8);
@@ -255,8 +234,7 @@ TEST(PDFPagesToImages, ImageRepVariantWritesEachPageAtTwiceItsSize) {
 }
 
 TEST(PDFPagesToImages, OneMissingResolutionTakesTheOther) {
-    const path dir = imagetest::freshDir("pdf-resolution");
-    rendertest::writeNumberedPDF(dir / "doc.pdf", 1);
+    const path dir = numberedDoc("pdf-resolution", 1);
     conversion::ImageConversionJob job;
     ASSERT_TRUE(job.OpenInputPDF(dir / "doc.pdf"));
     job.SetOutputFormat(7, dir, 0.8);
@@ -268,18 +246,16 @@ TEST(PDFPagesToImages, OneMissingResolutionTakesTheOther) {
     EXPECT_EQ(p.height, 150u);
 }
 
-TEST(PDFPagesToImages, PagesOverThePixelCapFailWithoutAFile) {
-    const path dir = imagetest::freshDir("pdf-cap");
-    const path out = dir / "out";
-    imagetest::fs::create_directories(out);
-    rendertest::writeNumberedPDF(dir / "doc.pdf", 1);
-    ImageJobOptions o = pdfOptions(dir / "doc.pdf", out, 7);
-    o.dpi = 200000; // a 72-point page at 200,000 dpi: 4 x 10^10 pixels
+TEST(PDFPagesToImages, SizesOfNothingOrOverThePixelCapFailWithoutAFile) {
+    const path out = numberedDoc("pdf-cap", 1) / "out";
+    ImageJobOptions o = pdfOptions(out.parent_path() / "doc.pdf", out, 7);
+    o.usePageSize = true; // with both sides 0
     EXPECT_FALSE(ConvertPDFToImages(&o));
-    o.dpi = 72;
-    o.usePageSize = true;
     o.renderSize.unit = kLengthPixels;
     o.renderSize.width = 1e12;
+    EXPECT_FALSE(ConvertPDFToImages(&o));
+    o.usePageSize = false;
+    o.dpi = 200000; // a 72-point page at 200,000 dpi: 4 x 10^10 pixels
     EXPECT_FALSE(ConvertPDFToImages(&o));
     EXPECT_TRUE(imagetest::listFolder(out).empty());
 }

@@ -1,15 +1,10 @@
 #include "PDFTestDocument.h"
 
-#include <png.h>
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/Pl_String.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
-
-#include <cstdlib>
-#include <cstring>
-#include <unistd.h>
 
 PDFTestDocument::PDFTestDocument() {
     pdf.emptyPDF();
@@ -55,61 +50,6 @@ void PDFTestDocument::write(const std::filesystem::path& path) {
     QPDFWriter w(pdf, path.c_str());
     w.setStaticID(true);
     w.write();
-}
-
-PNGPicture readPNG(const std::filesystem::path& path) {
-    PNGPicture out;
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return out;
-    out.width = int(image.width);
-    out.height = int(image.height);
-    if (image.format & PNG_FORMAT_FLAG_LINEAR) {
-        // A 16-bit file: read its samples as they are (no gamma) and keep the high bytes.
-        image.format = PNG_FORMAT_LINEAR_RGB_ALPHA;
-        std::vector<png_uint_16> wide(PNG_IMAGE_SIZE(image) / 2);
-        out.ok = png_image_finish_read(&image, nullptr, wide.data(), 0, nullptr) != 0;
-        out.rgba.resize(wide.size());
-        for (std::size_t i = 0; i < wide.size(); ++i)
-            out.rgba[i] = std::uint8_t(wide[i] >> 8);
-        return out;
-    }
-    image.format = PNG_FORMAT_RGBA;
-    out.rgba.resize(PNG_IMAGE_SIZE(image));
-    out.ok = png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr) != 0;
-    return out;
-}
-
-namespace {
-
-std::filesystem::path processFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    return std::filesystem::path(tmp ? tmp : "/tmp") /
-           ("lumeno-pdfimages-" + std::to_string(::getpid()));
-}
-
-// Removes the test program's scratch folder when it ends.
-struct ScratchCleanup {
-    ~ScratchCleanup() {
-        std::error_code ec;
-        std::filesystem::remove_all(processFolder(), ec);
-    }
-} scratchCleanup;
-
-} // namespace
-
-std::filesystem::path freshFolder(const std::string& name) {
-    std::filesystem::path p = processFolder() / name;
-    std::filesystem::remove_all(p);
-    std::filesystem::create_directories(p);
-    return p;
-}
-
-int runCommand(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string flate(const std::string& data) {

@@ -1,8 +1,8 @@
-// PDFs made in the tests with qpdf: pages that draw image XObjects, inline images and forms, and
-// the PNG files read back for comparison.
+// PDFs made with qpdf whose pages draw image XObjects, inline images and forms.
 #pragma once
 
-#include <cstdint>
+#include "TestFiles.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,15 +26,8 @@ public:
     QPDF pdf;
 };
 
-struct PNGPicture {
-    int width = 0, height = 0;
-    std::vector<std::uint8_t> rgba; // always RGBA after reading
-    bool ok = false;
-};
-PNGPicture readPNG(const std::filesystem::path& path);
-
-// A fresh empty folder under the test's temporary directory.
-std::filesystem::path freshFolder(const std::string& name);
-// Runs a command line; answers its exit status.
-int runCommand(const std::string& command);
+using testfiles::freshDir;
+using testfiles::PNGPicture;
+using testfiles::readPNG;
+using testfiles::run;
 std::string flate(const std::string& data);

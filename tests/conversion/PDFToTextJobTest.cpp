@@ -1,5 +1,4 @@
-// The PDF-to-text job on generated PDFs: file names, page ranges, pages without text, the 301
-// case, encryption, progress and cancellation, refused formats and names, failed writes.
+// The PDF-to-text job on generated PDFs.
 #include "PDFToTextTestSupport.h"
 #include "TextReadBack.h"
 
@@ -19,21 +18,7 @@ std::set<std::string> numberedNames(int first, int last, int digits) {
     return names;
 }
 
-class Recorder : public ConversionProgress {
-public:
-    explicit Recorder(std::int64_t cancelAt = 0) : m_cancelAt(cancelAt) {}
-    bool isConversionCancelled() override {
-        ++asked;
-        return m_cancelAt > 0 && asked >= m_cancelAt;
-    }
-    void progress(std::int64_t value) override { reports.push_back(value); }
-
-    std::vector<std::int64_t> reports;
-    std::int64_t asked = 0;
-
-private:
-    std::int64_t m_cancelAt;
-};
+using Recorder = testfiles::ProgressRecorder;
 
 } // namespace
 
@@ -51,33 +36,26 @@ TEST_F(PDFToTextTest, PerPageNamesArePaddedToThePageCountsDigits) {
         // Each file holds its own page.
         const int page = count / 2;
         const std::string name = *std::next(numberedNames(page, page, digits).begin(), 0);
-        EXPECT_EQ(NormalizeSpace(ReadWholeFile(outputPath(name))),
+        EXPECT_EQ(NormalizeSpace(testfiles::readText(outputPath(name))),
                   NormalizeSpace(PdftotextOf(TestPDF(pdf), page, page)));
     }
 }
 
-TEST_F(PDFToTextTest, SinglePageKeepsThePaddingOfTheWholeDocument) {
-    PDFToTextOptions options = optionsFor("hundred.pdf");
-    options.filePerPage = true;
-    options.pageRangeMode = kPageRangeSingle;
-    options.firstPage = 7;
-    ASSERT_TRUE(ConvertPDFToTextDocument(&options));
-    EXPECT_EQ(outputNames(), std::set<std::string>{"Report-007.txt"});
-}
-
-TEST_F(PDFToTextTest, ExportEndingAtPageOneGetsTheBareName) {
-    PDFToTextOptions options = optionsFor("twelve.pdf");
-    options.filePerPage = true;
-    options.pageRangeMode = kPageRangeSingle;
-    options.firstPage = 1;
-    ASSERT_TRUE(ConvertPDFToTextDocument(&options));
-    EXPECT_EQ(outputNames(), std::set<std::string>{"Report.txt"});
-
+TEST_F(PDFToTextTest, SinglePagesKeepTheWholeDocumentsPaddingAndPageOneGetsTheBareName) {
+    for (auto [pdf, page, name] : {std::tuple{"hundred.pdf", 7, "Report-007.txt"},
+                                   std::tuple{"twelve.pdf", 1, "Report.txt"}}) {
+        PDFToTextOptions options = optionsFor(pdf);
+        options.filePerPage = true;
+        options.pageRangeMode = kPageRangeSingle;
+        options.firstPage = page;
+        ASSERT_TRUE(ConvertPDFToTextDocument(&options));
+        EXPECT_EQ(outputNames().count(name), 1u) << name;
+    }
     PDFToTextOptions single = optionsFor("one.pdf");
     single.filePerPage = true;
     single.outputBaseName.reset(); // the input's name
     ASSERT_TRUE(ConvertPDFToTextDocument(&single));
-    EXPECT_EQ(outputNames(), (std::set<std::string>{"Report.txt", "one.txt"}));
+    EXPECT_EQ(outputNames(), (std::set<std::string>{"Report-007.txt", "Report.txt", "one.txt"}));
 }
 
 TEST_F(PDFToTextTest, OneDocumentHoldsEveryPageOfTheRange) {
@@ -87,11 +65,20 @@ TEST_F(PDFToTextTest, OneDocumentHoldsEveryPageOfTheRange) {
     options.lastPage = 0; // to the end
     ASSERT_TRUE(ConvertPDFToTextDocument(&options));
     ASSERT_EQ(outputNames(), std::set<std::string>{"Report.txt"});
-    EXPECT_EQ(NormalizeSpace(ReadWholeFile(outputPath("Report.txt"))),
+    EXPECT_EQ(NormalizeSpace(testfiles::readText(outputPath("Report.txt"))),
               NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"), 3, 12)));
 }
 
-TEST_F(PDFToTextTest, RangesOutsideTheDocumentWriteNothing) {
+TEST_F(PDFToTextTest, RangesOutsideTheDocumentAndUnknownFormatsWriteNothing) {
+    for (int format : {0, 8, -1}) {
+        PDFToTextOptions options = optionsFor("twelve.pdf");
+        options.textFormat = format;
+        Recorder recorder;
+        options.progressTarget = &recorder;
+        options.progressSelector = true;
+        EXPECT_FALSE(ConvertPDFToTextDocument(&options)) << format;
+        EXPECT_TRUE(recorder.reports.empty());
+    }
     for (const auto& [mode, first, last] :
          {std::tuple{kPageRangeSingle, 0, 0}, std::tuple{kPageRangeSingle, 13, 0},
           std::tuple{kPageRangeFromTo, 0, 5}, std::tuple{kPageRangeFromTo, 8, 4}}) {
@@ -130,11 +117,11 @@ TEST_F(PDFToTextTest, ExistingFilesAreKeptAndTheNewOneTakesAFreeName) {
     options.firstPage = 1;
     options.lastPage = 2;
     ASSERT_TRUE(ConvertPDFToTextDocument(&options));
-    EXPECT_EQ(ReadWholeFile(outputPath("Report-01.txt")), "keep me");
-    EXPECT_EQ(ReadWholeFile(outputPath("Report-02 1.txt")), "and me");
-    EXPECT_EQ(NormalizeSpace(ReadWholeFile(outputPath("Report-01 1.txt"))),
+    EXPECT_EQ(testfiles::readText(outputPath("Report-01.txt")), "keep me");
+    EXPECT_EQ(testfiles::readText(outputPath("Report-02 1.txt")), "and me");
+    EXPECT_EQ(NormalizeSpace(testfiles::readText(outputPath("Report-01 1.txt"))),
               NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"), 1, 1)));
-    EXPECT_EQ(NormalizeSpace(ReadWholeFile(outputPath("Report-02 2.txt"))),
+    EXPECT_EQ(NormalizeSpace(testfiles::readText(outputPath("Report-02 2.txt"))),
               NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"), 2, 2)));
     EXPECT_EQ(outputNames().size(), 5u);
 }
@@ -163,7 +150,7 @@ TEST_F(PDFToTextTest, EncryptedPDFNeedsItsPassword) {
 
     options.password = "open sesame";
     ASSERT_TRUE(ConvertPDFToTextDocument(&options));
-    EXPECT_EQ(NormalizeSpace(ReadWholeFile(outputPath("Report.txt"))),
+    EXPECT_EQ(NormalizeSpace(testfiles::readText(outputPath("Report.txt"))),
               NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"))));
 }
 
@@ -194,26 +181,13 @@ TEST_F(PDFToTextTest, CancelledRunWritesThePagesBeforeTheCancellation) {
     options.progressSelector = true;
     EXPECT_TRUE(ConvertPDFToTextDocument(&options));
     EXPECT_EQ(recorder.reports, (std::vector<std::int64_t>{1, 2, 3}));
-    EXPECT_EQ(NormalizeSpace(ReadWholeFile(outputPath("Report.txt"))),
+    EXPECT_EQ(NormalizeSpace(testfiles::readText(outputPath("Report.txt"))),
               NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"), 1, 3)));
 
     Recorder atOnce(1);
     options.progressTarget = &atOnce;
     EXPECT_FALSE(ConvertPDFToTextDocument(&options));
     EXPECT_EQ(outputNames().size(), 1u);
-}
-
-TEST_F(PDFToTextTest, UnknownFormatIsRefusedWithoutAFile) {
-    for (int format : {0, 8, -1}) {
-        PDFToTextOptions options = optionsFor("twelve.pdf");
-        options.textFormat = format;
-        Recorder recorder;
-        options.progressTarget = &recorder;
-        options.progressSelector = true;
-        EXPECT_FALSE(ConvertPDFToTextDocument(&options)) << format;
-        EXPECT_TRUE(recorder.reports.empty());
-    }
-    EXPECT_TRUE(outputNames().empty());
 }
 
 TEST_F(PDFToTextTest, BaseNameCannotLeadOutOfTheFolder) {

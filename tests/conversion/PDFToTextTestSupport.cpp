@@ -21,9 +21,10 @@ std::filesystem::path inputFolder() {
         ok = ok && WriteTextPDF(at("gaps.pdf"), {ProsePage(1), {}, ProsePage(3), {}, ProsePage(5)});
         ok = ok && WriteTextPDF(at("blank.pdf"), {{}, {}, {}});
         int status = 0;
-        RunCommand("qpdf --encrypt 'open sesame' owner-secret 256 -- " +
-                       ShellQuote(at("twelve.pdf")) + " " + ShellQuote(at("locked.pdf")),
-                   &status);
+        testfiles::capture("qpdf --encrypt 'open sesame' owner-secret 256 -- " +
+                               testfiles::shellQuote(at("twelve.pdf")) + " " +
+                               testfiles::shellQuote(at("locked.pdf")),
+                           &status);
         ok = ok && status == 0;
         std::ofstream(at("notapdf.pdf")) << "This is a plain text file, not a PDF.\n";
         if (!ok)
@@ -43,14 +44,7 @@ std::string TestPDF(const std::string& name) {
 }
 
 void PDFToTextTest::SetUp() {
-    char pattern[] = "/tmp/lumeno-pdftext-out-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_folder = pattern;
-}
-
-void PDFToTextTest::TearDown() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_folder, ec);
+    m_folder = testfiles::freshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
 }
 
 PDFToTextOptions PDFToTextTest::optionsFor(const std::string& pdf) const {

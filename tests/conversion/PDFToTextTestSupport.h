@@ -1,5 +1,4 @@
-// Shared set-up of the PDF-to-text tests: a scratch folder per test, generated input PDFs kept
-// for the whole program, and small helpers around the entry.
+// Generated input PDFs, made once a program, and a scratch folder per test.
 #pragma once
 
 #include "ConversionEntries.h"
@@ -17,7 +16,6 @@ std::string TestPDF(const std::string& name);
 class PDFToTextTest : public testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Options for `pdf` into the scratch folder, base "Report", extension "txt", UTF-8.
     PDFToTextOptions optionsFor(const std::string& pdf) const;

@@ -5,37 +5,35 @@
 namespace {
 
 int runTool(const std::string& arguments, std::string* output = nullptr) {
-    int status = 0;
-    const std::string text =
-        RunCommand(std::string(LUMENO_CONVTOOL) + " pdf-to-text " + arguments + " 2>&1", &status);
+    int status = -1;
+    const std::string text = testfiles::capture(
+        std::string(LUMENO_CONVTOOL) + " pdf-to-text " + arguments + " 2>&1", &status);
     if (output)
         *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
 }
 
 } // namespace
 
-TEST_F(PDFToTextTest, ToolWritesPerPageFilesWithTheFormatsExtension) {
-    EXPECT_EQ(runTool(ShellQuote(TestPDF("twelve.pdf")) + " " + ShellQuote(m_folder.string()) +
+TEST_F(PDFToTextTest, ToolWritesPerPageFilesWithTheFormatsExtensionAndOpensEncryptedInput) {
+    const std::string out = testfiles::shellQuote(m_folder.string());
+    EXPECT_EQ(runTool(testfiles::shellQuote(TestPDF("twelve.pdf")) + " " + out +
                       " --format 6 --per-page --first 3 --last 5"),
               0);
-    EXPECT_EQ(outputNames(),
-              (std::set<std::string>{"twelve-03.docx", "twelve-04.docx", "twelve-05.docx"}));
-    EXPECT_EQ(NormalizeSpace(ReadDOCX(outputPath("twelve-04.docx")).text),
-              NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"), 4, 4)));
-}
-
-TEST_F(PDFToTextTest, ToolOpensEncryptedInputWithThePassword) {
-    EXPECT_EQ(runTool(ShellQuote(TestPDF("locked.pdf")) + " " + ShellQuote(m_folder.string()) +
+    EXPECT_EQ(runTool(testfiles::shellQuote(TestPDF("locked.pdf")) + " " + out +
                       " --format 1 --first 11 --password 'open sesame' --base Secret"),
               0);
-    EXPECT_EQ(NormalizeSpace(ReadWholeFile(outputPath("Secret.txt"))),
+    EXPECT_EQ(outputNames(), (std::set<std::string>{"Secret.txt", "twelve-03.docx",
+                                                    "twelve-04.docx", "twelve-05.docx"}));
+    EXPECT_EQ(NormalizeSpace(ReadDOCX(outputPath("twelve-04.docx")).text),
+              NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"), 4, 4)));
+    EXPECT_EQ(NormalizeSpace(testfiles::readText(outputPath("Secret.txt"))),
               NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"), 11, 12)));
 }
 
 TEST_F(PDFToTextTest, ToolReportsBadArgumentsAndFailures) {
-    const std::string in = ShellQuote(TestPDF("twelve.pdf"));
-    const std::string out = ShellQuote(m_folder.string());
+    const std::string in = testfiles::shellQuote(TestPDF("twelve.pdf"));
+    const std::string out = testfiles::shellQuote(m_folder.string());
     std::string message;
     EXPECT_EQ(runTool(in + " " + out, &message), 2);
     EXPECT_NE(message.find("--format"), std::string::npos);
@@ -43,7 +41,9 @@ TEST_F(PDFToTextTest, ToolReportsBadArgumentsAndFailures) {
     EXPECT_EQ(runTool(in + " " + out + " --format 1 --bogus"), 2);
     EXPECT_EQ(runTool(in + " " + out + " --format 9", &message), 1);
     EXPECT_NE(message.find("unknown text format"), std::string::npos);
-    EXPECT_EQ(runTool(ShellQuote(TestPDF("notapdf.pdf")) + " " + out + " --format 1", &message), 1);
+    EXPECT_EQ(runTool(testfiles::shellQuote(TestPDF("notapdf.pdf")) + " " + out + " --format 1",
+                      &message),
+              1);
     EXPECT_NE(message.find("cannot be opened"), std::string::npos);
     EXPECT_EQ(runTool("--help", &message), 0);
     EXPECT_TRUE(outputNames().empty());

@@ -1,6 +1,4 @@
-// The calculator run on program texts: operators from tables (integer and real results, missing
-// operands, errors), the stack and nesting limits and the tokenizer's rules. The whole suite
-// also runs under a locale that writes decimal commas (see CMakeLists.txt).
+// The calculator on program texts; the suite runs again under a decimal-comma locale.
 #include "PostScriptCalculator.h"
 #include "PDFFunction.h"
 
@@ -15,19 +13,17 @@
 
 namespace {
 
-// Runs `text` as a type 4 function with the given inputs and n outputs, no Range clipping
-// beyond [-1e300, 1e300].
-std::vector<double> run(const std::string& text, std::vector<double> inputs, int n) {
+// Runs `text` as a type 4 function with the given inputs and n outputs, each output clipped to
+// [low, high].
+std::vector<double> run(const std::string& text, std::vector<double> inputs, int n,
+                        double low = -1e300, double high = 1e300) {
     PDFFunction f;
     InitPDFFunction(f);
     f.functionType = 4;
     f.sampleData.assign(text.begin(), text.end());
     f.dataLength = f.sampleData.size();
-    f.range.assign(std::size_t(2 * n), 0);
-    for (int i = 0; i < n; ++i) {
-        f.range[2 * i] = -1e300;
-        f.range[2 * i + 1] = 1e300;
-    }
+    for (int i = 0; i < n; ++i)
+        f.range.insert(f.range.end(), {low, high});
     f.outputCount = std::int16_t(n);
     f.outputBuffer.assign(std::size_t(n), -12345.0);
     f.usable = true;
@@ -270,19 +266,7 @@ TEST(PostScriptCalculator, DriverMapsStackToOutputs) {
     // A boolean is not popped: the later outputs keep the last number.
     EXPECT_EQ(run("{ pop 0.3 true 0.6 }", {0.1}, 3), (std::vector<double>{0.3, 0.3, 0.3}));
     // Outputs are clipped to Range.
-    PDFFunction f;
-    f.functionType = 4;
-    const std::string text = "{ 2 mul }";
-    f.sampleData.assign(text.begin(), text.end());
-    f.dataLength = f.sampleData.size();
-    f.range = {0, 1};
-    f.outputCount = 1;
-    f.outputBuffer.assign(1, 0);
-    f.usable = true;
-    CreatePostScriptProgram(f);
-    const double x = 0.7;
-    EvaluatePDFFunction(f, &x, 1);
-    EXPECT_EQ(f.outputBuffer[0], 1.0);
+    EXPECT_EQ(run("{ 2 mul }", {0.7}, 1, 0, 1)[0], 1.0);
 }
 
 TEST(PostScriptCalculator, RealsParseTheSameUnderADecimalCommaLocale) {

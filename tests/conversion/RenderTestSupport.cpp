@@ -1,9 +1,10 @@
 #include "RenderTestSupport.h"
 
+#include "ImageRender.h"
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <tiffio.h>
 
 namespace rendertest {
 
@@ -62,39 +63,43 @@ imagetest::Pixels pixelsOfBytes(const std::vector<std::uint8_t>& bytes) {
     return imagetest::pixelsOf(image);
 }
 
-std::vector<TIFFPageInfo> readTIFFPages(const fs::path& path) {
-    std::vector<TIFFPageInfo> pages;
-    TIFFSetWarningHandler(nullptr);
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (!tif)
-        return pages;
-    do {
-        TIFFPageInfo info;
-        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &info.width);
-        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &info.height);
-        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &info.samples);
-        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &info.photometric);
-        std::uint16_t* types = nullptr;
-        TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &info.extraSamples, &types);
-        TIFFGetField(tif, TIFFTAG_PAGENUMBER, &info.pageNumber, &info.pageCount);
-        TIFFGetField(tif, TIFFTAG_XRESOLUTION, &info.xResolution);
-        TIFFGetField(tif, TIFFTAG_YRESOLUTION, &info.yResolution);
-        std::vector<std::uint8_t> row(std::size_t(TIFFScanlineSize(tif)));
-        for (std::uint32_t y = 0; y < info.height; ++y) {
-            if (TIFFReadScanline(tif, row.data(), y, 0) < 0)
-                break;
-            if (y == 0)
-                info.firstPixel.assign(row.begin(), row.begin() + info.samples);
-            if (y == info.height / 2) {
-                const std::size_t at = std::size_t(info.width / 2) * info.samples;
-                info.centrePixel.assign(row.begin() + std::ptrdiff_t(at),
-                                        row.begin() + std::ptrdiff_t(at + info.samples));
-            }
-        }
-        pages.push_back(info);
-    } while (TIFFReadDirectory(tif));
-    TIFFClose(tif);
-    return pages;
+Rendered render(const conversion::Bitmap& source, RenderSize size,
+                const std::function<void(conversion::ImageConversionJob&)>& setup,
+                std::int32_t format) {
+    using namespace conversion;
+    ImageConversionJob job;
+    job.inputImage = std::make_unique<InputImage>();
+    job.inputImage->representations.push_back(source);
+    job.inputImageRep = &job.inputImage->representations.front();
+    job.inputURL = "source.png";
+    job.outputFormat = format;
+    job.quality = 0.9f;
+    job.keepOutputInMemory = true;
+    if (setup)
+        setup(job);
+    Rendered r;
+    r.ok = RenderImage(job, size);
+    r.error = job.lastError;
+    if (r.ok && job.encodedData) {
+        r.bytes = *job.encodedData;
+        r.pixels = pixelsOfBytes(r.bytes);
+        Magick::Image image;
+        image.read(Magick::Blob(r.bytes.data(), r.bytes.size()));
+        r.dpiX = image.xResolution();
+        r.dpiY = image.yResolution();
+    }
+    return r;
+}
+
+RenderSize pixels(double w, double h, bool keep, int fit) {
+    RenderSize s;
+    s.unit = kLengthPixels;
+    s.width = w;
+    s.height = h;
+    s.keepAspectRatio = keep;
+    s.resample = true;
+    s.fitMode = fit;
+    return s;
 }
 
 int openFileCount() {

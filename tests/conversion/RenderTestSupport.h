@@ -1,12 +1,13 @@
-// Inputs for the render and PDF-page tests: small PDF documents written object by object (so a
-// test controls boxes, /Rotate and the drawing exactly), pictures built in memory, and readers
-// that look at the results through libtiff and ImageMagick rather than through the library.
+// PDFs written object by object, pictures built in memory.
 #pragma once
 
 #include "Bitmap.h"
+#include "ImageConversionJob.h"
+#include "ImageFormats.h"
 #include "ImageTestSupport.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,16 +50,19 @@ conversion::Bitmap makeBitmap(std::int64_t w, std::int64_t h, bool alpha, F pixe
 // Decoded with ImageMagick from bytes.
 imagetest::Pixels pixelsOfBytes(const std::vector<std::uint8_t>& bytes);
 
-struct TIFFPageInfo {
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t samples = 0, photometric = 0, extraSamples = 0;
-    std::uint16_t pageNumber = 0, pageCount = 0;
-    float xResolution = 0, yResolution = 0;
-    std::vector<std::uint8_t> firstPixel; // the samples of the pixel at (0, 0)
-    std::vector<std::uint8_t> centrePixel;
+// A render of `source` kept in memory, decoded again with ImageMagick.
+struct Rendered {
+    bool ok = false;
+    imagetest::Pixels pixels;
+    double dpiX = 0, dpiY = 0;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
 };
-// Every directory of a TIFF file read with libtiff (empty when it cannot be opened).
-std::vector<TIFFPageInfo> readTIFFPages(const fs::path& path);
+Rendered render(const conversion::Bitmap& source, RenderSize size,
+                const std::function<void(conversion::ImageConversionJob&)>& setup = {},
+                std::int32_t format = conversion::kFormatTIFF);
+// A target in pixels, resampled.
+RenderSize pixels(double w, double h, bool keep, int fit = 0);
 
 // Open file descriptors of this process.
 int openFileCount();

@@ -1,10 +1,9 @@
-// convtool render and convtool pdf-to-images as a user runs them: files in, files out, a line
-// per page, usage errors.
+// convtool render and pdf-to-images as a user runs them.
 #include "RenderTestSupport.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
 
+using imagetest::shellQuote;
 using imagetest::fs::path;
 
 namespace {
@@ -16,20 +15,9 @@ struct ToolRun {
 
 ToolRun convtool(const std::string& arguments) {
     ToolRun r;
-    FILE* pipe =
-        popen((std::string(LUMENO_CONVTOOL) + " " + arguments + " 2>/dev/null").c_str(), "r");
-    if (!pipe)
-        return r;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        r.output += buffer;
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.output = imagetest::capture(std::string(LUMENO_CONVTOOL) + " " + arguments + " 2>/dev/null",
+                                  &r.status);
     return r;
-}
-
-std::string quoted(const path& p) {
-    return "'" + p.string() + "'";
 }
 
 } // namespace
@@ -37,9 +25,10 @@ std::string quoted(const path& p) {
 TEST(RenderTool, RenderResizesTurnsAndWatermarks) {
     const path dir = imagetest::freshDir("tool-render");
     imagetest::writeWith(imagetest::gradient(400, 300), "PNG", dir / "in.png");
-    const ToolRun r = convtool("render " + quoted(dir / "in.png") + " " + quoted(dir / "out.png") +
-                               " --format 7 --width 200 --keep-aspect --rotate 90 --text Draft"
-                               " --text-box 20,20,200,60 --font-size 40 --text-color '#000000'");
+    const ToolRun r =
+        convtool("render " + shellQuote(dir / "in.png") + " " + shellQuote(dir / "out.png") +
+                 " --format 7 --width 200 --keep-aspect --rotate 90 --text Draft"
+                 " --text-box 20,20,200,60 --font-size 40 --text-color '#000000'");
     ASSERT_EQ(r.status, 0);
     const imagetest::Pixels p = imagetest::readPixels(dir / "out.png");
     EXPECT_EQ(p.width, 150u);
@@ -57,8 +46,8 @@ TEST(RenderTool, RenderResizesTurnsAndWatermarks) {
 TEST(RenderTool, PDFToImagesPrintsALinePerPage) {
     const path dir = imagetest::freshDir("tool-pdf");
     rendertest::writeNumberedPDF(dir / "doc.pdf", 3);
-    const ToolRun r = convtool("pdf-to-images " + quoted(dir / "doc.pdf") + " " + quoted(dir) +
-                               " --format 7 --dpi 36 --pages 2-3");
+    const ToolRun r = convtool("pdf-to-images " + shellQuote(dir / "doc.pdf") + " " +
+                               shellQuote(dir) + " --format 7 --dpi 36 --pages 2-3");
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.output, "page 2\npage 3\n");
     EXPECT_TRUE(imagetest::fs::exists(dir / "doc-2.png"));
@@ -71,13 +60,13 @@ TEST(RenderTool, UsageErrorsAndFailuresHaveTheirExitCodes) {
     rendertest::writeNumberedPDF(dir / "doc.pdf", 1);
     EXPECT_EQ(convtool("render").status, 2);
     EXPECT_EQ(convtool("render a.png b.png --format 7 --fit sideways").status, 2);
-    EXPECT_EQ(convtool("pdf-to-images " + quoted(dir / "doc.pdf")).status, 2);
-    EXPECT_EQ(convtool("pdf-to-images " + quoted(dir / "doc.pdf") + " " + quoted(dir / "doc.pdf") +
-                       " --format 7")
+    EXPECT_EQ(convtool("pdf-to-images " + shellQuote(dir / "doc.pdf")).status, 2);
+    EXPECT_EQ(convtool("pdf-to-images " + shellQuote(dir / "doc.pdf") + " " +
+                       shellQuote(dir / "doc.pdf") + " --format 7")
                   .status,
               1);
-    EXPECT_EQ(convtool("render " + quoted(dir / "missing.png") + " " + quoted(dir / "o.png") +
-                       " --format 7 --width 10")
+    EXPECT_EQ(convtool("render " + shellQuote(dir / "missing.png") + " " +
+                       shellQuote(dir / "o.png") + " --format 7 --width 10")
                   .status,
               1);
     EXPECT_EQ(convtool("render --help").status, 0);

@@ -1,6 +1,5 @@
-// PDFs with real text for the PDF-to-text tests and benchmark, drawn with cairo in DejaVu Sans
-// (embedded, subset, with its Unicode map, as most producers do): each page a bold heading,
-// lines of prose with accented and typographic characters, and an italic closing line.
+// PDFs with real text drawn by cairo in embedded, subset DejaVu Sans: a bold heading, prose, an
+// italic closing line a page.
 #pragma once
 
 #include <string>

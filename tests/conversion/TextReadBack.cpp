@@ -1,56 +1,21 @@
 #include "TextReadBack.h"
 
+#include "TestFiles.h"
+
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
 #include <map>
 #include <sstream>
 
-std::string RunCommand(const std::string& command, int* status) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        if (status)
-            *status = -1;
-        return output;
-    }
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    const int result = pclose(pipe);
-    if (status)
-        *status = result;
-    return output;
-}
-
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted.push_back(c);
-    }
-    return quoted + "'";
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 std::string PdftotextOf(const std::string& pdf, int first, int last) {
     std::string command = "pdftotext -enc UTF-8 -f " + std::to_string(first);
     if (last > 0)
         command += " -l " + std::to_string(last);
-    return RunCommand(command + " " + ShellQuote(pdf) + " - 2>/dev/null");
+    return testfiles::capture(command + " " + testfiles::shellQuote(pdf) + " - 2>/dev/null");
 }
 
 std::string NormalizeSpace(const std::string& text) {
@@ -70,7 +35,7 @@ std::string NormalizeSpace(const std::string& text) {
 }
 
 std::string ReadUTF16File(const std::string& path) {
-    const std::string bytes = ReadWholeFile(path);
+    const std::string bytes = testfiles::readText(path);
     if (bytes.size() < 2 || bytes[0] != '\xFF' || bytes[1] != '\xFE' || bytes.size() % 2)
         return {};
     std::u16string units;
@@ -141,7 +106,8 @@ void walkHTML(xmlNodePtr node, ReadDocument& document, ReadRun style) {
 }
 
 std::string unzipEntry(const std::string& path, const std::string& entry) {
-    return RunCommand("unzip -p " + ShellQuote(path) + " " + ShellQuote(entry) + " 2>/dev/null");
+    return testfiles::capture("unzip -p " + testfiles::shellQuote(path) + " " +
+                              testfiles::shellQuote(entry) + " 2>/dev/null");
 }
 
 // WordprocessingML: w:p paragraphs of w:r runs with w:rPr (w:b, w:i, w:rFonts, w:sz).
@@ -248,7 +214,7 @@ ReadDocument ReadRTF(const std::string& path) {
     ReadDocument document;
     int status = 0;
     const std::string html =
-        RunCommand("unrtf --html " + ShellQuote(path) + " 2>/dev/null", &status);
+        testfiles::capture("unrtf --html " + testfiles::shellQuote(path) + " 2>/dev/null", &status);
     if (status != 0 || html.empty())
         return document;
     htmlDocPtr doc = htmlReadMemory(html.data(), int(html.size()), nullptr, "UTF-8",
@@ -295,7 +261,7 @@ bool HasRun(const ReadDocument& document, const std::string& text, bool bold, bo
 }
 
 bool FirstZipEntry(const std::string& path, std::string& name, int& method) {
-    const std::string bytes = ReadWholeFile(path);
+    const std::string bytes = testfiles::readText(path);
     if (bytes.size() < 30 || bytes.compare(0, 4, "PK\x03\x04") != 0)
         return false;
     auto u16 = [&bytes](size_t at) {
@@ -311,7 +277,7 @@ bool FirstZipEntry(const std::string& path, std::string& name, int& method) {
 
 bool HaveLibreOffice() {
     int status = 0;
-    RunCommand("command -v soffice >/dev/null 2>&1", &status);
+    testfiles::capture("command -v soffice >/dev/null 2>&1", &status);
     return status == 0;
 }
 
@@ -321,15 +287,16 @@ bool LibreOfficeText(const std::string& path, std::string& text) {
         return false;
     const std::string scratch = pattern;
     int status = 0;
-    RunCommand("timeout 180 soffice -env:UserInstallation=file://" + scratch +
-                   "/profile --headless --norestore --nolockcheck --convert-to "
-                   "'txt:Text (encoded):UTF8' --outdir " +
-                   ShellQuote(scratch + "/out") + " " + ShellQuote(path) + " >/dev/null 2>&1",
-               &status);
+    testfiles::capture("timeout 180 soffice -env:UserInstallation=file://" + scratch +
+                           "/profile --headless --norestore --nolockcheck --convert-to "
+                           "'txt:Text (encoded):UTF8' --outdir " +
+                           testfiles::shellQuote(scratch + "/out") + " " +
+                           testfiles::shellQuote(path) + " >/dev/null 2>&1",
+                       &status);
     bool found = false;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(scratch + "/out", ec)) {
-        text = ReadWholeFile(entry.path().string());
+        text = testfiles::readText(entry.path().string());
         found = true;
     }
     std::filesystem::remove_all(scratch, ec);

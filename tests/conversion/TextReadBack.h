@@ -1,15 +1,11 @@
-// Reading the text documents of the PDF-to-text export back with tools and libraries of their
-// own (pdftotext, unrtf, unzip with libxml2, LibreOffice), so the tests compare what other
-// programs see rather than what the writers meant to write.
+// The PDF-to-text export's documents read back by pdftotext, unrtf, unzip with libxml2 and
+// LibreOffice.
 #pragma once
+
+#include "TestFiles.h"
 
 #include <string>
 #include <vector>
-
-// Runs a shell command; its standard output, and its exit status in `status` when given.
-std::string RunCommand(const std::string& command, int* status = nullptr);
-std::string ShellQuote(const std::string& text);
-std::string ReadWholeFile(const std::string& path);
 
 // pdftotext's UTF-8 text of pages `first` to `last` (0: the document's last page).
 std::string PdftotextOf(const std::string& pdf, int first = 1, int last = 0);

@@ -8,32 +8,9 @@
 
 namespace topdftest {
 
-std::string capture(const std::string& command, int* status) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        const int s = ::pclose(pipe);
-        if (status)
-            *status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-    } else if (status) {
-        *status = -1;
-    }
-    return out;
-}
-
-std::string quoted(const fs::path& path) {
-    std::string q = "'";
-    for (char c : path.string())
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 std::vector<PageSize> pageSizes(const fs::path& pdf) {
     std::vector<PageSize> sizes;
-    std::istringstream lines(capture("pdfinfo -f 1 -l 100000 " + quoted(pdf) + " 2>/dev/null"));
+    std::istringstream lines(capture("pdfinfo -f 1 -l 100000 " + shellQuote(pdf) + " 2>/dev/null"));
     std::string line;
     while (std::getline(lines, line)) {
         int page = 0;
@@ -46,7 +23,7 @@ std::vector<PageSize> pageSizes(const fs::path& pdf) {
 
 std::vector<ListedImage> listImages(const fs::path& pdf) {
     std::vector<ListedImage> images;
-    std::istringstream lines(capture("pdfimages -list " + quoted(pdf) + " 2>/dev/null"));
+    std::istringstream lines(capture("pdfimages -list " + shellQuote(pdf) + " 2>/dev/null"));
     std::string line;
     std::getline(lines, line);
     std::getline(lines, line);
@@ -63,19 +40,19 @@ std::vector<ListedImage> listImages(const fs::path& pdf) {
 }
 
 std::string pdfText(const fs::path& pdf) {
-    return capture("pdftotext -layout " + quoted(pdf) + " - 2>/dev/null");
+    return capture("pdftotext -layout " + shellQuote(pdf) + " - 2>/dev/null");
 }
 
 bool qpdfCheckPasses(const fs::path& pdf, const std::string& password) {
     int status = 0;
     const std::string pass = password.empty() ? "" : " --password=" + password;
-    capture("qpdf --check" + pass + " " + quoted(pdf) + " >/dev/null 2>&1", &status);
+    capture("qpdf --check" + pass + " " + shellQuote(pdf) + " >/dev/null 2>&1", &status);
     return status == 0;
 }
 
 QJsonObject qpdfJSON(const fs::path& pdf, const std::string& password) {
     const std::string pass = password.empty() ? "" : " --password=" + password;
-    const std::string json = capture("qpdf --json" + pass + " " + quoted(pdf) + " 2>/dev/null");
+    const std::string json = capture("qpdf --json" + pass + " " + shellQuote(pdf) + " 2>/dev/null");
     return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
 }
 
@@ -117,7 +94,7 @@ void writeOutlinedPDF(const fs::path& path, const std::vector<std::string>& outl
         << content << "\nendstream endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
     const fs::path raw = path.string() + ".raw";
     std::ofstream(raw, std::ios::binary) << pdf.str();
-    capture("qpdf " + quoted(raw) + " " + quoted(path) + " >/dev/null 2>&1");
+    capture("qpdf " + shellQuote(raw) + " " + shellQuote(path) + " >/dev/null 2>&1");
     fs::remove(raw);
 }
 

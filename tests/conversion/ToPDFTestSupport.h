@@ -1,5 +1,4 @@
-// Reading made PDFs back with the Poppler and qpdf command-line tools, and the inputs the PDF
-// jobs take, made at test time.
+// PDFs read back with the Poppler and qpdf tools, and inputs for the PDF jobs.
 #pragma once
 
 #include "ImageTestSupport.h"
@@ -11,11 +10,7 @@
 
 namespace topdftest {
 
-namespace fs = std::filesystem;
-
-// Standard output of a shell command, and its exit status.
-std::string capture(const std::string& command, int* status = nullptr);
-std::string quoted(const fs::path& path);
+using namespace testfiles;
 
 struct PageSize {
     double width = 0;

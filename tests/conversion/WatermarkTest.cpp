@@ -1,5 +1,4 @@
-// Watermarks drawn on white renders and measured by their ink: placement from the reference
-// area, growth with the output, turning, outline and fill, opacity, shadow and the picture.
+// Watermarks drawn on white renders and measured by their ink.
 #include "Watermark.h"
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
@@ -36,24 +35,13 @@ WatermarkSettings textMark(const std::string& text, double x0, double y0, double
 
 Pixels renderWith(std::int64_t w, std::int64_t h, const WatermarkSettings& mark, bool text,
                   bool* ok = nullptr) {
-    ImageConversionJob job;
-    job.inputImage = std::make_unique<InputImage>();
-    job.inputImage->representations.push_back(white(w, h));
-    job.inputImageRep = &job.inputImage->representations.front();
-    job.inputURL = "white.png";
-    job.outputFormat = kFormatPNG;
-    job.keepOutputInMemory = true;
-    job.SetWatermark(mark, text);
-    RenderSize size;
-    size.unit = kLengthPixels;
-    size.width = double(w);
-    size.height = double(h);
-    size.resample = true;
-    const bool done = RenderImage(job, size);
+    const rendertest::Rendered r = rendertest::render(
+        white(w, h), rendertest::pixels(double(w), double(h), false),
+        [&](ImageConversionJob& job) { job.SetWatermark(mark, text); }, kFormatPNG);
     if (ok)
-        *ok = done;
-    EXPECT_TRUE(done) << job.lastError;
-    return done && job.encodedData ? rendertest::pixelsOfBytes(*job.encodedData) : Pixels();
+        *ok = r.ok;
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.pixels;
 }
 
 struct Box {
@@ -80,7 +68,7 @@ Box inked(const Pixels& p, int below = 200) {
 }
 
 const std::uint8_t* at(const Pixels& p, int x, int y) {
-    return &p.rgba[(std::size_t(y) * p.width + std::size_t(x)) * 4];
+    return imagetest::at(p, std::size_t(x), std::size_t(y));
 }
 
 } // namespace
@@ -192,15 +180,6 @@ TEST(Watermark, OpacityAndShadow) {
     EXPECT_GT(int(s[2]) - int(s[0]), 40);
 }
 
-TEST(Watermark, WithoutAReferenceAreaNothingIsDrawnAndTheRenderSucceeds) {
-    WatermarkSettings mark = textMark("Draft", 20, 20, 220, 60, 20);
-    mark.referenceWidth = 0;
-    bool ok = false;
-    const Pixels p = renderWith(300, 200, mark, true, &ok);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(inked(p).empty());
-}
-
 TEST(Watermark, PictureIsReducedToFiveHundredFiftyThenScaled) {
     const imagetest::fs::path dir = imagetest::freshDir("watermark-picture");
     Magick::Image picture(Magick::Geometry(1200, 600), Magick::Color("red"));
@@ -240,15 +219,12 @@ TEST(Watermark, CharacterSpacingWidensTheLineByItsScaledAmount) {
     EXPECT_NEAR(spacedLarge.width() - plainLarge.width(), 80, 3);
 }
 
-TEST(Watermark, EntryDrawsOnlyTheWatermarksAskedFor) {
+TEST(Watermark, EntryDrawsOnlyTheWatermarksAskedForAndNothingWithoutAReferenceArea) {
     const imagetest::fs::path dir = imagetest::freshDir("watermark-entry");
     Magick::Image canvas(Magick::Geometry(300, 200), Magick::Color("white"));
     canvas.type(Magick::TrueColorType);
     imagetest::writeWith(canvas, "PNG", dir / "in.png");
-    ImageJobOptions o;
-    o.inputURL = dir / "in.png";
-    o.outputURL = dir / "out.png";
-    o.format = 7;
+    ImageJobOptions o = imagetest::jobOptions(dir / "in.png", dir / "out.png", 7);
     o.renderSize.unit = kLengthPixels;
     o.renderSize.width = 300;
     o.renderSize.height = 200;
@@ -259,4 +235,8 @@ TEST(Watermark, EntryDrawsOnlyTheWatermarksAskedFor) {
     o.applyTextWatermark = true;
     ASSERT_TRUE(RenderImageFile(&o));
     EXPECT_FALSE(inked(imagetest::readPixels(dir / "out.png")).empty());
+    // Without a reference area nothing is drawn, and the render succeeds.
+    o.watermark.referenceWidth = 0;
+    ASSERT_TRUE(RenderImageFile(&o));
+    EXPECT_TRUE(inked(imagetest::readPixels(dir / "out.png")).empty());
 }

@@ -1,45 +1,19 @@
 #include "WebPTestImages.h"
 
-#include "TestSupport.h"
-
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <png.h>
-#include <sys/wait.h>
 #include <tiffio.h>
 #include <webp/encode.h>
 
 namespace webptest {
 
 std::string scratchPath(const std::string& name) {
-    static const std::string folder = testsupport::scratchDir().toStdString();
-    return folder + "/" + name;
-}
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-bool fileExists(const std::string& path) {
-    return std::filesystem::exists(path);
-}
-
-std::vector<std::string> folderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+    static const fs::path folder = freshDir("webp");
+    return (folder / name).string();
 }
 
 Bytes patternPixels(int width, int height, int channels, int seed) {
@@ -238,20 +212,6 @@ Bytes encodeWebP(const Bytes& rgba, int width, int height, bool lossless, bool w
     return out;
 }
 
-bool readPNGAsRGBA(const std::string& path, int* width, int* height, Bytes* rgba) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return false;
-    image.format = PNG_FORMAT_RGBA;
-    rgba->assign(PNG_IMAGE_SIZE(image), 0);
-    const bool ok = png_image_finish_read(&image, nullptr, rgba->data(), 0, nullptr);
-    *width = int(image.width);
-    *height = int(image.height);
-    return ok;
-}
-
 bool readTIFFAsRGBA(const std::string& path, int* width, int* height, Bytes* rgba) {
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     if (!tif)
@@ -316,20 +276,6 @@ std::vector<Chunk> riffChunks(const Bytes& file) {
         at += 8 + padded;
     }
     return chunks;
-}
-
-int runCommand(const std::string& command, Bytes* out, std::string* err) {
-    const std::string outPath = scratchPath("command.out");
-    const std::string errPath = scratchPath("command.err");
-    const int status =
-        std::system((command + " > '" + outPath + "' 2> '" + errPath + "' < /dev/null").c_str());
-    if (out)
-        *out = readFile(outPath);
-    if (err) {
-        const Bytes e = readFile(errPath);
-        err->assign(e.begin(), e.end());
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace webptest

@@ -1,9 +1,8 @@
-// Test inputs written with the real codec libraries (libpng, libjpeg, libtiff, libwebp), and
-// the same libraries reading outputs back, so that the front ends are checked against what the
-// libraries themselves make of a file.
+// Inputs written, and outputs read back, with libpng, libjpeg, libtiff and libwebp themselves.
 #pragma once
 
 #include "ImageFileReaders.h"
+#include "TestFiles.h"
 
 #include <cstdint>
 #include <string>
@@ -11,15 +10,10 @@
 
 namespace webptest {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace testfiles;
 
-// A fresh scratch folder for this process (removed at exit), and a path inside it.
+// A path in this program's scratch folder.
 std::string scratchPath(const std::string& name);
-Bytes readFile(const std::string& path);
-void writeFile(const std::string& path, const Bytes& bytes);
-bool fileExists(const std::string& path);
-// Names in the folder, sorted.
-std::vector<std::string> folderEntries(const std::string& folder);
 
 // Pixels that differ from each other, for exact comparisons.
 Bytes patternPixels(int width, int height, int channels, int seed = 0);
@@ -76,8 +70,7 @@ void writeTIFF(const std::string& path, const std::vector<TIFFPage>& pages,
 // A WebP file of RGBA pixels, lossless or lossy (quality 90).
 Bytes encodeWebP(const Bytes& rgba, int width, int height, bool lossless, bool withAlpha);
 
-// Read back: 8-bit RGBA of a PNG (libpng's simplified reader) or a TIFF (libtiff's RGBA reader).
-bool readPNGAsRGBA(const std::string& path, int* width, int* height, Bytes* rgba);
+// 8-bit RGBA of a TIFF read back with libtiff's RGBA reader.
 bool readTIFFAsRGBA(const std::string& path, int* width, int* height, Bytes* rgba);
 
 // A picture's ARGB pixels as R, G, B, A bytes.
@@ -93,8 +86,5 @@ struct Chunk {
     Bytes payload;
 };
 std::vector<Chunk> riffChunks(const Bytes& file);
-
-// Runs a shell command; answers its exit status, with standard output and error captured.
-int runCommand(const std::string& command, Bytes* out, std::string* err);
 
 } // namespace webptest

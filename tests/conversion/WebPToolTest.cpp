@@ -1,5 +1,4 @@
-// The convtool program run as a user would: its help, the webp-encode and webp-decode commands
-// with their options, files and standard output.
+// convtool webp-encode and webp-decode as a user runs them.
 #include "WebPTestImages.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +11,16 @@ namespace {
 const std::string kConvtool = LUMENO_CONVTOOL;
 
 int convtool(const std::string& arguments, Bytes* out = nullptr, std::string* err = nullptr) {
-    return runCommand("'" + kConvtool + "' " + arguments, out, err);
-}
-
-std::string quoted(const std::string& path) {
-    return "'" + path + "'";
+    const std::string errors = scratchPath("convtool.err");
+    int status = -1;
+    const std::string text = capture(shellQuote(kConvtool) + " " + arguments + " 2>" +
+                                         shellQuote(errors) + " </dev/null",
+                                     &status);
+    if (out)
+        out->assign(text.begin(), text.end());
+    if (err)
+        *err = readText(errors);
+    return status;
 }
 
 TEST(Convtool, HelpListsTheWebPCommands) {
@@ -37,12 +41,12 @@ TEST(Convtool, EncodeKeepsTheAskedMetadataAndDecodeWritesTIFF) {
     writeJPEG(jpeg, 30, 20, 3, patternPixels(30, 20, 3), markers);
     const std::string webp = scratchPath("tool.webp");
     std::string err;
-    ASSERT_EQ(
-        convtool("webp-encode -q 80 -metadata exif,icc " + quoted(jpeg) + " -o " + quoted(webp),
-                 nullptr, &err),
-        0)
+    ASSERT_EQ(convtool("webp-encode -q 80 -metadata exif,icc " + shellQuote(jpeg) + " -o " +
+                           shellQuote(webp),
+                       nullptr, &err),
+              0)
         << err;
-    const Bytes file = readFile(webp);
+    const Bytes file = readBytes(webp);
     WebPData data{file.data(), file.size()};
     WebPDemuxer* demuxer = WebPDemux(&data);
     ASSERT_TRUE(demuxer);
@@ -50,7 +54,8 @@ TEST(Convtool, EncodeKeepsTheAskedMetadataAndDecodeWritesTIFF) {
     WebPDemuxDelete(demuxer);
 
     const std::string tiff = scratchPath("tool.tif");
-    ASSERT_EQ(convtool("webp-decode " + quoted(webp) + " -tiff -o " + quoted(tiff), nullptr, &err),
+    ASSERT_EQ(convtool("webp-decode " + shellQuote(webp) + " -tiff -o " + shellQuote(tiff), nullptr,
+                       &err),
               0)
         << err;
     EXPECT_NE(err.find("Dimensions: 30 x 20"), std::string::npos) << err;
@@ -64,13 +69,13 @@ TEST(Convtool, EncodeKeepsTheAskedMetadataAndDecodeWritesTIFF) {
 
 TEST(Convtool, DecodeToDashWritesStandardOutput) {
     const std::string webp = scratchPath("stdout.webp");
-    writeFile(webp, encodeWebP(patternPixels(7, 5, 4), 7, 5, true, false));
+    writeBytes(webp, encodeWebP(patternPixels(7, 5, 4), 7, 5, true, false));
     const std::string ppm = scratchPath("stdout.ppm");
-    ASSERT_EQ(convtool("webp-decode -ppm " + quoted(webp) + " -o " + quoted(ppm)), 0);
+    ASSERT_EQ(convtool("webp-decode -ppm " + shellQuote(webp) + " -o " + shellQuote(ppm)), 0);
     Bytes out;
     std::string err;
-    ASSERT_EQ(convtool("webp-decode -ppm " + quoted(webp) + " -o -", &out, &err), 0);
-    EXPECT_EQ(out, readFile(ppm));
+    ASSERT_EQ(convtool("webp-decode -ppm " + shellQuote(webp) + " -o -", &out, &err), 0);
+    EXPECT_EQ(out, readBytes(ppm));
     EXPECT_NE(err.find("Saved to stdout"), std::string::npos) << err;
 }
 
@@ -80,11 +85,11 @@ TEST(Convtool, BadArgumentsAreReportedWithTheirMessages) {
     EXPECT_NE(err.find("missing input file!!"), std::string::npos);
     EXPECT_NE(convtool("webp-decode -bogus x.webp", nullptr, &err), 0);
     EXPECT_NE(err.find("Unknown option '-bogus'"), std::string::npos);
-    EXPECT_NE(convtool("webp-decode " + quoted(scratchPath("absent.webp")), nullptr, &err), 0);
+    EXPECT_NE(convtool("webp-decode " + shellQuote(scratchPath("absent.webp")), nullptr, &err), 0);
     EXPECT_NE(err.find("cannot open input file"), std::string::npos);
     const std::string notWebP = scratchPath("not.webp");
-    writeFile(notWebP, Bytes(64, 'x'));
-    EXPECT_NE(convtool("webp-decode " + quoted(notWebP), nullptr, &err), 0);
+    writeBytes(notWebP, Bytes(64, 'x'));
+    EXPECT_NE(convtool("webp-decode " + shellQuote(notWebP), nullptr, &err), 0);
     EXPECT_NE(err.find("Status: 3 (BITSTREAM_ERROR)"), std::string::npos) << err;
 
     EXPECT_NE(convtool("webp-encode -metadata exif,gps x.png", nullptr, &err), 0);
@@ -103,31 +108,25 @@ TEST(Convtool, EncoderOptionsShapeThePicture) {
     writePNG(png, 40, 30, rgba, patternPixels(40, 30, 4));
     const std::string webp = scratchPath("options.webp");
     std::string err;
-    ASSERT_EQ(convtool("webp-encode -quiet -crop 4 2 20 10 -resize 10 5 " + quoted(png) + " -o " +
-                           quoted(webp),
+    ASSERT_EQ(convtool("webp-encode -quiet -crop 4 2 20 10 -resize 10 5 " + shellQuote(png) +
+                           " -o " + shellQuote(webp),
                        nullptr, &err),
               0)
         << err;
-    Bytes file = readFile(webp);
+    Bytes file = readBytes(webp);
     WebPBitstreamFeatures features;
     ASSERT_EQ(WebPGetFeatures(file.data(), file.size(), &features), VP8_STATUS_OK);
     EXPECT_EQ(features.width, 10);
     EXPECT_EQ(features.height, 5);
     EXPECT_TRUE(features.has_alpha);
 
-    ASSERT_EQ(
-        convtool("webp-encode -quiet -noalpha -lossless " + quoted(png) + " -o " + quoted(webp)),
-        0);
-    file = readFile(webp);
+    ASSERT_EQ(convtool("webp-encode -quiet -noalpha -lossless " + shellQuote(png) + " -o " +
+                       shellQuote(webp)),
+              0);
+    file = readBytes(webp);
     ASSERT_EQ(WebPGetFeatures(file.data(), file.size(), &features), VP8_STATUS_OK);
     EXPECT_FALSE(features.has_alpha);
     EXPECT_EQ(features.format, 2);
-
-    // A failed encode leaves the earlier output in place.
-    EXPECT_NE(
-        convtool("webp-encode -quiet " + quoted(scratchPath("absent.png")) + " -o " + quoted(webp)),
-        0);
-    EXPECT_EQ(readFile(webp), file);
 }
 
 } // namespace
