@@ -2,6 +2,7 @@
 
 #include "CHMExporter.h"
 #include "PageTextContent.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,11 +55,6 @@ std::vector<StoredPrint> storedPrints() {
         prints.push_back(print);
     }
     return prints;
-}
-
-QByteArray storedPdf(int index) {
-    return readFile(
-        QDir(dataDir()).filePath(QStringLiteral("%1.pdf").arg(index, 2, 10, QLatin1Char('0'))));
 }
 
 void replay(CHMExporter& exporter, const std::vector<StoredPrint>& prints) {
@@ -178,6 +174,21 @@ QStringList pageTexts(const QString& pdfPath) {
         texts << QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
     }
     return texts;
+}
+
+int pageShowing(const QStringList& texts, const char* text) {
+    for (int i = 0; i < texts.size(); ++i) {
+        if (texts[i].contains(QString::fromUtf8(text)))
+            return i;
+    }
+    return -1;
+}
+
+QString freshFolder(const QString& name) {
+    const QString folder = QDir(testsupport::scratchDir()).filePath(name);
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    return folder;
 }
 
 double wordTop(const QString& pdfPath, int pageIndex, const QString& word) {

@@ -22,7 +22,6 @@ struct StoredPrint {
 
 // The prints in page-list order; fails the test when the data folder is missing.
 std::vector<StoredPrint> storedPrints();
-QByteArray storedPdf(int index);
 
 // Feeds every stored print to the exporter, as the rendering loop does, then resolves every
 // output page's links.
@@ -51,6 +50,10 @@ std::vector<OutlineEntry> outline(const QString& pdfPath);
 
 // The text of each page, by Poppler.
 QStringList pageTexts(const QString& pdfPath);
+// The first page whose text contains `text` (UTF-8), or -1.
+int pageShowing(const QStringList& texts, const char* text);
+// An empty folder of that name under the scratch folder.
+QString freshFolder(const QString& name);
 // The top of the first word `word` on the page, in PDF user space (origin bottom left);
 // negative when the page does not show it.
 double wordTop(const QString& pdfPath, int page, const QString& word);
