@@ -9,7 +9,6 @@
 #include "CHMDocumentWindow.h"
 #include "CHMWebView.h"
 #include "LumenoApplication.h"
-#include "TestSupport.h"
 #include "WebTestSupport.h"
 
 #include <QAction>
@@ -17,11 +16,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
-#include <QStandardPaths>
-#include <QTextStream>
 #include <gtest/gtest.h>
 
 using namespace bookmarktest;
@@ -119,17 +115,6 @@ TEST(BookmarkReader, BookmarkAddedInOneRunOpensItsPageInTheNext) {
                            "ON f.id = b.file_id ORDER BY b.title"),
               (QStringList{"Tabs chapter|itss://chm/tabs.htm|" + book,
                            "Tabs of the copy|itss://chm/tabs.htm|" + copy}));
-    const QString sqlite3 = QStandardPaths::findExecutable("sqlite3");
-    if (!sqlite3.isEmpty()) { // what the user would see with the sqlite3 shell
-        QProcess shell;
-        shell.start(sqlite3, {"-header", db,
-                              "SELECT b.id, b.title, b.url, f.title AS file, "
-                              "group_concat(t.tag, ', ') AS tags FROM bookmark b JOIN file f ON "
-                              "f.id = b.file_id LEFT JOIN bookmark_tag bt ON bt.bookmark_id = "
-                              "b.id LEFT JOIN tag t ON t.id = bt.tag_id GROUP BY b.id"});
-        ASSERT_TRUE(shell.waitForFinished());
-        QTextStream(stdout) << shell.readAllStandardOutput();
-    }
 
     { // Second run: the bookmark opens its own file (not the copy) at its page.
         auto app = std::make_unique<RecordingApplication>();

@@ -30,7 +30,7 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 
 } // namespace
 
-TEST_F(BookmarkURLStoreTest, FirstAddCreatesTheListWithCountOneAndData) {
+TEST_F(BookmarkURLStoreTest, FirstAddCreatesTheListWithCountOneAndDataOnlyForAFileThatIsThere) {
     QDir(folder).removeRecursively(); // the library's folder itself is made on demand
     book = copyFixture("sample", freshFolder(), "sample.chm");
     BookmarkURLStore store(folder);
@@ -40,6 +40,12 @@ TEST_F(BookmarkURLStoreTest, FirstAddCreatesTheListWithCountOneAndData) {
     EXPECT_TRUE(hasData);
     EXPECT_TRUE(testsupport::readWholeFile(plist()).startsWith("<?xml"));
     EXPECT_EQ(BookmarkURLStore(folder).GetURLSecurity(book), book);
+
+    const QString missing = folder + "/missing.chm";
+    store.AddURLSecurity(missing);
+    EXPECT_EQ(plistRefCount(plist(), missing, &hasData), 0);
+    EXPECT_FALSE(hasData);
+    EXPECT_TRUE(store.GetURLSecurity(missing).isEmpty());
 }
 
 TEST_F(BookmarkURLStoreTest, CountsFollowAddsAndRemovesUntilTheEntryGoes) {
@@ -86,16 +92,6 @@ TEST_F(BookmarkURLStoreTest, StoredDataFindsTheFileOnlyWhileItIsThere) {
     EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
     ASSERT_TRUE(QDir().mkdir(book));
     EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
-}
-
-TEST_F(BookmarkURLStoreTest, MissingFileMakesAnEntryWithoutData) {
-    BookmarkURLStore store(folder);
-    const QString missing = folder + "/missing.chm";
-    store.AddURLSecurity(missing);
-    bool hasData = true;
-    EXPECT_EQ(plistRefCount(plist(), missing, &hasData), 0);
-    EXPECT_FALSE(hasData);
-    EXPECT_TRUE(store.GetURLSecurity(missing).isEmpty());
 }
 
 TEST_F(BookmarkURLStoreTest, UnreadableListIsKeptAsideWhenReplaced) {
