@@ -1,7 +1,5 @@
-// The bookmark library in the reader on the real web engine, across a restart: a bookmark added
-// from a window's Bookmarks menu in one run opens its file and page from the menu of the next
-// run. Everything of the first run (windows, controller, store connection) is gone before the
-// second starts; only the files in the user's data folder remain.
+// The bookmark library in the reader on the real web engine, across a restart: nothing of the
+// first run but the files in the user's data folder is left when the second starts.
 #include "BookmarkController.h"
 #include "BookmarkStore.h"
 #include "BookmarkTestSupport.h"

@@ -1,9 +1,7 @@
 // Link targets found by URL: escapes, fragments, first anchor wins, and targets never placed.
 #include "LinkDestinationTable.h"
-#include "PageTextContent.h"
 #include "PrintedLinkRewriter.h"
 
-#include <QVariantList>
 #include <gtest/gtest.h>
 
 TEST(LinkTargetTable, LinkFindsItsAnchorEscapedOrNotAndFallsBackToThePage) {
@@ -50,18 +48,6 @@ TEST(LinkTargetTable, FirstElementWithANameWinsAndAListedFragmentIsReplaced) {
     EXPECT_FALSE(table.addAnchorTarget(QStringLiteral("itss://chm/X.htm#B"), 0, 50));
     EXPECT_EQ(table.itemForKey(QStringLiteral("itss://chm/x.htm#b"))->charIndex(), 5u);
     EXPECT_EQ(table.count(), 2u);
-}
-
-TEST(LinkTargetTable, WalkOffsetsCountUTF8BytesWhereTheAnchorsTextStarts) {
-    // "Intro", then an element named sec2 holding "More"; then Cyrillic text and an anchor.
-    const QVariantList walk{
-        QStringLiteral("Intro"),    QVariantList{QStringLiteral("sec2")}, QStringLiteral("More"),
-        QString::fromUtf8("Конец"), QVariantList{QStringLiteral("end")},  QStringLiteral("x")};
-    const PageTextContent content = PageTextContent::fromWalk(walk);
-    EXPECT_EQ(content.text(), QByteArray("IntroMore") + QString::fromUtf8("Конец").toUtf8() + "x");
-    ASSERT_EQ(content.anchors().size(), 2u);
-    EXPECT_EQ(content.anchors()[0].charIndex, 5u);
-    EXPECT_EQ(content.anchors()[1].charIndex, 9u + 10u);
 }
 
 TEST(LinkTargetTable, HelpFileLinksIntoThisBookBecomeItsOwnAndOthersLeadNowhere) {
