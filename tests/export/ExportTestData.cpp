@@ -206,4 +206,98 @@ double wordTop(const QString& pdfPath, int pageIndex, const QString& word) {
     return -1;
 }
 
+namespace {
+
+// The titles, indented two spaces a level.
+QStringList titles(const std::vector<OutlineEntry>& entries, const QString& indent = {}) {
+    QStringList lines;
+    for (const OutlineEntry& entry : entries)
+        lines << indent + entry.title << titles(entry.kids, indent + QStringLiteral("  "));
+    return lines;
+}
+
+// Where a destination should lead: the page, and the word at whose height it should be.
+struct Target {
+    QString what;
+    int page = -1;
+    double y = 0;
+    int expectedPage = -1;
+    const char* word = nullptr;
+};
+
+void expectTargets(const QString& pdf, const std::vector<Target>& targets) {
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.what.toStdString());
+        EXPECT_EQ(t.page, t.expectedPage);
+        if (t.word) {
+            ASSERT_GE(t.expectedPage, 0);
+            EXPECT_NEAR(t.y, wordTop(pdf, t.expectedPage, QString::fromUtf8(t.word)), 6.0);
+        }
+    }
+}
+
+Target targetOf(const OutlineEntry& entry, int expectedPage, const char* word = nullptr) {
+    return {entry.title, entry.targetPage, entry.targetY, expectedPage, word};
+}
+
+} // namespace
+
+void expectLinksBookOutline(const QString& pdf) {
+    const QStringList texts = pageTexts(pdf);
+    const auto at = [&](const char* text) { return pageShowing(texts, text); };
+    const std::vector<OutlineEntry> entries = outline(pdf);
+    ASSERT_EQ(
+        titles(entries),
+        (QStringList{"Guide", "  Chapter", "    Section two", "    Tail", "  Bottom", "Languages",
+                     QString::fromUtf8("  Russian Конец"), "  Japanese", "Empty"}));
+    const OutlineEntry& chapter = entries[0].kids[0];
+    // Anchors lead to the page that prints them, at the height of their first word; offsets
+    // count UTF-8 bytes on both sides (the anchor at the end of a long Cyrillic page). A heading
+    // without a page, and a page that printed nothing, lead nowhere (and never to page 1).
+    expectTargets(pdf, {targetOf(entries[0], 0), targetOf(chapter, at("Section one")),
+                        targetOf(chapter.kids[0], at("Section two"), "Section"),
+                        targetOf(chapter.kids[1], at("Tail anchor")),
+                        targetOf(entries[0].kids[1], at("Bottom marker"), "Bottom"),
+                        targetOf(entries[1].kids[0], at("Конец страницы"), "Конец"),
+                        targetOf(entries[1], -1), targetOf(entries[2], -1)});
+}
+
+void expectLinksBookLinks(const QString& pdf) {
+    const QStringList texts = pageTexts(pdf);
+    const auto at = [&](const char* text) { return pageShowing(texts, text); };
+    int web = 0, resolved = 0;
+    std::vector<Target> targets;
+    for (const Link& link : links(pdf)) {
+        EXPECT_FALSE(link.hasNamedDest) << "a link on page " << link.page << " names a destination";
+        EXPECT_FALSE(link.uri.startsWith(QLatin1String("itss:"))) << link.uri.toStdString();
+        if (link.uri.startsWith(QLatin1String("https:"))) {
+            ++web; // links to the web stay as they were
+            continue;
+        }
+        EXPECT_GE(link.targetPage, 0);
+        ++resolved;
+        if (link.page == 0 || link.page == at("終わりの節"))
+            targets.push_back(
+                {QStringLiteral("link on page %1").arg(link.page), link.targetPage, link.targetY});
+    }
+    EXPECT_EQ(web, 1);
+    // Besides: the chapter's to the guide and its own top, the hidden page's to the guide's bottom.
+    EXPECT_EQ(resolved, 8);
+    // The home page's first line: section two (another page's anchor), the chapter, its own
+    // #bottom (a named destination of the print), the hidden page (reached only by links); the
+    // missing page and the picture file are gone. Then the Japanese page's link to the end of
+    // the Russian page.
+    const std::vector<std::pair<int, const char*>> expected = {{at("Section two"), nullptr},
+                                                               {at("Section one"), nullptr},
+                                                               {at("Bottom marker"), "Bottom"},
+                                                               {at("Hidden page"), nullptr},
+                                                               {at("Конец страницы"), nullptr}};
+    ASSERT_EQ(targets.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        targets[i].expectedPage = expected[i].first;
+        targets[i].word = expected[i].second;
+    }
+    expectTargets(pdf, targets);
+}
+
 } // namespace exporttest

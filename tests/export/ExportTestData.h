@@ -58,4 +58,9 @@ QString freshFolder(const QString& name);
 // negative when the page does not show it.
 double wordTop(const QString& pdfPath, int page, const QString& word);
 
+// What the "links" book's PDF holds, whether its pages were printed now or stored: the outline
+// of its contents, and its links, each leading to where its target is printed.
+void expectLinksBookOutline(const QString& pdf);
+void expectLinksBookLinks(const QString& pdf);
+
 } // namespace exporttest
