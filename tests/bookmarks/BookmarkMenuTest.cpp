@@ -57,13 +57,10 @@ protected:
     // items with a submenu.
     static QStringList items(QMenu* menu) {
         QStringList out;
-        for (QAction* action : menu->actions()) {
-            if (action->isSeparator()) {
-                out << "-";
-                continue;
-            }
-            out << (action->isEnabled() ? "" : "!") + action->text() + (action->menu() ? "▸" : "");
-        }
+        for (QAction* action : menu->actions())
+            out << (action->isSeparator() ? QStringLiteral("-")
+                                          : (action->isEnabled() ? "" : "!") + action->text() +
+                                                (action->menu() ? "▸" : ""));
         return out;
     }
     static QMenu* submenu(QMenu* menu, const QString& title) {

@@ -154,8 +154,6 @@ TEST_F(BookmarkStoreTest, UnusableFilesAreRefusedWithAMessageAndLeftUntouched) {
 
     QByteArray damaged = good;
     damaged.replace(2 * 1024, 1024, QByteArray(1024, '\xA5')); // inside the first table page
-    QByteArray truncatedHeader = good.left(60);
-    QByteArray garbage(8192, 'x');
 
     const QString newer = folder + "/newer.sqlite";
     QFile::copy(dbPath, newer);
@@ -172,24 +170,24 @@ TEST_F(BookmarkStoreTest, UnusableFilesAreRefusedWithAMessageAndLeftUntouched) {
     };
     const QList<Case> cases = {
         {folder + "/damaged.sqlite", damaged, "damaged"},
-        {folder + "/header.sqlite", truncatedHeader, "damaged"},
-        {folder + "/garbage.sqlite", garbage, "damaged"},
+        {folder + "/header.sqlite", good.left(60), "damaged"},
+        {folder + "/garbage.sqlite", QByteArray(8192, 'x'), "damaged"},
         {newer, {}, "newer version"},
         {foreign, {}, "another kind"},
         {blocker + "/Lumeno/Bookmarks.sqlite", {}, "folder"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
         if (!c.bytes.isEmpty()) {
-            QFile file(c.path);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(c.bytes);
+            const QString name = QDir(testsupport::scratchDir()).relativeFilePath(c.path);
+            ASSERT_EQ(testsupport::writeScratchFile(name, c.bytes), c.path);
         }
         const QByteArray before = testsupport::readWholeFile(c.path);
         QString error;
-        EXPECT_FALSE(BookmarkStore::open(c.path, &error)) << c.path.toStdString();
+        EXPECT_FALSE(BookmarkStore::open(c.path, &error));
         EXPECT_TRUE(error.contains(c.reason)) << error.toStdString();
         EXPECT_TRUE(error.contains(QDir::toNativeSeparators(c.path))) << error.toStdString();
-        EXPECT_EQ(testsupport::readWholeFile(c.path), before) << c.path.toStdString();
+        EXPECT_EQ(testsupport::readWholeFile(c.path), before);
         EXPECT_FALSE(QFile::exists(c.path + "-journal"));
     }
 }

@@ -48,22 +48,7 @@ TEST_F(BookmarkURLStoreTest, FirstAddCreatesTheListWithCountOneAndDataOnlyForAFi
     EXPECT_TRUE(store.GetURLSecurity(missing).isEmpty());
 }
 
-TEST_F(BookmarkURLStoreTest, CountsFollowAddsAndRemovesUntilTheEntryGoes) {
-    BookmarkURLStore store(folder);
-    store.AddURLSecurity(book);
-    store.AddURLSecurity(book);
-    store.RemoveURLSecurity(book);
-    EXPECT_EQ(plistRefCount(plist(), book), 1);
-    store.RemoveURLSecurity(book);
-    EXPECT_EQ(plistRefCount(plist(), book), -1);
-    EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
-    store.AddURLSecurity(folder + "/kept.chm");
-    store.RemoveURLSecurity(book);
-    EXPECT_EQ(plistRefCount(plist(), book), -1);
-    EXPECT_EQ(plistRefCount(plist(), folder + "/kept.chm"), 0); // still there, still readable
-}
-
-TEST_F(BookmarkURLStoreTest, EntryWithoutCountIsRemovedAtOnceAndCountedFromZero) {
+TEST_F(BookmarkURLStoreTest, CountsFollowAddsAndRemovesUntilTheEntryGoesAndAMissingCountIsZero) {
     const QString other = copyFixture("sample", folder, "other.chm");
     const QString entries = QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                                     "<plist version=\"1.0\"><dict>"
@@ -73,10 +58,17 @@ TEST_F(BookmarkURLStoreTest, EntryWithoutCountIsRemovedAtOnceAndCountedFromZero)
                                 .arg(book, other);
     writeFile(plist(), entries.toUtf8());
     BookmarkURLStore store(folder);
+    store.AddURLSecurity(book);
+    store.AddURLSecurity(book);
+    store.RemoveURLSecurity(book);
+    EXPECT_EQ(plistRefCount(plist(), book), 1);
     store.RemoveURLSecurity(book);
     EXPECT_EQ(plistRefCount(plist(), book), -1);
-    store.AddURLSecurity(other);
-    EXPECT_EQ(plistRefCount(plist(), other), 1);
+    EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
+    store.RemoveURLSecurity(book); // no entry any more: the others stay as they are
+    EXPECT_EQ(plistRefCount(plist(), other), 0);
+    store.RemoveURLSecurity(other);
+    EXPECT_EQ(plistRefCount(plist(), other), -1);
 }
 
 TEST_F(BookmarkURLStoreTest, StoredDataFindsTheFileOnlyWhileItIsThere) {
