@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <poppler-document.h>
@@ -35,41 +36,7 @@ QString jsonText(const QJsonValue& value) {
     return s;
 }
 
-} // namespace
-
-std::vector<StoredPrint> storedPrints() {
-    std::vector<StoredPrint> prints;
-    const QByteArray list = readFile(QDir(dataDir()).filePath(QStringLiteral("pages.txt")));
-    EXPECT_FALSE(list.isEmpty()) << "no stored prints in " << dataDir().toStdString();
-    int index = 0;
-    for (const QByteArray& line : list.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QString stem =
-            QDir(dataDir()).filePath(QStringLiteral("%1").arg(index++, 2, 10, QLatin1Char('0')));
-        StoredPrint print;
-        print.path = QString::fromUtf8(line);
-        print.pdf = readFile(stem + QStringLiteral(".pdf"));
-        print.walk =
-            QJsonDocument::fromJson(readFile(stem + QStringLiteral(".walk.json"))).toVariant();
-        prints.push_back(print);
-    }
-    return prints;
-}
-
-void replay(CHMExporter& exporter, const std::vector<StoredPrint>& prints) {
-    for (const StoredPrint& print : prints) {
-        ASSERT_EQ(exporter.currentPagePath(), print.path)
-            << "the stored prints are stale: run tests/export/data/make-printed-pages.sh";
-        if (print.pdf.isEmpty())
-            exporter.skipPage();
-        else
-            exporter.addPrintedPage(print.pdf, PageTextContent::fromWalk(print.walk));
-    }
-    for (int i = 0; i < exporter.outputPageCount(); ++i)
-        exporter.ResolveDestination(i);
-}
-
+// `qpdf --json` of a file.
 QJsonObject qpdfJson(const QString& pdfPath) {
     QProcess qpdf;
     qpdf.start(QStringLiteral("qpdf"), {QStringLiteral("--json"), pdfPath});
@@ -78,8 +45,6 @@ QJsonObject qpdfJson(const QString& pdfPath) {
     EXPECT_FALSE(json.isEmpty()) << "qpdf --json gave nothing for " << pdfPath.toStdString();
     return json;
 }
-
-namespace {
 
 struct Objects {
     QJsonObject byId;
@@ -119,7 +84,89 @@ OutlineEntry outlineEntry(const QJsonObject& item, const QStringList& pages) {
     return entry;
 }
 
+// The top of the first word `word` on the page, in PDF user space (origin bottom left);
+// negative when the page does not show it.
+double wordTop(const QString& pdfPath, int pageIndex, const QString& word) {
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_file(pdfPath.toStdString()));
+    if (!doc || pageIndex < 0 || pageIndex >= doc->pages())
+        return -1;
+    std::unique_ptr<poppler::page> page(doc->create_page(pageIndex));
+    const double height = page->page_rect(poppler::crop_box).height();
+    for (const poppler::text_box& box : page->text_list()) {
+        const poppler::byte_array utf8 = box.text().to_utf8();
+        if (QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())) == word)
+            return height - box.bbox().top();
+    }
+    return -1;
+}
+
+// The titles, indented two spaces a level.
+QStringList titles(const std::vector<OutlineEntry>& entries, const QString& indent = {}) {
+    QStringList lines;
+    for (const OutlineEntry& entry : entries)
+        lines << indent + entry.title << titles(entry.kids, indent + QStringLiteral("  "));
+    return lines;
+}
+
+// Where a destination should lead: the page, and the word at whose height it should be.
+struct Target {
+    QString what;
+    int page = -1;
+    double y = 0;
+    int expectedPage = -1;
+    const char* word = nullptr;
+};
+
+void expectTargets(const QString& pdf, const std::vector<Target>& targets) {
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.what.toStdString());
+        EXPECT_EQ(t.page, t.expectedPage);
+        if (t.word) {
+            ASSERT_GE(t.expectedPage, 0);
+            EXPECT_NEAR(t.y, wordTop(pdf, t.expectedPage, QString::fromUtf8(t.word)), 6.0);
+        }
+    }
+}
+
+Target targetOf(const OutlineEntry& entry, int expectedPage, const char* word = nullptr) {
+    return {entry.title, entry.targetPage, entry.targetY, expectedPage, word};
+}
+
 } // namespace
+
+std::vector<StoredPrint> storedPrints() {
+    std::vector<StoredPrint> prints;
+    const QByteArray list = readFile(QDir(dataDir()).filePath(QStringLiteral("pages.txt")));
+    EXPECT_FALSE(list.isEmpty()) << "no stored prints in " << dataDir().toStdString();
+    int index = 0;
+    for (const QByteArray& line : list.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QString stem =
+            QDir(dataDir()).filePath(QStringLiteral("%1").arg(index++, 2, 10, QLatin1Char('0')));
+        StoredPrint print;
+        print.path = QString::fromUtf8(line);
+        print.pdf = readFile(stem + QStringLiteral(".pdf"));
+        print.walk =
+            QJsonDocument::fromJson(readFile(stem + QStringLiteral(".walk.json"))).toVariant();
+        prints.push_back(print);
+    }
+    return prints;
+}
+
+void replay(CHMExporter& exporter, const std::vector<StoredPrint>& prints) {
+    for (const StoredPrint& print : prints) {
+        ASSERT_EQ(exporter.currentPagePath(), print.path)
+            << "the stored prints are stale: run tests/export/data/make-printed-pages.sh";
+        if (print.pdf.isEmpty())
+            exporter.skipPage();
+        else
+            exporter.addPrintedPage(print.pdf, PageTextContent::fromWalk(print.walk));
+    }
+    for (int i = 0; i < exporter.outputPageCount(); ++i)
+        exporter.ResolveDestination(i);
+}
 
 std::vector<Link> links(const QString& pdfPath) {
     const QJsonObject json = qpdfJson(pdfPath);
@@ -190,57 +237,6 @@ QString freshFolder(const QString& name) {
     QDir().mkpath(folder);
     return folder;
 }
-
-double wordTop(const QString& pdfPath, int pageIndex, const QString& word) {
-    std::unique_ptr<poppler::document> doc(
-        poppler::document::load_from_file(pdfPath.toStdString()));
-    if (!doc || pageIndex < 0 || pageIndex >= doc->pages())
-        return -1;
-    std::unique_ptr<poppler::page> page(doc->create_page(pageIndex));
-    const double height = page->page_rect(poppler::crop_box).height();
-    for (const poppler::text_box& box : page->text_list()) {
-        const poppler::byte_array utf8 = box.text().to_utf8();
-        if (QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())) == word)
-            return height - box.bbox().top();
-    }
-    return -1;
-}
-
-namespace {
-
-// The titles, indented two spaces a level.
-QStringList titles(const std::vector<OutlineEntry>& entries, const QString& indent = {}) {
-    QStringList lines;
-    for (const OutlineEntry& entry : entries)
-        lines << indent + entry.title << titles(entry.kids, indent + QStringLiteral("  "));
-    return lines;
-}
-
-// Where a destination should lead: the page, and the word at whose height it should be.
-struct Target {
-    QString what;
-    int page = -1;
-    double y = 0;
-    int expectedPage = -1;
-    const char* word = nullptr;
-};
-
-void expectTargets(const QString& pdf, const std::vector<Target>& targets) {
-    for (const Target& t : targets) {
-        SCOPED_TRACE(t.what.toStdString());
-        EXPECT_EQ(t.page, t.expectedPage);
-        if (t.word) {
-            ASSERT_GE(t.expectedPage, 0);
-            EXPECT_NEAR(t.y, wordTop(pdf, t.expectedPage, QString::fromUtf8(t.word)), 6.0);
-        }
-    }
-}
-
-Target targetOf(const OutlineEntry& entry, int expectedPage, const char* word = nullptr) {
-    return {entry.title, entry.targetPage, entry.targetY, expectedPage, word};
-}
-
-} // namespace
 
 void expectLinksBookOutline(const QString& pdf) {
     const QStringList texts = pageTexts(pdf);
