@@ -30,7 +30,7 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 
 } // namespace
 
-TEST_F(BookmarkURLStoreTest, FirstAddCreatesTheListWithCountOneAndData) {
+TEST_F(BookmarkURLStoreTest, FirstAddCreatesTheListWithCountOneAndDataOnlyForAFileThatIsThere) {
     QDir(folder).removeRecursively(); // the library's folder itself is made on demand
     book = copyFixture("sample", freshFolder(), "sample.chm");
     BookmarkURLStore store(folder);
@@ -40,24 +40,15 @@ TEST_F(BookmarkURLStoreTest, FirstAddCreatesTheListWithCountOneAndData) {
     EXPECT_TRUE(hasData);
     EXPECT_TRUE(testsupport::readWholeFile(plist()).startsWith("<?xml"));
     EXPECT_EQ(BookmarkURLStore(folder).GetURLSecurity(book), book);
+
+    const QString missing = folder + "/missing.chm";
+    store.AddURLSecurity(missing);
+    EXPECT_EQ(plistRefCount(plist(), missing, &hasData), 0);
+    EXPECT_FALSE(hasData);
+    EXPECT_TRUE(store.GetURLSecurity(missing).isEmpty());
 }
 
-TEST_F(BookmarkURLStoreTest, CountsFollowAddsAndRemovesUntilTheEntryGoes) {
-    BookmarkURLStore store(folder);
-    store.AddURLSecurity(book);
-    store.AddURLSecurity(book);
-    store.RemoveURLSecurity(book);
-    EXPECT_EQ(plistRefCount(plist(), book), 1);
-    store.RemoveURLSecurity(book);
-    EXPECT_EQ(plistRefCount(plist(), book), -1);
-    EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
-    store.AddURLSecurity(folder + "/kept.chm");
-    store.RemoveURLSecurity(book);
-    EXPECT_EQ(plistRefCount(plist(), book), -1);
-    EXPECT_EQ(plistRefCount(plist(), folder + "/kept.chm"), 0); // still there, still readable
-}
-
-TEST_F(BookmarkURLStoreTest, EntryWithoutCountIsRemovedAtOnceAndCountedFromZero) {
+TEST_F(BookmarkURLStoreTest, CountsFollowAddsAndRemovesUntilTheEntryGoesAndAMissingCountIsZero) {
     const QString other = copyFixture("sample", folder, "other.chm");
     const QString entries = QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                                     "<plist version=\"1.0\"><dict>"
@@ -67,10 +58,17 @@ TEST_F(BookmarkURLStoreTest, EntryWithoutCountIsRemovedAtOnceAndCountedFromZero)
                                 .arg(book, other);
     writeFile(plist(), entries.toUtf8());
     BookmarkURLStore store(folder);
+    store.AddURLSecurity(book);
+    store.AddURLSecurity(book);
+    store.RemoveURLSecurity(book);
+    EXPECT_EQ(plistRefCount(plist(), book), 1);
     store.RemoveURLSecurity(book);
     EXPECT_EQ(plistRefCount(plist(), book), -1);
-    store.AddURLSecurity(other);
-    EXPECT_EQ(plistRefCount(plist(), other), 1);
+    EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
+    store.RemoveURLSecurity(book); // no entry any more: the others stay as they are
+    EXPECT_EQ(plistRefCount(plist(), other), 0);
+    store.RemoveURLSecurity(other);
+    EXPECT_EQ(plistRefCount(plist(), other), -1);
 }
 
 TEST_F(BookmarkURLStoreTest, StoredDataFindsTheFileOnlyWhileItIsThere) {
@@ -86,16 +84,6 @@ TEST_F(BookmarkURLStoreTest, StoredDataFindsTheFileOnlyWhileItIsThere) {
     EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
     ASSERT_TRUE(QDir().mkdir(book));
     EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
-}
-
-TEST_F(BookmarkURLStoreTest, MissingFileMakesAnEntryWithoutData) {
-    BookmarkURLStore store(folder);
-    const QString missing = folder + "/missing.chm";
-    store.AddURLSecurity(missing);
-    bool hasData = true;
-    EXPECT_EQ(plistRefCount(plist(), missing, &hasData), 0);
-    EXPECT_FALSE(hasData);
-    EXPECT_TRUE(store.GetURLSecurity(missing).isEmpty());
 }
 
 TEST_F(BookmarkURLStoreTest, UnreadableListIsKeptAsideWhenReplaced) {

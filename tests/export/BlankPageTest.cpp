@@ -9,9 +9,7 @@
 
 namespace {
 
-// Stored prints: 04 an empty body, 05 "Hello", 07 one small image, 00 the long home page.
-bool firstPageIsBlank(int print) {
-    const QByteArray pdf = exporttest::storedPdf(print);
+bool firstPageIsBlank(const QByteArray& pdf) {
     EXPECT_FALSE(pdf.isEmpty());
     std::unique_ptr<poppler::document> doc(
         poppler::document::load_from_raw_data(pdf.constData(), static_cast<int>(pdf.size())));
@@ -25,12 +23,12 @@ bool firstPageIsBlank(int print) {
 } // namespace
 
 TEST(BlankPage, EmptyPrintIsBlankButFiveLettersAnImageOrTextAreNot) {
-    EXPECT_TRUE(firstPageIsBlank(4));
-    EXPECT_FALSE(firstPageIsBlank(5)); // five letters are little text, but they are drawn
-    EXPECT_FALSE(firstPageIsBlank(7)); // no text at all, one small picture
-    EXPECT_FALSE(firstPageIsBlank(0));
-}
-
-TEST(BlankPage, NoPageIsNotBlank) {
-    EXPECT_FALSE(IsPDFPageBlank(nullptr));
+    // Stored prints: 04 an empty body, 05 "Hello", 07 one small image, 00 the long home page.
+    const std::vector<exporttest::StoredPrint> prints = exporttest::storedPrints();
+    ASSERT_GE(prints.size(), 8u);
+    EXPECT_TRUE(firstPageIsBlank(prints[4].pdf));
+    EXPECT_FALSE(firstPageIsBlank(prints[5].pdf)); // five letters are little text, but drawn
+    EXPECT_FALSE(firstPageIsBlank(prints[7].pdf)); // no text at all, one small picture
+    EXPECT_FALSE(firstPageIsBlank(prints[0].pdf));
+    EXPECT_FALSE(IsPDFPageBlank(nullptr)); // no page
 }

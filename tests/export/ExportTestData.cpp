@@ -2,11 +2,13 @@
 
 #include "CHMExporter.h"
 #include "PageTextContent.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <poppler-document.h>
@@ -34,46 +36,7 @@ QString jsonText(const QJsonValue& value) {
     return s;
 }
 
-} // namespace
-
-std::vector<StoredPrint> storedPrints() {
-    std::vector<StoredPrint> prints;
-    const QByteArray list = readFile(QDir(dataDir()).filePath(QStringLiteral("pages.txt")));
-    EXPECT_FALSE(list.isEmpty()) << "no stored prints in " << dataDir().toStdString();
-    int index = 0;
-    for (const QByteArray& line : list.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QString stem =
-            QDir(dataDir()).filePath(QStringLiteral("%1").arg(index++, 2, 10, QLatin1Char('0')));
-        StoredPrint print;
-        print.path = QString::fromUtf8(line);
-        print.pdf = readFile(stem + QStringLiteral(".pdf"));
-        print.walk =
-            QJsonDocument::fromJson(readFile(stem + QStringLiteral(".walk.json"))).toVariant();
-        prints.push_back(print);
-    }
-    return prints;
-}
-
-QByteArray storedPdf(int index) {
-    return readFile(
-        QDir(dataDir()).filePath(QStringLiteral("%1.pdf").arg(index, 2, 10, QLatin1Char('0'))));
-}
-
-void replay(CHMExporter& exporter, const std::vector<StoredPrint>& prints) {
-    for (const StoredPrint& print : prints) {
-        ASSERT_EQ(exporter.currentPagePath(), print.path)
-            << "the stored prints are stale: run tests/export/data/make-printed-pages.sh";
-        if (print.pdf.isEmpty())
-            exporter.skipPage();
-        else
-            exporter.addPrintedPage(print.pdf, PageTextContent::fromWalk(print.walk));
-    }
-    for (int i = 0; i < exporter.outputPageCount(); ++i)
-        exporter.ResolveDestination(i);
-}
-
+// `qpdf --json` of a file.
 QJsonObject qpdfJson(const QString& pdfPath) {
     QProcess qpdf;
     qpdf.start(QStringLiteral("qpdf"), {QStringLiteral("--json"), pdfPath});
@@ -82,8 +45,6 @@ QJsonObject qpdfJson(const QString& pdfPath) {
     EXPECT_FALSE(json.isEmpty()) << "qpdf --json gave nothing for " << pdfPath.toStdString();
     return json;
 }
-
-namespace {
 
 struct Objects {
     QJsonObject byId;
@@ -123,7 +84,89 @@ OutlineEntry outlineEntry(const QJsonObject& item, const QStringList& pages) {
     return entry;
 }
 
+// The top of the first word `word` on the page, in PDF user space (origin bottom left);
+// negative when the page does not show it.
+double wordTop(const QString& pdfPath, int pageIndex, const QString& word) {
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_file(pdfPath.toStdString()));
+    if (!doc || pageIndex < 0 || pageIndex >= doc->pages())
+        return -1;
+    std::unique_ptr<poppler::page> page(doc->create_page(pageIndex));
+    const double height = page->page_rect(poppler::crop_box).height();
+    for (const poppler::text_box& box : page->text_list()) {
+        const poppler::byte_array utf8 = box.text().to_utf8();
+        if (QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())) == word)
+            return height - box.bbox().top();
+    }
+    return -1;
+}
+
+// The titles, indented two spaces a level.
+QStringList titles(const std::vector<OutlineEntry>& entries, const QString& indent = {}) {
+    QStringList lines;
+    for (const OutlineEntry& entry : entries)
+        lines << indent + entry.title << titles(entry.kids, indent + QStringLiteral("  "));
+    return lines;
+}
+
+// Where a destination should lead: the page, and the word at whose height it should be.
+struct Target {
+    QString what;
+    int page = -1;
+    double y = 0;
+    int expectedPage = -1;
+    const char* word = nullptr;
+};
+
+void expectTargets(const QString& pdf, const std::vector<Target>& targets) {
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.what.toStdString());
+        EXPECT_EQ(t.page, t.expectedPage);
+        if (t.word) {
+            ASSERT_GE(t.expectedPage, 0);
+            EXPECT_NEAR(t.y, wordTop(pdf, t.expectedPage, QString::fromUtf8(t.word)), 6.0);
+        }
+    }
+}
+
+Target targetOf(const OutlineEntry& entry, int expectedPage, const char* word = nullptr) {
+    return {entry.title, entry.targetPage, entry.targetY, expectedPage, word};
+}
+
 } // namespace
+
+std::vector<StoredPrint> storedPrints() {
+    std::vector<StoredPrint> prints;
+    const QByteArray list = readFile(QDir(dataDir()).filePath(QStringLiteral("pages.txt")));
+    EXPECT_FALSE(list.isEmpty()) << "no stored prints in " << dataDir().toStdString();
+    int index = 0;
+    for (const QByteArray& line : list.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QString stem =
+            QDir(dataDir()).filePath(QStringLiteral("%1").arg(index++, 2, 10, QLatin1Char('0')));
+        StoredPrint print;
+        print.path = QString::fromUtf8(line);
+        print.pdf = readFile(stem + QStringLiteral(".pdf"));
+        print.walk =
+            QJsonDocument::fromJson(readFile(stem + QStringLiteral(".walk.json"))).toVariant();
+        prints.push_back(print);
+    }
+    return prints;
+}
+
+void replay(CHMExporter& exporter, const std::vector<StoredPrint>& prints) {
+    for (const StoredPrint& print : prints) {
+        ASSERT_EQ(exporter.currentPagePath(), print.path)
+            << "the stored prints are stale: run tests/export/data/make-printed-pages.sh";
+        if (print.pdf.isEmpty())
+            exporter.skipPage();
+        else
+            exporter.addPrintedPage(print.pdf, PageTextContent::fromWalk(print.walk));
+    }
+    for (int i = 0; i < exporter.outputPageCount(); ++i)
+        exporter.ResolveDestination(i);
+}
 
 std::vector<Link> links(const QString& pdfPath) {
     const QJsonObject json = qpdfJson(pdfPath);
@@ -180,19 +223,77 @@ QStringList pageTexts(const QString& pdfPath) {
     return texts;
 }
 
-double wordTop(const QString& pdfPath, int pageIndex, const QString& word) {
-    std::unique_ptr<poppler::document> doc(
-        poppler::document::load_from_file(pdfPath.toStdString()));
-    if (!doc || pageIndex < 0 || pageIndex >= doc->pages())
-        return -1;
-    std::unique_ptr<poppler::page> page(doc->create_page(pageIndex));
-    const double height = page->page_rect(poppler::crop_box).height();
-    for (const poppler::text_box& box : page->text_list()) {
-        const poppler::byte_array utf8 = box.text().to_utf8();
-        if (QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())) == word)
-            return height - box.bbox().top();
+int pageShowing(const QStringList& texts, const char* text) {
+    for (int i = 0; i < texts.size(); ++i) {
+        if (texts[i].contains(QString::fromUtf8(text)))
+            return i;
     }
     return -1;
+}
+
+QString freshFolder(const QString& name) {
+    const QString folder = QDir(testsupport::scratchDir()).filePath(name);
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    return folder;
+}
+
+void expectLinksBookOutline(const QString& pdf) {
+    const QStringList texts = pageTexts(pdf);
+    const auto at = [&](const char* text) { return pageShowing(texts, text); };
+    const std::vector<OutlineEntry> entries = outline(pdf);
+    ASSERT_EQ(
+        titles(entries),
+        (QStringList{"Guide", "  Chapter", "    Section two", "    Tail", "  Bottom", "Languages",
+                     QString::fromUtf8("  Russian Конец"), "  Japanese", "Empty"}));
+    const OutlineEntry& chapter = entries[0].kids[0];
+    // Anchors lead to the page that prints them, at the height of their first word; offsets
+    // count UTF-8 bytes on both sides (the anchor at the end of a long Cyrillic page). A heading
+    // without a page, and a page that printed nothing, lead nowhere (and never to page 1).
+    expectTargets(pdf, {targetOf(entries[0], 0), targetOf(chapter, at("Section one")),
+                        targetOf(chapter.kids[0], at("Section two"), "Section"),
+                        targetOf(chapter.kids[1], at("Tail anchor")),
+                        targetOf(entries[0].kids[1], at("Bottom marker"), "Bottom"),
+                        targetOf(entries[1].kids[0], at("Конец страницы"), "Конец"),
+                        targetOf(entries[1], -1), targetOf(entries[2], -1)});
+}
+
+void expectLinksBookLinks(const QString& pdf) {
+    const QStringList texts = pageTexts(pdf);
+    const auto at = [&](const char* text) { return pageShowing(texts, text); };
+    int web = 0, resolved = 0;
+    std::vector<Target> targets;
+    for (const Link& link : links(pdf)) {
+        EXPECT_FALSE(link.hasNamedDest) << "a link on page " << link.page << " names a destination";
+        EXPECT_FALSE(link.uri.startsWith(QLatin1String("itss:"))) << link.uri.toStdString();
+        if (link.uri.startsWith(QLatin1String("https:"))) {
+            ++web; // links to the web stay as they were
+            continue;
+        }
+        EXPECT_GE(link.targetPage, 0);
+        ++resolved;
+        if (link.page == 0 || link.page == at("終わりの節"))
+            targets.push_back(
+                {QStringLiteral("link on page %1").arg(link.page), link.targetPage, link.targetY});
+    }
+    EXPECT_EQ(web, 1);
+    // Besides: the chapter's to the guide and its own top, the hidden page's to the guide's bottom.
+    EXPECT_EQ(resolved, 8);
+    // The home page's first line: section two (another page's anchor), the chapter, its own
+    // #bottom (a named destination of the print), the hidden page (reached only by links); the
+    // missing page and the picture file are gone. Then the Japanese page's link to the end of
+    // the Russian page.
+    const std::vector<std::pair<int, const char*>> expected = {{at("Section two"), nullptr},
+                                                               {at("Section one"), nullptr},
+                                                               {at("Bottom marker"), "Bottom"},
+                                                               {at("Hidden page"), nullptr},
+                                                               {at("Конец страницы"), nullptr}};
+    ASSERT_EQ(targets.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        targets[i].expectedPage = expected[i].first;
+        targets[i].word = expected[i].second;
+    }
+    expectTargets(pdf, targets);
 }
 
 } // namespace exporttest

@@ -3,11 +3,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-#include <memory>
 #include <vector>
 
 class CHMExporter;
@@ -22,14 +20,10 @@ struct StoredPrint {
 
 // The prints in page-list order; fails the test when the data folder is missing.
 std::vector<StoredPrint> storedPrints();
-QByteArray storedPdf(int index);
 
 // Feeds every stored print to the exporter, as the rendering loop does, then resolves every
 // output page's links.
 void replay(CHMExporter& exporter, const std::vector<StoredPrint>& prints);
-
-// `qpdf --json` of a file.
-QJsonObject qpdfJson(const QString& pdfPath);
 
 // One link annotation of an exported PDF.
 struct Link {
@@ -51,8 +45,14 @@ std::vector<OutlineEntry> outline(const QString& pdfPath);
 
 // The text of each page, by Poppler.
 QStringList pageTexts(const QString& pdfPath);
-// The top of the first word `word` on the page, in PDF user space (origin bottom left);
-// negative when the page does not show it.
-double wordTop(const QString& pdfPath, int page, const QString& word);
+// The first page whose text contains `text` (UTF-8), or -1.
+int pageShowing(const QStringList& texts, const char* text);
+// An empty folder of that name under the scratch folder.
+QString freshFolder(const QString& name);
+
+// What the "links" book's PDF holds, whether its pages were printed now or stored: the outline
+// of its contents, and its links, each leading to where its target is printed.
+void expectLinksBookOutline(const QString& pdf);
+void expectLinksBookLinks(const QString& pdf);
 
 } // namespace exporttest

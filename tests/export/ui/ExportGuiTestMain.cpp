@@ -12,7 +12,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // A temporary folder of its own, so that a test can see what an export leaves in it.
     QTemporaryDir temporary;
     qputenv("TMPDIR", temporary.path().toLocal8Bit());
     QTemporaryDir config;

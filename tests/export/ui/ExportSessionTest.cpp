@@ -19,49 +19,11 @@ using namespace exporttest;
 
 namespace {
 
-QString freshFolder(const QString& name) {
-    const QString folder = QDir(testsupport::scratchDir()).filePath(name);
-    QDir(folder).removeRecursively();
-    QDir().mkpath(folder);
-    return folder;
-}
-
-int pageShowing(const QStringList& texts, const QString& text) {
-    for (int i = 0; i < texts.size(); ++i) {
-        if (texts[i].contains(text))
-            return i;
-    }
-    return -1;
-}
-
 QString pdftotext(const QString& pdf) {
     QProcess process;
     process.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
     process.waitForFinished(60000);
     return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-// Counts turns of the GUI thread's event loop while an export runs.
-struct Ticker {
-    int ticks = 0;
-    QTimer timer;
-    Ticker() {
-        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
-        timer.start(10);
-    }
-};
-
-QString writeLoopingBook() {
-    const QByteArray system =
-        testsupport::systemFile({{2, QByteArray("index.htm", 10)}, {3, QByteArray("Looping", 8)}});
-    return testsupport::writeScratchFile(
-        QStringLiteral("looping.chm"),
-        testsupport::writeChm(
-            {{"/#SYSTEM", system},
-             {"/index.htm", "<html><body><p>first quokka page</p></body></html>"},
-             {"/loop.htm",
-              "<html><body><p>endless</p><script>while(true){}</script></body></html>"},
-             {"/zebra.htm", "<html><body><p>last zebra page</p></body></html>"}}));
 }
 
 QString writeBook(const QString& fileName, std::vector<testsupport::ChmObject> pages) {
@@ -71,7 +33,8 @@ QString writeBook(const QString& fileName, std::vector<testsupport::ChmObject> p
     return testsupport::writeScratchFile(fileName, testsupport::writeChm(pages));
 }
 
-QString exportedText(const QString& book, const QString& folderName, int* pages = nullptr) {
+QString exportedText(const QString& book, const QString& folderName, int* pages = nullptr,
+                     int pageTimeoutMs = 5000) {
     std::unique_ptr<CHMDocument> document = CHMDocument::open(book);
     EXPECT_TRUE(document);
     if (!document)
@@ -80,7 +43,7 @@ QString exportedText(const QString& book, const QString& folderName, int* pages 
     ExportWebProfile profile(document.get());
     QString error;
     EXPECT_TRUE(exportToPDFWithConversionSettings(*document, profile.profile(), output, nullptr,
-                                                  &error, 5000))
+                                                  &error, pageTimeoutMs))
         << error.toStdString();
     if (pages)
         *pages = static_cast<int>(pageTexts(output).size());
@@ -124,14 +87,17 @@ TEST(ExportSession, PageThatRedirectsAtOnceIsPrintedAsItsTarget) {
 
 TEST(ExportSession, LinksBookBecomesOnePDFWithOutlineLinksAndEveryTopicsText) {
     const QString folder = freshFolder(QStringLiteral("links-export"));
-    Ticker ticker;
+    int ticks = 0; // turns of the GUI thread's event loop while the export runs
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
     CHMToPDFConversionOptions options;
     options.inputURL = testsupport::fixturePath(QStringLiteral("links"));
     options.outputFolderURL = folder;
     QString output, error;
     ASSERT_TRUE(ExportCHMFileToPDF(&options, &output, &error)) << error.toStdString();
     EXPECT_EQ(QFileInfo(output).fileName(), QStringLiteral("links.pdf"));
-    EXPECT_GT(ticker.ticks, 10); // the GUI thread kept turning
+    EXPECT_GT(ticks, 10); // the GUI thread kept turning
 
     const QStringList texts = pageTexts(output);
     EXPECT_EQ(texts.size(), 17); // the blank page is not there
@@ -140,27 +106,8 @@ TEST(ExportSession, LinksBookBecomesOnePDFWithOutlineLinksAndEveryTopicsText) {
                               "Hello", "Hidden page", "Lighthouse epilogue"})
         EXPECT_TRUE(all.contains(QString::fromUtf8(topic))) << topic;
 
-    const std::vector<OutlineEntry> entries = outline(output);
-    ASSERT_EQ(entries.size(), 3u);
-    ASSERT_EQ(entries[0].kids.size(), 2u);
-    ASSERT_EQ(entries[0].kids[0].kids.size(), 2u);
-    EXPECT_EQ(entries[0].kids[0].kids[0].targetPage,
-              pageShowing(texts, QStringLiteral("Section two")));
-    EXPECT_EQ(entries[0].kids[1].targetPage, pageShowing(texts, QStringLiteral("Bottom marker")));
-    EXPECT_EQ(entries[1].kids[0].targetPage,
-              pageShowing(texts, QString::fromUtf8("Конец страницы")));
-    EXPECT_EQ(entries[2].targetPage, -1);
-
-    int resolved = 0;
-    for (const Link& link : links(output)) {
-        EXPECT_FALSE(link.hasNamedDest);
-        EXPECT_FALSE(link.uri.startsWith(QLatin1String("itss:")));
-        if (link.targetPage >= 0)
-            ++resolved;
-    }
-    // Guide: section two, chapter, its own bottom, the hidden page; chapter: the guide and its
-    // own top; Japanese: the end of the Russian page; hidden: the guide's bottom.
-    EXPECT_EQ(resolved, 8);
+    expectLinksBookOutline(output);
+    expectLinksBookLinks(output);
 }
 
 TEST(ExportSession, SampleBookKeepsEveryTopicAndIsNumberedBesideAnEarlierExport) {
@@ -219,16 +166,12 @@ TEST(ExportSession, CancellingAfterTheFirstPageWritesNothingAndLeavesNoTemporary
 }
 
 TEST(ExportSession, PageThatNeverFinishesLoadingIsGivenUpAndTheExportGoesOn) {
-    std::unique_ptr<CHMDocument> document = CHMDocument::open(writeLoopingBook());
-    ASSERT_TRUE(document);
-    const QString folder = freshFolder(QStringLiteral("looping"));
-    const QString output = QDir(folder).filePath(QStringLiteral("looping.pdf"));
-    ExportWebProfile profile(document.get());
-    QString error;
-    ASSERT_TRUE(exportToPDFWithConversionSettings(*document, profile.profile(), output, nullptr,
-                                                  &error, 2000))
-        << error.toStdString();
-    const QString all = pdftotext(output);
+    const QString book = writeBook(
+        QStringLiteral("looping.chm"),
+        {{"/index.htm", "<html><body><p>first quokka page</p></body></html>"},
+         {"/loop.htm", "<html><body><p>endless</p><script>while(true){}</script></body></html>"},
+         {"/zebra.htm", "<html><body><p>last zebra page</p></body></html>"}});
+    const QString all = exportedText(book, QStringLiteral("looping"), nullptr, 2000);
     EXPECT_TRUE(all.contains(QLatin1String("first quokka page")));
     EXPECT_TRUE(all.contains(QLatin1String("last zebra page")));
     EXPECT_FALSE(all.contains(QLatin1String("endless")));
@@ -251,25 +194,17 @@ TEST(ExportSession, BookWithNothingToPrintIsReportedAndWritesNoFile) {
 
 TEST(ExportSession, ChmtoolExportPrintsProgressLinesAndAnswersWhetherItWrote) {
     const QString folder = freshFolder(QStringLiteral("chmtool"));
-    QProcess tool;
-    tool.start(
-        testsupport::chmtoolPath(),
+    const testsupport::ToolRun run = testsupport::runChmTool(
         {QStringLiteral("export"), testsupport::fixturePath(QStringLiteral("links")), folder});
-    ASSERT_TRUE(tool.waitForFinished(120000));
-    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
-    const QStringList lines = QString::fromUtf8(tool.readAllStandardOutput())
-                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    const QStringList lines = run.lines();
     ASSERT_GE(lines.size(), 9);
     EXPECT_EQ(lines[0], QStringLiteral("1/8 Guide"));
     EXPECT_EQ(lines[7], QStringLiteral("8/8 image.htm"));
     EXPECT_TRUE(QFileInfo::exists(QDir(folder).filePath(QStringLiteral("links.pdf"))));
 
-    QProcess damaged;
-    damaged.start(testsupport::chmtoolPath(),
-                  {QStringLiteral("export"),
-                   testsupport::writeScratchFile(QStringLiteral("junk.chm"), "not a help file"),
-                   folder});
-    ASSERT_TRUE(damaged.waitForFinished(120000));
-    EXPECT_EQ(damaged.exitCode(), 1);
+    const QString junk =
+        testsupport::writeScratchFile(QStringLiteral("junk.chm"), "not a help file");
+    EXPECT_EQ(testsupport::runChmTool({QStringLiteral("export"), junk, folder}).status, 1);
     EXPECT_FALSE(QFileInfo::exists(QDir(folder).filePath(QStringLiteral("junk.pdf"))));
 }
