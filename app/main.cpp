@@ -11,6 +11,12 @@
 // These probes always start a reader of their own; otherwise files given while a reader runs go
 // to that reader (SingleInstance).
 //
+// Pages are drawn in software. A help reader gains nothing from the GPU, while OpenGL, which the
+// web engine would otherwise set up inside QApplication's constructor, costs a tenth of a second
+// before the first window and keeps the driver (some 80 MB) loaded as long as the reader runs.
+// A user who sets QT_QUICK_BACKEND or QT_XCB_GL_INTEGRATION decides alone; programs the reader
+// starts (a PDF viewer, the printer) get the environment as it was.
+//
 // The font configuration is read on a thread of its own while QApplication connects to the
 // display and sets up OpenGL for the web engine, the longest wait before the first window; Qt
 // then finds it read (fontconfig is thread-safe).
@@ -30,6 +36,7 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QQuickWindow>
 #include <QTimer>
 #include <cstdio>
 #include <fontconfig/fontconfig.h>
@@ -108,6 +115,16 @@ void turnSandboxOffForRoot() {
     std::fprintf(stderr, "lumeno: running as root, so the web engine's sandbox is turned off\n");
 }
 
+// True when QT_XCB_GL_INTEGRATION was set here and must go once the display is set up.
+bool drawPagesInSoftware() {
+    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    if (qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        return false;
+    qputenv("QT_XCB_GL_INTEGRATION", "none");
+    return true;
+}
+
 bool isProbeRun() {
     return qEnvironmentVariableIntValue("LUMENO_EXIT_AFTER_FIRST_LOAD") == 1 ||
            !qEnvironmentVariable("LUMENO_SCREENSHOT").isEmpty();
@@ -124,7 +141,10 @@ int main(int argc, char** argv) {
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     ITSSSchemeHandler::registerScheme();
 
+    const bool unsetGLIntegration = drawPagesInSoftware();
     QApplication app(argc, argv);
+    if (unsetGLIntegration)
+        qunsetenv("QT_XCB_GL_INTEGRATION");
     QApplication::setOrganizationName(QStringLiteral("Lumeno"));
     QApplication::setApplicationName(QStringLiteral("Lumeno+"));
     QApplication::setApplicationVersion(QStringLiteral(LUMENO_VERSION));
