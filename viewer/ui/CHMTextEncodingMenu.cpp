@@ -15,6 +15,14 @@ const QString kResourceName = QStringLiteral("textencoding.plist");
 CHMTextEncodingMenu::CHMTextEncodingMenu(QObject* parent)
     : QObject(parent), m_menu(std::make_unique<QMenu>(tr("Text Encoding"))) {
     m_menu->setObjectName(QStringLiteral("textEncodingMenu"));
+    // Reading the list takes a few milliseconds that the first window would wait for; it is read
+    // meanwhile.
+    m_pendingList =
+        std::async(std::launch::async, [path = ResourceLocator::resourcePath(kResourceName)] {
+            ReadList read;
+            read.list = TextEncodingList::fromFile(path, &read.error);
+            return read;
+        });
     connect(m_menu.get(), &QMenu::aboutToShow, this, &CHMTextEncodingMenu::menuNeedsUpdate);
     connect(m_menu.get(), &QMenu::triggered, this, [this](QAction* item) {
         const int tag = tagOf(item);
@@ -37,8 +45,15 @@ bool CHMTextEncodingMenu::initEncodingMenu() {
     if (m_initialized)
         return true;
     QString error;
-    const QString path = ResourceLocator::resourcePath(kResourceName);
-    std::optional<TextEncodingList> list = TextEncodingList::fromFile(path, &error);
+    std::optional<TextEncodingList> list;
+    if (m_pendingList.valid()) {
+        ReadList read = m_pendingList.get();
+        list = std::move(read.list);
+        error = read.error;
+    }
+    // Read again each time it failed: the file may have come meanwhile.
+    if (!list)
+        list = TextEncodingList::fromFile(ResourceLocator::resourcePath(kResourceName), &error);
     if (!list) {
         qCWarning(lcEncoding).noquote()
             << "the Text Encoding menus stay empty:" << kResourceName << error;

@@ -22,6 +22,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -71,5 +72,11 @@ private:
     std::unique_ptr<QMenu> m_menu;
     std::optional<TextEncodingList> m_list;
     bool m_initialized = false;
+    // The list as read on a thread from construction on; taken by the first initEncodingMenu().
+    struct ReadList {
+        std::optional<TextEncodingList> list;
+        QString error;
+    };
+    std::future<ReadList> m_pendingList;
     QPointer<QObject> m_target;
 };
