@@ -117,8 +117,10 @@ void turnSandboxOffForRoot() {
 
 // True when QT_XCB_GL_INTEGRATION was set here and must go once the display is set up.
 bool drawPagesInSoftware() {
-    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    // A renderer the user chose may need OpenGL: then the display keeps it too.
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+        return false;
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     if (qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         return false;
     qputenv("QT_XCB_GL_INTEGRATION", "none");
