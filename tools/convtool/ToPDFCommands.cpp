@@ -235,6 +235,21 @@ std::int32_t fileTypeOf(const std::string& path) {
     return kMergeFileDocument;
 }
 
+// What the three to-PDF commands hand over alike; their options name these fields the same.
+template <class Options>
+void fillSharedOptions(Options& o, Settings& s, const std::string& output, ProgressLines& lines) {
+    o.outputURL = output;
+    o.progressTarget = &lines;
+    o.progressSelector = true;
+    o.merge = s.merge;
+    o.leftMargin = s.margins[0];
+    o.rightMargin = s.margins[1];
+    o.topMargin = s.margins[2];
+    o.bottomMargin = s.margins[3];
+    o.orientation = s.landscape ? 1 : 0;
+    o.writeOptions = s.encrypt ? &s.write : nullptr;
+}
+
 } // namespace
 
 int ImagesToPDFCommandMain(int argc, char** argv) {
@@ -254,7 +269,7 @@ int ImagesToPDFCommandMain(int argc, char** argv) {
         return usage(text);
     ProgressLines lines("images-to-pdf", namesOf(inputs));
     ImagesToPDFOptions o;
-    o.merge = s.merge;
+    fillSharedOptions(o, s, output, lines);
     o.quality = s.quality;
     o.pageImageFormat = s.format;
     o.colorMode = s.colorMode;
@@ -262,18 +277,9 @@ int ImagesToPDFCommandMain(int argc, char** argv) {
     o.maximumResolution = s.maxDPI;
     o.pageWidth = std::uint64_t(std::max(0.0, s.paperW));
     o.pageHeight = std::uint64_t(std::max(0.0, s.paperH));
-    o.leftMargin = s.margins[0];
-    o.rightMargin = s.margins[1];
-    o.topMargin = s.margins[2];
-    o.bottomMargin = s.margins[3];
-    o.orientation = s.landscape ? 1 : 0;
     o.scalePercent = s.scale;
     for (const Input& i : inputs)
         o.jobList.push_back({i.path, i.angle});
-    o.outputURL = output;
-    o.progressTarget = &lines;
-    o.progressSelector = true;
-    o.writeOptions = s.encrypt ? &s.write : nullptr;
     return ConvertImagesToPDF(&o) ? 0 : 1;
 }
 
@@ -296,19 +302,10 @@ int DocumentsToPDFCommandMain(int argc, char** argv) {
     DocumentsToPDFOptions o;
     for (const Input& i : inputs)
         o.jobList.push_back(i.path);
-    o.outputURL = output;
-    o.progressTarget = &lines;
-    o.progressSelector = true;
-    o.merge = s.merge;
+    fillSharedOptions(o, s, output, lines);
     o.richTextAttributes = s.richAttributes;
     o.paperWidth = s.paperW;
     o.paperHeight = s.paperH;
-    o.leftMargin = s.margins[0];
-    o.rightMargin = s.margins[1];
-    o.topMargin = s.margins[2];
-    o.bottomMargin = s.margins[3];
-    o.orientation = s.landscape ? 1 : 0;
-    o.writeOptions = s.encrypt ? &s.write : nullptr;
     o.textAttributes = &s.text;
     return ConvertDocumentsToPDF(&o) ? 0 : 1;
 }
@@ -333,25 +330,16 @@ int MergeCommandMain(int argc, char** argv) {
     MergeFilesOptions o;
     for (const Input& i : inputs)
         o.jobList.push_back({fileTypeOf(i.path), i.path, i.password, i.angle});
-    o.outputURL = output;
-    o.progressTarget = &lines;
-    o.progressSelector = true;
-    o.merge = s.merge;
+    fillSharedOptions(o, s, output, lines);
     o.richTextAttributes = s.richAttributes;
     o.pageWidth = s.paperW;
     o.pageHeight = s.paperH;
-    o.leftMargin = s.margins[0];
-    o.rightMargin = s.margins[1];
-    o.topMargin = s.margins[2];
-    o.bottomMargin = s.margins[3];
-    o.orientation = s.landscape ? 1 : 0;
     o.imageQuality = s.quality;
     o.imageFormat = s.format;
     o.colorMode = s.colorMode;
     o.pageSizeMode = s.pageSizeMode;
     o.maximumResolution = s.maxDPI;
     o.scalePercent = s.scale;
-    o.writeOptions = s.encrypt ? &s.write : nullptr;
     o.textAttributes = &s.text;
     return MergeFilesToPDF(&o) ? 0 : 1;
 }
