@@ -140,9 +140,11 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
         records[i - firstItem].charIndex = static_cast<uint32_t>(
             std::min<quint64>(m_links.itemAt(i).charIndex(), std::numeric_limits<uint32_t>::max()));
     }
+    // The output page each record was found on: a heading painted early can be found on a page
+    // before the walk's position reaches it.
+    std::vector<int> foundOnPage(records.size(), -1);
     const QByteArray& pageText = text.text();
-    int textPos = 0;
-    int recordIndex = 0;
+    LinkDestMatchState walk;
     const int textLength = static_cast<int>(pageText.size());
     int characterBase = 0;
 
@@ -152,7 +154,8 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
         QPDFPageDocumentHelper output(*m_pdfDocument);
         std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(printed).getAllPages();
         for (std::size_t i = 0; i < pages.size(); ++i) {
-            const std::vector<PrintedWord> pageWords = words.wordsOfPage(static_cast<int>(i));
+            const std::vector<PrintedWord> pageWords =
+                withoutRepaintedWords(words.wordsOfPage(static_cast<int>(i)));
             if (hasLittleText(pageWords)) {
                 if (!rendered)
                     rendered.reset(poppler::document::load_from_raw_data(
@@ -162,24 +165,34 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
                 if (page && IsPDFPageBlank(page.get()))
                     continue;
             }
-            const int answer = findLinkDestinations(pageWords, pageText.constData(), &textPos,
-                                                    textLength, records.data(),
-                                                    static_cast<int>(records.size()), &recordIndex);
+            const int answer =
+                findLinkDestinations(pageWords, pageText.constData(), textLength, records.data(),
+                                     static_cast<int>(records.size()), &walk);
+            for (std::size_t r = 0; r < records.size(); ++r) {
+                if (records[r].found && foundOnPage[r] < 0)
+                    foundOnPage[r] = m_pageCount;
+            }
+            const int textPos = walk.textPos;
             const int pageEnd = characterBase + printedTextBytes(pageWords);
             const QPDFObjectHandle::Rectangle crop =
                 pages[i].getCropBox(false, false).getArrayAsRectangle();
             while (firstItem < lastItem) {
                 LinkDestinationItem& item = m_links.itemAt(firstItem);
                 const quint64 index = item.charIndex();
-                if (answer == 1 ? index >= static_cast<quint64>(std::max(pageEnd, 0))
-                                : index > static_cast<quint64>(std::max(textPos, 0)))
+                const std::size_t r = firstItem - (lastItem - records.size());
+                const LinkDestLocation& record = records[r];
+                // A record found where its words were painted early is placed whatever the walk
+                // has reached.
+                if (!record.found &&
+                    (answer == 1 ? index >= static_cast<quint64>(std::max(pageEnd, 0))
+                                 : index > static_cast<quint64>(std::max(textPos, 0))))
                     break;
-                const LinkDestLocation& record = records[firstItem - (lastItem - records.size())];
                 // A target the words did not reach exactly is placed at the top of its page.
                 const PDFPoint where = record.found
                                            ? PDFPoint{crop.llx + record.x, crop.ury - record.y}
                                            : PDFPoint{crop.llx, crop.ury};
-                item.place(static_cast<quint64>(m_pageCount), where);
+                const int page = record.found && foundOnPage[r] >= 0 ? foundOnPage[r] : m_pageCount;
+                item.place(static_cast<quint64>(page), where);
                 ++firstItem;
             }
             characterBase = pageEnd;

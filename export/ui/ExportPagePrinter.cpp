@@ -39,11 +39,31 @@ return sized;})())JS");
 
 QString ExportPagePrinter::domWalkScript() {
     // Text of every leaf node in document order, and the first "name" or "id" of each element
-    // where it stands. Text that is never printed (scripts, styles, hidden elements) is left
+    // where it stands. Text that is never printed (scripts, styles, hidden elements, and what
+    // the page's own print style sheet hides: the walk runs with the screen's styles) is left
     // out, so that the printed words follow the collected text.
     return QStringLiteral(R"JS((function(){
 var out=[];var body=document.body;if(!body)return out;
 var silent={SCRIPT:1,STYLE:1,NOSCRIPT:1,TEMPLATE:1,TITLE:1};
+var printHidden=new Set();
+function forPrint(media){var m=media?String(media.mediaText||'').toLowerCase():'';return m.indexOf('print')>=0;}
+function printRules(rules,inPrint,depth){
+  if(!rules||depth>8)return;
+  for(var i=0;i<rules.length;i++){var r=rules[i];
+    try{
+      if(r.type===4)printRules(r.cssRules,inPrint||forPrint(r.media),depth+1);
+      else if(r.type===3)printRules(r.styleSheet&&r.styleSheet.cssRules,inPrint||forPrint(r.media),depth+1);
+      else if(r.type===1&&inPrint&&r.style.display==='none'){
+        var hit=document.querySelectorAll(r.selectorText);
+        for(var h=0;h<hit.length;h++)printHidden.add(hit[h]);
+      }
+    }catch(e){}
+  }
+}
+for(var si=0;si<document.styleSheets.length;si++){
+  var sheet=document.styleSheets[si];
+  try{printRules(sheet.cssRules,forPrint(sheet.media),0);}catch(e){}
+}
 var stack=[body];
 while(stack.length){
   var node=stack.pop();
@@ -55,7 +75,7 @@ while(stack.length){
       var n=attrs[i].name.toLowerCase();
       if(n==='name'||n==='id'){out.push([attrs[i].value]);break;}
     }
-    if(silent[node.nodeName.toUpperCase()])quiet=true;
+    if(silent[node.nodeName.toUpperCase()]||printHidden.has(node))quiet=true;
     else{var cs=window.getComputedStyle(node);if(cs&&cs.display==='none')quiet=true;}
   }
   if(!node.firstChild){

@@ -183,6 +183,13 @@ std::vector<Link> links(const QString& pdfPath) {
                 continue;
             Link link;
             link.page = p;
+            const QJsonArray rect = objects.resolve(annot.value(QLatin1String("/Rect"))).toArray();
+            if (rect.size() == 4) {
+                link.left = std::min(rect.at(0).toDouble(), rect.at(2).toDouble());
+                link.right = std::max(rect.at(0).toDouble(), rect.at(2).toDouble());
+                link.bottom = std::min(rect.at(1).toDouble(), rect.at(3).toDouble());
+                link.top = std::max(rect.at(1).toDouble(), rect.at(3).toDouble());
+            }
             const QJsonValue dest = objects.resolve(annot.value(QLatin1String("/Dest")));
             if (dest.isArray()) {
                 link.targetPage = static_cast<int>(pages.indexOf(dest.toArray().at(0).toString()));
@@ -207,6 +214,26 @@ std::vector<OutlineEntry> outline(const QString& pdfPath) {
     for (const QJsonValue& item : json.value(QLatin1String("outlines")).toArray())
         entries.push_back(outlineEntry(item.toObject(), pages));
     return entries;
+}
+
+std::vector<std::vector<WordBox>> pageWords(const QString& pdfPath) {
+    std::vector<std::vector<WordBox>> pages;
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_file(pdfPath.toStdString()));
+    if (!doc)
+        return pages;
+    for (int i = 0; i < doc->pages(); ++i) {
+        std::unique_ptr<poppler::page> page(doc->create_page(i));
+        const double height = page->page_rect(poppler::crop_box).height();
+        std::vector<WordBox>& words = pages.emplace_back();
+        for (const poppler::text_box& box : page->text_list()) {
+            const poppler::byte_array utf8 = box.text().to_utf8();
+            const poppler::rectf r = box.bbox();
+            words.push_back({QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())),
+                             r.left(), height - r.bottom(), r.right(), height - r.top()});
+        }
+    }
+    return pages;
 }
 
 QStringList pageTexts(const QString& pdfPath) {

@@ -32,6 +32,7 @@ struct Link {
     double targetY = 0;  // the destination's height
     QString uri;         // the URI of a URI action, if any
     bool hasNamedDest = false;
+    double left = 0, bottom = 0, right = 0, top = 0; // its rectangle, PDF user space
 };
 std::vector<Link> links(const QString& pdfPath);
 
@@ -42,6 +43,14 @@ struct OutlineEntry {
     std::vector<OutlineEntry> kids;
 };
 std::vector<OutlineEntry> outline(const QString& pdfPath);
+
+// One word Poppler reads on a page, its box in PDF user space (origin bottom left).
+struct WordBox {
+    QString text;
+    double left = 0, bottom = 0, right = 0, top = 0;
+};
+// The words of each page, in Poppler's reading order.
+std::vector<std::vector<WordBox>> pageWords(const QString& pdfPath);
 
 // The text of each page, by Poppler.
 QStringList pageTexts(const QString& pdfPath);

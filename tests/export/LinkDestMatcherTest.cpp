@@ -117,3 +117,80 @@ TEST(LinkDestMatcher, WordsPastTheEndOfTheTextReadNothingBeyondIt) {
               0);
     EXPECT_EQ(record.found, 0u);
 }
+
+namespace {
+
+PrintedWord at(const char* text, double x, double y) {
+    return {text, x, y};
+}
+
+} // namespace
+
+TEST(LinkDestMatcher, HeadingsPaintedBeforeTheTextAroundThemTakeTheirTargetsAndTheWalkGoesOn) {
+    // Two boxed headings float beside their sections: the engine paints both before the text of
+    // the page, and the second section's text runs on to the next printed page.
+    const std::string text = "Intro text \xE2\x97\x86\xC2\xA0"
+                             "Alpha alpha body "
+                             "\xE2\x97\x86\xC2\xA0"
+                             "Beta beta body end";
+    const auto alpha = static_cast<uint32_t>(text.find("\xE2\x97\x86"));
+    const auto beta = static_cast<uint32_t>(text.find("\xE2\x97\x86", alpha + 1));
+    std::vector<LinkDestLocation> records(3);
+    records[0].charIndex = 0;
+    records[1].charIndex = alpha;
+    records[2].charIndex = beta;
+    LinkDestMatchState state;
+    const std::vector<PrintedWord> first = {
+        at("\xE2\x97\x86", 10, 300), at("Alpha", 20, 300), at("\xE2\x97\x86", 10, 500),
+        at("Beta", 20, 500),         at("Intro", 10, 100), at("text", 60, 100),
+        at("alpha", 10, 330),        at("body", 60, 330),  at("beta", 10, 530)};
+    EXPECT_EQ(findLinkDestinations(first, text.data(), static_cast<int>(text.size()),
+                                   records.data(), 3, &state),
+              0);
+    EXPECT_EQ(records[0].y, 98);  // the page's own target: its first line, not a heading
+    EXPECT_EQ(records[1].y, 298); // each heading's target: the heading
+    EXPECT_EQ(records[2].y, 498);
+    for (const LinkDestLocation& record : records)
+        EXPECT_EQ(record.found, 1u);
+    // Text that follows a heading painted early still lines up, on this page and the next.
+    const std::vector<PrintedWord> second = {at("body", 10, 40), at("end", 60, 40)};
+    state.recordIndex = 0;
+    std::vector<LinkDestLocation> sentinel(1);
+    sentinel[0].charIndex = static_cast<uint32_t>(text.size());
+    EXPECT_EQ(findLinkDestinations(second, text.data(), static_cast<int>(text.size()),
+                                   sentinel.data(), 1, &state),
+              0);
+    EXPECT_EQ(state.textPos, static_cast<int>(text.size()));
+}
+
+TEST(LinkDestMatcher, LongRunOfWordsFurtherOnIsTextThatWasNotPrintedNotAHeading) {
+    // The navigation bar is hidden when printing: the printed words start further on, and the
+    // walk catches up with them as before.
+    const std::string text = "Home Up Next one two three four five six seven eight nine ten "
+                             "eleven twelve thirteen fourteen";
+    LinkDestLocation record;
+    record.charIndex = static_cast<uint32_t>(text.find("three"));
+    LinkDestMatchState state;
+    std::vector<PrintedWord> printed;
+    double x = 0;
+    for (const char* word : {"one", "two", "three", "four", "five", "six", "seven", "eight", "nine",
+                             "ten", "eleven", "twelve", "thirteen", "fourteen"})
+        printed.push_back(at(word, x += 10, 100));
+    EXPECT_EQ(findLinkDestinations(printed, text.data(), static_cast<int>(text.size()), &record, 1,
+                                   &state),
+              0);
+    EXPECT_EQ(record.found, 1u);
+    EXPECT_EQ(record.x, 30);
+    EXPECT_TRUE(state.paintedEarly.empty());
+}
+
+TEST(LinkDestMatcher, TextShadowsCountOnceAndTheSameWordElsewhereStays) {
+    const std::vector<PrintedWord> painted = {at("bool", 52.5, 46.5), at("Init", 78.3, 46.5),
+                                              at("bool", 52.5, 45.76), at("Init", 78.3, 45.76),
+                                              at("bool", 52.5, 70.0)};
+    const std::vector<PrintedWord> kept = withoutRepaintedWords(painted);
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].text, "bool");
+    EXPECT_EQ(kept[1].text, "Init");
+    EXPECT_EQ(kept[2].yMin, 70.0);
+}
