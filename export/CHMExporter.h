@@ -81,6 +81,9 @@ public:
     // the target. False with a message for the user when anything fails; the target is then
     // untouched.
     bool WritePDFData(QString* error);
+    // Whether the output's folder takes a file now, before any page is printed: a folder that
+    // cannot be written is told at once, not after the whole book. False with the cause.
+    bool outputFolderTakesFiles(QString* error) const;
 
     const LinkDestinationTable& linkTargets() const { return m_links; }
 

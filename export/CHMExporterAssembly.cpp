@@ -5,7 +5,12 @@
 #include "LumenoLogging.h"
 #include "PrintedLinkRewriter.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstring>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -144,10 +149,11 @@ public:
     explicit SaveFilePipeline(QSaveFile& file) : Pipeline("save file", nullptr), m_file(file) {}
     void write(unsigned char const* data, size_t length) override {
         while (length > 0 && !m_failed) {
+            errno = 0;
             const qint64 written =
                 m_file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(length));
             if (written <= 0) {
-                m_failed = true;
+                fail();
                 return;
             }
             data += written;
@@ -155,14 +161,25 @@ public:
         }
     }
     void finish() override {
+        errno = 0;
         if (!m_failed && !m_file.flush())
-            m_failed = true;
+            fail();
     }
     bool failed() const { return m_failed; }
+    // The system's word for what went wrong ("No space left on device"): the file's own error
+    // string is often only "Unknown error" when a buffered write fails.
+    QString reason() const { return m_reason.isEmpty() ? m_file.errorString() : m_reason; }
 
 private:
+    void fail() {
+        m_failed = true;
+        if (errno != 0)
+            m_reason = QString::fromLocal8Bit(std::strerror(errno));
+    }
+
     QSaveFile& m_file;
     bool m_failed = false;
+    QString m_reason;
 };
 
 } // namespace
@@ -189,11 +206,31 @@ bool CHMExporter::WritePDFData(QString* error) {
         return fail(QString::fromUtf8(e.what()));
     }
     if (pipeline.failed()) {
-        const QString reason = file.errorString();
+        const QString reason = pipeline.reason();
         file.cancelWriting();
         return fail(reason);
     }
-    if (!file.commit())
-        return fail(file.errorString());
+    errno = 0;
+    if (!file.commit()) {
+        const int cause = errno;
+        return fail(cause ? QString::fromLocal8Bit(std::strerror(cause)) : file.errorString());
+    }
     return true;
+}
+
+bool CHMExporter::outputFolderTakesFiles(QString* error) const {
+    const QString folder = QFileInfo(m_fileURL).absolutePath();
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".lumeno-export-XXXXXX")));
+    errno = 0;
+    // A few kilobytes, flushed: a folder on a full disk takes an empty file but no data.
+    const QByteArray bytes(4096, ' ');
+    if (probe.open() && probe.write(bytes) == bytes.size() && probe.flush())
+        return true;
+    const int cause = errno;
+    const QString reason =
+        cause ? QString::fromLocal8Bit(std::strerror(cause)) : probe.errorString();
+    qCWarning(lcExport) << "the folder" << logSafe(folder) << "takes no file:" << reason;
+    if (error)
+        *error = reason;
+    return false;
 }

@@ -41,6 +41,15 @@ void CHMExportSession::start() {
     m_started = true;
     m_isConversionCancelled.store(false);
     m_title = tr("Exporting %1").arg(QFileInfo(m_document.filePath()).fileName());
+    QString reason;
+    if (!m_exporter->outputFolderTakesFiles(&reason)) {
+        // Told before the first page, not after the whole book.
+        QMetaObject::invokeMethod(
+            this,
+            [this, reason] { end(false, tr("The PDF could not be written: %1").arg(reason)); },
+            Qt::QueuedConnection);
+        return;
+    }
     scheduleStep(&CHMExportSession::exportToPDF);
 }
 
