@@ -7,6 +7,7 @@
 #include "CHMTextEncodingMenu.h"
 #include "ExportCommand.h"
 #include "ResourceLocator.h"
+#include "StartWindow.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -39,6 +40,7 @@ LumenoApplication::~LumenoApplication() {
     const QList<OpenWindow> open = std::exchange(m_windows, {});
     for (const OpenWindow& entry : open)
         delete entry.window;
+    delete m_startWindow;
 }
 
 QList<CHMDocumentWindow*> LumenoApplication::windows() const {
@@ -104,8 +106,24 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
     attachExport(window);
     installMenus(window);
     window->show();
+    if (m_startWindow)
+        m_startWindow->close();
     emit windowOpened(window);
     return window;
+}
+
+StartWindow* LumenoApplication::showStartWindow() {
+    if (!m_startWindow) {
+        m_startWindow = new StartWindow();
+        connect(m_startWindow, &QObject::destroyed, this, [this] { m_startWindow = nullptr; });
+        connect(m_startWindow, &StartWindow::openRequested, this,
+                [this] { showOpenPanel(m_startWindow); });
+        installStartMenus(m_startWindow);
+    }
+    m_startWindow->show();
+    m_startWindow->raise();
+    m_startWindow->activateWindow();
+    return m_startWindow;
 }
 
 void LumenoApplication::attachExport(CHMDocumentWindow* window) {
@@ -245,6 +263,23 @@ void LumenoApplication::installMenus(CHMDocumentWindow* window) {
     windowMenu->addAction(window->firstTabAction());
     windowMenu->addAction(window->lastTabAction());
 
+    installHelpMenu(bar, window);
+}
+
+void LumenoApplication::installStartMenus(StartWindow* window) {
+    QMenuBar* bar = window->menuBar();
+    QMenu* file = bar->addMenu(tr("&File"));
+    QAction* open = file->addAction(tr("Open…"), window, [this, window] { showOpenPanel(window); });
+    open->setShortcut(QKeySequence::Open);
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("Quit Lumeno+"), qApp, &QApplication::closeAllWindows);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+    bookmarkController()->installMenu(bar, window);
+    installHelpMenu(bar, window);
+}
+
+void LumenoApplication::installHelpMenu(QMenuBar* bar, QWidget* window) {
     QMenu* help = bar->addMenu(tr("&Help"));
     QAction* manual = help->addAction(tr("Lumeno+ Help"), window,
                                       [this, window] { UserManualHelpAction(window); });

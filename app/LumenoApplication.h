@@ -20,6 +20,7 @@ class CHMTextEncodingMenu;
 class CHMDocumentWindow;
 class QMenuBar;
 class QWidget;
+class StartWindow;
 
 class LumenoApplication : public QObject {
     Q_OBJECT
@@ -35,6 +36,11 @@ public:
     // The window showing the file (compared by canonical path), or nullptr.
     CHMDocumentWindow* windowForFile(const QString& path) const;
     QList<CHMDocumentWindow*> windows() const;
+
+    // The window shown while no book is open (made and shown on first call, then brought
+    // forward); it closes when a book's window opens.
+    StartWindow* showStartWindow();
+    StartWindow* startWindow() const { return m_startWindow; }
 
     // File › Open…: asks for .chm files and opens them.
     void showOpenPanel(QWidget* parent);
@@ -67,6 +73,10 @@ private:
     // Connects the window's "Export as PDF" command to the PDF export.
     void attachExport(CHMDocumentWindow* window);
     void installMenus(CHMDocumentWindow* window);
+    // The menus that belong to the application rather than to a book: File's Open… and Quit,
+    // Bookmarks and Help, for the start window.
+    void installStartMenus(StartWindow* window);
+    void installHelpMenu(QMenuBar* bar, QWidget* window);
 
     struct OpenWindow {
         QObject* object; // the same window, kept as QObject for the destroyed() signal
@@ -77,5 +87,6 @@ private:
     // The Text Encoding submenu every window's View menu shares.
     CHMTextEncodingMenu* m_textEncodingMenu;
     BookmarkController* m_bookmarkController = nullptr;
+    StartWindow* m_startWindow = nullptr;
     std::function<bool(const QUrl&)> m_urlOpener;
 };

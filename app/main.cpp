@@ -178,15 +178,15 @@ int main(int argc, char** argv) {
                              window->raise();
                              window->activateWindow();
                          } else {
-                             lumeno.showOpenPanel(nullptr);
+                             lumeno.showStartWindow();
                          }
                      });
     if (files.isEmpty())
-        lumeno.showOpenPanel(nullptr);
+        lumeno.showStartWindow();
     else
         lumeno.openFiles(files);
-    if (lumeno.windows().isEmpty())
-        return files.isEmpty() ? 0 : 1;
+    if (lumeno.windows().isEmpty() && !lumeno.startWindow())
+        return 1;
     // The last window closing ends the reader, also when files keep arriving by the socket.
     return app.exec();
 }

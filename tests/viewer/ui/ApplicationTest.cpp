@@ -4,8 +4,10 @@
 #include "LumenoApplication.h"
 #include "ResourceLocator.h"
 #include "SingleInstance.h"
+#include "StartWindow.h"
 #include "WindowTestFixture.h"
 
+#include <QMenuBar>
 #include <QTemporaryDir>
 #include <atomic>
 #include <thread>
@@ -51,6 +53,26 @@ TEST_F(Application, EachFileOpensInOneWindowWhichComesForwardAgainAndIsForgotten
     EXPECT_EQ(app->windows().size(), 1);
     EXPECT_EQ(app->windowForFile(testsupport::fixturePath("nested")), nullptr);
     EXPECT_TRUE(app->errors.isEmpty());
+}
+
+TEST_F(Application, WithoutABookTheStartWindowHasTheApplicationsMenusAndGivesWayToTheFirstBook) {
+    StartWindow* start = app->showStartWindow();
+    ASSERT_NE(start, nullptr);
+    EXPECT_EQ(app->showStartWindow(), start); // one start window, brought forward
+    QStringList menus;
+    for (QAction* action : start->menuBar()->actions())
+        menus << action->text();
+    EXPECT_EQ(menus, (QStringList{"&File", "&Bookmarks", "&Help"}));
+    QStringList fileItems;
+    for (QAction* action : start->menuBar()->actions().first()->menu()->actions())
+        fileItems << action->text();
+    EXPECT_TRUE(fileItems.contains(QStringLiteral("Open…")));
+    EXPECT_TRUE(fileItems.contains(QStringLiteral("Quit Lumeno+")));
+
+    ASSERT_NE(app->openFile(testsupport::fixturePath("nested")), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(app->startWindow(), nullptr);
+    EXPECT_EQ(app->windows().size(), 1);
 }
 
 TEST_F(Application, ExportAsPDFInAWindowWritesTheBook) {
