@@ -1,5 +1,7 @@
 #include "PDFPageTextReader.h"
 
+#include "VisualLineOrder.h"
+
 #include <algorithm>
 #include <cctype>
 #include <poppler-page.h>
@@ -52,9 +54,9 @@ bool separatedByGap(const WordSpan& previous, const WordSpan& word) {
     return word.alongStart - previous.alongEnd > 0.3 * height;
 }
 
-// Appends the word's UTF-16 text as UTF-8, leaving out control characters (they have no place
+// The word's UTF-16 text as code points, leaving out control characters (they have no place
 // in RTF or XML) and putting U+FFFD for unpaired surrogates.
-void appendWord(std::string& out, const poppler::ustring& text) {
+void appendWord(std::u32string& out, const poppler::ustring& text) {
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
         char32_t cp = text[i];
@@ -67,8 +69,49 @@ void appendWord(std::string& out, const poppler::ustring& text) {
         }
         if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == 0xFFFE || cp == 0xFFFF)
             continue;
-        AppendUTF8(out, cp);
+        out.push_back(cp);
     }
+}
+
+// Which way a word's letters run along its line, as far as a right-to-left script tells.
+enum class WordOrder { NoRightToLeft, Visual, Logical };
+
+WordOrder orderOf(const poppler::text_box& word, const std::u32string& letters, int rotation) {
+    if (std::none_of(letters.begin(), letters.end(), IsStrongRightToLeft))
+        return WordOrder::NoRightToLeft;
+    const size_t glyphs = word.text().size();
+    if (glyphs < 2)
+        return WordOrder::NoRightToLeft; // one letter shows no direction
+    const double first = spanOf(word.char_bbox(0), rotation).alongStart;
+    const double last = spanOf(word.char_bbox(glyphs - 1), rotation).alongStart;
+    if (first == last)
+        return WordOrder::NoRightToLeft;
+    // Right-to-left letters stored left to right stand in visual order.
+    return first < last ? WordOrder::Visual : WordOrder::Logical;
+}
+
+// One letter of a page and the style it is written in.
+struct Cell {
+    char32_t codePoint;
+    size_t style;
+};
+
+// A line whose right-to-left words were all stored in visual order is put in logical order.
+void finishLine(std::vector<Cell>& cells, size_t lineStart, bool visual, bool logical) {
+    if (!visual || logical || lineStart >= cells.size())
+        return;
+    std::u32string line;
+    line.reserve(cells.size() - lineStart);
+    for (size_t i = lineStart; i < cells.size(); ++i)
+        line.push_back(cells[i].codePoint);
+    const std::vector<LogicalPosition> order = LogicalOrderOfVisualLine(line);
+    if (order.size() != line.size())
+        return;
+    std::vector<Cell> reordered;
+    reordered.reserve(order.size());
+    for (const LogicalPosition& at : order)
+        reordered.push_back({at.codePoint, cells[lineStart + at.index].style});
+    std::copy(reordered.begin(), reordered.end(), cells.begin() + std::ptrdiff_t(lineStart));
 }
 
 } // namespace
@@ -102,16 +145,16 @@ const TextStyle& PDFPageTextReader::styleFor(const std::string& fontName) {
 }
 
 StyledText PDFPageTextReader::read(const poppler::page& page) {
-    StyledText text;
     const std::vector<poppler::text_box> words =
         page.text_list(poppler::page::text_list_include_font);
-    std::string chunk;
-    TextStyle chunkStyle;
-    bool haveChunk = false;
+    std::vector<TextStyle> styles;
+    std::vector<Cell> cells;
+    std::u32string letters;
+    size_t lineStart = 0;
+    bool lineVisual = false, lineLogical = false;
     WordSpan previousSpan{};
     int previousRotation = 0;
     bool spaceAfterPrevious = false;
-    bool first = true;
     for (const poppler::text_box& word : words) {
         TextStyle style;
         if (word.has_font_info()) {
@@ -120,32 +163,48 @@ StyledText PDFPageTextReader::read(const poppler::page& page) {
         }
         const int rotation = word.rotation();
         const WordSpan span = spanOf(word.bbox(), rotation);
-        std::string separator;
-        if (!first) {
-            if (rotation == previousRotation && continuesLine(previousSpan, span))
-                separator = spaceAfterPrevious || separatedByGap(previousSpan, span) ? " " : "";
-            else
-                separator = "\n";
-        }
         // The separator goes with the word before, so a line break never starts a new run.
-        chunk += separator;
-        if (!haveChunk || !(style == chunkStyle)) {
-            if (haveChunk)
-                text.append(chunkStyle, chunk);
-            chunk.clear();
-            chunkStyle = style;
-            haveChunk = true;
+        if (!styles.empty()) {
+            const size_t before = styles.size() - 1;
+            if (rotation == previousRotation && continuesLine(previousSpan, span)) {
+                if (spaceAfterPrevious || separatedByGap(previousSpan, span))
+                    cells.push_back({U' ', before});
+            } else {
+                finishLine(cells, lineStart, lineVisual, lineLogical);
+                cells.push_back({U'\n', before});
+                lineStart = cells.size();
+                lineVisual = lineLogical = false;
+            }
         }
-        appendWord(chunk, word.text());
+        if (styles.empty() || !(styles.back() == style))
+            styles.push_back(style);
+        letters.clear();
+        appendWord(letters, word.text());
+        const WordOrder order = orderOf(word, letters, rotation);
+        lineVisual |= order == WordOrder::Visual;
+        lineLogical |= order == WordOrder::Logical;
+        for (const char32_t cp : letters)
+            cells.push_back({cp, styles.size() - 1});
         previousSpan = span;
         previousRotation = rotation;
         spaceAfterPrevious = word.has_space_after();
-        first = false;
     }
-    if (haveChunk) {
-        chunk += '\n';
-        text.append(chunkStyle, chunk);
+    StyledText text;
+    if (styles.empty())
+        return text;
+    finishLine(cells, lineStart, lineVisual, lineLogical);
+    cells.push_back({U'\n', styles.size() - 1});
+    std::string run;
+    size_t runStyle = cells.front().style;
+    for (const Cell& cell : cells) {
+        if (cell.style != runStyle) {
+            text.append(styles[runStyle], run);
+            run.clear();
+            runStyle = cell.style;
+        }
+        AppendUTF8(run, cell.codePoint);
     }
+    text.append(styles[runStyle], run);
     return text;
 }
 

@@ -1,0 +1,68 @@
+// Right-to-left text stored in visual order (as LibreOffice lays it out) is written in the order
+// it was typed.
+#include "PDFToTextTestSupport.h"
+#include "TestSupport.h"
+#include "TextReadBack.h"
+#include "VisualLineOrder.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+
+namespace {
+
+std::u32string logicalText(const std::u32string& visual) {
+    std::u32string out;
+    for (const conversion::LogicalPosition& at : conversion::LogicalOrderOfVisualLine(visual))
+        out.push_back(at.codePoint);
+    return out;
+}
+
+} // namespace
+
+TEST(VisualLineOrder, VisualLinesComeBackInTheOrderTheyWereTyped) {
+    const struct {
+        std::u32string visual, typed;
+    } lines[] = {
+        {U"הפי םלוע םולש", U"שלום עולם יפה"},
+        {U"ملاعلاب ابحرم", U"مرحبا بالعالم"},
+        {U"לקש 42 ריחמ", U"מחיר 42 שקל"}, // numbers keep their order inside
+        {U"Hello world", U"Hello world"}, // left to right: untouched
+    };
+    for (const auto& line : lines)
+        EXPECT_EQ(logicalText(line.visual), line.typed);
+    EXPECT_TRUE(conversion::IsStrongRightToLeft(U'ש'));
+    EXPECT_FALSE(conversion::IsStrongRightToLeft(U'4'));
+}
+
+TEST_F(PDFToTextTest, RightToLeftLinesOfALibreOfficePDFAreWrittenInTheOrderTheyWereTyped) {
+    if (!HaveLibreOffice()) {
+        if (testsupport::corpusRequired())
+            FAIL() << "LibreOffice (soffice) is missing; scripts/install-deps.sh installs it";
+        GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    }
+    const std::string typed[] = {"שלום עולם יפה", "مرحبا بالعالم", "מחיר 42 שקל", "Hello world"};
+    const std::filesystem::path source = m_folder / "bidi.txt";
+    {
+        std::ofstream out(source);
+        for (const std::string& line : typed)
+            out << line << "\n";
+    }
+    QTemporaryDir profile;
+    QProcess soffice;
+    soffice.start(QStringLiteral("soffice"),
+                  {QStringLiteral("-env:UserInstallation=file://") + profile.path(),
+                   QStringLiteral("--headless"), QStringLiteral("--convert-to"),
+                   QStringLiteral("pdf"), QStringLiteral("--outdir"),
+                   QString::fromStdString(m_folder.string()),
+                   QString::fromStdString(source.string())});
+    ASSERT_TRUE(soffice.waitForFinished(120000));
+    const std::string pdf = (m_folder / "bidi.pdf").string();
+    ASSERT_TRUE(std::filesystem::exists(pdf));
+
+    PDFToTextOptions options = optionsFor(pdf);
+    ASSERT_TRUE(ConvertPDFToTextDocument(&options));
+    const std::string text = testfiles::readText(outputPath("Report.txt"));
+    for (const std::string& line : typed)
+        EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << " in\n" << text;
+}
