@@ -37,7 +37,46 @@ const char* const kSchema[] = {
     "CREATE INDEX bookmark_tag_by_tag ON bookmark_tag(tag_id)",
 };
 
-const char* const kTables[] = {"file", "bookmark", "tag", "bookmark_tag"};
+// What sqlite_schema says of every object: a store is ours only when this is exactly the list
+// that kSchema makes, so no trigger, view, table or index of someone else's runs or is trusted.
+constexpr const char* kSchemaQuery = "SELECT type, name, tbl_name, coalesce(sql, '') "
+                                     "FROM sqlite_schema ORDER BY type, name";
+
+QStringList schemaObjects(sqlite3* db, QString* error) {
+    SqlStatement query(db, kSchemaQuery);
+    QStringList objects;
+    while (query.next()) {
+        objects << query.text(0) + QLatin1Char('\x1f') + query.text(1) + QLatin1Char('\x1f') +
+                       query.text(2) + QLatin1Char('\x1f') + query.text(3);
+    }
+    if (!query.ok() && error)
+        *error = query.error();
+    return query.ok() ? objects : QStringList();
+}
+
+// The objects a store of ours holds, read back from an in-memory database made with kSchema, so
+// that SQLite's own naming of the implicit indexes is what is compared.
+const QStringList& expectedObjects() {
+    static const QStringList objects = [] {
+        sqlite3* db = nullptr;
+        QStringList made;
+        if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            bool ok = true;
+            for (const char* sql : kSchema)
+                ok = ok && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+            if (ok)
+                made = schemaObjects(db, nullptr);
+        }
+        sqlite3_close_v2(db);
+        return made;
+    }();
+    return objects;
+}
+
+QString objectDescription(const QString& row) {
+    const QStringList parts = row.split(QLatin1Char('\x1f'));
+    return parts.size() >= 2 ? QStringLiteral("%1 “%2”").arg(parts[0], parts[1]) : row;
+}
 
 QString refusal(const QString& path, const QString& reason) {
     return QObject::tr("The bookmark library “%1” cannot be opened: %2. The file has been left "
@@ -83,6 +122,11 @@ std::unique_ptr<BookmarkStore> BookmarkStore::open(const QString& path, QString*
                        : QString::fromUtf8(sqlite3_errstr(rc)));
     if (sqlite3_db_readonly(db, "main") == 1)
         return fail(QObject::tr("it cannot be written"));
+    // Before anything reads the schema: SQL in a file made elsewhere must not be able to call
+    // functions with side effects or alter the file's structure behind the library's back.
+    if (sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr) != SQLITE_OK ||
+        sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr) != SQLITE_OK)
+        return fail(QString::fromUtf8(sqlite3_errmsg(db)));
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     QString reason;
@@ -125,12 +169,10 @@ bool BookmarkStore::prepareSchema(QString* reason) {
         return false;
     }
     const qint64 version = versionQuery.integer(0);
-    SqlStatement tableQuery(m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
-    QStringList tables;
-    while (tableQuery.next())
-        tables << tableQuery.text(0);
-    if (!tableQuery.ok()) {
-        *reason = tableQuery.error();
+    QString schemaError;
+    const QStringList objects = schemaObjects(m_db, &schemaError);
+    if (!schemaError.isEmpty()) {
+        *reason = QObject::tr("it is damaged or not a bookmark library (%1)").arg(schemaError);
         return false;
     }
 
@@ -140,16 +182,25 @@ bool BookmarkStore::prepareSchema(QString* reason) {
         return false;
     }
     if (version == kSchemaVersion) {
-        for (const char* table : kTables) {
-            if (!tables.contains(QLatin1String(table))) {
-                *reason = QObject::tr("its table “%1” is missing").arg(QLatin1String(table));
+        const QStringList& expected = expectedObjects();
+        for (const QString& object : expected) {
+            if (!objects.contains(object)) {
+                *reason = QObject::tr("its %1 is missing or not as Lumeno+ made it")
+                              .arg(objectDescription(object));
                 return false;
             }
         }
-        return true;
+        for (const QString& object : objects) {
+            if (!expected.contains(object)) {
+                *reason = QObject::tr("it holds something Lumeno+ did not make: the %1")
+                              .arg(objectDescription(object));
+                return false;
+            }
+        }
+        return !expected.isEmpty();
     }
     // Version 0: a new file takes the schema; a database of some other program stays untouched.
-    if (!tables.isEmpty()) {
+    if (!objects.isEmpty()) {
         *reason = QObject::tr("it is a database of another kind");
         return false;
     }

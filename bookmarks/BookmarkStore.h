@@ -3,8 +3,11 @@
 // it; every change they make runs in one transaction, committed before the call returns.
 //
 // Opening never harms what is on disk: a file that is not a SQLite database, fails its integrity
-// check, carries another schema or a newer schema version, or cannot be written is refused with
-// a message for the user and left exactly as it was. A new or empty file gets the schema.
+// check, carries another schema or a newer schema version, holds any trigger, view, table or
+// index beyond the ones below (or one of them altered), or cannot be written is refused with a
+// message for the user and left exactly as it was. A new or empty file gets the schema. The
+// connection runs in SQLite's defensive mode with the schema untrusted, so SQL stored in a file
+// can neither rewrite its structure nor call functions with side effects.
 //
 // Schema (PRAGMA user_version 1, foreign keys on):
 //   file(id, path UNIQUE, title, is_valid)

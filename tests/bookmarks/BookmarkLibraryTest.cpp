@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 using namespace bookmarktest;
 
@@ -27,6 +28,12 @@ protected:
     BookmarkPage page(const QString& url) const { return {book, url, "Tab label", "Sample"}; }
     QString plist() const { return folder + "/BookmarkURL.plist"; }
     QString db() const { return folder + "/Bookmarks.sqlite"; }
+    // A refusal by the database on the library's own connection: a temporary trigger lives in
+    // that connection only, since a store file holding a trigger is refused as a whole.
+    bool refuseInStore(const char* trigger) {
+        BookmarkStore* store = library->managedObjectContext();
+        return store && sqlite3_exec(store->handle(), trigger, nullptr, nullptr, nullptr) == 0;
+    }
 
     QString folder, book;
     QStringList messages;
@@ -54,9 +61,9 @@ TEST_F(BookmarkLibraryTest, EverySaveIsCountedAndEveryRemovalStoredAtOnce) {
 TEST_F(BookmarkLibraryTest, FailedRemovalKeepsBookmarksAndCounts) {
     auto bookmark = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "");
     ASSERT_TRUE(bookmark);
-    ASSERT_TRUE(execSql(db(), "CREATE TRIGGER keep BEFORE DELETE ON bookmark "
-                              "BEGIN SELECT RAISE(ABORT, 'kept by test'); END"));
     restart();
+    ASSERT_TRUE(refuseInStore("CREATE TEMP TRIGGER keep BEFORE DELETE ON bookmark "
+                              "BEGIN SELECT RAISE(ABORT, 'kept by test'); END"));
     EXPECT_FALSE(library->removeBookmarks({bookmark->id()}));
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.first().contains("kept by test"));
@@ -106,9 +113,10 @@ TEST_F(BookmarkLibraryTest, DamagedStoreIsReportedOnEveryUseAndNeverOverwritten)
 TEST_F(BookmarkLibraryTest, BookmarkIsSavedAndUserToldWhenOneOfItsTagsIsRefused) {
     ASSERT_TRUE(library->addBookmark(page("itss://chm/view.htm"), "View", "kept"));
     // A real refusal of the database, as a full disk or a constraint would give.
-    ASSERT_TRUE(execSql(db(), "CREATE TRIGGER refuse BEFORE INSERT ON tag WHEN NEW.tag = "
-                              "'refused' BEGIN SELECT RAISE(ABORT, 'refused by test'); END"));
+    const char* refuseTag = "CREATE TEMP TRIGGER refuse BEFORE INSERT ON tag WHEN NEW.tag = "
+                            "'refused' BEGIN SELECT RAISE(ABORT, 'refused by test'); END";
     restart();
+    ASSERT_TRUE(refuseInStore(refuseTag));
     auto bookmark = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "kept, refused, b");
     ASSERT_TRUE(bookmark);
     EXPECT_EQ(bookmark->tagsString(), "b, kept");
@@ -119,5 +127,6 @@ TEST_F(BookmarkLibraryTest, BookmarkIsSavedAndUserToldWhenOneOfItsTagsIsRefused)
     restart();
     EXPECT_EQ(querySql(db(), "SELECT tag FROM tag ORDER BY tag"), (QStringList{"b", "c", "kept"}));
     EXPECT_EQ(querySql(db(), "SELECT count(*) FROM bookmark"), QStringList{"3"});
+    ASSERT_TRUE(refuseInStore(refuseTag));
     EXPECT_FALSE(CHMTag::getTagByString("refused", true, library->managedObjectContext()));
 }
