@@ -2,6 +2,7 @@
 
 #include "FileIdentity.h"
 #include "LumenoLogging.h"
+#include "PlistGuard.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,7 +34,12 @@ PlistPtr readList(const QString& path, ReadState* state) {
     if (file.open(QIODevice::ReadOnly))
         bytes = file.readAll();
     plist_t parsed = nullptr;
-    if (!bytes.isEmpty() && bytes.size() < std::numeric_limits<uint32_t>::max())
+    // libplist recurses without a limit and copies shared objects: a hostile list would exhaust
+    // the stack or the memory. One the guard refuses is unreadable like any damaged list.
+    std::string refusal;
+    if (!PlistGuard::isSafeToParse(bytes.constData(), std::size_t(bytes.size()), &refusal))
+        qCWarning(lcBookmarks) << "refused" << path << QString::fromStdString(refusal);
+    else if (bytes.size() < std::numeric_limits<uint32_t>::max())
         plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &parsed);
     PlistPtr root(parsed);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
