@@ -135,9 +135,10 @@ void BookmarkURLStore::RemoveURLSecurity(const QString& path) {
     writeList(listPath, root.get());
 }
 
-QString BookmarkURLStore::GetURLSecurity(const QString& path) const {
+QString BookmarkURLStore::GetURLSecurity(const QString& path) {
+    const QString listPath = plistPath();
     ReadState state = ReadState::Missing;
-    PlistPtr root = readList(plistPath(), &state);
+    PlistPtr root = readList(listPath, &state);
     if (state != ReadState::Read)
         return QString();
     plist_t entry = entryFor(root.get(), path);
@@ -149,10 +150,26 @@ QString BookmarkURLStore::GetURLSecurity(const QString& path) const {
     if (!bytes || length > 1 << 20)
         return QString();
     bool stale = false;
+    bool moved = false;
     const QString resolved =
-        FileIdentity::resolve(QByteArray(bytes, static_cast<qsizetype>(length)), &stale);
+        FileIdentity::resolve(QByteArray(bytes, static_cast<qsizetype>(length)), &stale, &moved);
     if (stale)
         qCDebug(lcBookmarks) << "bookmarked file changed since it was bookmarked:"
                              << logSafe(resolved);
+    if (moved && resolved != path) {
+        // The entry follows the file, so that later saves and removals count under its name.
+        const QByteArray fresh = FileIdentity::bookmarkData(resolved);
+        plist_t target = entryFor(root.get(), resolved);
+        const qint64 count = refCount(entry) + refCount(target);
+        plist_t moving = plist_new_dict();
+        if (!fresh.isEmpty())
+            plist_dict_set_item(moving, kURLData, plist_new_data(fresh.constData(), fresh.size()));
+        plist_dict_set_item(moving, kRefCount, plist_new_uint(uint64_t(count)));
+        plist_dict_set_item(root.get(), resolved.toUtf8().constData(), moving);
+        plist_dict_remove_item(root.get(), path.toUtf8().constData());
+        qCInfo(lcBookmarks) << "bookmarked file renamed in its folder:" << logSafe(path) << "->"
+                            << logSafe(resolved);
+        writeList(listPath, root.get());
+    }
     return resolved;
 }

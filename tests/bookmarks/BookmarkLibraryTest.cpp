@@ -130,3 +130,50 @@ TEST_F(BookmarkLibraryTest, BookmarkIsSavedAndUserToldWhenOneOfItsTagsIsRefused)
     ASSERT_TRUE(refuseInStore(refuseTag));
     EXPECT_FALSE(CHMTag::getTagByString("refused", true, library->managedObjectContext()));
 }
+
+TEST_F(BookmarkLibraryTest, BookRenamedInItsFolderOpensUnderItsNewNameWhichIsStored) {
+    auto bookmark = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "");
+    ASSERT_TRUE(bookmark);
+    // A copy of the same size sorts first in the folder: same size is not the same file.
+    const QString decoy = copyFixture("sample", folder, "a copy.chm");
+    const QString renamed = folder + "/renamed.chm";
+    ASSERT_TRUE(QFile::rename(book, renamed));
+    restart();
+
+    BookmarkStore* store = library->managedObjectContext();
+    auto target = library->targetOf(*CHMBookmark::bookmarkById(bookmark->id(), store));
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->filePath, renamed);
+    EXPECT_EQ(target->url.toString(), "itss://chm/tabs.htm");
+    EXPECT_EQ(querySql(db(), "SELECT path, is_valid FROM file"), QStringList{renamed + "|1"});
+    EXPECT_EQ(plistRefCount(plist(), book), -1);
+    EXPECT_EQ(plistRefCount(plist(), renamed), 1);
+    // Later saves count under the new name.
+    library->addBookmark({renamed, "itss://chm/view.htm", "View", "Sample"}, "View", "");
+    EXPECT_EQ(plistRefCount(plist(), renamed), 2);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    (void)decoy;
+}
+
+TEST_F(BookmarkLibraryTest, PurgeFollowsARenamedBookButAnotherFileOfTheSameSizeIsNotTaken) {
+    const QString other = copyFixture("sample", folder, "other.chm");
+    auto renamedBookmark = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "");
+    auto goneBookmark =
+        library->addBookmark({other, "itss://chm/tabs.htm", "Tabs", "Sample"}, "Other", "");
+    ASSERT_TRUE(renamedBookmark && goneBookmark);
+    const QString renamed = folder + "/renamed.chm";
+    ASSERT_TRUE(QFile::rename(book, renamed));
+    // The other book is replaced by a file of its size but another inode, under a new name.
+    ASSERT_TRUE(QFile::remove(other));
+    copyFixture("sample", folder, "lookalike.chm");
+    restart();
+
+    ASSERT_TRUE(library->purge());
+    EXPECT_EQ(querySql(db(), "SELECT path, is_valid FROM file ORDER BY path"),
+              (QStringList{other + "|0", renamed + "|1"}));
+    BookmarkStore* store = library->managedObjectContext();
+    auto target = library->targetOf(*CHMBookmark::bookmarkById(goneBookmark->id(), store));
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->filePath, other);
+    EXPECT_EQ(plistRefCount(plist(), other), 1);
+}
