@@ -44,6 +44,10 @@ std::optional<CHMBookmark> BookmarkLibrary::addBookmark(const BookmarkPage& page
     BookmarkStore* context = managedObjectContext();
     if (!context)
         return std::nullopt;
+    if (context->isReadOnly()) {
+        m_presentError(context->readOnlyMessage());
+        return std::nullopt;
+    }
     const QString fileTitle =
         page.documentTitle.isEmpty() ? QFileInfo(page.filePath).fileName() : page.documentTitle;
     bool everyTag = true;
@@ -65,6 +69,10 @@ bool BookmarkLibrary::removeBookmarks(const QList<qint64>& ids) {
     BookmarkStore* context = managedObjectContext();
     if (!context || ids.isEmpty())
         return false;
+    if (context->isReadOnly()) {
+        m_presentError(context->readOnlyMessage());
+        return false;
+    }
     QStringList paths;
     for (qint64 id : ids) {
         const std::optional<CHMBookmark> bookmark = CHMBookmark::bookmarkById(id, context);
@@ -95,7 +103,8 @@ QString BookmarkLibrary::relocate(CHMFile& file) {
 
 bool BookmarkLibrary::purge() {
     BookmarkStore* context = managedObjectContext();
-    if (!context)
+    // A read-only store keeps the validity it last stored.
+    if (!context || context->isReadOnly())
         return false;
     bool ok = false;
     QList<CHMFile> files = CHMFile::allFileswithContext(context, &ok);

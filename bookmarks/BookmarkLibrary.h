@@ -45,6 +45,8 @@ public:
     BookmarkStore* contextForReading();
     BookmarkURLStore& urlStore() { return m_urlStore; }
 
+    // A store that cannot be written is opened read-only (see BookmarkStore): its bookmarks
+    // are listed and opened as usual; adding and removing are refused with its reason.
     // Saves the page's bookmark with the title and the labels, then counts the save for its
     // file. Nothing (the reason shown) when it could not be stored.
     std::optional<CHMBookmark> addBookmark(const BookmarkPage& page, const QString& title,

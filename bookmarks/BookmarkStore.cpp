@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace {
 
@@ -85,6 +87,18 @@ QString refusal(const QString& path, const QString& reason) {
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
+QString readOnlyNotice(const QString& path, const QString& reason) {
+    return QObject::tr("The bookmark library “%1” cannot be changed: %2. Its bookmarks are "
+                       "shown, but none can be added or removed until it can be written again.")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+// Whether this process may create files in the folder, judged by the effective user and
+// capabilities (as the writes themselves will be).
+bool writableByUs(const QString& folder) {
+    return ::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK, AT_EACCESS) == 0;
+}
+
 } // namespace
 
 QString BookmarkStore::applicationSupportFolder() {
@@ -113,15 +127,23 @@ std::unique_ptr<BookmarkStore> BookmarkStore::open(const QString& path, QString*
     if (info.exists() && !info.isFile())
         return fail(QObject::tr("it is not a file"));
 
+    // SQLite itself falls back to reading a file it may not write. A folder that cannot be
+    // written takes no journal, so such a store is opened for reading only from the start.
+    const QByteArray encoded = QFile::encodeName(path);
+    QString readOnly;
+    if (!writableByUs(info.absolutePath()))
+        readOnly = QObject::tr("its folder is read-only");
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(encoded.constData(), &db,
+                                   readOnly.isEmpty() ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                                      : SQLITE_OPEN_READONLY,
+                                   nullptr);
     std::unique_ptr<BookmarkStore> store(new BookmarkStore(db, path));
     if (rc != SQLITE_OK)
         return fail(db ? QString::fromUtf8(sqlite3_errmsg(db))
                        : QString::fromUtf8(sqlite3_errstr(rc)));
-    if (sqlite3_db_readonly(db, "main") == 1)
-        return fail(QObject::tr("it cannot be written"));
+    if (readOnly.isEmpty() && sqlite3_db_readonly(db, "main") == 1)
+        readOnly = QObject::tr("the file is read-only");
     // Before anything reads the schema: SQL in a file made elsewhere must not be able to call
     // functions with side effects or alter the file's structure behind the library's back.
     if (sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr) != SQLITE_OK ||
@@ -129,9 +151,13 @@ std::unique_ptr<BookmarkStore> BookmarkStore::open(const QString& path, QString*
         return fail(QString::fromUtf8(sqlite3_errmsg(db)));
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    if (!readOnly.isEmpty())
+        store->m_readOnlyMessage = readOnlyNotice(path, readOnly);
     QString reason;
     if (!store->prepareSchema(&reason))
         return fail(reason);
+    if (store->isReadOnly())
+        qCWarning(lcBookmarks) << "bookmark store opened read-only:" << path << readOnly;
     return store;
 }
 
@@ -204,6 +230,10 @@ bool BookmarkStore::prepareSchema(QString* reason) {
         *reason = QObject::tr("it is a database of another kind");
         return false;
     }
+    if (isReadOnly()) {
+        *reason = QObject::tr("it cannot be written");
+        return false;
+    }
     const bool created = transaction([this] {
         for (const char* sql : kSchema) {
             if (!run(sql))
@@ -217,6 +247,10 @@ bool BookmarkStore::prepareSchema(QString* reason) {
 }
 
 bool BookmarkStore::transaction(const std::function<bool()>& work) {
+    if (isReadOnly()) {
+        m_lastError = m_readOnlyMessage;
+        return false;
+    }
     const QByteArray name = "change" + QByteArray::number(m_depth);
     if (!run(QByteArray("SAVEPOINT " + name).constData()))
         return false;

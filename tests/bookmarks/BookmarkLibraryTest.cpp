@@ -6,7 +6,9 @@
 #include "CHMTag.h"
 #include "TestSupport.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -176,4 +178,70 @@ TEST_F(BookmarkLibraryTest, PurgeFollowsARenamedBookButAnotherFileOfTheSameSizeI
     ASSERT_TRUE(target);
     EXPECT_EQ(target->filePath, other);
     EXPECT_EQ(plistRefCount(plist(), other), 1);
+}
+
+TEST_F(BookmarkLibraryTest, StoreThatCannotBeWrittenShowsItsBookmarksAndRefusesOnlyChanges) {
+    auto kept = library->addBookmark(page("itss://chm/tabs.htm"), "Tabs", "work");
+    ASSERT_TRUE(library->addBookmark(page("itss://chm/view.htm"), "View", ""));
+    ASSERT_TRUE(kept);
+    struct Case {
+        const char* name;
+        QString path; // made read-only
+        QFileDevice::Permissions readOnly;
+        const char* reason;
+    };
+    const QFileDevice::Permissions readable =
+        QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const QFileDevice::Permissions enterable =
+        readable | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    const Case cases[] = {
+        {"read-only file", db(), readable, "the file is read-only"},
+        {"read-only folder", folder, enterable, "its folder is read-only"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        library.reset();
+        messages.clear();
+        const QFileDevice::Permissions before = QFile::permissions(c.path);
+        ASSERT_TRUE(QFile::setPermissions(c.path, c.readOnly));
+        const QByteArray bytes = testsupport::readWholeFile(db());
+        const QByteArray list = testsupport::readWholeFile(plist());
+        const QDateTime modified = QFileInfo(db()).lastModified();
+        {
+            PermissionBitsApply permissions;
+            ASSERT_TRUE(permissions.active());
+            restart();
+            BookmarkStore* store = library->managedObjectContext();
+            ASSERT_TRUE(store);
+            EXPECT_TRUE(store->isReadOnly());
+            EXPECT_TRUE(store->readOnlyMessage().contains(c.reason));
+            EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+            // Shown and opened as usual.
+            QStringList titles;
+            for (const CHMBookmark& bookmark : CHMBookmark::allBookmarks(store))
+                titles << bookmark.title() + " " + bookmark.tagsString();
+            EXPECT_EQ(titles, (QStringList{"Tabs work", "View "}));
+            auto target = library->targetOf(*CHMBookmark::bookmarkById(kept->id(), store));
+            ASSERT_TRUE(target);
+            EXPECT_EQ(target->filePath, book);
+            EXPECT_FALSE(library->purge());
+            EXPECT_TRUE(messages.isEmpty());
+            // Adding and removing are refused with the reason.
+            EXPECT_FALSE(library->addBookmark(page("itss://chm/new.htm"), "New", ""));
+            EXPECT_FALSE(library->removeBookmarks({kept->id()}));
+            EXPECT_EQ(messages, (QStringList{store->readOnlyMessage(), store->readOnlyMessage()}));
+            library.reset();
+        }
+        ASSERT_TRUE(QFile::setPermissions(c.path, before));
+        EXPECT_EQ(testsupport::readWholeFile(db()), bytes);
+        EXPECT_EQ(testsupport::readWholeFile(plist()), list);
+        EXPECT_EQ(QFileInfo(db()).lastModified(), modified);
+        EXPECT_FALSE(QFile::exists(db() + "-journal"));
+    }
+    // Writable again: the next run changes it as before.
+    messages.clear();
+    restart();
+    EXPECT_FALSE(library->managedObjectContext()->isReadOnly());
+    EXPECT_TRUE(library->addBookmark(page("itss://chm/new.htm"), "New", ""));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
 }
