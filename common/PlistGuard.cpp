@@ -5,6 +5,7 @@
 #include <libxml/xmlreader.h>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -147,6 +148,9 @@ struct ReaderFree {
 bool checkXml(const char* data, std::size_t size, const Limits& limits, std::string* reason) {
     if (size > std::size_t(std::numeric_limits<int>::max()))
         return refuse(reason, "property list too large");
+    // libxml2's first initialisation must not race with another thread's.
+    static std::once_flag initialised;
+    std::call_once(initialised, xmlInitParser);
     std::unique_ptr<xmlTextReader, ReaderFree> reader(
         xmlReaderForMemory(data, int(size), nullptr, nullptr,
                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));

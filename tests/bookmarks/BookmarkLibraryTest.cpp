@@ -165,9 +165,10 @@ TEST_F(BookmarkLibraryTest, PurgeFollowsARenamedBookButAnotherFileOfTheSameSizeI
     ASSERT_TRUE(renamedBookmark && goneBookmark);
     const QString renamed = folder + "/renamed.chm";
     ASSERT_TRUE(QFile::rename(book, renamed));
-    // The other book is replaced by a file of its size but another inode, under a new name.
-    ASSERT_TRUE(QFile::remove(other));
+    // The other book is replaced by a file of its size but another inode, under a new name (made
+    // while the other still holds its inode, which the file system could hand out again).
     copyFixture("sample", folder, "lookalike.chm");
+    ASSERT_TRUE(QFile::remove(other));
     restart();
 
     ASSERT_TRUE(library->purge());

@@ -235,7 +235,7 @@ TEST_F(BookmarkStoreTest, StoresHoldingObjectsTheReaderDidNotMakeAreRefusedUntou
     EXPECT_TRUE(BookmarkStore::open(dbPath, &error)) << error.toStdString();
 }
 
-TEST_F(BookmarkStoreTest, SqlInTheStoreCannotCallFunctionsWithSideEffects) {
+TEST_F(BookmarkStoreTest, ConnectionIsDefensiveAndDistrustsTheSchemaInTheFile) {
     reopen();
     int defensive = -1, trusted = -1;
     sqlite3_db_config(store->handle(), SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive);
