@@ -106,8 +106,7 @@ bool BookmarkLibrary::purge() {
     // A read-only store keeps the validity it last stored.
     if (!context || context->isReadOnly())
         return false;
-    bool ok = false;
-    QList<CHMFile> files = CHMFile::allFileswithContext(context, &ok);
+    QList<CHMFile> files = CHMFile::allFileswithContext(context);
     for (CHMFile& file : files) {
         if (!QFileInfo::exists(file.path()) && file.bookmarkCount() > 0)
             relocate(file);

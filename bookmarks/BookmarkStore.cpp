@@ -209,6 +209,10 @@ bool BookmarkStore::prepareSchema(QString* reason) {
     }
     if (version == kSchemaVersion) {
         const QStringList& expected = expectedObjects();
+        if (expected.isEmpty()) {
+            *reason = QObject::tr("its structure cannot be checked");
+            return false;
+        }
         for (const QString& object : expected) {
             if (!objects.contains(object)) {
                 *reason = QObject::tr("its %1 is missing or not as Lumeno+ made it")
@@ -223,7 +227,7 @@ bool BookmarkStore::prepareSchema(QString* reason) {
                 return false;
             }
         }
-        return !expected.isEmpty();
+        return true;
     }
     // Version 0: a new file takes the schema; a database of some other program stays untouched.
     if (!objects.isEmpty()) {
