@@ -44,6 +44,10 @@ std::optional<CHMBookmark> BookmarkLibrary::addBookmark(const BookmarkPage& page
     BookmarkStore* context = managedObjectContext();
     if (!context)
         return std::nullopt;
+    if (context->isReadOnly()) {
+        m_presentError(context->readOnlyMessage());
+        return std::nullopt;
+    }
     const QString fileTitle =
         page.documentTitle.isEmpty() ? QFileInfo(page.filePath).fileName() : page.documentTitle;
     bool everyTag = true;
@@ -65,6 +69,10 @@ bool BookmarkLibrary::removeBookmarks(const QList<qint64>& ids) {
     BookmarkStore* context = managedObjectContext();
     if (!context || ids.isEmpty())
         return false;
+    if (context->isReadOnly()) {
+        m_presentError(context->readOnlyMessage());
+        return false;
+    }
     QStringList paths;
     for (qint64 id : ids) {
         const std::optional<CHMBookmark> bookmark = CHMBookmark::bookmarkById(id, context);
@@ -83,18 +91,34 @@ bool BookmarkLibrary::removeBookmarks(const QList<qint64>& ids) {
     return true;
 }
 
+QString BookmarkLibrary::relocate(CHMFile& file) {
+    QString path = m_urlStore.GetURLSecurity(file.path());
+    if (path.isEmpty())
+        return file.path();
+    if (path != file.path() && !QFileInfo::exists(file.path()) && !file.setPath(path))
+        qCWarning(lcBookmarks) << "renamed book's new path not stored:" << logSafe(path)
+                               << (m_store ? m_store->lastError() : QString());
+    return path;
+}
+
 bool BookmarkLibrary::purge() {
     BookmarkStore* context = managedObjectContext();
-    return context && CHMFile::purgeWithContext(context);
+    // A read-only store keeps the validity it last stored.
+    if (!context || context->isReadOnly())
+        return false;
+    QList<CHMFile> files = CHMFile::allFileswithContext(context);
+    for (CHMFile& file : files) {
+        if (!QFileInfo::exists(file.path()) && file.bookmarkCount() > 0)
+            relocate(file);
+    }
+    return CHMFile::purgeWithContext(context);
 }
 
 std::optional<BookmarkLibrary::Target> BookmarkLibrary::targetOf(const CHMBookmark& bookmark) {
-    const std::optional<CHMFile> file = bookmark.file();
+    std::optional<CHMFile> file = bookmark.file();
     if (!file)
         return std::nullopt;
-    QString path = m_urlStore.GetURLSecurity(file->path());
-    if (path.isEmpty())
-        path = file->path();
+    const QString path = relocate(*file);
     // Stored as the reader shows URLs (spaces and letters decoded), so read tolerantly.
     const QUrl url(bookmark.url(), QUrl::TolerantMode);
     if (!url.isValid())

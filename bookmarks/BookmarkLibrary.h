@@ -20,6 +20,7 @@
 #include <optional>
 
 class CHMBookmark;
+class CHMFile;
 
 // What the reader shows in one window: the file, the current page and its tab's label, and the
 // book's own title.
@@ -44,6 +45,8 @@ public:
     BookmarkStore* contextForReading();
     BookmarkURLStore& urlStore() { return m_urlStore; }
 
+    // A store that cannot be written is opened read-only (see BookmarkStore): its bookmarks
+    // are listed and opened as usual; adding and removing are refused with its reason.
     // Saves the page's bookmark with the title and the labels, then counts the save for its
     // file. Nothing (the reason shown) when it could not be stored.
     std::optional<CHMBookmark> addBookmark(const BookmarkPage& page, const QString& title,
@@ -51,11 +54,13 @@ public:
     // Deletes the bookmarks at once, then counts one save fewer for the file of each. False
     // (the reason shown, nothing deleted) when the database refused.
     bool removeBookmarks(const QList<qint64>& ids);
-    // Drops Files without bookmarks and marks the Files that are gone.
+    // Follows the books renamed in their folders (see relocate), then drops Files without
+    // bookmarks and marks the Files that are gone.
     bool purge();
 
     // The file and URL to open for the bookmark: the stored file data when it still resolves,
     // else the File's own path. Nothing for a bookmark without file or with an invalid URL.
+    // A book renamed in its folder is opened under its new name, which the File then keeps.
     struct Target {
         QString filePath;
         QUrl url;
@@ -63,6 +68,11 @@ public:
     std::optional<Target> targetOf(const CHMBookmark& bookmark);
 
 private:
+    // The path the File's book is at now: its own path, or where the stored file data finds it
+    // after a rename in its folder, which is then stored as the File's path (when the store
+    // takes it: a File may already have that path).
+    QString relocate(CHMFile& file);
+
     QString m_folder;
     ErrorSink m_presentError;
     BookmarkStore* openStore(bool quietIfRepeated);

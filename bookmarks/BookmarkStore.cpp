@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,13 +39,64 @@ const char* const kSchema[] = {
     "CREATE INDEX bookmark_tag_by_tag ON bookmark_tag(tag_id)",
 };
 
-const char* const kTables[] = {"file", "bookmark", "tag", "bookmark_tag"};
+// What sqlite_schema says of every object: a store is ours only when this is exactly the list
+// that kSchema makes, so no trigger, view, table or index of someone else's runs or is trusted.
+constexpr const char* kSchemaQuery = "SELECT type, name, tbl_name, coalesce(sql, '') "
+                                     "FROM sqlite_schema ORDER BY type, name";
+
+QStringList schemaObjects(sqlite3* db, QString* error) {
+    SqlStatement query(db, kSchemaQuery);
+    QStringList objects;
+    while (query.next()) {
+        objects << query.text(0) + QLatin1Char('\x1f') + query.text(1) + QLatin1Char('\x1f') +
+                       query.text(2) + QLatin1Char('\x1f') + query.text(3);
+    }
+    if (!query.ok() && error)
+        *error = query.error();
+    return query.ok() ? objects : QStringList();
+}
+
+// The objects a store of ours holds, read back from an in-memory database made with kSchema, so
+// that SQLite's own naming of the implicit indexes is what is compared.
+const QStringList& expectedObjects() {
+    static const QStringList objects = [] {
+        sqlite3* db = nullptr;
+        QStringList made;
+        if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            bool ok = true;
+            for (const char* sql : kSchema)
+                ok = ok && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+            if (ok)
+                made = schemaObjects(db, nullptr);
+        }
+        sqlite3_close_v2(db);
+        return made;
+    }();
+    return objects;
+}
+
+QString objectDescription(const QString& row) {
+    const QStringList parts = row.split(QLatin1Char('\x1f'));
+    return parts.size() >= 2 ? QStringLiteral("%1 “%2”").arg(parts[0], parts[1]) : row;
+}
 
 QString refusal(const QString& path, const QString& reason) {
     return QObject::tr("The bookmark library “%1” cannot be opened: %2. The file has been left "
                        "as it is; bookmarks cannot be added or shown until it is repaired or "
                        "moved away.")
         .arg(QDir::toNativeSeparators(path), reason);
+}
+
+QString readOnlyNotice(const QString& path, const QString& reason) {
+    return QObject::tr("The bookmark library “%1” cannot be changed: %2. Its bookmarks are "
+                       "shown, but none can be added or removed until it can be written again.")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+// Whether this process may create files in the folder, judged by the effective user and
+// capabilities (as the writes themselves will be).
+bool writableByUs(const QString& folder) {
+    return ::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK, AT_EACCESS) == 0;
 }
 
 } // namespace
@@ -74,20 +127,37 @@ std::unique_ptr<BookmarkStore> BookmarkStore::open(const QString& path, QString*
     if (info.exists() && !info.isFile())
         return fail(QObject::tr("it is not a file"));
 
+    // SQLite itself falls back to reading a file it may not write. A folder that cannot be
+    // written takes no journal, so such a store is opened for reading only from the start.
+    const QByteArray encoded = QFile::encodeName(path);
+    QString readOnly;
+    if (!writableByUs(info.absolutePath()))
+        readOnly = QObject::tr("its folder is read-only");
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(encoded.constData(), &db,
+                                   readOnly.isEmpty() ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                                      : SQLITE_OPEN_READONLY,
+                                   nullptr);
     std::unique_ptr<BookmarkStore> store(new BookmarkStore(db, path));
     if (rc != SQLITE_OK)
         return fail(db ? QString::fromUtf8(sqlite3_errmsg(db))
                        : QString::fromUtf8(sqlite3_errstr(rc)));
-    if (sqlite3_db_readonly(db, "main") == 1)
-        return fail(QObject::tr("it cannot be written"));
+    if (readOnly.isEmpty() && sqlite3_db_readonly(db, "main") == 1)
+        readOnly = QObject::tr("the file is read-only");
+    // Before anything reads the schema: SQL in a file made elsewhere must not be able to call
+    // functions with side effects or alter the file's structure behind the library's back.
+    if (sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr) != SQLITE_OK ||
+        sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr) != SQLITE_OK)
+        return fail(QString::fromUtf8(sqlite3_errmsg(db)));
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    if (!readOnly.isEmpty())
+        store->m_readOnlyMessage = readOnlyNotice(path, readOnly);
     QString reason;
     if (!store->prepareSchema(&reason))
         return fail(reason);
+    if (store->isReadOnly())
+        qCWarning(lcBookmarks) << "bookmark store opened read-only:" << path << readOnly;
     return store;
 }
 
@@ -125,12 +195,10 @@ bool BookmarkStore::prepareSchema(QString* reason) {
         return false;
     }
     const qint64 version = versionQuery.integer(0);
-    SqlStatement tableQuery(m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
-    QStringList tables;
-    while (tableQuery.next())
-        tables << tableQuery.text(0);
-    if (!tableQuery.ok()) {
-        *reason = tableQuery.error();
+    QString schemaError;
+    const QStringList objects = schemaObjects(m_db, &schemaError);
+    if (!schemaError.isEmpty()) {
+        *reason = QObject::tr("it is damaged or not a bookmark library (%1)").arg(schemaError);
         return false;
     }
 
@@ -140,17 +208,34 @@ bool BookmarkStore::prepareSchema(QString* reason) {
         return false;
     }
     if (version == kSchemaVersion) {
-        for (const char* table : kTables) {
-            if (!tables.contains(QLatin1String(table))) {
-                *reason = QObject::tr("its table “%1” is missing").arg(QLatin1String(table));
+        const QStringList& expected = expectedObjects();
+        if (expected.isEmpty()) {
+            *reason = QObject::tr("its structure cannot be checked");
+            return false;
+        }
+        for (const QString& object : expected) {
+            if (!objects.contains(object)) {
+                *reason = QObject::tr("its %1 is missing or not as Lumeno+ made it")
+                              .arg(objectDescription(object));
+                return false;
+            }
+        }
+        for (const QString& object : objects) {
+            if (!expected.contains(object)) {
+                *reason = QObject::tr("it holds something Lumeno+ did not make: the %1")
+                              .arg(objectDescription(object));
                 return false;
             }
         }
         return true;
     }
     // Version 0: a new file takes the schema; a database of some other program stays untouched.
-    if (!tables.isEmpty()) {
+    if (!objects.isEmpty()) {
         *reason = QObject::tr("it is a database of another kind");
+        return false;
+    }
+    if (isReadOnly()) {
+        *reason = QObject::tr("it cannot be written");
         return false;
     }
     const bool created = transaction([this] {
@@ -166,6 +251,10 @@ bool BookmarkStore::prepareSchema(QString* reason) {
 }
 
 bool BookmarkStore::transaction(const std::function<bool()>& work) {
+    if (isReadOnly()) {
+        m_lastError = m_readOnlyMessage;
+        return false;
+    }
     const QByteArray name = "change" + QByteArray::number(m_depth);
     if (!run(QByteArray("SAVEPOINT " + name).constData()))
         return false;

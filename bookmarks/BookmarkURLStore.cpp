@@ -2,6 +2,7 @@
 
 #include "FileIdentity.h"
 #include "LumenoLogging.h"
+#include "PlistGuard.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,7 +34,12 @@ PlistPtr readList(const QString& path, ReadState* state) {
     if (file.open(QIODevice::ReadOnly))
         bytes = file.readAll();
     plist_t parsed = nullptr;
-    if (!bytes.isEmpty() && bytes.size() < std::numeric_limits<uint32_t>::max())
+    // libplist recurses without a limit and copies shared objects: a hostile list would exhaust
+    // the stack or the memory. One the guard refuses is unreadable like any damaged list.
+    std::string refusal;
+    if (!PlistGuard::isSafeToParse(bytes.constData(), std::size_t(bytes.size()), &refusal))
+        qCWarning(lcBookmarks) << "refused" << path << QString::fromStdString(refusal);
+    else if (bytes.size() < std::numeric_limits<uint32_t>::max())
         plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &parsed);
     PlistPtr root(parsed);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
@@ -129,9 +135,10 @@ void BookmarkURLStore::RemoveURLSecurity(const QString& path) {
     writeList(listPath, root.get());
 }
 
-QString BookmarkURLStore::GetURLSecurity(const QString& path) const {
+QString BookmarkURLStore::GetURLSecurity(const QString& path) {
+    const QString listPath = plistPath();
     ReadState state = ReadState::Missing;
-    PlistPtr root = readList(plistPath(), &state);
+    PlistPtr root = readList(listPath, &state);
     if (state != ReadState::Read)
         return QString();
     plist_t entry = entryFor(root.get(), path);
@@ -143,10 +150,26 @@ QString BookmarkURLStore::GetURLSecurity(const QString& path) const {
     if (!bytes || length > 1 << 20)
         return QString();
     bool stale = false;
+    bool moved = false;
     const QString resolved =
-        FileIdentity::resolve(QByteArray(bytes, static_cast<qsizetype>(length)), &stale);
+        FileIdentity::resolve(QByteArray(bytes, static_cast<qsizetype>(length)), &stale, &moved);
     if (stale)
         qCDebug(lcBookmarks) << "bookmarked file changed since it was bookmarked:"
                              << logSafe(resolved);
+    if (moved && resolved != path) {
+        // The entry follows the file, so that later saves and removals count under its name.
+        const QByteArray fresh = FileIdentity::bookmarkData(resolved);
+        plist_t target = entryFor(root.get(), resolved);
+        const qint64 count = refCount(entry) + refCount(target);
+        plist_t moving = plist_new_dict();
+        if (!fresh.isEmpty())
+            plist_dict_set_item(moving, kURLData, plist_new_data(fresh.constData(), fresh.size()));
+        plist_dict_set_item(moving, kRefCount, plist_new_uint(uint64_t(count)));
+        plist_dict_set_item(root.get(), resolved.toUtf8().constData(), moving);
+        plist_dict_remove_item(root.get(), path.toUtf8().constData());
+        qCInfo(lcBookmarks) << "bookmarked file renamed in its folder:" << logSafe(path) << "->"
+                            << logSafe(resolved);
+        writeList(listPath, root.get());
+    }
     return resolved;
 }

@@ -24,8 +24,10 @@ public:
     // One fewer; the entry goes at the last one.
     void RemoveURLSecurity(const QString& path);
     // The path the stored data resolves to; empty when there is no entry, no data, or the file
-    // is no longer there.
-    QString GetURLSecurity(const QString& path) const;
+    // is no longer there. A file renamed in its folder is found again (see FileIdentity): its
+    // entry then moves to the new path with fresh data and its count, and the new path is
+    // answered.
+    QString GetURLSecurity(const QString& path);
 
 private:
     QString m_folder;

@@ -107,6 +107,25 @@ bool CHMFile::purgeWithContext(BookmarkStore* context) {
     });
 }
 
+bool CHMFile::setPath(const QString& path) {
+    if (!m_context || path.isEmpty())
+        return false;
+    const bool stored = m_context->transaction([&] {
+        SqlStatement update(m_context->handle(),
+                            "UPDATE file SET path = ?1, is_valid = 1 WHERE id = ?2");
+        if (!update.bind(1, path).bind(2, m_id).exec()) {
+            m_context->setLastError(update.error());
+            return false;
+        }
+        return true;
+    });
+    if (stored) {
+        m_path = path;
+        m_isValid = true;
+    }
+    return stored;
+}
+
 QList<CHMBookmark> CHMFile::bookmarks() const {
     return CHMBookmark::select(
         m_context, "WHERE b.file_id = ?1 ORDER BY b.title, b.id",

@@ -34,6 +34,9 @@ public:
                                               BookmarkStore* context);
     // Every File, by title; *ok false when they cannot be read (the list is then empty).
     static QList<CHMFile> allFileswithContext(BookmarkStore* context, bool* ok = nullptr);
+    // Stores a new path for the File (its book was renamed), marking it valid. False when the
+    // store refused, for instance because another File has that path.
+    bool setPath(const QString& path);
     // Deletes the Files without bookmarks and records for the others whether their path names an
     // existing file that is not a folder. One transaction; false when it could not be stored.
     static bool purgeWithContext(BookmarkStore* context);

@@ -1,6 +1,7 @@
 #include "TextEncodingList.h"
 
 #include "LumenoLogging.h"
+#include "PlistGuard.h"
 #include "TextEncodingTable.h"
 
 #include <QFile>
@@ -55,6 +56,10 @@ std::optional<TextEncodingList> TextEncodingList::fromData(const QByteArray& dat
         return fail(QStringLiteral("is empty"));
     if (data.size() > kMaxDataSize)
         return fail(QStringLiteral("is larger than %1 bytes").arg(kMaxDataSize));
+    std::string refusal;
+    if (!PlistGuard::isSafeToParse(data.constData(), std::size_t(data.size()), &refusal))
+        return fail(QStringLiteral("is not a property list that can be read safely (%1)")
+                        .arg(QString::fromStdString(refusal)));
     plist_t parsed = nullptr;
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &parsed);
     const PlistPtr root(parsed);

@@ -199,6 +199,10 @@ void BookmarkController::showAddBookmark(QWidget* window) {
     BookmarkStore* context = managedObjectContext();
     if (!context)
         return;
+    if (context->isReadOnly()) {
+        reportError(context->readOnlyMessage());
+        return;
+    }
     if (m_addPanel)
         m_addPanel->close();
     const std::optional<CHMBookmark> existing =
@@ -264,6 +268,8 @@ void BookmarkController::setupDataSource() {
     }
     // The window drops its rows (which point at the old nodes) before the old tree goes.
     std::unique_ptr<FetchRequestItem> old = std::exchange(m_tocSource, std::move(root));
+    window()->setReadOnlyReason(context && context->isReadOnly() ? context->readOnlyMessage()
+                                                                 : QString());
     window()->setSource(m_tocSource.get());
 }
 

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -36,7 +37,8 @@ QStringList titlePath(const QTreeWidgetItem* item) {
 
 BookmarkManagerWindow::BookmarkManagerWindow(QWidget* parent)
     : QWidget(parent, Qt::Window), m_tocView(new QTreeWidget(this)),
-      m_bookmarkView(new BookmarkView(this)), m_removeButton(new QPushButton(tr("Remove"), this)) {
+      m_bookmarkView(new BookmarkView(this)), m_removeButton(new QPushButton(tr("Remove"), this)),
+      m_readOnlyNotice(new QLabel(this)) {
     setWindowTitle(tr("Bookmarks"));
     setObjectName(QStringLiteral("bookmarkManager"));
     m_tocView->setObjectName(QStringLiteral("tocView"));
@@ -57,7 +59,11 @@ BookmarkManagerWindow::BookmarkManagerWindow(QWidget* parent)
     splitter->addWidget(right);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({180, 520});
+    m_readOnlyNotice->setObjectName(QStringLiteral("readOnlyNotice"));
+    m_readOnlyNotice->setWordWrap(true);
+    m_readOnlyNotice->hide();
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_readOnlyNotice);
     layout->addWidget(splitter);
     resize(760, 440);
 
@@ -66,6 +72,12 @@ BookmarkManagerWindow::BookmarkManagerWindow(QWidget* parent)
     connect(m_removeButton, &QPushButton::clicked, this, &BookmarkManagerWindow::removeRequested);
     connect(m_bookmarkView, &BookmarkView::removeRequested, this,
             &BookmarkManagerWindow::removeRequested);
+}
+
+void BookmarkManagerWindow::setReadOnlyReason(const QString& reason) {
+    m_readOnlyNotice->setText(reason);
+    m_readOnlyNotice->setVisible(!reason.isEmpty());
+    m_removeButton->setEnabled(reason.isEmpty());
 }
 
 void BookmarkManagerWindow::addItems(QTreeWidgetItem* parent, FetchRequestItem* node) {

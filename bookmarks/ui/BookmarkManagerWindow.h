@@ -10,6 +10,7 @@
 class BookmarkView;
 class CHMBookmark;
 class FetchRequestItem;
+class QLabel;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -22,6 +23,11 @@ public:
     QTreeWidget* tocView() const { return m_tocView; }
     BookmarkView* bookmarkView() const { return m_bookmarkView; }
     QPushButton* removeButton() const { return m_removeButton; }
+    QLabel* readOnlyNotice() const { return m_readOnlyNotice; }
+
+    // With a reason: the library cannot be changed; the reason shows above the lists and the
+    // remove button is off. Empty: changes are possible again.
+    void setReadOnlyReason(const QString& reason);
 
     // Shows the tree under root (root itself is not shown), everything expanded; keeps the
     // selection on the node of the same title path when there is one, else selects "All".
@@ -44,4 +50,5 @@ private:
     QTreeWidget* m_tocView;
     BookmarkView* m_bookmarkView;
     QPushButton* m_removeButton;
+    QLabel* m_readOnlyNotice;
 };

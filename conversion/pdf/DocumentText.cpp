@@ -1,6 +1,7 @@
 #include "DocumentText.h"
 
 #include "LibreOfficeConverter.h"
+#include "PlistGuard.h"
 #include "VNTUtil.h"
 
 #include <QString>
@@ -137,6 +138,13 @@ bool loadWebArchive(const std::string& bytes, QTextDocument& document, bool& isP
     plist_t root = nullptr;
     if (bytes.size() < 8 || bytes.size() > 0xFFFFFFFFu) {
         error = "not a web archive";
+        return false;
+    }
+    // libplist recurses without a limit and copies shared objects: a hostile archive would
+    // exhaust the stack or the memory before it fails.
+    std::string refusal;
+    if (!PlistGuard::isSafeToParse(bytes.data(), bytes.size(), &refusal)) {
+        error = "not a web archive that can be read safely: " + refusal;
         return false;
     }
     plist_from_memory(bytes.data(), std::uint32_t(bytes.size()), &root);

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
@@ -217,4 +218,46 @@ TEST_F(BookmarkMenus, DamagedStoreIsReportedOnceByMenusAndAgainWhenAdding) {
     controller->showAddBookmark(&window);
     EXPECT_FALSE(controller->addPanel());
     EXPECT_EQ(controller->errors.size(), 2);
+}
+
+TEST_F(BookmarkMenus, StoreThatCannotBeWrittenIsShownWithTheReasonAndRefusesAddingAndRemoving) {
+    add(book, "Sample", "itss://chm/a.htm", "Alpha", "work");
+    add(otherBook, "Bare", "itss://chm/c.htm", "Gamma");
+    controller.reset();
+    const QString db = folder + "/Bookmarks.sqlite";
+    const QFileDevice::Permissions before = QFile::permissions(db);
+    ASSERT_TRUE(QFile::setPermissions(db, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    {
+        PermissionBitsApply permissions;
+        ASSERT_TRUE(permissions.active());
+        controller = std::make_unique<RecordingController>(
+            BookmarkHost{[this](QWidget*) { return page; }, {}}, folder);
+        menu = controller->installMenu(window.menuBar(), &window);
+        QCoreApplication::processEvents(); // the purge at start
+        controller->menuNeedsUpdate(menu);
+        EXPECT_EQ(items(menu).mid(fixed.size()), (QStringList{"Gamma", "Alpha"}));
+        EXPECT_TRUE(controller->errors.isEmpty()) << controller->errors.join('\n').toStdString();
+
+        controller->showWindow();
+        BookmarkManagerWindow* manager = controller->window();
+        EXPECT_EQ(manager->bookmarkView()->rowCount(), 2);
+        EXPECT_TRUE(manager->readOnlyNotice()->isVisibleTo(manager));
+        EXPECT_TRUE(manager->readOnlyNotice()->text().contains("the file is read-only"));
+        EXPECT_FALSE(manager->removeButton()->isEnabled());
+        manager->bookmarkView()->selectRow(0);
+        QTest::keyClick(manager->bookmarkView(), Qt::Key_Delete);
+        ASSERT_EQ(controller->errors.size(), 1);
+        EXPECT_EQ(controller->errors.first(), manager->readOnlyNotice()->text());
+        EXPECT_EQ(manager->bookmarkView()->rowCount(), 2);
+
+        page = BookmarkPage{book, "itss://chm/tabs.htm", "Tabs", "Sample"};
+        controller->showAddBookmark(&window);
+        EXPECT_FALSE(controller->addPanel());
+        EXPECT_EQ(controller->errors.size(), 2);
+        manager->close();
+        controller.reset();
+    }
+    ASSERT_TRUE(QFile::setPermissions(db, before));
+    EXPECT_EQ(querySql(db, "SELECT title FROM bookmark ORDER BY title"),
+              (QStringList{"Alpha", "Gamma"}));
 }

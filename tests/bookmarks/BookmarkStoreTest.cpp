@@ -6,11 +6,15 @@
 #include "CHMBookmark.h"
 #include "CHMFile.h"
 #include "CHMTag.h"
+#include "SqlStatement.h"
 #include "TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 using namespace bookmarktest;
 
@@ -190,4 +194,57 @@ TEST_F(BookmarkStoreTest, UnusableFilesAreRefusedWithAMessageAndLeftUntouched) {
         EXPECT_EQ(testsupport::readWholeFile(c.path), before);
         EXPECT_FALSE(QFile::exists(c.path + "-journal"));
     }
+}
+
+TEST_F(BookmarkStoreTest, StoresHoldingObjectsTheReaderDidNotMakeAreRefusedUntouched) {
+    ASSERT_TRUE(save(book, "itss://chm/a.htm", "A"));
+    ASSERT_TRUE(save(book, "itss://chm/b.htm", "B"));
+    store.reset();
+    struct Case {
+        const char* name;
+        const char* sql; // run on a copy of the reader's own store
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"trigger",
+         "CREATE TRIGGER wipe AFTER INSERT ON bookmark BEGIN"
+         " DELETE FROM bookmark WHERE id <> new.id;"
+         " UPDATE file SET path = '/tmp/elsewhere.chm'; END",
+         "trigger “wipe”"},
+        {"view", "CREATE VIEW everything AS SELECT * FROM bookmark", "view “everything”"},
+        {"table", "CREATE TABLE notes (text)", "table “notes”"},
+        {"index", "CREATE INDEX by_title ON bookmark(title)", "index “by_title”"},
+        {"altered", "ALTER TABLE bookmark ADD COLUMN note TEXT", "table “bookmark”"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = folder + "/" + c.name + ".sqlite";
+        ASSERT_TRUE(QFile::copy(dbPath, path));
+        ASSERT_TRUE(execSql(path, c.sql));
+        const QByteArray before = testsupport::readWholeFile(path);
+        const QDateTime modified = QFileInfo(path).lastModified();
+        QString error;
+        EXPECT_FALSE(BookmarkStore::open(path, &error));
+        EXPECT_TRUE(error.contains(c.reason)) << error.toStdString();
+        EXPECT_TRUE(error.contains("has been left as it is")) << error.toStdString();
+        EXPECT_EQ(testsupport::readWholeFile(path), before);
+        EXPECT_EQ(QFileInfo(path).lastModified(), modified);
+    }
+    // The reader's own store, written and reopened, is still its own.
+    QString error;
+    EXPECT_TRUE(BookmarkStore::open(dbPath, &error)) << error.toStdString();
+}
+
+TEST_F(BookmarkStoreTest, ConnectionIsDefensiveAndDistrustsTheSchemaInTheFile) {
+    reopen();
+    int defensive = -1, trusted = -1;
+    sqlite3_db_config(store->handle(), SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive);
+    sqlite3_db_config(store->handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted);
+    EXPECT_EQ(defensive, 1);
+    EXPECT_EQ(trusted, 0);
+    // Defensive: the schema cannot be rewritten through the store's own connection.
+    SqlStatement writable(store->handle(), "PRAGMA writable_schema = ON");
+    writable.exec();
+    SqlStatement rewrite(store->handle(), "UPDATE sqlite_schema SET sql = '' WHERE name = 'tag'");
+    EXPECT_FALSE(rewrite.exec());
 }

@@ -5,9 +5,12 @@
 #include <QDir>
 #include <QFile>
 #include <QUuid>
+#include <linux/capability.h>
 #include <memory>
 #include <plist/plist.h>
 #include <sqlite3.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace bookmarktest {
 
@@ -80,6 +83,34 @@ int plistRefCount(const QString& plistPath, const QString& path, bool* hasData) 
     if (count)
         plist_get_uint_val(count, &value);
     return static_cast<int>(value);
+}
+
+namespace {
+bool capabilities(__user_cap_data_struct (&data)[2], bool set) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+constexpr unsigned kOverride = 1u << CAP_DAC_OVERRIDE;
+} // namespace
+
+PermissionBitsApply::PermissionBitsApply() {
+    __user_cap_data_struct data[2]{};
+    if (!capabilities(data, false))
+        return;
+    if (!(data[0].effective & kOverride)) {
+        m_active = true;
+        return;
+    }
+    data[0].effective &= ~kOverride;
+    m_active = m_restore = capabilities(data, true);
+}
+
+PermissionBitsApply::~PermissionBitsApply() {
+    __user_cap_data_struct data[2]{};
+    if (m_restore && capabilities(data, false)) {
+        data[0].effective |= kOverride;
+        capabilities(data, true);
+    }
 }
 
 } // namespace bookmarktest

@@ -25,4 +25,21 @@ QString copyFixture(const QString& fixture, const QString& folder, const QString
 // The RefCount and whether URLData is there, read from BookmarkURL.plist; -1 without entry.
 int plistRefCount(const QString& plistPath, const QString& path, bool* hasData = nullptr);
 
+// While one lives, the calling thread is held to permission bits like any user. The tests run as
+// root, whom CAP_DAC_OVERRIDE lets write read-only files and folders; the guard takes that
+// capability out of the thread's effective set and puts it back when it goes. Without the
+// capability (an ordinary user) it does nothing. active() is false when it could not be dropped.
+class PermissionBitsApply {
+public:
+    PermissionBitsApply();
+    ~PermissionBitsApply();
+    PermissionBitsApply(const PermissionBitsApply&) = delete;
+    PermissionBitsApply& operator=(const PermissionBitsApply&) = delete;
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+    bool m_restore = false;
+};
+
 } // namespace bookmarktest

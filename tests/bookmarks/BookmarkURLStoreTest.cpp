@@ -2,6 +2,8 @@
 // unreadable list becomes.
 #include "BookmarkURLStore.h"
 #include "BookmarkTestSupport.h"
+#include "HostilePlists.h"
+#include "PlistGuard.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -96,4 +98,32 @@ TEST_F(BookmarkURLStoreTest, UnreadableListIsKeptAsideWhenReplaced) {
     store.AddURLSecurity(book);
     EXPECT_EQ(plistRefCount(plist(), book), 1);
     EXPECT_EQ(testsupport::readWholeFile(plist() + ".unreadable"), damaged);
+}
+
+TEST_F(BookmarkURLStoreTest, HostileListsAreUnreadableInsteadOfCrashingOrExhaustingMemory) {
+    BookmarkURLStore store(folder);
+    store.AddURLSecurity(book);
+    const QByteArray written = testsupport::readWholeFile(plist());
+    std::string reason;
+    EXPECT_TRUE(
+        PlistGuard::isSafeToParse(written.constData(), std::size_t(written.size()), &reason))
+        << reason;
+
+    const std::pair<const char*, std::string> hostile[] = {
+        {"binary nested 100,000 deep", hostileplist::binaryDeepNest(100000)},
+        {"XML nested 200,000 deep", hostileplist::xmlDeepNest(200000)},
+        {"40 levels each referring to the next twice", hostileplist::binaryDoublingReferences(40)},
+    };
+    for (const auto& [name, bytes] : hostile) {
+        SCOPED_TRACE(name);
+        const QByteArray content = QByteArray::fromStdString(bytes);
+        writeFile(plist(), content);
+        EXPECT_TRUE(store.GetURLSecurity(book).isEmpty());
+        store.RemoveURLSecurity(book);
+        EXPECT_EQ(testsupport::readWholeFile(plist()), content);
+        // Saving a bookmark starts a new list and keeps the refused one aside.
+        store.AddURLSecurity(book);
+        EXPECT_EQ(plistRefCount(plist(), book), 1);
+        EXPECT_EQ(testsupport::readWholeFile(plist() + ".unreadable"), content);
+    }
 }

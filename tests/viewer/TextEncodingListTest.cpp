@@ -1,5 +1,6 @@
 // The Text Encoding list: the shipped file, tag 0 in odd files, polite failure on bad input.
 #include "TextEncodingList.h"
+#include "HostilePlists.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -47,4 +48,15 @@ TEST(TextEncodingList, DataThatIsNoListOfGroupsFailsWithAReason) {
     QString error;
     EXPECT_FALSE(TextEncodingList::fromFile(testsupport::scratchDir() + "/none.plist", &error));
     EXPECT_TRUE(error.startsWith("cannot be read")) << error.toStdString();
+}
+
+TEST(TextEncodingList, HostileListsWithinTheSizeLimitAreRefusedBeforeParsing) {
+    const std::string deep = hostileplist::binaryDeepNest(100000);
+    ASSERT_LT(qsizetype(deep.size()), TextEncodingList::kMaxDataSize);
+    for (const std::string& bytes :
+         {deep, hostileplist::binaryDoublingReferences(40), hostileplist::xmlDeepNest(20000)}) {
+        QString error;
+        EXPECT_FALSE(TextEncodingList::fromData(QByteArray::fromStdString(bytes), &error));
+        EXPECT_TRUE(error.contains("can be read safely")) << error.toStdString();
+    }
 }
