@@ -47,23 +47,13 @@ bool writeWebP(ImageConversionJob& job, const Bitmap& bitmap) {
     settings.dpiY = job.resolutionY;
     const std::filesystem::path tiffPath =
         std::filesystem::path(GetTemporaryURL().toLocalFile().toStdString()).concat(".tif");
-    const std::filesystem::path webpPath = TemporaryPathIn(job.outputURL.parent_path(), "lumeno");
+    // The encoder writes the output the safe way itself (a temporary file renamed over it).
     std::error_code ignored;
-    bool ok = WriteTIFFFile(tiffPath, {&bitmap}, settings, job.lastError) &&
-              EncodeTIFFFileToWebP(tiffPath, webpPath, job.quality, job.lastError);
+    const bool ok = WriteTIFFFile(tiffPath, {&bitmap}, settings, job.lastError) &&
+                    EncodeTIFFFileToWebP(tiffPath, job.outputURL, job.quality, job.lastError);
     std::filesystem::remove(tiffPath, ignored);
-    if (ok) {
-        std::error_code renameError;
-        std::filesystem::rename(webpPath, job.outputURL, renameError);
-        if (renameError) {
-            job.lastError = "cannot write " + job.outputURL.string() + ": " + renameError.message();
-            ok = false;
-        }
-    }
-    if (!ok) {
-        std::filesystem::remove(webpPath, ignored);
+    if (!ok)
         return false;
-    }
     if (job.fileAttributes)
         ApplyFileAttributes(job.outputURL, *job.fileAttributes);
     return true;

@@ -2,9 +2,13 @@
 
 #include "OutputFile.h"
 
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 #include <system_error>
 
 namespace conversion {
@@ -23,6 +27,25 @@ void applyEncryption(QPDFWriter& writer, const PDFWriteOptions& o) {
         o.allowAnnotating, o.allowModifying, o.allowPrinting ? qpdf_r3p_full : qpdf_r3p_none, true);
 }
 
+// qpdf's output, into our stream: every write is checked, and a failed one stops the writer with
+// its cause.
+class CheckedFileOutput : public Pipeline {
+public:
+    CheckedFileOutput(FILE* file, const std::string& name)
+        : Pipeline("PDF output", nullptr), file_(file), name_(name) {}
+    void write(unsigned char const* data, size_t len) override {
+        if (len > 0 && std::fwrite(data, 1, len, file_) != len) {
+            const int cause = errno ? errno : EIO;
+            throw std::runtime_error(name_ + ": " + std::strerror(cause));
+        }
+    }
+    void finish() override {}
+
+private:
+    FILE* file_;
+    std::string name_;
+};
+
 } // namespace
 
 bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
@@ -36,32 +59,33 @@ bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
         error = destination.string() + " is a folder";
         return false;
     }
-    std::filesystem::path folder = destination.parent_path();
-    if (folder.empty())
-        folder = ".";
-    const std::filesystem::path temporary = TemporaryPathIn(folder, "pdf");
-    bool ok = false;
+    // qpdf writes to a stream of ours: given a file name it would leave the failures of the
+    // final flush and close unseen, and a full disk would pass for success.
+    OutputFile output;
+    FILE* file = output.open(destination.c_str());
+    if (!file) {
+        error = destination.string() + ": " + output.errorText();
+        return false;
+    }
     try {
-        QPDFWriter writer(document, temporary.c_str());
+        CheckedFileOutput pipeline(file, destination.string());
+        QPDFWriter writer(document);
+        writer.setOutputPipeline(&pipeline);
         writer.setStaticID(false);
         writer.setObjectStreamMode(qpdf_o_generate);
         if (options)
             applyEncryption(writer, *options);
         writer.write();
-        ok = true;
     } catch (const std::exception& e) {
         error = std::string("the PDF could not be written: ") + e.what();
+        output.abandon();
+        return false;
     }
-    if (ok) {
-        std::filesystem::rename(temporary, destination, ec);
-        if (ec) {
-            error = "the PDF could not be moved to " + destination.string() + ": " + ec.message();
-            ok = false;
-        }
+    if (!output.commit()) {
+        error = "the PDF could not be written: " + destination.string() + ": " + output.errorText();
+        return false;
     }
-    if (!ok)
-        std::filesystem::remove(temporary, ec);
-    return ok;
+    return true;
 }
 
 } // namespace conversion

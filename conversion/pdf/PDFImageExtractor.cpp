@@ -1,6 +1,7 @@
 #include "PDFImageExtractor.h"
 
 #include "ImageFormats.h"
+#include "OutputFile.h"
 #include "PictureConversion.h"
 #include "VNTUtil.h"
 
@@ -257,17 +258,16 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
         return;
     }
     const std::string number = std::to_string(imageCounter_);
-    const QUrl url =
-        GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(outputFolder_.string())),
-                             QString::fromStdString(namePrefix_ + number),
-                             QString::fromStdString(job_.JobFileExtension()), replaceExisting_);
+    // An existing file to be replaced stays until its successor is complete.
+    const std::filesystem::path path = conversion::OutputPathInFolder(
+        outputFolder_, namePrefix_ + number, job_.JobFileExtension(), replaceExisting_);
     ++imageCounter_;
-    if (!url.isValid()) {
+    if (path.empty()) {
         std::fprintf(stderr, "no file name is free in %s\n", outputFolder_.c_str());
         lastResult_ = false;
         return;
     }
-    outputURL_ = url.toLocalFile().toStdString();
+    outputURL_ = path;
     job_.outputURL = outputURL_;
     const conversion::Bitmap bitmap = BitmapFromPicture(std::move(picture));
     bool written = outputFormat_ != conversion::kFormatPDF && job_.WriteImage(bitmap);

@@ -12,9 +12,11 @@
 #include <QUrl>
 #include <VNTUtil.h>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,13 +24,10 @@ namespace conversion {
 
 namespace {
 
+// An existing file to be replaced stays until its successor is complete.
 std::filesystem::path uniqueFile(const std::filesystem::path& folder, const std::string& name,
                                  const std::string& extension, bool replace) {
-    const QUrl url = GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(folder)),
-                                          QString::fromStdString(name),
-                                          QString::fromStdString(extension), replace);
-    return url.isValid() ? std::filesystem::path(url.toLocalFile().toStdString())
-                         : std::filesystem::path();
+    return OutputPathInFolder(folder, name, extension, replace);
 }
 
 std::string numberedName(const std::string& base, std::int64_t number, int digits) {
@@ -47,8 +46,12 @@ public:
     bool isOpen() const { return tiff_ != nullptr; }
     bool open(const std::filesystem::path& target, std::string& error) {
         target_ = target;
-        temporary_ = TemporaryPathIn(target.parent_path(), "lumeno");
-        tiff_ = TIFFOpen(temporary_.c_str(), "w");
+        std::string reason;
+        if (!output_.create(target.parent_path(), false, reason)) {
+            error = "cannot create " + target.string() + ": " + output_.errorText();
+            return false;
+        }
+        tiff_ = TIFFOpen(output_.path().c_str(), "w");
         if (!tiff_)
             error = "cannot create " + target.string();
         return tiff_ != nullptr;
@@ -68,21 +71,27 @@ public:
     bool finish(std::uint64_t count, std::string& error) {
         if (!tiff_)
             return true;
+        // TIFFClose reports nothing: the flush before it is where a failed write shows.
+        errno = 0;
+        const bool flushed = TIFFFlush(tiff_) != 0;
+        const int cause = errno ? errno : EIO;
         TIFFClose(tiff_);
         tiff_ = nullptr;
+        if (!flushed) {
+            error = "cannot write " + target_.string() + ": " + std::strerror(cause);
+            discard();
+            return false;
+        }
         if (written_ != count && !fixPageCounts()) {
             error = "cannot complete " + target_.string();
             discard();
             return false;
         }
-        std::error_code ec;
-        std::filesystem::rename(temporary_, target_, ec);
-        if (ec) {
-            error = "cannot write " + target_.string() + ": " + ec.message();
-            discard();
+        std::string reason;
+        if (!output_.replace(target_, reason)) {
+            error = "cannot write " + target_.string() + ": " + output_.errorText();
             return false;
         }
-        temporary_.clear();
         return true;
     }
     void discard() {
@@ -90,17 +99,13 @@ public:
             TIFFClose(tiff_);
             tiff_ = nullptr;
         }
-        if (!temporary_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary_, ignored);
-            temporary_.clear();
-        }
+        output_.abandon();
     }
     const std::filesystem::path& target() const { return target_; }
 
 private:
     bool fixPageCounts() {
-        TIFF* t = TIFFOpen(temporary_.c_str(), "r+");
+        TIFF* t = TIFFOpen(output_.path().c_str(), "r+");
         if (!t)
             return false;
         bool ok = true;
@@ -109,13 +114,14 @@ private:
                  TIFFSetField(t, TIFFTAG_PAGENUMBER, i, std::uint16_t(written_)) &&
                  TIFFRewriteDirectory(t);
         }
+        ok = TIFFFlush(t) != 0 && ok;
         TIFFClose(t);
         return ok;
     }
 
     TIFF* tiff_ = nullptr;
     std::filesystem::path target_;
-    std::filesystem::path temporary_;
+    OutputFile output_;
     std::uint64_t written_ = 0;
 };
 

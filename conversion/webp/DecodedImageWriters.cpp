@@ -6,6 +6,7 @@
 #include "WebPDecoder.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csetjmp>
 #include <cstring>
@@ -327,7 +328,7 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
     conversion::OutputFile target;
     FILE* output = target.open(path);
     if (!output) {
-        std::fprintf(stderr, "Error opening output file %s\n", path);
+        std::fprintf(stderr, "Error opening output file %s (%s)\n", path, target.errorText());
         return 0;
     }
     const bool toStdout = target.writesToStandardOutput();
@@ -358,10 +359,15 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
         ok = writeAlphaPlane(output, buffer);
         break;
     }
-    if (ok)
+    // The cause of a failed write, read before anything else can change errno.
+    int cause = ok ? 0 : (errno ? errno : EIO);
+    if (ok) {
         ok = target.commit();
-    else
+        if (!ok)
+            cause = errno;
+    } else {
         target.abandon();
+    }
     if (ok) {
         if (toStdout)
             std::fprintf(stderr, "Saved to stdout\n");
@@ -372,9 +378,9 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
             std::fprintf(stderr, "Time to write output: %.3fs\n", spent.count());
         }
     } else if (toStdout) {
-        std::fprintf(stderr, "Error writing to stdout !!\n");
+        std::fprintf(stderr, "Error writing to stdout !! (%s)\n", std::strerror(cause));
     } else {
-        std::fprintf(stderr, "Error writing file %s !!\n", path);
+        std::fprintf(stderr, "Error writing file %s !! (%s)\n", path, std::strerror(cause));
     }
     return ok;
 }

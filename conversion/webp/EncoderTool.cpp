@@ -6,6 +6,7 @@
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
@@ -584,14 +585,18 @@ int EncoderToolMain(int argc, char** argv) {
         conversion::OutputFile target;
         FILE* file = target.open(output);
         if (!file) {
-            std::fprintf(stderr, "Error! Cannot open output file '%s'\n", output);
+            std::fprintf(stderr, "Error! Cannot open output file '%s' (%s)\n", output,
+                         target.errorText());
             return -1;
         }
         std::uint32_t written = 0;
-        if (!WriteWebPFileWithMetadata(file, &picture, &run.writer, &run.metadata, keepMetadata,
-                                       &written) ||
-            !target.commit()) {
-            std::fprintf(stderr, "Error writing WebP file '%s'!\n", output);
+        const bool complete = WriteWebPFileWithMetadata(file, &picture, &run.writer, &run.metadata,
+                                                        keepMetadata, &written);
+        // The cause of a failed write, read before anything else can change errno.
+        const int cause = complete ? 0 : (errno ? errno : EIO);
+        if (!complete || !target.commit()) {
+            std::fprintf(stderr, "Error writing WebP file '%s'! (%s)\n", output,
+                         std::strerror(complete ? errno : cause));
             return -1;
         }
         if (!quiet && !shortOutput && verbose)

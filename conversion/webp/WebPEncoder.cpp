@@ -1,7 +1,9 @@
 #include "WebPEncoder.h"
 
 #include "OutputFile.h"
+
 #include "PictureSizeCheck.h"
+#include <cerrno>
 
 #include <cstdint>
 #include <cstring>
@@ -221,8 +223,11 @@ int EncodeImageFileToWebP(const char* inputPath, const char* outputPath, WebPCon
                 result = kWebPEncodeWriteFailed;
         }
     }
+    // The caller learns the cause of a failed write from errno.
+    const int cause = errno;
     WebPMemoryWriterClear(&writer);
     FreeImageMetadata(&metadata);
     WebPPictureFree(&picture);
+    errno = cause;
     return result;
 }
