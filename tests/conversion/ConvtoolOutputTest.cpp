@@ -1,0 +1,88 @@
+// What the page and picture commands of convtool write, and what they say, as a user runs them:
+// WebP output, output names, and the messages of runs that write nothing.
+#include "RenderTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using imagetest::shellQuote;
+using imagetest::fs::path;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string output;   // standard output
+    std::string messages; // standard error
+};
+
+ToolRun convtool(const std::string& arguments) {
+    static int runs = 0;
+    const path errors = imagetest::freshDir("tool-stderr") / std::to_string(++runs);
+    ToolRun r;
+    r.output = imagetest::capture(
+        std::string(LUMENO_CONVTOOL) + " " + arguments + " 2>" + shellQuote(errors), &r.status);
+    r.messages = imagetest::readText(errors);
+    return r;
+}
+
+// A PDF whose one page shows a 64 x 48 gradient picture.
+path pictureDocument(const path& dir) {
+    imagetest::writeWith(imagetest::gradient(64, 48), "PNG", dir / "picture.png");
+    EXPECT_EQ(imagetest::run(std::string(LUMENO_CONVTOOL) + " images-to-pdf " +
+                             shellQuote(dir / "doc.pdf") + " " + shellQuote(dir / "picture.png") +
+                             " 2>/dev/null"),
+              0);
+    return dir / "doc.pdf";
+}
+
+// RIFF, a size, WEBP: the container of every WebP file; and dwebp decodes it.
+void expectWebP(const path& file) {
+    SCOPED_TRACE(file.string());
+    const imagetest::Bytes bytes = imagetest::readBytes(file);
+    ASSERT_GE(bytes.size(), 12u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 12), "WEBP");
+    EXPECT_EQ(imagetest::run("dwebp -quiet " + shellQuote(file) + " -o " +
+                             shellQuote(file.string() + ".png") + " 2>/dev/null"),
+              0);
+}
+
+std::vector<path> filesWithExtension(const path& dir, const std::string& extension) {
+    std::vector<path> found;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().extension() == extension)
+            found.push_back(entry.path());
+    return found;
+}
+
+} // namespace
+
+TEST(ConvtoolOutput, FormatCode24WritesWebPOnEveryPathThatTakesIt) {
+    const path dir = imagetest::freshDir("webp-paths");
+    const path pdf = pictureDocument(dir);
+
+    ASSERT_EQ(convtool("render " + shellQuote(dir / "picture.png") + " " +
+                       shellQuote(dir / "render.webp") + " --format 24 --width 32 --height 24")
+                  .status,
+              0);
+    expectWebP(dir / "render.webp");
+
+    fs::create_directories(dir / "pages");
+    ASSERT_EQ(convtool("pdf-to-images " + shellQuote(pdf) + " " + shellQuote(dir / "pages") +
+                       " --format 24 --dpi 36")
+                  .status,
+              0);
+    const std::vector<path> pages = filesWithExtension(dir / "pages", ".webp");
+    ASSERT_EQ(pages.size(), 1u);
+    expectWebP(pages[0]);
+
+    fs::create_directories(dir / "pictures");
+    ASSERT_EQ(
+        convtool("pdf-images -format webp " + shellQuote(pdf) + " " + shellQuote(dir / "pictures"))
+            .status,
+        0);
+    const std::vector<path> pictures = filesWithExtension(dir / "pictures", ".webp");
+    ASSERT_EQ(pictures.size(), 1u);
+    expectWebP(pictures[0]);
+}
