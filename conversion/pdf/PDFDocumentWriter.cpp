@@ -19,8 +19,8 @@ void applyEncryption(QPDFWriter& writer, const PDFWriteOptions& o) {
     if (!o.userPassword && !o.ownerPassword)
         return;
     const std::string user = o.userPassword.value_or("");
-    // Without an owner password the user's one guards the permissions too; an empty owner
-    // password would hand every permission to anyone.
+    // Without restrictions an owner password guards nothing, and the user's one stands in for
+    // it (an empty one would leave the file open to anyone); with restrictions one is required.
     const std::string owner = o.ownerPassword.value_or(user);
     writer.setR6EncryptionParameters(
         user.c_str(), owner.c_str(), true, o.allowCopying, o.allowModifying, o.allowAnnotating,
@@ -48,6 +48,26 @@ private:
 
 } // namespace
 
+bool HasRestrictions(const PDFWriteOptions& o) {
+    return !o.allowPrinting || !o.allowCopying || !o.allowModifying || !o.allowAnnotating;
+}
+
+bool RestrictionsHold(const PDFWriteOptions& o, std::string& error) {
+    if (!HasRestrictions(o))
+        return true;
+    const std::string owner = o.ownerPassword.value_or("");
+    if (owner.empty()) {
+        error = "restrictions need an owner password: without one anybody could lift them";
+        return false;
+    }
+    if (owner == o.userPassword.value_or("")) {
+        error = "restrictions need an owner password that differs from the user password: "
+                "whoever opens the file could lift them";
+        return false;
+    }
+    return true;
+}
+
 bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
                       const PDFWriteOptions* options, std::string& error) {
     std::error_code ec;
@@ -59,6 +79,8 @@ bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
         error = destination.string() + " is a folder";
         return false;
     }
+    if (options && !RestrictionsHold(*options, error))
+        return false;
     // qpdf writes to a stream of ours: given a file name it would leave the failures of the
     // final flush and close unseen, and a full disk would pass for success.
     OutputFile output;

@@ -213,3 +213,60 @@ TEST(MergeFiles, ConvtoolPrintsALinePerInputAndFailsWhenNothingIsMade) {
     EXPECT_EQ(status, 1);
     EXPECT_FALSE(fs::exists(dir / "i.pdf"));
 }
+
+TEST(MergeFiles, RestrictionsAreRefusedUnlessAnOwnerPasswordThatDiffersFromTheUsersGuardsThem) {
+    const fs::path dir = imagetest::freshDir("restrictions");
+    const Inputs in = makeInputs(dir);
+    const std::string tool = std::string(LUMENO_CONVTOOL) + " ";
+    const std::string out = shellQuote(dir / "out.pdf");
+    struct Case {
+        std::string command;
+        std::string inputs;
+    };
+    const std::vector<Case> commands = {{"images-to-pdf", shellQuote(in.photo)},
+                                        {"documents-to-pdf", shellQuote(in.notes)},
+                                        {"merge", shellQuote(in.outlined)}};
+    for (const Case& c : commands) {
+        for (const std::string passwords :
+             {"", " --user-password u", " --user-password u --owner-password u"}) {
+            SCOPED_TRACE(c.command + passwords);
+            int status = -1;
+            const std::string said = capture(tool + c.command + " " + out + " " + c.inputs +
+                                                 passwords + " --no-print 2>&1",
+                                             &status);
+            EXPECT_NE(status, 0);
+            EXPECT_NE(said.find("--owner-password that differs"), std::string::npos) << said;
+            EXPECT_FALSE(fs::exists(dir / "out.pdf"));
+        }
+        // With a distinct owner password the restriction holds for the user's password.
+        int status = -1;
+        capture(tool + c.command + " " + out + " " + c.inputs +
+                    " --user-password u --owner-password o --no-print >/dev/null 2>&1",
+                &status);
+        EXPECT_EQ(status, 0) << c.command;
+        const std::string user = capture("qpdf --show-encryption --password=u " + out);
+        EXPECT_NE(user.find("Supplied password is user password"), std::string::npos) << user;
+        EXPECT_NE(user.find("print high resolution: not allowed"), std::string::npos) << user;
+        const std::string owner = capture("qpdf --show-encryption --password=o " + out);
+        EXPECT_NE(owner.find("Supplied password is owner password"), std::string::npos) << owner;
+        fs::remove(dir / "out.pdf");
+    }
+
+    // The entries refuse such options too, and write nothing.
+    PDFWriteOptions write;
+    write.userPassword = "u";
+    write.allowCopying = false;
+    MergeFilesOptions o;
+    o.merge = true;
+    o.writeOptions = &write;
+    o.outputURL = dir / "entry.pdf";
+    o.jobList = {{kMergeFileImage, in.photo, {}, {}}};
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    ImagesToPDFOptions images;
+    images.merge = true;
+    images.writeOptions = &write;
+    images.outputURL = dir / "entry.pdf";
+    images.jobList = {{in.photo, {}}};
+    EXPECT_FALSE(ConvertImagesToPDF(&images));
+    EXPECT_FALSE(fs::exists(dir / "entry.pdf"));
+}
