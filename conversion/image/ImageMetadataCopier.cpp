@@ -129,6 +129,22 @@ bool CopyImageMetadata(const std::filesystem::path& source, std::vector<std::uin
     return true;
 }
 
+int ReadImageOrientation(const std::uint8_t* bytes, std::size_t length) {
+    initialiseExiv2();
+    try {
+        auto image = Exiv2::ImageFactory::open(bytes, long(length));
+        image->readMetadata();
+        const Exiv2::ExifData& exif = image->exifData();
+        const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (it == exif.end() || it->count() < 1)
+            return 0;
+        const long value = it->toLong();
+        return value >= 1 && value <= 8 ? int(value) : 0;
+    } catch (const Exiv2::AnyError&) {
+        return 0;
+    }
+}
+
 bool WriteImageOrientation(std::vector<std::uint8_t>& encoded, int orientation,
                            std::string& error) {
     initialiseExiv2();

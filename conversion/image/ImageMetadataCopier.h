@@ -22,6 +22,8 @@ struct MetadataPatch {
 // message when the output cannot take metadata; a source without metadata is no failure.
 bool CopyImageMetadata(const std::filesystem::path& source, std::vector<std::uint8_t>& encoded,
                        const MetadataPatch& patch, std::string& error);
+// The EXIF orientation (1 to 8) that encoded image bytes record, or 0 when they record none.
+int ReadImageOrientation(const std::uint8_t* bytes, std::size_t length);
 // Only the orientation, for outputs that keep no other metadata.
 bool WriteImageOrientation(std::vector<std::uint8_t>& encoded, int orientation, std::string& error);
 
