@@ -524,10 +524,18 @@ int EncoderToolMain(int argc, char** argv) {
         PrintShortHelp();
         return -1;
     }
+    // A target size or quality is reached by searching over several passes; with the single
+    // pass of the default there would be no search, and the target would change nothing.
+    if ((config.target_size > 0 || config.target_PSNR > 0) && config.pass == 1)
+        config.pass = 6;
     if (!WebPValidateConfig(&config)) {
         std::fprintf(stderr, "Error! Invalid configuration.\n");
         return -1;
     }
+    // Lossless encoding, preprocessing, cropping, resizing and blending work on RGB samples:
+    // read into YUV first, the picture would already have lost colour detail.
+    picture.use_argb =
+        config.lossless || config.preprocessing > 0 || crop || resize || blendAlpha ? 1 : 0;
 
     auto start = std::chrono::steady_clock::now();
     if (!ReadInputPicture(input, &picture, keepAlpha, keepMetadata ? &run.metadata : nullptr)) {

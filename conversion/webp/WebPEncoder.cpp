@@ -199,6 +199,8 @@ int EncodeImageFileToWebP(const char* inputPath, const char* outputPath, WebPCon
         return kWebPEncodePictureInitFailed;
     if (!config || !WebPValidateConfig(config))
         return kWebPEncodeInvalidConfig;
+    // Lossless output is read into RGB samples: YUV would have lost colour detail already.
+    picture.use_argb = config->lossless ? 1 : 0;
     if (!ReadInputPicture(inputPath, &picture, 1, &metadata)) {
         WebPPictureFree(&picture);
         return kWebPEncodeReadFailed;
