@@ -161,3 +161,34 @@ TEST(ImageMetadata, EXIFOrientationTurnsThePixelsAndTheOutputRecordsItUpright) {
         }
     }
 }
+
+TEST(ImageMetadata, WebPKeepsTheColourProfileAlwaysAndTheEXIFWhenAsked) {
+    const fs::path dir = imagetest::freshDir("webp-metadata");
+    const fs::path profile = "/usr/share/color/icc/ghostscript/a98.icc";
+    ASSERT_TRUE(fs::exists(profile));
+    const fs::path source = sourceWithMetadata(dir);
+    const fs::path tagged = dir / "tagged.jpg";
+    ASSERT_EQ(imagetest::run("convert " + imagetest::shellQuote(source) + " -profile " +
+                             imagetest::shellQuote(profile) + " " + imagetest::shellQuote(tagged)),
+              0);
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "keeping metadata" : "without metadata");
+        const fs::path out = dir / (keep ? "kept.webp" : "plain.webp");
+        ASSERT_TRUE(convert(tagged, out, 24, keep, 0));
+        const std::string info = imagetest::capture("webpmux -info " + imagetest::shellQuote(out));
+        EXPECT_NE(info.find("ICC profile"), std::string::npos) << info;
+        EXPECT_EQ(info.find("EXIF metadata") != std::string::npos, keep) << info;
+        const fs::path icc = dir / "got.icc";
+        ASSERT_EQ(imagetest::run("webpmux -get icc " + imagetest::shellQuote(out) + " -o " +
+                                 imagetest::shellQuote(icc) + " >/dev/null 2>&1"),
+                  0);
+        EXPECT_EQ(imagetest::readBytes(icc), imagetest::readBytes(profile));
+        if (keep) {
+            const fs::path exif = dir / "got.exif";
+            ASSERT_EQ(imagetest::run("webpmux -get exif " + imagetest::shellQuote(out) + " -o " +
+                                     imagetest::shellQuote(exif) + " >/dev/null 2>&1"),
+                      0);
+            EXPECT_NE(imagetest::readText(exif).find("Lumeno Test Camera"), std::string::npos);
+        }
+    }
+}
