@@ -365,6 +365,11 @@ std::filesystem::path OutputPathInFolder(const std::filesystem::path& folder,
                          : std::filesystem::path();
 }
 
+bool IsPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
 std::string NumberedFileName(const std::string& name, const std::string& extension, int number) {
     std::string fileName = name;
     if (number > 0)

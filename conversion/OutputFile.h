@@ -93,6 +93,9 @@ bool ApplyFileAttributes(const std::filesystem::path& path, const FileAttributes
 std::filesystem::path OutputPathInFolder(const std::filesystem::path& folder,
                                          const std::string& name, const std::string& extension,
                                          bool replace);
+// Whether a base name for output files names a file in the output folder: not empty, not "."
+// or "..", and without a slash that would lead out of it.
+bool IsPlainFileName(const std::string& name);
 // The name "Name.ext" or, for a number above 0, "Name N.ext" (no dot without an extension).
 std::string NumberedFileName(const std::string& name, const std::string& extension, int number);
 

@@ -133,6 +133,12 @@ bool PDFImageExtractor::ExtractImages() {
     if (!inputPDF_)
         return false;
     const std::string base = outputBaseName_ ? *outputBaseName_ : inputURL_.stem().string();
+    // The files go into the output folder, never beside or above it.
+    if (!conversion::IsPlainFileName(base)) {
+        std::fprintf(stderr, "%s: the base name \"%s\" is no plain file name\n", inputURL_.c_str(),
+                     base.c_str());
+        return false;
+    }
     std::vector<QPDFPageObjectHelper> pages;
     try {
         pages = QPDFPageDocumentHelper(*inputPDF_).getAllPages();

@@ -233,6 +233,11 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     const std::filesystem::path folder = job.outputURL;
     const std::string base =
         job.outputBaseName ? *job.outputBaseName : job.inputURL.stem().string();
+    // The files go into the output folder, never beside or above it.
+    if (!IsPlainFileName(base)) {
+        job.lastError = "the base name \"" + base + "\" is no plain file name";
+        return false;
+    }
     const int digits = int(std::to_string(last).size());
     if (first == last && job.outputFormat == kFormatMultiPageTIFF)
         job.outputFormat = kFormatTIFF;

@@ -86,3 +86,27 @@ TEST(ConvtoolOutput, FormatCode24WritesWebPOnEveryPathThatTakesIt) {
     ASSERT_EQ(pictures.size(), 1u);
     expectWebP(pictures[0]);
 }
+
+TEST(ConvtoolOutput, BaseNamesThatLeadOutOfTheOutputFolderAreRefused) {
+    const path dir = imagetest::freshDir("base-names");
+    const path pdf = pictureDocument(dir);
+    fs::create_directories(dir / "out" / "sub");
+    const std::vector<std::string> commands = {
+        "pdf-to-images " + shellQuote(pdf) + " " + shellQuote(dir / "out") + " --format 7 --base ",
+        "pdf-images -format png " + shellQuote(pdf) + " " + shellQuote(dir / "out") + " -base "};
+    for (const std::string& command : commands) {
+        for (const std::string base : {"../escaped", "sub/inner", "..", "/tmp/lumeno-abs"}) {
+            SCOPED_TRACE(command + base);
+            const ToolRun r = convtool(command + shellQuote(base));
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.messages.find("no plain file name"), std::string::npos) << r.messages;
+        }
+    }
+    // Nothing was written anywhere: not in the folder, not beside it, not below it.
+    EXPECT_EQ(imagetest::listFolder(dir / "out"), std::vector<std::string>{"sub"});
+    EXPECT_TRUE(imagetest::listFolder(dir / "out" / "sub").empty());
+    EXPECT_EQ(imagetest::listFolder(dir),
+              (std::vector<std::string>{"doc.pdf", "out", "picture.png"}));
+    for (const auto& entry : fs::directory_iterator("/tmp"))
+        EXPECT_EQ(entry.path().filename().string().rfind("lumeno-abs", 0), std::string::npos);
+}
