@@ -270,3 +270,29 @@ TEST(MergeFiles, RestrictionsAreRefusedUnlessAnOwnerPasswordThatDiffersFromTheUs
     EXPECT_FALSE(ConvertImagesToPDF(&images));
     EXPECT_FALSE(fs::exists(dir / "entry.pdf"));
 }
+
+TEST(MergeFiles, CopyRestrictedPDFIsMergedWhenItsOwnerPasswordIsGivenButNotWithTheUsers) {
+    const fs::path dir = imagetest::freshDir("owner");
+    const Inputs in = makeInputs(dir);
+    const fs::path restricted = dir / "restricted.pdf";
+    capture("qpdf --encrypt reader owner 256 --extract=n -- " + shellQuote(dir / "plain.pdf") +
+            " " + shellQuote(restricted));
+    const std::string tool = std::string(LUMENO_CONVTOOL) + " merge ";
+    int status = -1;
+    capture(tool + shellQuote(dir / "m.pdf") + " --password owner " + shellQuote(restricted) +
+                " >/dev/null 2>&1",
+            &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(pageSizes(dir / "m.pdf").size(), 3u);
+    const std::vector<Entry> outline = outlineOf(qpdfJSON(dir / "m.pdf"));
+    ASSERT_EQ(outline.size(), 1u);
+    EXPECT_EQ(outline[0].title, "restricted");
+
+    // The user's password opens the file but does not lift the restriction.
+    const std::string said = capture(tool + shellQuote(dir / "u.pdf") + " --password reader " +
+                                         shellQuote(restricted) + " 2>&1",
+                                     &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(said.find("forbid copying"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(dir / "u.pdf"));
+}
