@@ -35,7 +35,9 @@ bool DecodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesys
         error = "the WebP decoder could not be set up";
         return false;
     }
-    const int result = DecodeWebPToTIFFFile(bytes.data(), bytes.size(), &config, tiff.c_str());
+    // The TIFF is the job's own temporary file: the decoder does not announce it.
+    const int result =
+        DecodeWebPToTIFFFile(bytes.data(), bytes.size(), &config, tiff.c_str(), false);
     if (result != 0) {
         std::error_code ignored;
         std::filesystem::remove(tiff, ignored);

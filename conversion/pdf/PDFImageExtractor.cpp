@@ -148,14 +148,16 @@ bool PDFImageExtractor::ExtractImages() {
     }
     const std::int64_t n = std::int64_t(pages.size());
     std::int64_t first = 1, last = n;
+    if ((pageRangeMode_ == 1 || pageRangeMode_ == 2) && (firstPage_ < 1 || firstPage_ > n)) {
+        std::fprintf(stderr, "%s: page %lld is out of range: the document has %lld page%s\n",
+                     inputURL_.c_str(), static_cast<long long>(firstPage_),
+                     static_cast<long long>(n), n == 1 ? "" : "s");
+        return false;
+    }
     if (pageRangeMode_ == 2) {
-        if (firstPage_ < 1 || firstPage_ > n)
-            return false;
         first = firstPage_;
         last = (lastPage_ > n || lastPage_ < 1) ? n : lastPage_;
     } else if (pageRangeMode_ == 1) {
-        if (firstPage_ < 1 || firstPage_ > n)
-            return false;
         first = last = firstPage_;
     }
     if (first > last)

@@ -244,6 +244,7 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     const bool multiPage = job.outputFormat == kFormatMultiPageTIFF;
     const std::uint64_t count = std::uint64_t(last - first + 1);
     bool result = true;
+    bool anyDrawn = false;
     MultiPageTIFF tiff;
 
     for (std::int64_t p = first; p <= last; ++p) {
@@ -254,8 +255,13 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         const std::string name = (last == 1 || multiPage) ? base : numberedName(base, p, digits);
 
         double w = 0, h = 0;
-        if (!job.inputPDF->pageSize(int(p - 1), &w, &h))
-            continue; // a page without a usable box is skipped
+        if (!job.inputPDF->pageSize(int(p - 1), &w, &h)) {
+            // A page without a usable box is skipped, and said to be.
+            std::fprintf(stderr, "pdf-to-images: page %lld has no size and is skipped\n",
+                         static_cast<long long>(p));
+            continue;
+        }
+        anyDrawn = true;
         double s = factor;
         if (usePageSize) {
             const double W = size.width, H = size.height;
@@ -333,6 +339,10 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     }
     if (tiff.isOpen() && !tiff.finish(count, job.lastError))
         return false;
+    if (!anyDrawn) {
+        job.lastError = "no page of the range has a size to draw; nothing was written";
+        return false;
+    }
     return result;
 }
 

@@ -320,7 +320,8 @@ int WritePortablePixmap(FILE* output, const WebPDecBuffer* buffer, int withAlpha
            writeRGBRows(output, buffer, std::size_t(buffer->width) * (withAlpha ? 4 : 3));
 }
 
-int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, const char* path) {
+int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, const char* path,
+                     bool announce) {
     if (!buffer || !path)
         return 0;
     const bool verbose = gVerbose;
@@ -368,7 +369,9 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
     } else {
         target.abandon();
     }
-    if (ok) {
+    if (ok && !announce) {
+        // Nothing to say about a file the user never sees.
+    } else if (ok) {
         if (toStdout)
             std::fprintf(stderr, "Saved to stdout\n");
         else
