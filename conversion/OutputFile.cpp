@@ -299,8 +299,9 @@ bool OutputFile::write(std::string_view bytes, std::string& error,
     }
     const std::filesystem::path target = m_isFolder ? m_temporary / relativePath : m_temporary;
     if (const int failure = writeFile(target, bytes)) {
+        // The cause only: callers name the output, and the temporary name means nothing to users.
         fail(failure);
-        error = describe(target, failure);
+        error = std::strerror(failure);
         return false;
     }
     return true;

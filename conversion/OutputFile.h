@@ -48,7 +48,8 @@ public:
     bool create(const std::filesystem::path& folder, bool isFolder, std::string& error);
     const std::filesystem::path& path() const { return m_temporary; }
     // Writes `bytes` to the temporary file, or to `relativePath` inside the temporary folder,
-    // checking every write and the close (where a full disk shows at the latest).
+    // checking every write, the sync and the close (where a full disk shows at the latest).
+    // `error` receives the cause alone.
     bool write(std::string_view bytes, std::string& error,
                const std::filesystem::path& relativePath = {});
     // Syncs the temporary file (written by name, by another library) and renames it over

@@ -31,19 +31,17 @@ void applyEncryption(QPDFWriter& writer, const PDFWriteOptions& o) {
 // its cause.
 class CheckedFileOutput : public Pipeline {
 public:
-    CheckedFileOutput(FILE* file, const std::string& name)
-        : Pipeline("PDF output", nullptr), file_(file), name_(name) {}
+    explicit CheckedFileOutput(FILE* file) : Pipeline("PDF output", nullptr), file_(file) {}
     void write(unsigned char const* data, size_t len) override {
         if (len > 0 && std::fwrite(data, 1, len, file_) != len) {
             const int cause = errno ? errno : EIO;
-            throw std::runtime_error(name_ + ": " + std::strerror(cause));
+            throw std::runtime_error(std::strerror(cause));
         }
     }
     void finish() override {}
 
 private:
     FILE* file_;
-    std::string name_;
 };
 
 } // namespace
@@ -86,11 +84,11 @@ bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
     OutputFile output;
     FILE* file = output.open(destination.c_str());
     if (!file) {
-        error = destination.string() + ": " + output.errorText();
+        error = std::string("the PDF cannot be created: ") + output.errorText();
         return false;
     }
     try {
-        CheckedFileOutput pipeline(file, destination.string());
+        CheckedFileOutput pipeline(file);
         QPDFWriter writer(document);
         writer.setOutputPipeline(&pipeline);
         writer.setStaticID(false);
@@ -104,7 +102,7 @@ bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
         return false;
     }
     if (!output.commit()) {
-        error = "the PDF could not be written: " + destination.string() + ": " + output.errorText();
+        error = std::string("the PDF could not be written: ") + output.errorText();
         return false;
     }
     return true;

@@ -51,22 +51,30 @@ public:
             error = "cannot create " + target.string() + ": " + output_.errorText();
             return false;
         }
+        errno = 0;
         tiff_ = TIFFOpen(output_.path().c_str(), "w");
-        if (!tiff_)
-            error = "cannot create " + target.string();
+        if (!tiff_) {
+            error = "cannot create " + target.string() + ": " + std::strerror(errno ? errno : EIO);
+            output_.abandon();
+        }
         return tiff_ != nullptr;
     }
     bool add(const Bitmap& page, std::uint64_t count, double rx, double ry) {
         const int model = page.model == ColorModel::Gray  ? 0
                           : page.model == ColorModel::RGB ? 1
                                                           : 2;
+        errno = 0;
         const bool ok =
             WriteTIFFPage(tiff_, std::uint32_t(page.width), std::uint32_t(page.height),
                           page.pixels.data(), model, page.hasAlpha, written_, count, rx, ry);
         if (ok)
             ++written_;
+        else
+            cause_ = errno ? errno : EIO;
         return ok;
     }
+    // The cause of the last failed page, as strerror gives it.
+    const char* failure() const { return std::strerror(cause_); }
     // Closes the file and puts it in place; false with a message when that fails.
     bool finish(std::uint64_t count, std::string& error) {
         if (!tiff_)
@@ -123,6 +131,7 @@ private:
     std::filesystem::path target_;
     OutputFile output_;
     std::uint64_t written_ = 0;
+    int cause_ = 0;
 };
 
 } // namespace
@@ -314,12 +323,17 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
             if (!tiff.isOpen()) {
                 const std::filesystem::path target =
                     uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
-                if (target.empty() || !tiff.open(target, job.lastError))
-                    return result;
+                if (target.empty()) {
+                    job.lastError = "no file can be made in " + folder.string();
+                    return false;
+                }
+                if (!tiff.open(target, job.lastError))
+                    return false;
                 job.outputURL = target;
             }
             if (!tiff.add(page, count, job.resolutionX, job.resolutionY)) {
-                job.lastError = "cannot write page " + std::to_string(p) + " into the TIFF file";
+                job.lastError = "cannot write page " + std::to_string(p) +
+                                " into the TIFF file: " + tiff.failure();
                 tiff.discard();
                 return false;
             }

@@ -19,7 +19,7 @@ namespace {
 const std::string kConvtool = LUMENO_CONVTOOL;
 
 struct Inputs {
-    fs::path dir, noisePNG, noisePDF, noiseWebP, text, textPDF, smallPDF, smallPNG;
+    fs::path dir, noisePNG, noisePDF, twoPagePDF, noiseWebP, text, textPDF, smallPDF, smallPNG;
 };
 
 // Made once: a picture of noise (it does not compress), PDFs of it and of a long text, and small
@@ -30,6 +30,7 @@ const Inputs& inputs() {
         in.dir = freshDir("full-disk-inputs");
         in.noisePNG = in.dir / "noise.png";
         in.noisePDF = in.dir / "noise.pdf";
+        in.twoPagePDF = in.dir / "two pages.pdf";
         in.noiseWebP = in.dir / "noise.webp";
         in.text = in.dir / "text.txt";
         in.textPDF = in.dir / "text.pdf";
@@ -43,6 +44,8 @@ const Inputs& inputs() {
         text.close();
         const std::string q = kConvtool + " ";
         run(q + "images-to-pdf " + shellQuote(in.noisePDF) + " " + shellQuote(in.noisePNG));
+        run(q + "images-to-pdf " + shellQuote(in.twoPagePDF) + " " + shellQuote(in.noisePNG) + " " +
+            shellQuote(in.noisePNG));
         run(q + "images-to-pdf " + shellQuote(in.smallPDF) + " " + shellQuote(in.smallPNG));
         run(q + "documents-to-pdf " + shellQuote(in.textPDF) + " " + shellQuote(in.text));
         run(q + "webp-encode -quiet -lossless " + shellQuote(in.noisePNG) + " -o " +
@@ -115,6 +118,9 @@ std::vector<Writer> writers() {
         {"pdf-to-images", "old-1.png", false,
          q + "pdf-to-images " + shellQuote(in.noisePDF) +
              " DIR --format 7 --dpi 150 --base old --replace"},
+        {"pdf-to-images-tiff", "old.tif", false,
+         q + "pdf-to-images " + shellQuote(in.twoPagePDF) +
+             " DIR --format 23 --base old --replace"},
         {"pdf-images", "old_Page1_1.png", false,
          q + "pdf-images -format png -base old -replace " + shellQuote(in.noisePDF) + " DIR"},
         {"pdf-to-text", "old.txt", false,
