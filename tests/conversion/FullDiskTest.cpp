@@ -175,3 +175,46 @@ TEST(FullDisk, TemporaryFilesOfAKilledRunAreRemovedByTheNextRunAndThoseOfALiveOn
               0);
     EXPECT_EQ(listFolder(dir), (std::vector<std::string>{alive, other, "out.png"}));
 }
+
+TEST(FullDisk, AKilledRunsPartialFileIsGoneAfterTheNextRunIntoTheFolder) {
+    const Inputs& in = inputs();
+    const fs::path dir = freshDir("killed");
+    const fs::path many = dir / "many.pdf";
+    std::string pages;
+    for (int i = 0; i < 12; ++i)
+        pages += " " + shellQuote(in.noisePNG);
+    ASSERT_EQ(run(kConvtool + " images-to-pdf " + shellQuote(many) + pages + " >/dev/null 2>&1"),
+              0);
+    fs::create_directories(dir / "out");
+
+    // A multi-page TIFF run, killed once it has begun its second page: its partial file stays.
+    int lines[2];
+    ASSERT_EQ(::pipe(lines), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(lines[1], STDOUT_FILENO);
+        ::close(lines[0]);
+        ::close(lines[1]);
+        ::execl(kConvtool.c_str(), kConvtool.c_str(), "pdf-to-images", many.c_str(),
+                (dir / "out").c_str(), "--format", "23", "--dpi", "200", nullptr);
+        ::_exit(127);
+    }
+    ::close(lines[1]);
+    FILE* progress = ::fdopen(lines[0], "r");
+    char line[64];
+    bool second = false;
+    while (!second && std::fgets(line, sizeof line, progress))
+        second = std::string(line) == "page 2\n";
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    std::fclose(progress);
+    ASSERT_TRUE(second);
+    const std::vector<std::string> left = listFolder(dir / "out");
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].rfind(".lumeno-" + std::to_string(child) + "-", 0), 0u) << left[0];
+
+    ASSERT_EQ(run(kConvtool + " convert " + shellQuote(in.smallPNG) + " " +
+                  shellQuote(dir / "out" / "next.png") + " --format 7"),
+              0);
+    EXPECT_EQ(listFolder(dir / "out"), std::vector<std::string>{"next.png"});
+}
