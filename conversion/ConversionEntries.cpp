@@ -16,6 +16,18 @@ void ReportConversionProgress(ConversionProgress* target, bool hasSelector, std:
         target->progress(value);
 }
 
+namespace {
+
+// A WebP input is read through the WebP decoder, which says where it saved its picture; that
+// line names the output, not the temporary file the decoder wrote for the job.
+void announceWebPInputResult(const conversion::ImageConversionJob& job) {
+    std::error_code ec;
+    if (job.inputIsTemporary && std::filesystem::exists(job.outputURL, ec))
+        std::fprintf(stderr, "Saved file %s\n", job.outputURL.c_str());
+}
+
+} // namespace
+
 bool ConvertImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
@@ -40,6 +52,8 @@ bool ConvertImageFile(const ImageJobOptions* options) {
         std::fprintf(stderr, "convert: %s: %s\n", options->outputURL.c_str(),
                      job.lastError.empty() ? "the image could not be written"
                                            : job.lastError.c_str());
+    else
+        announceWebPInputResult(job);
     return ok;
 }
 
@@ -71,6 +85,8 @@ bool RenderImageFile(const ImageJobOptions* options) {
         std::fprintf(stderr, "render: %s: %s\n", options->outputURL.c_str(),
                      job.lastError.empty() ? "the image could not be written"
                                            : job.lastError.c_str());
+    else
+        announceWebPInputResult(job);
     return ok;
 }
 

@@ -1,10 +1,18 @@
 #include "OutputFile.h"
 
+#include <QString>
+#include <QUrl>
+#include <VNTUtil.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,13 +43,59 @@ std::string describe(const std::filesystem::path& path, int error) {
     return path.string() + ": " + std::strerror(error);
 }
 
-// Creates a hidden temporary file from `pattern` (ending in XXXXXX) with the mode a plain
-// fopen would give it, or `mode` when one is given. Answers the descriptor, or -1 (errno set).
-int createTemporaryFile(std::string& pattern, std::optional<mode_t> mode = std::nullopt) {
-    const int fd = ::mkstemp(pattern.data());
-    if (fd >= 0)
-        (void)::fchmod(fd, mode.value_or(0666 & ~creationMask()));
-    return fd;
+constexpr char kTemporaryPrefix[] = ".lumeno-";
+constexpr char kTemporarySuffix[] = ".part";
+
+// ".lumeno-PID-RANDOM.part": the pid lets a later run tell a killed run's leftovers from the
+// files of a run still at work.
+std::string temporaryName() {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char name[80];
+    std::snprintf(name, sizeof name, "%s%ld-%016llx%s", kTemporaryPrefix, long(::getpid()),
+                  static_cast<unsigned long long>(random()), kTemporarySuffix);
+    return name;
+}
+
+std::filesystem::path folderOrCurrent(const std::filesystem::path& folder) {
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+// The pid in a temporary name of ours, or 0 for any other name.
+long pidOfTemporary(const char* name) {
+    const std::size_t prefix = sizeof kTemporaryPrefix - 1;
+    const std::size_t suffix = sizeof kTemporarySuffix - 1;
+    const std::size_t length = std::strlen(name);
+    if (length <= prefix + suffix || std::strncmp(name, kTemporaryPrefix, prefix) != 0 ||
+        std::strcmp(name + length - suffix, kTemporarySuffix) != 0)
+        return 0;
+    char* end = nullptr;
+    const long pid = std::strtol(name + prefix, &end, 10);
+    if (pid <= 0 || end == name + prefix || *end != '-')
+        return 0;
+    const char* random = end + 1;
+    const std::size_t digits = std::size_t(name + length - suffix - random);
+    if (digits != 16 || std::strspn(random, "0123456789abcdef") < digits)
+        return 0;
+    return pid;
+}
+
+// Creates a hidden temporary file in `folder` with the mode a plain fopen would give it, or
+// `mode` when one is given. Answers the descriptor (and the name in `path`), or -1 (errno set).
+int createTemporaryFile(const std::filesystem::path& folder, std::string& path,
+                        std::optional<mode_t> mode = std::nullopt) {
+    RemoveAbandonedTemporaries(folder);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = (folderOrCurrent(folder) / temporaryName()).string();
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            (void)::fchmod(fd, mode.value_or(0666 & ~creationMask()));
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 // Writes all of `bytes`; answers 0 or the error.
@@ -60,17 +114,18 @@ int writeAll(int fd, std::string_view bytes) {
     return 0;
 }
 
-// Writes `bytes` to the file at `path`, created or emptied; answers 0 or the error. The close is
-// checked too: a full disk shows there at the latest.
+// Writes `bytes` to the file at `path`, created or emptied, and syncs it; answers 0 or the error.
+// The sync and the close are checked too: a full disk shows there at the latest.
 int writeFile(const std::filesystem::path& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno;
-    if (const int failure = writeAll(fd, bytes)) {
-        ::close(fd);
-        return failure;
-    }
-    return ::close(fd) == 0 ? 0 : errno;
+    int failure = writeAll(fd, bytes);
+    if (!failure && ::fsync(fd) != 0)
+        failure = errno;
+    if (::close(fd) != 0 && !failure)
+        failure = errno;
+    return failure;
 }
 
 // Renames without replacing; where the file system cannot do that in one step, a hard link
@@ -99,6 +154,16 @@ OutputFile::~OutputFile() {
     abandon();
 }
 
+bool OutputFile::fail(int error) {
+    m_error = error ? error : EIO;
+    errno = m_error;
+    return false;
+}
+
+const char* OutputFile::errorText() const {
+    return std::strerror(m_error ? m_error : EIO);
+}
+
 void OutputFile::abandon() {
     if (m_file && m_file != stdout)
         std::fclose(m_file);
@@ -112,8 +177,9 @@ void OutputFile::abandon() {
 
 FILE* OutputFile::open(const char* targetPath) {
     abandon();
+    m_error = 0;
     if (!targetPath || !*targetPath) {
-        errno = EINVAL;
+        fail(EINVAL);
         return nullptr;
     }
     m_target = targetPath;
@@ -132,26 +198,28 @@ FILE* OutputFile::open(const char* targetPath) {
     }
     if (::stat(targetPath, &info) == 0 && !S_ISREG(info.st_mode)) {
         m_file = std::fopen(targetPath, "wb");
+        if (!m_file)
+            fail(errno);
         return m_file;
     }
     const std::size_t slash = m_target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : m_target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-    std::string pattern =
-        (slash == std::string::npos ? std::string() : folder) + "." + name + ".part-XXXXXX";
     // The result keeps the mode of an existing target.
     std::optional<mode_t> mode;
     if (::stat(targetPath, &info) == 0)
         mode = info.st_mode & 07777;
-    const int fd = createTemporaryFile(pattern, mode);
-    if (fd < 0)
+    std::string pattern;
+    const int fd = createTemporaryFile(folder, pattern, mode);
+    if (fd < 0) {
+        fail(errno);
         return nullptr;
+    }
     m_file = ::fdopen(fd, "wb");
     if (!m_file) {
         const int saved = errno;
         ::close(fd);
         ::unlink(pattern.c_str());
-        errno = saved;
+        fail(saved);
         return nullptr;
     }
     m_temporary = pattern;
@@ -161,38 +229,58 @@ FILE* OutputFile::open(const char* targetPath) {
 
 bool OutputFile::commit() {
     if (!m_file)
-        return false;
-    bool ok = std::fflush(m_file) == 0 && !std::ferror(m_file);
+        return fail(m_error ? m_error : EBADF);
+    // A write that failed earlier left the stream's error flag: the flush tries the rest again
+    // and names the cause; when it has nothing left to try, the cause is no longer known.
+    int error = 0;
+    if (std::fflush(m_file) != 0)
+        error = errno;
+    else if (std::ferror(m_file))
+        error = EIO;
     if (m_file == stdout) {
         m_file = nullptr;
-        return ok;
+        return error ? fail(error) : true;
     }
-    // No fsync: the rename protects the target against a failed write, which is the fault at
-    // hand; durability across a power cut is left to the file system, as cwebp and dwebp do.
-    ok = std::fclose(m_file) == 0 && ok;
+    // The data reach the disk before the rename, so that the new name never shows a file whose
+    // blocks could still fail to be written. (Devices and pipes written in place are not synced.)
+    if (!error && !m_temporary.empty() && ::fsync(::fileno(m_file)) != 0)
+        error = errno;
+    if (std::fclose(m_file) != 0 && !error)
+        error = errno;
     m_file = nullptr;
     if (!m_temporary.empty()) {
-        if (ok)
-            ok = std::rename(m_temporary.c_str(), m_target.c_str()) == 0;
-        if (!ok)
+        if (!error && std::rename(m_temporary.c_str(), m_target.c_str()) != 0)
+            error = errno;
+        if (error)
             ::unlink(m_temporary.c_str());
         m_temporary.clear();
     }
-    return ok;
+    return error ? fail(error) : true;
 }
 
 bool OutputFile::create(const std::filesystem::path& folder, bool isFolder, std::string& error) {
     abandon();
-    std::string pattern = (folder / ".lumeno-XXXXXX").string();
+    m_error = 0;
+    std::string pattern;
     if (isFolder) {
-        if (!::mkdtemp(pattern.data())) {
+        RemoveAbandonedTemporaries(folder);
+        int made = -1;
+        for (int attempt = 0; attempt < 100 && made != 0; ++attempt) {
+            pattern = (folderOrCurrent(folder) / temporaryName()).string();
+            made = ::mkdir(pattern.c_str(), 0700);
+            if (made != 0 && errno != EEXIST)
+                break;
+        }
+        if (made != 0) {
+            fail(errno);
             error = describe(folder, errno);
             return false;
         }
         ::chmod(pattern.c_str(), 0777 & ~creationMask());
     } else {
-        const int fd = createTemporaryFile(pattern);
+        const int fd = createTemporaryFile(folder, pattern);
         if (fd < 0) {
+            fail(errno);
             error = describe(folder, errno);
             return false;
         }
@@ -211,7 +299,9 @@ bool OutputFile::write(std::string_view bytes, std::string& error,
     }
     const std::filesystem::path target = m_isFolder ? m_temporary / relativePath : m_temporary;
     if (const int failure = writeFile(target, bytes)) {
-        error = describe(target, failure);
+        // The cause only: callers name the output, and the temporary name means nothing to users.
+        fail(failure);
+        error = std::strerror(failure);
         return false;
     }
     return true;
@@ -222,8 +312,12 @@ bool OutputFile::replace(const std::filesystem::path& target, std::string& error
         error = "no output was created";
         return false;
     }
-    if (::rename(m_temporary.c_str(), target.c_str()) != 0) {
-        error = describe(target, errno);
+    int failure = m_isFolder ? 0 : SyncFile(m_temporary);
+    if (!failure && ::rename(m_temporary.c_str(), target.c_str()) != 0)
+        failure = errno;
+    if (failure) {
+        fail(failure);
+        error = describe(target, failure);
         abandon();
         return false;
     }
@@ -255,6 +349,28 @@ bool OutputFile::place(const std::string& name, const std::string& extension,
     return false;
 }
 
+std::filesystem::path OutputPathInFolder(const std::filesystem::path& folder,
+                                         const std::string& name, const std::string& extension,
+                                         bool replace) {
+    if (replace) {
+        const std::filesystem::path wanted =
+            folderOrCurrent(folder) / (extension.empty() ? name : name + "." + extension);
+        struct stat info;
+        if (::lstat(wanted.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            return wanted;
+    }
+    const QUrl url = GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(folder)),
+                                          QString::fromStdString(name),
+                                          QString::fromStdString(extension), false);
+    return url.isValid() ? std::filesystem::path(url.toLocalFile().toStdString())
+                         : std::filesystem::path();
+}
+
+bool IsPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
 std::string NumberedFileName(const std::string& name, const std::string& extension, int number) {
     std::string fileName = name;
     if (number > 0)
@@ -264,12 +380,51 @@ std::string NumberedFileName(const std::string& name, const std::string& extensi
     return fileName;
 }
 
-std::filesystem::path TemporaryPathIn(const std::filesystem::path& folder, const std::string& tag) {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    char name[64];
-    std::snprintf(name, sizeof name, ".%s-%016llx.part", tag.c_str(),
-                  static_cast<unsigned long long>(random()));
-    return (folder.empty() ? std::filesystem::path(".") : folder) / name;
+std::filesystem::path TemporaryPathIn(const std::filesystem::path& folder) {
+    RemoveAbandonedTemporaries(folder);
+    return folderOrCurrent(folder) / temporaryName();
+}
+
+void RemoveAbandonedTemporaries(const std::filesystem::path& folder) {
+    static std::mutex lock;
+    static std::set<std::string> swept;
+    std::error_code ec;
+    const std::filesystem::path canonical =
+        std::filesystem::weakly_canonical(folderOrCurrent(folder), ec);
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (!swept.insert(ec ? folderOrCurrent(folder).string() : canonical.string()).second)
+            return;
+    }
+    DIR* listing = ::opendir(folderOrCurrent(folder).c_str());
+    if (!listing)
+        return;
+    std::vector<std::string> abandoned;
+    while (const dirent* entry = ::readdir(listing)) {
+        const long pid = pidOfTemporary(entry->d_name);
+        // A process that exists but is not ours answers EPERM: it is still at work.
+        if (pid > 0 && pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            abandoned.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    for (const std::string& name : abandoned)
+        std::filesystem::remove_all(folderOrCurrent(folder) / name, ec);
+}
+
+int SyncFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int failure = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && !failure)
+        failure = errno;
+    return failure;
+}
+
+RemoveOnExit::~RemoveOnExit() {
+    std::error_code ignored;
+    if (!path.empty())
+        std::filesystem::remove(path, ignored);
 }
 
 bool ApplyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes) {

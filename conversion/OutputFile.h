@@ -5,7 +5,12 @@
 // removed, so a failed or abandoned write leaves nothing behind and an existing target as it
 // was. For open(), targets that are no regular file (standard output as "-", devices, pipes)
 // are written in place, since they cannot be renamed over; a symbolic link stays, and the file
-// it points to is replaced. Not thread-safe; one writer per object.
+// it points to is replaced. Every write, flush, fsync and close is checked, and the data reach
+// the disk before the rename, so a full disk fails the write and keeps the old file.
+//
+// Temporary files and folders are named ".lumeno-PID-RANDOM.part". A run that is killed cannot
+// remove its own; the next writer into the same folder removes those whose process is gone.
+// Not thread-safe; one writer per object.
 #pragma once
 
 #include "ConversionEntries.h"
@@ -31,19 +36,24 @@ public:
     // Stream output that replaces `targetPath`: answers the stream to write to, or null (errno
     // set) when it cannot be created.
     FILE* open(const char* targetPath);
-    // Flushes and closes the stream and puts the data at the target. Answers false (and removes
-    // the temporary file) when any of that failed: a full disk shows here at the latest.
+    // Flushes, syncs and closes the stream and puts the data at the target. Answers false (and
+    // removes the temporary file, errno and errorText() set) when any of that failed: a full disk
+    // shows here at the latest.
     bool commit();
     bool writesToStandardOutput() const { return m_file == stdout; }
+    // The cause of the last failure, as strerror gives it ("No space left on device").
+    const char* errorText() const;
 
     // Creates an empty temporary file or folder in `folder`. False with `error` set on failure.
     bool create(const std::filesystem::path& folder, bool isFolder, std::string& error);
     const std::filesystem::path& path() const { return m_temporary; }
     // Writes `bytes` to the temporary file, or to `relativePath` inside the temporary folder,
-    // checking every write and the close (where a full disk shows at the latest).
+    // checking every write, the sync and the close (where a full disk shows at the latest).
+    // `error` receives the cause alone.
     bool write(std::string_view bytes, std::string& error,
                const std::filesystem::path& relativePath = {});
-    // Renames the temporary output over `target`.
+    // Syncs the temporary file (written by name, by another library) and renames it over
+    // `target`. Folders are synced file by file as they are written.
     bool replace(const std::filesystem::path& target, std::string& error);
     // Renames the temporary output to the first free name; `placed` receives it. An empty
     // `extension` gives names without one.
@@ -54,7 +64,10 @@ public:
     void abandon();
 
 private:
+    bool fail(int error);
+
     FILE* m_file = nullptr;
+    int m_error = 0;
     std::string m_target;
     std::filesystem::path m_temporary; // empty when writing in place or when done
     bool m_isFolder = false;
@@ -64,11 +77,37 @@ private:
 bool WriteFileAtomically(const std::filesystem::path& target,
                          const std::vector<std::uint8_t>& bytes,
                          const std::optional<FileAttributes>& attributes, std::string& error);
-// A name for a temporary file in `folder` (nothing is created).
-std::filesystem::path TemporaryPathIn(const std::filesystem::path& folder, const std::string& tag);
+// A name for a temporary file in `folder` (nothing is created), of the kind a later run removes
+// once this process is gone.
+std::filesystem::path TemporaryPathIn(const std::filesystem::path& folder);
+// Removes the temporary files and folders that killed runs left in `folder`; done once per folder
+// and process, and by every OutputFile before it creates one.
+void RemoveAbandonedTemporaries(const std::filesystem::path& folder);
+// Flushes a file's data to the disk; 0 or the error.
+int SyncFile(const std::filesystem::path& path);
 // Gives an existing file the attributes; false when they cannot be set.
 bool ApplyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes);
+// The file for an output "name.extension" in `folder`: that name when it is free or, with
+// `replace`, when it is a plain file, which the finished output then replaces; otherwise the
+// first free numbered name ("name 1.extension" ...). Nothing is removed here, so an earlier file
+// stays until the output that replaces it is complete. Empty when no name can be made.
+std::filesystem::path OutputPathInFolder(const std::filesystem::path& folder,
+                                         const std::string& name, const std::string& extension,
+                                         bool replace);
+// Whether a base name for output files names a file in the output folder: not empty, not "."
+// or "..", and without a slash that would lead out of it.
+bool IsPlainFileName(const std::string& name);
 // The name "Name.ext" or, for a number above 0, "Name N.ext" (no dot without an extension).
 std::string NumberedFileName(const std::string& name, const std::string& extension, int number);
+
+// Removes a file when it goes out of scope: the temporary files that other libraries write by name.
+struct RemoveOnExit {
+    std::filesystem::path path;
+    RemoveOnExit() = default;
+    explicit RemoveOnExit(std::filesystem::path p) : path(std::move(p)) {}
+    RemoveOnExit(const RemoveOnExit&) = delete;
+    RemoveOnExit& operator=(const RemoveOnExit&) = delete;
+    ~RemoveOnExit();
+};
 
 } // namespace conversion

@@ -3,6 +3,7 @@
 #include "PixelLimits.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace conversion {
@@ -122,6 +123,58 @@ void SplitColourAndAlpha(const Bitmap& b, std::string& colour, std::string& alph
         if (b.hasAlpha)
             alpha[i] = char(p[colors]);
     }
+}
+
+bool ApplyOrientation(Bitmap& bitmap, int orientation) {
+    if (orientation < 2 || orientation > 8 || bitmap.empty())
+        return false;
+    const std::int64_t w = bitmap.width, h = bitmap.height;
+    const bool swapped = orientation >= 5;
+    Bitmap out;
+    if (!out.allocate(swapped ? h : w, swapped ? w : h, bitmap.model, bitmap.hasAlpha, nullptr))
+        return false;
+    out.dpiX = swapped ? bitmap.dpiY : bitmap.dpiX;
+    out.dpiY = swapped ? bitmap.dpiX : bitmap.dpiY;
+    out.iccProfile = bitmap.iccProfile;
+    const std::size_t n = std::size_t(bitmap.channels());
+    for (std::int64_t oy = 0; oy < out.height; ++oy) {
+        std::uint8_t* d = out.row(oy);
+        for (std::int64_t ox = 0; ox < out.width; ++ox, d += n) {
+            // The stored pixel that is seen at (ox, oy).
+            std::int64_t x = ox, y = oy;
+            switch (orientation) {
+            case 2: // mirrored left to right
+                x = w - 1 - ox;
+                break;
+            case 3: // half turn
+                x = w - 1 - ox;
+                y = h - 1 - oy;
+                break;
+            case 4: // mirrored top to bottom
+                y = h - 1 - oy;
+                break;
+            case 5: // transposed
+                x = oy;
+                y = ox;
+                break;
+            case 6: // stored a quarter turn left
+                x = oy;
+                y = h - 1 - ox;
+                break;
+            case 7: // transversed
+                x = w - 1 - oy;
+                y = h - 1 - ox;
+                break;
+            case 8: // stored a quarter turn right
+                x = w - 1 - oy;
+                y = ox;
+                break;
+            }
+            std::memcpy(d, bitmap.row(y) + std::size_t(x) * n, n);
+        }
+    }
+    bitmap = std::move(out);
+    return true;
 }
 
 } // namespace conversion

@@ -3,10 +3,11 @@
 #include "ImageConversionJob.h"
 
 #include "ImageFormats.h"
+#include "ImageMetadataCopier.h"
 #include "OutputFile.h"
 #include "PDFImageWriter.h"
 #include "TIFFCodec.h"
-#include "WebPRoute.h"
+#include "WebPCodec.h"
 
 #include <QString>
 #include <QUrl>
@@ -38,35 +39,20 @@ bool writeDirect(ImageConversionJob& job, const Bitmap& bitmap) {
            WriteFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
 }
 
+// WebP keeps the picture's colour profile (without it the colours change) and, when asked,
+// the source's EXIF, each in its own chunk.
 bool writeWebP(ImageConversionJob& job, const Bitmap& bitmap) {
-    // The TIFF in between goes to the temporary folder uncompressed: it lives only until the
-    // encoder has read it.
-    TIFFWriteSettings settings;
-    settings.keepAlpha = true;
-    settings.dpiX = job.resolutionX;
-    settings.dpiY = job.resolutionY;
-    const std::filesystem::path tiffPath =
-        std::filesystem::path(GetTemporaryURL().toLocalFile().toStdString()).concat(".tif");
-    const std::filesystem::path webpPath = TemporaryPathIn(job.outputURL.parent_path(), "lumeno");
-    std::error_code ignored;
-    bool ok = WriteTIFFFile(tiffPath, {&bitmap}, settings, job.lastError) &&
-              EncodeTIFFFileToWebP(tiffPath, webpPath, job.quality, job.lastError);
-    std::filesystem::remove(tiffPath, ignored);
-    if (ok) {
-        std::error_code renameError;
-        std::filesystem::rename(webpPath, job.outputURL, renameError);
-        if (renameError) {
-            job.lastError = "cannot write " + job.outputURL.string() + ": " + renameError.message();
-            ok = false;
-        }
+    std::vector<std::uint8_t> exif;
+    if (job.keepMetadata) {
+        MetadataPatch patch;
+        patch.orientation = job.orientation;
+        patch.dpiX = job.resolutionX;
+        patch.dpiY = job.resolutionY;
+        exif = ExifBlockForOutput(job.inputURL, patch);
     }
-    if (!ok) {
-        std::filesystem::remove(webpPath, ignored);
-        return false;
-    }
-    if (job.fileAttributes)
-        ApplyFileAttributes(job.outputURL, *job.fileAttributes);
-    return true;
+    std::vector<std::uint8_t> bytes;
+    return EncodeWebPBitmap(bitmap, job.quality, exif, bytes, job.lastError) &&
+           WriteFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
 }
 
 bool writeThroughTIFF(ImageConversionJob& job, const Bitmap& bitmap) {

@@ -8,6 +8,7 @@
 #include "PDFImageWriter.h"
 #include "PNGCodec.h"
 #include "TIFFCodec.h"
+#include "WebPCodec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -72,8 +73,12 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
     switch (format) {
     case kFormatNone:
     case kFormatJPEG:
-    case kFormatWebP:
         ok = EncodeJPEGBitmap(bitmap, jpegQuality(p), dpiX, dpiY, out, error);
+        break;
+    case kFormatWebP:
+        // A file named .webp holds WebP, whichever path of the job writes it.
+        ok = EncodeWebPBitmap(bitmap, jpegQuality(p) / 100.0, {}, out, error);
+        orientationWritten = true;
         break;
     case kFormatJPEG2000:
         ok = EncodeJPEG2000Bitmap(bitmap, p.hasQuality ? p.quality : 0.85, p.hasAlpha, out, error);

@@ -1,6 +1,7 @@
 #include "ImageConversionJob.h"
 
 #include "ImageFormats.h"
+#include "ImageMetadataCopier.h"
 #include "OutputFile.h"
 #include "PixelLimits.h"
 #include "TIFFCodec.h"
@@ -75,6 +76,12 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
             extension.erase(0, 1);
         ok = DecodeImageBytes(bytes.data(), bytes.size(), extension, image->representations,
                               lastError);
+        // The codecs hand over the pixels as stored; a photo taken sideways says in its EXIF
+        // orientation how to turn them, and is turned here so that every output stands upright
+        // (and may record orientation 1). TIFF pixels are read oriented already.
+        if (ok && image->representations.size() == 1)
+            ApplyOrientation(image->representations.front(),
+                             ReadImageOrientation(bytes.data(), bytes.size()));
     }
     if (!ok || image->representations.empty())
         return false;

@@ -50,7 +50,8 @@ EncoderProperties ImageDestinationProperties(const ImageConversionJob& job) {
     }
     if (isLZWFormat(f))
         p.tiffCompression = 5;
-    if (isLossyFormat(f)) {
+    // WebP is lossy below quality 1 and lossless at it.
+    if (isLossyFormat(f) || f == 24) {
         p.hasQuality = true;
         p.quality = job.quality;
     }

@@ -129,6 +129,43 @@ bool CopyImageMetadata(const std::filesystem::path& source, std::vector<std::uin
     return true;
 }
 
+std::vector<std::uint8_t> ExifBlockForOutput(const std::filesystem::path& source,
+                                             const MetadataPatch& patch) {
+    initialiseExiv2();
+    try {
+        auto input = Exiv2::ImageFactory::open(source.string());
+        input->readMetadata();
+        if (input->exifData().empty())
+            return {};
+        Exiv2::ExifData exif;
+        for (const auto& d : input->exifData())
+            if (!isStructureTag(d))
+                exif.add(d);
+        patchExif(exif, patch);
+        Exiv2::Blob blob;
+        Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+        return blob;
+    } catch (const Exiv2::AnyError&) {
+        return {};
+    }
+}
+
+int ReadImageOrientation(const std::uint8_t* bytes, std::size_t length) {
+    initialiseExiv2();
+    try {
+        auto image = Exiv2::ImageFactory::open(bytes, long(length));
+        image->readMetadata();
+        const Exiv2::ExifData& exif = image->exifData();
+        const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (it == exif.end() || it->count() < 1)
+            return 0;
+        const long value = it->toLong();
+        return value >= 1 && value <= 8 ? int(value) : 0;
+    } catch (const Exiv2::AnyError&) {
+        return 0;
+    }
+}
+
 bool WriteImageOrientation(std::vector<std::uint8_t>& encoded, int orientation,
                            std::string& error) {
     initialiseExiv2();

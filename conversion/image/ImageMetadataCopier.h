@@ -22,6 +22,13 @@ struct MetadataPatch {
 // message when the output cannot take metadata; a source without metadata is no failure.
 bool CopyImageMetadata(const std::filesystem::path& source, std::vector<std::uint8_t>& encoded,
                        const MetadataPatch& patch, std::string& error);
+// The source's EXIF as a TIFF-structured block (the payload of a WebP EXIF chunk), without the
+// tags that describe the source's own pixel storage and with the patch written over it. Empty
+// when the source has no EXIF that Exiv2 reads.
+std::vector<std::uint8_t> ExifBlockForOutput(const std::filesystem::path& source,
+                                             const MetadataPatch& patch);
+// The EXIF orientation (1 to 8) that encoded image bytes record, or 0 when they record none.
+int ReadImageOrientation(const std::uint8_t* bytes, std::size_t length);
 // Only the orientation, for outputs that keep no other metadata.
 bool WriteImageOrientation(std::vector<std::uint8_t>& encoded, int orientation, std::string& error);
 

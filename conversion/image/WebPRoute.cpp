@@ -5,7 +5,9 @@
 #include "webp/WebPDecoder.h"
 #include "webp/WebPEncoder.h"
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -33,7 +35,9 @@ bool DecodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesys
         error = "the WebP decoder could not be set up";
         return false;
     }
-    const int result = DecodeWebPToTIFFFile(bytes.data(), bytes.size(), &config, tiff.c_str());
+    // The TIFF is the job's own temporary file: the decoder does not announce it.
+    const int result =
+        DecodeWebPToTIFFFile(bytes.data(), bytes.size(), &config, tiff.c_str(), false);
     if (result != 0) {
         std::error_code ignored;
         std::filesystem::remove(tiff, ignored);
@@ -61,6 +65,10 @@ bool EncodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesyst
         config.alpha_quality = int(q * 100.0);
     }
     const int result = EncodeImageFileToWebP(tiff.c_str(), output.c_str(), &config, 1);
+    if (result == kWebPEncodeOpenOutputFailed || result == kWebPEncodeWriteFailed) {
+        error = "cannot write " + output.string() + ": " + std::strerror(errno);
+        return false;
+    }
     if (result != 0) {
         error = "the WebP encoder failed (" + std::to_string(result) + ")";
         return false;

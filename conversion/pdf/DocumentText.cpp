@@ -1,6 +1,7 @@
 #include "DocumentText.h"
 
 #include "LibreOfficeConverter.h"
+#include "OutputFile.h"
 #include "PlistGuard.h"
 #include "VNTUtil.h"
 
@@ -104,15 +105,6 @@ std::string lowerExtension(const std::filesystem::path& path) {
                    [](unsigned char c) { return char(std::tolower(c)); });
     return e;
 }
-
-struct RemoveOnExit {
-    std::filesystem::path path;
-    ~RemoveOnExit() {
-        std::error_code ec;
-        if (!path.empty())
-            std::filesystem::remove(path, ec);
-    }
-};
 
 bool loadThroughLibreOffice(const std::filesystem::path& path, const std::string& extension,
                             QTextDocument& document, std::string& error) {

@@ -7,6 +7,7 @@
 #include "OutputFile.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPdfWriter>
@@ -43,15 +44,6 @@ bool ensureGuiApplication() {
 double length(double v) {
     return std::isfinite(v) && v > 0 ? v : 0.0;
 }
-
-struct RemoveOnExit {
-    std::filesystem::path path;
-    ~RemoveOnExit() {
-        std::error_code ec;
-        if (!path.empty())
-            std::filesystem::remove(path, ec);
-    }
-};
 
 void applyAttributes(QTextDocument& document, const TextAttributes& a) {
     QTextCharFormat format;
@@ -138,9 +130,17 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         applyAttributes(document, *textAttributes);
 
     std::filesystem::path folder = destination.parent_path();
-    RemoveOnExit print{TemporaryPathIn(folder.empty() ? "." : folder, "print")};
+    RemoveOnExit print{TemporaryPathIn(folder)};
+    // The print file is ours to open, so that its failed writes (a full disk) are seen: the PDF
+    // writer itself does not report them.
+    QFile printFile(QString::fromStdString(print.path.string()));
+    if (!printFile.open(QIODevice::WriteOnly)) {
+        error = "the print file cannot be written in " + folder.string() + ": " +
+                printFile.errorString().toStdString();
+        return false;
+    }
     {
-        QPdfWriter writer(QString::fromStdString(print.path.string()));
+        QPdfWriter writer(&printFile);
         writer.setResolution(72);
         writer.setPageLayout(QPageLayout(
             QPageSize(QSizeF(paperWidth, paperHeight), QPageSize::Point, QString(),
@@ -166,6 +166,12 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         }
         painter.end();
     }
+    if (!printFile.flush() || printFile.error() != QFileDevice::NoError) {
+        error = "the print file cannot be written in " + folder.string() + ": " +
+                printFile.errorString().toStdString();
+        return false;
+    }
+    printFile.close();
     std::unique_ptr<QPDF> printed = OpenCopyablePDF(print.path, std::nullopt, error);
     if (!printed) {
         error = "the printed document cannot be read back: " + error;
@@ -219,7 +225,7 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
         folder = ".";
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
-        RemoveOnExit part{TemporaryPathIn(folder, "part")};
+        RemoveOnExit part{TemporaryPathIn(folder)};
         std::string error;
         std::unique_ptr<QPDF> pages;
         if (PrintDocumentToPDF(input, part.path, error))

@@ -6,20 +6,13 @@
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace conversion {
 
 namespace {
-
-struct RemoveOnExit {
-    std::filesystem::path path;
-    ~RemoveOnExit() {
-        std::error_code ec;
-        if (!path.empty())
-            std::filesystem::remove(path, ec);
-    }
-};
 
 void configure(ImagesToPDFJob& job, const MergeFilesOptions& o) {
     job.SetPageLayout(o.orientation, o.imageFormat, o.colorMode, o.pageSizeMode, o.scalePercent,
@@ -55,14 +48,36 @@ std::string label(const std::filesystem::path& input) {
 // file so a failed copy leaves nothing half-written.
 bool copyUnchanged(const std::filesystem::path& from, const std::filesystem::path& to,
                    std::string& error) {
-    std::error_code ec;
-    const std::filesystem::path temporary = TemporaryPathIn(to.parent_path(), "copy");
-    std::filesystem::copy_file(from, temporary, ec);
-    if (!ec)
-        std::filesystem::rename(temporary, to, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        error = "it could not be copied: " + ec.message();
+    std::FILE* source = std::fopen(from.c_str(), "rb");
+    if (!source) {
+        error = std::string("it could not be read: ") + std::strerror(errno);
+        return false;
+    }
+    OutputFile output;
+    std::FILE* target = output.open(to.c_str());
+    int failure = target ? 0 : errno;
+    bool readFailed = false;
+    char buffer[65536];
+    while (target && !failure) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, source);
+        if (n > 0 && std::fwrite(buffer, 1, n, target) != n)
+            failure = errno ? errno : EIO;
+        else if (n < sizeof buffer) {
+            readFailed = std::ferror(source) != 0;
+            break;
+        }
+    }
+    std::fclose(source);
+    if (readFailed) {
+        error = "it could not be read";
+        return false;
+    }
+    if (failure) {
+        error = "it could not be copied: " + to.string() + ": " + std::strerror(failure);
+        return false;
+    }
+    if (!output.commit()) {
+        error = "it could not be copied: " + to.string() + ": " + output.errorText();
         return false;
     }
     return true;
@@ -153,7 +168,7 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         } else if (item.fileType == kMergeFileDocument) {
             DocumentsToPDFJob job;
             configure(job, o, true);
-            RemoveOnExit part{TemporaryPathIn(folder, "part")};
+            RemoveOnExit part{TemporaryPathIn(folder)};
             if (job.PrintDocumentToPDF(item.filePath, part.path, error)) {
                 const std::vector<bool> blank = BlankPagesOf(part.path);
                 if (std::unique_ptr<QPDF> printed = OpenCopyablePDF(part.path, std::nullopt, error))

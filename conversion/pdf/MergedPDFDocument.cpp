@@ -213,7 +213,8 @@ std::unique_ptr<QPDF> OpenCopyablePDF(const std::filesystem::path& path,
     pdf->setSuppressWarnings(true);
     try {
         pdf->processFile(path.c_str(), password ? password->c_str() : nullptr);
-        if (pdf->isEncrypted() && !pdf->allowExtractAll()) {
+        // The owner password lifts the restrictions: whoever gives it may copy the pages.
+        if (pdf->isEncrypted() && !pdf->allowExtractAll() && !pdf->ownerPasswordMatched()) {
             error = "its permissions forbid copying its pages";
             return nullptr;
         }

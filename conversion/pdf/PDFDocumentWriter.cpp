@@ -2,9 +2,13 @@
 
 #include "OutputFile.h"
 
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 #include <system_error>
 
 namespace conversion {
@@ -15,15 +19,52 @@ void applyEncryption(QPDFWriter& writer, const PDFWriteOptions& o) {
     if (!o.userPassword && !o.ownerPassword)
         return;
     const std::string user = o.userPassword.value_or("");
-    // Without an owner password the user's one guards the permissions too; an empty owner
-    // password would hand every permission to anyone.
+    // Without restrictions an owner password guards nothing, and the user's one stands in for
+    // it (an empty one would leave the file open to anyone); with restrictions one is required.
     const std::string owner = o.ownerPassword.value_or(user);
     writer.setR6EncryptionParameters(
         user.c_str(), owner.c_str(), true, o.allowCopying, o.allowModifying, o.allowAnnotating,
         o.allowAnnotating, o.allowModifying, o.allowPrinting ? qpdf_r3p_full : qpdf_r3p_none, true);
 }
 
+// qpdf's output, into our stream: every write is checked, and a failed one stops the writer with
+// its cause.
+class CheckedFileOutput : public Pipeline {
+public:
+    explicit CheckedFileOutput(FILE* file) : Pipeline("PDF output", nullptr), file_(file) {}
+    void write(unsigned char const* data, size_t len) override {
+        if (len > 0 && std::fwrite(data, 1, len, file_) != len) {
+            const int cause = errno ? errno : EIO;
+            throw std::runtime_error(std::strerror(cause));
+        }
+    }
+    void finish() override {}
+
+private:
+    FILE* file_;
+};
+
 } // namespace
+
+bool HasRestrictions(const PDFWriteOptions& o) {
+    return !o.allowPrinting || !o.allowCopying || !o.allowModifying || !o.allowAnnotating;
+}
+
+bool RestrictionsHold(const PDFWriteOptions& o, std::string& error) {
+    if (!HasRestrictions(o))
+        return true;
+    const std::string owner = o.ownerPassword.value_or("");
+    if (owner.empty()) {
+        error = "restrictions need an owner password: without one anybody could lift them";
+        return false;
+    }
+    if (owner == o.userPassword.value_or("")) {
+        error = "restrictions need an owner password that differs from the user password: "
+                "whoever opens the file could lift them";
+        return false;
+    }
+    return true;
+}
 
 bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
                       const PDFWriteOptions* options, std::string& error) {
@@ -36,32 +77,35 @@ bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
         error = destination.string() + " is a folder";
         return false;
     }
-    std::filesystem::path folder = destination.parent_path();
-    if (folder.empty())
-        folder = ".";
-    const std::filesystem::path temporary = TemporaryPathIn(folder, "pdf");
-    bool ok = false;
+    if (options && !RestrictionsHold(*options, error))
+        return false;
+    // qpdf writes to a stream of ours: given a file name it would leave the failures of the
+    // final flush and close unseen, and a full disk would pass for success.
+    OutputFile output;
+    FILE* file = output.open(destination.c_str());
+    if (!file) {
+        error = std::string("the PDF cannot be created: ") + output.errorText();
+        return false;
+    }
     try {
-        QPDFWriter writer(document, temporary.c_str());
+        CheckedFileOutput pipeline(file);
+        QPDFWriter writer(document);
+        writer.setOutputPipeline(&pipeline);
         writer.setStaticID(false);
         writer.setObjectStreamMode(qpdf_o_generate);
         if (options)
             applyEncryption(writer, *options);
         writer.write();
-        ok = true;
     } catch (const std::exception& e) {
         error = std::string("the PDF could not be written: ") + e.what();
+        output.abandon();
+        return false;
     }
-    if (ok) {
-        std::filesystem::rename(temporary, destination, ec);
-        if (ec) {
-            error = "the PDF could not be moved to " + destination.string() + ": " + ec.message();
-            ok = false;
-        }
+    if (!output.commit()) {
+        error = std::string("the PDF could not be written: ") + output.errorText();
+        return false;
     }
-    if (!ok)
-        std::filesystem::remove(temporary, ec);
-    return ok;
+    return true;
 }
 
 } // namespace conversion

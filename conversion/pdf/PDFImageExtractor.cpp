@@ -1,6 +1,7 @@
 #include "PDFImageExtractor.h"
 
 #include "ImageFormats.h"
+#include "OutputFile.h"
 #include "PictureConversion.h"
 #include "VNTUtil.h"
 
@@ -132,6 +133,12 @@ bool PDFImageExtractor::ExtractImages() {
     if (!inputPDF_)
         return false;
     const std::string base = outputBaseName_ ? *outputBaseName_ : inputURL_.stem().string();
+    // The files go into the output folder, never beside or above it.
+    if (!conversion::IsPlainFileName(base)) {
+        std::fprintf(stderr, "%s: the base name \"%s\" is no plain file name\n", inputURL_.c_str(),
+                     base.c_str());
+        return false;
+    }
     std::vector<QPDFPageObjectHelper> pages;
     try {
         pages = QPDFPageDocumentHelper(*inputPDF_).getAllPages();
@@ -141,14 +148,16 @@ bool PDFImageExtractor::ExtractImages() {
     }
     const std::int64_t n = std::int64_t(pages.size());
     std::int64_t first = 1, last = n;
+    if ((pageRangeMode_ == 1 || pageRangeMode_ == 2) && (firstPage_ < 1 || firstPage_ > n)) {
+        std::fprintf(stderr, "%s: page %lld is out of range: the document has %lld page%s\n",
+                     inputURL_.c_str(), static_cast<long long>(firstPage_),
+                     static_cast<long long>(n), n == 1 ? "" : "s");
+        return false;
+    }
     if (pageRangeMode_ == 2) {
-        if (firstPage_ < 1 || firstPage_ > n)
-            return false;
         first = firstPage_;
         last = (lastPage_ > n || lastPage_ < 1) ? n : lastPage_;
     } else if (pageRangeMode_ == 1) {
-        if (firstPage_ < 1 || firstPage_ > n)
-            return false;
         first = last = firstPage_;
     }
     if (first > last)
@@ -257,17 +266,16 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
         return;
     }
     const std::string number = std::to_string(imageCounter_);
-    const QUrl url =
-        GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(outputFolder_.string())),
-                             QString::fromStdString(namePrefix_ + number),
-                             QString::fromStdString(job_.JobFileExtension()), replaceExisting_);
+    // An existing file to be replaced stays until its successor is complete.
+    const std::filesystem::path path = conversion::OutputPathInFolder(
+        outputFolder_, namePrefix_ + number, job_.JobFileExtension(), replaceExisting_);
     ++imageCounter_;
-    if (!url.isValid()) {
+    if (path.empty()) {
         std::fprintf(stderr, "no file name is free in %s\n", outputFolder_.c_str());
         lastResult_ = false;
         return;
     }
-    outputURL_ = url.toLocalFile().toStdString();
+    outputURL_ = path;
     job_.outputURL = outputURL_;
     const conversion::Bitmap bitmap = BitmapFromPicture(std::move(picture));
     bool written = outputFormat_ != conversion::kFormatPDF && job_.WriteImage(bitmap);

@@ -12,9 +12,11 @@
 #include <QUrl>
 #include <VNTUtil.h>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,13 +24,10 @@ namespace conversion {
 
 namespace {
 
+// An existing file to be replaced stays until its successor is complete.
 std::filesystem::path uniqueFile(const std::filesystem::path& folder, const std::string& name,
                                  const std::string& extension, bool replace) {
-    const QUrl url = GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(folder)),
-                                          QString::fromStdString(name),
-                                          QString::fromStdString(extension), replace);
-    return url.isValid() ? std::filesystem::path(url.toLocalFile().toStdString())
-                         : std::filesystem::path();
+    return OutputPathInFolder(folder, name, extension, replace);
 }
 
 std::string numberedName(const std::string& base, std::int64_t number, int digits) {
@@ -47,42 +46,60 @@ public:
     bool isOpen() const { return tiff_ != nullptr; }
     bool open(const std::filesystem::path& target, std::string& error) {
         target_ = target;
-        temporary_ = TemporaryPathIn(target.parent_path(), "lumeno");
-        tiff_ = TIFFOpen(temporary_.c_str(), "w");
-        if (!tiff_)
-            error = "cannot create " + target.string();
+        std::string reason;
+        if (!output_.create(target.parent_path(), false, reason)) {
+            error = "cannot create " + target.string() + ": " + output_.errorText();
+            return false;
+        }
+        errno = 0;
+        tiff_ = TIFFOpen(output_.path().c_str(), "w");
+        if (!tiff_) {
+            error = "cannot create " + target.string() + ": " + std::strerror(errno ? errno : EIO);
+            output_.abandon();
+        }
         return tiff_ != nullptr;
     }
     bool add(const Bitmap& page, std::uint64_t count, double rx, double ry) {
         const int model = page.model == ColorModel::Gray  ? 0
                           : page.model == ColorModel::RGB ? 1
                                                           : 2;
+        errno = 0;
         const bool ok =
             WriteTIFFPage(tiff_, std::uint32_t(page.width), std::uint32_t(page.height),
                           page.pixels.data(), model, page.hasAlpha, written_, count, rx, ry);
         if (ok)
             ++written_;
+        else
+            cause_ = errno ? errno : EIO;
         return ok;
     }
+    // The cause of the last failed page, as strerror gives it.
+    const char* failure() const { return std::strerror(cause_); }
     // Closes the file and puts it in place; false with a message when that fails.
     bool finish(std::uint64_t count, std::string& error) {
         if (!tiff_)
             return true;
+        // TIFFClose reports nothing: the flush before it is where a failed write shows.
+        errno = 0;
+        const bool flushed = TIFFFlush(tiff_) != 0;
+        const int cause = errno ? errno : EIO;
         TIFFClose(tiff_);
         tiff_ = nullptr;
+        if (!flushed) {
+            error = "cannot write " + target_.string() + ": " + std::strerror(cause);
+            discard();
+            return false;
+        }
         if (written_ != count && !fixPageCounts()) {
             error = "cannot complete " + target_.string();
             discard();
             return false;
         }
-        std::error_code ec;
-        std::filesystem::rename(temporary_, target_, ec);
-        if (ec) {
-            error = "cannot write " + target_.string() + ": " + ec.message();
-            discard();
+        std::string reason;
+        if (!output_.replace(target_, reason)) {
+            error = "cannot write " + target_.string() + ": " + output_.errorText();
             return false;
         }
-        temporary_.clear();
         return true;
     }
     void discard() {
@@ -90,17 +107,13 @@ public:
             TIFFClose(tiff_);
             tiff_ = nullptr;
         }
-        if (!temporary_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary_, ignored);
-            temporary_.clear();
-        }
+        output_.abandon();
     }
     const std::filesystem::path& target() const { return target_; }
 
 private:
     bool fixPageCounts() {
-        TIFF* t = TIFFOpen(temporary_.c_str(), "r+");
+        TIFF* t = TIFFOpen(output_.path().c_str(), "r+");
         if (!t)
             return false;
         bool ok = true;
@@ -109,14 +122,16 @@ private:
                  TIFFSetField(t, TIFFTAG_PAGENUMBER, i, std::uint16_t(written_)) &&
                  TIFFRewriteDirectory(t);
         }
+        ok = TIFFFlush(t) != 0 && ok;
         TIFFClose(t);
         return ok;
     }
 
     TIFF* tiff_ = nullptr;
     std::filesystem::path target_;
-    std::filesystem::path temporary_;
+    OutputFile output_;
     std::uint64_t written_ = 0;
+    int cause_ = 0;
 };
 
 } // namespace
@@ -227,12 +242,18 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     const std::filesystem::path folder = job.outputURL;
     const std::string base =
         job.outputBaseName ? *job.outputBaseName : job.inputURL.stem().string();
+    // The files go into the output folder, never beside or above it.
+    if (!IsPlainFileName(base)) {
+        job.lastError = "the base name \"" + base + "\" is no plain file name";
+        return false;
+    }
     const int digits = int(std::to_string(last).size());
     if (first == last && job.outputFormat == kFormatMultiPageTIFF)
         job.outputFormat = kFormatTIFF;
     const bool multiPage = job.outputFormat == kFormatMultiPageTIFF;
     const std::uint64_t count = std::uint64_t(last - first + 1);
     bool result = true;
+    bool anyDrawn = false;
     MultiPageTIFF tiff;
 
     for (std::int64_t p = first; p <= last; ++p) {
@@ -243,8 +264,13 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         const std::string name = (last == 1 || multiPage) ? base : numberedName(base, p, digits);
 
         double w = 0, h = 0;
-        if (!job.inputPDF->pageSize(int(p - 1), &w, &h))
-            continue; // a page without a usable box is skipped
+        if (!job.inputPDF->pageSize(int(p - 1), &w, &h)) {
+            // A page without a usable box is skipped, and said to be.
+            std::fprintf(stderr, "pdf-to-images: page %lld has no size and is skipped\n",
+                         static_cast<long long>(p));
+            continue;
+        }
+        anyDrawn = true;
         double s = factor;
         if (usePageSize) {
             const double W = size.width, H = size.height;
@@ -297,12 +323,17 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
             if (!tiff.isOpen()) {
                 const std::filesystem::path target =
                     uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
-                if (target.empty() || !tiff.open(target, job.lastError))
-                    return result;
+                if (target.empty()) {
+                    job.lastError = "no file can be made in " + folder.string();
+                    return false;
+                }
+                if (!tiff.open(target, job.lastError))
+                    return false;
                 job.outputURL = target;
             }
             if (!tiff.add(page, count, job.resolutionX, job.resolutionY)) {
-                job.lastError = "cannot write page " + std::to_string(p) + " into the TIFF file";
+                job.lastError = "cannot write page " + std::to_string(p) +
+                                " into the TIFF file: " + tiff.failure();
                 tiff.discard();
                 return false;
             }
@@ -322,6 +353,10 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     }
     if (tiff.isOpen() && !tiff.finish(count, job.lastError))
         return false;
+    if (!anyDrawn) {
+        job.lastError = "no page of the range has a size to draw; nothing was written";
+        return false;
+    }
     return result;
 }
 

@@ -39,12 +39,6 @@ bool isBlankShortPage(const StyledText& text) {
     return true;
 }
 
-// A base name must name a file in the output folder, not a path that leads out of it.
-bool isPlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
-}
-
 bool encodeDocument(std::int32_t format, const StyledText& text, std::string& bytes,
                     std::string& error) {
     switch (format) {
@@ -144,7 +138,7 @@ bool ExportPDFText(PDFToTextJob& job) {
     }
 
     const std::string base = options.outputBaseName.value_or(options.inputURL.stem().string());
-    if (!isPlainFileName(base)) {
+    if (!IsPlainFileName(base)) {
         report(job, "the base name \"" + base + "\" is no plain file name");
         return false;
     }

@@ -6,6 +6,7 @@
 #include "WebPDecoder.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csetjmp>
 #include <cstring>
@@ -319,7 +320,8 @@ int WritePortablePixmap(FILE* output, const WebPDecBuffer* buffer, int withAlpha
            writeRGBRows(output, buffer, std::size_t(buffer->width) * (withAlpha ? 4 : 3));
 }
 
-int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, const char* path) {
+int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, const char* path,
+                     bool announce) {
     if (!buffer || !path)
         return 0;
     const bool verbose = gVerbose;
@@ -327,7 +329,7 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
     conversion::OutputFile target;
     FILE* output = target.open(path);
     if (!output) {
-        std::fprintf(stderr, "Error opening output file %s\n", path);
+        std::fprintf(stderr, "Error opening output file %s (%s)\n", path, target.errorText());
         return 0;
     }
     const bool toStdout = target.writesToStandardOutput();
@@ -358,11 +360,18 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
         ok = writeAlphaPlane(output, buffer);
         break;
     }
-    if (ok)
-        ok = target.commit();
-    else
-        target.abandon();
+    // The cause of a failed write, read before anything else can change errno.
+    int cause = ok ? 0 : (errno ? errno : EIO);
     if (ok) {
+        ok = target.commit();
+        if (!ok)
+            cause = errno;
+    } else {
+        target.abandon();
+    }
+    if (ok && !announce) {
+        // Nothing to say about a file the user never sees.
+    } else if (ok) {
         if (toStdout)
             std::fprintf(stderr, "Saved to stdout\n");
         else
@@ -372,9 +381,9 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
             std::fprintf(stderr, "Time to write output: %.3fs\n", spent.count());
         }
     } else if (toStdout) {
-        std::fprintf(stderr, "Error writing to stdout !!\n");
+        std::fprintf(stderr, "Error writing to stdout !! (%s)\n", std::strerror(cause));
     } else {
-        std::fprintf(stderr, "Error writing file %s !!\n", path);
+        std::fprintf(stderr, "Error writing file %s !! (%s)\n", path, std::strerror(cause));
     }
     return ok;
 }

@@ -6,6 +6,7 @@
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
@@ -523,10 +524,18 @@ int EncoderToolMain(int argc, char** argv) {
         PrintShortHelp();
         return -1;
     }
+    // A target size or quality is reached by searching over several passes; with the single
+    // pass of the default there would be no search, and the target would change nothing.
+    if ((config.target_size > 0 || config.target_PSNR > 0) && config.pass == 1)
+        config.pass = 6;
     if (!WebPValidateConfig(&config)) {
         std::fprintf(stderr, "Error! Invalid configuration.\n");
         return -1;
     }
+    // Lossless encoding, preprocessing, cropping, resizing and blending work on RGB samples:
+    // read into YUV first, the picture would already have lost colour detail.
+    picture.use_argb =
+        config.lossless || config.preprocessing > 0 || crop || resize || blendAlpha ? 1 : 0;
 
     auto start = std::chrono::steady_clock::now();
     if (!ReadInputPicture(input, &picture, keepAlpha, keepMetadata ? &run.metadata : nullptr)) {
@@ -584,14 +593,18 @@ int EncoderToolMain(int argc, char** argv) {
         conversion::OutputFile target;
         FILE* file = target.open(output);
         if (!file) {
-            std::fprintf(stderr, "Error! Cannot open output file '%s'\n", output);
+            std::fprintf(stderr, "Error! Cannot open output file '%s' (%s)\n", output,
+                         target.errorText());
             return -1;
         }
         std::uint32_t written = 0;
-        if (!WriteWebPFileWithMetadata(file, &picture, &run.writer, &run.metadata, keepMetadata,
-                                       &written) ||
-            !target.commit()) {
-            std::fprintf(stderr, "Error writing WebP file '%s'!\n", output);
+        const bool complete = WriteWebPFileWithMetadata(file, &picture, &run.writer, &run.metadata,
+                                                        keepMetadata, &written);
+        // The cause of a failed write, read before anything else can change errno.
+        const int cause = complete ? 0 : (errno ? errno : EIO);
+        if (!complete || !target.commit()) {
+            std::fprintf(stderr, "Error writing WebP file '%s'! (%s)\n", output,
+                         std::strerror(complete ? errno : cause));
             return -1;
         }
         if (!quiet && !shortOutput && verbose)

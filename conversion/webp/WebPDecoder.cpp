@@ -16,7 +16,7 @@ void warnIfAnimated(const WebPBitstreamFeatures& features) {
 } // namespace
 
 int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t size, WebPDecoderConfig* config,
-                         const char* outputPath) {
+                         const char* outputPath, bool announce) {
     if (!config)
         return kWebPDecodeConfigFailed;
     if (!data || WebPGetFeatures(data, size, &config->input) != VP8_STATUS_OK)
@@ -26,7 +26,7 @@ int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t size, WebPDecoder
     int result = kWebPDecodeOK;
     if (WebPDecode(data, size, config) != VP8_STATUS_OK)
         result = kWebPDecodeFailed;
-    else if (outputPath && !SaveDecodedImage(&config->output, kDecodedTIFF, outputPath))
+    else if (outputPath && !SaveDecodedImage(&config->output, kDecodedTIFF, outputPath, announce))
         result = kWebPDecodeWriteFailed;
     WebPFreeDecBuffer(&config->output);
     return result;

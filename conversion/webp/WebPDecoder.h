@@ -29,15 +29,18 @@ enum DecodedImageFormat : int {
     kDecodedAlphaPlanePGM = 7,
 };
 
-// outputPath may be null: decode only. The decoded buffer is freed before returning.
+// outputPath may be null: decode only. The decoded buffer is freed before returning. Without
+// `announce` the file is written without the "Saved file" line (a file the user never sees).
 int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t size, WebPDecoderConfig* config,
-                         const char* outputPath);
+                         const char* outputPath, bool announce = true);
 // On 0 the pixels are in config->output, which the caller frees with WebPFreeDecBuffer.
 int DecodeWebPToRGBA(const std::uint8_t* data, std::size_t size, WebPDecoderConfig* config);
 int GetWebPDimensions(const std::uint8_t* data, std::size_t size, int* width, int* height);
 // path "-" writes to standard output. The buffer's colour mode must be one the format takes
-// (see DecodedColorMode); any other is refused rather than misread.
-int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, const char* path);
+// (see DecodedColorMode); any other is refused rather than misread. `announce` prints the
+// "Saved file" line (failures are always reported).
+int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, const char* path,
+                     bool announce = true);
 // The colour mode the decoder must deliver for `format`.
 WEBP_CSP_MODE DecodedColorMode(DecodedImageFormat format, int hasAlpha);
 int WritePNGFile(FILE* output, const WebPDecBuffer* buffer);

@@ -1,7 +1,9 @@
 #include "WebPEncoder.h"
 
 #include "OutputFile.h"
+
 #include "PictureSizeCheck.h"
+#include <cerrno>
 
 #include <cstdint>
 #include <cstring>
@@ -197,6 +199,8 @@ int EncodeImageFileToWebP(const char* inputPath, const char* outputPath, WebPCon
         return kWebPEncodePictureInitFailed;
     if (!config || !WebPValidateConfig(config))
         return kWebPEncodeInvalidConfig;
+    // Lossless output is read into RGB samples: YUV would have lost colour detail already.
+    picture.use_argb = config->lossless ? 1 : 0;
     if (!ReadInputPicture(inputPath, &picture, 1, &metadata)) {
         WebPPictureFree(&picture);
         return kWebPEncodeReadFailed;
@@ -221,8 +225,11 @@ int EncodeImageFileToWebP(const char* inputPath, const char* outputPath, WebPCon
                 result = kWebPEncodeWriteFailed;
         }
     }
+    // The caller learns the cause of a failed write from errno.
+    const int cause = errno;
     WebPMemoryWriterClear(&writer);
     FreeImageMetadata(&metadata);
     WebPPictureFree(&picture);
+    errno = cause;
     return result;
 }

@@ -94,3 +94,101 @@ TEST(ImageMetadata, JPEG2000NeverTakesSourceMetadata) {
     EXPECT_EQ(text.find("Lumeno Test Camera"), std::string::npos);
     EXPECT_EQ(imagetest::readPixels(dir / "out.jp2").width, 40u);
 }
+
+namespace {
+
+// A 40 x 20 JPEG, blue, with a red block at its stored top left and a green one at its stored
+// top right, recording the EXIF orientation.
+fs::path orientedPhoto(const fs::path& dir, int orientation) {
+    const fs::path path = dir / ("photo-" + std::to_string(orientation) + ".jpg");
+    Magick::Image image(Magick::Geometry(40, 20), Magick::Color("blue"));
+    image.fillColor(Magick::Color("red"));
+    image.draw(Magick::DrawableRectangle(0, 0, 7, 7));
+    image.fillColor(Magick::Color("lime"));
+    image.draw(Magick::DrawableRectangle(32, 0, 39, 7));
+    imagetest::writeWith(image, "JPEG", path);
+    auto file = Exiv2::ImageFactory::open(path.string());
+    file->readMetadata();
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Orientation"] = std::uint16_t(orientation);
+    file->setExifData(exif);
+    file->writeMetadata();
+    return path;
+}
+
+// "r", "g" or "b": the colour that wins at a pixel.
+char colourAt(const imagetest::Pixels& p, std::size_t x, std::size_t y) {
+    const std::uint8_t* s = imagetest::at(p, x, y);
+    return s[0] > 128 ? 'r' : s[1] > 128 ? 'g' : 'b';
+}
+
+long orientationOf(const fs::path& file) {
+    auto image = Exiv2::ImageFactory::open(file.string());
+    image->readMetadata();
+    auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    return it == image->exifData().end() ? 0 : it->toLong();
+}
+
+} // namespace
+
+TEST(ImageMetadata, EXIFOrientationTurnsThePixelsAndTheOutputRecordsItUpright) {
+    const fs::path dir = imagetest::freshDir("orientation");
+    // Where the stored top-left (red) and top-right (green) corners are seen, as the corners
+    // top left, top right, bottom right, bottom left of the upright picture.
+    struct Case {
+        int orientation;
+        const char* corners; // colours at TL, TR, BR, BL
+    };
+    const Case cases[] = {{1, "rgbb"}, {2, "grbb"}, {3, "bbrg"}, {4, "bbgr"},
+                          {5, "rbbg"}, {6, "brgb"}, {7, "bgrb"}, {8, "gbbr"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("orientation " + std::to_string(c.orientation));
+        const fs::path source = orientedPhoto(dir, c.orientation);
+        for (const bool keep : {false, true}) {
+            const fs::path out =
+                dir / ("upright-" + std::to_string(c.orientation) + (keep ? "-kept" : "") + ".png");
+            ASSERT_TRUE(convert(source, out, 7, keep, 0));
+            const imagetest::Pixels p = imagetest::readPixels(out);
+            const bool sideways = c.orientation >= 5;
+            EXPECT_EQ(p.width, sideways ? 20u : 40u);
+            EXPECT_EQ(p.height, sideways ? 40u : 20u);
+            const std::size_t r = p.width - 2, b = p.height - 2;
+            const std::string seen = {colourAt(p, 1, 1), colourAt(p, r, 1), colourAt(p, r, b),
+                                      colourAt(p, 1, b)};
+            EXPECT_EQ(seen, c.corners);
+            // Upright pixels are recorded upright, or not at all.
+            EXPECT_EQ(orientationOf(out), keep ? 1 : 0);
+        }
+    }
+}
+
+TEST(ImageMetadata, WebPKeepsTheColourProfileAlwaysAndTheEXIFWhenAsked) {
+    const fs::path dir = imagetest::freshDir("webp-metadata");
+    const fs::path profile = "/usr/share/color/icc/ghostscript/a98.icc";
+    ASSERT_TRUE(fs::exists(profile));
+    const fs::path source = sourceWithMetadata(dir);
+    const fs::path tagged = dir / "tagged.jpg";
+    ASSERT_EQ(imagetest::run("convert " + imagetest::shellQuote(source) + " -profile " +
+                             imagetest::shellQuote(profile) + " " + imagetest::shellQuote(tagged)),
+              0);
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "keeping metadata" : "without metadata");
+        const fs::path out = dir / (keep ? "kept.webp" : "plain.webp");
+        ASSERT_TRUE(convert(tagged, out, 24, keep, 0));
+        const std::string info = imagetest::capture("webpmux -info " + imagetest::shellQuote(out));
+        EXPECT_NE(info.find("ICC profile"), std::string::npos) << info;
+        EXPECT_EQ(info.find("EXIF metadata") != std::string::npos, keep) << info;
+        const fs::path icc = dir / "got.icc";
+        ASSERT_EQ(imagetest::run("webpmux -get icc " + imagetest::shellQuote(out) + " -o " +
+                                 imagetest::shellQuote(icc) + " >/dev/null 2>&1"),
+                  0);
+        EXPECT_EQ(imagetest::readBytes(icc), imagetest::readBytes(profile));
+        if (keep) {
+            const fs::path exif = dir / "got.exif";
+            ASSERT_EQ(imagetest::run("webpmux -get exif " + imagetest::shellQuote(out) + " -o " +
+                                     imagetest::shellQuote(exif) + " >/dev/null 2>&1"),
+                      0);
+            EXPECT_NE(imagetest::readText(exif).find("Lumeno Test Camera"), std::string::npos);
+        }
+    }
+}

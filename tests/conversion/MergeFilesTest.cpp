@@ -213,3 +213,86 @@ TEST(MergeFiles, ConvtoolPrintsALinePerInputAndFailsWhenNothingIsMade) {
     EXPECT_EQ(status, 1);
     EXPECT_FALSE(fs::exists(dir / "i.pdf"));
 }
+
+TEST(MergeFiles, RestrictionsAreRefusedUnlessAnOwnerPasswordThatDiffersFromTheUsersGuardsThem) {
+    const fs::path dir = imagetest::freshDir("restrictions");
+    const Inputs in = makeInputs(dir);
+    const std::string tool = std::string(LUMENO_CONVTOOL) + " ";
+    const std::string out = shellQuote(dir / "out.pdf");
+    struct Case {
+        std::string command;
+        std::string inputs;
+    };
+    const std::vector<Case> commands = {{"images-to-pdf", shellQuote(in.photo)},
+                                        {"documents-to-pdf", shellQuote(in.notes)},
+                                        {"merge", shellQuote(in.outlined)}};
+    for (const Case& c : commands) {
+        for (const std::string passwords :
+             {"", " --user-password u", " --user-password u --owner-password u"}) {
+            SCOPED_TRACE(c.command + passwords);
+            int status = -1;
+            const std::string said = capture(tool + c.command + " " + out + " " + c.inputs +
+                                                 passwords + " --no-print 2>&1",
+                                             &status);
+            EXPECT_NE(status, 0);
+            EXPECT_NE(said.find("--owner-password that differs"), std::string::npos) << said;
+            EXPECT_FALSE(fs::exists(dir / "out.pdf"));
+        }
+        // With a distinct owner password the restriction holds for the user's password.
+        int status = -1;
+        capture(tool + c.command + " " + out + " " + c.inputs +
+                    " --user-password u --owner-password o --no-print >/dev/null 2>&1",
+                &status);
+        EXPECT_EQ(status, 0) << c.command;
+        const std::string user = capture("qpdf --show-encryption --password=u " + out);
+        EXPECT_NE(user.find("Supplied password is user password"), std::string::npos) << user;
+        EXPECT_NE(user.find("print high resolution: not allowed"), std::string::npos) << user;
+        const std::string owner = capture("qpdf --show-encryption --password=o " + out);
+        EXPECT_NE(owner.find("Supplied password is owner password"), std::string::npos) << owner;
+        fs::remove(dir / "out.pdf");
+    }
+
+    // The entries refuse such options too, and write nothing.
+    PDFWriteOptions write;
+    write.userPassword = "u";
+    write.allowCopying = false;
+    MergeFilesOptions o;
+    o.merge = true;
+    o.writeOptions = &write;
+    o.outputURL = dir / "entry.pdf";
+    o.jobList = {{kMergeFileImage, in.photo, {}, {}}};
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    ImagesToPDFOptions images;
+    images.merge = true;
+    images.writeOptions = &write;
+    images.outputURL = dir / "entry.pdf";
+    images.jobList = {{in.photo, {}}};
+    EXPECT_FALSE(ConvertImagesToPDF(&images));
+    EXPECT_FALSE(fs::exists(dir / "entry.pdf"));
+}
+
+TEST(MergeFiles, CopyRestrictedPDFIsMergedWhenItsOwnerPasswordIsGivenButNotWithTheUsers) {
+    const fs::path dir = imagetest::freshDir("owner");
+    const Inputs in = makeInputs(dir);
+    const fs::path restricted = dir / "restricted.pdf";
+    capture("qpdf --encrypt reader owner 256 --extract=n -- " + shellQuote(dir / "plain.pdf") +
+            " " + shellQuote(restricted));
+    const std::string tool = std::string(LUMENO_CONVTOOL) + " merge ";
+    int status = -1;
+    capture(tool + shellQuote(dir / "m.pdf") + " --password owner " + shellQuote(restricted) +
+                " >/dev/null 2>&1",
+            &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(pageSizes(dir / "m.pdf").size(), 3u);
+    const std::vector<Entry> outline = outlineOf(qpdfJSON(dir / "m.pdf"));
+    ASSERT_EQ(outline.size(), 1u);
+    EXPECT_EQ(outline[0].title, "restricted");
+
+    // The user's password opens the file but does not lift the restriction.
+    const std::string said = capture(tool + shellQuote(dir / "u.pdf") + " --password reader " +
+                                         shellQuote(restricted) + " 2>&1",
+                                     &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(said.find("forbid copying"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(dir / "u.pdf"));
+}

@@ -90,6 +90,99 @@ TEST(WebPDecoder, TIFFWithAlphaStoresPremultipliedColours) {
     EXPECT_EQ(back[7], 128);
 }
 
+namespace {
+
+// The header the decoder writes before the pixels of a w x h picture: "II", 42, the directory at
+// 8 with its entries, then the BitsPerSample values (four 8s) at 194 and the resolution 72/1 at
+// 202.
+Bytes expectedTIFFHeader(std::uint32_t w, std::uint32_t h, bool alpha) {
+    Bytes header(210, 0);
+    auto put = [&](std::size_t at, std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            header[at + std::size_t(i)] = std::uint8_t(value >> (8 * i));
+    };
+    header[0] = header[1] = 'I';
+    put(2, 42, 2);
+    put(4, 8, 4);
+    const std::uint32_t samples = alpha ? 4 : 3;
+    const std::uint32_t entries[][4] = {
+        {256, 3, 1, w},               // ImageWidth
+        {257, 3, 1, h},               // ImageLength
+        {258, 3, samples, 194},       // BitsPerSample, at 194
+        {259, 3, 1, 1},               // Compression: none
+        {262, 3, 1, 2},               // Photometric: RGB
+        {273, 4, 1, 210},             // StripOffsets: right after the header
+        {274, 3, 1, 1},               // Orientation: top left
+        {277, 3, 1, samples},         // SamplesPerPixel
+        {278, 3, 1, h},               // RowsPerStrip: one strip
+        {279, 4, 1, w * h * samples}, // StripByteCounts
+        {282, 5, 1, 202},             // XResolution, at 202
+        {283, 5, 1, 202},             // YResolution, the same
+        {284, 3, 1, 1},               // PlanarConfiguration: contiguous
+        {296, 3, 1, 2},               // ResolutionUnit: inch
+        {338, 3, 1, 1},               // ExtraSamples: associated alpha
+    };
+    const int count = alpha ? 15 : 14;
+    put(8, std::uint32_t(count), 2);
+    for (int i = 0; i < count; ++i) {
+        const std::size_t at = 10 + 12 * std::size_t(i);
+        put(at, entries[i][0], 2);
+        put(at + 2, entries[i][1], 2);
+        put(at + 4, entries[i][2], 4);
+        put(at + 8, entries[i][3], 4);
+    }
+    // Without alpha the directory ends at 178 (four zero bytes), and the count and value of the
+    // ExtraSamples entry it no longer holds stay behind at 182 to 189; 190 to 193 are 0.
+    if (!alpha) {
+        put(182, 1, 4);
+        put(186, 1, 4);
+    }
+    for (std::size_t i = 0; i < 4; ++i) // four 8s, whatever the number of samples
+        put(194 + 2 * i, 8, 2);
+    put(202, 72, 4);
+    put(206, 1, 4);
+    return header;
+}
+
+} // namespace
+
+TEST(WebPDecoder, TIFFHeaderIsTheFixedLayoutByteForByte) {
+    struct Case {
+        int width, height;
+        bool alpha;
+    };
+    for (const Case c : {Case{3, 2, false}, Case{3, 2, true}, Case{300, 7, false}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) +
+                     (c.alpha ? " with alpha" : ""));
+        const Bytes rgba =
+            c.alpha ? alphaPixels(c.width, c.height) : patternPixels(c.width, c.height, 4);
+        const std::string path = scratchPath("layout.tif");
+        ASSERT_EQ(toTIFF(encodeWebP(rgba, c.width, c.height, true, c.alpha), path), kWebPDecodeOK);
+        const Bytes file = readBytes(path);
+        const std::size_t samples = c.alpha ? 4 : 3;
+        ASSERT_EQ(file.size(), 210 + std::size_t(c.width * c.height) * samples);
+        const Bytes header(file.begin(), file.begin() + 210);
+        EXPECT_EQ(header,
+                  expectedTIFFHeader(std::uint32_t(c.width), std::uint32_t(c.height), c.alpha));
+        // The fields that tell the two layouts apart, named.
+        EXPECT_EQ(le(file, 8, 2), c.alpha ? 15u : 14u);
+        EXPECT_EQ(le(file, 10 + 8, 4), std::uint32_t(c.width));
+        EXPECT_EQ(le(file, 22 + 8, 4), std::uint32_t(c.height));
+        EXPECT_EQ(le(file, 94 + 8, 4), samples);
+        EXPECT_EQ(le(file, 118 + 8, 4), std::uint32_t(c.width * c.height) * samples);
+        EXPECT_EQ(le(file, 166, 2), 296u);
+        EXPECT_EQ(le(file, 166 + 8, 4), 2u); // inch
+        EXPECT_EQ(le(file, 202, 4), 72u);
+        EXPECT_EQ(le(file, 206, 4), 1u);
+        if (c.alpha) {
+            EXPECT_EQ(le(file, 178, 2), 338u);
+            EXPECT_EQ(le(file, 178 + 8, 4), 1u);
+        } else {
+            EXPECT_EQ(le(file, 178, 4), 0u);
+        }
+    }
+}
+
 TEST(WebPDecoder, BytesThatAreNoWebPGiveMinus234AndWriteNothing) {
     const Bytes junk = {'R', 'I', 'F', 'F', 1, 2, 3, 4, 'W', 'A', 'V', 'E', 0, 0, 0, 0};
     const std::string path = scratchPath("never.tif");

@@ -130,3 +130,58 @@ TEST(Convtool, EncoderOptionsShapeThePicture) {
 }
 
 } // namespace
+
+namespace {
+
+// A photo-like JPEG (a fractal plasma, full of fine detail) of 320 x 240.
+std::string photoJPEG() {
+    const std::string path = scratchPath("plasma.jpg");
+    if (run("convert -seed 7 -size 320x240 plasma:fractal -quality 92 " + shellQuote(path)) != 0)
+        return {};
+    return path;
+}
+
+std::size_t sizeOf(const std::string& path) {
+    return readBytes(path).size();
+}
+
+} // namespace
+
+TEST(Convtool, LosslessFromJPEGKeepsEveryDecodedPixel) {
+    const std::string jpeg = photoJPEG();
+    ASSERT_FALSE(jpeg.empty());
+    const std::string webp = scratchPath("lossless.webp");
+    ASSERT_EQ(
+        convtool("webp-encode -quiet -lossless " + shellQuote(jpeg) + " -o " + shellQuote(webp)),
+        0);
+    const std::string fromWebP = scratchPath("lossless.pam");
+    const std::string fromJPEG = scratchPath("plasma.pam");
+    ASSERT_EQ(run("dwebp -quiet -pam " + shellQuote(webp) + " -o " + shellQuote(fromWebP)), 0);
+    ASSERT_EQ(run("convert " + shellQuote(jpeg) + " " + shellQuote(fromJPEG)), 0);
+    // ImageMagick decodes the JPEG with libjpeg as the encoder's reader does: not one pixel
+    // may differ.
+    EXPECT_EQ(capture("compare -metric AE " + shellQuote(fromWebP) + " " + shellQuote(fromJPEG) +
+                      " null: 2>&1"),
+              "0");
+}
+
+TEST(Convtool, TargetSizeAndQualityAreReachedAsCwebpReachesThem) {
+    const std::string jpeg = photoJPEG();
+    ASSERT_FALSE(jpeg.empty());
+    const std::string plain = scratchPath("plain.webp");
+    ASSERT_EQ(convtool("webp-encode -quiet " + shellQuote(jpeg) + " -o " + shellQuote(plain)), 0);
+    for (const std::string option : {"-size 4000", "-psnr 30", "-size 4000 -pass 3"}) {
+        SCOPED_TRACE(option);
+        const std::string ours = scratchPath("ours.webp");
+        const std::string theirs = scratchPath("theirs.webp");
+        ASSERT_EQ(convtool("webp-encode -quiet " + option + " " + shellQuote(jpeg) + " -o " +
+                           shellQuote(ours)),
+                  0);
+        ASSERT_EQ(
+            run("cwebp -quiet " + option + " " + shellQuote(jpeg) + " -o " + shellQuote(theirs)),
+            0);
+        // The target moves the size, and as far as cwebp's search takes it (within 5 %).
+        EXPECT_LT(sizeOf(ours), sizeOf(plain) * 9 / 10);
+        EXPECT_NEAR(double(sizeOf(ours)), double(sizeOf(theirs)), 0.05 * double(sizeOf(theirs)));
+    }
+}

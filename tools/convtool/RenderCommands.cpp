@@ -62,6 +62,12 @@ bool parseUnit(const char* text, std::int32_t* unit) {
             *unit = n.unit;
             return true;
         }
+    // The library's own codes, as the help names them.
+    long long code = 0;
+    if (ParseLongArgument(text, &code) && code >= kLengthPercent && code <= kLengthPoints) {
+        *unit = std::int32_t(code);
+        return true;
+    }
     return false;
 }
 
@@ -76,7 +82,8 @@ void renderUsage() {
         "  --format N            output format code (4 JPEG, 7 PNG, 10 TIFF, 13 CMYK TIFF ...)\n"
         "  --quality Q           0.0-1.0 (default 0.8)\n"
         "  --width W --height H  target size in --unit (0 leaves a side to the aspect ratio)\n"
-        "  --unit U              percent, px, in, cm, mm or pt (default px)\n"
+        "  --unit U              percent, px, in, cm, mm or pt, or their codes 1 to 6\n"
+        "                        (default px)\n"
         "  --keep-aspect         one scale for both sides\n"
         "  --fit inside|canvas   fit inside the target, or cut a centred canvas of that size\n"
         "  --no-resample         keep the pixels, change only the recorded resolution\n"
@@ -242,6 +249,8 @@ void pdfUsage() {
         "  --pages F[-L]       one page, or pages F to L (L 0: to the end)\n"
         "  --fit-width W --fit-height H [--unit U]\n"
         "                      fit each page to the size (0 leaves a side to the aspect ratio)\n"
+        "  --unit U            unit of the fit size: percent, px, in, cm, mm or pt, or their\n"
+        "                      codes 1 to 6 (default px)\n"
         "  --base NAME         base of the file names (default the input's name)\n"
         "  --password P        password of an encrypted document\n"
         "  --replace           replace files of the same name instead of numbering new ones\n"

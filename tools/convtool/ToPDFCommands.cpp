@@ -18,7 +18,8 @@ constexpr const char* kCommonOptions =
     "  --landscape        paper turned\n"
     "  --user-password P  encrypt; P opens the file\n"
     "  --owner-password P encrypt; P lifts the restrictions below\n"
-    "  --no-print, --no-copy, --no-modify   restrictions of an encrypted file\n";
+    "  --no-print, --no-copy, --no-modify   restrictions of an encrypted file; they need\n"
+    "                     an --owner-password that differs from the user password\n";
 
 constexpr const char* kImageOptions =
     "  --fit              every page the paper's size, images fitted within the margins,\n"
@@ -194,6 +195,18 @@ bool parse(int argc, char** argv, const char* command, Settings& s, std::string&
     }
     if (output.empty() || inputs.empty()) {
         std::fprintf(stderr, "convtool %s: an output and at least one input are needed\n", command);
+        return false;
+    }
+    // Restrictions that anybody could lift are refused rather than written.
+    const PDFWriteOptions& w = s.write;
+    const bool restricted =
+        !w.allowPrinting || !w.allowCopying || !w.allowModifying || !w.allowAnnotating;
+    const std::string owner = w.ownerPassword.value_or("");
+    if (restricted && (owner.empty() || owner == w.userPassword.value_or(""))) {
+        std::fprintf(stderr,
+                     "convtool %s: --no-print, --no-copy and --no-modify hold only with an "
+                     "--owner-password that differs from the --user-password\n",
+                     command);
         return false;
     }
     return true;

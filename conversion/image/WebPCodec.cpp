@@ -1,0 +1,120 @@
+#include "WebPCodec.h"
+
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace conversion {
+
+namespace {
+
+struct PictureOwner {
+    WebPPicture picture;
+    ~PictureOwner() { WebPPictureFree(&picture); }
+};
+
+struct MemoryWriterOwner {
+    WebPMemoryWriter writer;
+    MemoryWriterOwner() { WebPMemoryWriterInit(&writer); }
+    ~MemoryWriterOwner() { WebPMemoryWriterClear(&writer); }
+};
+
+struct MuxDeleter {
+    void operator()(WebPMux* mux) const { WebPMuxDelete(mux); }
+};
+
+// The settings the job's WebP output has always had: a second thread where the encoder can use
+// one (the bytes are the same), lossless at quality 1.
+bool configure(WebPConfig& config, double quality) {
+    if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, 75))
+        return false;
+    config.thread_level = 1;
+    if (quality == 1.0) {
+        config.lossless = 1;
+        config.alpha_compression = 1;
+    } else {
+        const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 0.75;
+        config.quality = float(q * 100.0);
+        config.alpha_quality = int(q * 100.0);
+    }
+    return WebPValidateConfig(&config) != 0;
+}
+
+bool addChunk(WebPMux* mux, const char* fourcc, const std::vector<std::uint8_t>& bytes) {
+    if (bytes.empty())
+        return true;
+    const WebPData data{bytes.data(), bytes.size()};
+    return WebPMuxSetChunk(mux, fourcc, &data, 1) == WEBP_MUX_OK;
+}
+
+} // namespace
+
+bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
+                      std::vector<std::uint8_t>& out, std::string& error) {
+    if (bitmap.empty()) {
+        error = "no picture to encode";
+        return false;
+    }
+    if (bitmap.width > WEBP_MAX_DIMENSION || bitmap.height > WEBP_MAX_DIMENSION) {
+        error = "the picture is too large for WebP (at most 16383 pixels a side)";
+        return false;
+    }
+    WebPConfig config;
+    if (!configure(config, quality)) {
+        error = "the WebP encoder could not be set up";
+        return false;
+    }
+    // WebP holds RGB and alpha only: grey and CMYK pictures are turned into RGB first.
+    const Bitmap rgb = bitmap.model == ColorModel::RGB
+                           ? Bitmap()
+                           : ConvertBitmap(bitmap, ColorModel::RGB, bitmap.hasAlpha);
+    const Bitmap& source = bitmap.model == ColorModel::RGB ? bitmap : rgb;
+    PictureOwner owner;
+    if (!WebPPictureInit(&owner.picture)) {
+        error = "the WebP encoder could not be set up";
+        return false;
+    }
+    WebPPicture& picture = owner.picture;
+    picture.width = int(source.width);
+    picture.height = int(source.height);
+    picture.use_argb = config.lossless;
+    const int stride = int(source.rowBytes());
+    const int imported = source.hasAlpha
+                             ? WebPPictureImportRGBA(&picture, source.pixels.data(), stride)
+                             : WebPPictureImportRGB(&picture, source.pixels.data(), stride);
+    if (!imported) {
+        error = "out of memory for the WebP picture";
+        return false;
+    }
+    MemoryWriterOwner encoded;
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &encoded.writer;
+    if (!WebPEncode(&config, &picture)) {
+        error = "the WebP encoder failed (" + std::to_string(int(picture.error_code)) + ")";
+        return false;
+    }
+    // Bitmaps converted from CMYK have no profile that still fits them.
+    const std::vector<std::uint8_t> noProfile;
+    const std::vector<std::uint8_t>& icc =
+        bitmap.model == ColorModel::CMYK ? noProfile : bitmap.iccProfile;
+    if (icc.empty() && exif.empty()) {
+        out.assign(encoded.writer.mem, encoded.writer.mem + encoded.writer.size);
+        return true;
+    }
+    const WebPData image{encoded.writer.mem, encoded.writer.size};
+    std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxCreate(&image, 1));
+    WebPData assembled{nullptr, 0};
+    if (!mux || !addChunk(mux.get(), "ICCP", icc) || !addChunk(mux.get(), "EXIF", exif) ||
+        WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK) {
+        error = "the WebP file could not be put together with its metadata";
+        return false;
+    }
+    out.assign(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    return true;
+}
+
+} // namespace conversion
