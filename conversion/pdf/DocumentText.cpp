@@ -1,5 +1,6 @@
 #include "DocumentText.h"
 
+#include "DocumentResources.h"
 #include "LibreOfficeConverter.h"
 #include "PlistGuard.h"
 #include "VNTUtil.h"
@@ -235,10 +236,10 @@ bool DecodeText(const std::string& bytes, std::string& utf8, std::string& error)
     return convertWithIconv(bytes, "ISO-8859-1", utf8);
 }
 
-bool LoadDocumentText(const std::filesystem::path& path, QTextDocument& document, bool& isPlain,
-                      std::string& error) {
-    const DocumentKind kind = DocumentKindOf(path);
-    isPlain = false;
+namespace {
+
+bool loadByKind(const std::filesystem::path& path, DocumentKind kind, QTextDocument& document,
+                bool& isPlain, std::string& error) {
     if (kind == DocumentKind::RTFD) {
         std::error_code ec;
         const std::filesystem::path rtf = path / "TXT.rtf";
@@ -264,6 +265,24 @@ bool LoadDocumentText(const std::filesystem::path& path, QTextDocument& document
         isPlain = true;
         document.setPlainText(QString::fromStdString(text));
     }
+    return true;
+}
+
+} // namespace
+
+bool LoadDocumentText(const std::filesystem::path& path, ConfinedTextDocument& document,
+                      bool& isPlain, std::string& error) {
+    const DocumentKind kind = DocumentKindOf(path);
+    isPlain = false;
+    // An HTML file draws its pictures from its own folder; what LibreOffice makes of a document
+    // and a web archive's page have no folder to draw from.
+    std::error_code noFolder;
+    document.setResourceFolder(kind == DocumentKind::HTML
+                                   ? std::filesystem::absolute(path, noFolder).parent_path()
+                                   : std::filesystem::path());
+    if (!loadByKind(path, kind, document, isPlain, error))
+        return false;
+    document.dropUnreadablePictures();
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "DocumentsToPDFJob.h"
 
+#include "DocumentResources.h"
 #include "DocumentText.h"
 #include "ImagesToPDFJob.h"
 #include "IsPDFPageBlank.h"
@@ -130,7 +131,7 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         error = "text cannot be laid out in a program without a GUI application";
         return false;
     }
-    QTextDocument document;
+    ConfinedTextDocument document;
     bool plain = false;
     if (!LoadDocumentText(documentPath, document, plain, error))
         return false;

@@ -1,5 +1,7 @@
 #include "LibreOfficeConverter.h"
 
+#include "LibreOfficeIsolation.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -119,6 +121,8 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
     const std::filesystem::path input = scratch.path() / ("document." + conversion.inputExtension);
     std::error_code ec;
     std::filesystem::create_directory(outFolder, ec);
+    if (!WriteIsolatedProfile(profile, error))
+        return false;
     if (FILE* file = std::fopen(input.c_str(), "wb")) {
         const bool complete = std::fwrite(conversion.input.data(), 1, conversion.input.size(),
                                           file) == conversion.input.size();
@@ -162,7 +166,7 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
     posix_spawnattr_setpgroup(&attributes, 0);
     pid_t child = -1;
     const int spawnError =
-        posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+        SpawnWithoutNetwork(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (spawnError != 0) {

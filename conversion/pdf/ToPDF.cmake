@@ -3,6 +3,8 @@
 # uchardet.
 pkg_check_modules(TOPDF REQUIRED IMPORTED_TARGET GLOBAL libqpdf uchardet libplist-2.0 poppler-cpp)
 target_sources(conversion PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentText.cpp
