@@ -6,6 +6,7 @@
 #include "IsPDFPageBlank.h"
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
+#include "TypedCharacters.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QGuiApplication>
@@ -172,6 +173,7 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         error = "the printed document cannot be read back: " + error;
         return false;
     }
+    RestoreTypedCharacters(*printed, document.toPlainText().toStdU32String());
     std::vector<bool> blank;
     if (!insideMerge)
         blank = BlankPagesOf(print.path);

@@ -17,5 +17,7 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/MergeFilesJob.h
     ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.h
-    ${CMAKE_CURRENT_LIST_DIR}/ToPDFEntries.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/ToPDFEntries.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.h)
 target_link_libraries(conversion PUBLIC PkgConfig::TOPDF)
