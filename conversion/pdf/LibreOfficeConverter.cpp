@@ -208,10 +208,11 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
             error += ": " + tail;
         return false;
     }
-    std::filesystem::path made;
-    for (const auto& entry : std::filesystem::directory_iterator(outFolder, ec))
-        made = entry.path();
-    if (made.empty()) {
+    // The output is named after the input with the target's extension; an HTML export writes
+    // the document's pictures beside it.
+    const std::filesystem::path made =
+        outFolder / ("document." + conversion.target.substr(0, conversion.target.find(':')));
+    if (!std::filesystem::is_regular_file(made, ec)) {
         error = "LibreOffice made no file";
         const std::string tail = readTail(log);
         if (!tail.empty())

@@ -71,50 +71,75 @@ private:
     fs::path m_previous;
 };
 
-// A Word document of one line of text and a picture linked (not embedded) from `target`.
-void writeLinkingDOCX(const fs::path& path, const std::string& target) {
+// A picture of a Word document: linked from `link`, or stored in the document as `bytes`.
+struct Picture {
+    std::string link;
+    std::string bytes;
+};
+
+// A Word document of one line of text and the pictures.
+void writeDOCX(const fs::path& path, const std::vector<Picture>& pictures) {
     const std::string types =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types xmlns=\"http://schemas.openxmlformats."
         "org/package/2006/content-types\"><Default Extension=\"rels\" ContentType=\"application/"
-        "vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" ContentType="
-        "\"application/xml\"/><Override PartName=\"/word/document.xml\" ContentType=\"application"
-        "/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>";
+        "vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"png\" ContentType="
+        "\"image/png\"/><Default Extension=\"xml\" ContentType=\"application/xml\"/><Override "
+        "PartName=\"/word/document.xml\" ContentType=\"application/vnd.openxmlformats-"
+        "officedocument.wordprocessingml.document.main+xml\"/></Types>";
     const std::string rels =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships xmlns=\"http://schemas."
         "openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rId1\" Type=\"http:"
         "//schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
         "Target=\"word/document.xml\"/></Relationships>";
-    const std::string documentRels =
+    std::string documentRels =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships xmlns=\"http://schemas."
-        "openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rId5\" Type=\"http:"
-        "//schemas.openxmlformats.org/officeDocument/2006/relationships/image\" Target=\"" +
-        target + "\" TargetMode=\"External\"/></Relationships>";
-    const std::string document =
+        "openxmlformats.org/package/2006/relationships\">";
+    std::string document =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:document xmlns:w=\"http://schemas."
         "openxmlformats.org/wordprocessingml/2006/main\" xmlns:r=\"http://schemas.openxmlformats"
         ".org/officeDocument/2006/relationships\" xmlns:wp=\"http://schemas.openxmlformats.org/"
         "drawingml/2006/wordprocessingDrawing\" xmlns:a=\"http://schemas.openxmlformats.org/"
         "drawingml/2006/main\" xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/"
-        "picture\"><w:body><w:p><w:r><w:t>Linked picture below</w:t></w:r></w:p><w:p><w:r>"
-        "<w:drawing><wp:inline><wp:extent cx=\"1270000\" cy=\"1270000\"/><wp:docPr id=\"1\" "
-        "name=\"Picture 1\"/><a:graphic><a:graphicData uri=\"http://schemas.openxmlformats.org/"
-        "drawingml/2006/picture\"><pic:pic><pic:nvPicPr><pic:cNvPr id=\"1\" name=\"linked.png\"/>"
-        "<pic:cNvPicPr/></pic:nvPicPr><pic:blipFill><a:blip r:link=\"rId5\"/><a:stretch>"
-        "<a:fillRect/></a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x=\"0\" y=\"0\"/>"
-        "<a:ext cx=\"1270000\" cy=\"1270000\"/></a:xfrm><a:prstGeom prst=\"rect\"><a:avLst/>"
-        "</a:prstGeom></pic:spPr></pic:pic></a:graphicData></a:graphic></wp:inline></w:drawing>"
-        "</w:r></w:p></w:body></w:document>";
+        "picture\"><w:body><w:p><w:r><w:t>Linked picture below</w:t></w:r></w:p>";
+    std::vector<std::pair<std::string, const std::string*>> parts;
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        const bool linked = pictures[i].bytes.empty();
+        documentRels += "<Relationship Id=\"rId" + n +
+                        "\" Type=\"http://schemas.openxmlformats"
+                        ".org/officeDocument/2006/relationships/image\" Target=\"" +
+                        (linked ? pictures[i].link + "\" TargetMode=\"External\""
+                                : "media/picture" + n + ".png\"") +
+                        "/>";
+        if (!linked)
+            parts.emplace_back("word/media/picture" + n + ".png", &pictures[i].bytes);
+        document += "<w:p><w:r><w:drawing><wp:inline><wp:extent cx=\"1270000\" cy=\"1270000\"/>"
+                    "<wp:docPr id=\"" +
+                    n + "\" name=\"Picture " + n +
+                    "\"/><a:graphic>"
+                    "<a:graphicData uri=\"http://schemas.openxmlformats.org/drawingml/2006/"
+                    "picture\"><pic:pic><pic:nvPicPr><pic:cNvPr id=\"" +
+                    n + "\" name=\"p" + n +
+                    ".png\"/><pic:cNvPicPr/></pic:nvPicPr><pic:blipFill><a:blip r:" +
+                    (linked ? "link" : "embed") + "=\"rId" + n +
+                    "\"/><a:stretch><a:fillRect/>"
+                    "</a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x=\"0\" y=\"0\"/>"
+                    "<a:ext cx=\"1270000\" cy=\"1270000\"/></a:xfrm><a:prstGeom prst=\"rect\">"
+                    "<a:avLst/></a:prstGeom></pic:spPr></pic:pic></a:graphicData></a:graphic>"
+                    "</wp:inline></w:drawing></w:r></w:p>";
+    }
+    documentRels += "</Relationships>";
+    document += "</w:body></w:document>";
+    parts.emplace_back("[Content_Types].xml", &types);
+    parts.emplace_back("_rels/.rels", &rels);
+    parts.emplace_back("word/_rels/document.xml.rels", &documentRels);
+    parts.emplace_back("word/document.xml", &document);
     int status = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &status);
     ASSERT_NE(archive, nullptr);
-    const std::pair<const char*, const std::string*> parts[] = {
-        {"[Content_Types].xml", &types},
-        {"_rels/.rels", &rels},
-        {"word/_rels/document.xml.rels", &documentRels},
-        {"word/document.xml", &document}};
-    for (const auto& [name, text] : parts) {
-        zip_source_t* source = zip_source_buffer(archive, text->data(), text->size(), 0);
-        ASSERT_GE(zip_file_add(archive, name, source, ZIP_FL_OVERWRITE), 0) << name;
+    for (const auto& [name, bytes] : parts) {
+        zip_source_t* source = zip_source_buffer(archive, bytes->data(), bytes->size(), 0);
+        ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE), 0) << name;
     }
     ASSERT_EQ(zip_close(archive), 0);
 }
@@ -148,7 +173,7 @@ TEST(DocumentIsolation, WordDocumentsNeverFetchThePicturesTheyLinkTo) {
     ASSERT_NE(listener.port(), 0);
     const fs::path dir = imagetest::freshDir("isolation-http");
     fs::create_directories(dir / "out");
-    writeLinkingDOCX(dir / "fetching.docx", listener.url("picture.png"));
+    writeDOCX(dir / "fetching.docx", {{listener.url("picture.png"), ""}});
     ASSERT_TRUE(convertOne(dir / "fetching.docx", dir / "out"));
     EXPECT_NE(pdfText(dir / "out" / "fetching.pdf").find("Linked picture below"),
               std::string::npos);
@@ -161,7 +186,7 @@ TEST(DocumentIsolation, WordDocumentsDoNotEmbedLinkedFilesFromOutsideTheirFolder
     fs::create_directories(dir / "doc");
     fs::create_directories(dir / "out");
     writePicture(dir / "outside.png", 64, 61, "magenta");
-    writeLinkingDOCX(dir / "doc" / "linking.docx", "file://" + (dir / "outside.png").string());
+    writeDOCX(dir / "doc" / "linking.docx", {{"file://" + (dir / "outside.png").string(), ""}});
     // LibreOffice writes the link relative to its own scratch folder, which lies as deep in the
     // temporary folder as this one: from here that relative link leads to the picture.
     WorkingFolder here(dir);
@@ -196,4 +221,20 @@ TEST(DocumentIsolation, HTMLDrawsPicturesFromItsOwnFolderOnly) {
     EXPECT_EQ(pictureSizes(dir / "out" / "page.pdf"),
               (std::vector<std::pair<int, int>>{{20, 10}, {40, 30}}));
     EXPECT_EQ(listener.connections(), 0);
+}
+
+TEST(DocumentIsolation, WordDocumentsWithEmbeddedPicturesKeepTheirText) {
+    const fs::path dir = imagetest::freshDir("isolation-embedded");
+    fs::create_directories(dir / "out");
+    // LibreOffice writes each picture beside the page it makes of the document, under a name of
+    // its own: the page, not whichever file a folder lists last, is what is laid out.
+    std::vector<Picture> pictures;
+    const char* colours[] = {"orange", "navy", "olive", "teal", "maroon", "purple", "gray", "lime"};
+    for (std::size_t i = 0; i < std::size(colours); ++i) {
+        writePicture(dir / "stored.png", 30 + i, 20 + i, colours[i]);
+        pictures.push_back({"", imagetest::readText(dir / "stored.png")});
+    }
+    writeDOCX(dir / "storing.docx", pictures);
+    ASSERT_TRUE(convertOne(dir / "storing.docx", dir / "out"));
+    EXPECT_NE(pdfText(dir / "out" / "storing.pdf").find("Linked picture below"), std::string::npos);
 }
