@@ -14,8 +14,9 @@ public:
     // Set before the document's text. Relative names resolve against `folder`; without a
     // folder (empty or missing) nothing is read but data: URLs, which the text holds itself.
     void setResourceFolder(const std::filesystem::path& folder);
-    // Removes the pictures that cannot be read from the folder, once the text is set: Qt would
-    // otherwise look for each under its bare name, relative to the working folder.
+    // Once the text is set: reads every picture it names that the folder holds into the
+    // document, and removes the others, for which Qt would otherwise look under their bare
+    // names, relative to the working folder.
     void dropUnreadablePictures();
 
 protected:

@@ -106,31 +106,43 @@ std::string lowerExtension(const std::filesystem::path& path) {
     return e;
 }
 
-struct RemoveOnExit {
+struct RemoveFolderOnExit {
     std::filesystem::path path;
-    ~RemoveOnExit() {
+    ~RemoveFolderOnExit() {
         std::error_code ec;
         if (!path.empty())
-            std::filesystem::remove(path, ec);
+            std::filesystem::remove_all(path, ec);
     }
 };
 
 bool loadThroughLibreOffice(const std::filesystem::path& path, const std::string& extension,
-                            QTextDocument& document, std::string& error) {
-    RemoveOnExit html{
-        std::filesystem::path(ToStdString(GetTemporaryURL().toLocalFile()) + ".html")};
+                            ConfinedTextDocument& document, std::string& error) {
+    // The page LibreOffice makes and the pictures it writes beside it get a folder of their own,
+    // which is the page's only source of pictures; they are read into the document before the
+    // folder goes.
+    RemoveFolderOnExit folder{
+        std::filesystem::path(ToStdString(GetTemporaryURL().toLocalFile()) + "-office")};
+    std::error_code ec;
+    if (!std::filesystem::create_directory(folder.path, ec)) {
+        error = "cannot make a folder for LibreOffice's output: " + ec.message();
+        folder.path.clear();
+        return false;
+    }
     LibreOfficeConversion conversion;
     if (!readFile(path, conversion.input, error))
         return false;
     conversion.inputExtension = extension;
     conversion.target = "html:HTML (StarWriter):UTF8";
-    conversion.output = html.path;
+    conversion.output = folder.path / "document.html";
+    conversion.companions = folder.path;
     if (!ConvertWithLibreOffice(conversion, error))
         return false;
     std::string bytes;
-    if (!readFile(html.path, bytes, error))
+    if (!readFile(conversion.output, bytes, error))
         return false;
+    document.setResourceFolder(folder.path);
     document.setHtml(QString::fromUtf8(bytes.data(), qsizetype(bytes.size())));
+    document.dropUnreadablePictures();
     return true;
 }
 
@@ -238,8 +250,8 @@ bool DecodeText(const std::string& bytes, std::string& utf8, std::string& error)
 
 namespace {
 
-bool loadByKind(const std::filesystem::path& path, DocumentKind kind, QTextDocument& document,
-                bool& isPlain, std::string& error) {
+bool loadByKind(const std::filesystem::path& path, DocumentKind kind,
+                ConfinedTextDocument& document, bool& isPlain, std::string& error) {
     if (kind == DocumentKind::RTFD) {
         std::error_code ec;
         const std::filesystem::path rtf = path / "TXT.rtf";

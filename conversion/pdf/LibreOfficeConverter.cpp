@@ -225,6 +225,25 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
         error = conversion.output.string() + ": " + ec.message();
         return false;
     }
+    if (conversion.companions.empty())
+        return true;
+    std::error_code listing;
+    for (const auto& entry : std::filesystem::directory_iterator(outFolder, listing)) {
+        std::error_code notAFile;
+        if (entry.path() == made || !entry.is_regular_file(notAFile))
+            continue;
+        std::filesystem::copy_file(entry.path(), conversion.companions / entry.path().filename(),
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec) {
+            error =
+                (conversion.companions / entry.path().filename()).string() + ": " + ec.message();
+            return false;
+        }
+    }
+    if (listing) {
+        error = outFolder.string() + ": " + listing.message();
+        return false;
+    }
     return true;
 }
 

@@ -23,6 +23,9 @@ struct LibreOfficeConversion {
     std::string target;
     // The file LibreOffice made ends up here (replaced when it exists).
     std::filesystem::path output;
+    // When set, the other files LibreOffice wrote beside it (the pictures of an HTML export)
+    // are copied into this folder under their own names.
+    std::filesystem::path companions = {};
     std::chrono::seconds timeLimit{120};
 };
 

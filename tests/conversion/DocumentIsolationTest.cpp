@@ -223,7 +223,7 @@ TEST(DocumentIsolation, HTMLDrawsPicturesFromItsOwnFolderOnly) {
     EXPECT_EQ(listener.connections(), 0);
 }
 
-TEST(DocumentIsolation, WordDocumentsWithEmbeddedPicturesKeepTheirText) {
+TEST(DocumentIsolation, WordDocumentsWithEmbeddedPicturesKeepTheirTextAndPictures) {
     const fs::path dir = imagetest::freshDir("isolation-embedded");
     fs::create_directories(dir / "out");
     // LibreOffice writes each picture beside the page it makes of the document, under a name of
@@ -237,4 +237,9 @@ TEST(DocumentIsolation, WordDocumentsWithEmbeddedPicturesKeepTheirText) {
     writeDOCX(dir / "storing.docx", pictures);
     ASSERT_TRUE(convertOne(dir / "storing.docx", dir / "out"));
     EXPECT_NE(pdfText(dir / "out" / "storing.pdf").find("Linked picture below"), std::string::npos);
+    // And the pictures, which are the document's own, are in its PDF.
+    std::vector<std::pair<int, int>> sizes;
+    for (int i = 0; i < int(std::size(colours)); ++i)
+        sizes.emplace_back(30 + i, 20 + i);
+    EXPECT_EQ(pictureSizes(dir / "out" / "storing.pdf"), sizes);
 }
