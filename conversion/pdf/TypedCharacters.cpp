@@ -22,17 +22,41 @@ bool isRadicalOrCompatibilityIdeograph(char32_t c) {
            (c >= 0x2F800 && c <= 0x2FA1F);
 }
 
-// The unified ideograph that is the compatibility form of `c`, or 0.
-char32_t unifiedIdeographOf(char32_t c) {
+bool isLigature(char32_t c) {
+    return (c >= 0xFB00 && c <= 0xFB06) || (c >= 0xFB13 && c <= 0xFB17);
+}
+
+// The compatibility form (NFKC) of `c`; empty when ICU cannot give it.
+std::u32string compatibilityForm(char32_t c) {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* nfkc = icu::Normalizer2::getNFKCInstance(status);
     if (U_FAILURE(status) || !nfkc)
-        return 0;
+        return {};
     const icu::UnicodeString normal = nfkc->normalize(icu::UnicodeString(UChar32(c)), status);
-    if (U_FAILURE(status) || normal.countChar32() != 1)
-        return 0;
-    const UChar32 v = normal.char32At(0);
-    return v != UChar32(c) && u_hasBinaryProperty(v, UCHAR_UNIFIED_IDEOGRAPH) ? char32_t(v) : 0;
+    if (U_FAILURE(status))
+        return {};
+    std::u32string form;
+    for (int32_t i = 0; i < normal.length(); i = normal.moveIndex32(i, 1))
+        form.push_back(char32_t(normal.char32At(i)));
+    return form;
+}
+
+// What a glyph named `c` is likelier to stand for: the space for the tab, the unified ideograph
+// for a radical or compatibility ideograph, the letters for a ligature; empty for none.
+std::u32string likelierText(char32_t c) {
+    if (c == U'\t')
+        return U" ";
+    if (isRadicalOrCompatibilityIdeograph(c)) {
+        const std::u32string form = compatibilityForm(c);
+        if (form.size() == 1 && form[0] != c &&
+            u_hasBinaryProperty(UChar32(form[0]), UCHAR_UNIFIED_IDEOGRAPH))
+            return form;
+    } else if (isLigature(c)) {
+        const std::u32string form = compatibilityForm(c);
+        if (form.size() > 1)
+            return form;
+    }
+    return {};
 }
 
 using Code = std::string; // the source code's hex digits, upper case, as wide as in the map
@@ -236,17 +260,13 @@ std::string writeMap(const ToUnicodeMap& map) {
 
 } // namespace
 
-char32_t TypedCharacterFor(char32_t c, const std::u32string& text) {
-    char32_t typed = 0;
-    if (c == U'\t')
-        typed = U' ';
-    else if (isRadicalOrCompatibilityIdeograph(c))
-        typed = unifiedIdeographOf(c);
-    if (!typed)
-        return c;
+std::u32string TypedTextFor(char32_t c, const std::u32string& text) {
+    const std::u32string likelier = likelierText(c);
+    if (likelier.empty())
+        return std::u32string(1, c);
     const bool holdsGiven = text.find(c) != std::u32string::npos;
-    const bool holdsTyped = text.find(typed) != std::u32string::npos;
-    return holdsGiven && !holdsTyped ? c : typed;
+    const bool holdsLikelier = text.find(likelier) != std::u32string::npos;
+    return holdsGiven && !holdsLikelier ? std::u32string(1, c) : likelier;
 }
 
 void RestoreTypedCharacters(QPDF& pdf, const std::u32string& text) {
@@ -268,9 +288,9 @@ void RestoreTypedCharacters(QPDF& pdf, const std::u32string& text) {
             for (auto& [code, value] : map.entries) {
                 if (value.size() != 1)
                     continue;
-                const char32_t typed = TypedCharacterFor(value[0], text);
-                if (typed != value[0]) {
-                    value = std::u32string(1, typed);
+                std::u32string typed = TypedTextFor(value[0], text);
+                if (typed != value) {
+                    value = std::move(typed);
                     changed = true;
                 }
             }

@@ -10,7 +10,7 @@
 
 namespace fs = std::filesystem;
 using namespace topdftest;
-using conversion::TypedCharacterFor;
+using conversion::TypedTextFor;
 
 namespace {
 
@@ -48,25 +48,34 @@ TEST(TypedText, RadicalsTypedAsRadicalsStayRadicals) {
     EXPECT_EQ(convertText(dir, "radicals", text), text);
 }
 
+TEST(TypedText, LettersDrawnAsLigaturesReadBackAsLetters) {
+    const fs::path dir = imagetest::freshDir("typed-ligatures");
+    EXPECT_EQ(convertText(dir, "letters", "fine office waffle"), "fine office waffle");
+    // A ligature typed as such stays one.
+    EXPECT_EQ(convertText(dir, "ligature", "\uFB01"), "\uFB01");
+}
+
 TEST(TypedText, GlyphNamesFollowTheDocumentsOwnCharacters) {
     struct Case {
         char32_t named;
         std::u32string text;
-        char32_t expected;
+        std::u32string expected;
     } cases[] = {
-        {U'\u2F47', U"日", U'日'},         // Kangxi radical, the text has the ideograph
-        {U'\u2F47', U"", U'日'},           // neither: the ideograph is the likelier
-        {U'\u2F47', U"\u2F47", U'\u2F47'}, // the text has the radical only
-        {U'\u2F47', U"\u2F47日", U'日'},   // both: one glyph cannot be both
-        {U'\u2E9F', U"母", U'母'},         // CJK radicals supplement with a compatibility form
-        {U'\u2E85', U"", U'\u2E85'},       // a supplement radical without one stays
-        {U'\uF900', U"豈", U'豈'},         // compatibility ideograph
-        {U'\uFA0E', U"", U'\uFA0E'},       // a unified ideograph inside the compatibility block
-        {U'\t', U"a b", U' '},             // the space glyph named by the tab
-        {U'\t', U"a\tb", U'\t'},           // a text of tabs and no spaces keeps the tab
-        {U'A', U"A", U'A'},
+        {U'\u2F47', U"日", U"日"},         // Kangxi radical, the text has the ideograph
+        {U'\u2F47', U"", U"日"},           // neither: the ideograph is the likelier
+        {U'\u2F47', U"\u2F47", U"\u2F47"}, // the text has the radical only
+        {U'\u2F47', U"\u2F47日", U"日"},   // both: one glyph cannot be both
+        {U'\u2E9F', U"母", U"母"},         // CJK radicals supplement with a compatibility form
+        {U'\u2E85', U"", U"\u2E85"},       // a supplement radical without one stays
+        {U'\uF900', U"豈", U"豈"},         // compatibility ideograph
+        {U'\uFA0E', U"", U"\uFA0E"},       // a unified ideograph inside the compatibility block
+        {U'\uFB01', U"fine", U"fi"},       // the ligature drawn for typed letters
+        {U'\uFB03', U"office", U"ffi"},
+        {U'\uFB01', U"\uFB01ne", U"\uFB01"}, // a ligature typed as such
+        {U'\t', U"a b", U" "},               // the space glyph named by the tab
+        {U'\t', U"a\tb", U"\t"},             // a text of tabs and no spaces keeps the tab
+        {U'A', U"A", U"A"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(unsigned(TypedCharacterFor(c.named, c.text)), unsigned(c.expected))
-            << std::hex << unsigned(c.named);
+        EXPECT_TRUE(TypedTextFor(c.named, c.text) == c.expected) << std::hex << unsigned(c.named);
 }
