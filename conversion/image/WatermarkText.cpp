@@ -13,7 +13,8 @@ struct DescriptionRelease {
 using Description = std::unique_ptr<PangoFontDescription, DescriptionRelease>;
 
 // The family and style of the face with the PostScript name, else of the default sans-serif
-// face, as fontconfig matches them.
+// face, as fontconfig matches them. Fontconfig offers the face whose name shares the longest
+// start with the one asked for; a face of another name is not the one the user chose.
 Description describeFont(const std::string& postScriptName) {
     FcPattern* pattern = FcPatternCreate();
     if (!pattern)
@@ -29,6 +30,15 @@ Description describeFont(const std::string& postScriptName) {
     FcPatternDestroy(pattern);
     if (!match)
         return Description(pango_font_description_from_string("sans-serif"));
+    FcChar8* found = nullptr;
+    const bool named =
+        !postScriptName.empty() &&
+        FcPatternGetString(match, FC_POSTSCRIPT_NAME, 0, &found) == FcResultMatch && found &&
+        FcStrCmpIgnoreCase(found, reinterpret_cast<const FcChar8*>(postScriptName.c_str())) == 0;
+    if (!postScriptName.empty() && !named) {
+        FcPatternDestroy(match);
+        return describeFont({});
+    }
     Description description(pango_fc_font_description_from_pattern(match, FALSE));
     FcPatternDestroy(match);
     return description;

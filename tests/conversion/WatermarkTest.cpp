@@ -304,3 +304,17 @@ TEST(Watermark, CJKTextWithoutANamedFontIsDrawnWithGlyphsNotEmptyBoxes) {
         inked(renderWith(550, 550, textMark("日本語 Test", 20, 200, 500, 300, 40), true));
     EXPECT_GT(line.width(), alone.width() + 60);
 }
+
+TEST(Watermark, NamedFontsAreFoundByTheirPostScriptNames) {
+    WatermarkSettings mark = textMark("Draft", 20, 200, 500, 300, 60);
+    const Ink regular = inkOf(renderWith(550, 550, mark, true));
+    mark.font = "DejaVuSans-Bold";
+    const Ink bold = inkOf(renderWith(550, 550, mark, true));
+    mark.font = "DejaVuSans";
+    const Ink named = inkOf(renderWith(550, 550, mark, true));
+    mark.font = "NoSuchFont-Regular";
+    const Ink unknown = inkOf(renderWith(550, 550, mark, true));
+    EXPECT_GT(double(bold.pixels), 1.3 * double(regular.pixels));
+    EXPECT_EQ(named.pixels, regular.pixels) << "the default face is DejaVu Sans";
+    EXPECT_EQ(unknown.pixels, regular.pixels) << "an unknown name falls back to the default";
+}
