@@ -9,6 +9,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentText.h
+    ${CMAKE_CURRENT_LIST_DIR}/GlyphsBeyondTheBMP.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/GlyphsBeyondTheBMP.h
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.h
     ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.cpp

@@ -1,5 +1,7 @@
 #include "TypedCharacters.h"
 
+#include "GlyphsBeyondTheBMP.h"
+
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -293,6 +295,14 @@ void RestoreTypedCharacters(QPDF& pdf, const std::u32string& text) {
                     value = std::move(typed);
                     changed = true;
                 }
+            }
+            std::set<unsigned> named;
+            for (const auto& [code, value] : map.entries)
+                if (code.size() == 4 && !value.empty() && value != std::u32string(1, 0))
+                    named.insert(unsigned(std::stoul(code, nullptr, 16)));
+            for (const auto& [code, c] : NameGlyphsBeyondTheBMP(object, named, text)) {
+                map.entries[codeAt("0000", code)] = std::u32string(1, c);
+                changed = true;
             }
             if (changed)
                 stream.replaceStreamData(writeMap(map), QPDFObjectHandle::newNull(),

@@ -15,7 +15,9 @@ namespace conversion {
 // compatibility ideograph whose compatibility form (NFKC) is a unified ideograph is named by that
 // ideograph, a glyph named by a Latin or Armenian ligature by its letters, and one named by the
 // tab by the space, unless `text` (the text the PDF was made from) holds the first and not the
-// second. Fonts whose map cannot be read stay as they are.
+// second. Glyphs the map leaves unnamed are matched by shape with the text's characters beyond
+// the Basic Multilingual Plane (GlyphsBeyondTheBMP.h). Fonts whose map cannot be read stay as
+// they are.
 void RestoreTypedCharacters(QPDF& pdf, const std::u32string& text);
 
 // What a font's glyph named `c` stands for in `text`: c itself when it needs no change.

@@ -48,6 +48,13 @@ TEST(TypedText, RadicalsTypedAsRadicalsStayRadicals) {
     EXPECT_EQ(convertText(dir, "radicals", text), text);
 }
 
+TEST(TypedText, IdeographsBeyondTheBasicPlaneReadBack) {
+    const fs::path dir = imagetest::freshDir("typed-extension");
+    // 𠮷 (U+20BB7) and 𩸽 (U+29E3D), from CJK extension B, among ideographs of the basic plane.
+    const std::string text = "𠮷野家の𩸽定食";
+    EXPECT_EQ(convertText(dir, "extension", text), text);
+}
+
 TEST(TypedText, LettersDrawnAsLigaturesReadBackAsLetters) {
     const fs::path dir = imagetest::freshDir("typed-ligatures");
     EXPECT_EQ(convertText(dir, "letters", "fine office waffle"), "fine office waffle");
