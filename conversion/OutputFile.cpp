@@ -424,7 +424,7 @@ int SyncFile(const std::filesystem::path& path) {
 RemoveOnExit::~RemoveOnExit() {
     std::error_code ignored;
     if (!path.empty())
-        std::filesystem::remove(path, ignored);
+        std::filesystem::remove_all(path, ignored);
 }
 
 bool ApplyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes) {

@@ -100,7 +100,8 @@ bool IsPlainFileName(const std::string& name);
 // The name "Name.ext" or, for a number above 0, "Name N.ext" (no dot without an extension).
 std::string NumberedFileName(const std::string& name, const std::string& extension, int number);
 
-// Removes a file when it goes out of scope: the temporary files that other libraries write by name.
+// Removes a file or a folder with what it holds when it goes out of scope: the temporary files
+// and folders that other libraries and programs write by name.
 struct RemoveOnExit {
     std::filesystem::path path;
     RemoveOnExit() = default;

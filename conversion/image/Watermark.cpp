@@ -2,12 +2,11 @@
 
 #include "ImageConversionJob.h"
 #include "RenderSurface.h"
+#include "WatermarkText.h"
 
 #include <algorithm>
-#include <cairo-ft.h>
 #include <cmath>
 #include <cstdio>
-#include <fontconfig/fontconfig.h>
 #include <vector>
 
 namespace conversion {
@@ -33,64 +32,6 @@ double axisOrigin(double lo, double hi, double reference, double target, double 
 bool usableReference(const WatermarkSettings& w) {
     return std::isfinite(w.referenceWidth) && std::isfinite(w.referenceHeight) &&
            w.referenceWidth > 0 && w.referenceHeight > 0;
-}
-
-struct FontFile {
-    FT_Library library = nullptr;
-    FT_Face face = nullptr;
-};
-
-void releaseFontFile(void* data) {
-    auto* file = static_cast<FontFile*>(data);
-    if (file->face)
-        FT_Done_Face(file->face);
-    if (file->library)
-        FT_Done_FreeType(file->library);
-    delete file;
-}
-
-// The face with the PostScript name, else the default sans-serif face; null when fontconfig
-// finds no font at all. The face is opened here (not through cairo's shared font map), so it is
-// closed with the last reference to it.
-cairo_font_face_t* createFontFace(const std::string& postScriptName) {
-    FcPattern* pattern = FcPatternCreate();
-    if (!pattern)
-        return nullptr;
-    if (!postScriptName.empty())
-        FcPatternAddString(pattern, FC_POSTSCRIPT_NAME,
-                           reinterpret_cast<const FcChar8*>(postScriptName.c_str()));
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>("sans-serif"));
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
-    FcPatternDestroy(pattern);
-    if (!match)
-        return nullptr;
-    FcChar8* path = nullptr;
-    int index = 0;
-    std::string file;
-    if (FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
-        file = reinterpret_cast<const char*>(path);
-    FcPatternGetInteger(match, FC_INDEX, 0, &index);
-    FcPatternDestroy(match);
-    if (file.empty())
-        return nullptr;
-    auto* font = new FontFile;
-    if (FT_Init_FreeType(&font->library) != 0 ||
-        FT_New_Face(font->library, file.c_str(), index, &font->face) != 0) {
-        releaseFontFile(font);
-        return nullptr;
-    }
-    cairo_font_face_t* face = cairo_ft_font_face_create_for_ft_face(font->face, 0);
-    static const cairo_user_data_key_t key{};
-    if (cairo_font_face_status(face) != CAIRO_STATUS_SUCCESS ||
-        cairo_font_face_set_user_data(face, &key, font, releaseFontFile) != CAIRO_STATUS_SUCCESS) {
-        cairo_font_face_destroy(face);
-        releaseFontFile(font);
-        return nullptr;
-    }
-    return face;
 }
 
 void setColor(cairo_t* cr, const std::optional<WatermarkColor>& c) {
@@ -199,37 +140,24 @@ void DrawTextWatermark(ImageConversionJob& job, cairo_t* cr, unsigned width, uns
     const double shadowY = std::trunc(double(w.shadowOffsetY) * k);
     if (!(size > 0 && std::isfinite(size)))
         return;
-    cairo_font_face_t* face = createFontFace(w.font);
-    if (!face) {
-        std::fprintf(stderr, "text watermark: no font can be found\n");
-        return;
-    }
     cairo_save(cr);
     cairo_identity_matrix(cr);
-    cairo_set_font_face(cr, face);
-    cairo_set_font_size(cr, size);
     // The text starts at the box's low corner, its baseline turned counter-clockwise.
     cairo_translate(cr, o.x, double(height) - o.y);
     cairo_rotate(cr, -double(float(w.textAngle) * 0.017453292f));
-
-    cairo_glyph_t* glyphs = nullptr;
-    int count = 0;
-    cairo_scaled_font_t* font = cairo_get_scaled_font(cr);
-    if (cairo_scaled_font_text_to_glyphs(font, 0, 0, w.text.c_str(), int(w.text.size()), &glyphs,
-                                         &count, nullptr, nullptr,
-                                         nullptr) != CAIRO_STATUS_SUCCESS) {
+    const WatermarkLayout layout = CreateWatermarkLayout(cr, w.text, w.font, size);
+    if (!layout) {
+        std::fprintf(stderr, "text watermark: no font can be found\n");
         cairo_restore(cr);
-        cairo_font_face_destroy(face);
         return;
     }
-    for (int i = 0; i < count; ++i)
-        glyphs[i].x += spacing * i;
 
     const std::int32_t mode = w.textDrawingMode;
     const bool fill = mode == 0 || mode == 2 || mode == 4 || mode == 6;
     const bool stroke = mode == 1 || mode == 2 || mode == 5 || mode == 6;
     cairo_push_group(cr);
-    cairo_glyph_path(cr, glyphs, count);
+    cairo_new_path(cr);
+    AppendWatermarkTextPath(cr, layout.get(), spacing);
     if (fill) {
         setColor(cr, w.textColor);
         cairo_fill_preserve(cr);
@@ -285,9 +213,7 @@ void DrawTextWatermark(ImageConversionJob& job, cairo_t* cr, unsigned width, uns
     cairo_set_source(cr, text);
     cairo_paint_with_alpha(cr, alpha);
     cairo_pattern_destroy(text);
-    cairo_glyph_free(glyphs);
     cairo_restore(cr);
-    cairo_font_face_destroy(face);
 }
 
 } // namespace conversion

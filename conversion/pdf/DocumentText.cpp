@@ -1,5 +1,6 @@
 #include "DocumentText.h"
 
+#include "DocumentResources.h"
 #include "LibreOfficeConverter.h"
 #include "OutputFile.h"
 #include "PlistGuard.h"
@@ -107,21 +108,33 @@ std::string lowerExtension(const std::filesystem::path& path) {
 }
 
 bool loadThroughLibreOffice(const std::filesystem::path& path, const std::string& extension,
-                            QTextDocument& document, std::string& error) {
-    RemoveOnExit html{
-        std::filesystem::path(ToStdString(GetTemporaryURL().toLocalFile()) + ".html")};
+                            ConfinedTextDocument& document, std::string& error) {
+    // The page LibreOffice makes and the pictures it writes beside it get a folder of their own,
+    // which is the page's only source of pictures; they are read into the document before the
+    // folder goes.
+    RemoveOnExit folder{
+        std::filesystem::path(ToStdString(GetTemporaryURL().toLocalFile()) + "-office")};
+    std::error_code ec;
+    if (!std::filesystem::create_directory(folder.path, ec)) {
+        error = "cannot make a folder for LibreOffice's output: " + ec.message();
+        folder.path.clear();
+        return false;
+    }
     LibreOfficeConversion conversion;
     if (!readFile(path, conversion.input, error))
         return false;
     conversion.inputExtension = extension;
     conversion.target = "html:HTML (StarWriter):UTF8";
-    conversion.output = html.path;
+    conversion.output = folder.path / "document.html";
+    conversion.companions = folder.path;
     if (!ConvertWithLibreOffice(conversion, error))
         return false;
     std::string bytes;
-    if (!readFile(html.path, bytes, error))
+    if (!readFile(conversion.output, bytes, error))
         return false;
+    document.setResourceFolder(folder.path);
     document.setHtml(QString::fromUtf8(bytes.data(), qsizetype(bytes.size())));
+    document.dropUnreadablePictures();
     return true;
 }
 
@@ -227,10 +240,10 @@ bool DecodeText(const std::string& bytes, std::string& utf8, std::string& error)
     return convertWithIconv(bytes, "ISO-8859-1", utf8);
 }
 
-bool LoadDocumentText(const std::filesystem::path& path, QTextDocument& document, bool& isPlain,
-                      std::string& error) {
-    const DocumentKind kind = DocumentKindOf(path);
-    isPlain = false;
+namespace {
+
+bool loadByKind(const std::filesystem::path& path, DocumentKind kind,
+                ConfinedTextDocument& document, bool& isPlain, std::string& error) {
     if (kind == DocumentKind::RTFD) {
         std::error_code ec;
         const std::filesystem::path rtf = path / "TXT.rtf";
@@ -256,6 +269,24 @@ bool LoadDocumentText(const std::filesystem::path& path, QTextDocument& document
         isPlain = true;
         document.setPlainText(QString::fromStdString(text));
     }
+    return true;
+}
+
+} // namespace
+
+bool LoadDocumentText(const std::filesystem::path& path, ConfinedTextDocument& document,
+                      bool& isPlain, std::string& error) {
+    const DocumentKind kind = DocumentKindOf(path);
+    isPlain = false;
+    // An HTML file draws its pictures from its own folder; what LibreOffice makes of a document
+    // and a web archive's page have no folder to draw from.
+    std::error_code noFolder;
+    document.setResourceFolder(kind == DocumentKind::HTML
+                                   ? std::filesystem::absolute(path, noFolder).parent_path()
+                                   : std::filesystem::path());
+    if (!loadByKind(path, kind, document, isPlain, error))
+        return false;
+    document.dropUnreadablePictures();
     return true;
 }
 

@@ -1,10 +1,12 @@
 #include "DocumentsToPDFJob.h"
 
+#include "DocumentResources.h"
 #include "DocumentText.h"
 #include "ImagesToPDFJob.h"
 #include "IsPDFPageBlank.h"
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
+#include "TypedCharacters.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFile>
@@ -122,7 +124,7 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         error = "text cannot be laid out in a program without a GUI application";
         return false;
     }
-    QTextDocument document;
+    ConfinedTextDocument document;
     bool plain = false;
     if (!LoadDocumentText(documentPath, document, plain, error))
         return false;
@@ -177,6 +179,7 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         error = "the printed document cannot be read back: " + error;
         return false;
     }
+    RestoreTypedCharacters(*printed, document.toPlainText().toStdU32String());
     std::vector<bool> blank;
     if (!insideMerge)
         blank = BlankPagesOf(print.path);

@@ -1,5 +1,7 @@
 #include "LibreOfficeConverter.h"
 
+#include "LibreOfficeIsolation.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -119,6 +121,8 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
     const std::filesystem::path input = scratch.path() / ("document." + conversion.inputExtension);
     std::error_code ec;
     std::filesystem::create_directory(outFolder, ec);
+    if (!WriteIsolatedProfile(profile, error))
+        return false;
     if (FILE* file = std::fopen(input.c_str(), "wb")) {
         const bool complete = std::fwrite(conversion.input.data(), 1, conversion.input.size(),
                                           file) == conversion.input.size();
@@ -162,7 +166,7 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
     posix_spawnattr_setpgroup(&attributes, 0);
     pid_t child = -1;
     const int spawnError =
-        posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+        SpawnWithoutNetwork(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (spawnError != 0) {
@@ -204,10 +208,11 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
             error += ": " + tail;
         return false;
     }
-    std::filesystem::path made;
-    for (const auto& entry : std::filesystem::directory_iterator(outFolder, ec))
-        made = entry.path();
-    if (made.empty()) {
+    // The output is named after the input with the target's extension; an HTML export writes
+    // the document's pictures beside it.
+    const std::filesystem::path made =
+        outFolder / ("document." + conversion.target.substr(0, conversion.target.find(':')));
+    if (!std::filesystem::is_regular_file(made, ec)) {
         error = "LibreOffice made no file";
         const std::string tail = readTail(log);
         if (!tail.empty())
@@ -218,6 +223,25 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
                                std::filesystem::copy_options::overwrite_existing, ec);
     if (ec) {
         error = conversion.output.string() + ": " + ec.message();
+        return false;
+    }
+    if (conversion.companions.empty())
+        return true;
+    std::error_code listing;
+    for (const auto& entry : std::filesystem::directory_iterator(outFolder, listing)) {
+        std::error_code notAFile;
+        if (entry.path() == made || !entry.is_regular_file(notAFile))
+            continue;
+        std::filesystem::copy_file(entry.path(), conversion.companions / entry.path().filename(),
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec) {
+            error =
+                (conversion.companions / entry.path().filename()).string() + ": " + ec.message();
+            return false;
+        }
+    }
+    if (listing) {
+        error = outFolder.string() + ": " + listing.message();
         return false;
     }
     return true;

@@ -1,7 +1,9 @@
 // Converts a document file with LibreOffice headless ("soffice --convert-to"). Each call starts
 // its own LibreOffice with a private profile folder (so it neither waits for nor disturbs a
 // LibreOffice the user runs), no user interaction, its output discarded, and a time limit after
-// which its whole process group is killed. Blocks the calling thread for the conversion.
+// which its whole process group is killed. It neither updates nor loads what the document links
+// to and runs without a network where the system allows (LibreOfficeIsolation.h). Blocks the
+// calling thread for the conversion.
 #pragma once
 
 #include <chrono>
@@ -21,6 +23,9 @@ struct LibreOfficeConversion {
     std::string target;
     // The file LibreOffice made ends up here (replaced when it exists).
     std::filesystem::path output;
+    // When set, the other files LibreOffice wrote beside it (the pictures of an HTML export)
+    // are copied into this folder under their own names.
+    std::filesystem::path companions = {};
     std::chrono::seconds timeLimit{120};
 };
 

@@ -6,6 +6,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DOCXEncoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeConverter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeConverter.h
+    ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeIsolation.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeIsolation.h
     ${CMAKE_CURRENT_LIST_DIR}/ODTEncoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageTextPipeline.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageTextPipeline.h

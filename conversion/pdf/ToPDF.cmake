@@ -3,10 +3,14 @@
 # uchardet.
 pkg_check_modules(TOPDF REQUIRED IMPORTED_TARGET GLOBAL libqpdf uchardet libplist-2.0 poppler-cpp)
 target_sources(conversion PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentText.h
+    ${CMAKE_CURRENT_LIST_DIR}/GlyphsBeyondTheBMP.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/GlyphsBeyondTheBMP.h
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.h
     ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.cpp
@@ -15,5 +19,7 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/MergeFilesJob.h
     ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.h
-    ${CMAKE_CURRENT_LIST_DIR}/ToPDFEntries.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/ToPDFEntries.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.h)
 target_link_libraries(conversion PUBLIC PkgConfig::TOPDF)

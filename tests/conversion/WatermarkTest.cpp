@@ -4,6 +4,7 @@
 #include "ImageFormats.h"
 #include "ImageRender.h"
 #include "RenderTestSupport.h"
+#include "WatermarkText.h"
 
 #include <array>
 #include <gtest/gtest.h>
@@ -69,6 +70,42 @@ Box inked(const Pixels& p, int below = 200) {
 
 const std::uint8_t* at(const Pixels& p, int x, int y) {
     return imagetest::at(p, std::size_t(x), std::size_t(y));
+}
+
+struct Ink {
+    std::size_t pixels = 0;
+    int pieces = 0; // connected parts, eight neighbours
+};
+
+Ink inkOf(const Pixels& p, int below = 128) {
+    Ink ink;
+    const int w = int(p.width), h = int(p.height);
+    std::vector<char> seen(p.width * p.height, 0);
+    auto dark = [&](int x, int y) { return at(p, x, y)[0] < below; };
+    std::vector<std::pair<int, int>> stack;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (seen[std::size_t(y * w + x)] || !dark(x, y))
+                continue;
+            ++ink.pieces;
+            stack.push_back({x, y});
+            seen[std::size_t(y * w + x)] = 1;
+            while (!stack.empty()) {
+                const auto [cx, cy] = stack.back();
+                stack.pop_back();
+                ++ink.pixels;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = cx + dx, ny = cy + dy;
+                        if (nx < 0 || ny < 0 || nx >= w || ny >= h ||
+                            seen[std::size_t(ny * w + nx)] || !dark(nx, ny))
+                            continue;
+                        seen[std::size_t(ny * w + nx)] = 1;
+                        stack.push_back({nx, ny});
+                    }
+            }
+        }
+    return ink;
 }
 
 } // namespace
@@ -239,4 +276,45 @@ TEST(Watermark, EntryDrawsOnlyTheWatermarksAskedForAndNothingWithoutAReferenceAr
     o.watermark.referenceWidth = 0;
     ASSERT_TRUE(RenderImageFile(&o));
     EXPECT_TRUE(inked(imagetest::readPixels(dir / "out.png")).empty());
+}
+
+TEST(Watermark, CJKTextWithoutANamedFontIsDrawnWithGlyphsNotEmptyBoxes) {
+    // Every character finds a font, though the default face has no CJK glyphs.
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 8, 8);
+    cairo_t* cr = cairo_create(surface);
+    const WatermarkLayout layout = CreateWatermarkLayout(cr, "日本語 Test", "", 40);
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(pango_layout_get_unknown_glyphs_count(layout.get()), 0);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+
+    // Drawn, 日本語 has the strokes of its glyphs: as much ink as with the CJK font named, in
+    // many separate pieces (言 alone has five), where empty boxes would be three outlines.
+    const WatermarkSettings unnamed = textMark("日本語", 20, 200, 500, 300, 100);
+    WatermarkSettings named = unnamed;
+    named.font = "NotoSansCJKjp-Regular";
+    const Ink fallback = inkOf(renderWith(550, 550, unnamed, true));
+    const Ink cjk = inkOf(renderWith(550, 550, named, true));
+    ASSERT_GT(cjk.pixels, 0u);
+    EXPECT_NEAR(double(fallback.pixels) / double(cjk.pixels), 1.0, 0.15);
+    EXPECT_GE(fallback.pieces, 8);
+    // And "Test" beside it takes the line on.
+    const Box alone = inked(renderWith(550, 550, textMark("日本語", 20, 200, 500, 300, 40), true));
+    const Box line =
+        inked(renderWith(550, 550, textMark("日本語 Test", 20, 200, 500, 300, 40), true));
+    EXPECT_GT(line.width(), alone.width() + 60);
+}
+
+TEST(Watermark, NamedFontsAreFoundByTheirPostScriptNames) {
+    WatermarkSettings mark = textMark("Draft", 20, 200, 500, 300, 60);
+    const Ink regular = inkOf(renderWith(550, 550, mark, true));
+    mark.font = "DejaVuSans-Bold";
+    const Ink bold = inkOf(renderWith(550, 550, mark, true));
+    mark.font = "DejaVuSans";
+    const Ink named = inkOf(renderWith(550, 550, mark, true));
+    mark.font = "NoSuchFont-Regular";
+    const Ink unknown = inkOf(renderWith(550, 550, mark, true));
+    EXPECT_GT(double(bold.pixels), 1.3 * double(regular.pixels));
+    EXPECT_EQ(named.pixels, regular.pixels) << "the default face is DejaVu Sans";
+    EXPECT_EQ(unknown.pixels, regular.pixels) << "an unknown name falls back to the default";
 }
