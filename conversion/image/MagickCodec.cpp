@@ -45,7 +45,41 @@ bool bitmapFromImage(Magick::Image& image, Bitmap& out, std::string& error) {
     return true;
 }
 
+std::string megabytes(MagickCore::MagickSizeType bytes) {
+    return std::to_string(bytes >> 20) + " MB";
+}
+
 } // namespace
+
+bool WithinMagickLimits(std::int64_t width, std::int64_t height, bool cmyk, std::string* error) {
+    initialiseMagick();
+    using namespace MagickCore;
+    const MagickSizeType maxWidth = GetMagickResourceLimit(WidthResource);
+    const MagickSizeType maxHeight = GetMagickResourceLimit(HeightResource);
+    const MagickSizeType pixels = MagickSizeType(std::max<std::int64_t>(width, 0)) *
+                                  MagickSizeType(std::max<std::int64_t>(height, 0));
+    // ImageMagick keeps a picture in memory, in a mapped file or on disk, whichever its limits
+    // allow, at 8 bytes a pixel (10 with CMYK's black) at this build's 16-bit depth; the coders
+    // make a working copy besides.
+    const MagickSizeType perPixel = cmyk ? 10 : 8;
+    const MagickSizeType store =
+        std::max({GetMagickResourceLimit(MemoryResource), GetMagickResourceLimit(MapResource),
+                  GetMagickResourceLimit(DiskResource)});
+    std::string why;
+    if (width <= 0 || height <= 0)
+        why = "the picture has no pixels";
+    else if (MagickSizeType(width) > maxWidth || MagickSizeType(height) > maxHeight)
+        why = "ImageMagick, which handles this format, is limited here to pictures of " +
+              std::to_string(maxWidth) + " x " + std::to_string(maxHeight) +
+              " pixels; this one is " + std::to_string(width) + " x " + std::to_string(height);
+    else if (pixels > store / perPixel / 2)
+        why = "ImageMagick, which handles this format, may use at most " + megabytes(store) +
+              " here, too little for a picture of " + std::to_string(width) + " x " +
+              std::to_string(height) + " pixels";
+    if (!why.empty() && error)
+        *error = why;
+    return why.empty();
+}
 
 std::string MagickCoderForInput(const std::string& uti, const std::string& extension) {
     if (uti == "com.adobe.photoshop-image")
@@ -80,10 +114,6 @@ std::string MagickCoderForOutput(std::int32_t format) {
     switch (format) {
     case 1:
         return "PSD";
-    case 2:
-        return "GIF";
-    case 5:
-        return "EXR";
     case 9:
         return "TGA";
     case 11:
@@ -115,7 +145,9 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
         probe.magick(coder);
         probe.ping(blob);
         if (!checkedPictureBytes(std::int64_t(probe.columns()), std::int64_t(probe.rows()), 4,
-                                 nullptr, &error))
+                                 nullptr, &error) ||
+            !WithinMagickLimits(std::int64_t(probe.columns()), std::int64_t(probe.rows()),
+                                probe.colorSpace() == MagickCore::CMYKColorspace, &error))
             return false;
         std::vector<Magick::Image> images;
         if (coder == "GIF" || coder == "ICO") {
@@ -172,7 +204,10 @@ bool EncodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keep
         error = "a Windows icon holds at most 256 x 256 pixels";
         return false;
     }
-    initialiseMagick();
+    // Past its limits ImageMagick fails to make the image, and Magick++ then aborts the process
+    // instead of throwing.
+    if (!WithinMagickLimits(input.width, input.height, input.model == ColorModel::CMYK, &error))
+        return false;
     const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : FlattenAlpha(input);
     const Bitmap& flat = flattened.pixels.empty() ? input : flattened;
     try {

@@ -2,6 +2,11 @@
 // and read back with ImageMagick.
 #include "ConversionEntries.h"
 #include "ImageTestSupport.h"
+#include "PNGCodec.h"
+
+#include <OpenEXR/ImfArray.h>
+#include <OpenEXR/ImfRgbaFile.h>
+#include <gif_lib.h>
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -32,6 +37,55 @@ Magick::Blob linearProfile(bool grey) {
     cmsSaveProfileToMem(profile, bytes.data(), &size);
     cmsCloseProfile(profile);
     return Magick::Blob(bytes.data(), bytes.size());
+}
+
+// A PNG of w x h written with the library's own PNG writer (ImageMagick in this program could
+// not make one past its limits): red rising left to right, green 100, blue 200.
+void writeWidePNG(const fs::path& path, std::int64_t w, std::int64_t h) {
+    conversion::Bitmap b;
+    std::string error;
+    ASSERT_TRUE(b.allocate(w, h, conversion::ColorModel::RGB, false, &error)) << error;
+    for (std::int64_t y = 0; y < h; ++y)
+        for (std::int64_t x = 0; x < w; ++x) {
+            std::uint8_t* p = b.row(y) + x * 3;
+            p[0] = std::uint8_t(x * 255 / (w - 1));
+            p[1] = 100;
+            p[2] = 200;
+        }
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(conversion::EncodePNGBitmap(b, false, 0, 0, bytes, error)) << error;
+    imagetest::writeBytes(path, bytes);
+}
+
+// Width, height and the RGB of the pixel at (x, 0), read with giflib.
+std::vector<int> gifSizeAndPixel(const fs::path& path, int x) {
+    int code = 0;
+    GifFileType* gif = DGifOpenFileName(path.c_str(), &code);
+    if (!gif)
+        return {};
+    std::vector<int> result;
+    if (DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0) {
+        const SavedImage& image = gif->SavedImages[0];
+        const ColorMapObject* map =
+            image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
+        const GifColorType c = map->Colors[image.RasterBits[x]];
+        result = {gif->SWidth, gif->SHeight, c.Red, c.Green, c.Blue};
+    }
+    DGifCloseFile(gif, &code);
+    return result;
+}
+
+// The same from an OpenEXR file read with OpenEXR, samples scaled back to 0..255.
+std::vector<int> exrSizeAndPixel(const fs::path& path, int x) {
+    Imf::RgbaInputFile file(path.c_str());
+    const Imath::Box2i window = file.dataWindow();
+    const int w = window.max.x - window.min.x + 1, h = window.max.y - window.min.y + 1;
+    Imf::Array2D<Imf::Rgba> pixels(h, w);
+    file.setFrameBuffer(&pixels[0][0] - window.min.x - window.min.y * w, 1, w);
+    file.readPixels(window.min.y, window.max.y);
+    const Imf::Rgba& p = pixels[0][x];
+    return {w, h, int(std::lround(float(p.r) * 255)), int(std::lround(float(p.g) * 255)),
+            int(std::lround(float(p.b) * 255))};
 }
 
 } // namespace
@@ -75,4 +129,33 @@ TEST(ImageHostSafety, JPEG2000OutputOfProfiledPicturesHasItsColoursConvertedToSR
         for (int ch = 0; ch < 3; ++ch)
             EXPECT_NEAR(int(p[ch]), expected[ch], 3) << "channel " << ch;
     }
+}
+
+// Debian's ImageMagick policy caps sides at 16K pixels; past a cap Magick++ aborts the process.
+// GIF and OpenEXR are written by their own libraries and take such a picture.
+TEST(ImageHostSafety, PicturesPastImageMagicksLimitsAreRefusedAndGIFAndEXRAreStillWritten) {
+    const fs::path dir = imagetest::freshDir("magick-limits");
+    const fs::path source = dir / "wide.png";
+    writeWidePNG(source, 17000, 2);
+    const std::int32_t refused[] = {1, 9, 11, 12, 14, 18, 19};
+    for (const std::int32_t code : refused) {
+        SCOPED_TRACE(code);
+        const fs::path output = dir / ("out" + std::to_string(code) + ".img");
+        ImageJobOptions options = imagetest::jobOptions(source, output, code);
+        EXPECT_FALSE(ConvertImageFile(&options));
+        EXPECT_FALSE(fs::exists(output));
+    }
+    const fs::path gif = dir / "wide.gif", exr = dir / "wide.exr";
+    ImageJobOptions toGIF = imagetest::jobOptions(source, gif, 2);
+    ASSERT_TRUE(ConvertImageFile(&toGIF));
+    EXPECT_EQ(gifSizeAndPixel(gif, 8500), (std::vector<int>{17000, 2, 127, 100, 200}));
+    ImageJobOptions toEXR = imagetest::jobOptions(source, exr, 5);
+    ASSERT_TRUE(ConvertImageFile(&toEXR));
+    const std::vector<int> pixel = exrSizeAndPixel(exr, 8500);
+    ASSERT_EQ(pixel.size(), 5u);
+    EXPECT_EQ(pixel[0], 17000);
+    EXPECT_EQ(pixel[1], 2);
+    EXPECT_NEAR(pixel[2], 127, 1);
+    EXPECT_NEAR(pixel[3], 100, 1);
+    EXPECT_NEAR(pixel[4], 200, 1);
 }
