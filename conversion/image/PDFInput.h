@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+class QPDF;
+
 namespace poppler {
 class document;
 }
@@ -44,7 +46,15 @@ public:
                          bool gray, Bitmap& out, std::string& error) const;
 
 private:
+    // False with a message when the page holds what would make Poppler fail to draw it safely
+    // (see PageFunctionCheck.h). The file is read for it with qpdf once, on first use.
+    bool pageIsSafeToDraw(int index, std::string& error) const;
+
     std::unique_ptr<poppler::document> document_;
+    std::filesystem::path path_;
+    std::string password_;
+    mutable std::unique_ptr<QPDF> checker_;
+    mutable bool checkerTried_ = false;
 };
 
 } // namespace conversion

@@ -157,8 +157,10 @@ bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& lis
             list.push_back(std::move(node));
             continue;
         case kPSTokenOpenBrace: {
-            if (depth >= kPSMaxNesting)
+            if (depth >= kPSMaxNesting) {
+                program.nestingRefused = true;
                 return fail();
+            }
             ParsePostScriptProgram(program, node.thenProcedure, depth + 1);
             PSNode next;
             int t = TokenizePostScript(program, next);

@@ -42,6 +42,8 @@ struct PostScriptProgram {
     std::vector<PSNode> nodeList;
     std::uint64_t readPosition = 0;
     std::uint64_t textLength = 0;
+    // Set when a procedure nested deeper than kPSMaxNesting ended the parse.
+    bool nestingRefused = false;
 };
 
 // How deep braces may nest; a deeper procedure is a parse error.

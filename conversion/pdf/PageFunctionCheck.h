@@ -1,0 +1,18 @@
+// What a page asks of Poppler's calculator-function parser, checked before Poppler draws it.
+// Poppler parses FunctionType 4 programs recursively, one call per brace, and a program nested
+// a few hundred thousand levels deep runs it off the end of the stack. Every calculator function
+// the page can reach (shadings, transfer functions, tint transforms, patterns, in the page's
+// resources, its forms and its annotations' appearances) goes through this library's own parser
+// first, which refuses deep nesting.
+#pragma once
+
+#include <string>
+
+#include <qpdf/QPDFObjectHandle.hh>
+
+// The most objects one page's check visits; a page that reaches more is refused.
+inline constexpr int kPageCheckMaxObjects = 200000;
+
+// False with a message when a calculator function of the page nests too deep, or the page
+// reaches more objects than the check visits.
+bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error);
