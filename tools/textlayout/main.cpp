@@ -1,0 +1,18 @@
+// lumeno-text-layout: lays one document out on paper into a print PDF, for the conversion
+// library, which runs it as a child with a time limit. Not meant to be run by hand; the options
+// are those LayoutArguments writes.
+#include "DocumentLayout.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    conversion::DocumentLayoutRequest request;
+    std::string error;
+    if (!conversion::ParseLayoutArguments(arguments, request, error) ||
+        !conversion::LayOutDocument(request, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
