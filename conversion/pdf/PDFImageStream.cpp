@@ -312,8 +312,10 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     }
     if (space->family == ColorFamily::Separation || space->family == ColorFamily::DeviceN) {
         std::vector<std::uint8_t> tinted;
-        if (!ApplyTintTransform(*space, samples, tinted)) {
-            error = "colour space with a tint transform this library cannot use";
+        std::string reason;
+        if (!ApplyTintTransform(*space, samples, tinted, &reason)) {
+            error = reason.empty() ? "colour space with a tint transform this library cannot use"
+                                   : reason;
             return false;
         }
         samples = std::move(tinted);

@@ -203,13 +203,18 @@ void CreatePostScriptProgram(PDFFunction& record) {
 }
 
 void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
-                        const std::vector<PSNode>& list) {
+                        const std::vector<PSNode>& list, std::uint64_t* operationsLeft) {
     std::int64_t A = 0, B = 0;
     double X = 0, Y = 0;
     bool P = false, Q = false;
     for (const PSNode& node : list) {
         if (stack.overflowed())
             return;
+        if (operationsLeft) {
+            if (*operationsLeft == 0)
+                return;
+            --*operationsLeft;
+        }
         if (node.kind == kPSNodeInteger) {
             stack.PushInteger(node.integerValue);
             continue;
@@ -377,11 +382,12 @@ void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
         case 20: // if
             stack.PopBoolean(Q);
             if (Q)
-                EvaluatePostScript(program, stack, node.thenProcedure);
+                EvaluatePostScript(program, stack, node.thenProcedure, operationsLeft);
             break;
         case 21: // ifelse
             stack.PopBoolean(Q);
-            EvaluatePostScript(program, stack, Q ? node.thenProcedure : node.elseProcedure);
+            EvaluatePostScript(program, stack, Q ? node.thenProcedure : node.elseProcedure,
+                               operationsLeft);
             break;
         case 22: // index
             stack.PopInteger(A);
@@ -499,8 +505,17 @@ void EvaluatePostScriptFunction(PDFFunction& record, const double* inputs, std::
     stack.InitOperandStack();
     for (std::uint16_t i = 0; i < m; ++i)
         stack.PushReal(inputs[i]);
-    if (record.program)
+    if (record.program && record.budget) {
+        PSOperationBudget& budget = *record.budget;
+        const std::uint64_t allowed = std::min(budget.perEvaluation, budget.remaining);
+        std::uint64_t left = allowed;
+        EvaluatePostScript(*record.program, stack, record.program->nodeList, &left);
+        budget.remaining -= allowed - left;
+        if (left == 0)
+            budget.exhausted = true;
+    } else if (record.program) {
         RunPostScriptProgram(*record.program, stack);
+    }
     stack.ReverseOperands();
     const std::int64_t n = std::max<std::int64_t>(record.outputCount, 0);
     const std::int64_t outputs =

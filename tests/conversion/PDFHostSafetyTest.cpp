@@ -1,6 +1,7 @@
 // PDFs built with qpdf that once took the host down or ran without bound: calculator functions
 // nested past the stack, and calculator functions too long to run on every pixel.
 #include "ConversionEntries.h"
+#include "PDFColorSpace.h"
 #include "PDFTestDocument.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,25 @@ QPDFObjectHandle addShadedPage(PDFTestDocument& doc, QPDFObjectHandle function) 
     shadings.replaceKey("/Sh1", shading);
     page.getKey("/Resources").replaceKey("/Shading", shadings);
     return page;
+}
+
+// A calculator program of about `operations` operations that maps its inputs to their mean.
+std::string longProgram(int inputs, int operations) {
+    std::string text = "{ ";
+    for (int i = 1; i < inputs; ++i)
+        text += "add ";
+    text += std::to_string(inputs) + " div";
+    for (int done = inputs + 1; done < operations; done += 2)
+        text += " dup pop";
+    return text + " }";
+}
+
+// A 2-input DeviceN colour space over DeviceGray whose tint transform is `program`.
+std::shared_ptr<PDFColorSpace> deviceNSpace(PDFTestDocument& doc, const std::string& program) {
+    QPDFObjectHandle array = QPDFObjectHandle::parse("[/DeviceN [/A /B] /DeviceGray null]");
+    array.setArrayItem(3,
+                       doc.stream("<< /FunctionType 4 /Domain [0 1 0 1] /Range [0 1] >>", program));
+    return CreateColorSpaceFromPDF(array, QPDFObjectHandle::newNull());
 }
 
 } // namespace
@@ -89,4 +109,54 @@ TEST(PDFHostSafety, PagesWithCalculatorFunctionsNestedTooDeepFailAndTheOthersRen
     EXPECT_FALSE(ConvertPDFToImages(&options)); // pages failed
     const std::vector<std::string> names = testfiles::listFolder(dir / "out");
     EXPECT_EQ(names, (std::vector<std::string>{"deep-1.png"}));
+}
+
+// A calculator function of two million operations on a 1000 x 1000 image ran for hours: one
+// evaluation may run 100,000 operations, and the image that needs more is skipped.
+TEST(PDFHostSafety, ImagesWhoseColourFunctionRunsPastItsBudgetAreSkipped) {
+    const fs::path dir = freshDir("long-function");
+    PDFTestDocument doc;
+    std::string tints;
+    for (int i = 0; i < 200 * 200; ++i)
+        tints += char(i % 251);
+    QPDFObjectHandle slow = doc.image(
+        "<< /Width 200 /Height 200 /BitsPerComponent 8 /ColorSpace /DeviceGray >>", tints);
+    QPDFObjectHandle space = QPDFObjectHandle::parse("[/Separation /Spot /DeviceGray null]");
+    QPDFObjectHandle function =
+        calculator(doc, longProgram(1, 2 * kPSMaxOperationsPerEvaluation), 1);
+    space.setArrayItem(3, function);
+    slow.getDict().replaceKey("/ColorSpace", space);
+    QPDFObjectHandle quick = doc.image(
+        "<< /Width 100 /Height 400 /BitsPerComponent 8 /ColorSpace /DeviceGray >>", tints);
+    QPDFObjectHandle quickSpace = QPDFObjectHandle::parse("[/Separation /Spot /DeviceGray null]");
+    quickSpace.setArrayItem(3, calculator(doc, longProgram(1, 40), 1));
+    quick.getDict().replaceKey("/ColorSpace", quickSpace);
+    doc.addPage({slow, quick});
+    doc.write(dir / "long.pdf");
+    fs::create_directories(dir / "out");
+    ImageJobOptions options = testfiles::jobOptions(dir / "long.pdf", dir / "out", 7);
+    EXPECT_TRUE(ExtractImagesFromPDF(&options)); // the last image was written
+    ASSERT_EQ(testfiles::listFolder(dir / "out"), (std::vector<std::string>{"long_Page1_1.png"}));
+    EXPECT_EQ(readPNG(dir / "out" / "long_Page1_1.png").width, 100); // the quick one
+}
+
+// Each image has a total: a short function applied to many distinct colours stops there.
+TEST(PDFHostSafety, TintTransformsStopAtTheImagesTotalBudgetWithAMessage) {
+    PDFTestDocument doc;
+    const auto space = deviceNSpace(doc, longProgram(2, 50));
+    ASSERT_TRUE(space);
+    std::vector<std::uint8_t> samples;
+    for (int a = 0; a < 64; ++a)
+        for (int b = 0; b < 64; ++b)
+            samples.insert(samples.end(), {std::uint8_t(a * 4), std::uint8_t(b * 4)});
+    std::vector<std::uint8_t> out;
+    std::string reason;
+    // 4096 colours of about 50 operations each.
+    EXPECT_FALSE(ApplyTintTransform(*space, samples, out, &reason, 100000));
+    EXPECT_EQ(reason, "the colour function of this image needs more than 100000 operations in all");
+    reason.clear();
+    ASSERT_TRUE(ApplyTintTransform(*space, samples, out, &reason, 1000000)) << reason;
+    ASSERT_EQ(out.size(), 4096u);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_NEAR(out[4095], (252 + 252) / 2, 1);
 }
