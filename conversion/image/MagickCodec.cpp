@@ -45,6 +45,71 @@ bool bitmapFromImage(Magick::Image& image, Bitmap& out, std::string& error) {
     return true;
 }
 
+// The frames of a GIF, counted by walking its blocks (at most `limit` + 1 are counted).
+std::size_t gifFrameCount(const std::uint8_t* b, std::size_t n, std::size_t limit) {
+    if (n < 13)
+        return 0;
+    std::size_t pos = 13;
+    if (b[10] & 0x80)
+        pos += 3 * (std::size_t(2) << (b[10] & 7));
+    auto skipSubBlocks = [&] {
+        while (pos < n && b[pos] != 0)
+            pos += std::size_t(b[pos]) + 1;
+        ++pos;
+    };
+    std::size_t frames = 0;
+    while (pos < n && frames <= limit) {
+        const std::uint8_t introducer = b[pos++];
+        if (introducer == 0x21) { // extension: label, then data blocks
+            ++pos;
+            skipSubBlocks();
+        } else if (introducer == 0x2C) { // image: descriptor, colour table, code size, data
+            if (pos + 9 > n)
+                break;
+            const std::uint8_t packed = b[pos + 8];
+            pos += 9;
+            if (packed & 0x80)
+                pos += 3 * (std::size_t(2) << (packed & 7));
+            ++pos;
+            skipSubBlocks();
+            ++frames;
+        } else {
+            break; // the trailer, or damage
+        }
+    }
+    return frames;
+}
+
+// How many pictures the file will give, and the memory they need held at once; false with a
+// message when either is past the caps.
+bool picturesWithinCaps(const std::uint8_t* bytes, std::size_t length, const std::string& coder,
+                        std::int64_t width, std::int64_t height, std::string& error) {
+    std::size_t count = 1;
+    if (coder == "GIF") {
+        count = gifFrameCount(bytes, length, kMaxPicturesPerFile);
+        // Every frame is composed onto the whole canvas.
+        if (length >= 10) {
+            width = std::max<std::int64_t>(width, bytes[6] | bytes[7] << 8);
+            height = std::max<std::int64_t>(height, bytes[8] | bytes[9] << 8);
+        }
+    } else if (coder == "ICO" && length >= 6) {
+        count = std::size_t(bytes[4] | bytes[5] << 8);
+    }
+    if (count > kMaxPicturesPerFile) {
+        error = "the file holds more than " + std::to_string(kMaxPicturesPerFile) +
+                " pictures, more than one conversion takes";
+        return false;
+    }
+    const std::uint64_t each =
+        std::uint64_t(width) * std::uint64_t(height) * 4 + kPictureOverheadBytes;
+    if (std::uint64_t(count) * each > kMaxPictureBytes) {
+        error = "the " + std::to_string(count) +
+                " pictures of this file need more memory than a job may allocate";
+        return false;
+    }
+    return true;
+}
+
 std::string megabytes(MagickCore::MagickSizeType bytes) {
     return std::to_string(bytes >> 20) + " MB";
 }
@@ -147,7 +212,9 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
         if (!checkedPictureBytes(std::int64_t(probe.columns()), std::int64_t(probe.rows()), 4,
                                  nullptr, &error) ||
             !WithinMagickLimits(std::int64_t(probe.columns()), std::int64_t(probe.rows()),
-                                probe.colorSpace() == MagickCore::CMYKColorspace, &error))
+                                probe.colorSpace() == MagickCore::CMYKColorspace, &error) ||
+            !picturesWithinCaps(bytes, length, coder, std::int64_t(probe.columns()),
+                                std::int64_t(probe.rows()), error))
             return false;
         std::vector<Magick::Image> images;
         if (coder == "GIF" || coder == "ICO") {
@@ -166,9 +233,14 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
             image.read(blob);
             images.push_back(image);
         }
+        if (images.size() > kMaxPicturesPerFile) {
+            error = "the file holds more than " + std::to_string(kMaxPicturesPerFile) +
+                    " pictures, more than one conversion takes";
+            return false;
+        }
         std::uint64_t total = 0;
         for (auto& image : images) {
-            total += std::uint64_t(image.columns()) * image.rows() * 4;
+            total += std::uint64_t(image.columns()) * image.rows() * 4 + kPictureOverheadBytes;
             if (total > kMaxPictureBytes) {
                 error = "the frames of this image need more memory than a job may allocate";
                 frames.clear();

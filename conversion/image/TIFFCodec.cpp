@@ -172,6 +172,12 @@ bool readAllPages(TIFF* tif, std::vector<Bitmap>& pages, std::string& error) {
     pages.clear();
     std::uint64_t total = 0;
     do {
+        if (pages.size() >= kMaxPicturesPerFile) {
+            error = "the file holds more than " + std::to_string(kMaxPicturesPerFile) +
+                    " pictures, more than one conversion takes";
+            pages.clear();
+            return false;
+        }
         Bitmap page;
         std::string pageError;
         if (!readPage(tif, page, pageError)) {
@@ -182,7 +188,7 @@ bool readAllPages(TIFF* tif, std::vector<Bitmap>& pages, std::string& error) {
             break; // a damaged later page ends the file; the pages read stay
         }
         // Every page is held at once, so the pages together stay within one picture's cap.
-        total += page.pixels.size();
+        total += page.pixels.size() + kPictureOverheadBytes;
         if (total > kMaxPictureBytes) {
             error = "the pages of this TIFF file need more memory than a job may allocate";
             pages.clear();

@@ -88,6 +88,28 @@ std::vector<int> exrSizeAndPixel(const fs::path& path, int x) {
             int(std::lround(float(p.b) * 255))};
 }
 
+// A GIF of `frames` frames of one pixel each (colour index i % 2) on a canvas of w x h, written
+// byte by byte: each frame is a delay and a one-pixel image.
+std::vector<std::uint8_t> onePixelFrames(int frames, int w = 1, int h = 1) {
+    std::vector<std::uint8_t> b = {'G', 'I', 'F', '8', '9', 'a', std::uint8_t(w),
+                                   std::uint8_t(w >> 8), std::uint8_t(h), std::uint8_t(h >> 8),
+                                   0x80, 0, 0,
+                                   // two colours: red, blue
+                                   255, 0, 0, 0, 0, 255};
+    for (int i = 0; i < frames; ++i) {
+        const std::uint8_t pixel = std::uint8_t(i % 2);
+        // Graphic control: 10 ms, then the image at (0, 0), 1 x 1, LZW min code size 2 with the
+        // codes clear, the pixel, end (3 bits each).
+        const std::uint8_t frame[] = {0x21, 0xF9, 4, 0, 1, 0, 0,
+                                      0,    0x2C, 0, 0, 0, 0, 1,
+                                      0,    1,    0, 0, 2, 2, std::uint8_t(0x44 | pixel << 3),
+                                      1,    0};
+        b.insert(b.end(), std::begin(frame), std::end(frame));
+    }
+    b.push_back(0x3B);
+    return b;
+}
+
 } // namespace
 
 // Linear 64, 128 and 32 of 255 are sRGB 137, 188 and 99: a converted file shows those, a file
@@ -158,4 +180,38 @@ TEST(ImageHostSafety, PicturesPastImageMagicksLimitsAreRefusedAndGIFAndEXRAreSti
     EXPECT_NEAR(pixel[2], 127, 1);
     EXPECT_NEAR(pixel[3], 100, 1);
     EXPECT_NEAR(pixel[4], 200, 1);
+}
+
+// 10,000 one-pixel frames (230 KB) took two minutes and 1.5 GB and wrote 10,000 files; 40,000
+// never finished. The frames of one file are capped, and so is their memory with what each
+// frame costs beyond its pixels.
+TEST(ImageHostSafety, GIFsOfTooManyFramesAreRefusedAndTheOthersAreNumberedOnward) {
+    const fs::path dir = imagetest::freshDir("gif-frames");
+    imagetest::writeBytes(dir / "many.gif", onePixelFrames(10000));
+    EXPECT_LT(fs::file_size(dir / "many.gif"), 240000u);
+    ImageJobOptions many = imagetest::jobOptions(dir / "many.gif", dir / "many.png", 7);
+    EXPECT_FALSE(ConvertImageFile(&many));
+    EXPECT_FALSE(fs::exists(dir / "many"));
+    // Few frames on a canvas that their number makes too large to hold.
+    imagetest::writeBytes(dir / "wide.gif", onePixelFrames(1500, 580, 580));
+    ImageJobOptions wide = imagetest::jobOptions(dir / "wide.gif", dir / "wide.png", 7);
+    EXPECT_FALSE(ConvertImageFile(&wide));
+    EXPECT_FALSE(fs::exists(dir / "wide"));
+
+    // 300 frames: numbered files, going round a name that is taken.
+    imagetest::writeBytes(dir / "anim.gif", onePixelFrames(300));
+    fs::create_directories(dir / "anim");
+    imagetest::writeBytes(dir / "anim" / "anim 3.png", {1, 2, 3});
+    ImageJobOptions anim = imagetest::jobOptions(dir / "anim.gif", dir / "anim.png", 7);
+    ASSERT_TRUE(ConvertImageFile(&anim));
+    const std::vector<std::string> names = imagetest::listFolder(dir / "anim");
+    EXPECT_EQ(names.size(), 301u);
+    EXPECT_EQ(imagetest::readBytes(dir / "anim" / "anim 3.png"), (imagetest::Bytes{1, 2, 3}));
+    EXPECT_TRUE(fs::exists(dir / "anim" / "anim.png"));
+    EXPECT_TRUE(fs::exists(dir / "anim" / "anim 300.png"));
+    const imagetest::PNGPicture first = imagetest::readPNG(dir / "anim" / "anim.png");
+    const imagetest::PNGPicture second = imagetest::readPNG(dir / "anim" / "anim 1.png");
+    ASSERT_TRUE(first.ok && second.ok);
+    EXPECT_EQ(first.rgba[0], 255);  // red
+    EXPECT_EQ(second.rgba[2], 255); // blue
 }
