@@ -3,10 +3,12 @@
 #include "ConversionEntries.h"
 #include "ImageTestSupport.h"
 #include "PNGCodec.h"
+#include "TIFFCodec.h"
 
 #include <OpenEXR/ImfArray.h>
 #include <OpenEXR/ImfRgbaFile.h>
 #include <gif_lib.h>
+#include <tiffio.h>
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -108,6 +110,31 @@ std::vector<std::uint8_t> onePixelFrames(int frames, int w = 1, int h = 1) {
     }
     b.push_back(0x3B);
     return b;
+}
+
+// "tiled", "planes", "float", the bits a sample and whether alpha is associated: what the file
+// is made of, so that each case is sure to be the layout it names.
+std::string tiffLayout(const fs::path& path) {
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif)
+        return "unreadable";
+    std::uint16_t bits = 0, planar = 1, format = 1, extras = 0;
+    std::uint16_t* types = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extras, &types);
+    std::string layout = std::to_string(bits);
+    if (TIFFIsTiled(tif))
+        layout += " tiled";
+    if (planar == PLANARCONFIG_SEPARATE)
+        layout += " planes";
+    if (format == SAMPLEFORMAT_IEEEFP)
+        layout += " float";
+    if (extras && types && types[0] == EXTRASAMPLE_ASSOCALPHA)
+        layout += " associated";
+    TIFFClose(tif);
+    return layout;
 }
 
 } // namespace
@@ -214,4 +241,60 @@ TEST(ImageHostSafety, GIFsOfTooManyFramesAreRefusedAndTheOthersAreNumberedOnward
     ASSERT_TRUE(first.ok && second.ok);
     EXPECT_EQ(first.rgba[0], 255);  // red
     EXPECT_EQ(second.rgba[2], 255); // blue
+}
+
+// TIFF layouts written by ImageMagick and read by the library, compared with ImageMagick reading
+// the same file. libtiff's RGBA reader premultiplied alpha (and the result was stored as straight
+// alpha, darker where transparent); 16-bit CMYK, tiled CMYK and float pages were refused.
+TEST(ImageHostSafety, TIFFLayoutsReadWithTheirRealSamples) {
+    const fs::path dir = imagetest::freshDir("tiff-layouts");
+    struct Case {
+        const char* name;
+        bool alpha;
+        std::size_t depth;
+        bool cmyk;
+        std::vector<std::pair<std::string, std::string>> defines;
+        bool planes;
+        const char* layout;
+    };
+    const Case cases[] = {
+        {"assoc8", true, 8, false, {{"alpha", "associated"}}, false, "8 associated"},
+        {"assoc16", true, 16, false, {{"alpha", "associated"}}, false, "16 associated"},
+        {"alpha16", true, 16, false, {}, false, "16"},
+        {"cmyk16", false, 16, true, {}, false, "16"},
+        {"tiledcmyk", false, 8, true, {{"tile-geometry", "16x16"}}, false, "8 tiled"},
+        {"planar16", true, 16, false, {}, true, "16 planes"},
+        {"float32", false, 32, false, {}, false, "32 float"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Magick::Image image = imagetest::gradient(64, 48, c.alpha);
+        if (c.cmyk)
+            image.colorSpace(MagickCore::CMYKColorspace);
+        image.depth(c.depth);
+        if (c.depth == 32)
+            image.defineValue("quantum", "format", "floating-point");
+        for (const auto& [key, value] : c.defines)
+            image.defineValue("tiff", key, value);
+        if (c.planes)
+            image.interlaceType(Magick::PlaneInterlace);
+        const fs::path source = dir / (std::string(c.name) + ".tif");
+        imagetest::writeWith(image, "TIFF", source);
+        ASSERT_EQ(tiffLayout(source), c.layout);
+        const fs::path output = dir / (std::string(c.name) + "-out.tif");
+        ImageJobOptions options = imagetest::jobOptions(source, output, 10);
+        ASSERT_TRUE(ConvertImageFile(&options));
+        const imagetest::Pixels expected = imagetest::readPixels(source, "TIFF");
+        const imagetest::Pixels got = imagetest::readPixels(output, "TIFF");
+        ASSERT_EQ(got.width, 64u);
+        EXPECT_EQ(got.alpha, c.alpha);
+        EXPECT_LE(imagetest::maxDifference(expected, got), 3);
+        // Damaged copies of each layout fail or decode, within their bounds.
+        for (const imagetest::Bytes& copy :
+             imagetest::damagedCopies(imagetest::readBytes(source), 8, 24)) {
+            std::vector<conversion::Bitmap> pages;
+            std::string error;
+            conversion::DecodeTIFFBitmaps(copy.data(), copy.size(), pages, error);
+        }
+    }
 }
