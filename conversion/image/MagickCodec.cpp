@@ -161,6 +161,12 @@ std::string MagickCoderForInput(const std::string& uti, const std::string& exten
         return "ICO";
     if (uti == "public.xbitmap-image")
         return "XBM";
+    if (uti == "com.truevision.tga-image")
+        return "TGA";
+    if (uti == "com.apple.pict")
+        return "PICT";
+    if (uti == "com.apple.macpaint-image")
+        return "MAC";
     if (!uti.empty())
         return "";
     std::string ext = extension;
@@ -220,6 +226,8 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
         if (coder == "GIF" || coder == "ICO") {
             Magick::ReadOptions options;
             options.quiet(true);
+            // The coder is named, as for single pictures: ImageMagick finds no icon by content.
+            MagickCore::CopyMagickString(options.imageInfo()->magick, coder.c_str(), MaxTextExtent);
             std::vector<Magick::Image> raw;
             Magick::readImages(&raw, blob, options);
             if (coder == "GIF" && raw.size() > 1)
