@@ -211,6 +211,10 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
     initialiseMagick();
     frames.clear();
     try {
+        // The frames are counted before ImageMagick looks: even its ping of a GIF holds a record
+        // for every frame.
+        if (!picturesWithinCaps(bytes, length, coder, 0, 0, error))
+            return false;
         Magick::Blob blob(bytes, length);
         Magick::Image probe;
         probe.magick(coder);
