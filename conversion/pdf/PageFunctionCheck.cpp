@@ -8,15 +8,39 @@
 
 namespace {
 
-// Whether the calculator program of a FunctionType 4 stream parses within the nesting cap.
-bool calculatorNestingAccepted(QPDFObjectHandle stream) {
+// Every operation of a procedure and of the procedures it holds: with no loops in the language,
+// the most one evaluation can run.
+std::uint64_t operationCount(const std::vector<PSNode>& list) {
+    std::uint64_t count = 0;
+    std::vector<const std::vector<PSNode>*> pending = {&list};
+    while (!pending.empty()) {
+        const std::vector<PSNode>* procedure = pending.back();
+        pending.pop_back();
+        count += procedure->size();
+        for (const PSNode& node : *procedure) {
+            pending.push_back(&node.thenProcedure);
+            pending.push_back(&node.elseProcedure);
+        }
+    }
+    return count;
+}
+
+// Why the calculator program of a FunctionType 4 stream may not reach Poppler: nested past the
+// parser's cap, or longer than an evaluation may run; "" when it may.
+std::string calculatorRefusal(QPDFObjectHandle stream) {
     PDFFunction record;
     CopyPDFFunctionStreamData(record, stream);
     PostScriptProgram program;
     program.programText = record.sampleData.empty() ? nullptr : record.sampleData.data();
     program.textLength = record.sampleData.size();
     ParsePostScriptText(program);
-    return !program.nestingRefused;
+    if (program.nestingRefused)
+        return "the page uses a calculator function nested more than " +
+               std::to_string(kPSMaxNesting) + " levels deep";
+    if (operationCount(program.nodeList) > kPSMaxOperationsPerEvaluation)
+        return "the page uses a calculator function of more than " +
+               std::to_string(kPSMaxOperationsPerEvaluation) + " operations";
+    return "";
 }
 
 bool isCalculatorFunction(QPDFObjectHandle stream) {
@@ -57,10 +81,11 @@ bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error) {
                 return false;
             }
             if (object.isStream()) {
-                if (isCalculatorFunction(object) && !calculatorNestingAccepted(object)) {
-                    error = "the page uses a calculator function nested more than " +
-                            std::to_string(kPSMaxNesting) + " levels deep";
-                    return false;
+                if (isCalculatorFunction(object)) {
+                    if (std::string why = calculatorRefusal(object); !why.empty()) {
+                        error = why;
+                        return false;
+                    }
                 }
                 object = object.getDict();
             }

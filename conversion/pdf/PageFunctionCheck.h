@@ -3,7 +3,8 @@
 // a few hundred thousand levels deep runs it off the end of the stack. Every calculator function
 // the page can reach (shadings, transfer functions, tint transforms, patterns, in the page's
 // resources, its forms and its annotations' appearances) goes through this library's own parser
-// first, which refuses deep nesting.
+// first, which refuses deep nesting, and programs longer than one evaluation may run here
+// (Poppler runs them without a limit).
 #pragma once
 
 #include <string>
@@ -13,6 +14,6 @@
 // The most objects one page's check visits; a page that reaches more is refused.
 inline constexpr int kPageCheckMaxObjects = 200000;
 
-// False with a message when a calculator function of the page nests too deep, or the page
-// reaches more objects than the check visits.
+// False with a message when a calculator function of the page nests too deep or holds more than
+// kPSMaxOperationsPerEvaluation operations, or the page reaches more objects than are checked.
 bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error);
