@@ -8,23 +8,6 @@
 
 namespace {
 
-// Every operation of a procedure and of the procedures it holds: with no loops in the language,
-// the most one evaluation can run.
-std::uint64_t operationCount(const std::vector<PSNode>& list) {
-    std::uint64_t count = 0;
-    std::vector<const std::vector<PSNode>*> pending = {&list};
-    while (!pending.empty()) {
-        const std::vector<PSNode>* procedure = pending.back();
-        pending.pop_back();
-        count += procedure->size();
-        for (const PSNode& node : *procedure) {
-            pending.push_back(&node.thenProcedure);
-            pending.push_back(&node.elseProcedure);
-        }
-    }
-    return count;
-}
-
 // Why the calculator program of a FunctionType 4 stream may not reach Poppler: nested past the
 // parser's cap, or longer than an evaluation may run; "" when it may.
 std::string calculatorRefusal(QPDFObjectHandle stream) {
@@ -37,9 +20,9 @@ std::string calculatorRefusal(QPDFObjectHandle stream) {
     if (program.nestingRefused)
         return "the page uses a calculator function nested more than " +
                std::to_string(kPSMaxNesting) + " levels deep";
-    if (operationCount(program.nodeList) > kPSMaxOperationsPerEvaluation)
+    if (program.lengthRefused)
         return "the page uses a calculator function of more than " +
-               std::to_string(kPSMaxOperationsPerEvaluation) + " operations";
+               std::to_string(kPSMaxProgramOperations) + " operations";
     return "";
 }
 

@@ -15,5 +15,5 @@
 inline constexpr int kPageCheckMaxObjects = 200000;
 
 // False with a message when a calculator function of the page nests too deep or holds more than
-// kPSMaxOperationsPerEvaluation operations, or the page reaches more objects than are checked.
+// kPSMaxProgramOperations operations, or the page reaches more objects than are checked.
 bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error);

@@ -143,6 +143,12 @@ bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& lis
         return false;
     };
     for (;;) {
+        if (program.nestingRefused || program.lengthRefused)
+            return fail();
+        if (++program.operationCount > kPSMaxProgramOperations) {
+            program.lengthRefused = true;
+            return fail();
+        }
         PSNode node;
         const int token = TokenizePostScript(program, node);
         switch (token) {
@@ -505,7 +511,9 @@ void EvaluatePostScriptFunction(PDFFunction& record, const double* inputs, std::
     stack.InitOperandStack();
     for (std::uint16_t i = 0; i < m; ++i)
         stack.PushReal(inputs[i]);
-    if (record.program && record.budget) {
+    if (record.program && record.program->lengthRefused && record.budget) {
+        record.budget->exhausted = true; // more than any evaluation may run
+    } else if (record.program && record.budget) {
         PSOperationBudget& budget = *record.budget;
         const std::uint64_t allowed = std::min(budget.perEvaluation, budget.remaining);
         std::uint64_t left = allowed;

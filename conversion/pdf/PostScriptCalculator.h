@@ -42,12 +42,18 @@ struct PostScriptProgram {
     std::vector<PSNode> nodeList;
     std::uint64_t readPosition = 0;
     std::uint64_t textLength = 0;
-    // Set when a procedure nested deeper than kPSMaxNesting ended the parse.
+    // Set when a procedure nested deeper than kPSMaxNesting, or more operations in all than
+    // kPSMaxProgramOperations, ended the parse (the program is then empty).
     bool nestingRefused = false;
+    bool lengthRefused = false;
+    std::uint64_t operationCount = 0;
 };
 
 // How deep braces may nest; a deeper procedure is a parse error.
 inline constexpr int kPSMaxNesting = 100;
+// The most operations a program holds, counting those of its procedures; longer texts are refused
+// while parsing, before they take memory.
+inline constexpr std::uint64_t kPSMaxProgramOperations = 100000;
 // The longest token converted or looked up; longer runs are read past and ignored.
 inline constexpr std::size_t kPSMaxTokenLength = 99;
 
