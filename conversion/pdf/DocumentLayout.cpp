@@ -3,6 +3,7 @@
 #include "DocumentText.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPdfWriter>
@@ -104,7 +105,16 @@ bool LayOutDocument(const DocumentLayoutRequest& r, std::string& error) {
     if (r.attributes && (plain || r.richTextAttributes))
         applyAttributes(document, *r.attributes);
 
-    QPdfWriter writer(QString::fromStdString(r.print.string()));
+    // The print file is opened here, so that its failed writes (a full disk) are seen: the PDF
+    // writer itself does not report them.
+    const std::string folder = r.print.parent_path().string();
+    QFile printFile(QString::fromStdString(r.print.string()));
+    if (!printFile.open(QIODevice::WriteOnly)) {
+        error = "the print file cannot be written in " + folder + ": " +
+                printFile.errorString().toStdString();
+        return false;
+    }
+    QPdfWriter writer(&printFile);
     writer.setResolution(72);
     writer.setPageLayout(QPageLayout(
         QPageSize(QSizeF(r.paperWidth, r.paperHeight), QPageSize::Point, QString(),
@@ -116,7 +126,7 @@ bool LayOutDocument(const DocumentLayoutRequest& r, std::string& error) {
     document.setPageSize(QSizeF(frameW, frameH));
     QPainter painter;
     if (!painter.begin(&writer)) {
-        error = "the print file cannot be written at " + r.print.string();
+        error = "the print file cannot be written in " + folder;
         return false;
     }
     const int pages = std::max(1, document.pageCount());
@@ -129,6 +139,12 @@ bool LayOutDocument(const DocumentLayoutRequest& r, std::string& error) {
         painter.restore();
     }
     painter.end();
+    if (!printFile.flush() || printFile.error() != QFileDevice::NoError) {
+        error = "the print file cannot be written in " + folder + ": " +
+                printFile.errorString().toStdString();
+        return false;
+    }
+    printFile.close();
     return true;
 }
 
