@@ -4,8 +4,12 @@
 #include "DocumentLayout.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv) {
+    // No window is ever shown: the layout needs fonts, not a display, whatever platform the
+    // host that started it uses.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     conversion::DocumentLayoutRequest request;
     std::string error;
