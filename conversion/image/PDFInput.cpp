@@ -13,8 +13,16 @@
 #include <poppler-page.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <set>
 
 namespace conversion {
+
+// The file read with qpdf for the checks, and the objects found safe on pages already checked
+// (resources shared by many pages are looked at once).
+struct PDFInput::PageChecker {
+    QPDF qpdf;
+    std::set<QPDFObjGen> safe;
+};
 
 namespace {
 void quietPoppler(const std::string&, void*) {}
@@ -64,10 +72,11 @@ bool PDFInput::pageIsSafeToDraw(int index, std::string& error) const {
     if (!checkerTried_) {
         checkerTried_ = true;
         try {
-            auto qpdf = std::make_unique<QPDF>();
-            qpdf->setSuppressWarnings(true);
-            qpdf->processFile(path_.c_str(), password_.empty() ? nullptr : password_.c_str());
-            checker_ = std::move(qpdf);
+            auto checker = std::make_unique<PageChecker>();
+            checker->qpdf.setSuppressWarnings(true);
+            checker->qpdf.processFile(path_.c_str(),
+                                      password_.empty() ? nullptr : password_.c_str());
+            checker_ = std::move(checker);
         } catch (const std::exception&) {
             checker_.reset(); // what qpdf cannot open is left to Poppler alone
         }
@@ -76,10 +85,11 @@ bool PDFInput::pageIsSafeToDraw(int index, std::string& error) const {
         return true;
     try {
         const std::vector<QPDFPageObjectHelper> pages =
-            QPDFPageDocumentHelper(*checker_).getAllPages();
+            QPDFPageDocumentHelper(checker_->qpdf).getAllPages();
         if (index < 0 || std::size_t(index) >= pages.size())
             return true; // the two libraries count the pages differently: nothing to match
-        return PageFunctionsAreSafeToDraw(pages[std::size_t(index)].getObjectHandle(), error);
+        return PageFunctionsAreSafeToDraw(pages[std::size_t(index)].getObjectHandle(), error,
+                                          &checker_->safe);
     } catch (const std::exception& e) {
         error = std::string("the PDF page cannot be checked: ") + e.what();
         return false;

@@ -9,8 +9,6 @@
 #include <optional>
 #include <string>
 
-class QPDF;
-
 namespace poppler {
 class document;
 }
@@ -53,7 +51,8 @@ private:
     std::unique_ptr<poppler::document> document_;
     std::filesystem::path path_;
     std::string password_;
-    mutable std::unique_ptr<QPDF> checker_;
+    struct PageChecker;
+    mutable std::unique_ptr<PageChecker> checker_;
     mutable bool checkerTried_ = false;
 };
 

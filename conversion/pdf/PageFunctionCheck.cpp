@@ -33,7 +33,8 @@ bool isCalculatorFunction(QPDFObjectHandle stream) {
 
 } // namespace
 
-bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error) {
+bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error,
+                                std::set<QPDFObjGen>* safe) {
     try {
         std::vector<QPDFObjectHandle> pending;
         // The resources may be inherited from the page tree.
@@ -57,7 +58,8 @@ bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error) {
         while (!pending.empty()) {
             QPDFObjectHandle object = pending.back();
             pending.pop_back();
-            if (object.isIndirect() && !seen.insert(object.getObjGen()).second)
+            if (object.isIndirect() && ((safe && safe->count(object.getObjGen())) ||
+                                        !seen.insert(object.getObjGen()).second))
                 continue;
             if (++visited > kPageCheckMaxObjects) {
                 error = "the page refers to more objects than are checked before drawing";
@@ -84,6 +86,9 @@ bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error) {
                         pending.push_back(item);
             }
         }
+        // Everything reachable from what this page reached has been looked at.
+        if (safe)
+            safe->insert(seen.begin(), seen.end());
     } catch (const std::exception& e) {
         error = std::string("the page's resources cannot be read: ") + e.what();
         return false;

@@ -7,13 +7,18 @@
 // (Poppler runs them without a limit).
 #pragma once
 
+#include <set>
 #include <string>
 
+#include <qpdf/QPDFObjGen.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 // The most objects one page's check visits; a page that reaches more is refused.
 inline constexpr int kPageCheckMaxObjects = 200000;
 
 // False with a message when a calculator function of the page nests too deep or holds more than
-// kPSMaxProgramOperations operations, or the page reaches more objects than are checked.
-bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error);
+// kPSMaxProgramOperations operations, or the page reaches more objects than are checked. Indirect
+// objects in `safe` (when given) are known to be safe and are passed over; those of a page found
+// safe are added to it.
+bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error,
+                                std::set<QPDFObjGen>* safe = nullptr);
