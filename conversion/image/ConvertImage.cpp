@@ -12,19 +12,34 @@
 #include <QString>
 #include <QUrl>
 #include <VNTUtil.h>
+#include <limits>
 
 namespace conversion {
 
 namespace {
 
-std::filesystem::path uniqueFileInFolder(const std::filesystem::path& folder,
-                                         const std::string& baseName,
-                                         const std::string& extension) {
-    const QUrl url = GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(folder)),
-                                          QString::fromStdString(baseName),
-                                          QString::fromStdString(extension), false);
-    return url.isValid() ? std::filesystem::path(url.toLocalFile().toStdString())
-                         : std::filesystem::path();
+// A name in the folder at which nothing exists: "base.ext", else "base 1.ext", "base 2.ext" ...
+// The search goes on from `next` (0 at first), so that numbering many pictures costs one look
+// each rather than a look at every name used before.
+std::filesystem::path nextFreeFile(const std::filesystem::path& folder, const std::string& base,
+                                   const std::string& extension, long& next) {
+    const std::string suffix = extension.empty() ? std::string() : "." + extension;
+    std::error_code ec;
+    if (next == 0) {
+        next = 1;
+        const std::filesystem::path plain = folder / (base + suffix);
+        if (!std::filesystem::exists(std::filesystem::symlink_status(plain, ec)))
+            return plain;
+    }
+    for (; next < std::numeric_limits<long>::max(); ++next) {
+        const std::filesystem::path candidate =
+            folder / (base + " " + std::to_string(next) + suffix);
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) {
+            ++next;
+            return candidate;
+        }
+    }
+    return {};
 }
 
 // The direct path: the bitmap writes itself with only its compression settings.
@@ -107,6 +122,7 @@ bool ConvertImage(ImageConversionJob& job) {
     bool anyWritten = false;
     PDFImageWriter pdf;
     bool result = false;
+    long nextNumber = 0;
     if (severalFiles) {
         folder = job.outputURL.parent_path() / baseName;
         std::error_code ec;
@@ -115,7 +131,7 @@ bool ConvertImage(ImageConversionJob& job) {
     for (std::size_t i = 0; i < count; ++i) {
         Bitmap& bitmap = representations[i];
         if (severalFiles) {
-            job.outputURL = uniqueFileInFolder(folder, baseName, extension);
+            job.outputURL = nextFreeFile(folder, baseName, extension, nextNumber);
             if (job.outputURL.empty()) {
                 job.lastError = "no name is free in " + folder.string();
                 result = false;

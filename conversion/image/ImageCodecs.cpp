@@ -1,5 +1,7 @@
 #include "ImageCodecs.h"
 
+#include "EXRCodec.h"
+#include "GIFCodec.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
 #include "JPEG2000Codec.h"
@@ -100,6 +102,12 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
         ok = EncodeTIFFBitmaps({&bitmap}, s, out, error);
         break;
     }
+    case kFormatGIF:
+        ok = EncodeGIFBitmap(bitmap, p.hasAlpha, out, error);
+        break;
+    case kFormatOpenEXR:
+        ok = EncodeEXRBitmap(bitmap, out, error);
+        break;
     case kFormatPDF: {
         PDFImageWriter writer;
         writer.addPage(bitmap, dpiX, dpiY);
@@ -108,8 +116,7 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
         break;
     }
     default:
-        ok = EncodeMagickBitmap(bitmap, MagickCoderForOutput(format),
-                                format == kFormatGIF ? p.hasAlpha : false, jpegQuality(p) / 100.0,
+        ok = EncodeMagickBitmap(bitmap, MagickCoderForOutput(format), false, jpegQuality(p) / 100.0,
                                 dpiX, dpiY, out, error);
         break;
     }

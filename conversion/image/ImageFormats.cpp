@@ -66,6 +66,10 @@ const std::pair<const char*, std::int32_t> kRare[] = {
     {"com.microsoft.ico", 18},
 };
 
+// The last 18 bytes of a version 2 TGA file.
+constexpr char kTGAFooter[18] = {'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I', 'O',
+                                 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', '\0'};
+
 bool startsWith(const std::uint8_t* b, std::size_t n, const char* magic, std::size_t m) {
     return n >= m && std::memcmp(b, magic, m) == 0;
 }
@@ -118,6 +122,16 @@ std::string TypeIdentifierOfBytes(const std::uint8_t* b, std::size_t n) {
         return "com.microsoft.ico";
     if (startsWith(b, n, "#define ", 8))
         return "public.xbitmap-image";
+    // Formats whose mark is not at the start: a PICT's version opcode after its 512-byte header
+    // and the picture's size and frame; MacPaint's type and creator in its MacBinary header; the
+    // footer of a version 2 TGA.
+    if (n >= 526 && (std::memcmp(b + 522, "\x00\x11\x02\xFF", 4) == 0 ||
+                     std::memcmp(b + 522, "\x11\x01", 2) == 0))
+        return "com.apple.pict";
+    if (n >= 73 && b[0] == 0 && std::memcmp(b + 65, "PNTGMPNT", 8) == 0)
+        return "com.apple.macpaint-image";
+    if (n >= 44 && std::memcmp(b + n - 18, kTGAFooter, sizeof kTGAFooter) == 0)
+        return "com.truevision.tga-image";
     return "";
 }
 
@@ -125,9 +139,19 @@ std::string TypeIdentifierOfFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return "";
-    std::uint8_t head[32] = {};
+    std::uint8_t head[1024] = {};
     in.read(reinterpret_cast<char*>(head), sizeof head);
-    return TypeIdentifierOfBytes(head, std::size_t(in.gcount()));
+    const std::size_t n = std::size_t(in.gcount());
+    std::string uti = TypeIdentifierOfBytes(head, n);
+    if (!uti.empty() || n < sizeof head)
+        return uti;
+    // A TGA is known by its footer.
+    in.clear();
+    in.seekg(-std::streamoff(sizeof kTGAFooter), std::ios::end);
+    char tail[sizeof kTGAFooter] = {};
+    if (in.read(tail, sizeof tail) && std::memcmp(tail, kTGAFooter, sizeof tail) == 0)
+        return "com.truevision.tga-image";
+    return "";
 }
 
 std::int32_t ImageFormatOfURL(const std::filesystem::path& path) {

@@ -1,10 +1,10 @@
 #include "JPEG2000Codec.h"
 
 #include "PixelLimits.h"
+#include "ProfileToSRGB.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <openjpeg.h>
 
@@ -251,11 +251,17 @@ bool DecodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap&
 bool EncodeJPEG2000Bitmap(const Bitmap& input, double quality, bool keepAlpha,
                           std::vector<std::uint8_t>& out, std::string& error) {
     const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : FlattenAlpha(input);
-    const Bitmap& flat = flattened.pixels.empty() ? input : flattened;
-    if (flat.empty()) {
+    const Bitmap& unconverted = flattened.pixels.empty() ? input : flattened;
+    if (unconverted.empty()) {
         error = "no picture to encode";
         return false;
     }
+    // OpenJPEG writes no ICC profile through its public calls (it aborts on the attempt), so
+    // tagged colours are converted to sRGB, which the JP2 file names instead.
+    Bitmap converted;
+    if (!unconverted.iccProfile.empty() && !ConvertProfiledToSRGB(unconverted, converted, error))
+        return false;
+    const Bitmap& flat = unconverted.iccProfile.empty() ? unconverted : converted;
     const int n = flat.channels();
     std::vector<opj_image_cmptparm_t> parms(static_cast<std::size_t>(n));
     for (auto& p : parms) {
@@ -282,15 +288,6 @@ bool EncodeJPEG2000Bitmap(const Bitmap& input, double quality, bool keepAlpha,
     for (int c = 0; c < n; ++c)
         for (std::size_t i = 0; i < count; ++i)
             image->comps[c].data[i] = flat.pixels[i * std::size_t(n) + std::size_t(c)];
-    if (!flat.iccProfile.empty()) {
-        // opj_image_destroy frees it.
-        image->icc_profile_buf = static_cast<OPJ_BYTE*>(std::malloc(flat.iccProfile.size()));
-        ;
-        if (image->icc_profile_buf) {
-            std::memcpy(image->icc_profile_buf, flat.iccProfile.data(), flat.iccProfile.size());
-            image->icc_profile_len = OPJ_UINT32(flat.iccProfile.size());
-        }
-    }
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_numlayers = 1;

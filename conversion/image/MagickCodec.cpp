@@ -45,7 +45,106 @@ bool bitmapFromImage(Magick::Image& image, Bitmap& out, std::string& error) {
     return true;
 }
 
+// The frames of a GIF, counted by walking its blocks (at most `limit` + 1 are counted).
+std::size_t gifFrameCount(const std::uint8_t* b, std::size_t n, std::size_t limit) {
+    if (n < 13)
+        return 0;
+    std::size_t pos = 13;
+    if (b[10] & 0x80)
+        pos += 3 * (std::size_t(2) << (b[10] & 7));
+    auto skipSubBlocks = [&] {
+        while (pos < n && b[pos] != 0)
+            pos += std::size_t(b[pos]) + 1;
+        ++pos;
+    };
+    std::size_t frames = 0;
+    while (pos < n && frames <= limit) {
+        const std::uint8_t introducer = b[pos++];
+        if (introducer == 0x21) { // extension: label, then data blocks
+            ++pos;
+            skipSubBlocks();
+        } else if (introducer == 0x2C) { // image: descriptor, colour table, code size, data
+            if (pos + 9 > n)
+                break;
+            const std::uint8_t packed = b[pos + 8];
+            pos += 9;
+            if (packed & 0x80)
+                pos += 3 * (std::size_t(2) << (packed & 7));
+            ++pos;
+            skipSubBlocks();
+            ++frames;
+        } else {
+            break; // the trailer, or damage
+        }
+    }
+    return frames;
+}
+
+// How many pictures the file will give, and the memory they need held at once; false with a
+// message when either is past the caps.
+bool picturesWithinCaps(const std::uint8_t* bytes, std::size_t length, const std::string& coder,
+                        std::int64_t width, std::int64_t height, std::string& error) {
+    std::size_t count = 1;
+    if (coder == "GIF") {
+        count = gifFrameCount(bytes, length, kMaxPicturesPerFile);
+        // Every frame is composed onto the whole canvas.
+        if (length >= 10) {
+            width = std::max<std::int64_t>(width, bytes[6] | bytes[7] << 8);
+            height = std::max<std::int64_t>(height, bytes[8] | bytes[9] << 8);
+        }
+    } else if (coder == "ICO" && length >= 6) {
+        count = std::size_t(bytes[4] | bytes[5] << 8);
+    }
+    if (count > kMaxPicturesPerFile) {
+        error = "the file holds more than " + std::to_string(kMaxPicturesPerFile) +
+                " pictures, more than one conversion takes";
+        return false;
+    }
+    const std::uint64_t each =
+        std::uint64_t(width) * std::uint64_t(height) * 4 + kPictureOverheadBytes;
+    if (std::uint64_t(count) * each > kMaxPictureBytes) {
+        error = "the " + std::to_string(count) +
+                " pictures of this file need more memory than a job may allocate";
+        return false;
+    }
+    return true;
+}
+
+std::string megabytes(MagickCore::MagickSizeType bytes) {
+    return std::to_string(bytes >> 20) + " MB";
+}
+
 } // namespace
+
+bool WithinMagickLimits(std::int64_t width, std::int64_t height, bool cmyk, std::string* error) {
+    initialiseMagick();
+    using namespace MagickCore;
+    const MagickSizeType maxWidth = GetMagickResourceLimit(WidthResource);
+    const MagickSizeType maxHeight = GetMagickResourceLimit(HeightResource);
+    const MagickSizeType pixels = MagickSizeType(std::max<std::int64_t>(width, 0)) *
+                                  MagickSizeType(std::max<std::int64_t>(height, 0));
+    // ImageMagick keeps a picture in memory, in a mapped file or on disk, whichever its limits
+    // allow, at 8 bytes a pixel (10 with CMYK's black) at this build's 16-bit depth; the coders
+    // make a working copy besides.
+    const MagickSizeType perPixel = cmyk ? 10 : 8;
+    const MagickSizeType store =
+        std::max({GetMagickResourceLimit(MemoryResource), GetMagickResourceLimit(MapResource),
+                  GetMagickResourceLimit(DiskResource)});
+    std::string why;
+    if (width <= 0 || height <= 0)
+        why = "the picture has no pixels";
+    else if (MagickSizeType(width) > maxWidth || MagickSizeType(height) > maxHeight)
+        why = "ImageMagick, which handles this format, is limited here to pictures of " +
+              std::to_string(maxWidth) + " x " + std::to_string(maxHeight) +
+              " pixels; this one is " + std::to_string(width) + " x " + std::to_string(height);
+    else if (pixels > store / perPixel / 2)
+        why = "ImageMagick, which handles this format, may use at most " + megabytes(store) +
+              " here, too little for a picture of " + std::to_string(width) + " x " +
+              std::to_string(height) + " pixels";
+    if (!why.empty() && error)
+        *error = why;
+    return why.empty();
+}
 
 std::string MagickCoderForInput(const std::string& uti, const std::string& extension) {
     if (uti == "com.adobe.photoshop-image")
@@ -62,6 +161,12 @@ std::string MagickCoderForInput(const std::string& uti, const std::string& exten
         return "ICO";
     if (uti == "public.xbitmap-image")
         return "XBM";
+    if (uti == "com.truevision.tga-image")
+        return "TGA";
+    if (uti == "com.apple.pict")
+        return "PICT";
+    if (uti == "com.apple.macpaint-image")
+        return "MAC";
     if (!uti.empty())
         return "";
     std::string ext = extension;
@@ -80,10 +185,6 @@ std::string MagickCoderForOutput(std::int32_t format) {
     switch (format) {
     case 1:
         return "PSD";
-    case 2:
-        return "GIF";
-    case 5:
-        return "EXR";
     case 9:
         return "TGA";
     case 11:
@@ -110,17 +211,27 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
     initialiseMagick();
     frames.clear();
     try {
+        // The frames are counted before ImageMagick looks: even its ping of a GIF holds a record
+        // for every frame.
+        if (!picturesWithinCaps(bytes, length, coder, 0, 0, error))
+            return false;
         Magick::Blob blob(bytes, length);
         Magick::Image probe;
         probe.magick(coder);
         probe.ping(blob);
         if (!checkedPictureBytes(std::int64_t(probe.columns()), std::int64_t(probe.rows()), 4,
-                                 nullptr, &error))
+                                 nullptr, &error) ||
+            !WithinMagickLimits(std::int64_t(probe.columns()), std::int64_t(probe.rows()),
+                                probe.colorSpace() == MagickCore::CMYKColorspace, &error) ||
+            !picturesWithinCaps(bytes, length, coder, std::int64_t(probe.columns()),
+                                std::int64_t(probe.rows()), error))
             return false;
         std::vector<Magick::Image> images;
         if (coder == "GIF" || coder == "ICO") {
             Magick::ReadOptions options;
             options.quiet(true);
+            // The coder is named, as for single pictures: ImageMagick finds no icon by content.
+            MagickCore::CopyMagickString(options.imageInfo()->magick, coder.c_str(), MaxTextExtent);
             std::vector<Magick::Image> raw;
             Magick::readImages(&raw, blob, options);
             if (coder == "GIF" && raw.size() > 1)
@@ -134,9 +245,14 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
             image.read(blob);
             images.push_back(image);
         }
+        if (images.size() > kMaxPicturesPerFile) {
+            error = "the file holds more than " + std::to_string(kMaxPicturesPerFile) +
+                    " pictures, more than one conversion takes";
+            return false;
+        }
         std::uint64_t total = 0;
         for (auto& image : images) {
-            total += std::uint64_t(image.columns()) * image.rows() * 4;
+            total += std::uint64_t(image.columns()) * image.rows() * 4 + kPictureOverheadBytes;
             if (total > kMaxPictureBytes) {
                 error = "the frames of this image need more memory than a job may allocate";
                 frames.clear();
@@ -172,7 +288,10 @@ bool EncodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keep
         error = "a Windows icon holds at most 256 x 256 pixels";
         return false;
     }
-    initialiseMagick();
+    // Past its limits ImageMagick fails to make the image, and Magick++ then aborts the process
+    // instead of throwing.
+    if (!WithinMagickLimits(input.width, input.height, input.model == ColorModel::CMYK, &error))
+        return false;
     const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : FlattenAlpha(input);
     const Bitmap& flat = flattened.pixels.empty() ? input : flattened;
     try {

@@ -1,6 +1,7 @@
-// The long tail of formats (PSD, GIF, OpenEXR, TGA, BMP, SGI, PICT, Windows icons, X bitmaps,
-// MacPaint) through ImageMagick's Magick++. ImageMagick is always told which coder to use: it never
-// chooses one by itself from a name or content, so no other of its coders can be reached.
+// The long tail of formats (PSD, TGA, BMP, SGI, PICT, Windows icons, X bitmaps, and reading GIF,
+// OpenEXR and MacPaint) through ImageMagick's Magick++. ImageMagick is always told which coder to
+// use: it never chooses one by itself from a name or content, so no other of its coders can be
+// reached.
 #pragma once
 
 #include "Bitmap.h"
@@ -11,6 +12,11 @@
 #include <vector>
 
 namespace conversion {
+
+// Whether ImageMagick's resource limits (its policy: sides, memory, map and disk) leave room for
+// a picture of this size; else false with a message naming the limit.
+bool WithinMagickLimits(std::int64_t width, std::int64_t height, bool cmyk,
+                        std::string* error = nullptr);
 
 // The ImageMagick coder for an input of this kind, judged by content (the type identifier) or,
 // for formats without a signature, by the file's extension; "" when none applies.

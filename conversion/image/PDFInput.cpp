@@ -1,5 +1,6 @@
 #include "PDFInput.h"
 
+#include "PageFunctionCheck.h"
 #include "PixelLimits.h"
 
 #include <algorithm>
@@ -10,8 +11,18 @@
 #include <poppler-image.h>
 #include <poppler-page-renderer.h>
 #include <poppler-page.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <set>
 
 namespace conversion {
+
+// The file read with qpdf for the checks, and the objects found safe on pages already checked
+// (resources shared by many pages are looked at once).
+struct PDFInput::PageChecker {
+    QPDF qpdf;
+    std::set<QPDFObjGen> safe;
+};
 
 namespace {
 void quietPoppler(const std::string&, void*) {}
@@ -23,6 +34,10 @@ PDFInput::~PDFInput() = default;
 bool PDFInput::open(const std::filesystem::path& path) {
     poppler::set_debug_error_function(quietPoppler, nullptr);
     document_.reset(poppler::document::load_from_file(path.string()));
+    path_ = path;
+    password_.clear();
+    checker_.reset();
+    checkerTried_ = false;
     return document_ != nullptr;
 }
 
@@ -43,6 +58,9 @@ bool PDFInput::unlock(const std::optional<std::string>& password) {
     const std::string given = password.value_or(std::string());
     // Poppler's unlock answers true while the document is still locked, so the state decides.
     document_->unlock(given, given);
+    password_ = given;
+    checker_.reset();
+    checkerTried_ = false;
     return !document_->is_locked();
 }
 
@@ -50,11 +68,41 @@ int PDFInput::pageCount() const {
     return document_ ? document_->pages() : 0;
 }
 
+bool PDFInput::pageIsSafeToDraw(int index, std::string& error) const {
+    if (!checkerTried_) {
+        checkerTried_ = true;
+        try {
+            auto checker = std::make_unique<PageChecker>();
+            checker->qpdf.setSuppressWarnings(true);
+            checker->qpdf.processFile(path_.c_str(),
+                                      password_.empty() ? nullptr : password_.c_str());
+            checker_ = std::move(checker);
+        } catch (const std::exception&) {
+            checker_.reset(); // what qpdf cannot open is left to Poppler alone
+        }
+    }
+    if (!checker_)
+        return true;
+    try {
+        const std::vector<QPDFPageObjectHelper> pages =
+            QPDFPageDocumentHelper(checker_->qpdf).getAllPages();
+        if (index < 0 || std::size_t(index) >= pages.size())
+            return true; // the two libraries count the pages differently: nothing to match
+        return PageFunctionsAreSafeToDraw(pages[std::size_t(index)].getObjectHandle(), error,
+                                          &checker_->safe);
+    } catch (const std::exception& e) {
+        error = std::string("the PDF page cannot be checked: ") + e.what();
+        return false;
+    }
+}
+
 bool PDFInput::renderPage(int index, double dpi, Bitmap& out, std::string& error) const {
     if (!document_ || document_->is_locked() || index < 0 || index >= document_->pages()) {
         error = "the PDF page cannot be read";
         return false;
     }
+    if (!pageIsSafeToDraw(index, error))
+        return false;
     std::unique_ptr<poppler::page> page(document_->create_page(index));
     if (!page) {
         error = "the PDF page cannot be read";
@@ -123,7 +171,7 @@ bool PDFInput::renderPageSized(int index, double scale, std::int64_t width, std:
         error = "the PDF page cannot be read";
         return false;
     }
-    if (!checkedPictureBytes(width, height, 4, nullptr, &error))
+    if (!checkedPictureBytes(width, height, 4, nullptr, &error) || !pageIsSafeToDraw(index, error))
         return false;
     std::unique_ptr<poppler::page> page(document_->create_page(index));
     if (!page) {

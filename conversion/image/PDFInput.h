@@ -44,7 +44,16 @@ public:
                          bool gray, Bitmap& out, std::string& error) const;
 
 private:
+    // False with a message when the page holds what would make Poppler fail to draw it safely
+    // (see PageFunctionCheck.h). The file is read for it with qpdf once, on first use.
+    bool pageIsSafeToDraw(int index, std::string& error) const;
+
     std::unique_ptr<poppler::document> document_;
+    std::filesystem::path path_;
+    std::string password_;
+    struct PageChecker;
+    mutable std::unique_ptr<PageChecker> checker_;
+    mutable bool checkerTried_ = false;
 };
 
 } // namespace conversion

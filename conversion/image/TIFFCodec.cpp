@@ -1,6 +1,7 @@
 #include "TIFFCodec.h"
 
 #include "PixelLimits.h"
+#include "TIFFSamples.h"
 
 #include <algorithm>
 #include <cmath>
@@ -73,47 +74,17 @@ struct QuietLibtiff {
 };
 
 bool readPage(TIFF* tif, Bitmap& page, std::string& error) {
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t bits = 8, samples = 1, photometric = PHOTOMETRIC_RGB, planar = 1, inkset = 1;
-    std::uint16_t extraCount = 0;
-    std::uint16_t* extraTypes = nullptr;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkset);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
-        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
-    std::uint16_t compression = 1;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    const bool alpha = extraCount > 0;
-    ColorModel model = ColorModel::RGB;
-    int colorSamples = 3;
-    bool direct = bits == 8 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tif) &&
-                  compression != COMPRESSION_OJPEG && compression != COMPRESSION_JPEG;
-    if (photometric == PHOTOMETRIC_MINISBLACK) {
-        model = ColorModel::Gray;
-        colorSamples = 1;
-    } else if (photometric == PHOTOMETRIC_SEPARATED && inkset == INKSET_CMYK) {
-        model = ColorModel::CMYK;
-        colorSamples = 4;
-    } else if (photometric != PHOTOMETRIC_RGB) {
-        direct = false;
-    }
-    if (direct && samples != colorSamples + (alpha ? 1 : 0))
-        direct = false;
-    if (direct && alpha && extraTypes && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA)
-        direct = false;
-    if (!direct && model == ColorModel::CMYK && !(bits == 8 && planar == PLANARCONFIG_CONTIG))
-        model = ColorModel::RGB;
-    if (!direct && model != ColorModel::CMYK) {
-        model = ColorModel::RGB;
+    const TIFFPageLayout layout = ReadTIFFPageLayout(tif);
+    if (CanReadTIFFSamples(layout)) {
+        if (!ReadTIFFSamples(tif, layout, page, error))
+            return false;
+    } else {
+        const std::uint32_t width = layout.width, height = layout.height;
+        const bool alpha = layout.extraCount > 0;
         if (!page.allocate(width, height, ColorModel::RGB, true, &error))
             return false;
-        // libtiff's general reader handles every other layout: palettes, YCbCr, 16 bits, 1-bit
-        // fax pages, tiles, planes.
+        // libtiff's general reader handles every other layout: palettes, YCbCr, fewer than 8
+        // bits, fax pages, other colour spaces. Its result is premultiplied.
         std::vector<std::uint32_t> rgba;
         try {
             rgba.resize(std::size_t(width) * height);
@@ -137,18 +108,8 @@ bool readPage(TIFF* tif, Bitmap& page, std::string& error) {
         }
         if (opaque || !alpha)
             page = ConvertBitmap(page, ColorModel::RGB, false);
-    } else {
-        if (!page.allocate(width, height, model, alpha, &error))
-            return false;
-        if (TIFFScanlineSize64(tif) != std::uint64_t(page.rowBytes())) {
-            error = "unsupported TIFF layout";
-            return false;
-        }
-        for (std::uint32_t y = 0; y < height; ++y)
-            if (TIFFReadScanline(tif, page.row(y), y, 0) < 0) {
-                error = "damaged TIFF data";
-                return false;
-            }
+        else
+            UnpremultiplyAlpha(page);
     }
     float rx = 0, ry = 0;
     std::uint16_t unit = RESUNIT_INCH;
@@ -172,6 +133,12 @@ bool readAllPages(TIFF* tif, std::vector<Bitmap>& pages, std::string& error) {
     pages.clear();
     std::uint64_t total = 0;
     do {
+        if (pages.size() >= kMaxPicturesPerFile) {
+            error = "the file holds more than " + std::to_string(kMaxPicturesPerFile) +
+                    " pictures, more than one conversion takes";
+            pages.clear();
+            return false;
+        }
         Bitmap page;
         std::string pageError;
         if (!readPage(tif, page, pageError)) {
@@ -182,7 +149,7 @@ bool readAllPages(TIFF* tif, std::vector<Bitmap>& pages, std::string& error) {
             break; // a damaged later page ends the file; the pages read stay
         }
         // Every page is held at once, so the pages together stay within one picture's cap.
-        total += page.pixels.size();
+        total += page.pixels.size() + kPictureOverheadBytes;
         if (total > kMaxPictureBytes) {
             error = "the pages of this TIFF file need more memory than a job may allocate";
             pages.clear();

@@ -1,20 +1,12 @@
 #include "DocumentsToPDFJob.h"
 
-#include "DocumentResources.h"
-#include "DocumentText.h"
+#include "DocumentLayout.h"
 #include "ImagesToPDFJob.h"
 #include "IsPDFPageBlank.h"
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
+#include "StyledText.h"
 #include "TypedCharacters.h"
-
-#include <QAbstractTextDocumentLayout>
-#include <QFile>
-#include <QGuiApplication>
-#include <QPainter>
-#include <QPdfWriter>
-#include <QTextCursor>
-#include <QTextDocument>
 
 #include <poppler-document.h>
 #include <poppler-page.h>
@@ -27,45 +19,8 @@ namespace conversion {
 
 namespace {
 
-// Fonts and text layout need a GUI application; a program without one (convtool, a test) gets
-// one on the offscreen platform, made once and kept for the process.
-bool ensureGuiApplication() {
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return true;
-    if (QCoreApplication::instance())
-        return false;
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "lumeno-conversion";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication* application = new QGuiApplication(argc, argv);
-    return application != nullptr;
-}
-
 double length(double v) {
     return std::isfinite(v) && v > 0 ? v : 0.0;
-}
-
-void applyAttributes(QTextDocument& document, const TextAttributes& a) {
-    QTextCharFormat format;
-    if (a.fontFamily)
-        format.setFontFamilies({QString::fromStdString(*a.fontFamily)});
-    if (a.fontSize && std::isfinite(*a.fontSize) && *a.fontSize > 0)
-        format.setFontPointSize(*a.fontSize);
-    if (a.textColor)
-        format.setForeground(QColor(QRgb(*a.textColor)));
-    QTextCursor cursor(&document);
-    cursor.select(QTextCursor::Document);
-    cursor.mergeCharFormat(format);
-    if (a.fontFamily || a.fontSize) {
-        QFont font = document.defaultFont();
-        if (a.fontFamily)
-            font.setFamilies({QString::fromStdString(*a.fontFamily)});
-        if (a.fontSize && *a.fontSize > 0)
-            font.setPointSizeF(*a.fontSize);
-        document.setDefaultFont(font);
-    }
 }
 
 } // namespace
@@ -111,75 +66,34 @@ void DocumentsToPDFJob::SetDocumentLayout(std::int64_t landscape, const PDFWrite
 bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& documentPath,
                                            const std::filesystem::path& destination,
                                            std::string& error) {
-    const bool landscape = orientation == 1;
-    const double pageW = landscape ? paperHeight : paperWidth;
-    const double pageH = landscape ? paperWidth : paperHeight;
-    const double frameW = pageW - (leftMargin + rightMargin);
-    const double frameH = pageH - (topMargin + bottomMargin);
-    if (frameW < 1 || frameH < 1) {
-        error = "the margins leave no room for text on the paper";
+    DocumentLayoutRequest request;
+    request.document = documentPath;
+    request.paperWidth = paperWidth;
+    request.paperHeight = paperHeight;
+    request.leftMargin = leftMargin;
+    request.rightMargin = rightMargin;
+    request.topMargin = topMargin;
+    request.bottomMargin = bottomMargin;
+    request.landscape = orientation == 1;
+    if (textAttributes)
+        request.attributes = *textAttributes;
+    request.richTextAttributes = richTextAttributes;
+    const std::filesystem::path folder = destination.parent_path();
+    RemoveOnExit print{TemporaryPathIn(folder.empty() ? "." : folder)};
+    request.print = print.path;
+    // Qt's layout cannot be interrupted and may run for ever on hostile documents: it runs in a
+    // child process that is killed past the time limit.
+    // The layout writes the document's text beside the print file: the PDF's character names
+    // are set from it.
+    RemoveOnExit text{LaidOutTextPath(print.path)};
+    if (!LayOutDocumentInHelper(request, error, target))
         return false;
-    }
-    if (!ensureGuiApplication()) {
-        error = "text cannot be laid out in a program without a GUI application";
-        return false;
-    }
-    ConfinedTextDocument document;
-    bool plain = false;
-    if (!LoadDocumentText(documentPath, document, plain, error))
-        return false;
-    if (textAttributes && (plain || richTextAttributes))
-        applyAttributes(document, *textAttributes);
-
-    std::filesystem::path folder = destination.parent_path();
-    RemoveOnExit print{TemporaryPathIn(folder)};
-    // The print file is ours to open, so that its failed writes (a full disk) are seen: the PDF
-    // writer itself does not report them.
-    QFile printFile(QString::fromStdString(print.path.string()));
-    if (!printFile.open(QIODevice::WriteOnly)) {
-        error = "the print file cannot be written in " + folder.string() + ": " +
-                printFile.errorString().toStdString();
-        return false;
-    }
-    {
-        QPdfWriter writer(&printFile);
-        writer.setResolution(72);
-        writer.setPageLayout(QPageLayout(
-            QPageSize(QSizeF(paperWidth, paperHeight), QPageSize::Point, QString(),
-                      QPageSize::ExactMatch),
-            landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
-            QMarginsF(leftMargin, topMargin, rightMargin, bottomMargin), QPageLayout::Point));
-        writer.setCreator("Lumeno+");
-        document.documentLayout()->setPaintDevice(&writer);
-        document.setPageSize(QSizeF(frameW, frameH));
-        QPainter painter;
-        if (!painter.begin(&writer)) {
-            error = "the print file cannot be written in " + folder.string();
-            return false;
-        }
-        const int pages = std::max(1, document.pageCount());
-        for (int i = 0; i < pages; ++i) {
-            if (i > 0)
-                writer.newPage();
-            painter.save();
-            painter.translate(0, -i * frameH);
-            document.drawContents(&painter, QRectF(0, i * frameH, frameW, frameH));
-            painter.restore();
-        }
-        painter.end();
-    }
-    if (!printFile.flush() || printFile.error() != QFileDevice::NoError) {
-        error = "the print file cannot be written in " + folder.string() + ": " +
-                printFile.errorString().toStdString();
-        return false;
-    }
-    printFile.close();
     std::unique_ptr<QPDF> printed = OpenCopyablePDF(print.path, std::nullopt, error);
     if (!printed) {
         error = "the printed document cannot be read back: " + error;
         return false;
     }
-    RestoreTypedCharacters(*printed, document.toPlainText().toStdU32String());
+    RestoreTypedCharacters(*printed, DecodeUTF8(ReadLaidOutText(text.path)));
     std::vector<bool> blank;
     if (!insideMerge)
         blank = BlankPagesOf(print.path);

@@ -105,7 +105,8 @@ void entry(std::vector<std::uint8_t>& b, std::uint16_t tag, std::uint16_t type,
 } // namespace
 
 bool DecodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
-                        std::int64_t height, std::vector<std::uint8_t>& pixels, int& components) {
+                        std::int64_t height, std::vector<std::uint8_t>& pixels, int& components,
+                        bool undoAdobeInversion) {
     int colorCode = 0;
     std::uint8_t* decoded = nullptr;
     std::size_t size = 0;
@@ -120,7 +121,7 @@ bool DecodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t widt
                       size == std::size_t(w) * h * std::size_t(components);
     if (fits) {
         pixels.assign(decoded, decoded + size);
-        if (components == 4 && hasAdobeMarker(data)) {
+        if (components == 4 && undoAdobeInversion && hasAdobeMarker(data)) {
             for (std::uint8_t& b : pixels)
                 b = std::uint8_t(255 - b);
         }

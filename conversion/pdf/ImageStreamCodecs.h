@@ -9,9 +9,11 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 // Interleaved 8-bit samples of `components` per pixel, `width` x `height` as the dictionary says;
-// false when the JPEG decodes to another size. Adobe's inverted CMYK is turned upright.
+// false when the JPEG decodes to another size. With `undoAdobeInversion`, Adobe's inverted CMYK
+// is turned upright; an image whose Decode array inverts it already must not be turned twice.
 bool DecodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
-                        std::int64_t height, std::vector<std::uint8_t>& pixels, int& components);
+                        std::int64_t height, std::vector<std::uint8_t>& pixels, int& components,
+                        bool undoAdobeInversion = true);
 // 1-bit rows, 0 black, padded to whole bytes.
 bool DecodeJBIG2ImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
                           std::int64_t width, std::int64_t height, std::vector<std::uint8_t>& rows);

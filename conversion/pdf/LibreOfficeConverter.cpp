@@ -1,5 +1,6 @@
 #include "LibreOfficeConverter.h"
 
+#include "ChildProcess.h"
 #include "LibreOfficeIsolation.h"
 
 #include <cctype>
@@ -7,15 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace conversion {
 
@@ -64,22 +58,6 @@ std::string fileURL(const std::filesystem::path& path) {
         }
     }
     return url;
-}
-
-std::string readTail(const std::filesystem::path& log) {
-    std::string text;
-    if (FILE* file = std::fopen(log.c_str(), "r")) {
-        char buffer[512];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-            text.append(buffer, n);
-        std::fclose(file);
-    }
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    if (text.size() > 300)
-        text = "..." + text.substr(text.size() - 300);
-    return text;
 }
 
 } // namespace
@@ -149,61 +127,20 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
                                           "--outdir",
                                           outFolder.string(),
                                           input.string()};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // A group of its own, so that the time limit ends soffice.bin with its launcher.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t child = -1;
-    const int spawnError =
-        SpawnWithoutNetwork(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawnError != 0) {
-        error = "cannot start " + program.string() + ": " + std::strerror(spawnError);
+    const ChildProcessResult run =
+        RunChildProcess(program, arguments, log, conversion.timeLimit, {}, ChildNetwork::None);
+    if (run.outcome == ChildProcessResult::NotStarted) {
+        error = run.error;
         return false;
     }
-
-    // The launcher is looked at without being reaped, so its process id (the group's id) cannot
-    // be reused while its group is killed.
-    const auto deadline = std::chrono::steady_clock::now() + conversion.timeLimit;
-    bool timedOut = false;
-    while (true) {
-        siginfo_t info{};
-        const int waited = ::waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT);
-        if (waited == 0 && info.si_pid == child)
-            break;
-        if (waited < 0 && errno != EINTR)
-            break;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            timedOut = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    // Whatever the launcher left running in its group goes with it.
-    ::kill(-child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (timedOut) {
+    if (run.outcome == ChildProcessResult::TimedOut) {
         error = "LibreOffice did not finish within " +
                 std::to_string(conversion.timeLimit.count()) + " seconds";
         return false;
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (run.outcome != ChildProcessResult::Exited || run.exitCode != 0) {
         error = "LibreOffice failed";
-        const std::string tail = readTail(log);
+        const std::string tail = ReadLogTail(log);
         if (!tail.empty())
             error += ": " + tail;
         return false;
@@ -214,7 +151,7 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
         outFolder / ("document." + conversion.target.substr(0, conversion.target.find(':')));
     if (!std::filesystem::is_regular_file(made, ec)) {
         error = "LibreOffice made no file";
-        const std::string tail = readTail(log);
+        const std::string tail = ReadLogTail(log);
         if (!tail.empty())
             error += ": " + tail;
         return false;

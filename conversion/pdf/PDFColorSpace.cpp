@@ -420,7 +420,8 @@ std::shared_ptr<PDFColorSpace> CreateColorSpaceFromICCData(const std::vector<std
 }
 
 bool ApplyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8_t>& samples,
-                        std::vector<std::uint8_t>& out) {
+                        std::vector<std::uint8_t>& out, std::string* reason,
+                        std::uint64_t operationBudget) {
     QPDFObjectHandle array = space.array;
     if (!space.alternate || !array.isArray() || array.getArrayNItems() < 4)
         return false;
@@ -431,6 +432,9 @@ bool ApplyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8
     const int k = space.alternate->components;
     if (!function.usable || function.outputCount < k)
         return false;
+    PSOperationBudget budget;
+    budget.remaining = operationBudget;
+    function.budget = &budget;
     const std::vector<double>& ranges = space.alternate->ranges;
     const std::size_t entries = samples.size() / std::size_t(m);
     out.resize(entries * std::size_t(k));
@@ -449,11 +453,24 @@ bool ApplyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8
             to[j] = toByte(hi > lo ? (v - lo) / (hi - lo) : 0.0);
         }
     };
+    auto overBudget = [&] {
+        if (!budget.exhausted)
+            return false;
+        if (reason)
+            *reason = budget.remaining == 0
+                          ? "the colour function of this image needs more than " +
+                                std::to_string(operationBudget) + " operations in all"
+                          : "the colour function of this image needs more than " +
+                                std::to_string(budget.perEvaluation) + " operations a colour";
+        return true;
+    };
     for (std::size_t e = 0; e < entries; ++e) {
         const std::uint8_t* in = samples.data() + e * std::size_t(m);
         std::uint8_t* to = out.data() + e * std::size_t(k);
         if (m > 8 || cache.size() > 65536) {
             evaluate(in, to);
+            if (overBudget())
+                return false;
             continue;
         }
         std::uint64_t key = 0;
@@ -465,6 +482,8 @@ bool ApplyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8
             continue;
         }
         evaluate(in, to);
+        if (overBudget())
+            return false;
         cache.emplace(key, std::uint32_t(results.size()));
         results.insert(results.end(), to, to + k);
     }

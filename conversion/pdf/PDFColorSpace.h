@@ -7,6 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "PostScriptCalculator.h"
+
+#include <string>
+
 #include <qpdf/QPDFObjectHandle.hh>
 
 // Kinds reported beside every colour space built from a PDF array.
@@ -59,6 +63,9 @@ std::shared_ptr<PDFColorSpace> CreateColorSpaceFromICCData(const std::vector<std
 
 // Runs every entry of `samples` (entries of the space's component count, each byte / 255 a tint)
 // through the tint transform of a Separation or DeviceN space; the result is in the alternate
-// space's 8-bit samples. False when the transform cannot be used.
+// space's 8-bit samples. Calculator functions run within kPSMaxOperationsPerEvaluation for each
+// colour and `operationBudget` for all of them. False when the transform cannot be used or runs
+// past its budget, with the reason in `reason` (when given).
 bool ApplyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8_t>& samples,
-                        std::vector<std::uint8_t>& out);
+                        std::vector<std::uint8_t>& out, std::string* reason = nullptr,
+                        std::uint64_t operationBudget = kPSMaxOperationsPerImage);

@@ -324,6 +324,7 @@ void EvaluateStitchingFunction(PDFFunction& record, double x) {
     const double e0 = record.encode[2 * i], e1 = record.encode[2 * i + 1];
     const double t = high == low ? e0 : e0 + (x - low) * (e1 - e0) / (high - low);
     PDFFunction& sub = record.subFunctions[i];
+    sub.budget = record.budget;
     EvaluatePDFFunction(sub, &t, 1);
     const std::size_t n = std::size_t(record.outputCount);
     for (std::size_t j = 0; j < n; ++j)

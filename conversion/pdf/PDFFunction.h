@@ -34,6 +34,9 @@ struct PDFFunction {
     std::uint16_t boundCount = 0;
     std::vector<double> outputBuffer;
     std::unique_ptr<PostScriptProgram> program;
+    // The budget calculator programs run within (not owned; null: none). Stitching functions
+    // hand theirs to the function they pick.
+    PSOperationBudget* budget = nullptr;
 
     // Settled by the parse: false when the function's arrays or data are too short for what it
     // declares, or its sample width is not one the format defines. Such a function evaluates

@@ -185,7 +185,9 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
         break;
     case StreamDataFormat::JPEG: {
         int decoded = 0;
-        if (!DecodeDCTImageData(data.bytes, width, height, raw, decoded)) {
+        // Writers of Adobe's inverted CMYK give the image a Decode array that inverts it (as
+        // Poppler expects); only without one is the inversion undone here.
+        if (!DecodeDCTImageData(data.bytes, width, height, raw, decoded, decode.empty())) {
             error = "JPEG image data that does not decode";
             return false;
         }
@@ -288,10 +290,14 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     if (raw.size() < needed)
         raw.resize(std::size_t(needed), 0);
 
-    // Colour key: only of a raw image, tested on the samples as stored.
+    // Colour key: only of a raw image, tested on the samples as stored. A soft mask takes
+    // precedence over /Mask of either kind.
     QPDFObjectHandle mask = dict.getKey("/Mask");
+    QPDFObjectHandle softMask = dict.getKey("/SMask");
+    const bool hasSoftMask = softMask.isStream();
     const bool wantsAlpha = context.formatSupportsAlpha && !isMask;
-    std::vector<double> colorKey = wantsAlpha ? numberArray(mask) : std::vector<double>();
+    std::vector<double> colorKey =
+        wantsAlpha && !hasSoftMask ? numberArray(mask) : std::vector<double>();
     std::vector<std::uint8_t> keyed;
     std::vector<std::uint8_t> samples;
     unpackSamples(raw, width, height, components, bits, decode, *space, colorKey, samples,
@@ -312,8 +318,10 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     }
     if (space->family == ColorFamily::Separation || space->family == ColorFamily::DeviceN) {
         std::vector<std::uint8_t> tinted;
-        if (!ApplyTintTransform(*space, samples, tinted)) {
-            error = "colour space with a tint transform this library cannot use";
+        std::string reason;
+        if (!ApplyTintTransform(*space, samples, tinted, &reason)) {
+            error = reason.empty() ? "colour space with a tint transform this library cannot use"
+                                   : reason;
             return false;
         }
         samples = std::move(tinted);
@@ -342,9 +350,10 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
         attachAlpha(picture, alpha);
         return true;
     }
-    // A stencil /Mask (painted where its samples are 0) or else a soft mask, decoded without
+    // The soft mask, or else a stencil /Mask (painted where its samples are 0), decoded without
     // masks of their own.
-    QPDFObjectHandle maskStream = mask.isStream() ? mask : dict.getKey("/SMask");
+    const bool stencilMask = !hasSoftMask && mask.isStream();
+    QPDFObjectHandle maskStream = hasSoftMask ? softMask : mask;
     if (!maskStream.isStream())
         return true;
     PDFPicture maskPicture;
@@ -353,7 +362,7 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     if (!decodeImage(context, maskDict, maskStream, maskPicture, maskError, true))
         return true; // the image stands without its mask
     std::vector<std::uint8_t> alpha = scaledGray(maskPicture, width, height);
-    if (mask.isStream()) {
+    if (stencilMask) {
         for (std::uint8_t& a : alpha)
             a = std::uint8_t(255 - a);
     }

@@ -143,6 +143,12 @@ bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& lis
         return false;
     };
     for (;;) {
+        if (program.nestingRefused || program.lengthRefused)
+            return fail();
+        if (++program.operationCount > kPSMaxProgramOperations) {
+            program.lengthRefused = true;
+            return fail();
+        }
         PSNode node;
         const int token = TokenizePostScript(program, node);
         switch (token) {
@@ -157,8 +163,10 @@ bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& lis
             list.push_back(std::move(node));
             continue;
         case kPSTokenOpenBrace: {
-            if (depth >= kPSMaxNesting)
+            if (depth >= kPSMaxNesting) {
+                program.nestingRefused = true;
                 return fail();
+            }
             ParsePostScriptProgram(program, node.thenProcedure, depth + 1);
             PSNode next;
             int t = TokenizePostScript(program, next);
@@ -201,13 +209,18 @@ void CreatePostScriptProgram(PDFFunction& record) {
 }
 
 void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
-                        const std::vector<PSNode>& list) {
+                        const std::vector<PSNode>& list, std::uint64_t* operationsLeft) {
     std::int64_t A = 0, B = 0;
     double X = 0, Y = 0;
     bool P = false, Q = false;
     for (const PSNode& node : list) {
         if (stack.overflowed())
             return;
+        if (operationsLeft) {
+            if (*operationsLeft == 0)
+                return;
+            --*operationsLeft;
+        }
         if (node.kind == kPSNodeInteger) {
             stack.PushInteger(node.integerValue);
             continue;
@@ -375,11 +388,12 @@ void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
         case 20: // if
             stack.PopBoolean(Q);
             if (Q)
-                EvaluatePostScript(program, stack, node.thenProcedure);
+                EvaluatePostScript(program, stack, node.thenProcedure, operationsLeft);
             break;
         case 21: // ifelse
             stack.PopBoolean(Q);
-            EvaluatePostScript(program, stack, Q ? node.thenProcedure : node.elseProcedure);
+            EvaluatePostScript(program, stack, Q ? node.thenProcedure : node.elseProcedure,
+                               operationsLeft);
             break;
         case 22: // index
             stack.PopInteger(A);
@@ -497,8 +511,19 @@ void EvaluatePostScriptFunction(PDFFunction& record, const double* inputs, std::
     stack.InitOperandStack();
     for (std::uint16_t i = 0; i < m; ++i)
         stack.PushReal(inputs[i]);
-    if (record.program)
+    if (record.program && record.program->lengthRefused && record.budget) {
+        record.budget->exhausted = true; // more than any evaluation may run
+    } else if (record.program && record.budget) {
+        PSOperationBudget& budget = *record.budget;
+        const std::uint64_t allowed = std::min(budget.perEvaluation, budget.remaining);
+        std::uint64_t left = allowed;
+        EvaluatePostScript(*record.program, stack, record.program->nodeList, &left);
+        budget.remaining -= allowed - left;
+        if (left == 0)
+            budget.exhausted = true;
+    } else if (record.program) {
         RunPostScriptProgram(*record.program, stack);
+    }
     stack.ReverseOperands();
     const std::int64_t n = std::max<std::int64_t>(record.outputCount, 0);
     const std::int64_t outputs =

@@ -42,12 +42,30 @@ struct PostScriptProgram {
     std::vector<PSNode> nodeList;
     std::uint64_t readPosition = 0;
     std::uint64_t textLength = 0;
+    // Set when a procedure nested deeper than kPSMaxNesting, or more operations in all than
+    // kPSMaxProgramOperations, ended the parse (the program is then empty).
+    bool nestingRefused = false;
+    bool lengthRefused = false;
+    std::uint64_t operationCount = 0;
 };
 
 // How deep braces may nest; a deeper procedure is a parse error.
 inline constexpr int kPSMaxNesting = 100;
+// The most operations a program holds, counting those of its procedures; longer texts are refused
+// while parsing, before they take memory.
+inline constexpr std::uint64_t kPSMaxProgramOperations = 100000;
 // The longest token converted or looked up; longer runs are read past and ignored.
 inline constexpr std::size_t kPSMaxTokenLength = 99;
+
+// What evaluations may run: each at most `perEvaluation` operations, all of them together at most
+// `remaining` (counted down). Past either, the evaluation stops where it is and `exhausted` is set.
+inline constexpr std::uint64_t kPSMaxOperationsPerEvaluation = 100000;
+inline constexpr std::uint64_t kPSMaxOperationsPerImage = std::uint64_t(1) << 28;
+struct PSOperationBudget {
+    std::uint64_t perEvaluation = kPSMaxOperationsPerEvaluation;
+    std::uint64_t remaining = kPSMaxOperationsPerImage;
+    bool exhausted = false;
+};
 
 // Builds the program from the record's sample data and stores it in the record.
 void CreatePostScriptProgram(PDFFunction& record);
@@ -58,8 +76,10 @@ bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& lis
 int TokenizePostScript(PostScriptProgram& program, PSNode& node);
 std::int32_t LookupPostScriptOperator(std::string_view name);
 std::string_view PostScriptOperatorName(std::int32_t index);
+// With `operationsLeft`, every node run counts one off it, and the run stops at zero.
 void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
-                        const std::vector<PSNode>& list);
+                        const std::vector<PSNode>& list, std::uint64_t* operationsLeft = nullptr);
 void RunPostScriptProgram(const PostScriptProgram& program, PSOperandStack& stack);
-// Runs the record's program on its m inputs and writes the outputs into its output buffer.
+// Runs the record's program on its m inputs and writes the outputs into its output buffer, within
+// the record's budget when it has one.
 void EvaluatePostScriptFunction(PDFFunction& record, const double* inputs, std::uint16_t m);

@@ -5,6 +5,11 @@ pkg_check_modules(TOPDF REQUIRED IMPORTED_TARGET GLOBAL libqpdf uchardet libplis
 target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.h
+    ${CMAKE_CURRENT_LIST_DIR}/ChildProcess.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ChildProcess.h
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentLayout.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentLayout.h
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentLayoutHelper.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsToPDFJob.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentText.cpp
@@ -23,3 +28,6 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.h)
 target_link_libraries(conversion PUBLIC PkgConfig::TOPDF)
+# The helper program the layout runs in (tools/textlayout), where the build puts it.
+target_compile_definitions(conversion PRIVATE
+    LUMENO_LAYOUT_HELPER="${CMAKE_BINARY_DIR}/libexec/lumeno/lumeno-text-layout")

@@ -1,9 +1,11 @@
 // The image-file conversion as callers use it, read back with ImageMagick, libtiff and Poppler.
 #include "ConversionEntries.h"
 #include "ImageConversionJob.h"
+#include "ImageFormats.h"
 #include "ImageTestSupport.h"
 
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <poppler-document.h>
 #include <sys/stat.h>
@@ -280,4 +282,65 @@ TEST(ImagePageRange, RangesAreClippedToTheDocument) {
             EXPECT_EQ(to, c.to);
         }
     }
+}
+
+// Windows icons were handed to ImageMagick without their coder and never read; PICT, MacPaint
+// and TGA were known only by their extension. Each here has a name that says nothing.
+TEST(ImageConvert, IconsAndFormatsMarkedPastTheirStartAreReadByContent) {
+    const fs::path dir = imagetest::freshDir("marked-late");
+    std::vector<Magick::Image> sizes = {imagetest::gradient(32, 32), imagetest::gradient(16, 16)};
+    Magick::writeImages(sizes.begin(), sizes.end(), "ICO:" + (dir / "icon.data").string());
+    imagetest::writeWith(imagetest::gradient(20, 10), "PICT", dir / "drawing.data");
+    // MacPaint in its MacBinary wrapper: 576 x 720 one-bit rows, the upper half black.
+    imagetest::Bytes paint(128 + 512, 0);
+    paint[1] = 4;
+    std::memcpy(&paint[65], "PNTGMPNT", 8);
+    for (int row = 0; row < 720; ++row)
+        paint.insert(paint.end(), {0xB9, std::uint8_t(row < 360 ? 0xFF : 0x00)});
+    imagetest::writeBytes(dir / "paint.data", paint);
+    // A version 2 TGA of 4 x 2 red pixels with its footer.
+    imagetest::Bytes tga(18, 0);
+    tga[2] = 2;
+    tga[12] = 4;
+    tga[14] = 2;
+    tga[16] = 24;
+    tga[17] = 0x20;
+    for (int i = 0; i < 8; ++i)
+        tga.insert(tga.end(), {0, 0, 255});
+    tga.insert(tga.end(), 8, 0);
+    const char footer[] = "TRUEVISION-XFILE.";
+    tga.insert(tga.end(), footer, footer + sizeof footer);
+    imagetest::writeBytes(dir / "targa.data", tga);
+
+    ImageJobOptions icon = imagetest::jobOptions(dir / "icon.data", dir / "icon.png", 7);
+    ASSERT_TRUE(ConvertImageFile(&icon));
+    EXPECT_EQ(imagetest::listFolder(dir / "icon"),
+              (std::vector<std::string>{"icon 1.png", "icon.png"}));
+    struct Case {
+        const char* name;
+        int width, height;
+        int x, y;
+        std::uint8_t red, green, blue;
+    };
+    const Case cases[] = {{"drawing", 20, 10, 19, 0, 255, 0, 161},
+                          {"paint", 576, 720, 5, 5, 0, 0, 0},
+                          {"paint", 576, 720, 5, 700, 255, 255, 255},
+                          {"targa", 4, 2, 3, 1, 255, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.y));
+        const fs::path output = dir / (std::string(c.name) + ".png");
+        ImageJobOptions options =
+            imagetest::jobOptions(dir / (std::string(c.name) + ".data"), output, 7);
+        ASSERT_TRUE(ConvertImageFile(&options));
+        const imagetest::PNGPicture png = imagetest::readPNG(output);
+        ASSERT_TRUE(png.ok);
+        EXPECT_EQ(png.width, c.width);
+        EXPECT_EQ(png.height, c.height);
+        const std::uint8_t* p = &png.rgba[std::size_t(c.y * png.width + c.x) * 4];
+        EXPECT_NEAR(p[0], c.red, 2);
+        EXPECT_NEAR(p[1], c.green, 2);
+        EXPECT_NEAR(p[2], c.blue, 2);
+    }
+    EXPECT_EQ(TypeIdentifierOfFile(dir / "drawing.data"), "com.apple.pict");
+    EXPECT_EQ(TypeIdentifierOfFile(dir / "targa.data"), "com.truevision.tga-image");
 }

@@ -233,6 +233,43 @@ TEST(PostScriptCalculator, NestingDeeperThanTheLimitIsRefusedWithoutRecursingFor
         EXPECT_NE(o.integerValue, 5);
 }
 
+// Nothing loops in the language, so a program's length bounds what one evaluation runs: a text
+// longer than the cap is refused while it is parsed, before it takes memory, and a budgeted
+// evaluation of it reports the budget spent.
+TEST(PostScriptCalculator, ProgramsLongerThanTheCapAreRefusedWhileParsed) {
+    auto parsed = [](std::size_t pairs) {
+        std::string text = "{ 1";
+        for (std::size_t i = 0; i < pairs; ++i)
+            text += " dup pop";
+        text += " }";
+        PostScriptProgram program;
+        program.programText = reinterpret_cast<const std::uint8_t*>(text.data());
+        program.textLength = text.size();
+        ParsePostScriptText(program);
+        return std::make_pair(program.lengthRefused, program.nodeList.size());
+    };
+    EXPECT_EQ(parsed(1000), std::make_pair(false, std::size_t(2001)));
+    EXPECT_EQ(parsed(kPSMaxProgramOperations), std::make_pair(true, std::size_t(0)));
+
+    std::string text = "{";
+    for (std::uint64_t i = 0; i <= kPSMaxProgramOperations; ++i)
+        text += " 1";
+    text += " }";
+    PDFFunction f;
+    InitPDFFunction(f);
+    f.functionType = 4;
+    f.sampleData.assign(text.begin(), text.end());
+    f.outputCount = 1;
+    f.outputBuffer.assign(1, 0.0);
+    f.usable = true;
+    CreatePostScriptProgram(f);
+    PSOperationBudget budget;
+    f.budget = &budget;
+    const double input = 0.5;
+    EvaluatePDFFunction(f, &input, 1);
+    EXPECT_TRUE(budget.exhausted);
+}
+
 TEST(PostScriptCalculator, TokenizerRules) {
     // Tabs are white space; unknown bytes are skipped; "+" does not start a number.
     EXPECT_EQ(stackAfter("{\t1\t2\tadd\t}").back().integerValue, 3);

@@ -1,0 +1,53 @@
+// Laying a document out on paper with Qt's text document and painting it into a print PDF. Qt's
+// layout cannot be interrupted and grows exponentially with the nesting of tables, so the library
+// runs it in a helper program ("lumeno-text-layout") with a time limit, and the helper refuses
+// tables nested deeper than a cap.
+#pragma once
+
+#include "ConversionEntries.h"
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace conversion {
+
+// The deepest nesting of tables laid out; deeper documents are refused with a message.
+inline constexpr int kMaxTableNesting = 12;
+// How long one document's layout may run.
+inline constexpr std::chrono::seconds kLayoutTimeLimit{120};
+
+struct DocumentLayoutRequest {
+    std::filesystem::path document;
+    std::filesystem::path print; // the PDF written
+    double paperWidth = 612, paperHeight = 792;
+    double leftMargin = 0, rightMargin = 0, topMargin = 0, bottomMargin = 0;
+    bool landscape = false;
+    // Applied to plain text, and to rich documents with `richTextAttributes`.
+    std::optional<TextAttributes> attributes;
+    bool richTextAttributes = false;
+};
+
+// The layout in this process (what the helper program runs); false with a message. Besides the
+// print it writes the document's text, UTF-8, to LaidOutTextPath(request.print).
+bool LayOutDocument(const DocumentLayoutRequest& request, std::string& error);
+std::filesystem::path LaidOutTextPath(const std::filesystem::path& print);
+// The text a layout wrote; empty when there is none (or more than the layout could have made).
+std::string ReadLaidOutText(const std::filesystem::path& path);
+
+// The helper's command line for a request (without the program name), and back.
+std::vector<std::string> LayoutArguments(const DocumentLayoutRequest& request);
+bool ParseLayoutArguments(const std::vector<std::string>& arguments, DocumentLayoutRequest& request,
+                          std::string& error);
+
+// The helper program: beside the running program's libexec folder (an installed layout), else
+// where the build puts it; empty when neither exists.
+std::filesystem::path FindLayoutHelper();
+// The layout in the helper program, killed past `timeLimit` or when `target` cancels.
+bool LayOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,
+                            ConversionProgress* target = nullptr,
+                            std::chrono::milliseconds timeLimit = kLayoutTimeLimit);
+
+} // namespace conversion

@@ -1,0 +1,109 @@
+// Running the layout in the helper program.
+#include "ChildProcess.h"
+#include "DocumentLayout.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace conversion {
+
+namespace {
+
+constexpr const char* kHelperName = "lumeno-text-layout";
+
+// A folder for the helper's log, removed at the end.
+class LogFolder {
+public:
+    bool create(std::string& error) {
+        std::error_code ec;
+        std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        if (ec)
+            base = "/tmp";
+        std::string pattern = (base / "lumeno-layout-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) {
+            error = "cannot make a temporary folder for the layout: " +
+                    std::string(std::strerror(errno));
+            return false;
+        }
+        m_path = pattern;
+        return true;
+    }
+    ~LogFolder() {
+        std::error_code ignored;
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, ignored);
+    }
+    std::filesystem::path log() const { return m_path / "layout.log"; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+} // namespace
+
+std::filesystem::path FindLayoutHelper() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const fs::path installed = self.parent_path() / ".." / "libexec" / "lumeno" / kHelperName;
+        if (::access(installed.c_str(), X_OK) == 0)
+            return installed;
+    }
+#ifdef LUMENO_LAYOUT_HELPER
+    if (::access(LUMENO_LAYOUT_HELPER, X_OK) == 0)
+        return LUMENO_LAYOUT_HELPER;
+#endif
+    return {};
+}
+
+bool LayOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,
+                            ConversionProgress* target, std::chrono::milliseconds timeLimit) {
+    const std::filesystem::path helper = FindLayoutHelper();
+    if (helper.empty()) {
+        error = std::string("the text layout program (") + kHelperName + ") is not installed";
+        return false;
+    }
+    LogFolder folder;
+    if (!folder.create(error))
+        return false;
+    std::vector<std::string> arguments = LayoutArguments(request);
+    arguments.insert(arguments.begin(), helper.string());
+    const ChildProcessResult run =
+        RunChildProcess(helper, arguments, folder.log(), timeLimit,
+                        [target] { return target && target->isConversionCancelled(); });
+    std::error_code ignored;
+    switch (run.outcome) {
+    case ChildProcessResult::Exited:
+        if (run.exitCode == 0)
+            return true;
+        // The helper's message is its last line; Qt and fontconfig may have written before it.
+        error = ReadLogTail(folder.log());
+        if (const std::size_t newline = error.rfind('\n'); newline != std::string::npos)
+            error.erase(0, newline + 1);
+        if (error.empty())
+            error = "the layout failed";
+        break;
+    case ChildProcessResult::Signalled:
+        error = "the layout program failed on this document";
+        break;
+    case ChildProcessResult::TimedOut:
+        error =
+            "the layout did not finish within " +
+            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeLimit).count()) +
+            " seconds";
+        break;
+    case ChildProcessResult::Cancelled:
+        error = "cancelled";
+        break;
+    case ChildProcessResult::NotStarted:
+        error = run.error;
+        break;
+    }
+    std::filesystem::remove(request.print, ignored);
+    return false;
+}
+
+} // namespace conversion

@@ -1,0 +1,22 @@
+// lumeno-text-layout: lays one document out on paper into a print PDF, for the conversion
+// library, which runs it as a child with a time limit. Not meant to be run by hand; the options
+// are those LayoutArguments writes.
+#include "DocumentLayout.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    // No window is ever shown: the layout needs fonts, not a display, whatever platform the
+    // host that started it uses.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    conversion::DocumentLayoutRequest request;
+    std::string error;
+    if (!conversion::ParseLayoutArguments(arguments, request, error) ||
+        !conversion::LayOutDocument(request, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
