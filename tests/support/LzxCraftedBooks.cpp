@@ -22,11 +22,6 @@ int lengthOf(const std::vector<LzxToken>& tokens) {
     return n;
 }
 
-std::vector<LzxToken> operator+(std::vector<LzxToken> a, const std::vector<LzxToken>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 // The page's opening, odd in length so that the uncompressed block carrying it ends on a pad
 // byte.
 QByteArray pageHead() {

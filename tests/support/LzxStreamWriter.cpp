@@ -76,6 +76,11 @@ std::vector<LzxToken> lzxLiterals(const QByteArray& text) {
     return out;
 }
 
+std::vector<LzxToken> operator+(std::vector<LzxToken> a, const std::vector<LzxToken>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 std::vector<LzxToken> lzxRun(char c, int count) {
     std::vector<LzxToken> out;
     if (count <= 0)
@@ -142,7 +147,11 @@ void LzxStreamWriter::blockHeader(int type, quint32 length) {
         m_padBeforeHeader = false;
     }
     if (m_headerDue) {
-        putBits(0, 1); // no E8 translation
+        putBits(m_translationSize ? 1 : 0, 1);
+        if (m_translationSize) {
+            putBits(*m_translationSize >> 16, 16);
+            putBits(*m_translationSize & 0xFFFF, 16);
+        }
         m_headerDue = false;
     }
     putBits(static_cast<quint32>(type), 3);

@@ -29,6 +29,7 @@ struct LzxToken {
 };
 
 std::vector<LzxToken> lzxLiterals(const QByteArray& text);
+std::vector<LzxToken> operator+(std::vector<LzxToken> a, const std::vector<LzxToken>& b);
 // `count` bytes: `c`, then copies of it at offset 1 (257 bytes a match).
 std::vector<LzxToken> lzxRun(char c, int count);
 
@@ -51,6 +52,8 @@ public:
     // writer uses (deltas 0..11 in 4 bits, 12..16 and the runs 17..19 in 5) and one pretree
     // symbol's code.
     void header(int type, quint32 length) { blockHeader(type, length); }
+    // The E8 translation header the next reset point starts with (none unless set).
+    void setTranslationSize(quint32 size) { m_translationSize = size; }
     void bits(quint32 value, int count) { putBits(value, count); }
     void pretree();
     void pretreeSymbol(int z);
@@ -81,6 +84,7 @@ private:
     bool m_frameEnded = false; // the next bits or bytes start a frame
     bool m_padBeforeHeader = false;
     bool m_headerDue = true;
+    std::optional<quint32> m_translationSize;
     quint32 m_r[3] = {1, 1, 1};
     std::vector<int> m_main, m_length; // code lengths since the reset
 };

@@ -6,6 +6,7 @@
 #include "CHMDocument.h"
 #include "ITSSProtocol.h"
 #include "LzxCraftedBooks.h"
+#include "TestChmWriter.h"
 #include "TestSupport.h"
 
 #include <QMutex>
@@ -211,4 +212,22 @@ TEST(LzxFrameCheck, CodeLengthsRunPastTheMainTreeIntoSymbolsTheDecoderStillDecod
         LzxFrameCheck::check({run.stream() + QByteArray(4096, '\0')}, 16);
     EXPECT_FALSE(v.safe);
     EXPECT_STREQ(v.reason, "copies from before the bytes decoded since the reset");
+}
+
+TEST(LzxCraftedBook, AnyE8TranslationSizeIsReadAsIs) {
+    // The size only bounds values the decoder compares inside its own output, so no size is a
+    // reason to refuse a frame; a page without E8 bytes reads unchanged.
+    for (const quint32 size : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        LzxStreamWriter w;
+        w.setTranslationSize(size);
+        const QByteArray page = "<html><body><p>translated</p></body></html>";
+        w.verbatimBlock(lzxLiterals(page) + lzxRun(' ', 0x8000 - page.size()));
+        ASSERT_TRUE(LzxFrameCheck::framesAreSafe(w.frames(), 16)) << size;
+        const QByteArray stream = w.stream();
+        const QString path = writeScratchFile(
+            "lzx-e8.chm", writeLzxChm({{"/index.htm", {}, 0x8000, 1, 0}}, stream, {0}, 0x8000, 16));
+        const auto doc = CHMDocument::open(path);
+        ASSERT_NE(doc, nullptr);
+        EXPECT_EQ(doc->content("/index.htm"), w.output()) << size;
+    }
 }
