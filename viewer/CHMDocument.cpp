@@ -186,18 +186,23 @@ bool CHMDocument::compressedRangeIsSafe(quint64 start, quint64 length) {
             const quint64 end = std::min(count, (interval + 1) * per);
             for (quint64 f = interval * per; f < end; ++f) {
                 const quint64 from = frames.starts[static_cast<size_t>(f)];
-                const quint64 to = f + 1 < count ? frames.starts[static_cast<size_t>(f + 1)]
-                                                 : frames.compressedLength;
+                // As chmlib measures a block: to the next start, the last listed one to the end.
+                const quint64 to = f + 1 < frames.starts.size()
+                                       ? frames.starts[static_cast<size_t>(f + 1)]
+                                       : frames.compressedLength;
                 QByteArray frame;
                 if (m_file->seek(static_cast<qint64>(frames.streamOffset + from)))
                     frame = m_file->read(static_cast<qint64>(to - from));
                 bytes.push_back(frame.size() == static_cast<qsizetype>(to - from) ? frame
                                                                                   : QByteArray());
             }
-            known = LzxFrameCheck::framesAreSafe(bytes, frames.windowBits) ? 1 : -1;
+            const LzxFrameCheck::Verdict verdict = LzxFrameCheck::check(bytes, frames.windowBits);
+            known = verdict.safe ? 1 : -1;
             if (known < 0)
-                qCWarning(lcContainer) << "a compressed frame of" << logSafe(m_filePath)
-                                       << "would be read past its end; its pages are not read";
+                qCWarning(lcContainer).nospace()
+                    << "compressed frame " << interval * per + static_cast<quint64>(verdict.frame)
+                    << " of " << logSafe(m_filePath) << " " << verdict.reason
+                    << "; the pages in its reset interval are not read";
         }
         if (known < 0)
             return false;

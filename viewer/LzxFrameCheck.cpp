@@ -1,8 +1,10 @@
 #include "LzxFrameCheck.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -20,14 +22,30 @@ constexpr std::array<uint8_t, 51> kExtraBits = {0,  0,  0,  0,  1,  1,  2,  2,  
                                                 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 17,
                                                 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17};
 
+constexpr std::array<uint32_t, 51> kPositionBase = {
+    0,       1,       2,       3,       4,       6,       8,      12,     16,     24,      32,
+    48,      64,      96,      128,     192,     256,     384,    512,    768,    1024,    1536,
+    2048,    3072,    4096,    6144,    8192,    12288,   16384,  24576,  32768,  49152,   65536,
+    98304,   131072,  196608,  262144,  393216,  524288,  655360, 786432, 917504, 1048576, 1179648,
+    1310720, 1441792, 1572864, 1703936, 1835008, 1966080, 2097152};
+
 enum Block { Invalid = 0, Verbatim = 1, Aligned = 2, Uncompressed = 3 };
 
-struct Failed {}; // the decoder would stop here, or read beyond the frame
+// Why decoding stops: the decoder would refuse the data, or read or copy outside its buffers.
+struct Failed {
+    const char* reason;
+};
+const Failed kRejected{"is not valid LZX data"};
+const Failed kReadPastEnd{"would be read past its end"};
+const Failed kCopyBeforeStart{"copies from before the bytes decoded since the reset"};
+const Failed kMatchOverrun{"has a match that runs past its block or frame"};
 
 // A canonical prefix code as the decoder builds it from code lengths (at most 16 bits).
 class Code {
 public:
-    // False where the decoder refuses the lengths: over-full, or incomplete but not empty.
+    // False where the decoder refuses the lengths (incomplete but not empty), and for every
+    // over-full set: the decoder refuses some and builds a table that drops symbols for others
+    // (when its short codes fill the table), so only complete codes decode as here.
     bool build(const uint8_t* lengths, int symbols) {
         m_count.fill(0);
         m_symbols.clear();
@@ -65,7 +83,7 @@ public:
             first = (first + m_count[len]) << 1;
             code <<= 1;
         }
-        throw Failed{};
+        throw kRejected;
     }
 
 private:
@@ -81,6 +99,9 @@ struct State {
     uint32_t blockLength = 0;
     uint32_t blockRemaining = 0;
     uint32_t windowPosition = 0;
+    uint64_t decoded = 0; // bytes of output since the reset point
+    // The repeated offsets; the decoder starts them at 1 at every reset point.
+    uint32_t r0 = 1, r1 = 1, r2 = 1;
     std::array<uint8_t, kMainSymbols + kTableSafety> mainLengths{};
     std::array<uint8_t, kLengthSymbols + kTableSafety> lengthLengths{};
     std::array<uint8_t, kAlignedSymbols> alignedLengths{};
@@ -88,7 +109,9 @@ struct State {
 };
 
 // The decoder's bit reader over one frame: 16-bit little-endian words, most significant bit
-// first, a 64-bit buffer topped up a word at a time.
+// first, a buffer topped up a word at a time. It may load a few bytes past the frame (they stay
+// inside chmlib's buffer), but a bit it consumes must be the frame's own: past the end chmlib's
+// buffer holds whatever the heap left there, and the model reads zeros.
 class Bits {
 public:
     explicit Bits(const QByteArray& frame) : m_frame(frame) {}
@@ -109,6 +132,8 @@ public:
     void remove(int n) {
         m_buffer <<= n;
         m_left -= n;
+        if (m_pos * 8 - m_left > end() * 8)
+            throw kReadPastEnd;
     }
     uint32_t read(int n) {
         ensure(n);
@@ -125,10 +150,20 @@ public:
         remove(length);
         return s;
     }
-    // Raw bytes, as uncompressed blocks are read.
+    // Raw bytes, as uncompressed blocks are read: all of them the frame's own.
     void skipBytes(int64_t n) {
-        byteAt(m_pos + n - 1);
+        if (m_pos + n > end())
+            throw kReadPastEnd;
         m_pos += n;
+    }
+    uint32_t readU32() {
+        if (m_pos + 4 > end())
+            throw kReadPastEnd;
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = (v << 8) | static_cast<uint32_t>(byteAt(m_pos + i));
+        m_pos += 4;
+        return v;
     }
     int64_t position() const { return m_pos; }
     void setPosition(int64_t p) { m_pos = p; }
@@ -138,7 +173,7 @@ public:
 private:
     uint64_t byteAt(int64_t at) const {
         if (at < 0 || at >= m_frame.size() + LzxFrameCheck::kLookAhead)
-            throw Failed{};
+            throw kReadPastEnd;
         return at < m_frame.size() ? static_cast<uint8_t>(m_frame[static_cast<qsizetype>(at)]) : 0;
     }
 
@@ -148,13 +183,15 @@ private:
     int m_left = 0;
 };
 
+// Code lengths as the decoder reads them: a pretree, then deltas against the lengths the same
+// table had before (runs may write up to 50 entries past `last`, inside the table's slack).
 void readLengths(Bits& bits, uint8_t* lengths, int first, int last) {
     std::array<uint8_t, kPretreeSymbols> pre{};
     for (uint8_t& l : pre)
         l = static_cast<uint8_t>(bits.read(4));
     Code pretree;
     if (!pretree.build(pre.data(), kPretreeSymbols))
-        throw Failed{};
+        throw kRejected;
     const auto delta = [](uint8_t old, int z) {
         int v = old - z;
         return static_cast<uint8_t>(v < 0 ? v + 17 : v);
@@ -193,56 +230,78 @@ void readBlockHeader(Bits& bits, State& s, int mainElements) {
         for (uint8_t& l : s.alignedLengths)
             l = static_cast<uint8_t>(bits.read(3));
         if (!s.aligned.build(s.alignedLengths.data(), kAlignedSymbols))
-            throw Failed{};
+            throw kRejected;
         [[fallthrough]];
     case Verbatim:
         readLengths(bits, s.mainLengths.data(), 0, kChars);
         readLengths(bits, s.mainLengths.data(), kChars, mainElements);
         if (!s.main.build(s.mainLengths.data(), kMainSymbols))
-            throw Failed{};
+            throw kRejected;
         readLengths(bits, s.lengthLengths.data(), 0, kSecondaryLengths);
         if (!s.length.build(s.lengthLengths.data(), kLengthSymbols))
-            throw Failed{};
+            throw kRejected;
         break;
     case Uncompressed:
+        // Up to 16 bits of padding to the next word (a whole word when already aligned), then
+        // the three repeated offsets as raw little-endian bytes.
         bits.ensure(16);
         if (bits.left() > 16)
             bits.setPosition(bits.position() - 2);
-        bits.skipBytes(12); // the three repeated offsets
+        s.r0 = bits.readU32();
+        s.r1 = bits.readU32();
+        s.r2 = bits.readU32();
         break;
     default:
-        throw Failed{};
+        throw kRejected;
     }
 }
 
-// One match's input: its length footer and its position bits.
-int matchLength(Bits& bits, State& s, int element) {
+// One match: reads its length footer and position bits, updates the repeated offsets as the
+// decoder does, and answers the match's length and offset.
+std::pair<int, uint32_t> readMatch(Bits& bits, State& s, int element) {
     element -= kChars;
     int length = element & 7;
     if (length == 7)
         length += bits.symbol(s.length);
     length += 2;
     const int slot = element >> 3;
+    uint32_t offset = 0;
     if (slot > 2) {
-        int extra = kExtraBits[static_cast<size_t>(slot)];
+        const int extra = kExtraBits[static_cast<size_t>(slot)];
+        offset = kPositionBase[static_cast<size_t>(slot)] - 2;
         if (s.blockType == Verbatim) {
-            if (slot != 3)
-                bits.read(extra);
+            offset = slot == 3 ? 1 : offset + bits.read(extra);
         } else if (extra > 3) {
-            bits.read(extra - 3);
-            bits.symbol(s.aligned);
+            offset += bits.read(extra - 3) << 3;
+            offset += static_cast<uint32_t>(bits.symbol(s.aligned));
         } else if (extra == 3) {
-            bits.symbol(s.aligned);
+            offset += static_cast<uint32_t>(bits.symbol(s.aligned));
         } else if (extra > 0) {
-            bits.read(extra);
+            offset += bits.read(extra);
+        } else {
+            offset = 1;
         }
+        s.r2 = s.r1;
+        s.r1 = s.r0;
+        s.r0 = offset;
+    } else if (slot == 0) {
+        offset = s.r0;
+    } else if (slot == 1) {
+        offset = s.r1;
+        s.r1 = s.r0;
+        s.r0 = offset;
+    } else {
+        offset = s.r2;
+        s.r2 = s.r0;
+        s.r0 = offset;
     }
-    return length;
+    return {length, offset};
 }
 
 void decodeFrame(const QByteArray& frame, State& s, int mainElements, uint32_t windowSize) {
     Bits bits(frame);
     if (!s.headerRead) {
+        // The E8 translation header: its size only bounds values compared inside the output.
         if (bits.read(1)) {
             bits.read(16);
             bits.read(16);
@@ -254,7 +313,7 @@ void decodeFrame(const QByteArray& frame, State& s, int mainElements, uint32_t w
         if (s.blockRemaining == 0)
             readBlockHeader(bits, s, mainElements);
         if (bits.position() > bits.end() && (bits.position() > bits.end() + 2 || bits.left() < 16))
-            throw Failed{};
+            throw kRejected;
         int run = 0;
         while ((run = static_cast<int>(s.blockRemaining)) > 0 && togo > 0) {
             if (run > togo)
@@ -263,25 +322,30 @@ void decodeFrame(const QByteArray& frame, State& s, int mainElements, uint32_t w
             s.blockRemaining -= static_cast<uint32_t>(run);
             s.windowPosition &= windowSize - 1;
             if (s.windowPosition + static_cast<uint32_t>(run) > windowSize)
-                throw Failed{};
+                throw kRejected;
             if (s.blockType == Uncompressed) {
-                if (bits.position() + run > bits.end())
-                    throw Failed{};
                 bits.skipBytes(run);
                 s.windowPosition += static_cast<uint32_t>(run);
+                s.decoded += static_cast<uint64_t>(run);
                 continue;
             }
             while (run > 0) {
                 const int element = bits.symbol(s.main);
                 if (element < kChars) {
                     ++s.windowPosition;
+                    ++s.decoded;
                     --run;
                     continue;
                 }
-                const int length = matchLength(bits, s, element);
+                const auto [length, offset] = readMatch(bits, s, element);
+                // The copy starts `offset` bytes back, wrapping once around the window: only
+                // bytes written since the reset are there to copy.
+                if (offset == 0 || offset > std::min<uint64_t>(s.decoded, windowSize))
+                    throw kCopyBeforeStart;
+                if (length > run)
+                    throw kMatchOverrun;
                 s.windowPosition += static_cast<uint32_t>(length);
-                if (s.windowPosition > windowSize)
-                    throw Failed{};
+                s.decoded += static_cast<uint64_t>(length);
                 run -= length;
             }
         }
@@ -290,18 +354,19 @@ void decodeFrame(const QByteArray& frame, State& s, int mainElements, uint32_t w
 
 } // namespace
 
-bool LzxFrameCheck::framesAreSafe(const std::vector<QByteArray>& frames, int windowBits) {
+LzxFrameCheck::Verdict LzxFrameCheck::check(const std::vector<QByteArray>& frames, int windowBits) {
     if (windowBits < 15 || windowBits > 21)
-        return false;
+        return {false, 0, kRejected.reason};
     const int positionSlots = windowBits == 20 ? 42 : windowBits == 21 ? 50 : windowBits << 1;
     const int mainElements = kChars + positionSlots * 8;
     const uint32_t windowSize = 1u << windowBits;
     auto state = std::make_unique<State>();
+    int index = 0;
     try {
-        for (const QByteArray& frame : frames)
-            decodeFrame(frame, *state, mainElements, windowSize);
-    } catch (const Failed&) {
-        return false;
+        for (; index < static_cast<int>(frames.size()); ++index)
+            decodeFrame(frames[static_cast<size_t>(index)], *state, mainElements, windowSize);
+    } catch (const Failed& failed) {
+        return {false, index, failed.reason};
     }
-    return true;
+    return {};
 }

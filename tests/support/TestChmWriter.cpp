@@ -45,10 +45,11 @@ QByteArray writeChm(const std::vector<ChmObject>& objects) {
         QByteArray entry;
         appendEncint(entry, static_cast<quint64>(o.name.size()));
         entry += o.name;
-        appendEncint(entry, 0);
-        appendEncint(entry, static_cast<quint64>(content.size()));
+        appendEncint(entry, o.section);
+        appendEncint(entry, o.section ? o.offset : static_cast<quint64>(content.size()));
         appendEncint(entry, o.claimedLength.value_or(static_cast<quint64>(o.bytes.size())));
-        content += o.bytes;
+        if (o.section == 0)
+            content += o.bytes;
         if (chunkEntries.back().size() + entry.size() > kChunkSize - 0x14 - 8)
             chunkEntries.emplace_back();
         chunkEntries.back() += entry;
@@ -97,6 +98,35 @@ QByteArray writeChm(const std::vector<ChmObject>& objects) {
         out.replace(chunk + 0x14, chunkEntries[n].size(), chunkEntries[n]);
     }
     return out + content;
+}
+
+QByteArray writeLzxChm(std::vector<ChmObject> objects, const QByteArray& stream,
+                       const std::vector<quint64>& frameStarts, quint64 uncompressedLength,
+                       int windowBits) {
+    QByteArray control(0x1C, '\0');
+    putU32(control, 0, 6);
+    control.replace(4, 4, "LZXC");
+    const quint32 window = (1u << windowBits) / 0x8000;
+    putU32(control, 8, 2);
+    putU32(control, 12, window); // reset interval: a window, so a reset every two frames
+    putU32(control, 16, window);
+    putU32(control, 20, 1);
+    QByteArray reset(0x28 + 8 * static_cast<int>(frameStarts.size()), '\0');
+    putU32(reset, 0, 2);
+    putU32(reset, 4, static_cast<quint32>(frameStarts.size()));
+    putU32(reset, 8, 8);
+    putU32(reset, 12, 0x28);
+    putU64(reset, 16, uncompressedLength);
+    putU64(reset, 24, static_cast<quint64>(stream.size()));
+    putU64(reset, 32, 0x8000);
+    for (size_t i = 0; i < frameStarts.size(); ++i)
+        putU64(reset, 0x28 + 8 * static_cast<int>(i), frameStarts[i]);
+    objects.push_back({"::DataSpace/Storage/MSCompressed/ControlData", control});
+    objects.push_back({"::DataSpace/Storage/MSCompressed/Transform/"
+                       "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable",
+                       reset});
+    objects.push_back({"::DataSpace/Storage/MSCompressed/Content", stream});
+    return writeChm(objects);
 }
 
 } // namespace testsupport

@@ -15,6 +15,10 @@ struct ChmObject {
     QByteArray bytes;
     // The length the listing entry claims, when it is to differ from the bytes written.
     std::optional<quint64> claimedLength = std::nullopt;
+    // 1: listed in the LZX section at `offset` of its uncompressed bytes; `bytes` are not
+    // written (the length is claimedLength, or the size of `bytes`).
+    quint64 section = 0;
+    quint64 offset = 0;
 };
 
 // Offsets of the structures in what writeChm produces.
@@ -26,6 +30,13 @@ constexpr int kChunkSize = 0x1000;
 // A container holding the objects in one listing chunk (several when they don't fit), all in
 // the uncompressed section.
 QByteArray writeChm(const std::vector<ChmObject>& objects);
+
+// A container with an LZX section: the objects as writeChm lays them out, plus the section's
+// control data (the window of `windowBits`, a reset every two frames), its reset table (a block
+// at each frame start, `uncompressedLength` bytes in all) and its compressed stream.
+QByteArray writeLzxChm(std::vector<ChmObject> objects, const QByteArray& stream,
+                       const std::vector<quint64>& frameStarts, quint64 uncompressedLength,
+                       int windowBits);
 
 // "/#SYSTEM" bytes: version 3, then the records as given (code, data).
 QByteArray systemFile(const std::vector<std::pair<quint16, QByteArray>>& records);

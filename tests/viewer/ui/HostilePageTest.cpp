@@ -1,6 +1,8 @@
 // Pages of hostile books: a script that never ends freezes its own tab at most. The window, the
 // book's other tabs and other books stay usable, and closing the tab or the window ends the
-// runaway renderer. An object that claims gigabytes shows as a missing page.
+// runaway renderer. An object that claims gigabytes shows as a missing page, and so does a page
+// whose LZX frame would make chmlib copy from outside what it decoded.
+#include "LzxCraftedBooks.h"
 #include "WindowTestFixture.h"
 
 #include <QTimer>
@@ -123,4 +125,20 @@ TEST_F(HostilePage, PageClaimingGigabytesShowsTheMissingPage) {
     ASSERT_TRUE(load(window, "huge.htm"));
     const QString text = bodyText(currentPage(window));
     EXPECT_TRUE(text.contains("no page at /huge.htm")) << text.toStdString();
+}
+
+TEST_F(HostilePage, PageWhoseLzxFrameCopiesFromOutsideTheWindowShowsTheMissingPage) {
+    // R0 = 0x80000000 would crash the reader in chmlib's decoder; R0 = 64 would hand the page
+    // the heap before the decoder's window (and the page's own script could read it).
+    for (const testsupport::LzxCraftedBook& book : testsupport::hostileLzxBooks()) {
+        if (book.what != QLatin1String("R0 = 0x80000000") &&
+            book.what != QLatin1String("R0 = the window + 64"))
+            continue;
+        CHMDocumentWindow* window = openWindow(book.path);
+        ASSERT_NE(window, nullptr) << book.what.toStdString();
+        ASSERT_TRUE(load(window, "index.htm")) << book.what.toStdString();
+        const QString text = bodyText(currentPage(window));
+        EXPECT_TRUE(text.contains("no page at /index.htm")) << text.toStdString();
+        EXPECT_FALSE(text.contains(testsupport::kLzxCanary)) << text.toStdString();
+    }
 }
