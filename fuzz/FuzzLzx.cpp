@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mspack.h>
 #include <optional>
 #include <sanitizer/common_interface_defs.h>
@@ -147,21 +148,69 @@ struct Counts {
 };
 Counts counts;
 
-// The object chmlib is decoding, named when a sanitizer stops the process.
+// The object being decoded and by whom, named when a sanitizer stops the process (a fault in
+// libmspack is no finding about chmlib).
 const CHMObjectEntry* current = nullptr;
+const char* decoder = "chmlib";
 
 void nameCurrentObject() {
     if (current)
-        std::fprintf(stderr,
-                     "lzx: the fault came while chmlib decoded %s (offset %llu, length %llu)\n",
-                     current->name.constData(), static_cast<unsigned long long>(current->offset),
+        std::fprintf(stderr, "lzx: the fault came while %s decoded %s (offset %llu, length %llu)\n",
+                     decoder, current->name.constData(),
+                     static_cast<unsigned long long>(current->offset),
                      static_cast<unsigned long long>(current->length));
 }
 
 struct Section {
-    const CHMContainerLayout* layout = nullptr;
-    const QByteArray* file = nullptr;
-    quint32 mspackFramesPerReset = 0; // libmspack's reading of the control data
+    Section(const CHMContainerLayout& l, const QByteArray& f, quint32 mspackPer)
+        : layout(&l), file(&f), mspackFramesPerReset(mspackPer) {}
+
+    const CHMContainerLayout* layout;
+    const QByteArray* file;
+    quint32 mspackFramesPerReset; // libmspack's reading of the control data
+    // Each reset interval is walked once per input, both ways, keyed by its first frame.
+    mutable std::map<quint64, lzxfuzz::IntervalWalk> continuous, asChmlib;
+
+    QByteArray stream() const {
+        const CHMLzxFrames& f = layout->lzxFrames();
+        return file->mid(static_cast<qsizetype>(f.streamOffset),
+                         static_cast<qsizetype>(f.compressedLength));
+    }
+    // The interval from frame `start` as libmspack reads it: on from where each frame ended.
+    const lzxfuzz::IntervalWalk& walkContinuous(quint64 start) const {
+        auto it = continuous.find(start);
+        if (it == continuous.end()) {
+            const CHMLzxFrames& f = layout->lzxFrames();
+            const quint64 from = f.starts[static_cast<size_t>(start)];
+            // chmlib decodes whole frames, the last one too.
+            it = continuous
+                     .emplace(start,
+                              lzxfuzz::walkInterval(
+                                  stream().mid(static_cast<qsizetype>(from)), f.windowBits,
+                                  static_cast<int>(f.framesPerReset), f.framesPerReset * kFrame))
+                     .first;
+        }
+        return it->second;
+    }
+    // The interval from frame `start` as chmlib reads it: each frame where the table puts it.
+    const lzxfuzz::IntervalWalk& walkAsChmlib(quint64 start) const {
+        auto it = asChmlib.find(start);
+        if (it == asChmlib.end()) {
+            const CHMLzxFrames& f = layout->lzxFrames();
+            const quint64 from = f.starts[static_cast<size_t>(start)];
+            std::vector<uint64_t> starts;
+            for (quint64 i = start + 1; i < start + f.framesPerReset && i < f.starts.size(); ++i)
+                starts.push_back(f.starts[static_cast<size_t>(i)] - from);
+            it =
+                asChmlib
+                    .emplace(start,
+                             lzxfuzz::walkInterval(stream().mid(static_cast<qsizetype>(from)),
+                                                   f.windowBits, static_cast<int>(f.framesPerReset),
+                                                   f.framesPerReset * kFrame, &starts))
+                    .first;
+        }
+        return it->second;
+    }
 };
 
 std::optional<CHMContainerLayout> parseLayout(const QByteArray& file) {
@@ -221,15 +270,11 @@ StreamView viewOf(const Section& s, const CHMObjectEntry& e) {
         return view;
     const quint64 firstFrame = e.offset / kFrame / per * per,
                   lastFrame = (e.offset + e.length - 1) / kFrame;
-    const QByteArray stream = s.file->mid(static_cast<qsizetype>(frames.streamOffset),
-                                          static_cast<qsizetype>(frames.compressedLength));
     for (quint64 start = firstFrame; start <= lastFrame; start += per) {
         if (start >= frames.starts.size())
             return view;
         const quint64 from = frames.starts[static_cast<size_t>(start)];
-        const quint64 output = per * kFrame; // chmlib decodes whole frames
-        const auto walk = lzxfuzz::walkInterval(stream.mid(static_cast<qsizetype>(from)),
-                                                frames.windowBits, static_cast<int>(per), output);
+        const lzxfuzz::IntervalWalk& walk = s.walkContinuous(start);
         if (walk.intel && (start != 0 || lastFrame >= firstFrame + per)) {
             ++counts.e8;
             return view;
@@ -255,19 +300,10 @@ bool reachesOutside(const Section& s, const CHMObjectEntry& e) {
         return false;
     const quint64 firstFrame = e.offset / kFrame / per * per,
                   lastFrame = (e.offset + e.length - 1) / kFrame;
-    const QByteArray stream = s.file->mid(static_cast<qsizetype>(frames.streamOffset),
-                                          static_cast<qsizetype>(frames.compressedLength));
     for (quint64 start = firstFrame; start <= lastFrame && start < frames.starts.size();
          start += per) {
-        const quint64 from = frames.starts[static_cast<size_t>(start)];
-        std::vector<uint64_t> starts;
-        for (quint64 f = start + 1; f < start + per && f < frames.starts.size(); ++f)
-            starts.push_back(frames.starts[static_cast<size_t>(f)] - from);
-        const quint64 count = std::min<quint64>(per, lastFrame - start + 1);
-        const auto walk =
-            lzxfuzz::walkInterval(stream.mid(static_cast<qsizetype>(from)), frames.windowBits,
-                                  static_cast<int>(count), count * kFrame, &starts);
-        if (walk.outsideFrame >= 0)
+        const lzxfuzz::IntervalWalk& walk = s.walkAsChmlib(start);
+        if (walk.outsideFrame >= 0 && start + static_cast<quint64>(walk.outsideFrame) <= lastFrame)
             return true;
     }
     return false;
@@ -342,7 +378,7 @@ bool lzxChecksAcceptOutsideMatch(const uint8_t* data, size_t size) {
     const auto layout = parseLayout(file);
     if (!layout)
         return false;
-    const Section section{&*layout, &file, mspackFramesPerReset(*layout, file)};
+    const Section section(*layout, file, mspackFramesPerReset(*layout, file));
     for (const CHMObjectEntry* e : accepted(*layout, file)) {
         if (reachesOutside(section, *e))
             return true;
@@ -389,7 +425,7 @@ int fuzzLzx(const uint8_t* data, size_t size) {
         std::memcpy(sys.input.data() + 0x18, guids, sizeof guids);
     mschm_decompressor* mspack = mspackDecompressor();
     mschmd_header* header = mspack ? mspack->open(mspack, "in") : nullptr;
-    const Section section{&*layout, &file, mspackFramesPerReset(*layout, file)};
+    const Section section(*layout, file, mspackFramesPerReset(*layout, file));
     const bool streamsAgree = header && sameStreams(header, *layout);
     for (const CHMObjectEntry* e : objects) {
         chmUnitInfo ui{};
@@ -399,6 +435,7 @@ int fuzzLzx(const uint8_t* data, size_t size) {
             continue;
         // chmlib runs on every accepted object: a fault in it is a finding by itself.
         current = e;
+        decoder = "chmlib";
         QByteArray mine(static_cast<qsizetype>(e->length), '\0');
         const LONGINT64 got =
             chm_retrieve_object(chm, &ui, reinterpret_cast<unsigned char*>(mine.data()), 0,
@@ -431,6 +468,7 @@ int fuzzLzx(const uint8_t* data, size_t size) {
             continue;
         }
         sys.outputCap = static_cast<qint64>(e->length);
+        decoder = "libmspack";
         if (mspack->extract(mspack, const_cast<mschmd_file*>(theirs), "out") != MSPACK_ERR_OK) {
             ++counts.mspackRefused;
             continue;
