@@ -280,8 +280,10 @@ IntervalWalk walkInterval(const QByteArray& stream, int windowBits, int frames,
                         offset = s->r[static_cast<size_t>(slot)];
                         std::swap(s->r[0], s->r[static_cast<size_t>(slot)]);
                     }
+                    // Offset 0 copies the bytes about to be written: what the window held.
                     if (walk.outsideFrame < 0 &&
-                        offset > std::min<uint64_t>(output + static_cast<uint64_t>(done), window))
+                        (offset == 0 ||
+                         offset > std::min<uint64_t>(output + static_cast<uint64_t>(done), window)))
                         walk.outsideFrame = f;
                     done += length;
                 }

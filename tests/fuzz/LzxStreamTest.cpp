@@ -135,9 +135,9 @@ TEST(LzxStream, WalkSeesRepeatedOffsetsThatReachOutsideTheDecodedData) {
     const struct {
         uint32_t r0;
         bool outside;
-    } cases[] = {{1, false},         {10, false},        {11, true},
-                 {64, true},         {0x8000, true},     {0x8001, true},
-                 {0x7FFFFFFF, true}, {0x80000000, true}, {0xFFFFFFFF, true}};
+    } cases[] = {{0, true},          {1, false},        {10, false},    {11, true},
+                 {64, true},         {0x8000, true},    {0x8001, true}, {0x7FFFFFFF, true},
+                 {0x80000000, true}, {0xFFFFFFFF, true}};
     for (const auto& c : cases) {
         IntervalWriter w(15, 2 * kFrame);
         repeatedOffsetAfterTenBytes(w, c.r0);
@@ -231,10 +231,11 @@ TEST(LzxStream, MutationLoadsDangerousRepeatedOffsetsAndKeepsTheTableInStep) {
 }
 
 // The hand-made lzx inputs kept under fuzz/: a sound book whose first interval loads R0-R2
-// and uses them (a seed), and the two repeated-offset faults (regressions): R0 = 0x80000000
-// (chmlib copies from far outside its window) and R0 = 64 after ten bytes (chmlib copies from
-// the end of its window, which holds nothing of this stream). With LUMENO_FUZZ_WRITE_INPUTS
-// set to fuzz/, the test writes them there.
+// and uses them (a seed), and the repeated-offset faults (regressions): R0 = 0x80000000
+// (chmlib copies from far outside its window), R0 = 64 after ten bytes (chmlib copies from the
+// end of its window, which holds nothing of this stream) and R0 = 0 (chmlib copies the window's
+// bytes onto themselves: what the heap held). With LUMENO_FUZZ_WRITE_INPUTS set to the absolute
+// path of fuzz/, the test writes them there.
 TEST(LzxStream, HandMadeInputsHaveTheMatchesTheyAreNamedFor) {
     const struct {
         const char* path;
@@ -242,7 +243,8 @@ TEST(LzxStream, HandMadeInputsHaveTheMatchesTheyAreNamedFor) {
         bool outside;
     } inputs[] = {{"seeds/lzx/repeated-offsets-sound.chm", 10, false},
                   {"regressions/lzx/repeated-offset-r0-80000000.chm", 0x80000000, true},
-                  {"regressions/lzx/repeated-offset-r0-64.chm", 64, true}};
+                  {"regressions/lzx/repeated-offset-r0-64.chm", 64, true},
+                  {"regressions/lzx/repeated-offset-r0-0.chm", 0, true}};
     const QString writeTo = qEnvironmentVariable("LUMENO_FUZZ_WRITE_INPUTS");
     for (const auto& input : inputs) {
         const QByteArray file =
