@@ -319,6 +319,24 @@ quint32 mspackFramesPerReset(const CHMContainerLayout& layout, const QByteArray&
     return static_cast<quint32>(interval / kFrame);
 }
 
+bool resolvesAsChecked(chmFile* chm, const CHMContainerLayout& layout) {
+    const CHMCompressionStreams& s = layout.compressionStreams();
+    const std::pair<const QByteArray*, const std::optional<CHMObjectEntry>*> streams[] = {
+        {&CHMContainerLayout::controlDataName(), &s.controlData},
+        {&CHMContainerLayout::resetTableName(), &s.resetTable},
+        {&CHMContainerLayout::contentName(), &s.content}};
+    for (const auto& [name, seen] : streams) {
+        chmUnitInfo ui{};
+        const bool found = chm_resolve_object(chm, name->constData(), &ui) == CHM_RESOLVE_SUCCESS;
+        if (found != seen->has_value())
+            return false;
+        if (found && (static_cast<quint64>(ui.space) != (*seen)->section ||
+                      ui.start != (*seen)->offset || ui.length != (*seen)->length))
+            return false;
+    }
+    return true;
+}
+
 const mschmd_file* findIn(const mschmd_file* list, const QByteArray& name) {
     for (; list; list = list->next) {
         if (list->filename && name == list->filename)
@@ -413,6 +431,12 @@ int fuzzLzx(const uint8_t* data, size_t size) {
     chmFile* chm = chm_open(scratch.path().toLocal8Bit().constData());
     if (!chm)
         return 0;
+    // The document refuses a file whose LZX streams chmlib finds elsewhere than the checks did
+    // (the directory target looks for those).
+    if (!resolvesAsChecked(chm, *layout)) {
+        chm_close(chm);
+        return 0;
+    }
     MemorySystem& sys = memorySystem();
     sys.input = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     // libmspack insists on the two header GUIDs (some compilers write the first twice); nothing
