@@ -21,7 +21,20 @@
 #include <map>
 #include <mspack.h>
 #include <optional>
-#include <sanitizer/common_interface_defs.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMENO_FUZZ_HAS_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMENO_FUZZ_HAS_ASAN 1
+#endif
+#endif
+#ifndef LUMENO_FUZZ_HAS_ASAN
+#define LUMENO_FUZZ_HAS_ASAN 0
+#endif
+#if LUMENO_FUZZ_HAS_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace fuzz {
 
@@ -148,7 +161,7 @@ struct Counts {
 };
 Counts counts;
 
-// The object being decoded and by whom, named when a sanitizer stops the process (a fault in
+// The object being decoded and by whom, named when AddressSanitizer reports (a fault in
 // libmspack is no finding about chmlib).
 const CHMObjectEntry* current = nullptr;
 const char* decoder = "chmlib";
@@ -421,11 +434,15 @@ int fuzzLzx(const uint8_t* data, size_t size) {
     if (objects.empty())
         return 0;
 
+#if LUMENO_FUZZ_HAS_ASAN
+    // The error report callback, not the death callback: libFuzzer's death callback is what
+    // saves the input.
     static const bool named = [] {
-        __sanitizer_set_death_callback(nameCurrentObject);
+        __asan_set_error_report_callback([](const char*) { nameCurrentObject(); });
         return true;
     }();
     (void)named;
+#endif
     static const ScratchFile scratch(QStringLiteral("lzx"));
     check(scratch.write(data, size), "the scratch file cannot be written");
     chmFile* chm = chm_open(scratch.path().toLocal8Bit().constData());
