@@ -217,7 +217,12 @@ IntervalWalk walkInterval(const QByteArray& stream, int windowBits, int frames,
     const uint64_t window = uint64_t(1) << windowBits;
     auto s = std::make_unique<State>();
     Reader r(stream);
-    uint64_t output = 0;
+    // chmlib counts a frame's output by the runs it plans, while its window takes every byte a
+    // match writes (a match may run past the frame); libmspack refuses such a match.
+    const bool asChmlib = frameStarts != nullptr;
+    uint64_t output = 0;    // by the runs
+    uint64_t decoded = 0;   // written to the window since the reset point
+    uint64_t windowPos = 0; // chmlib's position in its window
     try {
         if (r.read(1)) {
             walk.intel = true;
@@ -235,11 +240,14 @@ IntervalWalk walkInterval(const QByteArray& stream, int windowBits, int frames,
             }
             const uint64_t frameEndOutput =
                 std::min<uint64_t>(output - output % kFrame + kFrame, outputLength);
-            int64_t togo = static_cast<int64_t>(frameEndOutput - output);
+            int64_t togo = asChmlib ? kFrame : static_cast<int64_t>(frameEndOutput - output);
             while (togo > 0) {
                 if (s->remaining == 0)
                     readHeader(r, *s, walk, mainElements, output);
                 int64_t run = std::min<int64_t>(s->remaining, togo);
+                windowPos &= window - 1;
+                if (asChmlib && windowPos + static_cast<uint64_t>(run) > window)
+                    throw Stop{};
                 if (s->type == Uncompressed) {
                     s->rawPos += static_cast<uint64_t>(run);
                     if (s->rawPos > static_cast<uint64_t>(stream.size()))
@@ -247,6 +255,8 @@ IntervalWalk walkInterval(const QByteArray& stream, int windowBits, int frames,
                     s->remaining -= static_cast<uint32_t>(run);
                     togo -= run;
                     output += static_cast<uint64_t>(run);
+                    decoded += static_cast<uint64_t>(run);
+                    windowPos += static_cast<uint64_t>(run);
                     if (s->remaining == 0)
                         r.restartAt(s->rawPos); // the pad byte is skipped with the next header
                     continue;
@@ -256,6 +266,8 @@ IntervalWalk walkInterval(const QByteArray& stream, int windowBits, int frames,
                     const int element = r.symbol(s->main);
                     if (element < kChars) {
                         ++done;
+                        ++decoded;
+                        ++windowPos;
                         continue;
                     }
                     const int e = element - kChars;
@@ -282,17 +294,20 @@ IntervalWalk walkInterval(const QByteArray& stream, int windowBits, int frames,
                     }
                     // Offset 0 copies the bytes about to be written: what the window held.
                     if (walk.outsideFrame < 0 &&
-                        (offset == 0 ||
-                         offset > std::min<uint64_t>(output + static_cast<uint64_t>(done), window)))
+                        (offset == 0 || offset > std::min(decoded, window)))
                         walk.outsideFrame = f;
                     done += length;
+                    decoded += static_cast<uint64_t>(length);
+                    windowPos += static_cast<uint64_t>(length);
+                    if (asChmlib && windowPos > window)
+                        throw Stop{};
                 }
-                // A match past the run: libmspack refuses it, so the walk ends here.
-                if (done > run)
+                // A match past the run: libmspack refuses it, so its walk ends here.
+                if (done > run && !asChmlib)
                     throw Stop{};
-                s->remaining -= static_cast<uint32_t>(done);
-                togo -= done;
-                output += static_cast<uint64_t>(done);
+                s->remaining -= static_cast<uint32_t>(run);
+                togo -= run;
+                output += static_cast<uint64_t>(run);
             }
             output = frameEndOutput;
             walk.frameEnds.push_back(s->type == Uncompressed ? s->rawPos : r.frameEnd());
