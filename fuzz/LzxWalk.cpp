@@ -309,6 +309,11 @@ IntervalWalk walkInterval(const QByteArray& stream, int windowBits, int frames,
                 togo -= run;
                 output += static_cast<uint64_t>(run);
             }
+            // chmlib hands out the frame as the window's last 0x8000 bytes before its position:
+            // after a match ran past an earlier frame and the window wrapped inside this one,
+            // they begin before the window.
+            if (asChmlib && walk.outsideFrame < 0 && (windowPos == 0 ? window : windowPos) < kFrame)
+                walk.outsideFrame = f;
             output = frameEndOutput;
             walk.frameEnds.push_back(s->type == Uncompressed ? s->rawPos : r.frameEnd());
         }

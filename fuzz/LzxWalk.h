@@ -29,10 +29,11 @@ struct IntervalWalk {
     std::vector<Block> blocks;
     std::vector<uint64_t> frameEnds; // byte offset where each frame ended (next one starts)
     bool complete = false;           // every frame decoded; false: stopped at a fault
-    // The first frame (from the interval's start) with a match at offset 0, or one that
-    // reaches before the bytes decoded since the reset point or past the window: chmlib copies
-    // such a match from outside what it decoded (stale or foreign memory). -1: none in the
-    // frames walked.
+    // The first frame (from the interval's start) where chmlib copies from outside what it
+    // decoded (stale or foreign memory): a match at offset 0, or one that reaches before the
+    // bytes decoded since the reset point or past the window; or, walking as chmlib, a frame
+    // whose output would begin before the window (a match ran past an earlier frame and the
+    // window wrapped inside this one). -1: none in the frames walked.
     int64_t outsideFrame = -1;
 };
 
