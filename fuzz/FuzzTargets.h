@@ -42,10 +42,11 @@ int fuzzImagestream(const uint8_t* data, size_t size);
 // chmlib's LZX decoder against libmspack's on every compressed object the reader's checks
 // accept (the whole input is a .chm file): no fault, and the same bytes.
 int fuzzLzx(const uint8_t* data, size_t size);
-// Whether the checks accept a compressed object whose decoding, walked through the stream,
-// has a match that copies from before the data decoded since the reset point or past the
-// window. A kept lzx input is replayed in the normal build (where chmlib is the system's,
-// uninstrumented) only once the checks refuse every such object.
+// Whether the checks accept a compressed object whose decoding, walked through the stream as
+// chmlib reads it, copies from outside the data it decoded since the reset point (a match at
+// offset 0, before that data or past the window, or a frame handed out from before the window). A
+// kept lzx input is replayed in the normal build (where chmlib is the system's, uninstrumented)
+// only once the checks refuse every such object.
 bool lzxChecksAcceptOutsideMatch(const uint8_t* data, size_t size);
 
 // The document the itss target answers from: $LUMENO_FUZZ_DOCUMENT, else the fixture the build
