@@ -86,6 +86,9 @@ public:
         m_base = byte;
         m_used = 0;
     }
+    // Bytes from `end` on read as zeros (chmlib's frame buffer past the frame, as the checks
+    // take it).
+    void limit(uint64_t end) { m_end = end; }
     // The realignment at a frame's end; answers where the next frame starts.
     uint64_t size() const { return static_cast<uint64_t>(m_s.size()); }
     uint32_t rawByte(uint64_t i) const { return byteAt(i); }
@@ -107,13 +110,14 @@ private:
     }
 
     uint32_t byteAt(uint64_t i) const {
-        return i < static_cast<uint64_t>(m_s.size())
+        return i < std::min<uint64_t>(m_end, static_cast<uint64_t>(m_s.size()))
                    ? static_cast<uint8_t>(m_s[static_cast<qsizetype>(i)])
                    : 0;
     }
     const QByteArray& m_s;
     uint64_t m_base = 0;
     uint64_t m_used = 0;
+    uint64_t m_end = UINT64_MAX;
 };
 
 void readLengths(Reader& r, Block& b, uint8_t* lengths, int first, int last) {
@@ -238,6 +242,10 @@ IntervalWalk walkInterval(const QByteArray& stream, int windowBits, int frames,
                 r.restartAt(at);
                 s->rawPos = at;
             }
+            if (frameStarts)
+                r.limit(static_cast<size_t>(f) < frameStarts->size()
+                            ? (*frameStarts)[static_cast<size_t>(f)]
+                            : UINT64_MAX);
             const uint64_t frameEndOutput =
                 std::min<uint64_t>(output - output % kFrame + kFrame, outputLength);
             int64_t togo = asChmlib ? kFrame : static_cast<int64_t>(frameEndOutput - output);
