@@ -292,10 +292,16 @@ StreamView viewOf(const Section& s, const CHMObjectEntry& e) {
             ++counts.e8;
             return view;
         }
-        for (quint64 f = start; f < start + per && f < lastFrame; ++f) {
+        // Every frame the object needs, its last one too, must end where the next one starts
+        // (the section's last frame ends with the stream).
+        for (quint64 f = start; f < start + per && f <= lastFrame; ++f) {
             const size_t i = static_cast<size_t>(f - start);
-            if (i >= walk.frameEnds.size() || f + 1 >= frames.starts.size() ||
-                frames.starts[static_cast<size_t>(f + 1)] != from + walk.frameEnds[i])
+            if (i >= walk.frameEnds.size())
+                return view;
+            const quint64 next = f + 1 < frames.starts.size()
+                                     ? frames.starts[static_cast<size_t>(f + 1)]
+                                     : frames.compressedLength;
+            if (next != from + walk.frameEnds[i])
                 return view;
         }
     }
