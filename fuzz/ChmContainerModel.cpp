@@ -135,22 +135,26 @@ QByteArray write(const Model& m) {
     const quint32 chunkSize = m.chunkSize < 0x40 ? 0x40 : m.chunkSize;
     std::vector<QByteArray> listing(1);
     std::vector<QByteArray> firstNames(1);
+    std::vector<int> counts(1);
     int inChunk = 0;
     for (const Entry& e : m.entries) {
         QByteArray bytes = entryBytes(e);
-        if (bytes.size() > static_cast<qsizetype>(chunkSize - 0x14))
+        // Each listing chunk ends with its entry count (two bytes), which libmspack reads.
+        if (bytes.size() > static_cast<qsizetype>(chunkSize - 0x16))
             continue; // a name too long for any chunk is left out
-        const bool full = listing.back().size() + bytes.size() > chunkSize - 0x14 ||
+        const bool full = listing.back().size() + bytes.size() > chunkSize - 0x16 ||
                           (m.entriesPerChunk > 0 && inChunk >= m.entriesPerChunk);
         if (full && inChunk > 0) {
             listing.emplace_back();
             firstNames.emplace_back();
+            counts.push_back(0);
             inChunk = 0;
         }
         if (inChunk == 0)
             firstNames.back() = e.name;
         listing.back() += bytes;
         ++inChunk;
+        ++counts.back();
     }
     const int listings = static_cast<int>(listing.size());
     QByteArray index;
@@ -210,6 +214,7 @@ QByteArray write(const Model& m) {
         put(out, chunk + 0x0C, static_cast<quint32>(prev), 4);
         put(out, chunk + 0x10, static_cast<quint32>(next), 4);
         out.replace(chunk + 0x14, listing[n].size(), listing[n]);
+        put(out, chunk + static_cast<qsizetype>(chunkSize) - 2, static_cast<quint64>(counts[n]), 2);
     }
     if (m.withIndex) {
         const qsizetype chunk = p + 0x54 + static_cast<qsizetype>(listings) * chunkSize;

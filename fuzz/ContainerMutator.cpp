@@ -1,6 +1,7 @@
 #include "ContainerMutator.h"
 
 #include "ChmContainerModel.h"
+#include "LzxMutator.h"
 
 #include <algorithm>
 #include <cstring>
@@ -227,7 +228,7 @@ void mutateObjectBytes(Rng& rng, chmcraft::Model& m, const ByteMutator& bytes) {
 } // namespace
 
 size_t mutateContainer(uint8_t* data, size_t size, size_t maxSize, unsigned seed,
-                       const ByteMutator& bytes) {
+                       const ByteMutator& bytes, Focus focus) {
     Rng rng(seed);
     auto model = chmcraft::parse(
         QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
@@ -236,6 +237,12 @@ size_t mutateContainer(uint8_t* data, size_t size, size_t maxSize, unsigned seed
     chmcraft::Model& m = *model;
     const int rounds = 1 + static_cast<int>(pick(rng, 3));
     for (int i = 0; i < rounds; ++i) {
+        // The LZX blocks: one round in ten, or half of them with the LZX focus.
+        if (pick(rng, focus == Focus::Lzx ? 2 : 10) == 0) {
+            if (!mutateLzx(rng, m))
+                mutateObjectBytes(rng, m, bytes);
+            continue;
+        }
         switch (pick(rng, 8)) {
         case 0:
         case 1:

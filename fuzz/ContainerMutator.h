@@ -13,9 +13,13 @@ namespace fuzz {
 // Byte-level fallback (libFuzzer's own mutation): mutates data[0, size) within maxSize.
 using ByteMutator = std::function<size_t(uint8_t* data, size_t size, size_t maxSize)>;
 
+// Where the mutation spends its effort: the directory and its streams, or the LZX stream's
+// blocks (half of the rounds, for the target that compares chmlib's decoder with another).
+enum class Focus { Directory, Lzx };
+
 // Mutates a file image in place; answers the new size (at most maxSize). Inputs that are no
 // container at all, and a share of the others, go to `bytes`.
 size_t mutateContainer(uint8_t* data, size_t size, size_t maxSize, unsigned seed,
-                       const ByteMutator& bytes);
+                       const ByteMutator& bytes, Focus focus = Focus::Directory);
 
 } // namespace fuzz

@@ -1,6 +1,7 @@
 // The libFuzzer entry of one target: the build compiles this file once per target with
 // LUMENO_FUZZ_FUNCTION naming the function of FuzzTargets.h to call, and LUMENO_FUZZ_CONTAINER
-// for the targets whose input is a whole .chm file (they mutate it field by field).
+// for the targets whose input is a whole .chm file (they mutate it field by field);
+// LUMENO_FUZZ_LZX spends half of those mutations on the LZX stream's blocks.
 #include "FuzzTargets.h"
 
 #ifdef LUMENO_FUZZ_CONTAINER
@@ -10,7 +11,11 @@ extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 
 extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize,
                                           unsigned int seed) {
+#ifdef LUMENO_FUZZ_LZX
+    return fuzz::mutateContainer(data, size, maxSize, seed, LLVMFuzzerMutate, fuzz::Focus::Lzx);
+#else
     return fuzz::mutateContainer(data, size, maxSize, seed, LLVMFuzzerMutate);
+#endif
 }
 #endif
 

@@ -8,14 +8,18 @@ if(NOT TARGET fuzztargets)
         ${_fuzz_dir}/FuzzDirectory.cpp
         ${_fuzz_dir}/FuzzImageStream.cpp
         ${_fuzz_dir}/FuzzItss.cpp
+        ${_fuzz_dir}/FuzzLzx.cpp
         ${_fuzz_dir}/FuzzMetadata.cpp
         ${_fuzz_dir}/FuzzOpen.cpp
         ${_fuzz_dir}/FuzzSitemap.cpp
         ${_fuzz_dir}/ChmContainerModel.cpp
         ${_fuzz_dir}/ContainerMutator.cpp
+        ${_fuzz_dir}/LzxMutator.cpp
+        ${_fuzz_dir}/LzxWalk.cpp
+        ${_fuzz_dir}/LzxWriter.cpp
     )
     target_include_directories(fuzztargets PUBLIC ${_fuzz_dir} PRIVATE ${CHMLIB_INCLUDE_DIR})
-    target_link_libraries(fuzztargets PUBLIC viewer conversion Qt6::Core PRIVATE ${CHMLIB_LIBRARY})
+    target_link_libraries(fuzztargets PUBLIC viewer conversion Qt6::Core PRIVATE ${CHMLIB_LIBRARY} mspack)
     # The itss target answers from a compiled fixture of the same build.
     target_compile_definitions(fuzztargets PRIVATE
         LUMENO_FUZZ_DOCUMENT_DEFAULT="${CMAKE_BINARY_DIR}/fixtures/names.chm")

@@ -39,6 +39,16 @@ int fuzzCalculator(const uint8_t* data, size_t size);
 // dictionary, its data, then two auxiliary streams (dictionary, data) named @1 and @2 in it.
 int fuzzImagestream(const uint8_t* data, size_t size);
 
+// chmlib's LZX decoder against libmspack's on every compressed object the reader's checks
+// accept (the whole input is a .chm file): no fault, and the same bytes.
+int fuzzLzx(const uint8_t* data, size_t size);
+// Whether the checks accept a compressed object whose decoding, walked through the stream as
+// chmlib reads it, copies from outside the data it decoded since the reset point (a match at
+// offset 0, before that data or past the window, or a frame handed out from before the window). A
+// kept lzx input is replayed in the normal build (where chmlib is the system's, uninstrumented)
+// only once the checks refuse every such object.
+bool lzxChecksAcceptOutsideMatch(const uint8_t* data, size_t size);
+
 // The document the itss target answers from: $LUMENO_FUZZ_DOCUMENT, else the fixture the build
 // names.
 QString itssDocumentPath();

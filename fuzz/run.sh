@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a fuzz target for a time, or all of them at once:
 #   fuzz/run.sh TARGET SECONDS     TARGET: metadata sitemap directory itss open calculator
-#                                  imagestream
+#                                  imagestream lzx
 #   fuzz/run.sh all SECONDS        every target in parallel
 # Builds the clang tree build-fuzz/ (LUMENO_FUZZ_BUILD overrides) with chmlib compiled from
 # Debian's source (fetched once into build-fuzz/chmlib-src/ with "apt-get source chmlib"; deb-src
@@ -16,7 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LUMENO_FUZZ_BUILD:-$root/build-fuzz}
 corpus_dir=${LUMENO_CORPUS:-$root/../shared/corpus}/real
-targets=(metadata sitemap directory itss open calculator imagestream)
+targets=(metadata sitemap directory itss open calculator imagestream lzx)
 max_findings=5
 
 usage() {
@@ -30,7 +30,7 @@ max_len_for() {
     # Sitemaps are parsed and then searched and sorted whole: small ones keep the target fast.
     sitemap) echo 16384 ;;
     # Small files keep the container targets fast; the mutator grows them when it needs to.
-    directory | open) echo 65536 ;;
+    directory | open | lzx) echo 65536 ;;
     imagestream) echo 65536 ;;
     itss | calculator) echo 4096 ;;
     esac
@@ -38,7 +38,7 @@ max_len_for() {
 
 dict_for() {
     case $1 in
-    directory | open) echo "$root/fuzz/dicts/container.dict" ;;
+    directory | open | lzx) echo "$root/fuzz/dicts/container.dict" ;;
     *) echo "$root/fuzz/dicts/$1.dict" ;;
     esac
 }
@@ -114,6 +114,7 @@ make_seeds() {
         if [ "$(stat -c %s "$f")" -le "$limit" ]; then
             cp "$f" "$seeds/directory/$name.chm"
             cp "$f" "$seeds/open/$name.chm"
+            cp "$f" "$seeds/lzx/$name.chm"
         fi
         local tmp
         tmp=$(mktemp -d)

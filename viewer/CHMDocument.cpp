@@ -6,7 +6,6 @@
 #include "CHMSitemapLoader.h"
 #include "CHMTableOfContent.h"
 #include "LumenoLogging.h"
-#include "LzxFrameCheck.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -164,50 +163,19 @@ QByteArray CHMDocument::retrieve(void* unitInfo) {
 }
 
 bool CHMDocument::compressedRangeIsSafe(quint64 start, quint64 length) {
-    const CHMLzxFrames& frames = m_layout->lzxFrames();
-    constexpr quint64 kFrame = 0x8000;
-    // Frames past the section's uncompressed length are never decoded (some compilers list an
-    // empty one at the end).
-    const quint64 used = (m_layout->compressedSectionLength() + kFrame - 1) / kFrame;
-    const quint64 per = frames.framesPerReset,
-                  count = std::min<quint64>(frames.starts.size(), used);
-    if (per == 0 || count == 0 || !m_file)
+    if (!m_file)
         return false;
-    const quint64 firstInterval = start / kFrame / per,
-                  lastInterval = (start + length - 1) / kFrame / per;
-    if (m_resetIntervalSafety.empty())
-        m_resetIntervalSafety.assign(static_cast<size_t>((count + per - 1) / per), 0);
-    for (quint64 interval = firstInterval; interval <= lastInterval; ++interval) {
-        if (interval >= m_resetIntervalSafety.size())
-            return false;
-        qint8& known = m_resetIntervalSafety[static_cast<size_t>(interval)];
-        if (known == 0) {
-            std::vector<QByteArray> bytes;
-            const quint64 end = std::min(count, (interval + 1) * per);
-            for (quint64 f = interval * per; f < end; ++f) {
-                const quint64 from = frames.starts[static_cast<size_t>(f)];
-                // As chmlib measures a block: to the next start, the last listed one to the end.
-                const quint64 to = f + 1 < frames.starts.size()
-                                       ? frames.starts[static_cast<size_t>(f + 1)]
-                                       : frames.compressedLength;
-                QByteArray frame;
-                if (m_file->seek(static_cast<qint64>(frames.streamOffset + from)))
-                    frame = m_file->read(static_cast<qint64>(to - from));
-                bytes.push_back(frame.size() == static_cast<qsizetype>(to - from) ? frame
-                                                                                  : QByteArray());
-            }
-            const LzxFrameCheck::Verdict verdict = LzxFrameCheck::check(bytes, frames.windowBits);
-            known = verdict.safe ? 1 : -1;
-            if (known < 0)
-                qCWarning(lcContainer).nospace()
-                    << "compressed frame " << interval * per + static_cast<quint64>(verdict.frame)
-                    << " of " << logSafe(m_filePath) << " " << verdict.reason
-                    << "; the pages in its reset interval are not read";
-        }
-        if (known < 0)
-            return false;
-    }
-    return true;
+    const auto readAt = [this](quint64 at, quint64 n) {
+        return m_file->seek(static_cast<qint64>(at)) ? m_file->read(static_cast<qint64>(n))
+                                                     : QByteArray();
+    };
+    LzxRangeSafety::Refusal refusal;
+    const bool safe = m_resetIntervalSafety.rangeIsSafe(*m_layout, start, length, readAt, &refusal);
+    if (refusal.now)
+        qCWarning(lcContainer).nospace()
+            << "compressed frame " << refusal.frame << " of " << logSafe(m_filePath) << " "
+            << refusal.reason << "; the pages in its reset interval are not read";
+    return safe;
 }
 
 bool CHMDocument::exist(const QString& path) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "CHMContainerLayout.h"
+#include "LzxRangeSafety.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -122,8 +123,8 @@ private:
     std::recursive_mutex m_lock;
     chmFile* m_chmFileHandle = nullptr;
     std::optional<CHMContainerLayout> m_layout;
-    std::unique_ptr<QFile> m_file;            // the file the checks read, kept open for them
-    std::vector<qint8> m_resetIntervalSafety; // per reset interval: 0 unknown, 1 safe, -1 not
+    std::unique_ptr<QFile> m_file;        // the file the checks read, kept open for them
+    LzxRangeSafety m_resetIntervalSafety; // the reset intervals checked so far, and their answers
     QString m_filePath;
     QString m_docTitle;
     QString m_homePath;
