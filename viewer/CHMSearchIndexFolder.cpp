@@ -23,6 +23,7 @@ constexpr long kTmpfsMagic = 0x01021994;
 constexpr long kRamfsMagic = 0x858458f6;
 constexpr char kNamePrefix[] = "lumeno-search-";
 constexpr char kOwnerFile[] = "owner";
+constexpr char kSharedMemoryFolder[] = "/dev/shm";
 
 // The folders this process has made and not yet removed.
 std::mutex g_liveMutex;
@@ -90,15 +91,22 @@ bool CHMSearchIndexFolder::isMemoryBacked(const QString& folder) {
            static_cast<long>(fs.f_type) == kRamfsMagic;
 }
 
-std::unique_ptr<CHMSearchIndexFolder> CHMSearchIndexFolder::create() {
+QString CHMSearchIndexFolder::parentFolder() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isMemoryBacked(runtime))
+        return runtime;
+    // Service managers and root sessions often have no runtime folder (or one on disk); the
+    // shared memory folder is memory-backed on every Linux system that has one.
+    const QString shared = QString::fromLatin1(kSharedMemoryFolder);
+    if (isMemoryBacked(shared))
+        return shared;
+    return {};
+}
+
+std::unique_ptr<CHMSearchIndexFolder> CHMSearchIndexFolder::create() {
+    const QString runtime = parentFolder();
     if (runtime.isEmpty()) {
-        qCDebug(lcSearch) << "No runtime folder: the search index stays on the heap";
-        return nullptr;
-    }
-    if (!isMemoryBacked(runtime)) {
-        qCInfo(lcSearch) << "The runtime folder" << runtime
-                         << "is not memory-backed: the search index stays on the heap";
+        qCInfo(lcSearch) << "No memory-backed folder: the search index stays on the heap";
         return nullptr;
     }
     sweepStale(runtime);

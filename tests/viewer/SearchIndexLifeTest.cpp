@@ -92,21 +92,47 @@ TEST(SearchIndexStorage, TheIndexLivesInAPrivateMemoryFolderThatGoesWithIt) {
     QDir(runtime).removeRecursively();
 }
 
-TEST(SearchIndexStorage, WithoutAMemoryBackedRuntimeFolderTheIndexStaysOnTheHeap) {
+// Without a memory-backed runtime folder (none set, as under service managers and as root; one
+// on disk; one that does not exist) the index goes to a private folder in /dev/shm, gone with
+// it; on the heap only where /dev/shm is not memory-backed either. Never to the disk.
+TEST(SearchIndexStorage, WithoutAMemoryBackedRuntimeFolderTheIndexLivesInDevShmNeverOnDisk) {
     auto doc = openDocument(fixturePath("nested"));
     ASSERT_TRUE(doc);
     const QString onDisk = scratchDir() + "/runtime";
     ASSERT_TRUE(QDir().mkpath(onDisk));
     const bool diskIsMemory = CHMSearchIndexFolder::isMemoryBacked(onDisk);
+    const bool shmIsMemory = CHMSearchIndexFolder::isMemoryBacked("/dev/shm");
+    const auto ours = [] {
+        QStringList found;
+        for (const QString& name : QDir("/dev/shm").entryList({"lumeno-search-*"}, QDir::Dirs)) {
+            if (QFileInfo::exists("/dev/shm/" + name + "/owner") &&
+                readWholeFile("/dev/shm/" + name + "/owner").trimmed() ==
+                    QByteArray::number(::getpid()))
+                found << "/dev/shm/" + name;
+        }
+        return found;
+    };
     for (const QString& runtime : {QString(), onDisk, QString("/nonexistent/runtime")}) {
         if (runtime == onDisk && diskIsMemory)
             continue; // the scratch folder is itself in memory here
+        SCOPED_TRACE(runtime.toStdString());
         RuntimeFolder env(runtime);
-        CHMSearchIndex index(*doc);
-        index.prepareSearchIndex();
-        ASSERT_TRUE(index.waitUntilDone()) << runtime.toStdString();
-        EXPECT_FALSE(index.isInMemoryFolder());
-        EXPECT_EQ(index.searchInFile("quokka")->rootChildrenCount(), 2u);
+        {
+            CHMSearchIndex index(*doc);
+            index.prepareSearchIndex();
+            ASSERT_TRUE(index.waitUntilDone());
+            EXPECT_EQ(index.isInMemoryFolder(), shmIsMemory);
+            EXPECT_EQ(index.searchInFile("quokka")->rootChildrenCount(), 2u);
+            if (shmIsMemory) {
+                const QStringList made = ours();
+                ASSERT_EQ(made.size(), 1);
+                EXPECT_GT(index.storageBytes(), 0u);
+                EXPECT_FALSE(QFileInfo(made[0]).permissions() &
+                             (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther));
+            }
+        }
+        EXPECT_TRUE(ours().isEmpty());
     }
     // Nothing of the book was written to the disk folder.
     EXPECT_TRUE(entriesOf(onDisk).isEmpty());
