@@ -31,6 +31,7 @@
 #include "ITSSSchemeHandler.h"
 #include "LumenoApplication.h"
 #include "SingleInstance.h"
+#include "TerminationHandling.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -145,6 +146,7 @@ int main(int argc, char** argv) {
 
     const bool unsetGLIntegration = drawPagesInSoftware();
     QApplication app(argc, argv);
+    quitOnTerminationSignals();
     if (unsetGLIntegration)
         qunsetenv("QT_XCB_GL_INTEGRATION");
     QApplication::setOrganizationName(QStringLiteral("Lumeno"));

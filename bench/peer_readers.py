@@ -8,7 +8,9 @@ each file on a private X server (Xvfb), in turn, RUNS times. Measured per run:
 - memory: RSS and PSS summed over the whole process tree (the web engine's processes too),
   SETTLE seconds after the window appeared (for a book that is indexed on opening, long enough
   for the index to be built). Files the reader keeps in its memory-backed runtime folder (this
-  reader's search index) are memory too, but no process maps them: their size is added.
+  reader's search index) are memory too, but no process maps them: their size is added. Each
+  launch has a runtime folder of its own, made before it and removed after it, so that what
+  one launch leaves there is never charged to the next.
 Printed: the median of each figure per reader and file, and each reader's figures as ratios
 against the Qt peer's (kchmviewer) measured in the same run.
 
@@ -22,6 +24,7 @@ import signal
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 from process_figures import process_tree
@@ -90,12 +93,16 @@ def stop(process):
 
 
 def measure(command, env, settle):
+    # A desktop session's runtime folder: private (mode 0700) and in memory; one per launch.
+    runtime = tempfile.mkdtemp(prefix="peer-readers-", dir="/dev/shm")
+    env = dict(env, XDG_RUNTIME_DIR=runtime)
     before = top_level_windows(env)
     start = time.monotonic()
-    process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, start_new_session=True)
+    process = None
     shown = None
     try:
+        process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
         while time.monotonic() - start < 60 and process.poll() is None:
             for window in top_level_windows(env) - before:
                 if is_shown(env, window):
@@ -108,10 +115,12 @@ def measure(command, env, settle):
             return None
         time.sleep(settle)
         rss, pss = memory_mib(process.pid)
-        held = folder_mib(env["XDG_RUNTIME_DIR"])
+        held = folder_mib(runtime)
         return shown, rss + held, pss + held
     finally:
-        stop(process)
+        if process:
+            stop(process)
+        shutil.rmtree(runtime, ignore_errors=True)
 
 
 def main():
@@ -140,10 +149,6 @@ def main():
     # Each reader starts from empty settings, as on a first start.
     env.update(HOME=home, XDG_CONFIG_HOME=home + "/config", XDG_DATA_HOME=home + "/data",
                XDG_CACHE_HOME=home + "/cache")
-    # A desktop session's runtime folder: private and in memory.
-    runtime = "/dev/shm/peer-readers-%d" % os.getpid()
-    os.makedirs(runtime, mode=0o700, exist_ok=True)
-    env["XDG_RUNTIME_DIR"] = runtime
     try:
         print("%-34s %-11s %9s %9s %9s %8s %8s" % ("file", "reader", "window s", "RSS MiB",
                                                    "PSS MiB", "window/Qt", "PSS/Qt"))
@@ -171,7 +176,6 @@ def main():
         xvfb.terminate()
         xvfb.wait()
         shutil.rmtree(home, ignore_errors=True)
-        shutil.rmtree(runtime, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -117,6 +117,10 @@ bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString*
 }
 
 QByteArray CHMDocument::content(const QString& path) {
+    return content(path, 0, ~0ull);
+}
+
+QByteArray CHMDocument::content(const QString& path, quint64 offset, quint64 length) {
     if (path.isNull())
         return {};
     QString normalised = path;
@@ -132,10 +136,10 @@ QByteArray CHMDocument::content(const QString& path) {
     chmUnitInfo ui{};
     if (chm_resolve_object(m_chmFileHandle, utf8.constData(), &ui) != CHM_RESOLVE_SUCCESS)
         return {};
-    return retrieve(&ui);
+    return retrieve(&ui, offset, length);
 }
 
-QByteArray CHMDocument::retrieve(void* unitInfo) {
+QByteArray CHMDocument::retrieve(void* unitInfo, quint64 offset, quint64 length) {
     auto* ui = static_cast<chmUnitInfo*>(unitInfo);
     // The directory's length fields are not trusted: bound them by what the section can hold
     // before allocating anything.
@@ -150,14 +154,17 @@ QByteArray CHMDocument::retrieve(void* unitInfo) {
     }
     if (ui->start > sectionLength || ui->length > sectionLength - ui->start)
         return {};
-    if (ui->space == CHM_COMPRESSED && !compressedRangeIsSafe(ui->start, ui->length))
+    if (offset >= ui->length)
         return {};
-    QByteArray bytes(static_cast<qsizetype>(ui->length), Qt::Uninitialized);
+    length = std::min(length, ui->length - offset);
+    if (ui->space == CHM_COMPRESSED && !compressedRangeIsSafe(ui->start + offset, length))
+        return {};
+    QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
     const LONGINT64 got =
-        chm_retrieve_object(m_chmFileHandle, ui, reinterpret_cast<unsigned char*>(bytes.data()), 0,
-                            static_cast<LONGINT64>(ui->length));
+        chm_retrieve_object(m_chmFileHandle, ui, reinterpret_cast<unsigned char*>(bytes.data()),
+                            offset, static_cast<LONGINT64>(length));
     // A short read hands out nothing: the tail would be uninitialised memory.
-    if (got != static_cast<LONGINT64>(ui->length))
+    if (got != static_cast<LONGINT64>(length))
         return {};
     return bytes;
 }
@@ -243,21 +250,20 @@ QString CHMDocument::findHomeForPath(const QString& folder) {
 void CHMDocument::setupTOCSource() {
     // Trees a background parse is still making would be older than these.
     m_sitemapGeneration = 0;
-    const QString encoding = currentEncodingName();
-    if (!m_tocPath.isEmpty())
-        m_tocSource = std::make_shared<CHMTableOfContent>(content(m_tocPath), encoding);
-    if (!m_indexPath.isEmpty()) {
-        auto index = std::make_shared<CHMTableOfContent>(content(m_indexPath), encoding);
-        index->sort();
-        m_indexSource = std::move(index);
-    }
+    CHMSitemapLoader::Trees trees = CHMSitemapLoader::parse(
+        [this](const QString& p, quint64 at, quint64 n) { return content(p, at, n); },
+        {m_tocPath, m_indexPath, currentEncodingName()});
+    if (trees.toc)
+        m_tocSource = std::move(trees.toc);
+    if (trees.index)
+        m_indexSource = std::move(trees.index);
     m_sitemapsLoaded = true;
 }
 
 void CHMDocument::setupTOCSourceInBackground(QObject* receiver, std::function<void()> onLoaded) {
     if (!m_sitemapLoader)
-        m_sitemapLoader = std::make_unique<CHMSitemapLoader>(
-            [this](const QString& path) { return content(path); });
+        m_sitemapLoader = std::make_unique<CHMSitemapLoader>(CHMSitemapLoader::RangeReader(
+            [this](const QString& p, quint64 at, quint64 n) { return content(p, at, n); }));
     const std::weak_ptr<int> alive = m_lifetime;
     m_sitemapGeneration = m_sitemapLoader->load(
         {m_tocPath, m_indexPath, currentEncodingName()},

@@ -57,6 +57,9 @@ public:
     // The object's whole bytes; a null QByteArray when the path names no object, the object is
     // empty, larger than the reader accepts, or cannot be read completely.
     QByteArray content(const QString& path);
+    // Up to `length` bytes of the object from `offset` on (fewer at its end; null past it or
+    // under the same conditions as above), without reading the rest of it into memory.
+    QByteArray content(const QString& path, quint64 offset, quint64 length);
     // Whether chmlib resolves the path as given (no normalisation).
     bool exist(const QString& path);
 
@@ -115,7 +118,7 @@ public:
     static constexpr quint64 kMaxObjectLength = 256ull << 20;
 
 private:
-    QByteArray retrieve(void* unitInfo);
+    QByteArray retrieve(void* unitInfo, quint64 offset = 0, quint64 length = ~0ull);
     // Whether chmlib's decoder reads every frame it needs for [start, start + length) of the
     // LZX section from that frame's own bytes; checked once per reset interval.
     bool compressedRangeIsSafe(quint64 start, quint64 length);

@@ -4,7 +4,20 @@
 #include "ByteReader.h"
 #include "TextEncodingTable.h"
 
+#include <unordered_set>
+
 namespace {
+
+// The longest title or path read from the metadata, in bytes. A path is a file name inside the
+// book, which the help compiler takes from a Windows path (at most 260 characters); a title is a
+// window caption of a line. 4 KiB leaves room for any real one in any code page, and keeps a
+// string of megabytes (which only a crafted file writes) from costing more than that to scan and
+// decode. A longer string is read up to this length.
+constexpr quint64 kMaxStringBytes = 4096;
+// What the window entries' strings may cost together. A book has a few windows of four short
+// strings; a crafted one may have hundreds of thousands of entries, each pointing at another
+// long string. The walk ends once this much has been read.
+constexpr quint64 kMaxWindowStringBytes = 1u << 20;
 
 // Windows paths in the metadata use backslashes; the container's names use slashes.
 QString asContainerPath(const QString& s) {
@@ -13,14 +26,20 @@ QString asContainerPath(const QString& s) {
     return out;
 }
 
-// The NUL-terminated string at `at`, ending at `end` when the NUL is missing; decoded in the
-// given encoding (UTF-8 when none), bad bytes replaced. Null when out of range.
-QString stringAt(const QByteArray& bytes, quint64 at, quint64 end, const QString& encoding) {
+// The NUL-terminated string at `at`, ending at `end` when the NUL is missing and after
+// kMaxStringBytes at most; decoded in the given encoding (UTF-8 when none), bad bytes replaced.
+// Null when out of range.
+// `scanned` (optional) is raised by the bytes looked at.
+QString stringAt(const QByteArray& bytes, quint64 at, quint64 end, const QString& encoding,
+                 quint64* scanned = nullptr) {
     end = std::min<quint64>(end, static_cast<quint64>(bytes.size()));
     if (at >= end)
         return {};
+    end = std::min<quint64>(end, at + kMaxStringBytes);
     const char* begin = bytes.constData() + at;
     const char* stop = std::find(begin, bytes.constData() + end, '\0');
+    if (scanned)
+        *scanned += static_cast<quint64>(stop - begin) + 1;
     return BookTextDecoder::decode(QByteArray(begin, stop - begin), encoding);
 }
 
@@ -39,30 +58,38 @@ CHMMetadataReader::CHMMetadataReader(ContentFn content, ExistFn exist)
     : m_content(std::move(content)), m_exist(std::move(exist)) {}
 
 void CHMMetadataReader::readWindows(const QByteArray& windows, const QByteArray& strings,
-                                    CHMMetadata* meta) {
+                                    CHMMetadata* meta, quint64* stringsDecoded) {
     const ByteReader w(windows);
     quint32 count = 0, entrySize = 0;
     if (!w.u32(0, &count) || !w.u32(4, &entrySize) || entrySize == 0)
         return;
     const quint64 stringsEnd = static_cast<quint64>(strings.size());
-    for (quint64 i = 0; i < count; ++i) {
+    // Entries may all point at one string, and one that leaves its field empty (a title of
+    // blanks) would be read again for every entry: remember, per field, the offsets that gave
+    // nothing. Only those are kept, so what is remembered stays a set of numbers.
+    std::unordered_set<quint32> gaveNothing[4];
+    quint64 scanned = 0;
+    for (quint64 i = 0; i < count && scanned < kMaxWindowStringBytes; ++i) {
         const quint64 entry = 8 + i * entrySize;
         if (!w.contains(entry, entrySize))
             break; // the count claims more entries than the object holds
-        const auto field = [&](quint64 at) -> QString {
+        const auto fill = [&](int slot, quint64 at, QString* target, bool isTitle) {
             quint32 offset = 0;
-            if (at + 4 > entrySize || !w.u32(entry + at, &offset))
-                return {};
-            return stringAt(strings, offset, stringsEnd, meta->encodingName);
+            if (!target->isEmpty() || at + 4 > entrySize || !w.u32(entry + at, &offset) ||
+                gaveNothing[slot].count(offset) != 0)
+                return;
+            if (stringsDecoded)
+                ++*stringsDecoded;
+            const QString text =
+                stringAt(strings, offset, stringsEnd, meta->encodingName, &scanned);
+            fillIfEmpty(target, isTitle ? trimmedTitle(text) : asContainerPath(text));
+            if (target->isEmpty())
+                gaveNothing[slot].insert(offset);
         };
-        if (meta->title.isEmpty())
-            fillIfEmpty(&meta->title, trimmedTitle(field(0x14)));
-        if (meta->tocPath.isEmpty())
-            fillIfEmpty(&meta->tocPath, asContainerPath(field(0x60)));
-        if (meta->indexPath.isEmpty())
-            fillIfEmpty(&meta->indexPath, asContainerPath(field(0x64)));
-        if (meta->homePath.isEmpty())
-            fillIfEmpty(&meta->homePath, asContainerPath(field(0x68)));
+        fill(0, 0x14, &meta->title, true);
+        fill(1, 0x60, &meta->tocPath, false);
+        fill(2, 0x64, &meta->indexPath, false);
+        fill(3, 0x68, &meta->homePath, false);
     }
 }
 

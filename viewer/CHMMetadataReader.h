@@ -1,7 +1,8 @@
 // Reads the title, home page, sitemap paths and language of a container from its internal
 // files "/#WINDOWS", "/#STRINGS" and "/#SYSTEM". Every offset, length and count read from them
 // is checked against the bytes actually present; a string without its NUL ends at its record's
-// (or its file's) end. Pure: it reads objects only through the callbacks it is given.
+// (or its file's) end, and none is read beyond 4 KiB. Pure: it reads objects only through the
+// callbacks it is given.
 #pragma once
 
 #include <QByteArray>
@@ -28,9 +29,11 @@ public:
     // overwrites). False when there is no "/#SYSTEM".
     bool read(CHMMetadata* meta) const;
 
-    // Parses the two window-definition objects alone.
-    static void readWindows(const QByteArray& windows, const QByteArray& strings,
-                            CHMMetadata* meta);
+    // Parses the two window-definition objects alone. A string offset that left a field empty
+    // is not decoded again for that field; `stringsDecoded` (optional) is raised by one for
+    // every string decoded.
+    static void readWindows(const QByteArray& windows, const QByteArray& strings, CHMMetadata* meta,
+                            quint64* stringsDecoded = nullptr);
     // Parses a "/#SYSTEM" object alone; `exist` answers for the base-name sitemaps.
     static void readSystem(const QByteArray& system, const ExistFn& exist, CHMMetadata* meta);
 

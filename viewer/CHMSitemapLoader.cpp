@@ -3,8 +3,35 @@
 #include "CHMTableOfContent.h"
 #include "LumenoLogging.h"
 
-CHMSitemapLoader::CHMSitemapLoader(Reader read)
+#include <algorithm>
+
+CHMSitemapLoader::CHMSitemapLoader(Reader read) : CHMSitemapLoader(rangesOf(std::move(read))) {}
+
+CHMSitemapLoader::CHMSitemapLoader(RangeReader read)
     : m_read(std::move(read)), m_thread([this] { run(); }) {}
+
+CHMSitemapLoader::RangeReader CHMSitemapLoader::rangesOf(Reader read) {
+    return [read = std::move(read)](const QString& path, quint64 offset, quint64 length) {
+        const QByteArray whole = read(path);
+        if (whole.isNull() || offset >= static_cast<quint64>(whole.size()))
+            return QByteArray();
+        return whole.mid(static_cast<qsizetype>(offset),
+                         static_cast<qsizetype>(std::min<quint64>(length, whole.size() - offset)));
+    };
+}
+
+namespace {
+
+std::shared_ptr<CHMTableOfContent> loadTree(const CHMSitemapLoader::RangeReader& read,
+                                            const QString& path, const QString& encodingName,
+                                            const std::atomic<bool>* stop) {
+    SitemapBytes bytes = readSitemapBytes(read, path, kMaxSitemapBytes, stop);
+    auto tree = std::make_shared<CHMTableOfContent>(bytes.head, encodingName, stop);
+    tree->addTruncatedItems(bytes.entriesLeftOut);
+    return tree;
+}
+
+} // namespace
 
 CHMSitemapLoader::~CHMSitemapLoader() {
     {
@@ -31,17 +58,15 @@ quint64 CHMSitemapLoader::load(Request request, Done done) {
     return generation;
 }
 
-CHMSitemapLoader::Trees CHMSitemapLoader::parse(const Reader& read, const Request& request,
+CHMSitemapLoader::Trees CHMSitemapLoader::parse(const RangeReader& read, const Request& request,
                                                 const std::atomic<bool>* stop) {
     Trees trees;
     if (!request.tocPath.isEmpty())
-        trees.toc =
-            std::make_shared<CHMTableOfContent>(read(request.tocPath), request.encodingName, stop);
+        trees.toc = loadTree(read, request.tocPath, request.encodingName, stop);
     if (stop && stop->load())
         return trees;
     if (!request.indexPath.isEmpty()) {
-        auto index = std::make_shared<CHMTableOfContent>(read(request.indexPath),
-                                                         request.encodingName, stop);
+        auto index = loadTree(read, request.indexPath, request.encodingName, stop);
         index->sort();
         trees.index = std::move(index);
     }

@@ -3,7 +3,8 @@
 //
 // Owned by the document and driven from the document's thread. The sitemaps' bytes are read
 // through the function given at construction (the document's `content`, which holds the
-// document's lock for each object it reads); the parse runs with no lock held. The loader's own
+// document's lock for each piece it reads), at most kMaxSitemapBytes of each (SitemapBytes);
+// the parse runs with no lock held. The loader's own
 // mutex guards only its request slot: it is never held while reading or parsing, and no other
 // lock is taken under it, so it joins no lock order.
 //
@@ -13,6 +14,8 @@
 // thread (a GUI posts a queued call from it). The destructor drops what is queued, stops a parse
 // in progress at its next entry and joins the thread; once it returns, no `done` runs.
 #pragma once
+
+#include "SitemapBytes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -38,10 +41,14 @@ public:
         std::shared_ptr<CHMTableOfContent> toc;
         std::shared_ptr<CHMTableOfContent> index;
     };
+    // Reads whole objects; RangeReader reads pieces of them, so that a sitemap beyond the limit
+    // is never held whole.
     using Reader = std::function<QByteArray(const QString& path)>;
+    using RangeReader = SitemapRangeReader;
     using Done = std::function<void(Trees trees, quint64 generation)>;
 
     explicit CHMSitemapLoader(Reader read);
+    explicit CHMSitemapLoader(RangeReader read);
     ~CHMSitemapLoader();
     CHMSitemapLoader(const CHMSitemapLoader&) = delete;
     CHMSitemapLoader& operator=(const CHMSitemapLoader&) = delete;
@@ -50,9 +57,12 @@ public:
     quint64 load(Request request, Done done);
 
     // The parse itself on the calling thread; once *stop (optional) is set, it ends early with
-    // what it has read.
-    static Trees parse(const Reader& read, const Request& request,
+    // what it has read. The entries a sitemap holds beyond the limit count as left out
+    // (CHMTableOfContent::truncatedItemCount).
+    static Trees parse(const RangeReader& read, const Request& request,
                        const std::atomic<bool>* stop = nullptr);
+    // A range reader over a whole-object reader.
+    static RangeReader rangesOf(Reader read);
 
 private:
     struct Job {
@@ -62,7 +72,7 @@ private:
     };
     void run();
 
-    Reader m_read;
+    RangeReader m_read;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<Job> m_pending;     // guarded by m_mutex

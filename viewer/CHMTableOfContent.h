@@ -8,7 +8,8 @@
 // Limits against hostile sitemaps: items are never nested deeper than kMaxDepth levels below the
 // root (a list opened at the deepest level holds its entries as siblings of its owner), and at
 // most kMaxItems items are made (later entries are dropped and counted: truncatedItemCount()). Bad
-// markup never fails: whatever the HTML parser recovers becomes the tree.
+// markup never fails: whatever the HTML parser recovers becomes the tree. What the bytes given
+// may cost is the caller's to bound (SitemapBytes).
 //
 // A tree is complete when its constructor returns; afterwards only sort() changes it. Items are
 // shared pointers so that a filtered tree can hold the same items. Not thread-safe.
@@ -26,7 +27,10 @@
 class CHMTableOfContent {
 public:
     static constexpr int kMaxDepth = 256;
-    static constexpr quint64 kMaxItems = 1000000;
+    // Each item costs a few hundred bytes here and more where it is shown or exported (a PDF
+    // outline entry is some kilobytes): 100,000 keeps a list within a few hundred MiB
+    // everywhere, and is ten times the entries of the largest real books.
+    static constexpr quint64 kMaxItems = 100000;
 
     // Parses a sitemap. A null or empty encodingName means "iso_8859_1". Null or empty data
     // gives a tree with only the root. A byte invalid in the encoding becomes U+FFFD; a NUL byte
@@ -86,6 +90,8 @@ public:
     // How many entries of the sitemap were left out because the tree reached kMaxItems (0 when
     // the whole sitemap was read); the user is told that the list was cut and by how much.
     quint64 truncatedItemCount() const { return _truncatedItemCount; }
+    // How many entries were read (made into items, empty ones included) before the cut.
+    quint64 readItemCount() const { return _itemCount; }
     void addTruncatedItems(quint64 count) { _truncatedItemCount += count; }
     // Lists the item's page unless it repeats the last listed page; sets its pageID.
     void addToPageList(LinkItem* item);

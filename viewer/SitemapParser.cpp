@@ -58,23 +58,6 @@ void applyParameter(CHMTableOfContent& toc, const xmlChar** attributes) {
     }
 }
 
-// "<li" followed by the end of the tag name, ignoring case, from `from` on.
-quint64 countEntryStarts(const QByteArray& text, qsizetype from) {
-    quint64 count = 0;
-    const char* p = text.constData();
-    const qsizetype n = text.size();
-    for (qsizetype i = text.indexOf('<', from); i >= 0 && i + 3 <= n;
-         i = text.indexOf('<', i + 1)) {
-        if ((p[i + 1] | 0x20) != 'l' || (p[i + 2] | 0x20) != 'i')
-            continue;
-        const char next = i + 3 < n ? p[i + 3] : '\0';
-        if (next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r' ||
-            next == '\n')
-            ++count;
-    }
-    return count;
-}
-
 void ignoreStructuredError(void*, xmlErrorPtr) {}
 void ignoreGenericError(void*, const char*, ...) {}
 
@@ -103,6 +86,22 @@ private:
 };
 
 } // namespace
+
+quint64 countSitemapEntries(const QByteArray& text, qsizetype from) {
+    quint64 count = 0;
+    const char* p = text.constData();
+    const qsizetype n = text.size();
+    for (qsizetype i = text.indexOf('<', from); i >= 0 && i + 3 <= n;
+         i = text.indexOf('<', i + 1)) {
+        if ((p[i + 1] | 0x20) != 'l' || (p[i + 2] | 0x20) != 'i')
+            continue;
+        const char next = i + 3 < n ? p[i + 3] : '\0';
+        if (next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r' ||
+            next == '\n')
+            ++count;
+    }
+    return count;
+}
 
 // The parse running on this thread, so that a callback can end it early.
 static thread_local htmlParserCtxtPtr tl_currentParse = nullptr;
@@ -178,7 +177,7 @@ void parseSitemap(CHMTableOfContent& toc, const QByteArray& data, const QString&
     // The parse stopped at the item limit: count the entries it did not read, without parsing
     // them, so that the user can be told how much of the list is missing.
     if (tl_stoppedAt >= 0 && tl_stoppedAt < utf8.size())
-        toc.addTruncatedItems(countEntryStarts(utf8, static_cast<qsizetype>(tl_stoppedAt)));
+        toc.addTruncatedItems(countSitemapEntries(utf8, static_cast<qsizetype>(tl_stoppedAt)));
     if (toc.rootItems()) {
         toc.rootItems()->enumerateItems([&encodingName](LinkItem* item) {
             if (!item->name().isEmpty())

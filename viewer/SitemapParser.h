@@ -6,6 +6,8 @@
 // broken markup silently: nothing is printed, nothing fails.
 #pragma once
 
+#include <QtGlobal>
+
 class CHMTableOfContent;
 class QByteArray;
 class QString;
@@ -16,6 +18,11 @@ class QString;
 void SitemapStartElement(void* userData, const unsigned char* name,
                          const unsigned char** attributes) noexcept;
 void SitemapEndElement(void* userData, const unsigned char* name) noexcept;
+
+// How many entries start in text from `from` on: "<li" followed by the end of the tag name,
+// ignoring case. Works on the sitemap's bytes in any of the books' code pages, where '<' is
+// never part of a longer character.
+quint64 countSitemapEntries(const QByteArray& text, qsizetype from);
 
 // Runs the parser over data decoded from encodingName (an IANA-style name such as "CP936" or
 // "iso_8859_1") by BookTextDecoder: bytes invalid in the encoding become U+FFFD and the rest is

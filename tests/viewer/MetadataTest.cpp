@@ -145,3 +145,89 @@ TEST(Metadata, FileWithoutSystemObjectStillGetsAHomePage) {
     EXPECT_FALSE(doc->loadMetadata());
     EXPECT_EQ(doc->homePath(), "/index.htm");
 }
+
+// Window entries made to cost time: tens of thousands of them pointing at megabytes of blanks.
+// What is counted is the strings decoded, so that a slow walk fails however fast the machine.
+TEST(Metadata, WindowEntriesPointingAtLongBlankStringsAreReadAFewTimesOnly) {
+    constexpr int kEntries = 40000;
+    const QByteArray blanks = QByteArray(8 << 20, ' ') + '\0';
+    const QByteArray strings = blanks + cstr("Shared Title") + cstr("toc.hhc");
+    const quint32 title = static_cast<quint32>(blanks.size());
+    const quint32 toc = title + 13;
+    struct Case {
+        const char* what;
+        std::function<std::array<quint32, 4>(int)> entry;
+        quint64 maxDecoded;
+        const char* title;
+    };
+    const Case cases[] = {
+        // Every entry names the one blank string as its title: it is decoded once.
+        {"one blank title",
+         [](int) {
+             return std::array<quint32, 4>{0, 0, 0, 0};
+         },
+         4, ""},
+        // Each entry names another spot of the blanks: the walk stops after a budget.
+        {"a new blank title each",
+         [](int i) {
+             return std::array<quint32, 4>{static_cast<quint32>(i) * 100, 0, 0, 0};
+         },
+         1000, ""},
+        // The last entry has a real title, but the walk has given up long before it.
+        {"blank titles, then a real one",
+         [&](int i) {
+             return std::array<quint32, 4>{i + 1 == kEntries ? title : static_cast<quint32>(i), toc,
+                                           0, 0};
+         },
+         1000, ""},
+        // A real title in the first entry: read once, later entries need nothing.
+        {"a real title first",
+         [&](int) {
+             return std::array<quint32, 4>{title, toc, toc, toc};
+         },
+         4, "Shared Title"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::array<quint32, 4>> entries;
+        for (int i = 0; i < kEntries; ++i)
+            entries.push_back(c.entry(i));
+        CHMMetadata meta;
+        quint64 decoded = 0;
+        CHMMetadataReader::readWindows(windowsFile(entries), strings, &meta, &decoded);
+        EXPECT_LE(decoded, c.maxDecoded);
+        EXPECT_EQ(meta.title, QString::fromLatin1(c.title));
+    }
+}
+
+TEST(Metadata, StringsLongerThanAnyTitleOrPathAreReadUpToTheLimit) {
+    const QByteArray longTitle(100000, 'T');
+    const CHMMetadata system = readSystemOnly(systemFile({{3, longTitle.left(60000)}}));
+    EXPECT_EQ(system.title, QString(4096, u'T'));
+    CHMMetadata windows;
+    CHMMetadataReader::readWindows(windowsFile({{0, 0, 0, 0}}), longTitle, &windows);
+    EXPECT_EQ(windows.title, QString(4096, u'T'));
+    EXPECT_EQ(windows.tocPath, QString(4096, u'T'));
+}
+
+// The whole book, as the reader and chmtool open it: the blank title is passed over quickly
+// (before, this book took half an hour) and the title of "/#SYSTEM" is shown.
+TEST(Metadata, BookWhoseWindowTitlesAreAllBlankOpensWithItsSystemTitle) {
+    constexpr int kEntries = 40000;
+    const QByteArray strings = QByteArray(8 << 20, ' ') + '\0' + cstr("/page.htm");
+    const quint32 page = (8 << 20) + 1;
+    const QString path = writeScratchFile(
+        "blank-window-titles.chm",
+        writeChm({{"/#WINDOWS",
+                   windowsFile(std::vector<std::array<quint32, 4>>(kEntries, {0, 0, 0, page}))},
+                  {"/#STRINGS", strings},
+                  {"/#SYSTEM", systemFile({{3, cstr("System Title")}})},
+                  {"/page.htm", "<p>page</p>"}}));
+    auto doc = openDocument(path);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->docTitle(), "System Title");
+    EXPECT_EQ(doc->homePath(), "/page.htm");
+    const ToolRun info = runChmTool({"info", path});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_TRUE(info.out.contains("System Title"));
+}

@@ -187,6 +187,21 @@ TEST(FullTextSearchLanguages, ChineseJapaneseAndRussianWordsAreFound) {
     }
 }
 
+TEST(IndexSearch, ListsTopLevelEntriesBeginningWithTheTextIgnoringCase) {
+    auto doc = openDocument(fixturePath("nested"));
+    ASSERT_TRUE(doc);
+    // Both spellings: a search that folds the case of the names but not of the text (or the
+    // other way round) finds nothing for one of them.
+    for (const char* text : {"ab", "AB"}) {
+        const auto found = CHMSearchIndex::searchInIndex(doc->indexSource().get(), text);
+        ASSERT_TRUE(found);
+        // "abstract", a sub-entry of "Zeta", is not listed.
+        ASSERT_EQ(found->rootChildrenCount(), 2u) << text;
+        EXPECT_EQ(found->rootItems()->children()[0]->name(), "Abacus");
+        EXPECT_EQ(found->rootItems()->children()[1]->name(), "ABC");
+    }
+}
+
 TEST(IndexSearch, EmptyTextOrABookWithoutAnIndexGivesNoList) {
     // What a search lists is checked through chmtool below and by the filter's own tests.
     auto doc = openDocument(fixturePath("nested"));
@@ -305,7 +320,8 @@ TEST(FullTextSearchStemming, TheLanguageComesFromTheLastLanguageRecordOfTheSyste
     // Sublanguages share the stemmer; languages Xapian lacks have none.
     EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x0C07), "german");  // Austria
     EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x080A), "spanish"); // Mexico
-    EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x0804), "");        // Chinese
+    EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x040C), "french");
+    EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0x0804), ""); // Chinese
     EXPECT_EQ(CHMSearchIndexLanguage::stemmerForLCID(0), "");
 }
 

@@ -31,7 +31,7 @@ void reportCut(const QString& what, const CHMTableOfContent* tree) {
         return;
     err(QStringLiteral("%1: the list was cut at %2 entries; %3 more were left out")
             .arg(what)
-            .arg(CHMTableOfContent::kMaxItems)
+            .arg(tree->readItemCount())
             .arg(tree->truncatedItemCount()));
 }
 

@@ -1,4 +1,6 @@
+#include "CHMSearchIndexFolder.h"
 #include "ChmToolCommands.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -9,6 +11,11 @@
 #endif
 
 int main(int argc, char** argv) {
+    // Ended from outside, chmtool still removes the search index's folder from memory.
+    TerminationSignals::install([](int signal) {
+        CHMSearchIndexFolder::removeAllLive();
+        TerminationSignals::dieOf(signal);
+    });
     // The export needs the web engine, and with it an application of its own.
     if (argc > 1 && std::strcmp(argv[1], "export") == 0) {
 #ifdef LUMENO_CHMTOOL_EXPORT

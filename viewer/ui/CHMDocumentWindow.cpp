@@ -624,7 +624,7 @@ void CHMDocumentWindow::tellOfCutLists() {
         if (list && list->truncatedItemCount() > 0)
             cut << tr("The %1 was cut at %L2 entries; %L3 more were left out.")
                        .arg(name)
-                       .arg(CHMTableOfContent::kMaxItems)
+                       .arg(list->readItemCount())
                        .arg(list->truncatedItemCount());
     };
     describe(m_document->tocSource(), tr("table of contents"));
