@@ -1,5 +1,6 @@
 #include "ImageCodecs.h"
 
+#include "ICNSCodec.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
 #include "JPEG2000Codec.h"
@@ -31,9 +32,6 @@ bool formatTakesMetadata(std::int32_t f) {
 bool CanWriteFormat(std::int32_t format, std::string* reason) {
     const char* why = nullptr;
     switch (format) {
-    case kFormatAppleIcon:
-        why = "Apple icon files cannot be written here (no library for them is installed)";
-        break;
     case kFormatIllustrator:
         why = "Illustrator files cannot be written";
         break;
@@ -100,6 +98,9 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
         ok = EncodeTIFFBitmaps({&bitmap}, s, out, error);
         break;
     }
+    case kFormatAppleIcon:
+        ok = EncodeICNSBitmap(bitmap, out, error);
+        break;
     case kFormatPDF: {
         PDFImageWriter writer;
         writer.addPage(bitmap, dpiX, dpiY);
@@ -144,6 +145,8 @@ bool DecodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::
     }
     if (uti == "public.tiff")
         return DecodeTIFFBitmaps(bytes, length, pictures, error);
+    if (uti == "com.apple.icns")
+        return DecodeICNSBitmaps(bytes, length, pictures, error);
     const std::string coder = MagickCoderForInput(uti, extension);
     if (coder.empty()) {
         error = uti.empty() ? "not an image format this program reads"
