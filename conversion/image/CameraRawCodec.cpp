@@ -42,8 +42,8 @@ bool firstDirectoryHasDNGVersion(
         return std::uint16_t(little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]);
     };
     auto u32 = [&](const std::uint8_t* p) {
-        return little ? std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                            std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24
+        return little ? std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                            std::uint32_t(p[3]) << 24
                       : std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
                             std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
     };
@@ -75,8 +75,8 @@ struct RawDeleter {
 bool IsCameraRawData(const std::uint8_t* bytes, std::size_t length, const std::string& extension) {
     if (hasRawExtension(extension))
         return true;
-    return bytes && firstDirectoryHasDNGVersion([&](std::uint64_t at, std::size_t n,
-                                                    std::uint8_t* out) {
+    return bytes &&
+           firstDirectoryHasDNGVersion([&](std::uint64_t at, std::size_t n, std::uint8_t* out) {
                if (at > length || n > length - at)
                    return false;
                std::memcpy(out, bytes + at, n);
@@ -91,8 +91,8 @@ bool IsCameraRawFile(const std::filesystem::path& path) {
     if (hasRawExtension(ext))
         return true;
     std::ifstream in(path, std::ios::binary);
-    return in && firstDirectoryHasDNGVersion([&](std::uint64_t at, std::size_t n,
-                                                 std::uint8_t* out) {
+    return in &&
+           firstDirectoryHasDNGVersion([&](std::uint64_t at, std::size_t n, std::uint8_t* out) {
                in.clear();
                in.seekg(std::streamoff(at));
                in.read(reinterpret_cast<char*>(out), std::streamsize(n));
@@ -143,7 +143,8 @@ bool DecodeCameraRawBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap
     std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> holder(
         image, [](libraw_processed_image_t* p) { LibRaw::dcraw_clear_mem(p); });
     const int channels = image->colors;
-    if (image->type != LIBRAW_IMAGE_BITMAP || image->bits != 8 || (channels != 1 && channels != 3)) {
+    if (image->type != LIBRAW_IMAGE_BITMAP || image->bits != 8 ||
+        (channels != 1 && channels != 3)) {
         error = "LibRaw developed the picture in a layout this program does not take";
         return false;
     }

@@ -1,5 +1,6 @@
 #include "ImageCodecs.h"
 
+#include "CameraRawCodec.h"
 #include "ICNSCodec.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
@@ -142,6 +143,14 @@ bool DecodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::
         if (ok)
             pictures.push_back(std::move(b));
         return ok;
+    }
+    // Camera raw files are TIFF inside (DNG and most makers' own) or have no signature at all.
+    if ((uti == "public.tiff" || uti.empty()) && IsCameraRawData(bytes, length, extension)) {
+        Bitmap b;
+        if (!DecodeCameraRawBitmap(bytes, length, b, error))
+            return false;
+        pictures.push_back(std::move(b));
+        return true;
     }
     if (uti == "public.tiff")
         return DecodeTIFFBitmaps(bytes, length, pictures, error);
