@@ -1,6 +1,7 @@
 #include "ImageCodecs.h"
 
 #include "CameraRawCodec.h"
+#include "FaxCodec.h"
 #include "ICNSCodec.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
@@ -156,6 +157,13 @@ bool DecodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::
         return DecodeTIFFBitmaps(bytes, length, pictures, error);
     if (uti == "com.apple.icns")
         return DecodeICNSBitmaps(bytes, length, pictures, error);
+    if (uti.empty() && IsRawFaxExtension(extension)) {
+        Bitmap b;
+        if (!DecodeRawFaxBitmap(bytes, length, b, error))
+            return false;
+        pictures.push_back(std::move(b));
+        return true;
+    }
     const std::string coder = MagickCoderForInput(uti, extension);
     if (coder.empty()) {
         error = uti.empty() ? "not an image format this program reads"
