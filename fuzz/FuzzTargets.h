@@ -39,6 +39,10 @@ int fuzzCalculator(const uint8_t* data, size_t size);
 // dictionary, its data, then two auxiliary streams (dictionary, data) named @1 and @2 in it.
 int fuzzImagestream(const uint8_t* data, size_t size);
 
+// A picture file through the image readers of the conversion library. Input: one byte that picks
+// the format code of the reader, then the file's bytes.
+int fuzzImagereader(const uint8_t* data, size_t size);
+
 // The document the itss target answers from: $LUMENO_FUZZ_DOCUMENT, else the fixture the build
 // names.
 QString itssDocumentPath();

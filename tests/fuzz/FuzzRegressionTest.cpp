@@ -32,6 +32,7 @@ const Target kTargets[] = {
     {"open", fuzz::fuzzOpen},
     {"calculator", fuzz::fuzzCalculator},
     {"imagestream", fuzz::fuzzImagestream},
+    {"imagereader", fuzz::fuzzImagereader},
 };
 
 struct Input {
