@@ -6,6 +6,7 @@ if(NOT TARGET fuzztargets)
         ${_fuzz_dir}/FuzzCalculator.cpp
         ${_fuzz_dir}/FuzzCheck.cpp
         ${_fuzz_dir}/FuzzDirectory.cpp
+        ${_fuzz_dir}/FuzzImageReader.cpp
         ${_fuzz_dir}/FuzzImageStream.cpp
         ${_fuzz_dir}/FuzzItss.cpp
         ${_fuzz_dir}/FuzzLzx.cpp

@@ -48,6 +48,9 @@ int fuzzLzx(const uint8_t* data, size_t size);
 // kept lzx input is replayed in the normal build (where chmlib is the system's, uninstrumented)
 // only once the checks refuse every such object.
 bool lzxChecksAcceptOutsideMatch(const uint8_t* data, size_t size);
+// A picture file through the image readers of the conversion library. Input: one byte that picks
+// the format code of the reader, then the file's bytes.
+int fuzzImagereader(const uint8_t* data, size_t size);
 
 // The document the itss target answers from: $LUMENO_FUZZ_DOCUMENT, else the fixture the build
 // names.

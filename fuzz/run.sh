@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a fuzz target for a time, or all of them at once:
 #   fuzz/run.sh TARGET SECONDS     TARGET: metadata sitemap directory itss open calculator
-#                                  imagestream lzx
+#                                  imagestream lzx imagereader
 #   fuzz/run.sh all SECONDS        every target in parallel
 # Builds the clang tree build-fuzz/ (LUMENO_FUZZ_BUILD overrides) with chmlib compiled from
 # Debian's source (fetched once into build-fuzz/chmlib-src/ with "apt-get source chmlib"; deb-src
@@ -16,7 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LUMENO_FUZZ_BUILD:-$root/build-fuzz}
 corpus_dir=${LUMENO_CORPUS:-$root/../shared/corpus}/real
-targets=(metadata sitemap directory itss open calculator imagestream lzx)
+targets=(metadata sitemap directory itss open calculator imagestream lzx imagereader)
 max_findings=5
 
 usage() {
@@ -31,7 +31,7 @@ max_len_for() {
     sitemap) echo 16384 ;;
     # Small files keep the container targets fast; the mutator grows them when it needs to.
     directory | open | lzx) echo 65536 ;;
-    imagestream) echo 65536 ;;
+    imagestream | imagereader) echo 65536 ;;
     itss | calculator) echo 4096 ;;
     esac
 }

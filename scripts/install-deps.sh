@@ -15,10 +15,11 @@ PACKAGES=(
   # PDF export and conversion
   libqpdf-dev qpdf libpoppler-cpp-dev libpoppler-private-dev poppler-utils libwebp-dev
   libpng-dev libjpeg-dev libtiff-dev libopenjp2-7-dev libgif-dev libjbig2dec0-dev libopenexr-dev
+  libicns-dev libraw-dev
   libmagick++-6.q16-dev libexiv2-dev liblcms2-dev libcairo2-dev libpango1.0-dev libfontconfig-dev
   libfreetype-dev libgs-common libuchardet-dev libzip-dev libicu-dev libreoffice-writer-nogui
   # tools the conversion tests read results back with
-  webp imagemagick libvips-tools unrtf unzip
+  webp imagemagick libvips-tools unrtf unzip icnsutils
   # peers of the benchmarks
   img2pdf
 )

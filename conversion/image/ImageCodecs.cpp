@@ -2,6 +2,9 @@
 
 #include "EXRCodec.h"
 #include "GIFCodec.h"
+#include "CameraRawCodec.h"
+#include "FaxCodec.h"
+#include "ICNSCodec.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
 #include "JPEG2000Codec.h"
@@ -33,9 +36,6 @@ bool formatTakesMetadata(std::int32_t f) {
 bool CanWriteFormat(std::int32_t format, std::string* reason) {
     const char* why = nullptr;
     switch (format) {
-    case kFormatAppleIcon:
-        why = "Apple icon files cannot be written here (no library for them is installed)";
-        break;
     case kFormatIllustrator:
         why = "Illustrator files cannot be written";
         break;
@@ -108,6 +108,9 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
     case kFormatOpenEXR:
         ok = EncodeEXRBitmap(bitmap, out, error);
         break;
+    case kFormatAppleIcon:
+        ok = EncodeICNSBitmap(bitmap, out, error);
+        break;
     case kFormatPDF: {
         PDFImageWriter writer;
         writer.addPage(bitmap, dpiX, dpiY);
@@ -149,8 +152,25 @@ bool DecodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::
             pictures.push_back(std::move(b));
         return ok;
     }
+    // Camera raw files are TIFF inside (DNG and most makers' own) or have no signature at all.
+    if ((uti == "public.tiff" || uti.empty()) && IsCameraRawData(bytes, length, extension)) {
+        Bitmap b;
+        if (!DecodeCameraRawBitmap(bytes, length, b, error))
+            return false;
+        pictures.push_back(std::move(b));
+        return true;
+    }
     if (uti == "public.tiff")
         return DecodeTIFFBitmaps(bytes, length, pictures, error);
+    if (uti == "com.apple.icns")
+        return DecodeICNSBitmaps(bytes, length, pictures, error);
+    if (uti.empty() && IsRawFaxExtension(extension)) {
+        Bitmap b;
+        if (!DecodeRawFaxBitmap(bytes, length, b, error))
+            return false;
+        pictures.push_back(std::move(b));
+        return true;
+    }
     const std::string coder = MagickCoderForInput(uti, extension);
     if (coder.empty()) {
         error = uti.empty() ? "not an image format this program reads"

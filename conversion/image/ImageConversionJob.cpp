@@ -1,5 +1,6 @@
 #include "ImageConversionJob.h"
 
+#include "CameraRawCodec.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
 #include "OutputFile.h"
@@ -65,7 +66,9 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
     auto image = std::make_unique<InputImage>();
     image->typeIdentifier = uti;
     bool ok = false;
-    if (uti == "public.tiff") {
+    // LibRaw turns a raw picture upright itself.
+    const bool cameraRaw = (uti == "public.tiff" || uti.empty()) && IsCameraRawFile(url);
+    if (uti == "public.tiff" && !cameraRaw) {
         ok = ReadTIFFFile(url, image->representations, lastError);
     } else {
         std::vector<std::uint8_t> bytes;
@@ -79,7 +82,7 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
         // The codecs hand over the pixels as stored; a photo taken sideways says in its EXIF
         // orientation how to turn them, and is turned here so that every output stands upright
         // (and may record orientation 1). TIFF pixels are read oriented already.
-        if (ok && image->representations.size() == 1)
+        if (ok && image->representations.size() == 1 && !cameraRaw)
             ApplyOrientation(image->representations.front(),
                              ReadImageOrientation(bytes.data(), bytes.size()));
     }

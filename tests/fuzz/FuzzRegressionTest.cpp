@@ -33,6 +33,7 @@ const Target kTargets[] = {
     {"calculator", fuzz::fuzzCalculator},
     {"imagestream", fuzz::fuzzImagestream},
     {"lzx", fuzz::fuzzLzx},
+    {"imagereader", fuzz::fuzzImagereader},
 };
 
 struct Input {
