@@ -255,13 +255,6 @@ void runCase(Case& c, const fs::path& dir, const fs::path& policyDir) {
 // on pictures wider than its resource policy allows (16384 pixels here) instead of refusing, and
 // the JPEG 2000 writer aborts on a picture that carries an ICC profile. They stay in the table
 // and are not failed here; once mended they show as written or refused.
-bool mendedElsewhere(std::int32_t code, const std::string& input) {
-    static const std::set<std::int32_t> magickCoders = {1, 2, 5, 9, 11, 12, 14, 19};
-    if (magickCoders.count(code) && (input == "16384 wide" || input == "20000 wide"))
-        return true;
-    return code == kFormatJPEG2000 && input == "ICC";
-}
-
 } // namespace
 
 TEST(ImageFormatSweep, EveryWritableCodeWritesTheRightSizeOrRefusesWithAMessage) {
@@ -305,11 +298,6 @@ TEST(ImageFormatSweep, EveryWritableCodeWritesTheRightSizeOrRefusesWithAMessage)
     }
     std::printf("%s", table.str().c_str());
     for (const Case& c : cases) {
-        if (c.fault && mendedElsewhere(c.code, c.input->name)) {
-            std::printf("known fault, mended separately: code %d, %s\n", c.code,
-                        c.input->name.c_str());
-            continue;
-        }
         EXPECT_FALSE(c.fault) << "code " << c.code << ", " << c.input->name << ": " << c.outcome;
     }
 }
