@@ -127,6 +127,18 @@ int LumenoApplication::openFiles(const QStringList& paths) {
     return shown;
 }
 
+void LumenoApplication::openHandedOverFiles(const QStringList& paths) {
+    if (!paths.isEmpty()) {
+        openFiles(paths);
+    } else if (!m_windows.isEmpty()) {
+        CHMDocumentWindow* window = m_windows.constLast().window;
+        window->raise();
+        window->activateWindow();
+    } else {
+        showOpenPanel(nullptr);
+    }
+}
+
 void LumenoApplication::reportError(QWidget* parent, const QString& message) {
     QMessageBox::warning(parent, QStringLiteral("Lumeno+"), message);
 }

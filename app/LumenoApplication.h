@@ -32,6 +32,9 @@ public:
     CHMDocumentWindow* openFile(const QString& path);
     // Each file in turn; answers how many are now shown.
     int openFiles(const QStringList& paths);
+    // Files a second start handed over (SingleInstance): opened; with none, the last window
+    // comes forward, or the Open panel shows when no window is open.
+    void openHandedOverFiles(const QStringList& paths);
     // The window showing the file (compared by canonical path), or nullptr.
     CHMDocumentWindow* windowForFile(const QString& path) const;
     QList<CHMDocumentWindow*> windows() const;

@@ -170,17 +170,7 @@ int main(int argc, char** argv) {
     LumenoApplication lumeno;
     armStartupProbe(lumeno, sinceStart);
     QObject::connect(&instance, &SingleInstance::filesReceived, &lumeno,
-                     [&lumeno](const QStringList& paths) {
-                         if (!paths.isEmpty()) {
-                             lumeno.openFiles(paths);
-                         } else if (!lumeno.windows().isEmpty()) {
-                             CHMDocumentWindow* window = lumeno.windows().constLast();
-                             window->raise();
-                             window->activateWindow();
-                         } else {
-                             lumeno.showOpenPanel(nullptr);
-                         }
-                     });
+                     &LumenoApplication::openHandedOverFiles);
     if (files.isEmpty())
         lumeno.showOpenPanel(nullptr);
     else

@@ -6,19 +6,33 @@
 #include "SingleInstance.h"
 #include "WindowTestFixture.h"
 
+#include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
+// Under AddressSanitizer: freed memory is overwritten at once, so that the Qt libraries, which
+// are not instrumented, crash on an object deleted under them instead of going on unnoticed.
+extern "C" const char* __asan_default_options() {
+    return "max_free_fill_size=65536";
+}
+
 namespace {
 
-// Collects the messages instead of showing them.
+// Collects the messages instead of showing them (or as well, when asked to).
 class RecordingApplication : public LumenoApplication {
 public:
     QStringList errors;
+    bool showMessages = false;
 
 protected:
-    void reportError(QWidget*, const QString& message) override { errors << message; }
+    void reportError(QWidget* parent, const QString& message) override {
+        errors << message;
+        if (showMessages)
+            LumenoApplication::reportError(parent, message);
+    }
 };
 
 class Application : public WindowTestFixture {
@@ -149,4 +163,59 @@ TEST_F(Application, SecondStartHandsItsFilesToTheRunningReader) {
     EXPECT_TRUE(received[1].startsWith('/') && received[1].endsWith("/rel.chm"));
     app->openFiles(received);
     EXPECT_EQ(app->windows().size(), 1);
+}
+
+TEST_F(Application, FailedSecondStartLeavesTheRunningReaderAndItsWindowsAlive) {
+    ASSERT_EQ(
+        app->openFiles({testsupport::fixturePath("nested"), testsupport::fixturePath("sample")}),
+        2);
+    const QString key =
+        QStringLiteral("lumeno-test-failed-%1").arg(QCoreApplication::applicationPid());
+    SingleInstance running(key);
+    ASSERT_TRUE(running.listen());
+    QObject::connect(&running, &SingleInstance::filesReceived, app.get(),
+                     &LumenoApplication::openHandedOverFiles);
+    app->showMessages = true;
+
+    // The second start hands over a book that does not exist and ends as soon as the reader
+    // has answered, while the reader's message about the book is still up.
+    const QString missing = testsupport::scratchDir() + "/no-such-book.chm";
+    std::atomic<bool> gone = false;
+    std::thread second([&] {
+        SingleInstance(key).sendToRunning({missing});
+        gone = true;
+    });
+    // The user reads the message a while (the second start's end reaches the reader meanwhile)
+    // and closes it.
+    QString shown;
+    QElapsedTimer sinceGone;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !shown.isEmpty())
+            return;
+        if (gone && !sinceGone.isValid())
+            sinceGone.start();
+        const bool read = sinceGone.isValid() && sinceGone.elapsed() > 300;
+        if (read || sinceStart.elapsed() > webtest::kLoadTimeoutMs) {
+            shown = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    closer.start(10);
+    EXPECT_TRUE(webtest::waitUntil([&] { return !shown.isEmpty(); }));
+    second.join();
+    // Back in the reader's own loop, which goes on serving the windows.
+    webtest::waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(shown.contains("no-such-book.chm")) << shown.toStdString();
+    ASSERT_EQ(app->windows().size(), 2);
+    for (CHMDocumentWindow* window : app->windows()) {
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->tabCount(), 1);
+    }
+    CHMDocumentWindow* first = app->windows().at(0);
+    EXPECT_TRUE(webtest::waitUntil(
+        [first] { return first->curWebView() && !bodyText(currentPage(first)).isEmpty(); }));
 }
