@@ -405,10 +405,31 @@ void CHMDocumentWindow::restoreWindowGeometry() {
 }
 
 void CHMDocumentWindow::closeEvent(QCloseEvent* event) {
+    // A page's dialog waits in an event loop that runs inside the page: the window, and the
+    // page with it, may only go once that loop has ended. The dialogs close, and so does the
+    // window right after.
+    if (endPageDialogs()) {
+        event->ignore();
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
     // Full screen is a passing state: the size and place to come back to are the normal ones.
     if (!isFullScreen())
         CHMFilePreferences::setGlobalDefault(kWindowGeometryKey, saveGeometry());
     QMainWindow::closeEvent(event);
+}
+
+bool CHMDocumentWindow::endPageDialogs() {
+    bool open = false;
+    for (int i = 0; i < tabCount(); ++i) {
+        CHMWebViewController* controller = controllerAt(i);
+        CHMWebPage* page = controller ? controller->webView()->chmPage() : nullptr;
+        if (page && page->isShowingDialog()) {
+            page->endDialogs();
+            open = true;
+        }
+    }
+    return open;
 }
 
 void CHMDocumentWindow::changeEvent(QEvent* event) {
