@@ -710,6 +710,8 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
         }
     });
     connect(page, &CHMWebPage::consoleMessage, this, &CHMDocumentWindow::consoleMessage);
+    connect(page, &QWebEnginePage::renderProcessTerminated, controller,
+            &CHMWebViewController::showRendererEnded);
     connect(page, &CHMWebPage::newTabRequested, this, &CHMDocumentWindow::openTabForPage);
     connect(page, &CHMWebPage::openExternallyRequested, this, &CHMDocumentWindow::openExternalUrl);
     connect(view, &CHMWebView::pageDownRequested, this, &CHMDocumentWindow::gotoPageDown);
