@@ -260,8 +260,14 @@ void CHMDocumentWindow::setupActions() {
 
     m_fullScreenAction =
         makeAction(tr("Enter Full Screen"), QString(), [this] { toggleFullScreen(); });
-    m_fullScreenAction->setShortcuts(
-        {QKeySequence::FullScreen, QKeySequence(QStringLiteral("Ctrl+Meta+F"))});
+    // F11 as most Linux programs have it, besides the platform's own key.
+    QList<QKeySequence> fullScreenKeys = QKeySequence::keyBindings(QKeySequence::FullScreen);
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_F11), QKeySequence(QStringLiteral("Ctrl+Meta+F"))}) {
+        if (!fullScreenKeys.contains(key))
+            fullScreenKeys << key;
+    }
+    m_fullScreenAction->setShortcuts(fullScreenKeys);
     m_customizeToolbarAction =
         makeAction(tr("Customize Toolbar…"), QString(), [this] { customizeToolbar(); });
     m_focusOnPageAction = makeAction(tr("Focus on Page"), QString(), [this] { focusOnPage(); });
@@ -704,7 +710,15 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
     // Same-page moves (anchors) change the history without a load, and may reach another
     // contents entry.
     connect(page, &QWebEnginePage::urlChanged, this, [this, guardedView] {
-        if (guardedView && guardedView == curWebView() && !guardedView->page()->isLoading()) {
+        if (!guardedView || guardedView->page()->isLoading())
+            return;
+        // The tab takes the name of the entry it moved to; a move to an anchor that has no
+        // entry of its own keeps the page's name.
+        const LinkItem* item = tocItemForUrl(m_document->tocSource().get(), guardedView->url());
+        CHMWebViewController* controller = controllerOf(guardedView);
+        if (controller && item && !item->name().isEmpty())
+            setTabLabel(controller, item->name());
+        if (guardedView == curWebView()) {
             updateHistoryButton();
             locateTOC();
         }
