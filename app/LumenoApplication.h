@@ -19,6 +19,7 @@ class CHMConsole;
 class CHMTextEncodingMenu;
 class CHMDocumentWindow;
 class QMenuBar;
+class SystemUrlOpener;
 class QWidget;
 
 class LumenoApplication : public QObject {
@@ -81,4 +82,6 @@ private:
     CHMTextEncodingMenu* m_textEncodingMenu;
     BookmarkController* m_bookmarkController = nullptr;
     std::function<bool(const QUrl&)> m_urlOpener;
+    // Web and mail links of every window; tells when no program took one.
+    SystemUrlOpener* m_linkOpener;
 };

@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
@@ -218,4 +219,60 @@ TEST_F(Application, FailedSecondStartLeavesTheRunningReaderAndItsWindowsAlive) {
     CHMDocumentWindow* first = app->windows().at(0);
     EXPECT_TRUE(webtest::waitUntil(
         [first] { return first->curWebView() && !bodyText(currentPage(first)).isEmpty(); }));
+}
+
+TEST_F(Application, WebLinkGoesToXdgOpenAndTheUserHearsWhenNoBrowserTakesIt) {
+    // A desktop's xdg-open that notes the link and answers as the file "code" says.
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString noted = bin.filePath("noted.txt");
+    const QString code = bin.filePath("code");
+    QFile script(bin.filePath("xdg-open"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$1\" >> '%1'\n"
+                                "echo 'xdg-open: no method available for opening' >&2\n"
+                                "exit $(cat '%2')\n")
+                     .arg(noted, code)
+                     .toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    auto answer = [&code](const char* value) {
+        QFile file(code);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(value) > 0;
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+    auto restorePath = qScopeGuard([&path] { qputenv("PATH", path); });
+
+    CHMDocumentWindow* window = app->openFile(testsupport::fixturePath("nested"));
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(webtest::waitUntil(
+        [window] { return window->curWebView() && !bodyText(currentPage(window)).isEmpty(); }));
+    CHMWebView* view = window->curWebView();
+    const QPoint link =
+        webtest::addElement(view->page(), "a", "web", "e.href='http://example.com/'");
+    auto notedLines = [&noted] {
+        QFile file(noted);
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    };
+
+    // A browser takes it: nothing to say.
+    ASSERT_TRUE(answer("0"));
+    webtest::clickInView(view, link);
+    ASSERT_TRUE(webtest::waitUntil([&] { return notedLines().size() == 1; }));
+    EXPECT_EQ(notedLines().value(0), "http://example.com/");
+    webtest::waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(app->errors.isEmpty()) << app->errors.join(' ').toStdString();
+    EXPECT_EQ(window->findChild<QMessageBox*>("noHandlerMessage"), nullptr);
+
+    // None does (xdg-open's own words go to standard error): the user is told, as Help tells.
+    ASSERT_TRUE(answer("3"));
+    webtest::clickInView(view, webtest::elementCenter(view->page(), "#web"));
+    ASSERT_TRUE(webtest::waitUntil([&] { return !app->errors.isEmpty(); }));
+    EXPECT_EQ(notedLines().size(), 2);
+    EXPECT_TRUE(app->errors[0].contains("web browser")) << app->errors[0].toStdString();
+    EXPECT_TRUE(app->errors[0].contains("http://example.com/")) << app->errors[0].toStdString();
+    EXPECT_EQ(view->url(), QUrl("itss://chm/index.htm"));
 }
