@@ -50,7 +50,6 @@ void filterEngineNotes(QtMsgType type, const QMessageLogContext& context, const 
 void keepStandardErrorForTheUser() {
     QLoggingCategory::setFilterRules(QStringLiteral("lumeno.*.debug=false\n"
                                                     "lumeno.*.info=false\n"
-                                                    "lumeno.*.warning=false\n"
                                                     "qt.webenginecontext.info=false"));
     previousHandler = qInstallMessageHandler(filterEngineNotes);
 }
