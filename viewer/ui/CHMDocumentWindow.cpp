@@ -430,10 +430,12 @@ bool CHMDocumentWindow::endPageDialogs() {
     for (int i = 0; i < tabCount(); ++i) {
         CHMWebViewController* controller = controllerAt(i);
         CHMWebPage* page = controller ? controller->webView()->chmPage() : nullptr;
-        if (page && page->isShowingDialog()) {
-            page->endDialogs();
-            open = true;
-        }
+        if (!page)
+            continue;
+        // Every page, not only those showing a dialog now: a page between two alerts of a
+        // loop must not open the next over a closed window.
+        open = page->isShowingDialog() || open;
+        page->endDialogs();
     }
     return open;
 }

@@ -249,7 +249,7 @@ private:
     void setTabLabel(CHMWebViewController* controller, const QString& label);
     void updateCloseButtons();
     void updateFullScreenAction();
-    // Closes the open dialogs of the tabs' pages for good; true when one was open.
+    // Ends the dialogs of the tabs' pages for good, closing those open; true when one was open.
     bool endPageDialogs();
     QString pageTitle(const CHMWebView* view) const;
     QAction* makeAction(const QString& text, const QString& iconName,

@@ -4,6 +4,7 @@
 #include "LumenoLogging.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineView>
@@ -94,6 +95,13 @@ void CHMWebPage::javaScriptAlert(const QUrl&, const QString& message) {
 }
 
 bool CHMWebPage::javaScriptConfirm(const QUrl&, const QString& message) {
+    // The engine asks its "leave this page?" question (a page's beforeunload) the same way; a
+    // page whose dialogs were stopped must not keep the user on it by that.
+    static const QString leavePage = QCoreApplication::translate(
+        "QWebEnginePage",
+        "Are you sure you want to leave this page? Changes that you made may not be saved.");
+    if (message == leavePage && (m_dialogsStopped || m_dialogsEnded))
+        return true;
     return runDialog(PageDialog::Kind::Confirm, message, QString(), nullptr);
 }
 
@@ -114,6 +122,9 @@ bool CHMWebPage::runDialog(PageDialog::Kind kind, const QString& message,
         return false;
     QWebEngineView* view = QWebEngineView::forPage(this);
     QWidget* parent = view ? view->window() : nullptr;
+    // A page with no window on screen (its window closed, waiting to be deleted) asks nobody.
+    if (!parent || !parent->isVisible())
+        return false;
     ++m_dialogsSinceNavigation;
     auto* dialog = new PageDialog(kind, message, defaultText, m_dialogsSinceNavigation > 1, parent);
     m_openDialog = dialog;
