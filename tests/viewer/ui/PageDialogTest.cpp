@@ -16,6 +16,12 @@ const QByteArray kAlertLoopPage =
     "console.log('after alerts ' + confirm('go on?') + ' ' + prompt('name?', 'x'));"
     "document.body.appendChild(document.createTextNode('went on'));"
     "</script></body></html>";
+// Asks to be kept (beforeunload) and shows two alerts on a click.
+const QByteArray kKeepMePage =
+    "<html><body><p id='keep'>keep me</p><script>"
+    "window.onbeforeunload = function(e) { e.preventDefault(); e.returnValue = ''; return ''; };"
+    "document.getElementById('keep').onclick = function() { alert('one'); alert('two'); };"
+    "</script></body></html>";
 const QByteArray kEndlessAlertPage =
     "<html><body><p>endless</p><script>while (true) alert('stay');</script></body></html>";
 
@@ -45,7 +51,8 @@ protected:
         return writeCraftedBook("dialogs.chm", "Dialogs",
                                 {{"/index.htm", "<html><body><p>dialogs home</p></body></html>"},
                                  {"/alerts.htm", kAlertLoopPage},
-                                 {"/endless.htm", kEndlessAlertPage}});
+                                 {"/endless.htm", kEndlessAlertPage},
+                                 {"/keep.htm", kKeepMePage}});
     }
 };
 
@@ -161,4 +168,29 @@ TEST_F(PageDialogs, ClosingTheWindowWhileAPageAlertIsUpClosesIt) {
         return window.isNull();
     }));
     EXPECT_TRUE(closed);
+}
+
+TEST_F(PageDialogs, PageWhoseDialogsWereStoppedCannotKeepTheUserOnItWhenLeaving) {
+    CHMDocumentWindow* window = openWindow(writeDialogBook());
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(load(window, "keep.htm"));
+    int answered = 0;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<PageDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        ++answered;
+        if (dialog->stopBox())
+            dialog->stopBox()->setChecked(true);
+        dialog->accept();
+    });
+    user.start(10);
+    // The click is also what lets the page ask before it is left.
+    webtest::clickInView(window->curWebView(),
+                         webtest::elementCenter(currentPage(window), "#keep"));
+    ASSERT_TRUE(webtest::waitUntil([&] { return answered == 2; }));
+    EXPECT_TRUE(load(window, "index.htm"));
+    EXPECT_EQ(currentPath(window), "/index.htm");
+    EXPECT_EQ(answered, 2);
 }
