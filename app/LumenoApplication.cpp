@@ -8,6 +8,7 @@
 #include "ExportCommand.h"
 #include "ResourceLocator.h"
 #include "StartWindow.h"
+#include "SystemUrlOpener.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -33,7 +34,16 @@ QString displayName(const QString& path) {
 LumenoApplication::LumenoApplication(QObject* parent)
     : QObject(parent), m_console(new CHMConsole(this)),
       m_textEncodingMenu(new CHMTextEncodingMenu(this)),
-      m_urlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {}
+      m_urlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      m_linkOpener(new SystemUrlOpener(
+          [this](const QUrl& url) {
+              const QString shown = url.toDisplayString().left(300);
+              reportError(QApplication::activeWindow(),
+                          url.scheme() == QLatin1String("mailto")
+                              ? tr("No mail program opened “%1”.").arg(shown)
+                              : tr("No web browser opened “%1”.").arg(shown));
+          },
+          this)) {}
 
 LumenoApplication::~LumenoApplication() {
     // Web views must go while the web engine and QApplication still exist.
@@ -143,6 +153,18 @@ int LumenoApplication::openFiles(const QStringList& paths) {
             ++shown;
     }
     return shown;
+}
+
+void LumenoApplication::openHandedOverFiles(const QStringList& paths) {
+    if (!paths.isEmpty()) {
+        openFiles(paths);
+    } else if (!m_windows.isEmpty()) {
+        CHMDocumentWindow* window = m_windows.constLast().window;
+        window->raise();
+        window->activateWindow();
+    } else {
+        showStartWindow();
+    }
 }
 
 void LumenoApplication::reportError(QWidget* parent, const QString& message) {

@@ -19,6 +19,7 @@ class CHMConsole;
 class CHMTextEncodingMenu;
 class CHMDocumentWindow;
 class QMenuBar;
+class SystemUrlOpener;
 class QWidget;
 class StartWindow;
 
@@ -33,6 +34,9 @@ public:
     CHMDocumentWindow* openFile(const QString& path);
     // Each file in turn; answers how many are now shown.
     int openFiles(const QStringList& paths);
+    // Files a second start handed over (SingleInstance): opened; with none, the last window
+    // comes forward, or the Open panel shows when no window is open.
+    void openHandedOverFiles(const QStringList& paths);
     // The window showing the file (compared by canonical path), or nullptr.
     CHMDocumentWindow* windowForFile(const QString& path) const;
     QList<CHMDocumentWindow*> windows() const;
@@ -89,4 +93,6 @@ private:
     BookmarkController* m_bookmarkController = nullptr;
     StartWindow* m_startWindow = nullptr;
     std::function<bool(const QUrl&)> m_urlOpener;
+    // Web and mail links of every window; tells when no program took one.
+    SystemUrlOpener* m_linkOpener;
 };

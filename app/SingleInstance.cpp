@@ -67,6 +67,7 @@ bool SingleInstance::listen() {
 
 void SingleInstance::acceptConnection() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        // Never deleted at once: the sender may go while one of the socket's own signals runs.
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         auto buffer = std::make_shared<QByteArray>();
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
@@ -87,7 +88,11 @@ void SingleInstance::acceptConnection() {
             buffer->clear();
             socket->write("ok\n");
             socket->flush();
-            emit filesReceived(paths);
+            // Delivered from the event loop, not from inside this signal of the socket: opening
+            // the files may show a message (an event loop of its own) while the sender goes
+            // away and its socket is deleted.
+            QMetaObject::invokeMethod(
+                this, [this, paths] { emit filesReceived(paths); }, Qt::QueuedConnection);
         });
     }
 }

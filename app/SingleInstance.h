@@ -31,6 +31,8 @@ public:
 
 signals:
     // Files another process handed over (absolute paths; possibly none: just come forward).
+    // Emitted from the event loop once the whole message is in, never from inside a socket's
+    // signal, so a receiver may run an event loop of its own (a message box).
     void filesReceived(const QStringList& paths);
 
 private:

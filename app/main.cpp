@@ -22,21 +22,22 @@
 // then finds it read (fontconfig is thread-safe).
 //
 // The web engine's renderer sandbox cannot start for the root user; run as root, the reader
-// turns it off itself and says so in one line (a user who set QTWEBENGINE_DISABLE_SANDBOX
-// decides alone). The engine's start-up report ("qt.webenginecontext") stays off standard error
-// unless QT_LOGGING_RULES asks for it.
+// turns it off itself and notes it under "lumeno.window" (a user who set
+// QTWEBENGINE_DISABLE_SANDBOX decides alone). Standard error is kept for what the user must
+// act on: the reader's own notes and those the engine writes at each start stay off it unless
+// QT_LOGGING_RULES asks for them (keepStandardErrorForTheUser).
 #include "CHMDocumentWindow.h"
 #include "CHMTextEncodingMenu.h"
 #include "CHMWebView.h"
 #include "ITSSSchemeHandler.h"
 #include "LumenoApplication.h"
+#include "LumenoLogging.h"
 #include "SingleInstance.h"
 #include "TerminationHandling.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QQuickWindow>
 #include <QTimer>
 #include <cstdio>
@@ -113,7 +114,7 @@ void turnSandboxOffForRoot() {
     if (::geteuid() != 0 || qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         return;
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    std::fprintf(stderr, "lumeno: running as root, so the web engine's sandbox is turned off\n");
+    qCInfo(lcWindow) << "running as root, so the web engine's sandbox is turned off";
 }
 
 // True when QT_XCB_GL_INTEGRATION was set here and must go once the display is set up.
@@ -139,9 +140,8 @@ int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
     std::jthread readFontConfiguration([] { FcInit(); });
+    keepStandardErrorForTheUser();
     turnSandboxOffForRoot();
-    // QT_LOGGING_RULES, read later, still wins over this.
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     ITSSSchemeHandler::registerScheme();
 
     const bool unsetGLIntegration = drawPagesInSoftware();
@@ -172,17 +172,7 @@ int main(int argc, char** argv) {
     LumenoApplication lumeno;
     armStartupProbe(lumeno, sinceStart);
     QObject::connect(&instance, &SingleInstance::filesReceived, &lumeno,
-                     [&lumeno](const QStringList& paths) {
-                         if (!paths.isEmpty()) {
-                             lumeno.openFiles(paths);
-                         } else if (!lumeno.windows().isEmpty()) {
-                             CHMDocumentWindow* window = lumeno.windows().constLast();
-                             window->raise();
-                             window->activateWindow();
-                         } else {
-                             lumeno.showStartWindow();
-                         }
-                     });
+                     &LumenoApplication::openHandedOverFiles);
     if (files.isEmpty())
         lumeno.showStartWindow();
     else

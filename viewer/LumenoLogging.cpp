@@ -9,6 +9,50 @@ Q_LOGGING_CATEGORY(lcWindow, "lumeno.window")
 Q_LOGGING_CATEGORY(lcPage, "lumeno.page")
 Q_LOGGING_CATEGORY(lcExport, "lumeno.export")
 Q_LOGGING_CATEGORY(lcBookmarks, "lumeno.bookmarks")
+Q_LOGGING_CATEGORY(lcEngine, "lumeno.engine")
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// Notes written at each start that ask nothing of the user: the sandbox turned off, a headless
+// display, no GPU, no runtime folder.
+bool isEngineNote(const QMessageLogContext& context, const QString& message) {
+    const QLatin1String category(context.category ? context.category : "");
+    if (category.startsWith(QLatin1String("qt.webengine")))
+        return true;
+    static const char* const kNotes[] = {
+        "Sandboxing disabled by user",
+        "No suitable graphics backend found",
+        "WebEngineContext used before QtWebEngineCore::initialize()",
+        "This plugin does not support",
+        "QStandardPaths: XDG_RUNTIME_DIR not set",
+        "QStandardPaths: wrong permissions on runtime directory",
+    };
+    for (const char* note : kNotes) {
+        if (message.startsWith(QLatin1String(note)))
+            return true;
+    }
+    return message.trimmed().isEmpty();
+}
+
+void filterEngineNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg && type != QtCriticalMsg && isEngineNote(context, message)) {
+        if (!lcEngine().isDebugEnabled())
+            return;
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+void keepStandardErrorForTheUser() {
+    QLoggingCategory::setFilterRules(QStringLiteral("lumeno.*.debug=false\n"
+                                                    "lumeno.*.info=false\n"
+                                                    "qt.webenginecontext.info=false"));
+    previousHandler = qInstallMessageHandler(filterEngineNotes);
+}
 
 QString logSafe(const QString& untrusted) {
     constexpr qsizetype kMaxShown = 200;

@@ -260,8 +260,14 @@ void CHMDocumentWindow::setupActions() {
 
     m_fullScreenAction =
         makeAction(tr("Enter Full Screen"), QString(), [this] { toggleFullScreen(); });
-    m_fullScreenAction->setShortcuts(
-        {QKeySequence::FullScreen, QKeySequence(QStringLiteral("Ctrl+Meta+F"))});
+    // F11 as most Linux programs have it, besides the platform's own key.
+    QList<QKeySequence> fullScreenKeys = QKeySequence::keyBindings(QKeySequence::FullScreen);
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_F11), QKeySequence(QStringLiteral("Ctrl+Meta+F"))}) {
+        if (!fullScreenKeys.contains(key))
+            fullScreenKeys << key;
+    }
+    m_fullScreenAction->setShortcuts(fullScreenKeys);
     m_customizeToolbarAction =
         makeAction(tr("Customize Toolbar…"), QString(), [this] { customizeToolbar(); });
     m_focusOnPageAction = makeAction(tr("Focus on Page"), QString(), [this] { focusOnPage(); });
@@ -405,10 +411,33 @@ void CHMDocumentWindow::restoreWindowGeometry() {
 }
 
 void CHMDocumentWindow::closeEvent(QCloseEvent* event) {
+    // A page's dialog waits in an event loop that runs inside the page: the window, and the
+    // page with it, may only go once that loop has ended. The dialogs close, and so does the
+    // window right after.
+    if (endPageDialogs()) {
+        event->ignore();
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
     // Full screen is a passing state: the size and place to come back to are the normal ones.
     if (!isFullScreen())
         CHMFilePreferences::setGlobalDefault(kWindowGeometryKey, saveGeometry());
     QMainWindow::closeEvent(event);
+}
+
+bool CHMDocumentWindow::endPageDialogs() {
+    bool open = false;
+    for (int i = 0; i < tabCount(); ++i) {
+        CHMWebViewController* controller = controllerAt(i);
+        CHMWebPage* page = controller ? controller->webView()->chmPage() : nullptr;
+        if (!page)
+            continue;
+        // Every page, not only those showing a dialog now: a page between two alerts of a
+        // loop must not open the next over a closed window.
+        open = page->isShowingDialog() || open;
+        page->endDialogs();
+    }
+    return open;
 }
 
 void CHMDocumentWindow::changeEvent(QEvent* event) {
@@ -683,12 +712,22 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
     // Same-page moves (anchors) change the history without a load, and may reach another
     // contents entry.
     connect(page, &QWebEnginePage::urlChanged, this, [this, guardedView] {
-        if (guardedView && guardedView == curWebView() && !guardedView->page()->isLoading()) {
+        if (!guardedView || guardedView->page()->isLoading())
+            return;
+        // The tab takes the name of the entry it moved to; a move to an anchor that has no
+        // entry of its own keeps the page's name.
+        const LinkItem* item = tocItemForUrl(m_document->tocSource().get(), guardedView->url());
+        CHMWebViewController* controller = controllerOf(guardedView);
+        if (controller && item && !item->name().isEmpty())
+            setTabLabel(controller, item->name());
+        if (guardedView == curWebView()) {
             updateHistoryButton();
             locateTOC();
         }
     });
     connect(page, &CHMWebPage::consoleMessage, this, &CHMDocumentWindow::consoleMessage);
+    connect(page, &QWebEnginePage::renderProcessTerminated, controller,
+            &CHMWebViewController::showRendererEnded);
     connect(page, &CHMWebPage::newTabRequested, this, &CHMDocumentWindow::openTabForPage);
     connect(page, &CHMWebPage::openExternallyRequested, this, &CHMDocumentWindow::openExternalUrl);
     connect(view, &CHMWebView::pageDownRequested, this, &CHMDocumentWindow::gotoPageDown);

@@ -249,6 +249,8 @@ private:
     void setTabLabel(CHMWebViewController* controller, const QString& label);
     void updateCloseButtons();
     void updateFullScreenAction();
+    // Ends the dialogs of the tabs' pages for good, closing those open; true when one was open.
+    bool endPageDialogs();
     QString pageTitle(const CHMWebView* view) const;
     QAction* makeAction(const QString& text, const QString& iconName,
                         const std::function<void()>& slot);

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 
 CHMPrintJob::Target CHMPrintJob::targetOf(const QPrinter& printer) {
     Target target;
@@ -46,7 +47,15 @@ bool CHMPrintJob::start(QString* error) {
     m_pdfPath = m_scratch.filePath(QStringLiteral("print.pdf"));
     connect(m_page, &QWebEnginePage::pdfPrintingFinished, this, &CHMPrintJob::pdfWritten);
     m_running = true;
-    m_page->printToPdf(m_pdfPath, m_target.layout);
+    // The focus ring of the link clicked last is no part of the page: the focused element
+    // lets go of the focus before the page is laid out for printing.
+    const QPointer<CHMPrintJob> self(this);
+    m_page->runJavaScript(QStringLiteral("if (document.activeElement && document.activeElement."
+                                         "blur) document.activeElement.blur();"),
+                          QWebEngineScript::ApplicationWorld, [self](const QVariant&) {
+                              if (self && self->m_running && self->m_page)
+                                  self->m_page->printToPdf(self->m_pdfPath, self->m_target.layout);
+                          });
     return true;
 }
 

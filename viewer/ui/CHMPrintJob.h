@@ -1,10 +1,11 @@
 // One print of a page, through the web engine's own PDF output, so that the text stays text
 // (the engine's raster printing gives bitmaps that no tool can read text from).
 //
-// The engine writes the page as a PDF laid out on the printer's page layout into a temporary
-// file; the PDF then goes where the print dialog said: to the chosen file when the user printed
-// to a PDF file, else to the chosen printer through CUPS ("lp", which takes PDF as it is).
-// finished() reports the end once, with an error text on failure ("" on success); a failure
+// The element that has the focus (the link clicked last) lets go of it first, so that its focus
+// ring is not printed. The engine writes the page as a PDF laid out on the printer's page layout
+// into a temporary file; the PDF then goes where the print dialog said: to the chosen file when the
+// user printed to a PDF file, else to the chosen printer through CUPS ("lp", which takes PDF as it
+// is). finished() reports the end once, with an error text on failure ("" on success); a failure
 // never passes for success. The temporary file goes with the job.
 //
 // The job lives until finished(); the page must outlive it (the window keeps both). GUI thread.

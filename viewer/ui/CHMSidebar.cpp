@@ -36,6 +36,8 @@ CHMSidebar::CHMSidebar(QWidget* parent)
     m_tocView = makeList(kContents, m_tocModel);
     m_indexView = makeList(kIndex, m_indexModel);
     m_searchView = makeList(kSearch, m_searchModel);
+    // Hits named alike differ at the end of the row, where their places are: the middle goes.
+    m_searchView->setTextElideMode(Qt::ElideMiddle);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -3,13 +3,22 @@
 #include "CHMNavigationPolicy.h"
 #include "LumenoLogging.h"
 
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLineEdit>
 #include <QWebEngineNewWindowRequest>
+#include <QWebEngineView>
 
 using Decision = CHMNavigationPolicy::Decision;
 
 CHMWebPage::CHMWebPage(QWebEngineProfile* profile, QObject* parent)
     : QWebEnginePage(profile, parent) {
     connect(this, &QWebEnginePage::newWindowRequested, this, &CHMWebPage::handleNewWindowRequest);
+    // A new document starts with dialogs allowed again, as in a browser.
+    connect(this, &QWebEnginePage::loadStarted, this, [this] {
+        m_dialogsSinceNavigation = 0;
+        m_dialogsStopped = false;
+    });
 }
 
 CHMWebPage::~CHMWebPage() = default;
@@ -79,4 +88,61 @@ void CHMWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level,
     // silenced in the page); warnings and errors of page scripts are the page's own business.
     if (level == InfoMessageLevel)
         emit consoleMessage(message);
+}
+
+void CHMWebPage::javaScriptAlert(const QUrl&, const QString& message) {
+    runDialog(PageDialog::Kind::Alert, message, QString(), nullptr);
+}
+
+bool CHMWebPage::javaScriptConfirm(const QUrl&, const QString& message) {
+    // The engine asks its "leave this page?" question (a page's beforeunload) the same way; a
+    // page whose dialogs were stopped must not keep the user on it by that.
+    static const QString leavePage = QCoreApplication::translate(
+        "QWebEnginePage",
+        "Are you sure you want to leave this page? Changes that you made may not be saved.");
+    if (message == leavePage && (m_dialogsStopped || m_dialogsEnded))
+        return true;
+    return runDialog(PageDialog::Kind::Confirm, message, QString(), nullptr);
+}
+
+bool CHMWebPage::javaScriptPrompt(const QUrl&, const QString& message, const QString& defaultValue,
+                                  QString* result) {
+    return runDialog(PageDialog::Kind::Prompt, message, defaultValue, result);
+}
+
+void CHMWebPage::endDialogs() {
+    m_dialogsEnded = true;
+    if (m_openDialog)
+        m_openDialog->reject();
+}
+
+bool CHMWebPage::runDialog(PageDialog::Kind kind, const QString& message,
+                           const QString& defaultText, QString* result) {
+    if (m_dialogsEnded || m_dialogsStopped || m_openDialog)
+        return false;
+    QWebEngineView* view = QWebEngineView::forPage(this);
+    QWidget* parent = view ? view->window() : nullptr;
+    // A page with no window on screen (its window closed, waiting to be deleted) asks nobody.
+    if (!parent || !parent->isVisible())
+        return false;
+    ++m_dialogsSinceNavigation;
+    auto* dialog = new PageDialog(kind, message, defaultText, m_dialogsSinceNavigation > 1, parent);
+    m_openDialog = dialog;
+    const QPointer<CHMWebPage> self(this);
+    const QPointer<PageDialog> guard(dialog);
+    // The engine's event loop for the answer: anything may happen meanwhile, even to this page.
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    if (!guard)
+        return false;
+    const bool stop = dialog->stopRequested();
+    const QString text = dialog->field() ? dialog->field()->text() : QString();
+    delete dialog;
+    if (!self)
+        return false;
+    m_openDialog = nullptr;
+    if (stop)
+        m_dialogsStopped = true;
+    if (accepted && result)
+        *result = text;
+    return accepted && !m_dialogsEnded;
 }

@@ -13,10 +13,20 @@
 // declines so that the engine asks that way (it only sends the signal when createWindow
 // answers nullptr). The new tab loads the requested URL in a fresh page without an opener: an
 // opened page would share its opener's renderer, and a runaway script in it would freeze the
-// tab that opened it. Owned by its view. GUI thread only.
+// tab that opened it.
+//
+// alert(), confirm() and prompt() show a PageDialog over the page's window. From a page's second
+// dialog on the user may stop its dialogs; until the page navigates, further ones then answer
+// at once (confirm and prompt as cancelled). The engine waits for a dialog in an event loop run
+// inside this page's code, so the page must outlive it: endDialogs() closes the open one and
+// stops the rest, and a window that closes waits until isShowingDialog() turns false.
+// Owned by its view. GUI thread only.
 #pragma once
 
+#include "PageDialog.h"
+
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWebEnginePage>
 
 class QWebEngineNewWindowRequest;
@@ -32,6 +42,13 @@ public:
     // A user action (click, Enter, Space, a link's context menu) reached the page's view.
     void noteUserAction();
 
+    // The page's dialog now open; nullptr when none is.
+    PageDialog* openDialog() const { return m_openDialog; }
+    bool isShowingDialog() const { return m_openDialog != nullptr; }
+    // Closes the open dialog as cancelled and answers every later one at once, for good: the
+    // page is going away.
+    void endDialogs();
+
 signals:
     // A line the page wrote with console.log.
     void consoleMessage(const QString& message);
@@ -46,12 +63,23 @@ protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int lineNumber, const QString& sourceID) override;
+    void javaScriptAlert(const QUrl& securityOrigin, const QString& message) override;
+    bool javaScriptConfirm(const QUrl& securityOrigin, const QString& message) override;
+    bool javaScriptPrompt(const QUrl& securityOrigin, const QString& message,
+                          const QString& defaultValue, QString* result) override;
 
 private:
     void handleNewWindowRequest(QWebEngineNewWindowRequest& request);
     // Whether a user action is pending; consumes it.
     bool takeUserAction();
     static void logIgnored(const char* what, const QUrl& url);
+    // Shows the dialog and waits; true when the user accepted it (the field's text in result).
+    bool runDialog(PageDialog::Kind kind, const QString& message, const QString& defaultText,
+                   QString* result);
 
     QElapsedTimer m_lastUserAction; // invalid while no action is pending
+    QPointer<PageDialog> m_openDialog;
+    int m_dialogsSinceNavigation = 0;
+    bool m_dialogsStopped = false; // by the user, until the page navigates
+    bool m_dialogsEnded = false;   // for good
 };

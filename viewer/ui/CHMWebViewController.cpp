@@ -14,19 +14,81 @@ CHMWebViewController::CHMWebViewController(QWidget* parent)
     : QWidget(parent), m_findPanel(new QWidget(this)), m_searchField(new QLineEdit(m_findPanel)),
       m_webView(new CHMWebView(this)) {
     buildFindPanel();
+    buildRendererEndedPanel();
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_findPanel);
     layout->addWidget(m_webView, 1);
+    layout->addWidget(m_rendererEndedPanel, 1);
 
     // A new page holds none of the old page's marks.
     connect(m_webView, &QWebEngineView::loadStarted, this, [this] {
         ++m_pageGeneration;
         m_pageChangedSinceFind = true;
         clearMatchStatus();
+        hideRendererEnded();
     });
+}
+
+void CHMWebViewController::buildRendererEndedPanel() {
+    m_rendererEndedPanel = new QWidget(this);
+    m_rendererEndedPanel->setObjectName(QStringLiteral("rendererEndedPanel"));
+    m_rendererEndedLabel = new QLabel(m_rendererEndedPanel);
+    m_rendererEndedLabel->setObjectName(QStringLiteral("rendererEndedLabel"));
+    m_rendererEndedLabel->setTextFormat(Qt::PlainText);
+    m_rendererEndedLabel->setWordWrap(true);
+    m_rendererEndedLabel->setAlignment(Qt::AlignCenter);
+    m_reloadButton = new QPushButton(tr("Reload"), m_rendererEndedPanel);
+    m_reloadButton->setObjectName(QStringLiteral("rendererReloadButton"));
+    connect(m_reloadButton, &QPushButton::clicked, this,
+            &CHMWebViewController::reloadAfterRendererEnded);
+    auto* layout = new QVBoxLayout(m_rendererEndedPanel);
+    layout->addStretch(1);
+    layout->addWidget(m_rendererEndedLabel);
+    layout->addWidget(m_reloadButton, 0, Qt::AlignHCenter);
+    layout->addStretch(2);
+    m_rendererEndedPanel->hide();
+}
+
+void CHMWebViewController::showRendererEnded(QWebEnginePage::RenderProcessTerminationStatus status,
+                                             int exitCode) {
+    QString what;
+    switch (status) {
+    case QWebEnginePage::NormalTerminationStatus:
+        return;
+    case QWebEnginePage::CrashedTerminationStatus:
+        what = tr("The process that showed this page crashed.");
+        break;
+    case QWebEnginePage::KilledTerminationStatus:
+        what = tr("The process that showed this page was killed.");
+        break;
+    case QWebEnginePage::AbnormalTerminationStatus:
+        what =
+            tr("The process that showed this page ended abnormally (exit code %1).").arg(exitCode);
+        break;
+    }
+    m_urlWhenRendererEnded = m_webView->url();
+    m_rendererEndedLabel->setText(what + u'\n' + tr("Reload to show the page again."));
+    m_webView->hide();
+    m_rendererEndedPanel->show();
+}
+
+void CHMWebViewController::reloadAfterRendererEnded() {
+    const QUrl url = m_urlWhenRendererEnded;
+    hideRendererEnded();
+    if (url.isValid() && !url.isEmpty())
+        m_webView->load(url);
+    else
+        m_webView->reload();
+}
+
+void CHMWebViewController::hideRendererEnded() {
+    if (m_rendererEndedPanel->isHidden())
+        return;
+    m_rendererEndedPanel->hide();
+    m_webView->show();
 }
 
 CHMWebViewController::~CHMWebViewController() = default;

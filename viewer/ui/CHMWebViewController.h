@@ -9,12 +9,18 @@
 // shown bar asks for a new find instead, so the new page gets marked. The controller only
 // asks (signals): the window runs the finds and reports back through the show...() methods.
 //
+// When the process that renders the page ends other than normally (a crash, a kill), the tab
+// says so in place of the blank page, with a Reload button that loads the same URL again; the
+// next load of the tab, however it comes, brings the page back.
+//
 // Showing or hiding the bar twice changes nothing the second time; showing it always moves the
 // keyboard focus to its field. The controller owns its view (and, through it, the page). GUI
 // thread only.
 #pragma once
 
 #include <QString>
+#include <QUrl>
+#include <QWebEnginePage>
 #include <QWidget>
 
 class CHMWebView;
@@ -36,6 +42,10 @@ public:
     QToolButton* previousButton() const { return m_previousButton; }
     QToolButton* nextButton() const { return m_nextButton; }
     QPushButton* doneButton() const { return m_doneButton; }
+    // What shows in place of the page once its renderer has ended (hidden until then).
+    QWidget* rendererEndedPanel() const { return m_rendererEndedPanel; }
+    QLabel* rendererEndedLabel() const { return m_rendererEndedLabel; }
+    QPushButton* reloadButton() const { return m_reloadButton; }
 
     void showFindPanel();
     void hideFindPanel();
@@ -48,6 +58,12 @@ public:
     void showMatchCount(int count);
     void showMatchPosition(int index, int count);
     void clearMatchStatus();
+
+    // The page's renderer ended (QWebEnginePage::renderProcessTerminated): anything but a
+    // normal end is told in the tab.
+    void showRendererEnded(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode);
+    // Reload: the page the renderer showed when it ended, loaded again.
+    void reloadAfterRendererEnded();
 
     // Counts the page loads the tab has started: a find result is only shown while the count
     // is the one it was asked for under.
@@ -67,6 +83,8 @@ protected:
 
 private:
     void buildFindPanel();
+    void buildRendererEndedPanel();
+    void hideRendererEnded();
     void findTextEdited();
 
     QWidget* m_findPanel;
@@ -76,6 +94,10 @@ private:
     QToolButton* m_nextButton = nullptr;
     QPushButton* m_doneButton = nullptr;
     CHMWebView* m_webView;
+    QWidget* m_rendererEndedPanel = nullptr;
+    QLabel* m_rendererEndedLabel = nullptr;
+    QPushButton* m_reloadButton = nullptr;
+    QUrl m_urlWhenRendererEnded;
     QString m_title;
     // The page has changed since the last find: its marks (if any) are not the field's.
     bool m_pageChangedSinceFind = false;

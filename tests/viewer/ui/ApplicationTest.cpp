@@ -7,20 +7,35 @@
 #include "StartWindow.h"
 #include "WindowTestFixture.h"
 
+#include <QElapsedTimer>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
+// Under AddressSanitizer: freed memory is overwritten at once, so that the Qt libraries, which
+// are not instrumented, crash on an object deleted under them instead of going on unnoticed.
+extern "C" const char* __asan_default_options() {
+    return "max_free_fill_size=65536";
+}
+
 namespace {
 
-// Collects the messages instead of showing them.
+// Collects the messages instead of showing them (or as well, when asked to).
 class RecordingApplication : public LumenoApplication {
 public:
     QStringList errors;
+    bool showMessages = false;
 
 protected:
-    void reportError(QWidget*, const QString& message) override { errors << message; }
+    void reportError(QWidget* parent, const QString& message) override {
+        errors << message;
+        if (showMessages)
+            LumenoApplication::reportError(parent, message);
+    }
 };
 
 class Application : public WindowTestFixture {
@@ -171,4 +186,115 @@ TEST_F(Application, SecondStartHandsItsFilesToTheRunningReader) {
     EXPECT_TRUE(received[1].startsWith('/') && received[1].endsWith("/rel.chm"));
     app->openFiles(received);
     EXPECT_EQ(app->windows().size(), 1);
+}
+
+TEST_F(Application, FailedSecondStartLeavesTheRunningReaderAndItsWindowsAlive) {
+    ASSERT_EQ(
+        app->openFiles({testsupport::fixturePath("nested"), testsupport::fixturePath("sample")}),
+        2);
+    const QString key =
+        QStringLiteral("lumeno-test-failed-%1").arg(QCoreApplication::applicationPid());
+    SingleInstance running(key);
+    ASSERT_TRUE(running.listen());
+    QObject::connect(&running, &SingleInstance::filesReceived, app.get(),
+                     &LumenoApplication::openHandedOverFiles);
+    app->showMessages = true;
+
+    // The second start hands over a book that does not exist and ends as soon as the reader
+    // has answered, while the reader's message about the book is still up.
+    const QString missing = testsupport::scratchDir() + "/no-such-book.chm";
+    std::atomic<bool> gone = false;
+    std::thread second([&] {
+        SingleInstance(key).sendToRunning({missing});
+        gone = true;
+    });
+    // The user reads the message a while (the second start's end reaches the reader meanwhile)
+    // and closes it.
+    QString shown;
+    QElapsedTimer sinceGone;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !shown.isEmpty())
+            return;
+        if (gone && !sinceGone.isValid())
+            sinceGone.start();
+        const bool read = sinceGone.isValid() && sinceGone.elapsed() > 300;
+        if (read || sinceStart.elapsed() > webtest::kLoadTimeoutMs) {
+            shown = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    closer.start(10);
+    EXPECT_TRUE(webtest::waitUntil([&] { return !shown.isEmpty(); }));
+    second.join();
+    // Back in the reader's own loop, which goes on serving the windows.
+    webtest::waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(shown.contains("no-such-book.chm")) << shown.toStdString();
+    ASSERT_EQ(app->windows().size(), 2);
+    for (CHMDocumentWindow* window : app->windows()) {
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->tabCount(), 1);
+    }
+    CHMDocumentWindow* first = app->windows().at(0);
+    EXPECT_TRUE(webtest::waitUntil(
+        [first] { return first->curWebView() && !bodyText(currentPage(first)).isEmpty(); }));
+}
+
+TEST_F(Application, WebLinkGoesToXdgOpenAndTheUserHearsWhenNoBrowserTakesIt) {
+    // A desktop's xdg-open that notes the link and answers as the file "code" says.
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString noted = bin.filePath("noted.txt");
+    const QString code = bin.filePath("code");
+    QFile script(bin.filePath("xdg-open"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$1\" >> '%1'\n"
+                                "echo 'xdg-open: no method available for opening' >&2\n"
+                                "exit $(cat '%2')\n")
+                     .arg(noted, code)
+                     .toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    auto answer = [&code](const char* value) {
+        QFile file(code);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(value) > 0;
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+    auto restorePath = qScopeGuard([&path] { qputenv("PATH", path); });
+
+    CHMDocumentWindow* window = app->openFile(testsupport::fixturePath("nested"));
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(webtest::waitUntil(
+        [window] { return window->curWebView() && !bodyText(currentPage(window)).isEmpty(); }));
+    CHMWebView* view = window->curWebView();
+    const QPoint link =
+        webtest::addElement(view->page(), "a", "web", "e.href='http://example.com/'");
+    auto notedLines = [&noted] {
+        QFile file(noted);
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    };
+
+    // A browser takes it: nothing to say.
+    ASSERT_TRUE(answer("0"));
+    webtest::clickInView(view, link);
+    ASSERT_TRUE(webtest::waitUntil([&] { return notedLines().size() == 1; }));
+    EXPECT_EQ(notedLines().value(0), "http://example.com/");
+    webtest::waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(app->errors.isEmpty()) << app->errors.join(' ').toStdString();
+    EXPECT_EQ(window->findChild<QMessageBox*>("noHandlerMessage"), nullptr);
+
+    // None does (xdg-open's own words go to standard error): the user is told, as Help tells.
+    ASSERT_TRUE(answer("3"));
+    webtest::clickInView(view, webtest::elementCenter(view->page(), "#web"));
+    ASSERT_TRUE(webtest::waitUntil([&] { return !app->errors.isEmpty(); }));
+    EXPECT_EQ(notedLines().size(), 2);
+    EXPECT_TRUE(app->errors[0].contains("web browser")) << app->errors[0].toStdString();
+    EXPECT_TRUE(app->errors[0].contains("http://example.com/")) << app->errors[0].toStdString();
+    EXPECT_EQ(view->url(), QUrl("itss://chm/index.htm"));
 }

@@ -5,6 +5,8 @@
 #include "LzxCraftedBooks.h"
 #include "WindowTestFixture.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <signal.h>
 
@@ -141,4 +143,30 @@ TEST_F(HostilePage, PageWhoseLzxFrameCopiesFromOutsideTheWindowShowsTheMissingPa
         EXPECT_TRUE(text.contains("no page at /index.htm")) << text.toStdString();
         EXPECT_FALSE(text.contains(testsupport::kLzxCanary)) << text.toStdString();
     }
+}
+
+TEST_F(HostilePage, KilledRendererIsToldInTheTabAndReloadBringsThePageBack) {
+    CHMDocumentWindow* window = openWindow(writeLoopingBook());
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(load(window, "other.htm"));
+    CHMWebViewController* tab = window->currentController();
+    const qint64 pid = currentPage(window)->renderProcessPid();
+    ASSERT_TRUE(processExists(pid));
+    EXPECT_TRUE(tab->rendererEndedPanel()->isHidden());
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+    ASSERT_TRUE(webtest::waitUntil([tab] { return tab->rendererEndedPanel()->isVisible(); }));
+    EXPECT_TRUE(tab->rendererEndedLabel()->text().contains("killed"))
+        << tab->rendererEndedLabel()->text().toStdString();
+    EXPECT_FALSE(tab->webView()->isVisible());
+
+    webtest::LoadWatcher loads(window);
+    QTest::mouseClick(tab->reloadButton(), Qt::LeftButton);
+    ASSERT_TRUE(loads.waitForLoads(1));
+    EXPECT_TRUE(loads.lastOk());
+    EXPECT_TRUE(tab->rendererEndedPanel()->isHidden());
+    EXPECT_TRUE(tab->webView()->isVisible());
+    EXPECT_EQ(currentPath(window), "/other.htm");
+    EXPECT_TRUE(bodyText(currentPage(window)).contains("other page"));
+    EXPECT_NE(currentPage(window)->renderProcessPid(), pid);
 }

@@ -63,3 +63,18 @@ TEST_F(Printing, FailuresAreReportedAndNeverPassForSuccess) {
         EXPECT_FALSE(error.isEmpty() || error == "unfinished") << error.toStdString();
     }
 }
+
+TEST_F(Printing, TheLinkLastFocusedIsPrintedWithoutItsFocusRing) {
+    QWebEnginePage* page = currentPage(window);
+    ASSERT_EQ(webtest::runJavaScript(page, "var a = document.querySelector('a[href]'); a.focus();"
+                                           "document.activeElement === a")
+                  .toBool(),
+              true);
+    const QString out = QDir(testsupport::scratchDir()).filePath("printed-focus.pdf");
+    QFile::remove(out);
+    CHMPrintJob job(page, pdfFile(out));
+    ASSERT_EQ(runJob(job), "");
+    // The page was printed with nothing focused.
+    EXPECT_EQ(webtest::runJavaScript(page, "document.activeElement === document.body").toBool(),
+              true);
+}

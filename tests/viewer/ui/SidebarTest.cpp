@@ -102,6 +102,32 @@ protected:
     Items topics, newTabs;
 };
 
+TEST_F(SidebarTest, SearchHitsNamedAlikeStillReadApartAtTheNarrowestWidth) {
+    // Two hits of one name, told apart by their places at the end of the row.
+    const char* name = "Installing the application on a shared workstation";
+    const QByteArray hits =
+        "<ul>" + entry(name, "admin/install.htm") + entry(name, "user/install.htm") + "</ul>";
+    sidebar.setSearchPlaceFunction([](const LinkItem& hit) {
+        return QStringList{hit.path().startsWith("admin") ? "Guide for administrators"
+                                                          : "Guide for end users"};
+    });
+    sidebar.setSearchSource(std::make_shared<CHMTableOfContent>(hits, QString()));
+    sidebar.resize(SidebarSplitter::kMinimumWidth, 600);
+    sidebar.showList(CHMSidebar::kSearch);
+    CHMOutlineView* view = sidebar.searchView();
+    ASSERT_EQ(view->model()->rowCount(), 2);
+    // What each row shows in the width it has.
+    QStringList shown;
+    for (int row = 0; row < 2; ++row) {
+        const QModelIndex index = view->model()->index(row, 0);
+        const int width = view->visualRect(index).width();
+        const QString text = index.data().toString();
+        ASSERT_GT(view->fontMetrics().horizontalAdvance(text), width) << "the row must be cut";
+        shown << view->fontMetrics().elidedText(text, view->textElideMode(), width);
+    }
+    EXPECT_NE(shown[0].toStdString(), shown[1].toStdString());
+}
+
 TEST_F(SidebarTest, LocateExpandsAncestorsAndSelectsTheRowWithoutLoadingIt) {
     sidebar.locateTOC("intro.htm");
     EXPECT_EQ(sidebar.locateTOC("/guide/install/linux.htm"), tocItem("guide/install/linux.htm"));

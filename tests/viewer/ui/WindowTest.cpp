@@ -134,6 +134,18 @@ TEST_F(WindowNavigation, ZoomIsStoredGivenToNewTabsAndUndoneByActualSize) {
     EXPECT_FALSE(window->actualSizeAction()->isEnabled());
 }
 
+TEST_F(WindowNavigation, ActualSizeUndoesTheZoomByItsShortcut) {
+    window->zoomIn();
+    window->zoomIn();
+    EXPECT_GT(window->curWebView()->zoomFactor(), 1.1);
+    EXPECT_EQ(window->actualSizeAction()->shortcut(), QKeySequence("Ctrl+0"));
+    ASSERT_TRUE(activate(window));
+    QTest::keyClick(window, Qt::Key_0, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(window->curWebView()->zoomFactor(), 1.0);
+    EXPECT_DOUBLE_EQ(CHMFilePreferences::globalDefault("zoom factor").toDouble(), 1.0);
+    EXPECT_FALSE(window->actualSizeAction()->isEnabled());
+}
+
 class WindowTabs : public NestedWindow {};
 
 TEST_F(WindowTabs, FocusGoesToTheFindPanelTheContentsOrThePageAsAskedAndThePanelFitsOnce) {
@@ -222,6 +234,27 @@ TEST_F(WindowTabs, TabIsNamedByItsContentsEntryEvenAnAnchorsElseByThePageTitleEl
     EXPECT_TRUE(window->currentURL().isNull());
 }
 
+TEST_F(WindowTabs, SamePageAnchorMovesRenameTheTabAfterTheirContentsEntry) {
+    ASSERT_TRUE(load(window, "intro.htm#start"));
+    EXPECT_EQ(window->currentTitle(), "Getting started");
+    // The page's own link to its other anchor: no load, only a move within the page.
+    webtest::clickInView(window->curWebView(),
+                         webtest::elementCenter(currentPage(window), "a[href=\"#background\"]"));
+    EXPECT_TRUE(webtest::waitUntil([&] { return window->currentTitle() == "Background"; }))
+        << window->currentTitle().toStdString();
+    EXPECT_EQ(window->docTabView()->tabText(0), "Background");
+    // Back to the first anchor, within the page again.
+    window->goBack();
+    EXPECT_TRUE(webtest::waitUntil([&] { return window->currentTitle() == "Getting started"; }))
+        << window->currentTitle().toStdString();
+    // A tab in the background is renamed as well.
+    CHMWebViewController* first = window->currentController();
+    window->addNewTab();
+    runJavaScript(first->webView()->page(), "location.hash = 'background'");
+    EXPECT_TRUE(webtest::waitUntil([&] { return first->title() == "Background"; }))
+        << first->title().toStdString();
+}
+
 class WindowChrome : public NestedWindow {};
 
 TEST_F(WindowChrome, TheNextWindowGetsTheLastSizeAndToolbarAndThePageLastReadButNoMissingPage) {
@@ -274,6 +307,17 @@ TEST_F(WindowChrome, FullScreenComesAndGoesWithTheMenuItemsText) {
         EXPECT_TRUE(webtest::waitUntil([&] { return window->isFullScreen() == full; }));
     }
     EXPECT_EQ(window->fullScreenAction()->text(), "Enter Full Screen");
+}
+
+TEST_F(WindowChrome, F11AndThePlatformsKeyBothToggleFullScreen) {
+    EXPECT_TRUE(window->fullScreenAction()->shortcuts().contains(QKeySequence(Qt::Key_F11)));
+    EXPECT_TRUE(
+        window->fullScreenAction()->shortcuts().contains(QKeySequence(QKeySequence::FullScreen)));
+    ASSERT_TRUE(activate(window));
+    for (bool full : {true, false}) {
+        QTest::keyClick(window, Qt::Key_F11);
+        EXPECT_TRUE(webtest::waitUntil([&] { return window->isFullScreen() == full; })) << full;
+    }
 }
 
 TEST_F(WindowChrome, ContextMenuOffersOnlyWhatTheReaderSupportsAndThatWorks) {
