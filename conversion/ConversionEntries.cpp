@@ -45,6 +45,7 @@ bool ConvertImageFile(const ImageJobOptions* options) {
     if (options->dpi <= 0)
         job.SetKeepResolution(true);
     job.keepMetadata = options->keepMetadata;
+    job.releasePicturesOnceEncoded = true;
     if (options->fileAttributes)
         job.fileAttributes = options->fileAttributes;
     const bool ok = conversion::ConvertImage(job);

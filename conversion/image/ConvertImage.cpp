@@ -56,7 +56,7 @@ bool writeDirect(ImageConversionJob& job, const Bitmap& bitmap) {
 
 // WebP keeps the picture's colour profile (without it the colours change) and, when asked,
 // the source's EXIF, each in its own chunk.
-bool writeWebP(ImageConversionJob& job, const Bitmap& bitmap) {
+bool writeWebP(ImageConversionJob& job, Bitmap& bitmap) {
     std::vector<std::uint8_t> exif;
     if (job.keepMetadata) {
         MetadataPatch patch;
@@ -66,7 +66,10 @@ bool writeWebP(ImageConversionJob& job, const Bitmap& bitmap) {
         exif = ExifBlockForOutput(job.inputURL, patch);
     }
     std::vector<std::uint8_t> bytes;
-    return EncodeWebPBitmap(bitmap, job.quality, exif, bytes, job.lastError) &&
+    const auto release = [&bitmap] { std::vector<std::uint8_t>().swap(bitmap.pixels); };
+    return EncodeWebPBitmap(bitmap, job.quality, exif, bytes, job.lastError,
+                            job.releasePicturesOnceEncoded ? std::function<void()>(release)
+                                                           : std::function<void()>()) &&
            WriteFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
 }
 

@@ -56,6 +56,9 @@ public:
     bool progressSelector = false;
     bool hasTextWatermark = false;
     bool keepMetadata = false;
+    // The caller is done with the loaded pictures once they are written: a WebP encoder may free
+    // each one as soon as it holds its own copy (the peak is then the encoder's, not both).
+    bool releasePicturesOnceEncoded = false;
     bool keepOutputInMemory = false;
     bool hasImageWatermark = false;
     bool inputIsTemporary = false;

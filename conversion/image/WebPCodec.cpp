@@ -53,7 +53,8 @@ bool addChunk(WebPMux* mux, const char* fourcc, const std::vector<std::uint8_t>&
 } // namespace
 
 bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
-                      std::vector<std::uint8_t>& out, std::string& error) {
+                      std::vector<std::uint8_t>& out, std::string& error,
+                      const std::function<void()>& pixelsNoLongerNeeded) {
     if (bitmap.empty()) {
         error = "no picture to encode";
         return false;
@@ -89,6 +90,11 @@ bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<st
         error = "out of memory for the WebP picture";
         return false;
     }
+    // The profile is read after encoding: keep it, not the pixels.
+    const std::vector<std::uint8_t> icc =
+        bitmap.model == ColorModel::CMYK ? std::vector<std::uint8_t>() : bitmap.iccProfile;
+    if (pixelsNoLongerNeeded)
+        pixelsNoLongerNeeded();
     MemoryWriterOwner encoded;
     picture.writer = WebPMemoryWrite;
     picture.custom_ptr = &encoded.writer;
@@ -96,10 +102,7 @@ bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<st
         error = "the WebP encoder failed (" + std::to_string(int(picture.error_code)) + ")";
         return false;
     }
-    // Bitmaps converted from CMYK have no profile that still fits them.
-    const std::vector<std::uint8_t> noProfile;
-    const std::vector<std::uint8_t>& icc =
-        bitmap.model == ColorModel::CMYK ? noProfile : bitmap.iccProfile;
+    // Bitmaps converted from CMYK have no profile that still fits them (see above).
     if (icc.empty() && exif.empty()) {
         out.assign(encoded.writer.mem, encoded.writer.mem + encoded.writer.size);
         return true;

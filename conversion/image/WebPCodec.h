@@ -6,6 +6,7 @@
 #include "Bitmap.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,11 @@ namespace conversion {
 
 // `quality` 1.0 is lossless; below it lossy at quality x 100. The bitmap's ICC profile is kept;
 // `exif` (a TIFF-structured EXIF block, without the "Exif\0\0" header) is added when not empty.
+// `pixelsNoLongerNeeded` (may be empty) is called once the encoder holds its own copy of the
+// pixels, before it encodes: a caller done with the bitmap frees it there, which keeps the
+// decoded picture and the encoder's working memory from being held at once.
 bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
-                      std::vector<std::uint8_t>& out, std::string& error);
+                      std::vector<std::uint8_t>& out, std::string& error,
+                      const std::function<void()>& pixelsNoLongerNeeded = {});
 
 } // namespace conversion
