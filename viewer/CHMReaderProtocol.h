@@ -1,0 +1,75 @@
+// The messages between the reader and a book's reading process (tools/chmreader), over one end
+// of a stream socket pair each.
+//
+// A message is a little-endian u32 length, then that many bytes: a one-byte type and its
+// payload. The process speaks first (Opened or Refused), then answers each request of the
+// reader with exactly one message, one request at a time. Each side bounds every length the
+// other sends before it allocates: the reader treats the process's answers as untrusted, since
+// the process runs chmlib on a hostile file; a message that breaks the rules means the process
+// is no longer fit to answer.
+#pragma once
+
+#include "CHMContainerLayout.h"
+#include "CHMOpenFailure.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace chmreader {
+
+enum class Type : quint8 {
+    // process -> reader
+    Opened = 1,  // the object list: u32 count, then per entry u16 name length, name, u8 section,
+                 // u64 offset, u64 length
+    Refused = 2, // u8 CHMOpenFailure::Kind, then the reason in UTF-8
+    Object = 3,  // an object's bytes (never empty)
+    Missing = 4, // no such object, or it cannot be read
+    Yes = 5,     // answers Exist
+    No = 6,
+    // reader -> process
+    Content = 16,        // a path in UTF-8
+    Exist = 17,          // a path in UTF-8
+    ContentOfEntry = 18, // one entry, encoded as in Opened
+};
+
+// The largest object the process may send, and the largest message at all.
+constexpr quint64 kMaxObjectLength = 256ull << 20;
+constexpr quint32 kMaxMessageLength = static_cast<quint32>(kMaxObjectLength) + 1;
+// The longest path a request carries; chmlib's names are at most 512 bytes, so a longer path
+// names no object.
+constexpr qsizetype kMaxPathLength = 4096;
+constexpr qsizetype kMaxNameLength = 512;
+constexpr qsizetype kMaxReasonLength = 1024;
+
+struct Message {
+    Type type{};
+    QByteArray payload;
+};
+
+QByteArray encodeObjects(const std::vector<CHMObjectEntry>& objects);
+// Null when the payload is not exactly a well-formed list.
+std::optional<std::vector<CHMObjectEntry>> decodeObjects(const QByteArray& payload);
+QByteArray encodeEntry(const CHMObjectEntry& entry);
+std::optional<CHMObjectEntry> decodeEntry(const QByteArray& payload);
+QByteArray encodeFailure(const CHMOpenFailure& failure);
+std::optional<CHMOpenFailure> decodeFailure(const QByteArray& payload);
+
+// One end of the socket. Blocking; never raises SIGPIPE.
+class Channel {
+public:
+    explicit Channel(int fd) : m_fd(fd) {}
+    int fd() const { return m_fd; }
+    // False when the other end is gone.
+    bool send(Type type, const QByteArray& payload = {});
+    // The next message, or null when the other end is gone, has been silent for `timeoutMs`
+    // while a message was awaited (-1: no limit) or sent a length over `maxLength`.
+    std::optional<Message> receive(quint32 maxLength, int timeoutMs = -1);
+
+private:
+    bool readFully(char* into, size_t length, int timeoutMs);
+    int m_fd;
+};
+
+} // namespace chmreader
