@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QObject>
+#include <QSocketNotifier>
 
 static_assert(CHMDocument::kMaxObjectLength == chmreader::kMaxObjectLength);
 
@@ -20,6 +21,7 @@ CHMDocument::~CHMDocument() {
     // The work threads read the container: stop and join them before the process goes.
     m_sitemapLoader.reset();
     m_searchIndex.reset();
+    m_readerWatch.reset();
     std::lock_guard guard(m_lock);
     m_reader.reset();
 }
@@ -92,6 +94,16 @@ void CHMDocument::setDamageHandler(QObject* receiver, std::function<void()> onDa
     std::lock_guard guard(m_lock);
     m_damageReceiver = receiver;
     m_onDamaged = std::move(onDamaged);
+    if (!m_readerWatch && m_reader && m_reader->exitWatch() >= 0) {
+        m_readerWatch =
+            std::make_unique<QSocketNotifier>(m_reader->exitWatch(), QSocketNotifier::Read);
+        QObject::connect(m_readerWatch.get(), &QSocketNotifier::activated, receiver, [this] {
+            m_readerWatch->setEnabled(false);
+            std::lock_guard guard(m_lock);
+            m_reader->markLost();
+            noticeDamage();
+        });
+    }
     if (m_damaged && m_damageReceiver && m_onDamaged) {
         const std::weak_ptr<int> alive = m_lifetime;
         QMetaObject::invokeMethod(

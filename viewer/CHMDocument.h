@@ -28,6 +28,7 @@ class CHMReaderProcess;
 class CHMSitemapLoader;
 class CHMTableOfContent;
 class QObject;
+class QSocketNotifier;
 class CHMSearchResult;
 class CHMSearchIndex;
 
@@ -73,8 +74,9 @@ public:
     // turn): every request since has answered as missing.
     bool isDamaged() const { return m_damaged.load(); }
     // Runs `onDamaged` once on receiver's thread, by a queued call, when the reading process is
-    // found dead (at once when it already is). Call it on the document's thread; nothing runs
-    // once the document is gone.
+    // found dead: by a request, or by watching the process from receiver's event loop (at once
+    // when it already is). Call it on the document's thread, once; nothing runs once the
+    // document is gone.
     void setDamageHandler(QObject* receiver, std::function<void()> onDamaged);
     // The reading process's id (tests stop it); 0 when none runs.
     qint64 readerProcessId() const;
@@ -137,6 +139,8 @@ private:
     std::atomic<bool> m_damaged = false;
     QObject* m_damageReceiver = nullptr;
     std::function<void()> m_onDamaged;
+    // Sees the process end while nothing is asked of it (on the document's thread).
+    std::unique_ptr<QSocketNotifier> m_readerWatch;
     QString m_filePath;
     QString m_docTitle;
     QString m_homePath;

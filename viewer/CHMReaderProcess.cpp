@@ -1,7 +1,5 @@
 #include "CHMReaderProcess.h"
 
-#include "LumenoLogging.h"
-
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -10,6 +8,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,10 +59,16 @@ QString CHMReaderProcess::programPath() {
     return {};
 }
 
-CHMReaderProcess::CHMReaderProcess(pid_t pid, int socket) : m_pid(pid), m_channel(socket) {}
+CHMReaderProcess::CHMReaderProcess(pid_t pid, int socket)
+    : m_pid(pid), m_pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))), m_channel(socket) {
+    if (m_pidFd >= 0)
+        ::fcntl(m_pidFd, F_SETFD, FD_CLOEXEC);
+}
 
 CHMReaderProcess::~CHMReaderProcess() {
     ::close(m_channel.fd());
+    if (m_pidFd >= 0)
+        ::close(m_pidFd);
     // The process keeps nothing worth a goodbye; it may be in the middle of a long decode.
     ::kill(m_pid, SIGKILL);
     while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -164,8 +169,7 @@ void CHMReaderProcess::lose() {
     if (m_lost)
         return;
     m_lost = true;
-    qCWarning(lcContainer) << "the reading process" << m_pid
-                           << "stopped or answered out of turn; the book reads as damaged";
+    // Said by whoever shows the book (the window, chmtool), once.
     ::kill(m_pid, SIGKILL);
 }
 

@@ -45,7 +45,11 @@ public:
     QByteArray contentOfEntry(const CHMObjectEntry& entry);
 
     bool isLost() const { return m_lost; }
+    // Kills the process and answers every later request as missing (its death was seen).
+    void markLost() { lose(); }
     pid_t pid() const { return m_pid; }
+    // A descriptor that turns readable when the process ends (-1 where the system has none).
+    int exitWatch() const { return m_pidFd; }
 
     // How long the process may stay silent while an answer is awaited (a whole object of the
     // largest size decodes in a few seconds).
@@ -59,6 +63,7 @@ private:
     void lose();
 
     pid_t m_pid;
+    int m_pidFd = -1;
     chmreader::Channel m_channel;
     std::vector<CHMObjectEntry> m_objects;
     bool m_lost = false;
