@@ -1,7 +1,9 @@
 #include "CHMReaderProtocol.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -177,23 +179,53 @@ bool Channel::send(Type type, const QByteArray& payload) {
     return true;
 }
 
-bool Channel::readFully(char* into, size_t length, int timeoutMs) {
-    while (length > 0) {
-        if (timeoutMs >= 0) {
-            pollfd p{m_fd, POLLIN, 0};
-            const int ready = ::poll(&p, 1, timeoutMs);
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready <= 0)
-                return false;
-        }
-        const ssize_t got = ::read(m_fd, into, length);
-        if (got < 0 && errno == EINTR)
+ssize_t Channel::readSome(char* into, size_t length, int timeoutMs) {
+    for (;;) {
+        const ssize_t got = ::recv(m_fd, into, length, timeoutMs >= 0 ? MSG_DONTWAIT : 0);
+        if (got >= 0)
+            return got;
+        if (errno == EINTR)
             continue;
-        if (got <= 0)
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        pollfd p{m_fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeoutMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return -1;
+    }
+}
+
+bool Channel::readFully(char* into, size_t length, int timeoutMs) {
+    constexpr size_t kBufferSize = 64 * 1024;
+    while (length > 0) {
+        if (m_bufferAt < m_buffer.size()) {
+            const size_t take = std::min(length, static_cast<size_t>(m_buffer.size() - m_bufferAt));
+            std::memcpy(into, m_buffer.constData() + m_bufferAt, take);
+            m_bufferAt += static_cast<qsizetype>(take);
+            into += take;
+            length -= take;
+            continue;
+        }
+        // A large remainder goes straight to its place; a small one through the buffer, which
+        // also takes in what follows it.
+        if (length >= kBufferSize) {
+            const ssize_t got = readSome(into, length, timeoutMs);
+            if (got <= 0)
+                return false;
+            into += got;
+            length -= static_cast<size_t>(got);
+            continue;
+        }
+        m_buffer.resize(kBufferSize);
+        m_bufferAt = 0;
+        const ssize_t got = readSome(m_buffer.data(), kBufferSize, timeoutMs);
+        if (got <= 0) {
+            m_buffer.clear();
             return false;
-        into += got;
-        length -= static_cast<size_t>(got);
+        }
+        m_buffer.resize(got);
     }
     return true;
 }

@@ -69,7 +69,14 @@ public:
 
 private:
     bool readFully(char* into, size_t length, int timeoutMs);
+    // One read of whatever has arrived, into `into`; waits (up to the timeout) only when
+    // nothing has.
+    ssize_t readSome(char* into, size_t length, int timeoutMs);
     int m_fd;
+    // What arrived beyond the message being read: a small answer and the head of the next come
+    // in one read, not one per field.
+    QByteArray m_buffer;
+    qsizetype m_bufferAt = 0;
 };
 
 } // namespace chmreader

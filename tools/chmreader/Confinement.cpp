@@ -40,8 +40,11 @@ constexpr int kAllowed[] = {
     SCMP_SYS(rt_sigreturn),
     SCMP_SYS(exit),
     SCMP_SYS(exit_group),
-    // AddressSanitizer takes down its signal stack on the way out.
+    // AddressSanitizer takes down its signal stack on the way out; ThreadSanitizer's background
+    // thread sleeps between its rounds.
     SCMP_SYS(sigaltstack),
+    SCMP_SYS(nanosleep),
+    SCMP_SYS(clock_nanosleep),
 };
 
 } // namespace
