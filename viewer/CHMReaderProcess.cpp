@@ -175,6 +175,7 @@ void CHMReaderProcess::lose() {
 
 std::optional<chmreader::Message> CHMReaderProcess::ask(chmreader::Type type,
                                                         const QByteArray& payload) {
+    collectAhead();
     if (m_lost)
         return std::nullopt;
     std::optional<chmreader::Message> answer;
@@ -219,8 +220,76 @@ bool CHMReaderProcess::exist(const QString& path) {
     return false;
 }
 
+namespace {
+
+// The answers of an Objects message, null when it is no well-formed answer to `batch`.
+std::optional<std::vector<chmreader::BatchItem>>
+batchAnswer(const std::optional<chmreader::Message>& answer, size_t count) {
+    if (!answer || answer->type != chmreader::Type::Objects)
+        return std::nullopt;
+    return chmreader::decodeBatch(answer->payload, count);
+}
+
+} // namespace
+
 QByteArray CHMReaderProcess::contentOfEntry(const CHMObjectEntry& entry) {
-    if (entry.name.isEmpty() || entry.name.size() > chmreader::kMaxNameLength || entry.section > 1)
+    if (m_lost || entry.name.isEmpty() || entry.name.size() > chmreader::kMaxNameLength ||
+        entry.section > 1)
         return {};
-    return askObject(chmreader::Type::ContentOfEntry, chmreader::encodeEntry(entry));
+    std::optional<QByteArray> ready = m_readAhead.take(entry);
+    if (!ready && !m_inFlight.empty()) {
+        collectAhead();
+        ready = m_readAhead.take(entry);
+    }
+    if (ready) {
+        sendAhead();
+        return m_lost ? QByteArray() : std::move(*ready);
+    }
+    std::vector<CHMObjectEntry> batch = m_readAhead.plan(entry);
+    if (batch.empty())
+        return askObject(chmreader::Type::ContentOfEntry, chmreader::encodeEntry(entry));
+    batch.insert(batch.begin(), entry);
+    auto items = batchAnswer(
+        ask(chmreader::Type::ContentOfEntries, chmreader::encodeEntries(batch)), batch.size());
+    // The entry asked for is always answered.
+    if (!items || items->front().state == chmreader::BatchItem::NotSent) {
+        lose();
+        return {};
+    }
+    for (size_t i = 1; i < batch.size(); ++i) {
+        if ((*items)[i].state != chmreader::BatchItem::NotSent)
+            m_readAhead.store(std::move(batch[i]), std::move((*items)[i].bytes));
+    }
+    sendAhead();
+    return std::move(items->front().bytes);
+}
+
+void CHMReaderProcess::sendAhead() {
+    if (m_lost || !m_inFlight.empty())
+        return;
+    std::vector<CHMObjectEntry> next = m_readAhead.planNext();
+    if (next.empty())
+        return;
+    if (!m_channel.send(chmreader::Type::ContentOfEntries, chmreader::encodeEntries(next))) {
+        lose();
+        return;
+    }
+    m_inFlight = std::move(next);
+}
+
+void CHMReaderProcess::collectAhead() {
+    if (m_inFlight.empty() || m_lost)
+        return;
+    std::vector<CHMObjectEntry> batch = std::move(m_inFlight);
+    m_inFlight.clear();
+    auto items = batchAnswer(m_channel.receive(chmreader::kMaxMessageLength, kAnswerTimeoutMs),
+                             batch.size());
+    if (!items) {
+        lose();
+        return;
+    }
+    for (size_t i = 0; i < batch.size(); ++i) {
+        if ((*items)[i].state != chmreader::BatchItem::NotSent)
+            m_readAhead.store(std::move(batch[i]), std::move((*items)[i].bytes));
+    }
 }

@@ -10,6 +10,7 @@
 
 #include "CHMContainerLayout.h"
 #include "CHMOpenFailure.h"
+#include "CHMReadAhead.h"
 #include "CHMReaderProtocol.h"
 
 #include <QByteArray>
@@ -61,10 +62,16 @@ private:
     std::optional<chmreader::Message> ask(chmreader::Type type, const QByteArray& payload);
     QByteArray askObject(chmreader::Type type, const QByteArray& payload);
     void lose();
+    // Asks for what a walk reads next without waiting for it, when the read-ahead says so.
+    void sendAhead();
+    // Takes the answer to the request sendAhead made, if any (before any other answer).
+    void collectAhead();
 
     pid_t m_pid;
     int m_pidFd = -1;
     chmreader::Channel m_channel;
     std::vector<CHMObjectEntry> m_objects;
     bool m_lost = false;
+    CHMReadAhead m_readAhead{m_objects};
+    std::vector<CHMObjectEntry> m_inFlight; // asked for by sendAhead, answer not yet read
 };

@@ -130,6 +130,67 @@ std::optional<CHMObjectEntry> decodeEntry(const QByteArray& payload) {
     return e;
 }
 
+QByteArray encodeEntries(const std::vector<CHMObjectEntry>& entries) {
+    QByteArray out;
+    putU16(out, static_cast<quint16>(entries.size()));
+    for (const CHMObjectEntry& e : entries)
+        putEntry(out, e);
+    return out;
+}
+
+std::optional<std::vector<CHMObjectEntry>> decodeEntries(const QByteArray& payload) {
+    Reader r{payload};
+    const quint16 count = r.u16();
+    if (!r.ok || count == 0 || count > kMaxBatchEntries)
+        return std::nullopt;
+    std::vector<CHMObjectEntry> entries;
+    for (quint16 i = 0; i < count; ++i) {
+        std::optional<CHMObjectEntry> e = takeEntry(r);
+        if (!e)
+            return std::nullopt;
+        entries.push_back(std::move(*e));
+    }
+    if (!r.atEnd())
+        return std::nullopt;
+    return entries;
+}
+
+QByteArray encodeBatch(const std::vector<BatchItem>& items) {
+    QByteArray out;
+    for (const BatchItem& item : items) {
+        out.append(static_cast<char>(item.state));
+        if (item.state == BatchItem::Present) {
+            putU32(out, static_cast<quint32>(item.bytes.size()));
+            out.append(item.bytes);
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<BatchItem>> decodeBatch(const QByteArray& payload, size_t count) {
+    Reader r{payload};
+    std::vector<BatchItem> items(count);
+    for (BatchItem& item : items) {
+        const quint8 state = r.u8();
+        if (!r.ok || state > BatchItem::NotSent)
+            return std::nullopt;
+        item.state = static_cast<BatchItem::State>(state);
+        if (item.state != BatchItem::Present)
+            continue;
+        const quint32 length = r.u32();
+        if (length == 0 || length > kMaxObjectLength)
+            return std::nullopt;
+        const uchar* bytes = r.take(static_cast<qsizetype>(length));
+        if (!bytes)
+            return std::nullopt;
+        item.bytes =
+            QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(length));
+    }
+    if (!r.atEnd())
+        return std::nullopt;
+    return items;
+}
+
 QByteArray encodeFailure(const CHMOpenFailure& failure) {
     QByteArray out(1, static_cast<char>(failure.kind));
     out.append(failure.reason.toUtf8().left(kMaxReasonLength));

@@ -28,20 +28,31 @@ enum class Type : quint8 {
     Missing = 4, // no such object, or it cannot be read
     Yes = 5,     // answers Exist
     No = 6,
+    Objects = 7, // answers ContentOfEntries: per entry asked, in order, u8 state (0 missing,
+                 // 1 present, 2 not sent), and when present u32 length and the bytes
     // reader -> process
     Content = 16,        // a path in UTF-8
     Exist = 17,          // a path in UTF-8
     ContentOfEntry = 18, // one entry, encoded as in Opened
+    // u16 count, then that many entries: the first is wanted now, the others are what a walk in
+    // storage order reads next. The process may leave those out ("not sent") past a budget.
+    ContentOfEntries = 19,
 };
 
-// The largest object the process may send, and the largest message at all.
+// The largest object the process may send.
 constexpr quint64 kMaxObjectLength = 256ull << 20;
-constexpr quint32 kMaxMessageLength = static_cast<quint32>(kMaxObjectLength) + 1;
 // The longest path a request carries; chmlib's names are at most 512 bytes, so a longer path
 // names no object.
 constexpr qsizetype kMaxPathLength = 4096;
 constexpr qsizetype kMaxNameLength = 512;
 constexpr qsizetype kMaxReasonLength = 1024;
+// The most entries one ContentOfEntries asks for, and the most bytes the process sends for the
+// entries after the first.
+constexpr int kMaxBatchEntries = 64;
+constexpr qsizetype kMaxReadAheadBytes = 4 << 20;
+// The largest message at all: a batch of the largest object and a full read-ahead.
+constexpr quint32 kMaxMessageLength =
+    static_cast<quint32>(kMaxObjectLength + kMaxReadAheadBytes + 5 * kMaxBatchEntries + 1);
 
 struct Message {
     Type type{};
@@ -53,6 +64,21 @@ QByteArray encodeObjects(const std::vector<CHMObjectEntry>& objects);
 std::optional<std::vector<CHMObjectEntry>> decodeObjects(const QByteArray& payload);
 QByteArray encodeEntry(const CHMObjectEntry& entry);
 std::optional<CHMObjectEntry> decodeEntry(const QByteArray& payload);
+QByteArray encodeEntries(const std::vector<CHMObjectEntry>& entries);
+// Null unless 1 to kMaxBatchEntries well-formed entries fill the payload exactly.
+std::optional<std::vector<CHMObjectEntry>> decodeEntries(const QByteArray& payload);
+
+// One answer of an Objects message.
+struct BatchItem {
+    enum State : quint8 { Missing = 0, Present = 1, NotSent = 2 };
+    State state = NotSent;
+    QByteArray bytes;
+};
+QByteArray encodeBatch(const std::vector<BatchItem>& items);
+// Null unless exactly `count` items fill the payload, each present one of 1 to
+// kMaxObjectLength bytes.
+std::optional<std::vector<BatchItem>> decodeBatch(const QByteArray& payload, size_t count);
+
 QByteArray encodeFailure(const CHMOpenFailure& failure);
 std::optional<CHMOpenFailure> decodeFailure(const QByteArray& payload);
 

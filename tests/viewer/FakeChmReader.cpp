@@ -1,7 +1,8 @@
 // A stand-in for lumeno-chm-reader that misbehaves on purpose, for the tests of the reader's
-// side: it answers the opening well (one object, "/index.htm") or badly, then breaks the
-// protocol on the first request the way its "book" (the file on descriptor 3, one word) names,
-// and answers every later request well, so that a test can tell the reader stopped trusting it.
+// side: it answers the opening well (three objects, "/a.htm", "/b.htm", "/index.htm" in that
+// storage order) or badly, then breaks the protocol on the first request (on the first batch
+// for the "batch-" modes) the way its "book" (the file on descriptor 3, one word) names, and
+// answers every later request well, so that a test can tell the reader stopped trusting it.
 #include "CHMReaderProtocol.h"
 
 #include <QtEndian>
@@ -23,10 +24,29 @@ void sendRaw(quint32 length, Type type, const QByteArray& tail = {}) {
 }
 
 void answerWell(chmreader::Channel& channel, const chmreader::Message& request) {
-    if (request.type == Type::Exist)
+    if (request.type == Type::Exist) {
         channel.send(Type::Yes);
-    else
+    } else if (request.type == Type::ContentOfEntries) {
+        const auto entries = chmreader::decodeEntries(request.payload);
+        std::vector<chmreader::BatchItem> items(entries ? entries->size() : 0);
+        for (chmreader::BatchItem& item : items)
+            item = {chmreader::BatchItem::Present, "hello"};
+        channel.send(Type::Objects, chmreader::encodeBatch(items));
+    } else {
         channel.send(Type::Object, "hello");
+    }
+}
+
+void answerBatchBadly(chmreader::Channel& channel, const QByteArray& mode, size_t count) {
+    std::vector<chmreader::BatchItem> items(count, {chmreader::BatchItem::Present, "hello"});
+    if (mode == "batch-one-item-short")
+        items.pop_back();
+    else if (mode == "batch-first-not-sent")
+        items.front() = {chmreader::BatchItem::NotSent, {}};
+    QByteArray payload = chmreader::encodeBatch(items);
+    if (mode == "batch-trailing-byte")
+        payload.append('x');
+    channel.send(Type::Objects, payload);
 }
 
 } // namespace
@@ -50,10 +70,18 @@ int main() {
         channel.send(static_cast<Type>(99));
         return 0;
     }
-    channel.send(Type::Opened, chmreader::encodeObjects({{"/index.htm", 0, 0, 5}}));
+    channel.send(Type::Opened,
+                 chmreader::encodeObjects(
+                     {{"/a.htm", 0, 0, 5}, {"/index.htm", 0, 10, 5}, {"/b.htm", 0, 5, 5}}));
     bool first = true;
     while (const auto request = channel.receive(8192)) {
-        if (!first || mode == "good") {
+        if (mode.startsWith("batch-") && first && request->type == Type::ContentOfEntries) {
+            first = false;
+            const auto entries = chmreader::decodeEntries(request->payload);
+            answerBatchBadly(channel, mode, entries ? entries->size() : 1);
+            continue;
+        }
+        if (!first || mode == "good" || mode.startsWith("batch-")) {
             answerWell(channel, *request);
             continue;
         }

@@ -1,6 +1,7 @@
 // The book's reading process: it is found and started for each document, confined to its own
 // book, and its death or a broken answer makes the book read as damaged without taking the
 // reader with it. A stand-in program (FakeChmReader.cpp) breaks the protocol on purpose.
+#include "CHMContainerReader.h"
 #include "CHMDocument.h"
 #include "CHMReaderProcess.h"
 #include "TestSupport.h"
@@ -8,11 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -147,7 +150,7 @@ TEST_P(UntrustedAnswers, ABrokenAnswerIsTakenAsTheProcesssDeathNotAsData) {
     CHMOpenFailure failure;
     auto process = CHMReaderProcess::start(book.handle(), &failure);
     ASSERT_NE(process, nullptr) << failure.reason.toStdString();
-    ASSERT_EQ(process->objects().size(), 1u);
+    ASSERT_EQ(process->objects().size(), 3u);
     const bool good = QByteArray(GetParam().mode) == "good";
     EXPECT_EQ(process->content(QStringLiteral("/index.htm")), good ? "hello" : QByteArray())
         << GetParam().what;
@@ -171,6 +174,58 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace(name.begin(), name.end(), '-', '_');
         return name;
     });
+
+// A walk in storage order gets the objects after the one asked for in the same answer; a broken
+// batch is the process's death like any broken answer.
+TEST(UntrustedBatches, ABrokenReadAheadAnswerIsTakenAsTheProcesssDeath) {
+    const ReadingProgram fake(LUMENO_FAKE_CHM_READER);
+    for (const char* mode :
+         {"batch-one-item-short", "batch-first-not-sent", "batch-trailing-byte"}) {
+        QFile book(fakeBook(mode));
+        ASSERT_TRUE(book.open(QIODevice::ReadOnly));
+        auto process = CHMReaderProcess::start(book.handle(), nullptr);
+        ASSERT_NE(process, nullptr);
+        const std::vector<CHMObjectEntry> listed = process->objects();
+        // "/a.htm" alone, then "/b.htm" with "/index.htm" read ahead.
+        EXPECT_EQ(process->contentOfEntry(listed[0]), "hello") << mode;
+        EXPECT_TRUE(process->contentOfEntry(listed[2]).isNull()) << mode;
+        EXPECT_TRUE(process->isLost()) << mode;
+        EXPECT_TRUE(process->contentOfEntry(listed[1]).isNull()) << mode;
+    }
+}
+
+// Every way of walking a book through the process answers exactly what the container code
+// answers in this process: in storage order (read ahead), every third object of it, in name
+// order, and backwards.
+TEST(ReadingProcess, WalksReadEveryObjectExactlyAsTheContainerReaderDoes) {
+    QStringList books{fixturePath("nested"), fixturePath("sample")};
+    if (missingCorpus("en-fpc-fcl-chmcmd-large.chm").isEmpty())
+        books << corpusPath("en-fpc-fcl-chmcmd-large.chm");
+    for (const QString& path : books) {
+        const auto direct = CHMContainerReader::open(path, nullptr);
+        QFile book(path);
+        ASSERT_TRUE(direct && book.open(QIODevice::ReadOnly));
+        auto process = CHMReaderProcess::start(book.handle(), nullptr);
+        ASSERT_NE(process, nullptr);
+        std::vector<CHMObjectEntry> stored = direct->objects();
+        std::stable_sort(stored.begin(), stored.end(), [](const auto& a, const auto& b) {
+            return std::tie(a.section, a.offset) < std::tie(b.section, b.offset);
+        });
+        std::vector<CHMObjectEntry> everyThird, backwards(stored.rbegin(), stored.rend());
+        for (size_t i = 0; i < stored.size(); i += 3)
+            everyThird.push_back(stored[i]);
+        const std::vector<const std::vector<CHMObjectEntry>*> walks{&stored, &everyThird,
+                                                                    &direct->objects(), &backwards};
+        for (const auto* walk : walks) {
+            for (const CHMObjectEntry& entry : *walk) {
+                const QByteArray expected = direct->contentOfEntry(entry);
+                ASSERT_EQ(process->contentOfEntry(entry), expected)
+                    << path.toStdString() << " " << entry.name.toStdString();
+            }
+        }
+        EXPECT_FALSE(process->isLost());
+    }
+}
 
 TEST(ReadingProcess, ABrokenOpeningAnswerRefusesTheBookWithOneLine) {
     const ReadingProgram fake(LUMENO_FAKE_CHM_READER);

@@ -41,6 +41,25 @@ void probeOpen(const QByteArray& path) {
     report("openat", viaOpenat);
 }
 
+// The first entry always; those after it (a walk's read-ahead) while they fit the budget.
+QByteArray readBatch(CHMContainerReader& reader, const std::vector<CHMObjectEntry>& entries) {
+    std::vector<chmreader::BatchItem> items(entries.size());
+    qsizetype readAhead = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 && readAhead >= chmreader::kMaxReadAheadBytes)
+            break; // the rest stays "not sent"
+        QByteArray bytes = reader.contentOfEntry(entries[i]);
+        if (i > 0 && bytes.size() > chmreader::kMaxReadAheadBytes - readAhead)
+            break;
+        if (i > 0)
+            readAhead += bytes.size();
+        items[i].state =
+            bytes.isEmpty() ? chmreader::BatchItem::Missing : chmreader::BatchItem::Present;
+        items[i].bytes = std::move(bytes);
+    }
+    return chmreader::encodeBatch(items);
+}
+
 void serve(CHMContainerReader& reader, chmreader::Channel& channel) {
     using chmreader::Type;
     while (const std::optional<chmreader::Message> request = channel.receive(kMaxRequestLength)) {
@@ -61,6 +80,12 @@ void serve(CHMContainerReader& reader, chmreader::Channel& channel) {
                     chmreader::decodeEntry(request->payload))
                 bytes = reader.contentOfEntry(*entry);
             break;
+        case Type::ContentOfEntries: {
+            const auto entries = chmreader::decodeEntries(request->payload);
+            if (!entries || !channel.send(Type::Objects, readBatch(reader, *entries)))
+                return;
+            continue;
+        }
         default:
             return; // not a request: the reader is not talking to us
         }
