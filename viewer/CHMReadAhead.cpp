@@ -19,6 +19,7 @@ QByteArray suffixOf(const QByteArray& name) {
 constexpr qsizetype kWalkStride = 64;
 constexpr size_t kFirstWindow = 4;
 constexpr int kPauseAfterWaste = 16;
+constexpr size_t kMaxSuffixes = 4;
 
 } // namespace
 
@@ -68,10 +69,11 @@ std::vector<CHMObjectEntry> CHMReadAhead::plan(const CHMObjectEntry& entry) {
     if (!walking) {
         m_window = 0;
     } else if (m_sent > 0) {
-        // The walk took most of what came: bring more; it did not: stop for a while.
-        if (m_used * 2 >= m_sent) {
+        // The walk took all that came: bring more; most of it: as much again; less: stop for
+        // a while.
+        if (m_used >= m_sent) {
             m_window = std::min(kMaxEntries, std::max(kFirstWindow, m_window * 2));
-        } else {
+        } else if (m_used * 2 < m_sent) {
             m_window = 0;
             m_pause = kPauseAfterWaste;
         }
@@ -81,15 +83,20 @@ std::vector<CHMObjectEntry> CHMReadAhead::plan(const CHMObjectEntry& entry) {
         m_window = kFirstWindow;
     }
     m_sent = m_used = 0;
-    m_suffix = suffixOf(entry.name);
+    // A walk may take objects of a few kinds (".htm" and ".html"): it reads ahead all of them.
+    const QByteArray suffix = suffixOf(entry.name);
+    if (!walking)
+        m_suffixes.clear();
+    if (std::find(m_suffixes.begin(), m_suffixes.end(), suffix) == m_suffixes.end() &&
+        m_suffixes.size() < kMaxSuffixes)
+        m_suffixes.push_back(suffix);
     m_plannedUpTo = position;
     if (m_window == 0)
         return {};
-    return entriesAfter(position, m_suffix);
+    return entriesAfter(position);
 }
 
-std::vector<CHMObjectEntry> CHMReadAhead::entriesAfter(qsizetype position,
-                                                       const QByteArray& suffix) const {
+std::vector<CHMObjectEntry> CHMReadAhead::entriesAfter(qsizetype position) const {
     std::vector<CHMObjectEntry> ahead;
     quint64 listed = 0;
     const auto end =
@@ -97,7 +104,8 @@ std::vector<CHMObjectEntry> CHMReadAhead::entriesAfter(qsizetype position,
     for (size_t next = static_cast<size_t>(position) + 1; next < end && ahead.size() < m_window;
          ++next) {
         const CHMObjectEntry& candidate = m_objects[m_storageOrder[next]];
-        if (suffixOf(candidate.name) != suffix)
+        if (std::find(m_suffixes.begin(), m_suffixes.end(), suffixOf(candidate.name)) ==
+            m_suffixes.end())
             continue;
         if (candidate.length > kMaxListedBytes - listed)
             break;
@@ -110,7 +118,7 @@ std::vector<CHMObjectEntry> CHMReadAhead::entriesAfter(qsizetype position,
 std::vector<CHMObjectEntry> CHMReadAhead::planNext() {
     if (m_window == 0 || m_plannedUpTo < 0 || m_stored.size() * 2 > m_window)
         return {};
-    std::vector<CHMObjectEntry> ahead = entriesAfter(m_plannedUpTo, m_suffix);
+    std::vector<CHMObjectEntry> ahead = entriesAfter(m_plannedUpTo);
     if (!ahead.empty()) {
         m_plannedUpTo = positionOf(ahead.back());
         // The walk takes what it is given: the next rounds may be as large as allowed.

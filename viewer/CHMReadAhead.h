@@ -4,7 +4,7 @@
 // asked for in the same round trip and handed out from here when their turn comes. Each is what
 // the process answered for that very entry, as it would answer it later.
 //
-// The read-ahead takes only objects of the same kind (name suffix) as the one asked for, grows
+// The read-ahead takes only objects of the kinds (name suffixes) the walk reads, grows
 // while the walk uses what it brought, and stops, for a while, when the walk does not (a walk
 // in name order, say). Not thread-safe: its owner's lock guards it.
 #pragma once
@@ -35,8 +35,8 @@ public:
 
 private:
     qsizetype positionOf(const CHMObjectEntry& entry) const;
-    // Up to m_window entries of `suffix` after storage position `position`.
-    std::vector<CHMObjectEntry> entriesAfter(qsizetype position, const QByteArray& suffix) const;
+    // Up to m_window entries of the walk's kinds after storage position `position`.
+    std::vector<CHMObjectEntry> entriesAfter(qsizetype position) const;
 
     const std::vector<CHMObjectEntry>& m_objects;
     std::vector<size_t> m_storageOrder; // indexes of m_objects by (section, offset)
@@ -46,10 +46,10 @@ private:
         QByteArray bytes;
     };
     std::vector<Stored> m_stored;
-    size_t m_window = 0;          // entries to read ahead on the next miss of a walk
-    size_t m_sent = 0;            // entries the last read-ahead brought
-    size_t m_used = 0;            // of which the walk took
-    int m_pause = 0;              // misses to wait before trying again after a wasted read-ahead
-    QByteArray m_suffix;          // of the walk's objects
-    qsizetype m_plannedUpTo = -1; // storage position of the last entry asked for ahead
+    size_t m_window = 0; // entries to read ahead on the next miss of a walk
+    size_t m_sent = 0;   // entries the last read-ahead brought
+    size_t m_used = 0;   // of which the walk took
+    int m_pause = 0;     // misses to wait before trying again after a wasted read-ahead
+    std::vector<QByteArray> m_suffixes; // the kinds of object the walk reads
+    qsizetype m_plannedUpTo = -1;       // storage position of the last entry asked for ahead
 };
