@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -255,8 +256,11 @@ ssize_t Channel::readSome(char* into, size_t length, int timeoutMs) {
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return -1;
-        if (std::chrono::steady_clock::now() < spinUntil)
+        if (std::chrono::steady_clock::now() < spinUntil) {
+            // The other side may be waiting for this very processor.
+            ::sched_yield();
             continue;
+        }
         pollfd p{m_fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, timeoutMs);
         if (ready < 0 && errno == EINTR)

@@ -74,7 +74,7 @@ int main() {
                  chmreader::encodeObjects(
                      {{"/a.htm", 0, 0, 5}, {"/index.htm", 0, 10, 5}, {"/b.htm", 0, 5, 5}}));
     bool first = true;
-    while (const auto request = channel.receive(8192)) {
+    while (const auto request = channel.receive(chmreader::kMaxRequestLength)) {
         if (mode.startsWith("batch-") && first && request->type == Type::ContentOfEntries) {
             first = false;
             const auto entries = chmreader::decodeEntries(request->payload);

@@ -4,6 +4,7 @@
 #include "CHMContainerReader.h"
 #include "CHMDocument.h"
 #include "CHMReaderProcess.h"
+#include "TestChmWriter.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -196,9 +197,15 @@ TEST(UntrustedBatches, ABrokenReadAheadAnswerIsTakenAsTheProcesssDeath) {
 
 // Every way of walking a book through the process answers exactly what the container code
 // answers in this process: in storage order (read ahead), every third object of it, in name
-// order, and backwards.
+// order, and backwards. One crafted book has names near the longest a directory holds, so a
+// full read-ahead request is as large as requests get.
 TEST(ReadingProcess, WalksReadEveryObjectExactlyAsTheContainerReaderDoes) {
-    QStringList books{fixturePath("nested"), fixturePath("sample")};
+    std::vector<ChmObject> longNames;
+    for (int i = 0; i < 300; ++i)
+        longNames.push_back({"/" + QByteArray(480, 'n') + QByteArray::number(i) + ".htm",
+                             "<p>page " + QByteArray::number(i) + "</p>"});
+    QStringList books{fixturePath("nested"), fixturePath("sample"),
+                      writeScratchFile("long-names.chm", writeChm(longNames))};
     if (missingCorpus("en-fpc-fcl-chmcmd-large.chm").isEmpty())
         books << corpusPath("en-fpc-fcl-chmcmd-large.chm");
     for (const QString& path : books) {

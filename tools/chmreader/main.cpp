@@ -24,8 +24,6 @@ namespace {
 
 constexpr int kBookFd = 3;
 constexpr int kSocketFd = 4;
-// A request is a path or an entry: small.
-constexpr quint32 kMaxRequestLength = 8192;
 
 void report(const char* what, long result) {
     const QByteArray line = QByteArray(what) + ": " +
@@ -62,7 +60,8 @@ QByteArray readBatch(CHMContainerReader& reader, const std::vector<CHMObjectEntr
 
 void serve(CHMContainerReader& reader, chmreader::Channel& channel) {
     using chmreader::Type;
-    while (const std::optional<chmreader::Message> request = channel.receive(kMaxRequestLength)) {
+    while (const std::optional<chmreader::Message> request =
+               channel.receive(chmreader::kMaxRequestLength)) {
         QByteArray bytes;
         bool answered = true;
         switch (request->type) {
