@@ -3,7 +3,9 @@
 //
 // One process per open book, started with posix_spawn (the reader is multi-threaded) with only
 // the book's descriptor, one end of a socket pair, standard error and a minimal environment.
-// Each request waits for its answer; the caller serialises them (CHMDocument's lock). Every
+// Each request waits for its answer; the caller serialises them (CHMDocument's lock). A walk
+// over the container in storage order is read ahead (CHMReadAhead), the next batch asked for
+// before it is needed, so at most one answer is outstanding besides the one awaited. Every
 // answer is checked as untrusted input. Once the process has died, been silent too long, or
 // broken the protocol it is killed, `isLost()` is true and every request answers as missing.
 #pragma once
