@@ -30,7 +30,7 @@ public:
     std::vector<CHMObjectEntry> planNext();
 
     // The most entries read ahead at once, and the most listed bytes.
-    static constexpr size_t kMaxEntries = 255;
+    static constexpr size_t kMaxEntries = 63;
     static constexpr quint64 kMaxListedBytes = 1 << 20;
 
 private:

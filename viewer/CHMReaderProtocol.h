@@ -48,7 +48,7 @@ constexpr qsizetype kMaxNameLength = 512;
 constexpr qsizetype kMaxReasonLength = 1024;
 // The most entries one ContentOfEntries asks for, and the most bytes the process sends for the
 // entries after the first.
-constexpr int kMaxBatchEntries = 256;
+constexpr int kMaxBatchEntries = 64;
 constexpr qsizetype kMaxReadAheadBytes = 4 << 20;
 // The largest request: a full batch of entries with the longest names.
 constexpr quint32 kMaxRequestLength = 1 + 2 + kMaxBatchEntries * (2 + kMaxNameLength + 1 + 8 + 8);
