@@ -8,7 +8,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev fp-utils python3 locales
   # the reader
-  libchm-dev libmspack-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev libsqlite3-dev sqlite3
+  libchm-dev libmspack-dev libseccomp-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev
+  libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-declarative-dev qt6-svg-dev
   libqt6svg6 libqt6opengl6-dev qt6-image-formats-plugins cups-client fonts-noto-cjk
   fonts-dejavu-core xvfb libx11-dev desktop-file-utils appstream

@@ -1,48 +1,29 @@
 #include "CHMDocument.h"
 
 #include "CHMMetadataReader.h"
+#include "CHMReaderProcess.h"
 #include "CHMSearchIndex.h"
 #include "CHMSearchResult.h"
 #include "CHMSitemapLoader.h"
 #include "CHMTableOfContent.h"
-#include "LumenoLogging.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QObject>
-#include <chm_lib.h>
+#include <QSocketNotifier>
 
-namespace {
-
-bool sameEntry(chmFile* handle, const QByteArray& name, const std::optional<CHMObjectEntry>& seen) {
-    chmUnitInfo ui{};
-    const bool found = chm_resolve_object(handle, name.constData(), &ui) == CHM_RESOLVE_SUCCESS;
-    if (!found || !seen)
-        return found == seen.has_value();
-    return static_cast<quint64>(ui.space) == seen->section && ui.start == seen->offset &&
-           ui.length == seen->length;
-}
-
-bool resolvesAsChecked(chmFile* handle, const CHMCompressionStreams& streams) {
-    return sameEntry(handle, CHMContainerLayout::controlDataName(), streams.controlData) &&
-           sameEntry(handle, CHMContainerLayout::resetTableName(), streams.resetTable) &&
-           sameEntry(handle, CHMContainerLayout::contentName(), streams.content);
-}
-
-} // namespace
+static_assert(CHMDocument::kMaxObjectLength == chmreader::kMaxObjectLength);
 
 CHMDocument::CHMDocument() = default;
 
 CHMDocument::~CHMDocument() {
-    // The work threads read the container: stop and join them before the handle goes.
+    // The work threads read the container: stop and join them before the process goes.
     m_sitemapLoader.reset();
     m_searchIndex.reset();
+    m_readerWatch.reset();
     std::lock_guard guard(m_lock);
-    if (m_chmFileHandle) {
-        chm_close(m_chmFileHandle);
-        m_chmFileHandle = nullptr;
-    }
+    m_reader.reset();
 }
 
 std::unique_ptr<CHMDocument> CHMDocument::open(const QString& path, QString* error) {
@@ -68,46 +49,25 @@ QString CHMDocument::saveRefusedMessage() {
 bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString* error) {
     const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
     const QString shown = QFileInfo(path).fileName();
-    // The container's own structures are checked first: chmlib trusts them blindly. chmlib then
-    // opens the very file that was checked (through this process's descriptor), not whatever
-    // the path names by then.
-    auto opened = std::make_unique<QFile>(path);
-    QFile& file = *opened;
-    if (!file.open(QIODevice::ReadOnly)) {
+    // The reading process gets this very file, already open, not whatever the path names by the
+    // time it runs.
+    QFile file(path);
+    CHMOpenFailure failure;
+    std::unique_ptr<CHMReaderProcess> reader;
+    if (!file.open(QIODevice::ReadOnly))
+        failure = {CHMOpenFailure::CannotOpen, file.errorString()};
+    else
+        reader =
+            CHMReaderProcess::start(file.handle(), &failure, {QStringLiteral("--book"), shown});
+    if (!reader) {
         if (error)
-            *error = QStringLiteral("“%1” could not be opened: %2.").arg(shown, file.errorString());
-        return false;
-    }
-    QString reason;
-    std::optional<CHMContainerLayout> layout = CHMContainerLayout::read(file, &reason);
-    if (!layout) {
-        if (error)
-            *error = QStringLiteral("“%1” is damaged: %2.").arg(shown, reason);
-        return false;
-    }
-    const QString descriptor = QStringLiteral("/proc/self/fd/%1").arg(file.handle());
-    const QString chmPath = QFileInfo::exists(descriptor) ? descriptor : path;
-    chmFile* handle = chm_open(QFile::encodeName(chmPath).constData());
-    if (!handle) {
-        if (error)
-            *error = QStringLiteral("“%1” could not be opened as a compiled help file.").arg(shown);
-        return false;
-    }
-    // The checks looked at the streams they expect chmlib to use; make sure chmlib agrees.
-    if (!resolvesAsChecked(handle, layout->compressionStreams())) {
-        chm_close(handle);
-        if (error)
-            *error = QStringLiteral("“%1” is damaged: its directory is ambiguous.").arg(shown);
+            *error = failure.message(shown);
         return false;
     }
     {
         std::lock_guard guard(m_lock);
-        if (m_chmFileHandle)
-            chm_close(m_chmFileHandle);
-        m_chmFileHandle = handle;
-        m_layout = std::move(layout);
-        m_file = std::move(opened);
-        m_resetIntervalSafety.clear();
+        m_reader = std::move(reader);
+        m_damaged = false;
         m_filePath = path;
     }
     loadMetadata();
@@ -116,106 +76,96 @@ bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString*
     return true;
 }
 
+void CHMDocument::noticeDamage() {
+    if (!m_reader || !m_reader->isLost() || m_damaged.exchange(true))
+        return;
+    if (!m_damageReceiver || !m_onDamaged)
+        return;
+    const std::weak_ptr<int> alive = m_lifetime;
+    QMetaObject::invokeMethod(
+        m_damageReceiver,
+        [alive, onDamaged = m_onDamaged] {
+            if (!alive.expired())
+                onDamaged();
+        },
+        Qt::QueuedConnection);
+}
+
+void CHMDocument::setDamageHandler(QObject* receiver, std::function<void()> onDamaged) {
+    std::lock_guard guard(m_lock);
+    m_damageReceiver = receiver;
+    m_onDamaged = std::move(onDamaged);
+    if (!m_readerWatch && m_reader && m_reader->exitWatch() >= 0) {
+        m_readerWatch =
+            std::make_unique<QSocketNotifier>(m_reader->exitWatch(), QSocketNotifier::Read);
+        QObject::connect(m_readerWatch.get(), &QSocketNotifier::activated, receiver, [this] {
+            m_readerWatch->setEnabled(false);
+            std::lock_guard guard(m_lock);
+            m_reader->markLost();
+            noticeDamage();
+        });
+    }
+    if (m_damaged && m_damageReceiver && m_onDamaged) {
+        const std::weak_ptr<int> alive = m_lifetime;
+        QMetaObject::invokeMethod(
+            m_damageReceiver,
+            [alive, onDamaged = m_onDamaged] {
+                if (!alive.expired())
+                    onDamaged();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+qint64 CHMDocument::readerProcessId() const {
+    return m_reader ? m_reader->pid() : 0;
+}
+
 QByteArray CHMDocument::content(const QString& path) {
-    return content(path, 0, ~0ull);
+    if (path.isNull())
+        return {};
+    std::lock_guard guard(m_lock);
+    if (!m_reader)
+        return {};
+    QByteArray bytes = m_reader->content(path);
+    noticeDamage();
+    return bytes;
 }
 
 QByteArray CHMDocument::content(const QString& path, quint64 offset, quint64 length) {
     if (path.isNull())
         return {};
-    QString normalised = path;
-    if (!normalised.startsWith(QLatin1Char('/')))
-        normalised.prepend(QLatin1Char('/'));
-    else if (normalised.startsWith(QLatin1String("///")))
-        normalised.remove(0, 2);
-    const QByteArray utf8 = normalised.toUtf8();
-
     std::lock_guard guard(m_lock);
-    if (!m_chmFileHandle)
+    if (!m_reader)
         return {};
-    chmUnitInfo ui{};
-    if (chm_resolve_object(m_chmFileHandle, utf8.constData(), &ui) != CHM_RESOLVE_SUCCESS)
-        return {};
-    return retrieve(&ui, offset, length);
-}
-
-QByteArray CHMDocument::retrieve(void* unitInfo, quint64 offset, quint64 length) {
-    auto* ui = static_cast<chmUnitInfo*>(unitInfo);
-    // The directory's length fields are not trusted: bound them by what the section can hold
-    // before allocating anything.
-    if (ui->length == 0 || ui->length > kMaxObjectLength || !m_layout)
-        return {};
-    quint64 sectionLength = 0;
-    if (ui->space == CHM_UNCOMPRESSED) {
-        const quint64 file = m_layout->fileSize(), start = m_layout->contentOffset();
-        sectionLength = file > start ? file - start : 0;
-    } else if (ui->space == CHM_COMPRESSED) {
-        sectionLength = m_layout->compressedSectionLength();
-    }
-    if (ui->start > sectionLength || ui->length > sectionLength - ui->start)
-        return {};
-    if (offset >= ui->length)
-        return {};
-    length = std::min(length, ui->length - offset);
-    if (ui->space == CHM_COMPRESSED && !compressedRangeIsSafe(ui->start + offset, length))
-        return {};
-    QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
-    const LONGINT64 got =
-        chm_retrieve_object(m_chmFileHandle, ui, reinterpret_cast<unsigned char*>(bytes.data()),
-                            offset, static_cast<LONGINT64>(length));
-    // A short read hands out nothing: the tail would be uninitialised memory.
-    if (got != static_cast<LONGINT64>(length))
-        return {};
+    QByteArray bytes = m_reader->content(path, offset, length);
+    noticeDamage();
     return bytes;
-}
-
-bool CHMDocument::compressedRangeIsSafe(quint64 start, quint64 length) {
-    if (!m_file)
-        return false;
-    const auto readAt = [this](quint64 at, quint64 n) {
-        return m_file->seek(static_cast<qint64>(at)) ? m_file->read(static_cast<qint64>(n))
-                                                     : QByteArray();
-    };
-    LzxRangeSafety::Refusal refusal;
-    const bool safe = m_resetIntervalSafety.rangeIsSafe(*m_layout, start, length, readAt, &refusal);
-    if (refusal.now)
-        qCWarning(lcContainer).nospace()
-            << "compressed frame " << refusal.frame << " of " << logSafe(m_filePath) << " "
-            << refusal.reason << "; the pages in its reset interval are not read";
-    return safe;
 }
 
 bool CHMDocument::exist(const QString& path) {
     if (path.isNull())
         return false;
-    const QByteArray utf8 = path.toUtf8();
     std::lock_guard guard(m_lock);
-    if (!m_chmFileHandle)
+    if (!m_reader)
         return false;
-    chmUnitInfo ui{};
-    return chm_resolve_object(m_chmFileHandle, utf8.constData(), &ui) == CHM_RESOLVE_SUCCESS;
+    const bool found = m_reader->exist(path);
+    noticeDamage();
+    return found;
 }
 
 const std::vector<CHMObjectEntry>& CHMDocument::objects() const {
     static const std::vector<CHMObjectEntry> none;
-    return m_layout ? m_layout->objects() : none;
+    return m_reader ? m_reader->objects() : none;
 }
 
 QByteArray CHMDocument::contentOfEntry(const CHMObjectEntry& entry) {
     std::lock_guard guard(m_lock);
-    if (!m_chmFileHandle || entry.name.size() > CHM_MAX_PATHLEN)
+    if (!m_reader)
         return {};
-    chmUnitInfo ui{};
-    if (chm_resolve_object(m_chmFileHandle, entry.name.constData(), &ui) != CHM_RESOLVE_SUCCESS) {
-        // chmlib's lookup can miss objects of listing chunks its index does not reach; the
-        // directory walk knows where they are.
-        ui.start = entry.offset;
-        ui.length = entry.length;
-        ui.space = static_cast<int>(entry.section);
-        std::copy(entry.name.cbegin(), entry.name.cend(), ui.path);
-        ui.path[entry.name.size()] = '\0';
-    }
-    return retrieve(&ui);
+    QByteArray bytes = m_reader->contentOfEntry(entry);
+    noticeDamage();
+    return bytes;
 }
 
 bool CHMDocument::loadMetadata() {

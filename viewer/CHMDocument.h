@@ -1,29 +1,34 @@
-// One open .chm file: the container handle, its metadata and its sidebar trees.
+// One open .chm file: its reading process, its metadata and its sidebar trees.
 //
-// The document is the only road into the container. Every call into chmlib for this file runs
-// while the calling thread holds `lock()` (recursive): `content` and `exist` take it themselves;
-// a caller that walks the container takes it around each step. The handle is opened by
-// `readFromURL` and closed by the destructor; everything else a window, the search index or the
-// export needs is derived from here. Headless: QtCore only, usable from any thread for
-// `content`/`exist`/`objects`; the setters and trees belong to the thread that owns the document.
+// The document is the only road into the container. The container is read by a process of its
+// own (CHMReaderProcess: the checks and chmlib, confined), started by `readFromURL` and stopped
+// by the destructor. Every request to it runs while the calling thread holds `lock()`
+// (recursive), so one request is in flight per book: `content` and `exist` take it themselves;
+// a caller that walks the container takes it around each step. When the process dies the book
+// reads as damaged: every later request answers as missing and the owner is told. Everything
+// else a window, the search index or the export needs is derived from here. Headless: QtCore
+// only, usable from any thread for `content`/`exist`/`objects`; the setters and trees belong to
+// the thread that owns the document.
 #pragma once
 
 #include "CHMContainerLayout.h"
-#include "LzxRangeSafety.h"
+#include "CHMOpenFailure.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QUrl>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
-struct chmFile;
+class CHMReaderProcess;
 class CHMSitemapLoader;
 class CHMTableOfContent;
 class QObject;
+class QSocketNotifier;
 class CHMSearchResult;
 class CHMSearchIndex;
 
@@ -68,6 +73,17 @@ public:
     // Reads one listed object through chmlib; null when it cannot be read completely.
     QByteArray contentOfEntry(const CHMObjectEntry& entry);
 
+    // Whether the book's reading process has died (crashed, was killed, or answered out of
+    // turn): every request since has answered as missing.
+    bool isDamaged() const { return m_damaged.load(); }
+    // Runs `onDamaged` once on receiver's thread, by a queued call, when the reading process is
+    // found dead: by a request, or by watching the process from receiver's event loop (at once
+    // when it already is). Call it on the document's thread, once; nothing runs once the
+    // document is gone.
+    void setDamageHandler(QObject* receiver, std::function<void()> onDamaged);
+    // The reading process's id (tests stop it); 0 when none runs.
+    qint64 readerProcessId() const;
+
     // Metadata and trees (filled by readFromURL; the trees again when the encoding changes).
     bool loadMetadata();
     QString findHomeForPath(const QString& folder);
@@ -88,7 +104,7 @@ public:
     static QString extractPathFromURL(const QUrl& url);
 
     std::recursive_mutex& lock() { return m_lock; }
-    bool isOpen() const { return m_chmFileHandle != nullptr; }
+    bool isOpen() const { return m_reader != nullptr; }
 
     const QString& filePath() const { return m_filePath; }
     const QString& docTitle() const { return m_docTitle; }
@@ -118,16 +134,16 @@ public:
     static constexpr quint64 kMaxObjectLength = 256ull << 20;
 
 private:
-    QByteArray retrieve(void* unitInfo, quint64 offset = 0, quint64 length = ~0ull);
-    // Whether chmlib's decoder reads every frame it needs for [start, start + length) of the
-    // LZX section from that frame's own bytes; checked once per reset interval.
-    bool compressedRangeIsSafe(quint64 start, quint64 length);
+    // After a request, with the lock held: tells the owner once when the process was lost.
+    void noticeDamage();
 
     std::recursive_mutex m_lock;
-    chmFile* m_chmFileHandle = nullptr;
-    std::optional<CHMContainerLayout> m_layout;
-    std::unique_ptr<QFile> m_file;        // the file the checks read, kept open for them
-    LzxRangeSafety m_resetIntervalSafety; // the reset intervals checked so far, and their answers
+    std::unique_ptr<CHMReaderProcess> m_reader;
+    std::atomic<bool> m_damaged = false;
+    QObject* m_damageReceiver = nullptr;
+    std::function<void()> m_onDamaged;
+    // Sees the process end while nothing is asked of it (on the document's thread).
+    std::unique_ptr<QSocketNotifier> m_readerWatch;
     QString m_filePath;
     QString m_docTitle;
     QString m_homePath;

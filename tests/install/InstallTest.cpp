@@ -35,11 +35,18 @@ Outcome run(const QString& program, const QStringList& args,
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-// The installed reader opens a book, shows its first page and quits. Nothing points it at its
-// resources: it must find them from where it was started.
-Outcome startInstalledReader(const QString& prefix) {
+// Nothing points an installed program at its resources or its reading program: it must find
+// them from where it was started.
+QProcessEnvironment installedEnvironment() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("LUMENO_RESOURCES"));
+    env.remove(QStringLiteral("LUMENO_CHM_READER"));
+    return env;
+}
+
+// The installed reader opens a book, shows its first page and quits.
+Outcome startInstalledReader(const QString& prefix) {
+    QProcessEnvironment env = installedEnvironment();
     env.insert(QStringLiteral("LUMENO_EXIT_AFTER_FIRST_LOAD"), QStringLiteral("1"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), prefix + QStringLiteral("/config"));
@@ -84,6 +91,12 @@ TEST(Install, GivesAReaderThatFindsItsResourcesInThePrefixAndValidDesktopFiles) 
     EXPECT_EQ(reader.status, 0) << reader.err.toStdString();
     EXPECT_TRUE(reader.out.contains("first page loaded")) << reader.out.toStdString();
     EXPECT_FALSE(reader.err.contains("is missing")) << reader.err.toStdString();
+    // Books are read by the reading program in libexec/lumeno, which chmtool finds there too.
+    EXPECT_TRUE(QFileInfo(prefix + "/libexec/lumeno/lumeno-chm-reader").isExecutable());
+    const Outcome tool = run(prefix + QStringLiteral("/bin/chmtool"),
+                             {"cat", fixturePath("nested"), "/index.htm"}, installedEnvironment());
+    EXPECT_EQ(tool.status, 0) << tool.err.toStdString();
+    EXPECT_TRUE(tool.out.contains("Nested Fixture Home"));
 
     // Without the prefix's resources the same reader says so: it looked nowhere else, in the
     // build tree or the sources.

@@ -64,6 +64,14 @@ QString chmtoolPath() {
     return envOr("LUMENO_CHMTOOL", QStringLiteral(LUMENO_CHMTOOL_DEFAULT));
 }
 
+// Books are read by the reading program of this build; the tests' subprocesses (chmtool, the
+// reader) inherit it from here.
+static const bool readingProgramSet = [] {
+    if (qEnvironmentVariableIsEmpty("LUMENO_CHM_READER"))
+        qputenv("LUMENO_CHM_READER", QByteArray(LUMENO_CHM_READER_DEFAULT));
+    return true;
+}();
+
 QString resourcesPath() {
     return envOr("LUMENO_RESOURCES", QStringLiteral(LUMENO_RESOURCES_DEFAULT));
 }

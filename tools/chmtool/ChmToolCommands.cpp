@@ -180,7 +180,11 @@ int runChmTool(const QStringList& args) {
     if (command == QLatin1String("cat") && args.size() == 3) {
         const QByteArray bytes = doc->content(args[2]);
         if (bytes.isNull()) {
-            err(QStringLiteral("%1: no such object, or it cannot be read").arg(args[2]));
+            err(doc->isDamaged()
+                    ? QStringLiteral("%1: the book's reading process has stopped; the file is "
+                                     "damaged")
+                          .arg(args[1])
+                    : QStringLiteral("%1: no such object, or it cannot be read").arg(args[2]));
             return 1;
         }
         std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);

@@ -303,6 +303,7 @@ void CHMDocumentWindow::windowControllerDidLoadNib() {
     restoreWindowGeometry();
     if (m_document->areSitemapsLoaded())
         sitemapsDidLoad();
+    m_document->setDamageHandler(this, [this] { tellOfDamage(); });
 }
 
 void CHMDocumentWindow::reloadSitemaps() {
@@ -664,6 +665,23 @@ void CHMDocumentWindow::tellOfCutLists() {
     auto* box = new QMessageBox(QMessageBox::Warning, tr("Lists Cut Short"), cut.join(u'\n'),
                                 QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("cutListsMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void CHMDocumentWindow::tellOfDamage() {
+    if (m_isClosing)
+        return;
+    qCWarning(lcWindow) << "the reading process of" << logSafe(m_document->filePath())
+                        << "has stopped; the book reads as damaged";
+    // The window stays: what it shows is still there, and other windows carry on.
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, tr("Damaged Book"),
+        tr("“%1” is damaged: its pages can no longer be read. Close the window and open the "
+           "book again to try once more.")
+            .arg(QFileInfo(m_document->filePath()).fileName()),
+        QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("damagedBookMessage"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

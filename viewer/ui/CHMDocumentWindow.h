@@ -240,6 +240,8 @@ private:
     void webViewDidFinishLoad(CHMWebView* view, bool ok);
     // Tells the user, once, when a list was cut at the item limit and how much was left out.
     void tellOfCutLists();
+    // Tells the user that the book's reading process has died: its pages can no longer be read.
+    void tellOfDamage();
     void sitemapsDidLoad();
     void labelTabsFromContents();
     void startSearchIndexWhenReady();
