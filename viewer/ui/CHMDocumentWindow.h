@@ -175,20 +175,12 @@ public:
 
     // Find in page (CHMFindController): one-line forwards.
     void showFindPanel() { m_find->showFindPanel(); }
-    void beginFind(CHMWebView* target = nullptr) { m_find->beginFind(target); }
-    void highlightString(const QString& text, CHMWebView* target = nullptr) {
-        m_find->highlightString(text, target);
-    }
     void removeHighlight(CHMWebView* target = nullptr) { m_find->removeHighlight(target); }
-    void findNext(CHMWebView* target = nullptr) { m_find->findNext(target); }
-    void findPrev(CHMWebView* target = nullptr) { m_find->findPrev(target); }
     void findInFile(int segment, CHMWebView* target = nullptr) {
         m_find->findInFile(segment, target);
     }
-    void doneFind(CHMWebView* target = nullptr) { m_find->doneFind(target); }
     void runJavascript(const QString& script, CHMWebView* target = nullptr,
                        const std::function<void(const QVariant&)>& callback = {});
-    void loadJavascript(CHMWebView* target = nullptr) { m_find->loadJavascript(target); }
     QAction* findAction() const { return m_find->findAction(); }
     QAction* findNextAction() const { return m_find->findNextAction(); }
     QAction* findPreviousAction() const { return m_find->findPreviousAction(); }
@@ -197,19 +189,15 @@ public:
     // Searches (CHMSearchController): one-line forwards.
     void searchInFile() { m_search->searchInFile(); }
     void searchInIndex() { m_search->searchInIndex(); }
-    void setSearchInFile() { m_search->setSearchInFile(); }
     void setSearchInIndex() { m_search->setSearchInIndex(); }
-    void focusOnSearch() { m_search->focusOnSearch(); }
     bool isSearchPending() const { return m_search->isSearchPending(); }
     QMenu* searchMenu() const { return m_search->searchMenu(); }
     QAction* focusOnSearchAction() const { return m_search->focusOnSearchAction(); }
 
     // Text encodings (CHMEncodingController): one-line forwards.
-    void setupEncodingMenu() { m_encoding->setupEncodingMenu(); }
     void resetEncodingMenu() { m_encoding->resetEncodingMenu(); }
     void changeEncoding(int tag) { m_encoding->changeEncoding(tag); }
     QString getEncodingByTag(int tag) const { return m_encoding->getEncodingByTag(tag); }
-    int customizedEncodingTag() const { return m_encoding->customizedEncodingTag(); }
     QToolButton* textEncodingPopup() const { return m_encoding->textEncodingPopup(); }
 
 signals:
