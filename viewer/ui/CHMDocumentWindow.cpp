@@ -97,8 +97,21 @@ CHMDocumentWindow::CHMDocumentWindow(std::unique_ptr<CHMDocument> document,
     connect(m_sidebar, &CHMSidebar::openInNewTab, this, &CHMDocumentWindow::openInNewTab);
 
     setupActions();
-    m_find = std::make_unique<CHMFindController>(*this);
+    m_find = std::make_unique<CHMFindController>(tabAccess());
+    // On the window, so that the shortcuts work with or without a menu bar.
+    addActions(m_find->actions());
     windowControllerDidLoadNib();
+}
+
+CHMTabAccess CHMDocumentWindow::tabAccess() {
+    return {[this] { return currentController(); },
+            [this](const CHMWebView* view) { return controllerOf(view); },
+            [this] {
+                QList<CHMWebViewController*> controllers;
+                for (int i = 0; i < tabCount(); ++i)
+                    controllers << controllerAt(i);
+                return controllers;
+            }};
 }
 
 CHMDocumentWindow::~CHMDocumentWindow() {
@@ -289,11 +302,16 @@ void CHMDocumentWindow::windowControllerDidLoadNib() {
     setupToolbar();
     restoreSidebar();
 
-    m_search = std::make_unique<CHMSearchController>(*this, *m_document, *m_sidebar);
+    m_search = std::make_unique<CHMSearchController>(*m_document, *m_sidebar, *m_splitView);
+    addAction(m_search->focusOnSearchAction());
     connect(m_search.get(), &CHMSearchController::searchListChanged, this,
             &CHMDocumentWindow::searchListChanged);
+    connect(m_search.get(), &CHMSearchController::highlightsOutdated, this,
+            [this] { m_find->removeHighlight(); });
     m_encoding =
-        std::make_unique<CHMEncodingController>(*this, *m_document, *m_sidebar, m_encodingMenu);
+        std::make_unique<CHMEncodingController>(*this, *m_document, tabAccess(), m_encodingMenu);
+    connect(m_encoding.get(), &CHMEncodingController::encodingChanged, this,
+            &CHMDocumentWindow::reloadSitemaps);
     auto* popup = new QWidgetAction(this);
     popup->setDefaultWidget(m_encoding->textEncodingPopup());
     popup->setObjectName(QStringLiteral("textEncoding"));

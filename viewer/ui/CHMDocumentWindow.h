@@ -1,8 +1,10 @@
 // The window of one open .chm file: the sidebar beside the tabs, one web view per tab, the
 // toolbar, and the commands that move the current tab from page to page. It coordinates; find in
 // page, the sidebar's searches and the text encodings are controllers it owns (findController(),
-// searchController(), encodingController()), and the methods of the same names on the window
-// forward to them.
+// searchController(), encodingController()), and a few methods of the same names on the window
+// forward to them. The controllers do not know the window: they are given the tabs
+// (CHMTabAccess), the sidebar and the document they work on, and speak back through signals the
+// window connects.
 //
 // Ownership: the window owns the document, the document's own off-the-record web profile, its
 // "itss" scheme handler and its request interceptor (which keeps local files out of reach), so
@@ -218,6 +220,8 @@ protected:
 
 private:
     void setupProfile();
+    // The tabs as the controllers see them.
+    CHMTabAccess tabAccess();
     void windowControllerDidLoadNib();
     void setupActions();
     void setupTabBar();
