@@ -177,7 +177,6 @@ public:
 
     // Find in page (CHMFindController): one-line forwards.
     void showFindPanel() { m_find->showFindPanel(); }
-    void removeHighlight(CHMWebView* target = nullptr) { m_find->removeHighlight(target); }
     void findInFile(int segment, CHMWebView* target = nullptr) {
         m_find->findInFile(segment, target);
     }
@@ -189,17 +188,13 @@ public:
     QAction* doneFindAction() const { return m_find->doneFindAction(); }
 
     // Searches (CHMSearchController): one-line forwards.
-    void searchInFile() { m_search->searchInFile(); }
-    void searchInIndex() { m_search->searchInIndex(); }
     void setSearchInIndex() { m_search->setSearchInIndex(); }
     bool isSearchPending() const { return m_search->isSearchPending(); }
     QMenu* searchMenu() const { return m_search->searchMenu(); }
     QAction* focusOnSearchAction() const { return m_search->focusOnSearchAction(); }
 
     // Text encodings (CHMEncodingController): one-line forwards.
-    void resetEncodingMenu() { m_encoding->resetEncodingMenu(); }
     void changeEncoding(int tag) { m_encoding->changeEncoding(tag); }
-    QString getEncodingByTag(int tag) const { return m_encoding->getEncodingByTag(tag); }
     QToolButton* textEncodingPopup() const { return m_encoding->textEncodingPopup(); }
 
 signals:
