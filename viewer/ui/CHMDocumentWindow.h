@@ -33,6 +33,7 @@
 #include "CHMEncodingController.h"
 #include "CHMFindController.h"
 #include "CHMSearchController.h"
+#include "CHMTabAccess.h"
 
 #include <QMainWindow>
 #include <QPointer>
