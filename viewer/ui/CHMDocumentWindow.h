@@ -1,8 +1,10 @@
 // The window of one open .chm file: the sidebar beside the tabs, one web view per tab, the
 // toolbar, and the commands that move the current tab from page to page. It coordinates; find in
 // page, the sidebar's searches and the text encodings are controllers it owns (findController(),
-// searchController(), encodingController()), and the methods of the same names on the window
-// forward to them.
+// searchController(), encodingController()), and a few methods of the same names on the window
+// forward to them. The controllers do not know the window: they are given the tabs
+// (CHMTabAccess), the sidebar and the document they work on, and speak back through signals the
+// window connects.
 //
 // Ownership: the window owns the document, the document's own off-the-record web profile, its
 // "itss" scheme handler and its request interceptor (which keeps local files out of reach), so
@@ -31,6 +33,7 @@
 #include "CHMEncodingController.h"
 #include "CHMFindController.h"
 #include "CHMSearchController.h"
+#include "CHMTabAccess.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -175,41 +178,24 @@ public:
 
     // Find in page (CHMFindController): one-line forwards.
     void showFindPanel() { m_find->showFindPanel(); }
-    void beginFind(CHMWebView* target = nullptr) { m_find->beginFind(target); }
-    void highlightString(const QString& text, CHMWebView* target = nullptr) {
-        m_find->highlightString(text, target);
-    }
-    void removeHighlight(CHMWebView* target = nullptr) { m_find->removeHighlight(target); }
-    void findNext(CHMWebView* target = nullptr) { m_find->findNext(target); }
-    void findPrev(CHMWebView* target = nullptr) { m_find->findPrev(target); }
     void findInFile(int segment, CHMWebView* target = nullptr) {
         m_find->findInFile(segment, target);
     }
-    void doneFind(CHMWebView* target = nullptr) { m_find->doneFind(target); }
     void runJavascript(const QString& script, CHMWebView* target = nullptr,
                        const std::function<void(const QVariant&)>& callback = {});
-    void loadJavascript(CHMWebView* target = nullptr) { m_find->loadJavascript(target); }
     QAction* findAction() const { return m_find->findAction(); }
     QAction* findNextAction() const { return m_find->findNextAction(); }
     QAction* findPreviousAction() const { return m_find->findPreviousAction(); }
     QAction* doneFindAction() const { return m_find->doneFindAction(); }
 
     // Searches (CHMSearchController): one-line forwards.
-    void searchInFile() { m_search->searchInFile(); }
-    void searchInIndex() { m_search->searchInIndex(); }
-    void setSearchInFile() { m_search->setSearchInFile(); }
     void setSearchInIndex() { m_search->setSearchInIndex(); }
-    void focusOnSearch() { m_search->focusOnSearch(); }
     bool isSearchPending() const { return m_search->isSearchPending(); }
     QMenu* searchMenu() const { return m_search->searchMenu(); }
     QAction* focusOnSearchAction() const { return m_search->focusOnSearchAction(); }
 
     // Text encodings (CHMEncodingController): one-line forwards.
-    void setupEncodingMenu() { m_encoding->setupEncodingMenu(); }
-    void resetEncodingMenu() { m_encoding->resetEncodingMenu(); }
     void changeEncoding(int tag) { m_encoding->changeEncoding(tag); }
-    QString getEncodingByTag(int tag) const { return m_encoding->getEncodingByTag(tag); }
-    int customizedEncodingTag() const { return m_encoding->customizedEncodingTag(); }
     QToolButton* textEncodingPopup() const { return m_encoding->textEncodingPopup(); }
 
 signals:
@@ -230,6 +216,8 @@ protected:
 
 private:
     void setupProfile();
+    // The tabs as the controllers see them.
+    CHMTabAccess tabAccess();
     void windowControllerDidLoadNib();
     void setupActions();
     void setupTabBar();

@@ -1,8 +1,6 @@
 #include "CHMEncodingController.h"
 
 #include "CHMDocument.h"
-#include "CHMDocumentWindow.h"
-#include "CHMSidebar.h"
 #include "CHMTextEncodingMenu.h"
 #include "CHMWebView.h"
 #include "CHMWebViewController.h"
@@ -12,9 +10,9 @@
 #include <QMenu>
 #include <QToolButton>
 
-CHMEncodingController::CHMEncodingController(CHMDocumentWindow& window, CHMDocument& document,
-                                             CHMSidebar& sidebar, CHMTextEncodingMenu* menu)
-    : m_window(window), m_document(document), m_sidebar(sidebar), m_menu(menu) {
+CHMEncodingController::CHMEncodingController(QWidget& window, CHMDocument& document,
+                                             CHMTabAccess tabs, CHMTextEncodingMenu* menu)
+    : m_window(window), m_document(document), m_tabs(std::move(tabs)), m_menu(menu) {
     m_textEncodingPopupOutlet = new QToolButton(&m_window);
     m_textEncodingPopupOutlet->setObjectName(QStringLiteral("textEncodingPopup"));
     m_textEncodingPopupOutlet->setPopupMode(QToolButton::InstantPopup);
@@ -108,12 +106,12 @@ void CHMEncodingController::changeEncoding(int tag) {
     // charset of the reply over the page's own declaration. A plain reload asks for the page
     // alone and takes its style sheets and scripts from the engine's memory cache, in the old
     // charset; bypassing the cache has them all served anew.
-    for (int i = 0; i < m_window.tabCount(); ++i) {
-        CHMWebView* view = m_window.controllerAt(i) ? m_window.controllerAt(i)->webView() : nullptr;
+    for (CHMWebViewController* controller : m_tabs.all()) {
+        CHMWebView* view = controller ? controller->webView() : nullptr;
         if (view && !view->url().isEmpty())
             view->triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
     }
 
     // The trees in the new encoding replace the old ones in the sidebar when they arrive.
-    m_window.reloadSitemaps();
+    emit encodingChanged();
 }

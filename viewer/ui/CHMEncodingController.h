@@ -3,24 +3,29 @@
 // re-reads the contents and the index.
 //
 // The application's menu (may be null) is shared by all windows; its items act on the window
-// that marked its choice last, and the pop-up's items on this window alone. Owned by the
-// window, which outlives it; the menu outlives both. GUI thread only.
+// that marked its choice last, and the pop-up's items on this window alone. The controller knows
+// the window only as the menu's target, a widget that may be active or not, and its tabs through
+// CHMTabAccess; it asks the window to read the sitemaps again through encodingChanged. Owned by
+// the window, which outlives it; the menu outlives both. GUI thread only.
 #pragma once
+
+#include "CHMTabAccess.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 class CHMDocument;
-class CHMDocumentWindow;
-class CHMSidebar;
 class CHMTextEncodingMenu;
 class QToolButton;
+class QWidget;
 
 class CHMEncodingController : public QObject {
     Q_OBJECT
 public:
-    CHMEncodingController(CHMDocumentWindow& window, CHMDocument& document, CHMSidebar& sidebar,
+    // window: the menu's target while this window's choice is marked, and the parent of the
+    // pop-up until the window places it.
+    CHMEncodingController(QWidget& window, CHMDocument& document, CHMTabAccess tabs,
                           CHMTextEncodingMenu* menu);
     ~CHMEncodingController() override;
 
@@ -29,8 +34,9 @@ public:
     void setupEncodingMenu();
     // The document goes: both menus mark automatic; the application's items are disabled.
     void resetEncodingMenu();
-    // Serves every tab in the encoding of the tag and reloads it; parses the contents and the
-    // index again off the GUI thread. A tag the menus do not carry changes nothing (logged).
+    // Serves every tab in the encoding of the tag and reloads it, then announces encodingChanged
+    // so that the contents and the index are parsed again. A tag the menus do not carry changes
+    // nothing (logged).
     void changeEncoding(int tag);
     // The encoding name of a menu tag; null for automatic (0) and unknown tags.
     QString getEncodingByTag(int tag) const;
@@ -38,12 +44,17 @@ public:
     // The toolbar's pop-up (the window places it).
     QToolButton* textEncodingPopup() const { return m_textEncodingPopupOutlet; }
 
+signals:
+    // The document has another encoding and its tabs reload: the sitemaps are to be parsed
+    // again in it.
+    void encodingChanged();
+
 private:
     void showEncodingInPopup();
 
-    CHMDocumentWindow& m_window;
+    QWidget& m_window;
     CHMDocument& m_document;
-    CHMSidebar& m_sidebar;
+    CHMTabAccess m_tabs;
     QPointer<CHMTextEncodingMenu> m_menu;
     QToolButton* m_textEncodingPopupOutlet = nullptr;
     int m_customizedEncodingTag = 0;

@@ -1,6 +1,5 @@
 #include "CHMFindController.h"
 
-#include "CHMDocumentWindow.h"
 #include "CHMWebView.h"
 #include "CHMWebViewController.h"
 #include "JavaScriptStringLiteral.h"
@@ -13,16 +12,14 @@
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 
-CHMFindController::CHMFindController(CHMDocumentWindow& window) : m_window(window) {
+CHMFindController::CHMFindController(CHMTabAccess tabs) : m_tabs(std::move(tabs)) {
     m_highlightScript =
         ResourceLocator::readText(QStringLiteral("highlight.js"), "find in page marks nothing");
 
     auto make = [this](const QString& text, const QList<QKeySequence>& keys, auto slot) {
-        auto* action = new QAction(text, &m_window);
+        auto* action = new QAction(text, this);
         action->setShortcuts(keys);
         connect(action, &QAction::triggered, this, slot);
-        // On the window, so that the shortcuts work with or without a menu bar.
-        m_window.addAction(action);
         return action;
     };
     m_findAction = make(tr("Find…"), {QKeySequence::Find}, [this] { showFindPanel(); });
@@ -38,6 +35,10 @@ CHMFindController::CHMFindController(CHMDocumentWindow& window) : m_window(windo
 }
 
 CHMFindController::~CHMFindController() = default;
+
+QList<QAction*> CHMFindController::actions() const {
+    return {m_findAction, m_findNextAction, m_findPreviousAction, m_doneFindAction};
+}
 
 void CHMFindController::installInto(QWebEngineProfile& profile) {
     // Ready before the page has finished loading, so a find started meanwhile works; marks are
@@ -58,22 +59,25 @@ void CHMFindController::connectFindBar(CHMWebViewController* controller) {
 }
 
 CHMWebView* CHMFindController::findTarget(CHMWebView* target) const {
-    return target ? target : m_window.curWebView();
+    if (target)
+        return target;
+    CHMWebViewController* controller = m_tabs.current();
+    return controller ? controller->webView() : nullptr;
 }
 
 void CHMFindController::showFindPanel() {
-    if (CHMWebViewController* controller = m_window.currentController())
+    if (CHMWebViewController* controller = m_tabs.current())
         controller->showFindPanel();
 }
 
 void CHMFindController::stepFind(int segment) {
-    if (CHMWebViewController* controller = m_window.currentController())
+    if (CHMWebViewController* controller = m_tabs.current())
         controller->requestStep(segment);
 }
 
 void CHMFindController::beginFind(CHMWebView* target) {
     CHMWebView* view = findTarget(target);
-    CHMWebViewController* controller = view ? m_window.controllerOf(view) : nullptr;
+    CHMWebViewController* controller = view ? m_tabs.controllerOf(view) : nullptr;
     if (!controller)
         return;
     const QString text = controller->searchField()->text();
@@ -88,7 +92,7 @@ void CHMFindController::beginFind(CHMWebView* target) {
 void CHMFindController::runForTab(
     const QString& script, CHMWebView* view,
     const std::function<void(CHMWebViewController*, const QVariant&)>& onResult) {
-    CHMWebViewController* controller = view ? m_window.controllerOf(view) : nullptr;
+    CHMWebViewController* controller = view ? m_tabs.controllerOf(view) : nullptr;
     if (!controller) {
         runJavascript(script, view);
         return;
@@ -116,7 +120,7 @@ void CHMFindController::highlightString(const QString& text, CHMWebView* target)
 
 void CHMFindController::removeHighlight(CHMWebView* target) {
     CHMWebView* view = findTarget(target);
-    if (CHMWebViewController* controller = view ? m_window.controllerOf(view) : nullptr)
+    if (CHMWebViewController* controller = view ? m_tabs.controllerOf(view) : nullptr)
         controller->clearMatchStatus();
     // A page without the reader's script (not loaded yet, or failed) has no marks to remove.
     runJavascript(QStringLiteral("if (typeof removeHighlight === 'function') removeHighlight();"),
@@ -156,7 +160,7 @@ void CHMFindController::findInFile(int segment, CHMWebView* target) {
 
 void CHMFindController::doneFind(CHMWebView* target) {
     CHMWebView* view = findTarget(target);
-    CHMWebViewController* controller = view ? m_window.controllerOf(view) : nullptr;
+    CHMWebViewController* controller = view ? m_tabs.controllerOf(view) : nullptr;
     if (!controller)
         return;
     controller->hideFindPanel();

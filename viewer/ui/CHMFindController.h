@@ -4,14 +4,18 @@
 // Each method acts on the tab of target, the selected tab's when target is null; the find bar's
 // label of that tab shows what came back. A result that arrives after its tab has started
 // loading another page belongs to the old page and is dropped, so it can never overwrite what
-// the new page shows. Owned by the window, which outlives it; GUI thread only.
+// the new page shows. The controller knows the window's tabs only (CHMTabAccess); the window adds
+// its actions to itself so that their shortcuts work. Owned by the window, which outlives it; GUI
+// thread only.
 #pragma once
 
+#include "CHMTabAccess.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
 
-class CHMDocumentWindow;
 class CHMWebView;
 class CHMWebViewController;
 class QAction;
@@ -21,8 +25,8 @@ class QWebEngineProfile;
 class CHMFindController : public QObject {
     Q_OBJECT
 public:
-    // Makes the window's find actions.
-    explicit CHMFindController(CHMDocumentWindow& window);
+    // Makes the find actions (see actions()).
+    explicit CHMFindController(CHMTabAccess tabs);
     ~CHMFindController() override;
     // Puts "highlight.js" into every page of the window's profile, once it is made.
     void installInto(QWebEngineProfile& profile);
@@ -61,6 +65,8 @@ public:
     QAction* findNextAction() const { return m_findNextAction; }
     QAction* findPreviousAction() const { return m_findPreviousAction; }
     QAction* doneFindAction() const { return m_doneFindAction; }
+    // Find, Find Next, Find Previous, Done Finding: for the window to add to itself.
+    QList<QAction*> actions() const;
 
 private:
     // Find Next / Find Previous: the step Return / Shift+Return makes in the selected tab's bar.
@@ -72,7 +78,7 @@ private:
     void runForTab(const QString& script, CHMWebView* view,
                    const std::function<void(CHMWebViewController*, const QVariant&)>& onResult);
 
-    CHMDocumentWindow& m_window;
+    CHMTabAccess m_tabs;
     QString m_highlightScript;
     QAction* m_findAction = nullptr;
     QAction* m_findNextAction = nullptr;

@@ -1,7 +1,6 @@
 #include "CHMSearchController.h"
 
 #include "CHMDocument.h"
-#include "CHMDocumentWindow.h"
 #include "CHMFilePreferences.h"
 #include "CHMOutlineView.h"
 #include "CHMSearchIndex.h"
@@ -37,13 +36,13 @@ bool hasVisibleText(const QString& text) {
 
 } // namespace
 
-CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument& document,
-                                         CHMSidebar& sidebar)
-    : m_window(window), m_document(document), m_sidebar(sidebar) {
+CHMSearchController::CHMSearchController(CHMDocument& document, CHMSidebar& sidebar,
+                                         SidebarSplitter& splitView)
+    : m_document(document), m_sidebar(sidebar), m_splitView(splitView) {
     QLineEdit* field = m_sidebar.searchField();
     m_sidebar.setSearchPlaceFunction([this](const LinkItem& hit) { return locationOf(hit); });
 
-    m_searchMenu = new QMenu(&m_window);
+    m_searchMenu = new QMenu(&m_sidebar);
     m_searchMenu->setObjectName(QStringLiteral("searchMenu"));
     m_searchInFileItem = m_searchMenu->addAction(tr("Search in File"));
     m_searchInFileItem->setData(kSearchInFileTag);
@@ -68,10 +67,9 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
     // Down in the field moves into the results.
     field->installEventFilter(this);
 
-    m_focusOnSearchAction = new QAction(tr("Search"), &m_window);
+    m_focusOnSearchAction = new QAction(tr("Search"), this);
     m_focusOnSearchAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
     connect(m_focusOnSearchAction, &QAction::triggered, this, &CHMSearchController::focusOnSearch);
-    m_window.addAction(m_focusOnSearchAction);
 
     const QString searchType =
         CHMFilePreferences::getPreferenceforFile(m_document.filePath(), kSearchTypeKey).toString();
@@ -95,6 +93,7 @@ CHMSearchController::CHMSearchController(CHMDocumentWindow& window, CHMDocument&
 CHMSearchController::~CHMSearchController() = default;
 
 void CHMSearchController::sitemapsDidLoad() {
+    m_sitemapsShown = true;
     if (isSearchInIndex() && hasVisibleText(searchFieldText()))
         searchInIndex();
 }
@@ -153,7 +152,7 @@ void CHMSearchController::setSearchInIndex() {
 
 void CHMSearchController::searchTextChanged(const QString& text) {
     // The marks on the page are the previous search's words, which no longer stand in the field.
-    m_window.removeHighlight();
+    emit highlightsOutdated();
     // The clear button empties the field without Return: an empty field is an empty search.
     if (text.isEmpty())
         runSearch();
@@ -224,7 +223,7 @@ void CHMSearchController::searchInIndex() {
         clearSearchList(true);
         return;
     }
-    if (!m_window.areSitemapsShown()) {
+    if (!m_sitemapsShown) {
         // sitemapsDidLoad runs it; the book may well have an index.
         clearSearchList(false);
         return;
@@ -262,16 +261,17 @@ void CHMSearchController::clearSearchList(bool removeHighlights) {
     m_sidebar.searchView()->setEmptyText(QString());
     m_sidebar.searchView()->setEnabled(true);
     if (removeHighlights)
-        m_window.removeHighlight();
+        emit highlightsOutdated();
     emit searchListChanged();
 }
 
 void CHMSearchController::focusOnSearch() {
     // A hidden sidebar's field cannot take the focus.
-    if (!m_window.splitView()->isSidebarRestored())
-        m_window.restoreSidebar();
+    if (!m_splitView.isSidebarRestored())
+        m_splitView.restoreSidebar();
     QLineEdit* field = m_sidebar.searchField();
-    m_window.activateWindow();
+    // The window that holds the sidebar.
+    m_sidebar.activateWindow();
     field->setFocus(Qt::ShortcutFocusReason);
     field->selectAll();
 }

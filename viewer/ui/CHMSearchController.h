@@ -10,7 +10,10 @@
 // Until the window has the sitemaps (sitemapsDidLoad) an index search waits for the keyword
 // index instead of saying that the book has none.
 //
-// Owned by the window, which outlives it; GUI thread only.
+// The controller works on the document, the sidebar and the splitter that shows the sidebar; it
+// asks the window for nothing and tells it what to do through its signals. The window adds
+// focusOnSearchAction() to itself so that its shortcut works. Owned by the window, which
+// outlives it; GUI thread only.
 #pragma once
 
 #include <QObject>
@@ -18,12 +21,12 @@
 #include <memory>
 
 class CHMDocument;
-class CHMDocumentWindow;
 class CHMSidebar;
 class CHMTableOfContent;
 class LinkItem;
 class QAction;
 class QMenu;
+class SidebarSplitter;
 
 class CHMSearchController : public QObject {
     Q_OBJECT
@@ -34,7 +37,7 @@ public:
 
     // Sets the field and its menu up and applies the file's "search type" and, once per
     // process, the "search" default.
-    CHMSearchController(CHMDocumentWindow& window, CHMDocument& document, CHMSidebar& sidebar);
+    CHMSearchController(CHMDocument& document, CHMSidebar& sidebar, SidebarSplitter& splitView);
     ~CHMSearchController() override;
 
     // Run the search of the field's text: full text / keyword index. Empty text clears the list
@@ -67,6 +70,8 @@ public:
 signals:
     // The "Search" list shows a new result, a notice, or nothing.
     void searchListChanged();
+    // The field no longer holds the words whose marks the shown page has: they should go.
+    void highlightsOutdated();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -82,14 +87,16 @@ private:
     void describeHits(CHMTableOfContent& list) const;
     void searchTextChanged(const QString& text);
 
-    CHMDocumentWindow& m_window;
     CHMDocument& m_document;
     CHMSidebar& m_sidebar;
+    SidebarSplitter& m_splitView;
     QMenu* m_searchMenu = nullptr;
     QAction* m_searchInFileItem = nullptr;
     QAction* m_searchInIndexItem = nullptr;
     QAction* m_focusOnSearchAction = nullptr;
     int m_searchType = kSearchInFileTag;
     bool m_isSearchPending = false;
+    // The window's first trees of the sitemaps are in (sitemapsDidLoad).
+    bool m_sitemapsShown = false;
     QString m_pendingSearchText;
 };

@@ -182,6 +182,32 @@ TEST_F(WindowTabs, FocusGoesToTheFindPanelTheContentsOrThePageAsAskedAndThePanel
     }));
 }
 
+TEST_F(WindowTabs, FindAndSearchShortcutsWorkInAWindowWithoutAMenuBar) {
+    ASSERT_TRUE(activate(window));
+    ASSERT_EQ(window->menuWidget(), nullptr);
+    const struct {
+        const char* name;
+        QAction* action;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } shortcuts[] = {
+        {"find", window->findAction(), Qt::Key_F, Qt::ControlModifier},
+        {"find next", window->findNextAction(), Qt::Key_G, Qt::ControlModifier},
+        {"find previous", window->findPreviousAction(), Qt::Key_G,
+         Qt::ControlModifier | Qt::ShiftModifier},
+        {"search", window->focusOnSearchAction(), Qt::Key_F,
+         Qt::ControlModifier | Qt::ShiftModifier},
+    };
+    for (const auto& shortcut : shortcuts) {
+        QSignalSpy triggered(shortcut.action, &QAction::triggered);
+        QTest::keyClick(window, shortcut.key, shortcut.modifiers);
+        EXPECT_EQ(triggered.count(), 1) << shortcut.name;
+    }
+    // Find put the tab's find bar up, and Search gave the sidebar's field the focus.
+    EXPECT_FALSE(window->currentController()->findPanel()->isHidden());
+    EXPECT_TRUE(webtest::waitUntil([&] { return window->sidebar()->searchField()->hasFocus(); }));
+}
+
 TEST_F(WindowTabs, TheOnlyTabHasNoCloseButtonTabsWrapRoundAndClosingTheLastClosesTheWindow) {
     QPointer<CHMDocumentWindow> guard(window);
     QTabBar* bar = window->docTabView()->tabBar();
