@@ -15,10 +15,15 @@ bool LzxRangeSafety::rangeIsSafe(const CHMContainerLayout& layout, quint64 start
     const quint64 used = (layout.compressedSectionLength() + kFrame - 1) / kFrame;
     const quint64 per = frames.framesPerReset,
                   count = std::min<quint64>(frames.starts.size(), used);
-    if (per == 0 || count == 0 || length == 0)
+    if (per == 0 || count == 0 || length == 0 || length > ~quint64(0) - start)
         return false;
-    const quint64 firstInterval = start / kFrame / per,
-                  lastInterval = (start + length - 1) / kFrame / per;
+    // chmlib decodes every frame up to the range's last, whatever the section's length says:
+    // a range that reaches a frame past the checked ones would have chmlib decode frames nobody
+    // replayed (a directory entry may point there).
+    const quint64 lastFrame = (start + length - 1) / kFrame;
+    if (lastFrame >= count)
+        return false;
+    const quint64 firstInterval = start / kFrame / per, lastInterval = lastFrame / per;
     if (m_known.empty())
         m_known.assign(static_cast<size_t>((count + per - 1) / per), 0);
     for (quint64 interval = firstInterval; interval <= lastInterval; ++interval) {

@@ -26,7 +26,8 @@ public:
     };
 
     // True when every reset interval that [start, start + length) of the LZX section touches
-    // decodes from its own frames' bytes.
+    // decodes from its own frames' bytes, and the range lies in the frames the section's length
+    // covers (only those are replayed).
     bool rangeIsSafe(const CHMContainerLayout& layout, quint64 start, quint64 length,
                      const ReadAt& readAt, Refusal* refusal = nullptr);
     void clear() { m_known.clear(); }
