@@ -1,6 +1,7 @@
 // The conversion library's interface: one plain function per kind of job, each taking a record
 // of options that the caller fills and keeps alive for the call, running the job on the calling
-// thread and answering true when the run succeeded. Messages go to standard error.
+// thread and answering true when the run succeeded. Messages go through ConversionLog
+// (ConversionLog.h), which writes them to standard error unless the host sets a hook.
 //
 // Entries exist only for the jobs this library has; the others join as their jobs arrive.
 #pragma once

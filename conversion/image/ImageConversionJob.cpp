@@ -1,4 +1,5 @@
 #include "ImageConversionJob.h"
+#include "ConversionLog.h"
 
 #include "CameraRawCodec.h"
 #include "ImageFormats.h"
@@ -251,8 +252,8 @@ void ImageConversionJob::SetWatermark(const WatermarkSettings& s, bool text) {
         !pictures.empty())
         watermarkImage = std::move(pictures.front());
     else
-        std::fprintf(stderr, "watermark picture %s: %s\n", s.image.c_str(),
-                     error.empty() ? "cannot be read" : error.c_str());
+        ConversionLogf("watermark picture %s: %s\n", s.image.c_str(),
+                       error.empty() ? "cannot be read" : error.c_str());
 }
 
 double ImageConversionJob::GetImageHorizontalResolution() const {

@@ -1,4 +1,5 @@
 #include "Watermark.h"
+#include "ConversionLog.h"
 
 #include "ImageConversionJob.h"
 #include "RenderSurface.h"
@@ -147,7 +148,7 @@ void DrawTextWatermark(ImageConversionJob& job, cairo_t* cr, unsigned width, uns
     cairo_rotate(cr, -double(float(w.textAngle) * 0.017453292f));
     const WatermarkLayout layout = CreateWatermarkLayout(cr, w.text, w.font, size);
     if (!layout) {
-        std::fprintf(stderr, "text watermark: no font can be found\n");
+        ConversionLogf("text watermark: no font can be found\n");
         cairo_restore(cr);
         return;
     }

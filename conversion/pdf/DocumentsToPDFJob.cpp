@@ -1,4 +1,5 @@
 #include "DocumentsToPDFJob.h"
+#include "ConversionLog.h"
 
 #include "DocumentLayout.h"
 #include "ImagesToPDFJob.h"
@@ -117,8 +118,7 @@ bool DocumentsToPDFJob::ConvertDocumentsSeparately() {
     bool result = true;
     std::error_code ec;
     if (!jobList.empty() && !std::filesystem::is_directory(outputURL, ec)) {
-        std::fprintf(stderr, "documents-to-pdf: %s is no folder to write into\n",
-                     outputURL.c_str());
+        ConversionLogf("documents-to-pdf: %s is no folder to write into\n", outputURL.c_str());
         return false;
     }
     for (const std::filesystem::path& input : jobList) {
@@ -127,7 +127,7 @@ bool DocumentsToPDFJob::ConvertDocumentsSeparately() {
         std::string error = "no name is free for its PDF";
         result = !output.empty() && PrintDocumentToPDF(input, output, error);
         if (!result)
-            std::fprintf(stderr, "documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
+            ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
         if (IsConversionCancelled(target))
             return false;
     }
@@ -150,7 +150,7 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
         if (pages)
             merged.appendPagesFrom(std::move(pages), {}, nullptr);
         else
-            std::fprintf(stderr, "documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
+            ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
         if (IsConversionCancelled(target))
             return false;
     }
@@ -160,7 +160,7 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
     std::string error;
     const bool written = merged.write(outputURL, writeOptions, error);
     if (!written)
-        std::fprintf(stderr, "documents-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
+        ConversionLogf("documents-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
     ReportConversionProgress(target, selector, 7);
     return written;
 }

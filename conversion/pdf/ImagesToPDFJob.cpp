@@ -1,4 +1,5 @@
 #include "ImagesToPDFJob.h"
+#include "ConversionLog.h"
 
 #include "ImageFormats.h"
 #include "JPEGMemoryCodec.h"
@@ -466,7 +467,7 @@ bool ImagesToPDFJob::ConvertImagesSeparately() {
     bool result = true;
     std::error_code ec;
     if (!jobList.empty() && !std::filesystem::is_directory(outputURL, ec)) {
-        std::fprintf(stderr, "images-to-pdf: %s is no folder to write into\n", outputURL.c_str());
+        ConversionLogf("images-to-pdf: %s is no folder to write into\n", outputURL.c_str());
         return false;
     }
     for (const ImageToPDFItem& item : jobList) {
@@ -479,7 +480,7 @@ bool ImagesToPDFJob::ConvertImagesSeparately() {
             result = !output.empty() && document.write(output, writeOptions, error);
         }
         if (!result)
-            std::fprintf(stderr, "images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
+            ConversionLogf("images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
         if (IsConversionCancelled(target))
             return false;
     }
@@ -494,7 +495,7 @@ bool ImagesToPDFJob::MergeImagesIntoPDF() {
         std::string error;
         result = PDFPageFromImageFile(*this, item.filePath, document, item.angle, error);
         if (!result)
-            std::fprintf(stderr, "images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
+            ConversionLogf("images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
         if (IsConversionCancelled(target))
             return false;
     }
@@ -504,7 +505,7 @@ bool ImagesToPDFJob::MergeImagesIntoPDF() {
     std::string error;
     const bool written = document.write(outputURL, writeOptions, error);
     if (!written)
-        std::fprintf(stderr, "images-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
+        ConversionLogf("images-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
     ReportConversionProgress(target, selector, 7);
     return written;
 }

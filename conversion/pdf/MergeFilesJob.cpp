@@ -1,4 +1,5 @@
 #include "MergeFilesJob.h"
+#include "ConversionLog.h"
 
 #include "DocumentsToPDFJob.h"
 #include "ImageFormats.h"
@@ -97,7 +98,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
     bool result = true;
     std::error_code ec;
     if (!o.jobList.empty() && !std::filesystem::is_directory(o.outputURL, ec)) {
-        std::fprintf(stderr, "merge: %s is no folder to write into\n", o.outputURL.c_str());
+        ConversionLogf("merge: %s is no folder to write into\n", o.outputURL.c_str());
         return false;
     }
     for (const MergeFileItem& item : o.jobList) {
@@ -139,7 +140,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
             }
         }
         if (!result && !error.empty())
-            std::fprintf(stderr, "merge: %s: %s\n", item.filePath.c_str(), error.c_str());
+            ConversionLogf("merge: %s: %s\n", item.filePath.c_str(), error.c_str());
         if (IsConversionCancelled(o.progressTarget))
             return false;
     }
@@ -150,7 +151,7 @@ bool MergeFilesJob::MergeFilesIntoOne() {
     const MergeFilesOptions& o = *options;
     std::error_code ec;
     if (std::filesystem::is_directory(o.outputURL, ec)) {
-        std::fprintf(stderr, "merge: %s is a folder, not a file to write\n", o.outputURL.c_str());
+        ConversionLogf("merge: %s is a folder, not a file to write\n", o.outputURL.c_str());
         return false;
     }
     std::filesystem::path folder = o.outputURL.parent_path();
@@ -188,20 +189,20 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         if (merged.pageCount() > first)
             merged.addOutlineEntry({label(item.filePath), first, std::move(children)});
         else if (item.fileType >= kMergeFileImage && item.fileType <= kMergeFilePDF)
-            std::fprintf(stderr, "merge: %s: %s\n", item.filePath.c_str(),
-                         error.empty() ? "gave no page" : error.c_str());
+            ConversionLogf("merge: %s: %s\n", item.filePath.c_str(),
+                           error.empty() ? "gave no page" : error.c_str());
         if (IsConversionCancelled(o.progressTarget))
             return false;
     }
     if (merged.pageCount() == 0) {
-        std::fprintf(stderr, "merge: no input gave a page; nothing written\n");
+        ConversionLogf("merge: no input gave a page; nothing written\n");
         return false;
     }
     ReportConversionProgress(o.progressTarget, o.progressSelector, 6);
     std::string error;
     const bool written = merged.write(o.outputURL, o.writeOptions, error);
     if (!written)
-        std::fprintf(stderr, "merge: %s: %s\n", o.outputURL.c_str(), error.c_str());
+        ConversionLogf("merge: %s: %s\n", o.outputURL.c_str(), error.c_str());
     ReportConversionProgress(o.progressTarget, o.progressSelector, 7);
     return written;
 }

@@ -1,4 +1,5 @@
 #include "PDFImageExtractor.h"
+#include "ConversionLog.h"
 
 #include "ImageFormats.h"
 #include "OutputFile.h"
@@ -94,7 +95,7 @@ bool PDFImageExtractor::OpenInputPDF(const std::filesystem::path& path,
     try {
         pdf->processFile(path.c_str(), password ? password->c_str() : nullptr);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), e.what());
+        ConversionLogf("cannot open %s: %s\n", path.c_str(), e.what());
         return false;
     }
     if (pdf->isEncrypted() && !pdf->allowExtractAll() && !password) {
@@ -135,23 +136,23 @@ bool PDFImageExtractor::ExtractImages() {
     const std::string base = outputBaseName_ ? *outputBaseName_ : inputURL_.stem().string();
     // The files go into the output folder, never beside or above it.
     if (!conversion::IsPlainFileName(base)) {
-        std::fprintf(stderr, "%s: the base name \"%s\" is no plain file name\n", inputURL_.c_str(),
-                     base.c_str());
+        ConversionLogf("%s: the base name \"%s\" is no plain file name\n", inputURL_.c_str(),
+                       base.c_str());
         return false;
     }
     std::vector<QPDFPageObjectHelper> pages;
     try {
         pages = QPDFPageDocumentHelper(*inputPDF_).getAllPages();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "cannot read the pages of %s: %s\n", inputURL_.c_str(), e.what());
+        ConversionLogf("cannot read the pages of %s: %s\n", inputURL_.c_str(), e.what());
         return false;
     }
     const std::int64_t n = std::int64_t(pages.size());
     std::int64_t first = 1, last = n;
     if ((pageRangeMode_ == 1 || pageRangeMode_ == 2) && (firstPage_ < 1 || firstPage_ > n)) {
-        std::fprintf(stderr, "%s: page %lld is out of range: the document has %lld page%s\n",
-                     inputURL_.c_str(), static_cast<long long>(firstPage_),
-                     static_cast<long long>(n), n == 1 ? "" : "s");
+        ConversionLogf("%s: page %lld is out of range: the document has %lld page%s\n",
+                       inputURL_.c_str(), static_cast<long long>(firstPage_),
+                       static_cast<long long>(n), n == 1 ? "" : "s");
         return false;
     }
     if (pageRangeMode_ == 2) {
@@ -164,7 +165,7 @@ bool PDFImageExtractor::ExtractImages() {
         return true;
     if (!conversion::IsKnownFormatCode(outputFormat_) || outputFormat_ == conversion::kFormatNone ||
         job_.JobFileExtension().empty()) {
-        std::fprintf(stderr, "%d is not an image format code\n", int(outputFormat_));
+        ConversionLogf("%d is not an image format code\n", int(outputFormat_));
         return false;
     }
     lastResult_ = true;
@@ -180,8 +181,8 @@ bool PDFImageExtractor::ExtractImages() {
             VisitPageXObjects(page);
             VisitInlineImages(page);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "page %lld of %s is damaged: %s\n", static_cast<long long>(p),
-                         inputURL_.c_str(), e.what());
+            ConversionLogf("page %lld of %s is damaged: %s\n", static_cast<long long>(p),
+                           inputURL_.c_str(), e.what());
             lastResult_ = false;
         }
         pageColorSpaces_ = QPDFObjectHandle();
@@ -247,7 +248,7 @@ void PDFImageExtractor::VisitInlineImages(QPDFObjectHandle page) {
         try {
             QPDFObjectHandle::parseContentStream(form, &collector);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "a form on %s is damaged: %s\n", namePrefix_.c_str(), e.what());
+            ConversionLogf("a form on %s is damaged: %s\n", namePrefix_.c_str(), e.what());
         }
     }
 }
@@ -260,8 +261,8 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
     std::string error;
     if (!CreateImageFromPDFStream(context, dict, stream, picture, error)) {
         // Skipped without using a number.
-        std::fprintf(stderr, "%s: an image on %s was skipped: %s\n", inputURL_.c_str(),
-                     namePrefix_.c_str(), error.c_str());
+        ConversionLogf("%s: an image on %s was skipped: %s\n", inputURL_.c_str(),
+                       namePrefix_.c_str(), error.c_str());
         lastResult_ = false;
         return;
     }
@@ -271,7 +272,7 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
         outputFolder_, namePrefix_ + number, job_.JobFileExtension(), replaceExisting_);
     ++imageCounter_;
     if (path.empty()) {
-        std::fprintf(stderr, "no file name is free in %s\n", outputFolder_.c_str());
+        ConversionLogf("no file name is free in %s\n", outputFolder_.c_str());
         lastResult_ = false;
         return;
     }
@@ -291,9 +292,9 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
             encoded && conversion::ImageFromData(job_, tiff, decoded) && job_.WriteImage(decoded);
     }
     if (!written) {
-        std::fprintf(stderr, "cannot write %s: %s\n", outputURL_.c_str(),
-                     job_.lastError.empty() ? "the encoder refused the picture"
-                                            : job_.lastError.c_str());
+        ConversionLogf("cannot write %s: %s\n", outputURL_.c_str(),
+                       job_.lastError.empty() ? "the encoder refused the picture"
+                                              : job_.lastError.c_str());
         lastResult_ = false;
         return;
     }

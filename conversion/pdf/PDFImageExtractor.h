@@ -22,7 +22,7 @@ public:
     PDFImageExtractor();
     ~PDFImageExtractor();
 
-    // Opens (and with the password, unlocks) the input; false with a message on standard error.
+    // Opens (and with the password, unlocks) the input; false with a message through ConversionLog.
     bool OpenInputPDF(const std::filesystem::path& path,
                       const std::optional<std::string>& password);
     void SetOutputNaming(const std::optional<std::string>& baseName, bool replaceExisting);

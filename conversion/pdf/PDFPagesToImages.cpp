@@ -1,4 +1,5 @@
 #include "PDFPagesToImages.h"
+#include "ConversionLog.h"
 
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
@@ -266,8 +267,8 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         double w = 0, h = 0;
         if (!job.inputPDF->pageSize(int(p - 1), &w, &h)) {
             // A page without a usable box is skipped, and said to be.
-            std::fprintf(stderr, "pdf-to-images: page %lld has no size and is skipped\n",
-                         static_cast<long long>(p));
+            ConversionLogf("pdf-to-images: page %lld has no size and is skipped\n",
+                           static_cast<long long>(p));
             continue;
         }
         anyDrawn = true;
@@ -288,8 +289,8 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         }
         const float fw = std::nearbyintf(float(s * w)), fh = std::nearbyintf(float(s * h));
         if (!(fw >= 1 && fh >= 1) || !std::isfinite(fw) || !std::isfinite(fh)) {
-            std::fprintf(stderr, "pdf-to-images: page %lld comes to no pixels at this size\n",
-                         static_cast<long long>(p));
+            ConversionLogf("pdf-to-images: page %lld comes to no pixels at this size\n",
+                           static_cast<long long>(p));
             job.lastError = "a page comes to no pixels at the requested size";
             result = false;
             continue;
@@ -301,8 +302,8 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         const bool cmyk = job.outputFormat == kFormatCMYKTIFF || job.colorMode == kColorModeCMYK;
         const bool gray = !cmyk && job.colorMode == kColorModeGray;
         if (!job.inputPDF->renderPageSized(int(p - 1), s, width, height, gray, page, error)) {
-            std::fprintf(stderr, "pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
-                         error.c_str());
+            ConversionLogf("pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
+                           error.c_str());
             job.lastError = error;
             result = false;
             continue;
@@ -348,8 +349,8 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         }
         result = job.WriteImage(page);
         if (!result)
-            std::fprintf(stderr, "pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
-                         job.lastError.c_str());
+            ConversionLogf("pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
+                           job.lastError.c_str());
     }
     if (tiff.isOpen() && !tiff.finish(count, job.lastError))
         return false;

@@ -1,4 +1,5 @@
 #include "PDFToTextJob.h"
+#include "ConversionLog.h"
 
 #include "LibreOfficeConverter.h"
 #include "OutputFile.h"
@@ -13,13 +14,13 @@ namespace conversion {
 
 namespace {
 
-constexpr int kCannotOpenInput = 301;
+constexpr int kCannotOpenInput = kPDFToTextCannotOpenInput;
 // Pages shorter than this that hold only white space and object replacement characters have no
 // text worth a document.
 constexpr size_t kShortPageLength = 20;
 
 void report(const PDFToTextJob& job, const std::string& message) {
-    std::fprintf(stderr, "pdf-to-text: %s: %s\n", job.options->inputURL.c_str(), message.c_str());
+    ConversionLogf("pdf-to-text: %s: %s\n", job.options->inputURL.c_str(), message.c_str());
 }
 
 bool isBlankCharacter(char32_t cp) {
@@ -64,17 +65,20 @@ bool encodeDocument(std::int32_t format, const StyledText& text, std::string& by
 
 } // namespace
 
-PDFToTextJob::PDFToTextJob(const PDFToTextOptions* options_) : options(options_) {
+PDFToTextJob::PDFToTextJob(const PDFToTextOptions* options_) : options(options_) {}
+
+ConversionResult PDFToTextJob::open() {
     if (!options)
-        throw kCannotOpenInput;
+        return ConversionResult::failure(kCannotOpenInput, "no options given");
     const std::string password = options->password.value_or(std::string());
     document.reset(
         poppler::document::load_from_file(options->inputURL.string(), password, password));
     if (!document)
-        throw kCannotOpenInput;
+        return ConversionResult::failure(kCannotOpenInput, "cannot be opened as a PDF");
     // An empty password is a password too: some files open with it alone.
     if (document->is_locked() && options->password)
         document->unlock(password, password);
+    return ConversionResult::success();
 }
 
 PDFToTextJob::~PDFToTextJob() = default;
@@ -185,5 +189,10 @@ bool ConvertPDFToTextDocument(const PDFToTextOptions* options) {
     if (!options)
         return false;
     conversion::PDFToTextJob job(options);
+    // The entry's callers expect the integer 301 for an input that is no readable PDF; inside the
+    // library that is an ordinary result, turned into the exception only here.
+    const ConversionResult opened = job.open();
+    if (!opened)
+        throw opened.code;
     return conversion::ExportPDFText(job);
 }

@@ -1,6 +1,6 @@
 // The way from an image file on disk to a WebP file: read (PNG, JPEG or TIFF, chosen by the
 // file's first bytes), encode with the caller's configuration, write RIFF/WebP with the kept
-// metadata as chunks. Result codes are negative; messages go to standard error.
+// metadata as chunks. Result codes are negative; messages go through ConversionLog.
 #pragma once
 
 #include "ImageFileReaders.h"
