@@ -48,6 +48,3 @@ int WritePortablePixmap(FILE* output, const WebPDecBuffer* buffer, int withAlpha
 // The caller frees *data with free().
 int ReadFileToMemory(const char* path, const std::uint8_t** data, std::size_t* size);
 int WriteMemoryToFile(const char* path, const std::uint8_t* data, std::size_t size);
-
-// The command-line decoder ("convtool webp-decode ARGS...").
-int DecoderToolMain(int argc, char** argv);

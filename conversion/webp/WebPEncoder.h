@@ -36,6 +36,3 @@ int WriteWebPFileWithMetadata(FILE* output, const WebPPicture* picture,
                               std::uint32_t keepMetadata, std::uint32_t* metadataWritten);
 int WriteMetadataChunk(FILE* output, const char fourcc[4], const MetadataBuffer* payload);
 int WriteLittleEndian(FILE* output, std::uint32_t value, int byteCount);
-
-// The command-line encoder ("convtool webp-encode ARGS...").
-int EncoderToolMain(int argc, char** argv);

@@ -1,3 +1,5 @@
+#include "WebPCommands.h"
+
 #include "DecoderToolSettings.h"
 #include "WebPDecoder.h"
 

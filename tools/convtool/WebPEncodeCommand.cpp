@@ -2,6 +2,8 @@
 // picture's optional crop, resize and alpha treatment, then the encoding and its statistics.
 // Like EncodeImageFileToWebP it encodes into memory and replaces the output file only once the
 // whole file is ready.
+#include "WebPCommands.h"
+
 #include "OutputFile.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
