@@ -22,7 +22,7 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/TextDocumentEncoders.h
     ${CMAKE_CURRENT_LIST_DIR}/VisualLineOrder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/VisualLineOrder.h)
-target_include_directories(conversion PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_include_directories(conversion PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 find_package(Threads REQUIRED)
 target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Qt6::Gui Threads::Threads)
 
