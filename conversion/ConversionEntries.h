@@ -3,6 +3,11 @@
 // thread and answering true when the run succeeded. Messages go through ConversionLog
 // (ConversionLog.h), which writes them to standard error unless the host sets a hook.
 //
+// What a host provides: nothing of a window system. The library makes no QGuiApplication and
+// sets no Qt platform; documents are laid out in the lumeno-text-layout helper program, which
+// makes its own, found through LUMENO_LIBEXEC or <exe dir>/../libexec/lumeno. Its resources are
+// found through LUMENO_CONVERSION_RESOURCES or <exe dir>/../share/lumeno.
+//
 // Entries exist only for the jobs this library has; the others join as their jobs arrive.
 #pragma once
 

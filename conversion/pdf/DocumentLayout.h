@@ -30,7 +30,9 @@ struct DocumentLayoutRequest {
     bool richTextAttributes = false;
 };
 
-// The layout in this process (what the helper program runs); false with a message. Besides the
+// The layout in this process (what the helper program runs; in the conversionLayout target, the
+// only part that links Qt GUI); the calling program must have made a QGuiApplication, else this
+// answers false with a message. Besides the
 // print it writes the document's text, UTF-8, to LaidOutTextPath(request.print).
 bool LayOutDocument(const DocumentLayoutRequest& request, std::string& error);
 std::filesystem::path LaidOutTextPath(const std::filesystem::path& print);

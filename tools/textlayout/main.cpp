@@ -3,6 +3,8 @@
 // are those LayoutArguments writes.
 #include "DocumentLayout.h"
 
+#include <QGuiApplication>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,6 +13,11 @@ int main(int argc, char** argv) {
     // host that started it uses.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // The layout's fonts and paint devices need a GUI application; the library makes none.
+    int qtArgc = 1;
+    char name[] = "lumeno-text-layout";
+    char* qtArgv[] = {name, nullptr};
+    QGuiApplication application(qtArgc, qtArgv);
     conversion::DocumentLayoutRequest request;
     std::string error;
     if (!conversion::ParseLayoutArguments(arguments, request, error) ||
