@@ -6,7 +6,7 @@
 // What a host provides: nothing of a window system. The library makes no QGuiApplication and
 // sets no Qt platform; documents are laid out in the lumeno-text-layout helper program, which
 // makes its own, found through LUMENO_LIBEXEC or <exe dir>/../libexec/lumeno. Its resources are
-// found through LUMENO_CONVERSION_RESOURCES or <exe dir>/../share/lumeno.
+// found through LUMENO_RESOURCES or <exe dir>/../share/lumeno (InstalledPaths.h).
 //
 // Entries exist only for the jobs this library has; the others join as their jobs arrive.
 #pragma once

@@ -1,5 +1,7 @@
 #include "ImageFormats.h"
 
+#include "InstalledPaths.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -159,21 +161,7 @@ std::int32_t ImageFormatOfURL(const std::filesystem::path& path) {
 }
 
 std::filesystem::path ConversionResourcesDir() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (const char* env = std::getenv("LUMENO_RESOURCES"); env && *env)
-        return fs::is_directory(env, ec) ? fs::path(env) : fs::path();
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const fs::path installed = self.parent_path() / ".." / "share" / "lumeno";
-        if (fs::is_directory(installed, ec))
-            return installed;
-    }
-#ifdef LUMENO_CONVERSION_RESOURCES
-    if (fs::is_directory(LUMENO_CONVERSION_RESOURCES, ec))
-        return LUMENO_CONVERSION_RESOURCES;
-#endif
-    return {};
+    return InstalledFolder("LUMENO_RESOURCES", std::filesystem::path("share") / "lumeno");
 }
 
 std::string ExtensionForImageFormat(std::int32_t format) {

@@ -44,8 +44,8 @@ std::vector<std::string> LayoutArguments(const DocumentLayoutRequest& request);
 bool ParseLayoutArguments(const std::vector<std::string>& arguments, DocumentLayoutRequest& request,
                           std::string& error);
 
-// The helper program: beside the running program's libexec folder (an installed layout), else
-// where the build puts it; empty when neither exists.
+// The helper program, in the folder of helper programs (InstalledPaths.h); empty when it is not
+// there.
 std::filesystem::path FindLayoutHelper();
 // The layout in the helper program, killed past `timeLimit` or when `target` cancels.
 bool LayOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,

@@ -1,6 +1,7 @@
 // Running the layout in the helper program.
 #include "ChildProcess.h"
 #include "DocumentLayout.h"
+#include "InstalledPaths.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -44,19 +45,12 @@ private:
 } // namespace
 
 std::filesystem::path FindLayoutHelper() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const fs::path installed = self.parent_path() / ".." / "libexec" / "lumeno" / kHelperName;
-        if (::access(installed.c_str(), X_OK) == 0)
-            return installed;
-    }
-#ifdef LUMENO_LAYOUT_HELPER
-    if (::access(LUMENO_LAYOUT_HELPER, X_OK) == 0)
-        return LUMENO_LAYOUT_HELPER;
-#endif
-    return {};
+    const std::filesystem::path folder =
+        InstalledFolder("LUMENO_LIBEXEC", std::filesystem::path("libexec") / "lumeno");
+    if (folder.empty())
+        return {};
+    const std::filesystem::path helper = folder / kHelperName;
+    return ::access(helper.c_str(), X_OK) == 0 ? helper : std::filesystem::path();
 }
 
 bool LayOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,

@@ -23,9 +23,6 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.h)
 target_link_libraries(conversion PUBLIC PkgConfig::TOPDF)
-# The helper program the layout runs in (tools/textlayout), where the build puts it.
-target_compile_definitions(conversion PRIVATE
-    LUMENO_LAYOUT_HELPER="${CMAKE_BINARY_DIR}/libexec/lumeno/lumeno-text-layout")
 
 # The document layout: Qt's text document painted onto QPdfWriter, web archives read with libplist.
 # The one part that needs Qt's GUI module; linked into the helper program (and the tests that lay
