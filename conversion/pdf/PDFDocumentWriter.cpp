@@ -31,9 +31,9 @@ void applyEncryption(QPDFWriter& writer, const PDFWriteOptions& o) {
 // its cause.
 class CheckedFileOutput : public Pipeline {
 public:
-    explicit CheckedFileOutput(FILE* file) : Pipeline("PDF output", nullptr), file_(file) {}
+    explicit CheckedFileOutput(FILE* file) : Pipeline("PDF output", nullptr), m_file(file) {}
     void write(unsigned char const* data, size_t len) override {
-        if (len > 0 && std::fwrite(data, 1, len, file_) != len) {
+        if (len > 0 && std::fwrite(data, 1, len, m_file) != len) {
             const int cause = errno ? errno : EIO;
             throw std::runtime_error(std::strerror(cause));
         }
@@ -41,7 +41,7 @@ public:
     void finish() override {}
 
 private:
-    FILE* file_;
+    FILE* m_file;
 };
 
 } // namespace

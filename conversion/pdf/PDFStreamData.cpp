@@ -12,22 +12,22 @@ namespace {
 // Collects bytes up to a cap; past it the data is dropped and the read reported as failed.
 class CappedBuffer : public Pipeline {
 public:
-    explicit CappedBuffer(std::uint64_t cap) : Pipeline("capped buffer", nullptr), cap_(cap) {}
+    explicit CappedBuffer(std::uint64_t cap) : Pipeline("capped buffer", nullptr), m_cap(cap) {}
     void write(unsigned char const* data, size_t len) override {
-        if (overflowed_ || len > cap_ - bytes.size()) {
-            overflowed_ = true;
+        if (m_overflowed || len > m_cap - bytes.size()) {
+            m_overflowed = true;
             // qpdf turns an exception from a pipeline into a failed read, which stops inflating.
             throw std::length_error("stream data over its size limit");
         }
         bytes.insert(bytes.end(), data, data + len);
     }
     void finish() override {}
-    bool overflowed() const { return overflowed_; }
+    bool overflowed() const { return m_overflowed; }
     std::vector<std::uint8_t> bytes;
 
 private:
-    std::uint64_t cap_;
-    bool overflowed_ = false;
+    std::uint64_t m_cap;
+    bool m_overflowed = false;
 };
 
 StreamDataFormat codecFormat(const std::string& name) {

@@ -65,7 +65,7 @@ bool encodeDocument(std::int32_t format, const StyledText& text, std::string& by
 
 } // namespace
 
-PDFToTextJob::PDFToTextJob(const PDFToTextOptions* options_) : options(options_) {}
+PDFToTextJob::PDFToTextJob(const PDFToTextOptions* given) : options(given) {}
 
 ConversionResult PDFToTextJob::open() {
     if (!options)
