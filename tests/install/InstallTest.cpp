@@ -36,6 +36,12 @@ Outcome run(const QString& program, const QStringList& args,
             QString::fromUtf8(process.readAllStandardError())};
 }
 
+// `cmake --install` of the build into `prefix`.
+Outcome installInto(const QString& prefix) {
+    return run(QStringLiteral(LUMENO_CMAKE_COMMAND),
+               {"--install", QStringLiteral(LUMENO_BUILD_DIR), "--prefix", prefix});
+}
+
 // The installed reader opens a book, shows its first page and quits. Nothing points it at its
 // resources: it must find them from where it was started.
 Outcome startInstalledReader(const QString& prefix) {
@@ -52,9 +58,7 @@ Outcome startInstalledReader(const QString& prefix) {
 
 TEST(Install, GivesAReaderThatFindsItsResourcesInThePrefixAndValidDesktopFiles) {
     const QString prefix = scratchDir() + QStringLiteral("/prefix");
-    const Outcome install =
-        run(QStringLiteral(LUMENO_CMAKE_COMMAND),
-            {"--install", QStringLiteral(LUMENO_BUILD_DIR), "--prefix", prefix});
+    const Outcome install = installInto(prefix);
     ASSERT_EQ(install.status, 0) << install.err.toStdString();
 
     const QDir share(prefix + QStringLiteral("/share"));
@@ -98,9 +102,7 @@ TEST(Install, GivesAReaderThatFindsItsResourcesInThePrefixAndValidDesktopFiles) 
 // information aside, which a package ships apart).
 TEST(Install, GivesAConvtoolThatFindsItsHelperAndResourcesInThePrefixAndNamesNoBuildPath) {
     const QString prefix = scratchDir() + QStringLiteral("/convtool-prefix");
-    const Outcome install =
-        run(QStringLiteral(LUMENO_CMAKE_COMMAND),
-            {"--install", QStringLiteral(LUMENO_BUILD_DIR), "--prefix", prefix});
+    const Outcome install = installInto(prefix);
     ASSERT_EQ(install.status, 0) << install.err.toStdString();
 
     for (const QString& program :

@@ -22,6 +22,28 @@ const char* const kStatusNames[] = {
 };
 const char* const kFormatNames[] = {"unspecified", "lossy", "lossless"};
 
+// The options that choose the output form.
+struct FormatOption {
+    const char* name;
+    DecodedImageFormat format;
+};
+const FormatOption kFormatOptions[] = {
+    {"-pam", kDecodedPAM},
+    {"-ppm", kDecodedPPM},
+    {"-bmp", kDecodedBMP},
+    {"-tiff", kDecodedTIFF},
+    {"-pgm", kDecodedPGM},
+    {"-yuv", kDecodedRawYUV},
+    {"-alpha", kDecodedAlphaPlanePGM},
+};
+
+const FormatOption* findFormatOption(const char* name) {
+    for (const FormatOption& option : kFormatOptions)
+        if (!std::strcmp(name, option.name))
+            return &option;
+    return nullptr;
+}
+
 void PrintUsage() {
     std::printf("Usage: dwebp in_file [options] [-o out_file]\n\n"
                 "Decodes the WebP image file to PNG format [Default]\n"
@@ -95,25 +117,13 @@ int DecoderToolMain(int argc, char** argv) {
     for (int c = 1; c < argc; ++c) {
         const char* arg = argv[c];
         const bool more = c < argc - 1;
-        if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "-help")) {
+        if (const FormatOption* option = findFormatOption(arg)) {
+            format = option->format;
+        } else if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "-help")) {
             PrintUsage();
             return 0;
         } else if (!std::strcmp(arg, "-o") && more) {
             output = argv[++c];
-        } else if (!std::strcmp(arg, "-pam")) {
-            format = kDecodedPAM;
-        } else if (!std::strcmp(arg, "-ppm")) {
-            format = kDecodedPPM;
-        } else if (!std::strcmp(arg, "-bmp")) {
-            format = kDecodedBMP;
-        } else if (!std::strcmp(arg, "-tiff")) {
-            format = kDecodedTIFF;
-        } else if (!std::strcmp(arg, "-pgm")) {
-            format = kDecodedPGM;
-        } else if (!std::strcmp(arg, "-yuv")) {
-            format = kDecodedRawYUV;
-        } else if (!std::strcmp(arg, "-alpha")) {
-            format = kDecodedAlphaPlanePGM;
         } else if (!std::strcmp(arg, "-version")) {
             const int version = WebPGetDecoderVersion();
             std::printf("%d.%d.%d\n", (version >> 16) & 0xff, (version >> 8) & 0xff,
