@@ -32,7 +32,7 @@ void announceWebPInputResult(const conversion::ImageConversionJob& job) {
 bool ConvertImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
-    if (!conversion::IsKnownFormatCode(options->format)) {
+    if (!conversion::isKnownFormatCode(options->format)) {
         ConversionLogf("convert: unknown output format code %d\n", int(options->format));
         return false;
     }
@@ -61,7 +61,7 @@ bool ConvertImageFile(const ImageJobOptions* options) {
 bool RenderImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
-    if (!conversion::IsKnownFormatCode(options->format)) {
+    if (!conversion::isKnownFormatCode(options->format)) {
         ConversionLogf("render: unknown output format code %d\n", int(options->format));
         return false;
     }
@@ -94,7 +94,7 @@ bool RenderImageFile(const ImageJobOptions* options) {
 bool ConvertPDFToImages(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
-    if (!conversion::IsKnownFormatCode(options->format)) {
+    if (!conversion::isKnownFormatCode(options->format)) {
         ConversionLogf("pdf-to-images: unknown output format code %d\n", int(options->format));
         return false;
     }

@@ -12,11 +12,11 @@
 namespace conversion {
 
 // The folder of the running program; empty when it cannot be told.
-std::filesystem::path ExecutableDir();
+std::filesystem::path executableDir();
 
 // The folder named by `variable` when it is set and not empty (empty when that folder does not
 // exist: a wrong setting is not quietly replaced), else <exe dir>/../`relative` when it exists,
 // else empty.
-std::filesystem::path InstalledFolder(const char* variable, const std::filesystem::path& relative);
+std::filesystem::path installedFolder(const char* variable, const std::filesystem::path& relative);
 
 } // namespace conversion

@@ -38,7 +38,7 @@ QPDFObjectHandle colorSpaceOf(QPDF& pdf, const Bitmap& b) {
 QPDFObjectHandle imageStream(QPDF& pdf, const Bitmap& b) {
     std::string samples;
     std::string alpha;
-    SplitColourAndAlpha(b, samples, alpha);
+    splitColourAndAlpha(b, samples, alpha);
     auto makeImage = [&](std::string data, QPDFObjectHandle space) {
         QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf, std::move(data));
         QPDFObjectHandle dict = image.getDict();

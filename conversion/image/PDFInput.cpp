@@ -88,7 +88,7 @@ bool PDFInput::pageIsSafeToDraw(int index, std::string& error) const {
             QPDFPageDocumentHelper(m_checker->qpdf).getAllPages();
         if (index < 0 || std::size_t(index) >= pages.size())
             return true; // the two libraries count the pages differently: nothing to match
-        return PageFunctionsAreSafeToDraw(pages[std::size_t(index)].getObjectHandle(), error,
+        return pageFunctionsAreSafeToDraw(pages[std::size_t(index)].getObjectHandle(), error,
                                           &m_checker->safe);
     } catch (const std::exception& e) {
         error = std::string("the PDF page cannot be checked: ") + e.what();

@@ -13,7 +13,7 @@ namespace conversion {
 
 // `quality` 1.0 is lossless; below it lossy at quality x 100. The bitmap's ICC profile is kept;
 // `exif` (a TIFF-structured EXIF block, without the "Exif\0\0" header) is added when not empty.
-bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
+bool encodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
                       std::vector<std::uint8_t>& out, std::string& error);
 
 } // namespace conversion

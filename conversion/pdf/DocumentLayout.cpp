@@ -17,11 +17,11 @@ bool parseNumber(const std::string& text, double& value) {
 
 } // namespace
 
-std::filesystem::path LaidOutTextPath(const std::filesystem::path& print) {
+std::filesystem::path laidOutTextPath(const std::filesystem::path& print) {
     return print.string() + ".text";
 }
 
-std::string ReadLaidOutText(const std::filesystem::path& path) {
+std::string readLaidOutText(const std::filesystem::path& path) {
     // Far more than any document the layout takes in memory.
     constexpr qint64 kMaxText = qint64(1) << 30;
     QFile file(QString::fromStdString(path.string()));
@@ -31,7 +31,7 @@ std::string ReadLaidOutText(const std::filesystem::path& path) {
     return std::string(bytes.constData(), std::size_t(bytes.size()));
 }
 
-std::vector<std::string> LayoutArguments(const DocumentLayoutRequest& r) {
+std::vector<std::string> layoutArguments(const DocumentLayoutRequest& r) {
     auto number = [](double v) {
         char buffer[64];
         std::snprintf(buffer, sizeof buffer, "%.17g", v);
@@ -54,7 +54,7 @@ std::vector<std::string> LayoutArguments(const DocumentLayoutRequest& r) {
     return a;
 }
 
-bool ParseLayoutArguments(const std::vector<std::string>& a, DocumentLayoutRequest& r,
+bool parseLayoutArguments(const std::vector<std::string>& a, DocumentLayoutRequest& r,
                           std::string& error) {
     std::size_t i = 0;
     auto take = [&](std::size_t count) { return i + count < a.size(); };

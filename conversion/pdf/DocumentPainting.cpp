@@ -62,7 +62,7 @@ int tableNesting(const QTextDocument& document) {
 
 } // namespace
 
-bool LayOutDocument(const DocumentLayoutRequest& r, std::string& error) {
+bool layOutDocument(const DocumentLayoutRequest& r, std::string& error) {
     const double pageW = r.landscape ? r.paperHeight : r.paperWidth;
     const double pageH = r.landscape ? r.paperWidth : r.paperHeight;
     const double frameW = pageW - (r.leftMargin + r.rightMargin);
@@ -78,7 +78,7 @@ bool LayOutDocument(const DocumentLayoutRequest& r, std::string& error) {
     }
     ConfinedTextDocument document;
     bool plain = false;
-    if (!LoadDocumentText(r.document, document, plain, error))
+    if (!loadDocumentText(r.document, document, plain, error))
         return false;
     if (const int nesting = tableNesting(document); nesting > kMaxTableNesting) {
         error = "the document nests tables " + std::to_string(nesting) + " deep; more than " +
@@ -129,8 +129,8 @@ bool LayOutDocument(const DocumentLayoutRequest& r, std::string& error) {
     }
     printFile.close();
     // The PDF names each glyph after one of the characters the font draws with it; which ones
-    // the document holds settles the rest (see RestoreTypedCharacters).
-    QFile textFile(QString::fromStdString(LaidOutTextPath(r.print).string()));
+    // the document holds settles the rest (see restoreTypedCharacters).
+    QFile textFile(QString::fromStdString(laidOutTextPath(r.print).string()));
     const QByteArray text = document.toPlainText().toUtf8();
     if (!textFile.open(QIODevice::WriteOnly) || textFile.write(text) != text.size() ||
         !textFile.flush()) {

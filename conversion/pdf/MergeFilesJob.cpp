@@ -90,7 +90,7 @@ bool IsHTMLFile(const std::filesystem::path& file) {
     const std::string e = file.extension().string();
     if (e == ".html" || e == ".HTML" || e == ".htm" || e == ".HTM")
         return true;
-    return TextFormatFromUTI(TypeIdentifierOfFile(file)) == kTextHTML;
+    return TextFormatFromUTI(typeIdentifierOfFile(file)) == kTextHTML;
 }
 
 bool MergeFilesJob::MergeFilesSeparately() {
@@ -104,7 +104,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
     for (const MergeFileItem& item : o.jobList) {
         ReportConversionProgress(o.progressTarget, o.progressSelector, 3);
         std::string error;
-        const std::filesystem::path output = UniquePDFPathFor(o.outputURL, item.filePath);
+        const std::filesystem::path output = uniquePDFPathFor(o.outputURL, item.filePath);
         if (item.fileType >= kMergeFileImage && item.fileType <= kMergeFilePDF && output.empty()) {
             result = false;
             error = "no name is free for its PDF";
@@ -120,7 +120,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
                      document.write(output, o.writeOptions, error);
         } else if (item.fileType == kMergeFilePDF) {
             if (std::filesystem::is_regular_file(item.filePath, ec)) {
-                std::unique_ptr<QPDF> source = OpenCopyablePDF(item.filePath, item.password, error);
+                std::unique_ptr<QPDF> source = openCopyablePDF(item.filePath, item.password, error);
                 if (source) {
                     MergedPDFDocument document;
                     std::vector<OutlineNode> outline;
@@ -164,15 +164,15 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         const int first = merged.pageCount();
         std::vector<OutlineNode> children;
         if (item.fileType == kMergeFilePDF) {
-            if (std::unique_ptr<QPDF> source = OpenCopyablePDF(item.filePath, item.password, error))
+            if (std::unique_ptr<QPDF> source = openCopyablePDF(item.filePath, item.password, error))
                 merged.appendPagesFrom(std::move(source), {}, &children);
         } else if (item.fileType == kMergeFileDocument) {
             DocumentsToPDFJob job;
             configure(job, o, true);
-            RemoveOnExit part{TemporaryPathIn(folder)};
+            RemoveOnExit part{temporaryPathIn(folder)};
             if (job.PrintDocumentToPDF(item.filePath, part.path, error)) {
-                const std::vector<bool> blank = BlankPagesOf(part.path);
-                if (std::unique_ptr<QPDF> printed = OpenCopyablePDF(part.path, std::nullopt, error))
+                const std::vector<bool> blank = blankPagesOf(part.path);
+                if (std::unique_ptr<QPDF> printed = openCopyablePDF(part.path, std::nullopt, error))
                     merged.appendPagesFrom(
                         std::move(printed),
                         [&](int page) {

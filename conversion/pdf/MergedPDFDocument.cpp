@@ -206,7 +206,7 @@ bool MergedPDFDocument::write(const std::filesystem::path& destination,
     return WritePDFDocument(*m_pdf, destination, options, error);
 }
 
-std::unique_ptr<QPDF> OpenCopyablePDF(const std::filesystem::path& path,
+std::unique_ptr<QPDF> openCopyablePDF(const std::filesystem::path& path,
                                       const std::optional<std::string>& password,
                                       std::string& error) {
     auto pdf = std::make_unique<QPDF>();

@@ -64,7 +64,7 @@ private:
 
 // Opens a PDF, unlocking it with the password; null with `error` set when it does not open, the
 // password is wrong or its permissions forbid copying its contents.
-std::unique_ptr<QPDF> OpenCopyablePDF(const std::filesystem::path& path,
+std::unique_ptr<QPDF> openCopyablePDF(const std::filesystem::path& path,
                                       const std::optional<std::string>& password,
                                       std::string& error);
 

@@ -46,12 +46,12 @@ private:
 
 } // namespace
 
-bool HasRestrictions(const PDFWriteOptions& o) {
+bool hasRestrictions(const PDFWriteOptions& o) {
     return !o.allowPrinting || !o.allowCopying || !o.allowModifying || !o.allowAnnotating;
 }
 
-bool RestrictionsHold(const PDFWriteOptions& o, std::string& error) {
-    if (!HasRestrictions(o))
+bool restrictionsHold(const PDFWriteOptions& o, std::string& error) {
+    if (!hasRestrictions(o))
         return true;
     const std::string owner = o.ownerPassword.value_or("");
     if (owner.empty()) {
@@ -77,7 +77,7 @@ bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
         error = destination.string() + " is a folder";
         return false;
     }
-    if (options && !RestrictionsHold(*options, error))
+    if (options && !restrictionsHold(*options, error))
         return false;
     // qpdf writes to a stream of ours: given a file name it would leave the failures of the
     // final flush and close unseen, and a full disk would pass for success.

@@ -135,7 +135,7 @@ bool PDFImageExtractor::ExtractImages() {
         return false;
     const std::string base = m_outputBaseName ? *m_outputBaseName : m_inputURL.stem().string();
     // The files go into the output folder, never beside or above it.
-    if (!conversion::IsPlainFileName(base)) {
+    if (!conversion::isPlainFileName(base)) {
         ConversionLogf("%s: the base name \"%s\" is no plain file name\n", m_inputURL.c_str(),
                        base.c_str());
         return false;
@@ -163,7 +163,7 @@ bool PDFImageExtractor::ExtractImages() {
     }
     if (first > last)
         return true;
-    if (!conversion::IsKnownFormatCode(m_outputFormat) ||
+    if (!conversion::isKnownFormatCode(m_outputFormat) ||
         m_outputFormat == conversion::kFormatNone || m_job.JobFileExtension().empty()) {
         ConversionLogf("%d is not an image format code\n", int(m_outputFormat));
         return false;
@@ -179,7 +179,7 @@ bool PDFImageExtractor::ExtractImages() {
         QPDFObjectHandle page = pages[std::size_t(p - 1)].getObjectHandle();
         try {
             VisitPageXObjects(page);
-            VisitInlineImages(page);
+            visitInlineImages(page);
         } catch (const std::exception& e) {
             ConversionLogf("page %lld of %s is damaged: %s\n", static_cast<long long>(p),
                            m_inputURL.c_str(), e.what());
@@ -201,10 +201,10 @@ void PDFImageExtractor::VisitPageXObjects(QPDFObjectHandle page) {
     QPDFObjectHandle colorSpaces = resources.getKey("/ColorSpace");
     if (colorSpaces.isDictionary())
         m_pageColorSpaces = colorSpaces;
-    VisitXObjects(resources.getKey("/XObject"), 0);
+    visitXObjects(resources.getKey("/XObject"), 0);
 }
 
-void PDFImageExtractor::VisitXObjects(QPDFObjectHandle xobjects, int depth) {
+void PDFImageExtractor::visitXObjects(QPDFObjectHandle xobjects, int depth) {
     if (!xobjects.isDictionary())
         return;
     for (const std::string& name : xobjects.getKeys()) {
@@ -233,12 +233,12 @@ void PDFImageExtractor::VisitFormXObjects(QPDFObjectHandle form, int depth) {
         m_formsOnPage.push_back(form);
     QPDFObjectHandle resources = form.getDict().getKey("/Resources");
     if (resources.isDictionary())
-        VisitXObjects(resources.getKey("/XObject"), depth);
+        visitXObjects(resources.getKey("/XObject"), depth);
     if (indirect)
         m_formsInWalk.erase(id);
 }
 
-void PDFImageExtractor::VisitInlineImages(QPDFObjectHandle page) {
+void PDFImageExtractor::visitInlineImages(QPDFObjectHandle page) {
     InlineImageCollector collector(
         [this](QPDFObjectHandle stream) { SaveExtractedImage(stream.getDict(), stream); });
     collector.pdf = m_inputPDF.get();
@@ -268,7 +268,7 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
     }
     const std::string number = std::to_string(m_imageCounter);
     // An existing file to be replaced stays until its successor is complete.
-    const std::filesystem::path path = conversion::OutputPathInFolder(
+    const std::filesystem::path path = conversion::outputPathInFolder(
         m_outputFolder, m_namePrefix + number, m_job.JobFileExtension(), m_replaceExisting);
     ++m_imageCounter;
     if (path.empty()) {
@@ -278,7 +278,7 @@ void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHand
     }
     m_outputURL = path;
     m_job.outputURL = m_outputURL;
-    const conversion::Bitmap bitmap = BitmapFromPicture(std::move(picture));
+    const conversion::Bitmap bitmap = bitmapFromPicture(std::move(picture));
     bool written = m_outputFormat != conversion::kFormatPDF && m_job.WriteImage(bitmap);
     if (!written) {
         // PDF output, or a picture the chosen encoder refused: through TIFF and back.

@@ -40,8 +40,8 @@ public:
 private:
     void VisitPageXObjects(QPDFObjectHandle page);
     void VisitFormXObjects(QPDFObjectHandle form, int depth);
-    void VisitXObjects(QPDFObjectHandle xobjects, int depth);
-    void VisitInlineImages(QPDFObjectHandle page);
+    void visitXObjects(QPDFObjectHandle xobjects, int depth);
+    void visitInlineImages(QPDFObjectHandle page);
     void SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHandle stream);
 
     std::unique_ptr<QPDF> m_inputPDF;

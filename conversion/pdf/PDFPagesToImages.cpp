@@ -28,7 +28,7 @@ namespace {
 // An existing file to be replaced stays until its successor is complete.
 std::filesystem::path uniqueFile(const std::filesystem::path& folder, const std::string& name,
                                  const std::string& extension, bool replace) {
-    return OutputPathInFolder(folder, name, extension, replace);
+    return outputPathInFolder(folder, name, extension, replace);
 }
 
 std::string numberedName(const std::string& base, std::int64_t number, int digits) {
@@ -229,7 +229,7 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     }
     const std::int64_t n = job.inputPDF->pageCount();
     std::int64_t first = 0, last = 0;
-    if (!PagesToProcess(job.pageRangeMode, job.firstPage, job.lastPage, n, &first, &last)) {
+    if (!pagesToProcess(job.pageRangeMode, job.firstPage, job.lastPage, n, &first, &last)) {
         job.lastError = "the document has no page " + std::to_string(job.firstPage);
         return false;
     }
@@ -244,7 +244,7 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     const std::string base =
         job.outputBaseName ? *job.outputBaseName : job.inputURL.stem().string();
     // The files go into the output folder, never beside or above it.
-    if (!IsPlainFileName(base)) {
+    if (!isPlainFileName(base)) {
         job.lastError = "the base name \"" + base + "\" is no plain file name";
         return false;
     }
@@ -310,7 +310,7 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         }
         if (cmyk) {
             Bitmap converted;
-            if (!RGBBitmapToCMYK(page, converted, &error)) {
+            if (!rGBBitmapToCMYK(page, converted, &error)) {
                 job.lastError = error;
                 result = false;
                 continue;

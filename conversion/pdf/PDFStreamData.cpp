@@ -63,7 +63,7 @@ bool pipe(QPDFObjectHandle stream, std::uint64_t cap, std::vector<std::uint8_t>&
 
 } // namespace
 
-std::string FullFilterName(const std::string& name) {
+std::string fullFilterName(const std::string& name) {
     if (name == "/Fl")
         return "/FlateDecode";
     if (name == "/LZW")
@@ -81,7 +81,7 @@ std::string FullFilterName(const std::string& name) {
     return name;
 }
 
-bool ReadStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out) {
+bool readStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out) {
     if (!stream.isStream())
         return false;
     try {
@@ -91,14 +91,14 @@ bool ReadStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out)
         std::vector<std::string> filters;
         std::vector<QPDFObjectHandle> parameters;
         if (filter.isName()) {
-            filters.push_back(FullFilterName(filter.getName()));
+            filters.push_back(fullFilterName(filter.getName()));
             parameters.push_back(parms.isArray() ? parms.getArrayItem(0) : parms);
         } else if (filter.isArray()) {
             for (int i = 0; i < filter.getArrayNItems(); ++i) {
                 QPDFObjectHandle f = filter.getArrayItem(i);
                 if (!f.isName())
                     return false;
-                filters.push_back(FullFilterName(f.getName()));
+                filters.push_back(fullFilterName(f.getName()));
                 parameters.push_back(parms.isArray() ? parms.getArrayItem(i)
                                                      : QPDFObjectHandle::newNull());
             }
@@ -150,10 +150,10 @@ bool ReadStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out)
     }
 }
 
-bool ReadGenericStreamData(QPDFObjectHandle stream, std::uint64_t cap,
+bool readGenericStreamData(QPDFObjectHandle stream, std::uint64_t cap,
                            std::vector<std::uint8_t>& out) {
     StreamData data;
-    if (!ReadStreamData(stream, cap, data) || data.format != StreamDataFormat::Raw)
+    if (!readStreamData(stream, cap, data) || data.format != StreamDataFormat::Raw)
         return false;
     out = std::move(data.bytes);
     return true;

@@ -44,19 +44,19 @@ bool encodeDocument(std::int32_t format, const StyledText& text, std::string& by
                     std::string& error) {
     switch (format) {
     case kTextFormatUTF8:
-        bytes = EncodePlainTextUTF8(text);
+        bytes = encodePlainTextUTF8(text);
         return true;
     case kTextFormatUTF16:
-        bytes = EncodePlainTextUTF16(text);
+        bytes = encodePlainTextUTF16(text);
         return true;
     case kTextFormatRTF:
     case kTextFormatRTFD:
-        bytes = EncodeRTF(text);
+        bytes = encodeRTF(text);
         return true;
     case kTextFormatDOCX:
-        return EncodeDOCX(text, bytes, error);
+        return encodeDOCX(text, bytes, error);
     case kTextFormatODT:
-        return EncodeODT(text, bytes, error);
+        return encodeODT(text, bytes, error);
     default:
         error = "unknown text format";
         return false;
@@ -91,11 +91,11 @@ bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledT
     bool written = false;
     if (options.textFormat == kTextFormatRTFD) {
         written = output.create(options.outputFolderURL, true, error) &&
-                  output.write(EncodeRTF(text), error, "TXT.rtf");
+                  output.write(encodeRTF(text), error, "TXT.rtf");
     } else if (options.textFormat == kTextFormatDoc) {
         // LibreOffice makes the Word file from the RTF; the result lands in the pending output.
         written = output.create(options.outputFolderURL, false, error) &&
-                  ConvertWithLibreOffice({EncodeRTF(text), "rtf", "doc:MS Word 97", output.path()},
+                  convertWithLibreOffice({encodeRTF(text), "rtf", "doc:MS Word 97", output.path()},
                                          error);
     } else {
         std::string bytes;
@@ -107,7 +107,7 @@ bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledT
     if (written)
         written = output.place(name, extension, placed, error);
     if (!written)
-        report(job, "cannot write " + NumberedFileName(name, extension, 0) + ": " + error);
+        report(job, "cannot write " + numberedFileName(name, extension, 0) + ": " + error);
     return written;
 }
 
@@ -142,7 +142,7 @@ bool ExportPDFText(PDFToTextJob& job) {
     }
 
     const std::string base = options.outputBaseName.value_or(options.inputURL.stem().string());
-    if (!IsPlainFileName(base)) {
+    if (!isPlainFileName(base)) {
         report(job, "the base name \"" + base + "\" is no plain file name");
         return false;
     }

@@ -45,7 +45,7 @@ void PSOperandStack::PopInteger(std::int64_t& a) {
 }
 
 void PSOperandStack::PopBoolean(bool& p) {
-    if (TopIsBoolean())
+    if (topIsBoolean())
         p = m_entries[m_top--].booleanValue;
 }
 

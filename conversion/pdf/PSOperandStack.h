@@ -39,8 +39,8 @@ public:
 
     bool TopIsInteger() const { return m_top >= 0 && m_entries[m_top].tag == kPSInteger; }
     bool TopIsReal() const { return m_top >= 0 && m_entries[m_top].tag == kPSReal; }
-    bool TopIsBoolean() const { return m_top >= 0 && m_entries[m_top].tag == kPSBoolean; }
-    bool TopIsNumber() const { return TopIsInteger() || TopIsReal(); }
+    bool topIsBoolean() const { return m_top >= 0 && m_entries[m_top].tag == kPSBoolean; }
+    bool topIsNumber() const { return TopIsInteger() || TopIsReal(); }
     bool TopTwoAreIntegers() const { return TopTypeIs(kPSInteger, kPSInteger); }
     bool TopTwoAreNumbers() const;
     bool IsEmpty() const { return m_top < 0; }

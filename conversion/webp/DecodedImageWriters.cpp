@@ -257,14 +257,14 @@ int EncodePNGRows(png_structp png, png_infop info, FILE* output, const WebPDecBu
 
 } // namespace
 
-void SetDecoderToolVerbose(bool verbose) {
+void setDecoderToolVerbose(bool verbose) {
     gVerbose = verbose;
 }
-bool DecoderToolVerbose() {
+bool decoderToolVerbose() {
     return gVerbose;
 }
 
-WEBP_CSP_MODE DecodedColorMode(DecodedImageFormat format, int hasAlpha) {
+WEBP_CSP_MODE decodedColorMode(DecodedImageFormat format, int hasAlpha) {
     switch (format) {
     case kDecodedPNG:
         return hasAlpha ? MODE_RGBA : MODE_RGB;

@@ -53,7 +53,7 @@ int DecodeJPEGRows(JPEGReadState* state, FILE* file, int saveMarkers) {
     if (jpeg_read_header(d, TRUE) != JPEG_HEADER_OK)
         return 0;
     std::size_t bytes = 0;
-    if (!CheckReadablePictureSize(d->image_width, d->image_height, 3, &bytes))
+    if (!checkReadablePictureSize(d->image_width, d->image_height, 3, &bytes))
         return 0;
     d->out_color_space = JCS_RGB;
     d->do_fancy_upsampling = TRUE;

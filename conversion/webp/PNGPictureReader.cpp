@@ -46,7 +46,7 @@ int DecodePNGRows(PNGReadState* state, FILE* file, int keepAlpha) {
                       nullptr))
         return 0;
     std::size_t bytes = 0;
-    if (!CheckReadablePictureSize(width, height, 4, &bytes))
+    if (!checkReadablePictureSize(width, height, 4, &bytes))
         return 0;
 
     png_set_strip_16(png);

@@ -7,7 +7,7 @@
 #include <string>
 #include <webp/encode.h>
 
-int CheckReadablePictureSize(std::int64_t width, std::int64_t height, int bytesPerPixel,
+int checkReadablePictureSize(std::int64_t width, std::int64_t height, int bytesPerPixel,
                              std::size_t* bytes) {
     if (width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {
         ConversionLogf("Error! Picture of %lld x %lld pixels is larger than the %d x %d pixels a "

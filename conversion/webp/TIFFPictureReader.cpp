@@ -54,7 +54,7 @@ int ReadTIFFPicture(const char* path, WebPPicture* picture, int keepAlpha,
         return 0;
     }
     std::size_t bytes = 0;
-    if (!CheckReadablePictureSize(width, height, 4, &bytes)) {
+    if (!checkReadablePictureSize(width, height, 4, &bytes)) {
         TIFFClose(tif);
         return 0;
     }

@@ -23,7 +23,7 @@ int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t size, WebPDecoder
     if (!data || WebPGetFeatures(data, size, &config->input) != VP8_STATUS_OK)
         return kWebPDecodeBadHeaders;
     warnIfAnimated(config->input);
-    config->output.colorspace = DecodedColorMode(kDecodedTIFF, config->input.has_alpha);
+    config->output.colorspace = decodedColorMode(kDecodedTIFF, config->input.has_alpha);
     int result = kWebPDecodeOK;
     if (WebPDecode(data, size, config) != VP8_STATUS_OK)
         result = kWebPDecodeFailed;

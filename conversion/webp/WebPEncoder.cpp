@@ -20,7 +20,7 @@ const std::uint32_t kVP8XAlphaFlag = 0x10;
 // Raw YUV 4:2:0 planes of the picture's preset size, read in that order.
 int ReadRawYUV(FILE* file, WebPPicture* picture) {
     std::size_t bytes = 0;
-    if (!CheckReadablePictureSize(picture->width, picture->height, 2, &bytes))
+    if (!checkReadablePictureSize(picture->width, picture->height, 2, &bytes))
         return 0;
     const int useARGB = picture->use_argb;
     picture->use_argb = 0;

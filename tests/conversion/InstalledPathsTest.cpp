@@ -59,8 +59,8 @@ TEST(InstalledPaths, AVariableNamesTheFolderAndAWrongOneIsNotQuietlyReplaced) {
         SCOPED_TRACE(c.name);
         ScopedVariable chosen(c.variable, c.value);
         const fs::path found = std::string(c.variable) == "LUMENO_LIBEXEC"
-                                   ? conversion::FindLayoutHelper()
-                                   : conversion::ConversionResourcesDir();
+                                   ? conversion::findLayoutHelper()
+                                   : conversion::conversionResourcesDir();
         EXPECT_EQ(found, c.expected);
     }
 }

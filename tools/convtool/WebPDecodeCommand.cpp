@@ -171,7 +171,7 @@ int DecoderToolMain(int argc, char** argv) {
             return -1;
         }
     }
-    SetDecoderToolVerbose(verbose);
+    setDecoderToolVerbose(verbose);
     if (!input) {
         std::fprintf(stderr, "missing input file!!\n");
         PrintUsage();
@@ -188,7 +188,7 @@ int DecoderToolMain(int argc, char** argv) {
             std::fprintf(stderr, "Error! Decoding of an animated WebP file is not supported.\n"
                                  "       Use webpmux to extract the individual frames or\n"
                                  "       vwebp to view this image.\n");
-        config.output.colorspace = DecodedColorMode(format, config.input.has_alpha);
+        config.output.colorspace = decodedColorMode(format, config.input.has_alpha);
         const auto start = std::chrono::steady_clock::now();
         if (incremental) {
             WebPIDecoder* decoder = WebPIDecode(nullptr, 0, &config);

@@ -1,6 +1,6 @@
 // lumeno-text-layout: lays one document out on paper into a print PDF, for the conversion
 // library, which runs it as a child with a time limit. Not meant to be run by hand; the options
-// are those LayoutArguments writes.
+// are those layoutArguments writes.
 #include "DocumentLayout.h"
 
 #include <QGuiApplication>
@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     QGuiApplication application(qtArgc, qtArgv);
     conversion::DocumentLayoutRequest request;
     std::string error;
-    if (!conversion::ParseLayoutArguments(arguments, request, error) ||
-        !conversion::LayOutDocument(request, error)) {
+    if (!conversion::parseLayoutArguments(arguments, request, error) ||
+        !conversion::layOutDocument(request, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
