@@ -6,7 +6,7 @@ Prints, per case, the median wall time of each tool over interleaved rounds, the
 ours/convert and ours/vips, and our peak memory against the decoded picture's size
 (6000 x 4000 x 3 bytes). Goals: ratio to convert below 1, to vips below 1.5, memory below 3.
 
-    bench/image_convert_bench.py --convtool build-rel/tools/convtool/convtool
+    bench/image_convert_bench.py --convtool build-rel/bin/convtool
 """
 import argparse
 import os

@@ -11,7 +11,7 @@ Prints the median wall time of each tool over interleaved rounds, the ratios our
 peak resident memory of each. Goals: the reduction faster than convert and within 2 x vips; the
 PDF pages within 1.15 x pdftoppm.
 
-    bench/render_bench.py --convtool build-rel/tools/convtool/convtool
+    bench/render_bench.py --convtool build-rel/bin/convtool
 """
 import argparse
 import os

@@ -8,7 +8,7 @@ Prints the median wall time of each tool over interleaved rounds, the ratio ours
 peak memory of both at 20 and at 100 inputs (flat when it barely grows with the count).
 Goals: ratios within 1.5.
 
-    bench/topdf_bench.py --convtool build-bench/tools/convtool/convtool
+    bench/topdf_bench.py --convtool build-bench/bin/convtool
 """
 import argparse
 import os

@@ -1,4 +1,5 @@
 #include "ConversionEntries.h"
+#include "ConversionLog.h"
 
 #include "image/ImageConversionJob.h"
 #include "image/ImageFormats.h"
@@ -23,7 +24,7 @@ namespace {
 void announceWebPInputResult(const conversion::ImageConversionJob& job) {
     std::error_code ec;
     if (job.inputIsTemporary && std::filesystem::exists(job.outputURL, ec))
-        std::fprintf(stderr, "Saved file %s\n", job.outputURL.c_str());
+        ConversionLogf("Saved file %s\n", job.outputURL.c_str());
 }
 
 } // namespace
@@ -31,13 +32,13 @@ void announceWebPInputResult(const conversion::ImageConversionJob& job) {
 bool ConvertImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
-    if (!conversion::IsKnownFormatCode(options->format)) {
-        std::fprintf(stderr, "convert: unknown output format code %d\n", int(options->format));
+    if (!conversion::isKnownFormatCode(options->format)) {
+        ConversionLogf("convert: unknown output format code %d\n", int(options->format));
         return false;
     }
     conversion::ImageConversionJob job;
     if (!job.LoadInputImage(options->inputURL)) {
-        std::fprintf(stderr, "convert: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
+        ConversionLogf("convert: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
         return false;
     }
     job.SetOutputFormat(options->format, options->outputURL, options->quality);
@@ -50,9 +51,9 @@ bool ConvertImageFile(const ImageJobOptions* options) {
         job.fileAttributes = options->fileAttributes;
     const bool ok = conversion::ConvertImage(job);
     if (!ok)
-        std::fprintf(stderr, "convert: %s: %s\n", options->outputURL.c_str(),
-                     job.lastError.empty() ? "the image could not be written"
-                                           : job.lastError.c_str());
+        ConversionLogf("convert: %s: %s\n", options->outputURL.c_str(),
+                       job.lastError.empty() ? "the image could not be written"
+                                             : job.lastError.c_str());
     else
         announceWebPInputResult(job);
     return ok;
@@ -61,13 +62,13 @@ bool ConvertImageFile(const ImageJobOptions* options) {
 bool RenderImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
-    if (!conversion::IsKnownFormatCode(options->format)) {
-        std::fprintf(stderr, "render: unknown output format code %d\n", int(options->format));
+    if (!conversion::isKnownFormatCode(options->format)) {
+        ConversionLogf("render: unknown output format code %d\n", int(options->format));
         return false;
     }
     conversion::ImageConversionJob job;
     if (!job.LoadInputImage(options->inputURL)) {
-        std::fprintf(stderr, "render: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
+        ConversionLogf("render: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
         return false;
     }
     job.SetOutputFormat(options->format, options->outputURL, options->quality);
@@ -83,9 +84,9 @@ bool RenderImageFile(const ImageJobOptions* options) {
         job.fileAttributes = options->fileAttributes;
     const bool ok = conversion::RenderImage(job, options->renderSize);
     if (!ok)
-        std::fprintf(stderr, "render: %s: %s\n", options->outputURL.c_str(),
-                     job.lastError.empty() ? "the image could not be written"
-                                           : job.lastError.c_str());
+        ConversionLogf("render: %s: %s\n", options->outputURL.c_str(),
+                       job.lastError.empty() ? "the image could not be written"
+                                             : job.lastError.c_str());
     else
         announceWebPInputResult(job);
     return ok;
@@ -94,21 +95,20 @@ bool RenderImageFile(const ImageJobOptions* options) {
 bool ConvertPDFToImages(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
-    if (!conversion::IsKnownFormatCode(options->format)) {
-        std::fprintf(stderr, "pdf-to-images: unknown output format code %d\n",
-                     int(options->format));
+    if (!conversion::isKnownFormatCode(options->format)) {
+        ConversionLogf("pdf-to-images: unknown output format code %d\n", int(options->format));
         return false;
     }
     conversion::ImageConversionJob job;
     job.SetPassword(options->password);
     if (!job.OpenInputPDF(options->inputURL)) {
-        std::fprintf(stderr, "pdf-to-images: %s: not a PDF document that can be opened\n",
-                     options->inputURL.c_str());
+        ConversionLogf("pdf-to-images: %s: not a PDF document that can be opened\n",
+                       options->inputURL.c_str());
         return false;
     }
     if (job.IsInputPDFEncrypted() && !job.UnlockInputPDF()) {
-        std::fprintf(stderr, "pdf-to-images: %s: the password does not open the document\n",
-                     options->inputURL.c_str());
+        ConversionLogf("pdf-to-images: %s: the password does not open the document\n",
+                       options->inputURL.c_str());
         return false;
     }
     job.SetOutputNaming(options->outputBaseName, options->progressPageOffset,
@@ -120,7 +120,7 @@ bool ConvertPDFToImages(const ImageJobOptions* options) {
     job.SetColorMode(options->colorMode);
     const bool ok = conversion::ConvertPDFPages(job, options->usePageSize, options->renderSize);
     if (!ok)
-        std::fprintf(stderr, "pdf-to-images: %s: %s\n", options->inputURL.c_str(),
-                     job.lastError.empty() ? "no page could be written" : job.lastError.c_str());
+        ConversionLogf("pdf-to-images: %s: %s\n", options->inputURL.c_str(),
+                       job.lastError.empty() ? "no page could be written" : job.lastError.c_str());
     return ok;
 }

@@ -1,6 +1,12 @@
 // The conversion library's interface: one plain function per kind of job, each taking a record
 // of options that the caller fills and keeps alive for the call, running the job on the calling
-// thread and answering true when the run succeeded. Messages go to standard error.
+// thread and answering true when the run succeeded. Messages go through ConversionLog
+// (ConversionLog.h), which writes them to standard error unless the host sets a hook.
+//
+// What a host provides: nothing of a window system. The library makes no QGuiApplication and
+// sets no Qt platform; documents are laid out in the lumeno-text-layout helper program, which
+// makes its own, found through LUMENO_LIBEXEC or <exe dir>/../libexec/lumeno. Its resources are
+// found through LUMENO_RESOURCES or <exe dir>/../share/lumeno (InstalledPaths.h).
 //
 // Entries exist only for the jobs this library has; the others join as their jobs arrive.
 #pragma once

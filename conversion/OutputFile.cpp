@@ -83,7 +83,7 @@ long pidOfTemporary(const char* name) {
 // `mode` when one is given. Answers the descriptor (and the name in `path`), or -1 (errno set).
 int createTemporaryFile(const std::filesystem::path& folder, std::string& path,
                         std::optional<mode_t> mode = std::nullopt) {
-    RemoveAbandonedTemporaries(folder);
+    removeAbandonedTemporaries(folder);
     for (int attempt = 0; attempt < 100; ++attempt) {
         path = (folderOrCurrent(folder) / temporaryName()).string();
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -263,7 +263,7 @@ bool OutputFile::create(const std::filesystem::path& folder, bool isFolder, std:
     m_error = 0;
     std::string pattern;
     if (isFolder) {
-        RemoveAbandonedTemporaries(folder);
+        removeAbandonedTemporaries(folder);
         int made = -1;
         for (int attempt = 0; attempt < 100 && made != 0; ++attempt) {
             pattern = (folderOrCurrent(folder) / temporaryName()).string();
@@ -312,7 +312,7 @@ bool OutputFile::replace(const std::filesystem::path& target, std::string& error
         error = "no output was created";
         return false;
     }
-    int failure = m_isFolder ? 0 : SyncFile(m_temporary);
+    int failure = m_isFolder ? 0 : syncFile(m_temporary);
     if (!failure && ::rename(m_temporary.c_str(), target.c_str()) != 0)
         failure = errno;
     if (failure) {
@@ -333,7 +333,7 @@ bool OutputFile::place(const std::string& name, const std::string& extension,
     }
     const std::filesystem::path folder = m_temporary.parent_path();
     for (int number = 0; number < kMostNumberedNames; ++number) {
-        const std::filesystem::path candidate = folder / NumberedFileName(name, extension, number);
+        const std::filesystem::path candidate = folder / numberedFileName(name, extension, number);
         const int result = renameWithoutReplacing(m_temporary, candidate, m_isFolder);
         if (result == 0) {
             placed = candidate;
@@ -349,7 +349,7 @@ bool OutputFile::place(const std::string& name, const std::string& extension,
     return false;
 }
 
-std::filesystem::path OutputPathInFolder(const std::filesystem::path& folder,
+std::filesystem::path outputPathInFolder(const std::filesystem::path& folder,
                                          const std::string& name, const std::string& extension,
                                          bool replace) {
     if (replace) {
@@ -366,12 +366,12 @@ std::filesystem::path OutputPathInFolder(const std::filesystem::path& folder,
                          : std::filesystem::path();
 }
 
-bool IsPlainFileName(const std::string& name) {
+bool isPlainFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
-std::string NumberedFileName(const std::string& name, const std::string& extension, int number) {
+std::string numberedFileName(const std::string& name, const std::string& extension, int number) {
     std::string fileName = name;
     if (number > 0)
         fileName += " " + std::to_string(number);
@@ -380,12 +380,12 @@ std::string NumberedFileName(const std::string& name, const std::string& extensi
     return fileName;
 }
 
-std::filesystem::path TemporaryPathIn(const std::filesystem::path& folder) {
-    RemoveAbandonedTemporaries(folder);
+std::filesystem::path temporaryPathIn(const std::filesystem::path& folder) {
+    removeAbandonedTemporaries(folder);
     return folderOrCurrent(folder) / temporaryName();
 }
 
-void RemoveAbandonedTemporaries(const std::filesystem::path& folder) {
+void removeAbandonedTemporaries(const std::filesystem::path& folder) {
     static std::mutex lock;
     static std::set<std::string> swept;
     std::error_code ec;
@@ -411,7 +411,7 @@ void RemoveAbandonedTemporaries(const std::filesystem::path& folder) {
         std::filesystem::remove_all(folderOrCurrent(folder) / name, ec);
 }
 
-int SyncFile(const std::filesystem::path& path) {
+int syncFile(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno;
@@ -427,7 +427,7 @@ RemoveOnExit::~RemoveOnExit() {
         std::filesystem::remove_all(path, ignored);
 }
 
-bool ApplyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes) {
+bool applyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes) {
     bool ok = true;
     if (attributes.permissions)
         ok = ::chmod(path.c_str(), *attributes.permissions & 07777) == 0 && ok;
@@ -442,7 +442,7 @@ bool ApplyFileAttributes(const std::filesystem::path& path, const FileAttributes
     return ok;
 }
 
-bool WriteFileAtomically(const std::filesystem::path& target,
+bool writeFileAtomically(const std::filesystem::path& target,
                          const std::vector<std::uint8_t>& bytes,
                          const std::optional<FileAttributes>& attributes, std::string& error) {
     OutputFile output;
@@ -457,7 +457,7 @@ bool WriteFileAtomically(const std::filesystem::path& target,
         return false;
     }
     if (attributes)
-        ApplyFileAttributes(output.path(), *attributes);
+        applyFileAttributes(output.path(), *attributes);
     if (!output.replace(target, error)) {
         error = "cannot write " + error;
         return false;

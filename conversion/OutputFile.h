@@ -74,31 +74,31 @@ private:
 };
 
 // Writes a whole file the safe way, then gives it the attributes.
-bool WriteFileAtomically(const std::filesystem::path& target,
+bool writeFileAtomically(const std::filesystem::path& target,
                          const std::vector<std::uint8_t>& bytes,
                          const std::optional<FileAttributes>& attributes, std::string& error);
 // A name for a temporary file in `folder` (nothing is created), of the kind a later run removes
 // once this process is gone.
-std::filesystem::path TemporaryPathIn(const std::filesystem::path& folder);
+std::filesystem::path temporaryPathIn(const std::filesystem::path& folder);
 // Removes the temporary files and folders that killed runs left in `folder`; done once per folder
 // and process, and by every OutputFile before it creates one.
-void RemoveAbandonedTemporaries(const std::filesystem::path& folder);
+void removeAbandonedTemporaries(const std::filesystem::path& folder);
 // Flushes a file's data to the disk; 0 or the error.
-int SyncFile(const std::filesystem::path& path);
+int syncFile(const std::filesystem::path& path);
 // Gives an existing file the attributes; false when they cannot be set.
-bool ApplyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes);
+bool applyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes);
 // The file for an output "name.extension" in `folder`: that name when it is free or, with
 // `replace`, when it is a plain file, which the finished output then replaces; otherwise the
 // first free numbered name ("name 1.extension" ...). Nothing is removed here, so an earlier file
 // stays until the output that replaces it is complete. Empty when no name can be made.
-std::filesystem::path OutputPathInFolder(const std::filesystem::path& folder,
+std::filesystem::path outputPathInFolder(const std::filesystem::path& folder,
                                          const std::string& name, const std::string& extension,
                                          bool replace);
 // Whether a base name for output files names a file in the output folder: not empty, not "."
 // or "..", and without a slash that would lead out of it.
-bool IsPlainFileName(const std::string& name);
+bool isPlainFileName(const std::string& name);
 // The name "Name.ext" or, for a number above 0, "Name N.ext" (no dot without an extension).
-std::string NumberedFileName(const std::string& name, const std::string& extension, int number);
+std::string numberedFileName(const std::string& name, const std::string& extension, int number);
 
 // Removes a file or a folder with what it holds when it goes out of scope: the temporary files
 // and folders that other libraries and programs write by name.

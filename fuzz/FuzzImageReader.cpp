@@ -36,39 +36,39 @@ bool readAs(std::int32_t code, const std::uint8_t* data, std::size_t size, std::
     Bitmap b;
     switch (code) {
     case kFormatJPEG:
-        return one(DecodeJPEGBitmap(data, size, b, error), b, out);
+        return one(decodeJPEGBitmap(data, size, b, error), b, out);
     case kFormatPNG:
-        return one(DecodePNGBitmap(data, size, b, error), b, out);
+        return one(decodePNGBitmap(data, size, b, error), b, out);
     case kFormatJPEG2000:
-        return one(DecodeJPEG2000Bitmap(data, size, b, error), b, out);
+        return one(decodeJPEG2000Bitmap(data, size, b, error), b, out);
     case kFormatTIFF:
-        return DecodeTIFFBitmaps(data, size, out, error);
+        return decodeTIFFBitmaps(data, size, out, error);
     case kFormatAppleIcon:
-        return DecodeICNSBitmaps(data, size, out, error);
+        return decodeICNSBitmaps(data, size, out, error);
     case kFormatCameraRaw:
-        return one(DecodeCameraRawBitmap(data, size, b, error), b, out);
+        return one(decodeCameraRawBitmap(data, size, b, error), b, out);
     case kFormatFax:
-        return one(DecodeRawFaxBitmap(data, size, b, error), b, out);
+        return one(decodeRawFaxBitmap(data, size, b, error), b, out);
     case kFormatPhotoshop:
-        return DecodeMagickBitmaps(data, size, "PSD", out, error);
+        return decodeMagickBitmaps(data, size, "PSD", out, error);
     case kFormatGIF:
-        return DecodeMagickBitmaps(data, size, "GIF", out, error);
+        return decodeMagickBitmaps(data, size, "GIF", out, error);
     case kFormatOpenEXR:
-        return DecodeMagickBitmaps(data, size, "EXR", out, error);
+        return decodeMagickBitmaps(data, size, "EXR", out, error);
     case kFormatTGA:
-        return DecodeMagickBitmaps(data, size, "TGA", out, error);
+        return decodeMagickBitmaps(data, size, "TGA", out, error);
     case kFormatBMP:
-        return DecodeMagickBitmaps(data, size, "BMP", out, error);
+        return decodeMagickBitmaps(data, size, "BMP", out, error);
     case kFormatSGI:
-        return DecodeMagickBitmaps(data, size, "SGI", out, error);
+        return decodeMagickBitmaps(data, size, "SGI", out, error);
     case kFormatPICT:
-        return DecodeMagickBitmaps(data, size, "PICT", out, error);
+        return decodeMagickBitmaps(data, size, "PICT", out, error);
     case kFormatMacPaint:
-        return DecodeMagickBitmaps(data, size, "MAC", out, error);
+        return decodeMagickBitmaps(data, size, "MAC", out, error);
     case kFormatWindowsIcon:
-        return DecodeMagickBitmaps(data, size, "ICO", out, error);
+        return decodeMagickBitmaps(data, size, "ICO", out, error);
     case kFormatXBitmap:
-        return DecodeMagickBitmaps(data, size, "XBM", out, error);
+        return decodeMagickBitmaps(data, size, "XBM", out, error);
     default:
         return false;
     }

@@ -20,7 +20,7 @@ if(NOT TARGET fuzztargets)
         ${_fuzz_dir}/LzxWriter.cpp
     )
     target_include_directories(fuzztargets PUBLIC ${_fuzz_dir} PRIVATE ${CHMLIB_INCLUDE_DIR})
-    target_link_libraries(fuzztargets PUBLIC viewer chmcontainer conversion Qt6::Core
+    target_link_libraries(fuzztargets PUBLIC viewer chmcontainer conversionInternal Qt6::Core
         PRIVATE ${CHMLIB_LIBRARY} mspack)
     # The itss target answers from a compiled fixture of the same build.
     target_compile_definitions(fuzztargets PRIVATE

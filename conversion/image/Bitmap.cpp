@@ -50,7 +50,7 @@ void toRGB(const Bitmap& s, const std::uint8_t* p, std::uint8_t rgb[3]) {
 
 } // namespace
 
-Bitmap ConvertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha) {
+Bitmap convertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha) {
     Bitmap out;
     const bool alpha = keepAlpha && source.hasAlpha;
     if (!out.allocate(source.width, source.height, model, alpha, nullptr))
@@ -94,13 +94,13 @@ Bitmap ConvertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha) {
     return out;
 }
 
-Bitmap FlattenAlpha(const Bitmap& source) {
+Bitmap flattenAlpha(const Bitmap& source) {
     if (!source.hasAlpha)
         return source;
-    return ConvertBitmap(source, source.model, false);
+    return convertBitmap(source, source.model, false);
 }
 
-bool IsOpaque(const Bitmap& bitmap) {
+bool isOpaque(const Bitmap& bitmap) {
     if (!bitmap.hasAlpha)
         return true;
     const int c = bitmap.channels();
@@ -110,7 +110,7 @@ bool IsOpaque(const Bitmap& bitmap) {
     return true;
 }
 
-void SplitColourAndAlpha(const Bitmap& b, std::string& colour, std::string& alpha) {
+void splitColourAndAlpha(const Bitmap& b, std::string& colour, std::string& alpha) {
     const std::size_t pixels = std::size_t(b.width) * std::size_t(b.height);
     const int colors = b.colorChannels();
     const int all = b.channels();
@@ -125,7 +125,7 @@ void SplitColourAndAlpha(const Bitmap& b, std::string& colour, std::string& alph
     }
 }
 
-bool ApplyOrientation(Bitmap& bitmap, int orientation) {
+bool applyOrientation(Bitmap& bitmap, int orientation) {
     if (orientation < 2 || orientation > 8 || bitmap.empty())
         return false;
     const std::int64_t w = bitmap.width, h = bitmap.height;

@@ -40,17 +40,17 @@ struct Bitmap {
 
 // Copies with another layout. Alpha is composited onto white when it is dropped; CMYK becomes
 // RGB by the naive complement (no profile), grey by luminance.
-Bitmap ConvertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha);
+Bitmap convertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha);
 // The same picture without alpha (a copy; callers skip the call for pictures without alpha).
-Bitmap FlattenAlpha(const Bitmap& source);
+Bitmap flattenAlpha(const Bitmap& source);
 // The picture as it is to be seen when its EXIF orientation (1 to 8) says how it was stored:
 // turned and mirrored, with the sides (and resolutions) swapped for 5 to 8. Other values, and
 // a picture whose copy cannot be allocated, give the picture unchanged (false).
-bool ApplyOrientation(Bitmap& bitmap, int orientation);
+bool applyOrientation(Bitmap& bitmap, int orientation);
 // True when every alpha sample is 255 (or there is no alpha).
-bool IsOpaque(const Bitmap& bitmap);
+bool isOpaque(const Bitmap& bitmap);
 // The pixels as PDF image samples: the colour channels interleaved in `colour`, and the alpha
 // channel on its own in `alpha` (empty without alpha).
-void SplitColourAndAlpha(const Bitmap& bitmap, std::string& colour, std::string& alpha);
+void splitColourAndAlpha(const Bitmap& bitmap, std::string& colour, std::string& alpha);
 
 } // namespace conversion

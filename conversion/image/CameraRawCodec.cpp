@@ -72,7 +72,7 @@ struct RawDeleter {
 
 } // namespace
 
-bool IsCameraRawData(const std::uint8_t* bytes, std::size_t length, const std::string& extension) {
+bool isCameraRawData(const std::uint8_t* bytes, std::size_t length, const std::string& extension) {
     if (hasRawExtension(extension))
         return true;
     return bytes &&
@@ -84,7 +84,7 @@ bool IsCameraRawData(const std::uint8_t* bytes, std::size_t length, const std::s
            });
 }
 
-bool IsCameraRawFile(const std::filesystem::path& path) {
+bool isCameraRawFile(const std::filesystem::path& path) {
     std::string ext = path.extension().string();
     if (!ext.empty())
         ext.erase(0, 1);
@@ -100,7 +100,7 @@ bool IsCameraRawFile(const std::filesystem::path& path) {
            });
 }
 
-bool DecodeCameraRawBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodeCameraRawBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                            std::string& error) {
     if (!bytes || length == 0) {
         error = "no camera raw data";

@@ -13,11 +13,11 @@ namespace conversion {
 
 // Whether the data is a camera raw file: a TIFF whose first directory carries a DNGVersion tag,
 // or a file whose extension names a camera's raw format (many of those are TIFF inside too).
-bool IsCameraRawData(const std::uint8_t* bytes, std::size_t length, const std::string& extension);
+bool isCameraRawData(const std::uint8_t* bytes, std::size_t length, const std::string& extension);
 // The same for a file on disk, reading only its header and first directory.
-bool IsCameraRawFile(const std::filesystem::path& path);
+bool isCameraRawFile(const std::filesystem::path& path);
 
-bool DecodeCameraRawBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodeCameraRawBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                            std::string& error);
 
 } // namespace conversion

@@ -50,8 +50,8 @@ bool writeDirect(ImageConversionJob& job, const Bitmap& bitmap) {
     p.dpiY = job.resolutionY;
     p.hasAlpha = FormatSupportsAlpha(job.outputFormat);
     std::vector<std::uint8_t> bytes;
-    return EncodeBitmap(bitmap, job.outputFormat, p, bytes, job.lastError) &&
-           WriteFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
+    return encodeBitmap(bitmap, job.outputFormat, p, bytes, job.lastError) &&
+           writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
 }
 
 // WebP keeps the picture's colour profile (without it the colours change) and, when asked,
@@ -67,10 +67,10 @@ bool writeWebP(ImageConversionJob& job, Bitmap& bitmap) {
     }
     std::vector<std::uint8_t> bytes;
     const auto release = [&bitmap] { std::vector<std::uint8_t>().swap(bitmap.pixels); };
-    return EncodeWebPBitmap(bitmap, job.quality, exif, bytes, job.lastError,
+    return encodeWebPBitmap(bitmap, job.quality, exif, bytes, job.lastError,
                             job.releasePicturesOnceEncoded ? std::function<void()>(release)
                                                            : std::function<void()>()) &&
-           WriteFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
+           writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
 }
 
 bool writeThroughTIFF(ImageConversionJob& job, const Bitmap& bitmap) {
@@ -101,7 +101,7 @@ bool ConvertImage(ImageConversionJob& job) {
         job.lastError = "no image is loaded";
         return false;
     }
-    if (!CanWriteFormat(job.outputFormat, &job.lastError))
+    if (!canWriteFormat(job.outputFormat, &job.lastError))
         return false;
     // A PDF page is drawn again at the resolution asked for, rather than enlarged from 72 dpi.
     if (job.inputImage->drawnFromPDF && job.inputPDF && job.resolutionX > 0 &&
@@ -174,7 +174,7 @@ bool ConvertImage(ImageConversionJob& job) {
         std::vector<std::uint8_t> bytes;
         const bool written =
             pdf.pageCount() > 0 && pdf.write(bytes, job.lastError) &&
-            WriteFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
+            writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
         result = result && written;
     }
     if (severalFiles && folderMade && !anyWritten) {

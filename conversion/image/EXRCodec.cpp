@@ -34,7 +34,7 @@ private:
 
 } // namespace
 
-bool EncodeEXRBitmap(const Bitmap& input, std::vector<std::uint8_t>& out, std::string& error) {
+bool encodeEXRBitmap(const Bitmap& input, std::vector<std::uint8_t>& out, std::string& error) {
     if (input.empty()) {
         error = "no picture to encode";
         return false;
@@ -43,7 +43,7 @@ bool EncodeEXRBitmap(const Bitmap& input, std::vector<std::uint8_t>& out, std::s
         !checkedPictureBytes(input.width, input.height, sizeof(Imf::Rgba), nullptr, &error))
         return false;
     try {
-        const Bitmap rgb = ConvertBitmap(input, ColorModel::RGB, false);
+        const Bitmap rgb = convertBitmap(input, ColorModel::RGB, false);
         const std::size_t count = std::size_t(rgb.width) * std::size_t(rgb.height);
         std::vector<Imf::Rgba> pixels(count);
         for (std::size_t i = 0; i < count; ++i) {

@@ -10,6 +10,6 @@
 
 namespace conversion {
 
-bool EncodeEXRBitmap(const Bitmap& bitmap, std::vector<std::uint8_t>& out, std::string& error);
+bool encodeEXRBitmap(const Bitmap& bitmap, std::vector<std::uint8_t>& out, std::string& error);
 
 } // namespace conversion

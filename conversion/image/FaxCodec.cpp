@@ -8,7 +8,7 @@
 
 namespace conversion {
 
-bool IsRawFaxExtension(const std::string& extension) {
+bool isRawFaxExtension(const std::string& extension) {
     std::string ext = extension;
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
@@ -40,7 +40,7 @@ std::int64_t CountFaxRows(const std::uint8_t* bytes, std::size_t length) {
     return rows + (rowHasCode ? 1 : 0);
 }
 
-bool DecodeRawFaxBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodeRawFaxBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                         std::string& error) {
     const std::int64_t rows = bytes ? CountFaxRows(bytes, length) : 0;
     if (rows <= 0) {
@@ -52,7 +52,7 @@ bool DecodeRawFaxBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& o
         if (!checkedPictureBytes(width, rows, 1, nullptr, &error))
             return false;
         std::vector<std::uint8_t> packed;
-        if (!DecodeCCITTImageData(data, QPDFObjectHandle(), width, rows, packed))
+        if (!decodeCCITTImageData(data, QPDFObjectHandle(), width, rows, packed))
             continue;
         if (!out.allocate(width, rows, ColorModel::Gray, false, &error))
             return false;

@@ -11,7 +11,7 @@
 namespace conversion {
 
 // Whether a file without a signature of its own is a raw fax by its extension.
-bool IsRawFaxExtension(const std::string& extension);
+bool isRawFaxExtension(const std::string& extension);
 
 // The number of coded rows: the stretches between end-of-line codes that hold any code bits
 // (the six end-of-line codes that close a page hold none).
@@ -19,7 +19,7 @@ std::int64_t CountFaxRows(const std::uint8_t* bytes, std::size_t length);
 
 // A grey picture (0 black, 255 white) of the page width the data decodes at (1728, the
 // standard, else the wider B4 and A3 widths) and as many rows as the data codes.
-bool DecodeRawFaxBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodeRawFaxBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                         std::string& error);
 
 } // namespace conversion

@@ -73,7 +73,7 @@ bool quantisedPalette(const Bitmap& rgb, int limit, Palette& palette) {
 
 } // namespace
 
-bool EncodeGIFBitmap(const Bitmap& input, bool keepAlpha, std::vector<std::uint8_t>& out,
+bool encodeGIFBitmap(const Bitmap& input, bool keepAlpha, std::vector<std::uint8_t>& out,
                      std::string& error) {
     if (input.empty()) {
         error = "no picture to encode";
@@ -89,7 +89,7 @@ bool EncodeGIFBitmap(const Bitmap& input, bool keepAlpha, std::vector<std::uint8
         return false;
     try {
         const bool alpha = keepAlpha && input.hasAlpha;
-        const Bitmap rgb = ConvertBitmap(input, ColorModel::RGB, alpha);
+        const Bitmap rgb = convertBitmap(input, ColorModel::RGB, alpha);
         const std::size_t count = std::size_t(rgb.width) * std::size_t(rgb.height);
         bool anyTransparent = false;
         if (alpha)

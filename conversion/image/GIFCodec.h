@@ -10,7 +10,7 @@
 
 namespace conversion {
 
-bool EncodeGIFBitmap(const Bitmap& bitmap, bool keepAlpha, std::vector<std::uint8_t>& out,
+bool encodeGIFBitmap(const Bitmap& bitmap, bool keepAlpha, std::vector<std::uint8_t>& out,
                      std::string& error);
 
 } // namespace conversion

@@ -148,8 +148,8 @@ bool isJPEG2000(const Member& m) {
 }
 
 bool drawScaled(const Bitmap& bitmap, int side, Bitmap& drawn, std::string& error) {
-    SurfacePtr source = SurfaceFromBitmap(bitmap, &error);
-    SurfacePtr square = source ? CreateARGBSurface(side, side, &error) : nullptr;
+    SurfacePtr source = surfaceFromBitmap(bitmap, &error);
+    SurfacePtr square = source ? createARGBSurface(side, side, &error) : nullptr;
     if (!square)
         return false;
     {
@@ -162,12 +162,12 @@ bool drawScaled(const Bitmap& bitmap, int side, Bitmap& drawn, std::string& erro
         cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);
         cairo_paint(cr.get());
     }
-    return BitmapFromSurface(square.get(), ColorModel::RGB, true, drawn, &error);
+    return bitmapFromSurface(square.get(), ColorModel::RGB, true, drawn, &error);
 }
 
 } // namespace
 
-bool DecodeICNSBitmaps(const std::uint8_t* bytes, std::size_t length, std::vector<Bitmap>& pictures,
+bool decodeICNSBitmaps(const std::uint8_t* bytes, std::size_t length, std::vector<Bitmap>& pictures,
                        std::string& error) {
     pictures.clear();
     if (!bytes || length < kHeader || std::memcmp(bytes, "icns", 4) != 0) {
@@ -208,8 +208,8 @@ bool DecodeICNSBitmaps(const std::uint8_t* bytes, std::size_t length, std::vecto
         if (!isPNG(m) && !isJPEG2000(m))
             continue; // masks, the table of contents, names and versions
         Bitmap picture;
-        const bool ok = isPNG(m) ? DecodePNGBitmap(m.data, m.size, picture, error)
-                                 : DecodeJPEG2000Bitmap(m.data, m.size, picture, error);
+        const bool ok = isPNG(m) ? decodePNGBitmap(m.data, m.size, picture, error)
+                                 : decodeJPEG2000Bitmap(m.data, m.size, picture, error);
         if (!ok)
             return false;
         pictures.push_back(std::move(picture));
@@ -221,7 +221,7 @@ bool DecodeICNSBitmaps(const std::uint8_t* bytes, std::size_t length, std::vecto
     return true;
 }
 
-int ICNSSizeFor(std::int64_t width, std::int64_t height) {
+int iCNSSizeFor(std::int64_t width, std::int64_t height) {
     static constexpr int kSizes[] = {16, 32, 48, 128, 256, 512, 1024};
     const std::int64_t side = std::max(width, height);
     int best = kSizes[0];
@@ -233,7 +233,7 @@ int ICNSSizeFor(std::int64_t width, std::int64_t height) {
     return best;
 }
 
-bool EncodeICNSBitmap(const Bitmap& bitmap, std::vector<std::uint8_t>& out, std::string& error) {
+bool encodeICNSBitmap(const Bitmap& bitmap, std::vector<std::uint8_t>& out, std::string& error) {
     if (bitmap.empty()) {
         error = "no picture to encode";
         return false;
@@ -242,10 +242,10 @@ bool EncodeICNSBitmap(const Bitmap& bitmap, std::vector<std::uint8_t>& out, std:
     // of another size or shape is scaled (aspect ratio kept) with the same cairo filter the
     // renders use and centred on a transparent square, so it is neither cut nor distorted; one
     // of the right size is taken as it is.
-    const int side = ICNSSizeFor(bitmap.width, bitmap.height);
+    const int side = iCNSSizeFor(bitmap.width, bitmap.height);
     Bitmap drawn;
     if (bitmap.width == side && bitmap.height == side) {
-        drawn = ConvertBitmap(bitmap, ColorModel::RGB, true);
+        drawn = convertBitmap(bitmap, ColorModel::RGB, true);
     } else if (!drawScaled(bitmap, side, drawn, error)) {
         return false;
     }
@@ -280,7 +280,7 @@ bool EncodeICNSBitmap(const Bitmap& bitmap, std::vector<std::uint8_t>& out, std:
     if (side >= 256) {
         // The large sizes hold a PNG, as current systems write them (and read them fastest).
         std::vector<std::uint8_t> png;
-        if (!EncodePNGBitmap(rgba, true, 0, 0, png, error))
+        if (!encodePNGBitmap(rgba, true, 0, 0, png, error))
             return false;
         const icns_type_t type = side == 256   ? ICNS_256x256_32BIT_ARGB_DATA
                                  : side == 512 ? ICNS_512x512_32BIT_ARGB_DATA

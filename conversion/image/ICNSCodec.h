@@ -13,12 +13,12 @@ namespace conversion {
 
 // Every picture of the family in file order, each RGB with alpha (the member's mask applied).
 // Members stored as PNG or JPEG 2000 (the large sizes) go through the project's own decoders.
-bool DecodeICNSBitmaps(const std::uint8_t* bytes, std::size_t length, std::vector<Bitmap>& pictures,
+bool decodeICNSBitmaps(const std::uint8_t* bytes, std::size_t length, std::vector<Bitmap>& pictures,
                        std::string& error);
 
 // The icon size (16, 32, 48, 128, 256, 512 or 1024) a picture of this size is written at.
-int ICNSSizeFor(std::int64_t width, std::int64_t height);
+int iCNSSizeFor(std::int64_t width, std::int64_t height);
 
-bool EncodeICNSBitmap(const Bitmap& bitmap, std::vector<std::uint8_t>& out, std::string& error);
+bool encodeICNSBitmap(const Bitmap& bitmap, std::vector<std::uint8_t>& out, std::string& error);
 
 } // namespace conversion

@@ -1,9 +1,9 @@
 #include "ImageCodecs.h"
 
-#include "EXRCodec.h"
-#include "GIFCodec.h"
 #include "CameraRawCodec.h"
+#include "EXRCodec.h"
 #include "FaxCodec.h"
+#include "GIFCodec.h"
 #include "ICNSCodec.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
@@ -33,7 +33,7 @@ bool formatTakesMetadata(std::int32_t f) {
 
 } // namespace
 
-bool CanWriteFormat(std::int32_t format, std::string* reason) {
+bool canWriteFormat(std::int32_t format, std::string* reason) {
     const char* why = nullptr;
     switch (format) {
     case kFormatIllustrator:
@@ -52,7 +52,7 @@ bool CanWriteFormat(std::int32_t format, std::string* reason) {
         why = "camera raw files cannot be written";
         break;
     default:
-        if (!IsKnownFormatCode(format))
+        if (!isKnownFormatCode(format))
             why = "unknown output format code";
     }
     if (why && reason)
@@ -60,9 +60,9 @@ bool CanWriteFormat(std::int32_t format, std::string* reason) {
     return why == nullptr;
 }
 
-bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProperties& p,
+bool encodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProperties& p,
                   std::vector<std::uint8_t>& out, std::string& error) {
-    if (!CanWriteFormat(format, &error))
+    if (!canWriteFormat(format, &error))
         return false;
     if (bitmap.empty()) {
         error = "no picture to encode";
@@ -75,18 +75,18 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
     switch (format) {
     case kFormatNone:
     case kFormatJPEG:
-        ok = EncodeJPEGBitmap(bitmap, jpegQuality(p), dpiX, dpiY, out, error);
+        ok = encodeJPEGBitmap(bitmap, jpegQuality(p), dpiX, dpiY, out, error);
         break;
     case kFormatWebP:
         // A file named .webp holds WebP, whichever path of the job writes it.
-        ok = EncodeWebPBitmap(bitmap, jpegQuality(p) / 100.0, {}, out, error);
+        ok = encodeWebPBitmap(bitmap, jpegQuality(p) / 100.0, {}, out, error);
         orientationWritten = true;
         break;
     case kFormatJPEG2000:
-        ok = EncodeJPEG2000Bitmap(bitmap, p.hasQuality ? p.quality : 0.85, p.hasAlpha, out, error);
+        ok = encodeJPEG2000Bitmap(bitmap, p.hasQuality ? p.quality : 0.85, p.hasAlpha, out, error);
         break;
     case kFormatPNG:
-        ok = EncodePNGBitmap(bitmap, p.hasAlpha, dpiX, dpiY, out, error);
+        ok = encodePNGBitmap(bitmap, p.hasAlpha, dpiX, dpiY, out, error);
         break;
     case kFormatTIFF:
     case kFormatCMYKTIFF:
@@ -99,17 +99,17 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
         s.dpiY = dpiY;
         s.orientation = p.orientation;
         orientationWritten = true;
-        ok = EncodeTIFFBitmaps({&bitmap}, s, out, error);
+        ok = encodeTIFFBitmaps({&bitmap}, s, out, error);
         break;
     }
     case kFormatGIF:
-        ok = EncodeGIFBitmap(bitmap, p.hasAlpha, out, error);
+        ok = encodeGIFBitmap(bitmap, p.hasAlpha, out, error);
         break;
     case kFormatOpenEXR:
-        ok = EncodeEXRBitmap(bitmap, out, error);
+        ok = encodeEXRBitmap(bitmap, out, error);
         break;
     case kFormatAppleIcon:
-        ok = EncodeICNSBitmap(bitmap, out, error);
+        ok = encodeICNSBitmap(bitmap, out, error);
         break;
     case kFormatPDF: {
         PDFImageWriter writer;
@@ -119,7 +119,7 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
         break;
     }
     default:
-        ok = EncodeMagickBitmap(bitmap, MagickCoderForOutput(format), false, jpegQuality(p) / 100.0,
+        ok = encodeMagickBitmap(bitmap, magickCoderForOutput(format), false, jpegQuality(p) / 100.0,
                                 dpiX, dpiY, out, error);
         break;
     }
@@ -130,54 +130,54 @@ bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProper
         patch.orientation = p.orientation;
         patch.dpiX = dpiX;
         patch.dpiY = dpiY;
-        return CopyImageMetadata(p.metadataSource, out, patch, error);
+        return copyImageMetadata(p.metadataSource, out, patch, error);
     }
     if (p.orientation >= 1 && p.orientation <= 8 && !orientationWritten &&
         (format == kFormatJPEG || format == kFormatNone || format == kFormatPNG ||
          format == kFormatPhotoshop))
-        return WriteImageOrientation(out, p.orientation, error);
+        return writeImageOrientation(out, p.orientation, error);
     return true;
 }
 
-bool DecodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::string& extension,
+bool decodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::string& extension,
                       std::vector<Bitmap>& pictures, std::string& error) {
     pictures.clear();
-    const std::string uti = TypeIdentifierOfBytes(bytes, length);
+    const std::string uti = typeIdentifierOfBytes(bytes, length);
     if (uti == "public.jpeg" || uti == "public.png" || uti == "public.jpeg-2000") {
         Bitmap b;
-        const bool ok = uti == "public.jpeg"  ? DecodeJPEGBitmap(bytes, length, b, error)
-                        : uti == "public.png" ? DecodePNGBitmap(bytes, length, b, error)
-                                              : DecodeJPEG2000Bitmap(bytes, length, b, error);
+        const bool ok = uti == "public.jpeg"  ? decodeJPEGBitmap(bytes, length, b, error)
+                        : uti == "public.png" ? decodePNGBitmap(bytes, length, b, error)
+                                              : decodeJPEG2000Bitmap(bytes, length, b, error);
         if (ok)
             pictures.push_back(std::move(b));
         return ok;
     }
     // Camera raw files are TIFF inside (DNG and most makers' own) or have no signature at all.
-    if ((uti == "public.tiff" || uti.empty()) && IsCameraRawData(bytes, length, extension)) {
+    if ((uti == "public.tiff" || uti.empty()) && isCameraRawData(bytes, length, extension)) {
         Bitmap b;
-        if (!DecodeCameraRawBitmap(bytes, length, b, error))
+        if (!decodeCameraRawBitmap(bytes, length, b, error))
             return false;
         pictures.push_back(std::move(b));
         return true;
     }
     if (uti == "public.tiff")
-        return DecodeTIFFBitmaps(bytes, length, pictures, error);
+        return decodeTIFFBitmaps(bytes, length, pictures, error);
     if (uti == "com.apple.icns")
-        return DecodeICNSBitmaps(bytes, length, pictures, error);
-    if (uti.empty() && IsRawFaxExtension(extension)) {
+        return decodeICNSBitmaps(bytes, length, pictures, error);
+    if (uti.empty() && isRawFaxExtension(extension)) {
         Bitmap b;
-        if (!DecodeRawFaxBitmap(bytes, length, b, error))
+        if (!decodeRawFaxBitmap(bytes, length, b, error))
             return false;
         pictures.push_back(std::move(b));
         return true;
     }
-    const std::string coder = MagickCoderForInput(uti, extension);
+    const std::string coder = magickCoderForInput(uti, extension);
     if (coder.empty()) {
         error = uti.empty() ? "not an image format this program reads"
                             : "this kind of image (" + uti + ") cannot be read here";
         return false;
     }
-    return DecodeMagickBitmaps(bytes, length, coder, pictures, error);
+    return decodeMagickBitmaps(bytes, length, coder, pictures, error);
 }
 
 } // namespace conversion

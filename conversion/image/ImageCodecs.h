@@ -28,14 +28,14 @@ struct EncoderProperties {
 };
 
 // Whether a writer exists for the code, and the reason when none does.
-bool CanWriteFormat(std::int32_t format, std::string* reason = nullptr);
+bool canWriteFormat(std::int32_t format, std::string* reason = nullptr);
 
-bool EncodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProperties& properties,
+bool encodeBitmap(const Bitmap& bitmap, std::int32_t format, const EncoderProperties& properties,
                   std::vector<std::uint8_t>& out, std::string& error);
 
 // Every picture of image data judged by its content (not PDF or WebP, which have their own
 // routes). `extension` names the kind for formats without a signature.
-bool DecodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::string& extension,
+bool decodeImageBytes(const std::uint8_t* bytes, std::size_t length, const std::string& extension,
                       std::vector<Bitmap>& pictures, std::string& error);
 
 } // namespace conversion

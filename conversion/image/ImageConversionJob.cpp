@@ -1,4 +1,5 @@
 #include "ImageConversionJob.h"
+#include "ConversionLog.h"
 
 #include "CameraRawCodec.h"
 #include "ImageFormats.h"
@@ -58,7 +59,7 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
     inputImageRep = nullptr;
     inputURL = url;
     lastError.clear();
-    const std::string uti = TypeIdentifierOfFile(url);
+    const std::string uti = typeIdentifierOfFile(url);
     if (uti == "org.webmproject.webp")
         return loadWebP(url);
     if (uti == "com.adobe.pdf")
@@ -67,9 +68,9 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
     image->typeIdentifier = uti;
     bool ok = false;
     // LibRaw turns a raw picture upright itself.
-    const bool cameraRaw = (uti == "public.tiff" || uti.empty()) && IsCameraRawFile(url);
+    const bool cameraRaw = (uti == "public.tiff" || uti.empty()) && isCameraRawFile(url);
     if (uti == "public.tiff" && !cameraRaw) {
-        ok = ReadTIFFFile(url, image->representations, lastError);
+        ok = readTIFFFile(url, image->representations, lastError);
     } else {
         std::vector<std::uint8_t> bytes;
         if (!readWholeFile(url, bytes, lastError))
@@ -77,14 +78,14 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
         std::string extension = url.extension().string();
         if (!extension.empty())
             extension.erase(0, 1);
-        ok = DecodeImageBytes(bytes.data(), bytes.size(), extension, image->representations,
+        ok = decodeImageBytes(bytes.data(), bytes.size(), extension, image->representations,
                               lastError);
         // The codecs hand over the pixels as stored; a photo taken sideways says in its EXIF
         // orientation how to turn them, and is turned here so that every output stands upright
         // (and may record orientation 1). TIFF pixels are read oriented already.
         if (ok && image->representations.size() == 1 && !cameraRaw)
-            ApplyOrientation(image->representations.front(),
-                             ReadImageOrientation(bytes.data(), bytes.size()));
+            applyOrientation(image->representations.front(),
+                             readImageOrientation(bytes.data(), bytes.size()));
     }
     if (!ok || image->representations.empty())
         return false;
@@ -96,14 +97,14 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
 bool ImageConversionJob::loadWebP(const std::filesystem::path& url) {
     const std::filesystem::path temporary =
         std::filesystem::path(ToStdString(GetTemporaryURL().toLocalFile())).concat(".tif");
-    if (!DecodeWebPFileToTIFF(url, temporary, lastError))
+    if (!decodeWebPFileToTIFF(url, temporary, lastError))
         return false;
     auto image = std::make_unique<InputImage>();
     image->typeIdentifier = "public.tiff";
     // From here the temporary file is the job's, removed when the job ends.
     inputURL = temporary;
     inputIsTemporary = true;
-    if (!ReadTIFFFile(temporary, image->representations, lastError) ||
+    if (!readTIFFFile(temporary, image->representations, lastError) ||
         image->representations.empty())
         return false;
     inputImage = std::move(image);
@@ -247,12 +248,12 @@ void ImageConversionJob::SetWatermark(const WatermarkSettings& s, bool text) {
     if (!extension.empty())
         extension.erase(0, 1);
     if (readWholeFile(s.image, bytes, error) &&
-        DecodeImageBytes(bytes.data(), bytes.size(), extension, pictures, error) &&
+        decodeImageBytes(bytes.data(), bytes.size(), extension, pictures, error) &&
         !pictures.empty())
         watermarkImage = std::move(pictures.front());
     else
-        std::fprintf(stderr, "watermark picture %s: %s\n", s.image.c_str(),
-                     error.empty() ? "cannot be read" : error.c_str());
+        ConversionLogf("watermark picture %s: %s\n", s.image.c_str(),
+                       error.empty() ? "cannot be read" : error.c_str());
 }
 
 double ImageConversionJob::GetImageHorizontalResolution() const {
@@ -286,7 +287,7 @@ bool ImageConversionJob::FormatIsBitmapFileType() const {
 }
 
 std::int32_t ImageConversionJob::FormatOfInputFile() const {
-    return ImageFormatFromUTI(TypeIdentifierOfFile(inputURL), false);
+    return ImageFormatFromUTI(typeIdentifierOfFile(inputURL), false);
 }
 
 std::string ImageConversionJob::JobFileExtension() const {
@@ -301,10 +302,10 @@ bool ImageConversionJob::WriteImage(const Bitmap& image) {
         encodedData = std::move(bytes);
         return true;
     }
-    return WriteFileAtomically(outputURL, bytes, fileAttributes, lastError);
+    return writeFileAtomically(outputURL, bytes, fileAttributes, lastError);
 }
 
-bool PagesToProcess(std::int32_t mode, std::int64_t firstPage, std::int64_t lastPage,
+bool pagesToProcess(std::int32_t mode, std::int64_t firstPage, std::int64_t lastPage,
                     std::int64_t pageCount, std::int64_t* first, std::int64_t* last) {
     std::int64_t from = 1, to = pageCount;
     if (mode == 1 || mode == 2) {

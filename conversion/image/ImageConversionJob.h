@@ -126,7 +126,7 @@ private:
 
 // The pages a page conversion handles, for a document of `pageCount` pages: true with
 // [first, last] (nothing when last < first), or false when the range names no page of it.
-bool PagesToProcess(std::int32_t mode, std::int64_t firstPage, std::int64_t lastPage,
+bool pagesToProcess(std::int32_t mode, std::int64_t firstPage, std::int64_t lastPage,
                     std::int64_t pageCount, std::int64_t* first, std::int64_t* last);
 
 // What the encoder is told for the job's output, and the smaller set of the direct bitmap path

@@ -73,13 +73,13 @@ std::optional<EncoderProperties> CompressionProperties(const ImageConversionJob&
 }
 
 bool EncodeImageData(ImageConversionJob& job, const Bitmap& image, std::vector<std::uint8_t>& out) {
-    return EncodeBitmap(image, job.outputFormat, ImageDestinationProperties(job), out,
+    return encodeBitmap(image, job.outputFormat, ImageDestinationProperties(job), out,
                         job.lastError);
 }
 
 bool ImageFromData(ImageConversionJob& job, const std::vector<std::uint8_t>& data, Bitmap& out) {
     std::vector<Bitmap> pictures;
-    if (!DecodeImageBytes(data.data(), data.size(), "", pictures, job.lastError) ||
+    if (!decodeImageBytes(data.data(), data.size(), "", pictures, job.lastError) ||
         pictures.empty())
         return false;
     out = std::move(pictures.front());
@@ -103,7 +103,7 @@ bool EncodeJobImageToData(ImageConversionJob& job, std::vector<std::uint8_t>& ou
         p.dpiY = job.resolutionY;
         p.hasAlpha = FormatSupportsAlpha(job.outputFormat);
         std::vector<std::uint8_t> bytes;
-        if (!EncodeBitmap(bitmap, job.outputFormat, p, bytes, job.lastError))
+        if (!encodeBitmap(bitmap, job.outputFormat, p, bytes, job.lastError))
             return false;
         out.swap(bytes);
         return true;

@@ -1,5 +1,7 @@
 #include "ImageFormats.h"
 
+#include "InstalledPaths.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -77,7 +79,7 @@ bool startsWith(const std::uint8_t* b, std::size_t n, const char* magic, std::si
 } // namespace
 
 std::string UTIForImageFormat(std::int32_t format) {
-    return IsKnownFormatCode(format) ? kTypeIdentifiers[format] : "";
+    return isKnownFormatCode(format) ? kTypeIdentifiers[format] : "";
 }
 
 std::int32_t ImageFormatFromUTI(const std::string& typeIdentifier, bool restricted) {
@@ -92,7 +94,7 @@ std::int32_t ImageFormatFromUTI(const std::string& typeIdentifier, bool restrict
     return 0;
 }
 
-std::string TypeIdentifierOfBytes(const std::uint8_t* b, std::size_t n) {
+std::string typeIdentifierOfBytes(const std::uint8_t* b, std::size_t n) {
     if (startsWith(b, n, "\xFF\xD8\xFF", 3))
         return "public.jpeg";
     if (startsWith(b, n, "\x89PNG\r\n\x1A\n", 8))
@@ -135,14 +137,14 @@ std::string TypeIdentifierOfBytes(const std::uint8_t* b, std::size_t n) {
     return "";
 }
 
-std::string TypeIdentifierOfFile(const std::filesystem::path& path) {
+std::string typeIdentifierOfFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return "";
     std::uint8_t head[1024] = {};
     in.read(reinterpret_cast<char*>(head), sizeof head);
     const std::size_t n = std::size_t(in.gcount());
-    std::string uti = TypeIdentifierOfBytes(head, n);
+    std::string uti = typeIdentifierOfBytes(head, n);
     if (!uti.empty() || n < sizeof head)
         return uti;
     // A TGA is known by its footer.
@@ -155,31 +157,17 @@ std::string TypeIdentifierOfFile(const std::filesystem::path& path) {
 }
 
 std::int32_t ImageFormatOfURL(const std::filesystem::path& path) {
-    return ImageFormatFromUTI(TypeIdentifierOfFile(path), true);
+    return ImageFormatFromUTI(typeIdentifierOfFile(path), true);
 }
 
-std::filesystem::path ConversionResourcesDir() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (const char* env = std::getenv("LUMENO_RESOURCES"); env && *env)
-        return fs::is_directory(env, ec) ? fs::path(env) : fs::path();
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const fs::path installed = self.parent_path() / ".." / "share" / "lumeno";
-        if (fs::is_directory(installed, ec))
-            return installed;
-    }
-#ifdef LUMENO_CONVERSION_RESOURCES
-    if (fs::is_directory(LUMENO_CONVERSION_RESOURCES, ec))
-        return LUMENO_CONVERSION_RESOURCES;
-#endif
-    return {};
+std::filesystem::path conversionResourcesDir() {
+    return installedFolder("LUMENO_RESOURCES", std::filesystem::path("share") / "lumeno");
 }
 
 std::string ExtensionForImageFormat(std::int32_t format) {
-    if (!IsKnownFormatCode(format))
+    if (!isKnownFormatCode(format))
         return "";
-    const std::filesystem::path dir = ConversionResourcesDir();
+    const std::filesystem::path dir = conversionResourcesDir();
     if (dir.empty())
         return "";
     const std::string file = (dir / "ImageExtension.plist").string();

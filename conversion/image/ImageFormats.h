@@ -38,7 +38,7 @@ enum ImageFileFormat : std::int32_t {
 };
 inline constexpr std::int32_t kFormatCount = 25;
 
-inline bool IsKnownFormatCode(std::int32_t code) {
+inline bool isKnownFormatCode(std::int32_t code) {
     return code >= 0 && code < kFormatCount;
 }
 
@@ -48,9 +48,9 @@ std::string UTIForImageFormat(std::int32_t format);
 // `restricted` only the common formats are recognised.
 std::int32_t ImageFormatFromUTI(const std::string& typeIdentifier, bool restricted);
 // The type identifier of a file judged by its first bytes; "" when unrecognised or unreadable.
-std::string TypeIdentifierOfFile(const std::filesystem::path& path);
-std::string TypeIdentifierOfBytes(const std::uint8_t* bytes, std::size_t size);
-// ImageFormatFromUTI(TypeIdentifierOfFile(path), true).
+std::string typeIdentifierOfFile(const std::filesystem::path& path);
+std::string typeIdentifierOfBytes(const std::uint8_t* bytes, std::size_t size);
+// ImageFormatFromUTI(typeIdentifierOfFile(path), true).
 std::int32_t ImageFormatOfURL(const std::filesystem::path& path);
 // The extension (without dot) of output files of the code, from "ImageExtension.plist" in the
 // resources folder (read at every call); "" when the resource or the entry is missing or the
@@ -58,7 +58,7 @@ std::int32_t ImageFormatOfURL(const std::filesystem::path& path);
 std::string ExtensionForImageFormat(std::int32_t format);
 // The resources folder: $LUMENO_RESOURCES, else ../share/lumeno beside the running program,
 // else the source tree's folder; empty when none exists.
-std::filesystem::path ConversionResourcesDir();
+std::filesystem::path conversionResourcesDir();
 
 enum TextFileKind : std::int32_t {
     kTextOther = 0,

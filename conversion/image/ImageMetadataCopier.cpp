@@ -92,7 +92,7 @@ bool takeBytes(Exiv2::Image& image, std::vector<std::uint8_t>& encoded) {
 
 } // namespace
 
-bool CopyImageMetadata(const std::filesystem::path& source, std::vector<std::uint8_t>& encoded,
+bool copyImageMetadata(const std::filesystem::path& source, std::vector<std::uint8_t>& encoded,
                        const MetadataPatch& patch, std::string& error) {
     initialiseExiv2();
     try {
@@ -150,7 +150,7 @@ std::vector<std::uint8_t> ExifBlockForOutput(const std::filesystem::path& source
     }
 }
 
-int ReadImageOrientation(const std::uint8_t* bytes, std::size_t length) {
+int readImageOrientation(const std::uint8_t* bytes, std::size_t length) {
     initialiseExiv2();
     try {
         auto image = Exiv2::ImageFactory::open(bytes, long(length));
@@ -166,7 +166,7 @@ int ReadImageOrientation(const std::uint8_t* bytes, std::size_t length) {
     }
 }
 
-bool WriteImageOrientation(std::vector<std::uint8_t>& encoded, int orientation,
+bool writeImageOrientation(std::vector<std::uint8_t>& encoded, int orientation,
                            std::string& error) {
     initialiseExiv2();
     try {

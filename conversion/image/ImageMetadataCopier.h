@@ -20,7 +20,7 @@ struct MetadataPatch {
 
 // Copies the source's metadata into `encoded` (JPEG, PNG, TIFF or PSD bytes). False with a
 // message when the output cannot take metadata; a source without metadata is no failure.
-bool CopyImageMetadata(const std::filesystem::path& source, std::vector<std::uint8_t>& encoded,
+bool copyImageMetadata(const std::filesystem::path& source, std::vector<std::uint8_t>& encoded,
                        const MetadataPatch& patch, std::string& error);
 // The source's EXIF as a TIFF-structured block (the payload of a WebP EXIF chunk), without the
 // tags that describe the source's own pixel storage and with the patch written over it. Empty
@@ -28,8 +28,8 @@ bool CopyImageMetadata(const std::filesystem::path& source, std::vector<std::uin
 std::vector<std::uint8_t> ExifBlockForOutput(const std::filesystem::path& source,
                                              const MetadataPatch& patch);
 // The EXIF orientation (1 to 8) that encoded image bytes record, or 0 when they record none.
-int ReadImageOrientation(const std::uint8_t* bytes, std::size_t length);
+int readImageOrientation(const std::uint8_t* bytes, std::size_t length);
 // Only the orientation, for outputs that keep no other metadata.
-bool WriteImageOrientation(std::vector<std::uint8_t>& encoded, int orientation, std::string& error);
+bool writeImageOrientation(std::vector<std::uint8_t>& encoded, int orientation, std::string& error);
 
 } // namespace conversion

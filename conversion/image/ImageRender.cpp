@@ -80,7 +80,7 @@ std::int64_t NormalizedDegrees(std::int64_t degrees) {
     return d < 0 ? d + 360 : d;
 }
 
-bool IsQuarterTurn(std::int64_t degrees) {
+bool isQuarterTurn(std::int64_t degrees) {
     const std::int64_t d = NormalizedDegrees(degrees);
     return d == 90 || d == 270;
 }
@@ -297,8 +297,8 @@ void setUpwardMatrix(cairo_t* cr, std::uint64_t bitmapHeight, const AffineTransf
 bool CreateAlphaMask(const Bitmap& image, std::uint64_t width, std::uint64_t height,
                      const AffineTransform& transform, Rect where, Bitmap& mask) {
     std::string error;
-    SurfacePtr source = SurfaceFromBitmap(image, &error);
-    SurfacePtr target = CreateARGBSurface(std::int64_t(width), std::int64_t(height), &error);
+    SurfacePtr source = surfaceFromBitmap(image, &error);
+    SurfacePtr target = createARGBSurface(std::int64_t(width), std::int64_t(height), &error);
     if (!source || !target)
         return false;
     ContextPtr cr(cairo_create(target.get()));
@@ -326,7 +326,7 @@ bool DrawImageIntoBitmap(ImageConversionJob& job, const Bitmap& image, std::uint
         job.lastError = "the requested size comes to no pixels";
         return false;
     }
-    const bool turned = IsQuarterTurn(job.rotationDegrees);
+    const bool turned = isQuarterTurn(job.rotationDegrees);
     if (turned)
         std::swap(job.resolutionX, job.resolutionY);
     const std::uint64_t bw = turned ? height : width;
@@ -349,10 +349,10 @@ bool DrawImageIntoBitmap(ImageConversionJob& job, const Bitmap& image, std::uint
             job.colorMode = kColorModeRGB;
         }
     }
-    SurfacePtr target = CreateARGBSurface(std::int64_t(bw), std::int64_t(bh), &job.lastError);
+    SurfacePtr target = createARGBSurface(std::int64_t(bw), std::int64_t(bh), &job.lastError);
     if (!target)
         return false;
-    SurfacePtr source = SurfaceFromBitmap(image, &job.lastError);
+    SurfacePtr source = surfaceFromBitmap(image, &job.lastError);
     if (!source)
         return false;
     const AffineTransform t =
@@ -386,11 +386,11 @@ bool DrawImageIntoBitmap(ImageConversionJob& job, const Bitmap& image, std::uint
                 float(72 * std::max(w / job.maxPrintWidth, h / job.maxPrintHeight));
     }
     if (sharpen)
-        SharpenLuminance(target.get());
+        sharpenLuminance(target.get());
     Bitmap result;
     // Colours stay as drawn (not composited onto white) where the picture is see-through.
     const bool keepAlpha = model == ColorModel::RGB || maskAlpha;
-    if (!BitmapFromSurface(target.get(), model, keepAlpha, result, &job.lastError))
+    if (!bitmapFromSurface(target.get(), model, keepAlpha, result, &job.lastError))
         return false;
     target.reset();
     if (maskAlpha) {

@@ -27,7 +27,7 @@ double InchesFromUnit(std::int32_t unit, double value);
 // The degrees taken modulo 360 into [0, 360).
 std::int64_t NormalizedDegrees(std::int64_t degrees);
 // True when the rotation is an odd number of quarter turns (the output's sides exchange).
-bool IsQuarterTurn(std::int64_t degrees);
+bool isQuarterTurn(std::int64_t degrees);
 
 // The transform that draws a W x H image turned counter-clockwise by `degrees` (quarter turns;
 // other angles do not turn) and mirrored by the flip bits, onto the bitmap of the turned size.

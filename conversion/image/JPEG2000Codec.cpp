@@ -224,7 +224,7 @@ int CreatePixelDataFromJPEG2000(const std::vector<std::uint8_t>& data,
 
 namespace conversion {
 
-bool DecodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                           std::string& error) {
     std::vector<std::uint8_t> data(bytes, bytes + length);
     std::vector<std::uint8_t> pixels;
@@ -248,9 +248,9 @@ bool DecodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap&
     return true;
 }
 
-bool EncodeJPEG2000Bitmap(const Bitmap& input, double quality, bool keepAlpha,
+bool encodeJPEG2000Bitmap(const Bitmap& input, double quality, bool keepAlpha,
                           std::vector<std::uint8_t>& out, std::string& error) {
-    const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : FlattenAlpha(input);
+    const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : flattenAlpha(input);
     const Bitmap& unconverted = flattened.pixels.empty() ? input : flattened;
     if (unconverted.empty()) {
         error = "no picture to encode";
@@ -259,7 +259,7 @@ bool EncodeJPEG2000Bitmap(const Bitmap& input, double quality, bool keepAlpha,
     // OpenJPEG writes no ICC profile through its public calls (it aborts on the attempt), so
     // tagged colours are converted to sRGB, which the JP2 file names instead.
     Bitmap converted;
-    if (!unconverted.iccProfile.empty() && !ConvertProfiledToSRGB(unconverted, converted, error))
+    if (!unconverted.iccProfile.empty() && !convertProfiledToSRGB(unconverted, converted, error))
         return false;
     const Bitmap& flat = unconverted.iccProfile.empty() ? unconverted : converted;
     const int n = flat.channels();

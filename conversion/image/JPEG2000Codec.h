@@ -20,10 +20,10 @@ int CreatePixelDataFromJPEG2000(const std::vector<std::uint8_t>& data,
 
 namespace conversion {
 
-bool DecodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                           std::string& error);
 // JP2 file. quality 1.0 is lossless; below it the rate falls with the quality.
-bool EncodeJPEG2000Bitmap(const Bitmap& bitmap, double quality, bool keepAlpha,
+bool encodeJPEG2000Bitmap(const Bitmap& bitmap, double quality, bool keepAlpha,
                           std::vector<std::uint8_t>& out, std::string& error);
 
 } // namespace conversion

@@ -197,7 +197,7 @@ void CompressJPEGData(std::uint32_t width, std::uint32_t height, const std::uint
 
 namespace conversion {
 
-bool DecodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                       std::string& error) {
     jpeg_decompress_struct info;
     ErrorManager errors;
@@ -258,9 +258,9 @@ bool DecodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out
     return true;
 }
 
-bool EncodeJPEGBitmap(const Bitmap& input, int quality, double dpiX, double dpiY,
+bool encodeJPEGBitmap(const Bitmap& input, int quality, double dpiX, double dpiY,
                       std::vector<std::uint8_t>& out, std::string& error) {
-    const Bitmap flattened = input.hasAlpha ? FlattenAlpha(input) : Bitmap();
+    const Bitmap flattened = input.hasAlpha ? flattenAlpha(input) : Bitmap();
     // Reached through a pointer that stays in memory across the jump below.
     const Bitmap* volatile source = flattened.pixels.empty() ? &input : &flattened;
     const Bitmap& flat = *source;

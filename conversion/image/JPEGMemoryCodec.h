@@ -27,10 +27,10 @@ namespace conversion {
 
 // Grey, RGB or CMYK (Adobe's inverted CMYK is turned upright), with the file's ICC profile and
 // resolution.
-bool DecodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                       std::string& error);
 // quality 0 to 100; dpi written when above 0. Alpha is composited onto white first.
-bool EncodeJPEGBitmap(const Bitmap& bitmap, int quality, double dpiX, double dpiY,
+bool encodeJPEGBitmap(const Bitmap& bitmap, int quality, double dpiX, double dpiY,
                       std::vector<std::uint8_t>& out, std::string& error);
 
 } // namespace conversion

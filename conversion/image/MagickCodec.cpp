@@ -116,7 +116,7 @@ std::string megabytes(MagickCore::MagickSizeType bytes) {
 
 } // namespace
 
-bool WithinMagickLimits(std::int64_t width, std::int64_t height, bool cmyk, std::string* error) {
+bool withinMagickLimits(std::int64_t width, std::int64_t height, bool cmyk, std::string* error) {
     initialiseMagick();
     using namespace MagickCore;
     const MagickSizeType maxWidth = GetMagickResourceLimit(WidthResource);
@@ -146,7 +146,7 @@ bool WithinMagickLimits(std::int64_t width, std::int64_t height, bool cmyk, std:
     return why.empty();
 }
 
-std::string MagickCoderForInput(const std::string& uti, const std::string& extension) {
+std::string magickCoderForInput(const std::string& uti, const std::string& extension) {
     if (uti == "com.adobe.photoshop-image")
         return "PSD";
     if (uti == "com.compuserve.gif")
@@ -181,7 +181,7 @@ std::string MagickCoderForInput(const std::string& uti, const std::string& exten
     return "";
 }
 
-std::string MagickCoderForOutput(std::int32_t format) {
+std::string magickCoderForOutput(std::int32_t format) {
     switch (format) {
     case 1:
         return "PSD";
@@ -202,7 +202,7 @@ std::string MagickCoderForOutput(std::int32_t format) {
     }
 }
 
-bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const std::string& coder,
+bool decodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const std::string& coder,
                          std::vector<Bitmap>& frames, std::string& error) {
     if (coder.empty() || !bytes || length == 0) {
         error = "no reader for this kind of image";
@@ -221,7 +221,7 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
         probe.ping(blob);
         if (!checkedPictureBytes(std::int64_t(probe.columns()), std::int64_t(probe.rows()), 4,
                                  nullptr, &error) ||
-            !WithinMagickLimits(std::int64_t(probe.columns()), std::int64_t(probe.rows()),
+            !withinMagickLimits(std::int64_t(probe.columns()), std::int64_t(probe.rows()),
                                 probe.colorSpace() == MagickCore::CMYKColorspace, &error) ||
             !picturesWithinCaps(bytes, length, coder, std::int64_t(probe.columns()),
                                 std::int64_t(probe.rows()), error))
@@ -277,7 +277,7 @@ bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
     return true;
 }
 
-bool EncodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keepAlpha,
+bool encodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keepAlpha,
                         double quality, double dpiX, double dpiY, std::vector<std::uint8_t>& out,
                         std::string& error) {
     if (coder.empty() || input.empty()) {
@@ -290,9 +290,9 @@ bool EncodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keep
     }
     // Past its limits ImageMagick fails to make the image, and Magick++ then aborts the process
     // instead of throwing.
-    if (!WithinMagickLimits(input.width, input.height, input.model == ColorModel::CMYK, &error))
+    if (!withinMagickLimits(input.width, input.height, input.model == ColorModel::CMYK, &error))
         return false;
-    const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : FlattenAlpha(input);
+    const Bitmap flattened = keepAlpha || !input.hasAlpha ? Bitmap() : flattenAlpha(input);
     const Bitmap& flat = flattened.pixels.empty() ? input : flattened;
     try {
         std::string map = flat.model == ColorModel::CMYK  ? "CMYK"

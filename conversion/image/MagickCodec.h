@@ -15,19 +15,19 @@ namespace conversion {
 
 // Whether ImageMagick's resource limits (its policy: sides, memory, map and disk) leave room for
 // a picture of this size; else false with a message naming the limit.
-bool WithinMagickLimits(std::int64_t width, std::int64_t height, bool cmyk,
+bool withinMagickLimits(std::int64_t width, std::int64_t height, bool cmyk,
                         std::string* error = nullptr);
 
 // The ImageMagick coder for an input of this kind, judged by content (the type identifier) or,
 // for formats without a signature, by the file's extension; "" when none applies.
-std::string MagickCoderForInput(const std::string& typeIdentifier, const std::string& extension);
+std::string magickCoderForInput(const std::string& typeIdentifier, const std::string& extension);
 // The coder that writes a format code; "" when ImageMagick writes nothing for it here.
-std::string MagickCoderForOutput(std::int32_t format);
+std::string magickCoderForOutput(std::int32_t format);
 
 // Every frame of animated GIFs (composed) and every size of icons; the composite of PSDs.
-bool DecodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const std::string& coder,
+bool decodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const std::string& coder,
                          std::vector<Bitmap>& frames, std::string& error);
-bool EncodeMagickBitmap(const Bitmap& bitmap, const std::string& coder, bool keepAlpha,
+bool encodeMagickBitmap(const Bitmap& bitmap, const std::string& coder, bool keepAlpha,
                         double quality, double dpiX, double dpiY, std::vector<std::uint8_t>& out,
                         std::string& error);
 

@@ -38,7 +38,7 @@ QPDFObjectHandle colorSpaceOf(QPDF& pdf, const Bitmap& b) {
 QPDFObjectHandle imageStream(QPDF& pdf, const Bitmap& b) {
     std::string samples;
     std::string alpha;
-    SplitColourAndAlpha(b, samples, alpha);
+    splitColourAndAlpha(b, samples, alpha);
     auto makeImage = [&](std::string data, QPDFObjectHandle space) {
         QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf, std::move(data));
         QPDFObjectHandle dict = image.getDict();
@@ -69,11 +69,11 @@ QPDFObjectHandle imageStream(QPDF& pdf, const Bitmap& b) {
 } // namespace
 
 void PDFImageWriter::addPage(const Bitmap& bitmap, double dpiX, double dpiY) {
-    pages_.push_back({&bitmap, dpiX, dpiY});
+    m_pages.push_back({&bitmap, dpiX, dpiY});
 }
 
 bool PDFImageWriter::write(std::vector<std::uint8_t>& out, std::string& error) const {
-    if (pages_.empty()) {
+    if (m_pages.empty()) {
         error = "no page to write";
         return false;
     }
@@ -81,7 +81,7 @@ bool PDFImageWriter::write(std::vector<std::uint8_t>& out, std::string& error) c
         QPDF pdf;
         pdf.emptyPDF();
         QPDFPageDocumentHelper pages(pdf);
-        for (const Page& p : pages_) {
+        for (const Page& p : m_pages) {
             const Bitmap& b = *p.bitmap;
             if (b.empty())
                 continue;

@@ -15,7 +15,7 @@ class PDFImageWriter {
 public:
     // dpi of 0 takes the page's own.
     void addPage(const Bitmap& bitmap, double dpiX, double dpiY);
-    std::size_t pageCount() const { return pages_.size(); }
+    std::size_t pageCount() const { return m_pages.size(); }
     bool write(std::vector<std::uint8_t>& out, std::string& error) const;
 
 private:
@@ -24,7 +24,7 @@ private:
         double dpiX;
         double dpiY;
     };
-    std::vector<Page> pages_;
+    std::vector<Page> m_pages;
 };
 
 } // namespace conversion

@@ -33,63 +33,63 @@ PDFInput::~PDFInput() = default;
 
 bool PDFInput::open(const std::filesystem::path& path) {
     poppler::set_debug_error_function(quietPoppler, nullptr);
-    document_.reset(poppler::document::load_from_file(path.string()));
-    path_ = path;
-    password_.clear();
-    checker_.reset();
-    checkerTried_ = false;
-    return document_ != nullptr;
+    m_document.reset(poppler::document::load_from_file(path.string()));
+    m_path = path;
+    m_password.clear();
+    m_checker.reset();
+    m_checkerTried = false;
+    return m_document != nullptr;
 }
 
 bool PDFInput::isEncrypted() const {
     // A document still locked has not told Poppler that it is encrypted.
-    return document_ && (document_->is_encrypted() || document_->is_locked());
+    return m_document && (m_document->is_encrypted() || m_document->is_locked());
 }
 
 bool PDFInput::isLocked() const {
-    return document_ && document_->is_locked();
+    return m_document && m_document->is_locked();
 }
 
 bool PDFInput::unlock(const std::optional<std::string>& password) {
-    if (!document_)
+    if (!m_document)
         return false;
-    if (!document_->is_locked())
+    if (!m_document->is_locked())
         return true;
     const std::string given = password.value_or(std::string());
     // Poppler's unlock answers true while the document is still locked, so the state decides.
-    document_->unlock(given, given);
-    password_ = given;
-    checker_.reset();
-    checkerTried_ = false;
-    return !document_->is_locked();
+    m_document->unlock(given, given);
+    m_password = given;
+    m_checker.reset();
+    m_checkerTried = false;
+    return !m_document->is_locked();
 }
 
 int PDFInput::pageCount() const {
-    return document_ ? document_->pages() : 0;
+    return m_document ? m_document->pages() : 0;
 }
 
 bool PDFInput::pageIsSafeToDraw(int index, std::string& error) const {
-    if (!checkerTried_) {
-        checkerTried_ = true;
+    if (!m_checkerTried) {
+        m_checkerTried = true;
         try {
             auto checker = std::make_unique<PageChecker>();
             checker->qpdf.setSuppressWarnings(true);
-            checker->qpdf.processFile(path_.c_str(),
-                                      password_.empty() ? nullptr : password_.c_str());
-            checker_ = std::move(checker);
+            checker->qpdf.processFile(m_path.c_str(),
+                                      m_password.empty() ? nullptr : m_password.c_str());
+            m_checker = std::move(checker);
         } catch (const std::exception&) {
-            checker_.reset(); // what qpdf cannot open is left to Poppler alone
+            m_checker.reset(); // what qpdf cannot open is left to Poppler alone
         }
     }
-    if (!checker_)
+    if (!m_checker)
         return true;
     try {
         const std::vector<QPDFPageObjectHelper> pages =
-            QPDFPageDocumentHelper(checker_->qpdf).getAllPages();
+            QPDFPageDocumentHelper(m_checker->qpdf).getAllPages();
         if (index < 0 || std::size_t(index) >= pages.size())
             return true; // the two libraries count the pages differently: nothing to match
-        return PageFunctionsAreSafeToDraw(pages[std::size_t(index)].getObjectHandle(), error,
-                                          &checker_->safe);
+        return pageFunctionsAreSafeToDraw(pages[std::size_t(index)].getObjectHandle(), error,
+                                          &m_checker->safe);
     } catch (const std::exception& e) {
         error = std::string("the PDF page cannot be checked: ") + e.what();
         return false;
@@ -97,13 +97,13 @@ bool PDFInput::pageIsSafeToDraw(int index, std::string& error) const {
 }
 
 bool PDFInput::renderPage(int index, double dpi, Bitmap& out, std::string& error) const {
-    if (!document_ || document_->is_locked() || index < 0 || index >= document_->pages()) {
+    if (!m_document || m_document->is_locked() || index < 0 || index >= m_document->pages()) {
         error = "the PDF page cannot be read";
         return false;
     }
     if (!pageIsSafeToDraw(index, error))
         return false;
-    std::unique_ptr<poppler::page> page(document_->create_page(index));
+    std::unique_ptr<poppler::page> page(m_document->create_page(index));
     if (!page) {
         error = "the PDF page cannot be read";
         return false;
@@ -148,9 +148,9 @@ bool PDFInput::renderPage(int index, double dpi, Bitmap& out, std::string& error
 }
 
 bool PDFInput::pageSize(int index, double* width, double* height) const {
-    if (!document_ || document_->is_locked() || index < 0 || index >= document_->pages())
+    if (!m_document || m_document->is_locked() || index < 0 || index >= m_document->pages())
         return false;
-    std::unique_ptr<poppler::page> page(document_->create_page(index));
+    std::unique_ptr<poppler::page> page(m_document->create_page(index));
     if (!page)
         return false;
     poppler::rectf box = page->page_rect(poppler::crop_box);
@@ -167,13 +167,13 @@ bool PDFInput::pageSize(int index, double* width, double* height) const {
 
 bool PDFInput::renderPageSized(int index, double scale, std::int64_t width, std::int64_t height,
                                bool gray, Bitmap& out, std::string& error) const {
-    if (!document_ || document_->is_locked() || index < 0 || index >= document_->pages()) {
+    if (!m_document || m_document->is_locked() || index < 0 || index >= m_document->pages()) {
         error = "the PDF page cannot be read";
         return false;
     }
     if (!checkedPictureBytes(width, height, 4, nullptr, &error) || !pageIsSafeToDraw(index, error))
         return false;
-    std::unique_ptr<poppler::page> page(document_->create_page(index));
+    std::unique_ptr<poppler::page> page(m_document->create_page(index));
     if (!page) {
         error = "the PDF page cannot be read";
         return false;

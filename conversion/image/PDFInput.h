@@ -24,7 +24,7 @@ public:
 
     // False when the file is no PDF Poppler can open.
     bool open(const std::filesystem::path& path);
-    bool isOpen() const { return document_ != nullptr; }
+    bool isOpen() const { return m_document != nullptr; }
     bool isEncrypted() const;
     // True when the pages can be read: the document was not locked, or the password opens it
     // as owner or user. Without a password the empty one is tried, which opens the common files
@@ -48,12 +48,12 @@ private:
     // (see PageFunctionCheck.h). The file is read for it with qpdf once, on first use.
     bool pageIsSafeToDraw(int index, std::string& error) const;
 
-    std::unique_ptr<poppler::document> document_;
-    std::filesystem::path path_;
-    std::string password_;
+    std::unique_ptr<poppler::document> m_document;
+    std::filesystem::path m_path;
+    std::string m_password;
     struct PageChecker;
-    mutable std::unique_ptr<PageChecker> checker_;
-    mutable bool checkerTried_ = false;
+    mutable std::unique_ptr<PageChecker> m_checker;
+    mutable bool m_checkerTried = false;
 };
 
 } // namespace conversion

@@ -39,7 +39,7 @@ void warningHandler(png_structp, png_const_charp) {}
 
 } // namespace
 
-bool DecodePNGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodePNGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                      std::string& error) {
     std::string libraryMessage;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &libraryMessage, errorHandler,
@@ -104,12 +104,12 @@ bool DecodePNGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
     return true;
 }
 
-bool EncodePNGBitmap(const Bitmap& input, bool keepAlpha, double dpiX, double dpiY,
+bool encodePNGBitmap(const Bitmap& input, bool keepAlpha, double dpiX, double dpiY,
                      std::vector<std::uint8_t>& out, std::string& error) {
     const bool dropAlpha = input.hasAlpha && !keepAlpha;
     const Bitmap converted =
         input.model == ColorModel::CMYK || dropAlpha
-            ? ConvertBitmap(input, input.model == ColorModel::CMYK ? ColorModel::RGB : input.model,
+            ? convertBitmap(input, input.model == ColorModel::CMYK ? ColorModel::RGB : input.model,
                             keepAlpha)
             : Bitmap();
     const Bitmap& b = converted.pixels.empty() ? input : converted;

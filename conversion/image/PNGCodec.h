@@ -11,10 +11,10 @@
 
 namespace conversion {
 
-bool DecodePNGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
+bool decodePNGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                      std::string& error);
 // CMYK is turned into RGB first; dpi is written when both are finite and above 0.
-bool EncodePNGBitmap(const Bitmap& bitmap, bool keepAlpha, double dpiX, double dpiY,
+bool encodePNGBitmap(const Bitmap& bitmap, bool keepAlpha, double dpiX, double dpiY,
                      std::vector<std::uint8_t>& out, std::string& error);
 
 } // namespace conversion

@@ -62,7 +62,7 @@ bool copyWithoutProfile(const Bitmap& source, Bitmap& out, std::string& error) {
 
 } // namespace
 
-bool ConvertProfiledToSRGB(const Bitmap& source, Bitmap& out, std::string& error) {
+bool convertProfiledToSRGB(const Bitmap& source, Bitmap& out, std::string& error) {
     if (source.iccProfile.empty() || source.empty())
         return copyWithoutProfile(source, out, error);
     Profile input(

@@ -10,6 +10,6 @@ namespace conversion {
 // pictures become RGB. A profile that cannot be read or does not fit the picture's colour model
 // is dropped and the samples are kept as they are. Alpha is kept. False with a message only when
 // memory runs out.
-bool ConvertProfiledToSRGB(const Bitmap& source, Bitmap& out, std::string& error);
+bool convertProfiledToSRGB(const Bitmap& source, Bitmap& out, std::string& error);
 
 } // namespace conversion

@@ -79,7 +79,7 @@ inline std::uint32_t premultiplied(std::uint32_t r, std::uint32_t g, std::uint32
 
 } // namespace
 
-SurfacePtr CreateARGBSurface(std::int64_t width, std::int64_t height, std::string* error) {
+SurfacePtr createARGBSurface(std::int64_t width, std::int64_t height, std::string* error) {
     if (!checkedPictureBytes(width, height, 4, nullptr, error))
         return nullptr;
     if (width > 32767 || height > 32767) { // cairo's own limit on a side
@@ -98,13 +98,13 @@ SurfacePtr CreateARGBSurface(std::int64_t width, std::int64_t height, std::strin
     return s;
 }
 
-SurfacePtr SurfaceFromBitmap(const Bitmap& bitmap, std::string* error) {
+SurfacePtr surfaceFromBitmap(const Bitmap& bitmap, std::string* error) {
     if (bitmap.empty()) {
         if (error)
             *error = "no picture to draw";
         return nullptr;
     }
-    SurfacePtr s = CreateARGBSurface(bitmap.width, bitmap.height, error);
+    SurfacePtr s = createARGBSurface(bitmap.width, bitmap.height, error);
     if (!s)
         return nullptr;
     cairo_surface_flush(s.get());
@@ -155,7 +155,7 @@ SurfacePtr SurfaceFromBitmap(const Bitmap& bitmap, std::string* error) {
     return s;
 }
 
-bool BitmapFromSurface(cairo_surface_t* surface, ColorModel model, bool keepAlpha, Bitmap& out,
+bool bitmapFromSurface(cairo_surface_t* surface, ColorModel model, bool keepAlpha, Bitmap& out,
                        std::string* error) {
     cairo_surface_flush(surface);
     const std::int64_t w = cairo_image_surface_get_width(surface);
@@ -248,9 +248,9 @@ bool BitmapFromSurface(cairo_surface_t* surface, ColorModel model, bool keepAlph
     return true;
 }
 
-bool RGBBitmapToCMYK(const Bitmap& rgb, Bitmap& out, std::string* error) {
+bool rGBBitmapToCMYK(const Bitmap& rgb, Bitmap& out, std::string* error) {
     if (rgb.model != ColorModel::RGB || rgb.hasAlpha) {
-        out = ConvertBitmap(rgb, ColorModel::CMYK, false);
+        out = convertBitmap(rgb, ColorModel::CMYK, false);
         return !out.empty();
     }
     if (!out.allocate(rgb.width, rgb.height, ColorModel::CMYK, false, error))
@@ -259,7 +259,7 @@ bool RGBBitmapToCMYK(const Bitmap& rgb, Bitmap& out, std::string* error) {
     Transform t;
     t.handle = makeTransform(true, {}, &profile);
     if (!t.handle) {
-        out = ConvertBitmap(rgb, ColorModel::CMYK, false);
+        out = convertBitmap(rgb, ColorModel::CMYK, false);
         return !out.empty();
     }
     out.iccProfile = *profile;
@@ -268,7 +268,7 @@ bool RGBBitmapToCMYK(const Bitmap& rgb, Bitmap& out, std::string* error) {
     return true;
 }
 
-void SharpenLuminance(cairo_surface_t* surface) {
+void sharpenLuminance(cairo_surface_t* surface) {
     cairo_surface_flush(surface);
     const int w = cairo_image_surface_get_width(surface);
     const int h = cairo_image_surface_get_height(surface);

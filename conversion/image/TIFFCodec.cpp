@@ -74,9 +74,9 @@ struct QuietLibtiff {
 };
 
 bool readPage(TIFF* tif, Bitmap& page, std::string& error) {
-    const TIFFPageLayout layout = ReadTIFFPageLayout(tif);
-    if (CanReadTIFFSamples(layout)) {
-        if (!ReadTIFFSamples(tif, layout, page, error))
+    const TIFFPageLayout layout = readTIFFPageLayout(tif);
+    if (canReadTIFFSamples(layout)) {
+        if (!readTIFFSamples(tif, layout, page, error))
             return false;
     } else {
         const std::uint32_t width = layout.width, height = layout.height;
@@ -107,9 +107,9 @@ bool readPage(TIFF* tif, Bitmap& page, std::string& error) {
             opaque = opaque && d[3] == 255;
         }
         if (opaque || !alpha)
-            page = ConvertBitmap(page, ColorModel::RGB, false);
+            page = convertBitmap(page, ColorModel::RGB, false);
         else
-            UnpremultiplyAlpha(page);
+            unpremultiplyAlpha(page);
     }
     float rx = 0, ry = 0;
     std::uint16_t unit = RESUNIT_INCH;
@@ -165,9 +165,9 @@ bool writePage(TIFF* tif, const Bitmap& input, const TIFFWriteSettings& s, int p
     const bool fax = s.compression == COMPRESSION_CCITTFAX3;
     Bitmap converted;
     if (fax)
-        converted = ConvertBitmap(input, ColorModel::Gray, false);
+        converted = convertBitmap(input, ColorModel::Gray, false);
     else if (input.hasAlpha && !s.keepAlpha)
-        converted = FlattenAlpha(input);
+        converted = flattenAlpha(input);
     const Bitmap& b = converted.pixels.empty() ? input : converted;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(b.width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(b.height));
@@ -244,7 +244,7 @@ bool writePage(TIFF* tif, const Bitmap& input, const TIFFWriteSettings& s, int p
 
 } // namespace
 
-bool ReadTIFFFile(const std::filesystem::path& path, std::vector<Bitmap>& pages,
+bool readTIFFFile(const std::filesystem::path& path, std::vector<Bitmap>& pages,
                   std::string& error) {
     QuietLibtiff quiet;
     TIFF* tif = TIFFOpen(path.c_str(), "rm");
@@ -257,7 +257,7 @@ bool ReadTIFFFile(const std::filesystem::path& path, std::vector<Bitmap>& pages,
     return ok;
 }
 
-bool DecodeTIFFBitmaps(const std::uint8_t* bytes, std::size_t length, std::vector<Bitmap>& pages,
+bool decodeTIFFBitmaps(const std::uint8_t* bytes, std::size_t length, std::vector<Bitmap>& pages,
                        std::string& error) {
     QuietLibtiff quiet;
     MemoryFile file;
@@ -296,7 +296,7 @@ bool needsBigTIFF(const std::vector<const Bitmap*>& pages) {
 
 } // namespace
 
-bool EncodeTIFFBitmaps(const std::vector<const Bitmap*>& pages, const TIFFWriteSettings& settings,
+bool encodeTIFFBitmaps(const std::vector<const Bitmap*>& pages, const TIFFWriteSettings& settings,
                        std::vector<std::uint8_t>& out, std::string& error) {
     if (pages.empty()) {
         error = "no picture to encode";
@@ -322,7 +322,7 @@ bool EncodeTIFFBitmaps(const std::vector<const Bitmap*>& pages, const TIFFWriteS
     return true;
 }
 
-bool WriteTIFFFile(const std::filesystem::path& path, const std::vector<const Bitmap*>& pages,
+bool writeTIFFFile(const std::filesystem::path& path, const std::vector<const Bitmap*>& pages,
                    const TIFFWriteSettings& settings, std::string& error) {
     if (pages.empty()) {
         error = "no picture to encode";

@@ -12,9 +12,9 @@
 namespace conversion {
 
 // Every page (directory) of the file or data; false when not even the first page can be read.
-bool ReadTIFFFile(const std::filesystem::path& path, std::vector<Bitmap>& pages,
+bool readTIFFFile(const std::filesystem::path& path, std::vector<Bitmap>& pages,
                   std::string& error);
-bool DecodeTIFFBitmaps(const std::uint8_t* bytes, std::size_t length, std::vector<Bitmap>& pages,
+bool decodeTIFFBitmaps(const std::uint8_t* bytes, std::size_t length, std::vector<Bitmap>& pages,
                        std::string& error);
 
 struct TIFFWriteSettings {
@@ -29,10 +29,10 @@ struct TIFFWriteSettings {
     int orientation = 0;
 };
 
-bool EncodeTIFFBitmaps(const std::vector<const Bitmap*>& pages, const TIFFWriteSettings& settings,
+bool encodeTIFFBitmaps(const std::vector<const Bitmap*>& pages, const TIFFWriteSettings& settings,
                        std::vector<std::uint8_t>& out, std::string& error);
 // The same straight into a new file (nothing is held in memory); a failed write removes it.
-bool WriteTIFFFile(const std::filesystem::path& path, const std::vector<const Bitmap*>& pages,
+bool writeTIFFFile(const std::filesystem::path& path, const std::vector<const Bitmap*>& pages,
                    const TIFFWriteSettings& settings, std::string& error);
 
 } // namespace conversion

@@ -69,7 +69,7 @@ void placeChunk(const std::uint8_t* data, std::size_t chunkWidth, std::size_t ro
 
 } // namespace
 
-TIFFPageLayout ReadTIFFPageLayout(TIFF* tif) {
+TIFFPageLayout readTIFFPageLayout(TIFF* tif) {
     TIFFPageLayout l;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &l.width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &l.height);
@@ -87,7 +87,7 @@ TIFFPageLayout ReadTIFFPageLayout(TIFF* tif) {
     return l;
 }
 
-bool CanReadTIFFSamples(const TIFFPageLayout& l) {
+bool canReadTIFFSamples(const TIFFPageLayout& l) {
     const bool integer = (l.bits == 8 || l.bits == 16) && l.sampleFormat == SAMPLEFORMAT_UINT;
     const bool real = l.bits == 32 && l.sampleFormat == SAMPLEFORMAT_IEEEFP;
     const bool space = l.photometric == PHOTOMETRIC_MINISBLACK ||
@@ -99,7 +99,7 @@ bool CanReadTIFFSamples(const TIFFPageLayout& l) {
            (l.planar == PLANARCONFIG_CONTIG || l.planar == PLANARCONFIG_SEPARATE);
 }
 
-bool ReadTIFFSamples(TIFF* tif, const TIFFPageLayout& l, Bitmap& page, std::string& error) {
+bool readTIFFSamples(TIFF* tif, const TIFFPageLayout& l, Bitmap& page, std::string& error) {
     const bool alpha = l.extraCount > 0 && l.samples > colourSamples(l);
     if (!page.allocate(l.width, l.height, modelOf(l), alpha, &error))
         return false;
@@ -153,11 +153,11 @@ bool ReadTIFFSamples(TIFF* tif, const TIFFPageLayout& l, Bitmap& page, std::stri
                 row[x * page.channels()] = std::uint8_t(255 - row[x * page.channels()]);
         }
     if (alpha && l.associatedAlpha)
-        UnpremultiplyAlpha(page);
+        unpremultiplyAlpha(page);
     return true;
 }
 
-void UnpremultiplyAlpha(Bitmap& b) {
+void unpremultiplyAlpha(Bitmap& b) {
     if (!b.hasAlpha)
         return;
     const int colours = b.colorChannels();

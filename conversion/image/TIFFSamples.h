@@ -1,7 +1,7 @@
 // A TIFF page read by strips or tiles with its real samples: grey, RGB and CMYK at 8 or 16 bits
 // or 32-bit floats, interleaved or in planes, with straight or associated alpha (the latter
 // un-premultiplied). libtiff's RGBA reader, which the other layouts go through, premultiplies
-// its result, so UnpremultiplyAlpha follows it.
+// its result, so unpremultiplyAlpha follows it.
 #pragma once
 
 #include "Bitmap.h"
@@ -20,11 +20,11 @@ struct TIFFPageLayout {
     bool associatedAlpha = false;
 };
 
-TIFFPageLayout ReadTIFFPageLayout(TIFF* tif);
-// Whether ReadTIFFSamples reads this layout.
-bool CanReadTIFFSamples(const TIFFPageLayout& layout);
-bool ReadTIFFSamples(TIFF* tif, const TIFFPageLayout& layout, Bitmap& page, std::string& error);
+TIFFPageLayout readTIFFPageLayout(TIFF* tif);
+// Whether readTIFFSamples reads this layout.
+bool canReadTIFFSamples(const TIFFPageLayout& layout);
+bool readTIFFSamples(TIFF* tif, const TIFFPageLayout& layout, Bitmap& page, std::string& error);
 // Colour samples divided by their alpha (8-bit premultiplied to straight).
-void UnpremultiplyAlpha(Bitmap& bitmap);
+void unpremultiplyAlpha(Bitmap& bitmap);
 
 } // namespace conversion

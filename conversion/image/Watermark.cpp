@@ -1,4 +1,5 @@
 #include "Watermark.h"
+#include "ConversionLog.h"
 
 #include "ImageConversionJob.h"
 #include "RenderSurface.h"
@@ -83,7 +84,7 @@ WatermarkOrigin ComputeWatermarkOrigin(double x0, double y0, double x1, double y
             axisOrigin(y0, y1, referenceHeight, targetHeight, ky)};
 }
 
-float WatermarkScale(unsigned width, unsigned height) {
+float watermarkScale(unsigned width, unsigned height) {
     return float(std::max(width, height)) / 550.0f;
 }
 
@@ -91,7 +92,7 @@ void DrawImageWatermark(ImageConversionJob& job, cairo_t* cr, unsigned width, un
     const WatermarkSettings& w = job.watermark;
     if (!usableReference(w) || !job.watermarkImage || job.watermarkImage->empty())
         return;
-    const double k = WatermarkScale(width, height);
+    const double k = watermarkScale(width, height);
     const WatermarkOrigin o =
         ComputeWatermarkOrigin(w.imageX0, w.imageY0, w.imageX1, w.imageY1, width, height,
                                w.referenceWidth, w.referenceHeight, k, k);
@@ -107,7 +108,7 @@ void DrawImageWatermark(ImageConversionJob& job, cairo_t* cr, unsigned width, un
     const double dw = pw * w.imageScale * k, dh = ph * w.imageScale * k;
     if (!(dw > 0 && dh > 0 && std::isfinite(dw) && std::isfinite(dh)))
         return;
-    SurfacePtr source = SurfaceFromBitmap(picture, nullptr);
+    SurfacePtr source = surfaceFromBitmap(picture, nullptr);
     if (!source)
         return;
     cairo_save(cr);
@@ -128,7 +129,7 @@ void DrawTextWatermark(ImageConversionJob& job, cairo_t* cr, unsigned width, uns
     const WatermarkSettings& w = job.watermark;
     if (!usableReference(w) || w.text.empty())
         return;
-    const float k = WatermarkScale(width, height);
+    const float k = watermarkScale(width, height);
     const WatermarkOrigin o =
         ComputeWatermarkOrigin(w.textX0, w.textY0, w.textX1, w.textY1, width, height,
                                w.referenceWidth, w.referenceHeight, k, k);
@@ -145,9 +146,9 @@ void DrawTextWatermark(ImageConversionJob& job, cairo_t* cr, unsigned width, uns
     // The text starts at the box's low corner, its baseline turned counter-clockwise.
     cairo_translate(cr, o.x, double(height) - o.y);
     cairo_rotate(cr, -double(float(w.textAngle) * 0.017453292f));
-    const WatermarkLayout layout = CreateWatermarkLayout(cr, w.text, w.font, size);
+    const WatermarkLayout layout = createWatermarkLayout(cr, w.text, w.font, size);
     if (!layout) {
-        std::fprintf(stderr, "text watermark: no font can be found\n");
+        ConversionLogf("text watermark: no font can be found\n");
         cairo_restore(cr);
         return;
     }
@@ -157,7 +158,7 @@ void DrawTextWatermark(ImageConversionJob& job, cairo_t* cr, unsigned width, uns
     const bool stroke = mode == 1 || mode == 2 || mode == 5 || mode == 6;
     cairo_push_group(cr);
     cairo_new_path(cr);
-    AppendWatermarkTextPath(cr, layout.get(), spacing);
+    appendWatermarkTextPath(cr, layout.get(), spacing);
     if (fill) {
         setColor(cr, w.textColor);
         cairo_fill_preserve(cr);

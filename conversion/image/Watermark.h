@@ -22,7 +22,7 @@ WatermarkOrigin ComputeWatermarkOrigin(double x0, double y0, double x1, double y
                                        double ky);
 
 // The scale of sizes given on the reference area, for an output of the size.
-float WatermarkScale(unsigned width, unsigned height);
+float watermarkScale(unsigned width, unsigned height);
 
 // Both draw on `context` (device space, y downwards, `width` x `height` pixels) and leave its
 // state as they found it. A watermark without a usable reference size, picture or font draws

@@ -46,7 +46,7 @@ Description describeFont(const std::string& postScriptName) {
 
 } // namespace
 
-WatermarkLayout CreateWatermarkLayout(cairo_t* cr, const std::string& text,
+WatermarkLayout createWatermarkLayout(cairo_t* cr, const std::string& text,
                                       const std::string& postScriptName, double size) {
     WatermarkLayout layout(pango_cairo_create_layout(cr));
     if (!layout)
@@ -74,7 +74,7 @@ WatermarkLayout CreateWatermarkLayout(cairo_t* cr, const std::string& text,
     return layout;
 }
 
-void AppendWatermarkTextPath(cairo_t* cr, PangoLayout* layout, double spacing) {
+void appendWatermarkTextPath(cairo_t* cr, PangoLayout* layout, double spacing) {
     PangoLayoutLine* line = pango_layout_get_line_readonly(layout, 0);
     if (!line)
         return;

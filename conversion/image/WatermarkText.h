@@ -18,11 +18,11 @@ using WatermarkLayout = std::unique_ptr<PangoLayout, LayoutRelease>;
 
 // One line (line breaks are shown, not followed) at `size` user units of `context`, whose
 // current transformation it is made for. Null when Pango finds no font at all.
-WatermarkLayout CreateWatermarkLayout(cairo_t* context, const std::string& text,
+WatermarkLayout createWatermarkLayout(cairo_t* context, const std::string& text,
                                       const std::string& postScriptName, double size);
 
 // Adds the outlines of the layout's glyphs to the current path, the baseline starting at the
 // user-space origin; each character after the first moves `spacing` further along the line.
-void AppendWatermarkTextPath(cairo_t* context, PangoLayout* layout, double spacing);
+void appendWatermarkTextPath(cairo_t* context, PangoLayout* layout, double spacing);
 
 } // namespace conversion

@@ -52,7 +52,7 @@ bool addChunk(WebPMux* mux, const char* fourcc, const std::vector<std::uint8_t>&
 
 } // namespace
 
-bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
+bool encodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
                       std::vector<std::uint8_t>& out, std::string& error,
                       const std::function<void()>& pixelsNoLongerNeeded) {
     if (bitmap.empty()) {
@@ -71,7 +71,7 @@ bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<st
     // WebP holds RGB and alpha only: grey and CMYK pictures are turned into RGB first.
     const Bitmap rgb = bitmap.model == ColorModel::RGB
                            ? Bitmap()
-                           : ConvertBitmap(bitmap, ColorModel::RGB, bitmap.hasAlpha);
+                           : convertBitmap(bitmap, ColorModel::RGB, bitmap.hasAlpha);
     const Bitmap& source = bitmap.model == ColorModel::RGB ? bitmap : rgb;
     PictureOwner owner;
     if (!WebPPictureInit(&owner.picture)) {

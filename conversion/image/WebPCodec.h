@@ -17,7 +17,7 @@ namespace conversion {
 // `pixelsNoLongerNeeded` (may be empty) is called once the encoder holds its own copy of the
 // pixels, before it encodes: a caller done with the bitmap frees it there, which keeps the
 // decoded picture and the encoder's working memory from being held at once.
-bool EncodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
+bool encodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<std::uint8_t>& exif,
                       std::vector<std::uint8_t>& out, std::string& error,
                       const std::function<void()>& pixelsNoLongerNeeded = {});
 

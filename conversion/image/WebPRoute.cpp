@@ -14,7 +14,7 @@
 
 namespace conversion {
 
-bool DecodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesystem::path& tiff,
+bool decodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesystem::path& tiff,
                           std::string& error) {
     std::ifstream in(input, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
@@ -47,7 +47,7 @@ bool DecodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesys
     return true;
 }
 
-bool EncodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesystem::path& output,
+bool encodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesystem::path& output,
                           double quality, std::string& error) {
     WebPConfig config;
     if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, 75)) {

@@ -7,10 +7,10 @@
 
 namespace conversion {
 
-bool DecodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesystem::path& tiff,
+bool decodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesystem::path& tiff,
                           std::string& error);
 // quality 1.0 is lossless; below it lossy at quality x 100.
-bool EncodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesystem::path& output,
+bool encodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesystem::path& output,
                           double quality, std::string& error);
 
 } // namespace conversion

@@ -16,7 +16,7 @@ extern char** environ;
 
 namespace conversion {
 
-ChildProcessResult RunChildProcess(const std::filesystem::path& program,
+ChildProcessResult runChildProcess(const std::filesystem::path& program,
                                    const std::vector<std::string>& arguments,
                                    const std::filesystem::path& log,
                                    std::chrono::milliseconds timeLimit,
@@ -41,7 +41,7 @@ ChildProcessResult RunChildProcess(const std::filesystem::path& program,
     pid_t child = -1;
     const int spawnError =
         network == ChildNetwork::None
-            ? SpawnWithoutNetwork(&child, program.c_str(), &actions, &attributes, argv.data(),
+            ? spawnWithoutNetwork(&child, program.c_str(), &actions, &attributes, argv.data(),
                                   environ)
             : posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -86,7 +86,7 @@ ChildProcessResult RunChildProcess(const std::filesystem::path& program,
     return result;
 }
 
-std::string ReadLogTail(const std::filesystem::path& log, std::size_t limit) {
+std::string readLogTail(const std::filesystem::path& log, std::size_t limit) {
     std::string text;
     if (FILE* file = std::fopen(log.c_str(), "r")) {
         char buffer[512];

@@ -18,12 +18,12 @@ struct ChildProcessResult {
 };
 
 // Whether the child shares the host's network or gets a namespace of its own with no interface
-// (where the system allows one; see SpawnWithoutNetwork).
+// (where the system allows one; see spawnWithoutNetwork).
 enum class ChildNetwork { Shared, None };
 
 // `arguments` starts with the program's name as it sees it; `cancelled` (may be empty) is asked
 // while the child runs.
-ChildProcessResult RunChildProcess(const std::filesystem::path& program,
+ChildProcessResult runChildProcess(const std::filesystem::path& program,
                                    const std::vector<std::string>& arguments,
                                    const std::filesystem::path& log,
                                    std::chrono::milliseconds timeLimit,
@@ -31,6 +31,6 @@ ChildProcessResult RunChildProcess(const std::filesystem::path& program,
                                    ChildNetwork network = ChildNetwork::Shared);
 
 // The last `limit` bytes of a log, trailing blanks removed ("..." before a cut).
-std::string ReadLogTail(const std::filesystem::path& log, std::size_t limit = 300);
+std::string readLogTail(const std::filesystem::path& log, std::size_t limit = 300);
 
 } // namespace conversion

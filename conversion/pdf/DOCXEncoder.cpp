@@ -122,7 +122,7 @@ bool addPart(zip_t* archive, const char* name, const std::string& content, std::
 
 } // namespace
 
-bool EncodeDOCX(const StyledText& text, std::string& bytes, std::string& error) {
+bool encodeDOCX(const StyledText& text, std::string& bytes, std::string& error) {
     const std::string contentTypes = kContentTypes;
     const std::string relationships = kPackageRelationships;
     const std::string document = documentPart(text);

@@ -30,23 +30,25 @@ struct DocumentLayoutRequest {
     bool richTextAttributes = false;
 };
 
-// The layout in this process (what the helper program runs); false with a message. Besides the
-// print it writes the document's text, UTF-8, to LaidOutTextPath(request.print).
-bool LayOutDocument(const DocumentLayoutRequest& request, std::string& error);
-std::filesystem::path LaidOutTextPath(const std::filesystem::path& print);
+// The layout in this process (what the helper program runs; in the conversionLayout target, the
+// only part that links Qt GUI); the calling program must have made a QGuiApplication, else this
+// answers false with a message. Besides the
+// print it writes the document's text, UTF-8, to laidOutTextPath(request.print).
+bool layOutDocument(const DocumentLayoutRequest& request, std::string& error);
+std::filesystem::path laidOutTextPath(const std::filesystem::path& print);
 // The text a layout wrote; empty when there is none (or more than the layout could have made).
-std::string ReadLaidOutText(const std::filesystem::path& path);
+std::string readLaidOutText(const std::filesystem::path& path);
 
 // The helper's command line for a request (without the program name), and back.
-std::vector<std::string> LayoutArguments(const DocumentLayoutRequest& request);
-bool ParseLayoutArguments(const std::vector<std::string>& arguments, DocumentLayoutRequest& request,
+std::vector<std::string> layoutArguments(const DocumentLayoutRequest& request);
+bool parseLayoutArguments(const std::vector<std::string>& arguments, DocumentLayoutRequest& request,
                           std::string& error);
 
-// The helper program: beside the running program's libexec folder (an installed layout), else
-// where the build puts it; empty when neither exists.
-std::filesystem::path FindLayoutHelper();
+// The helper program, in the folder of helper programs (InstalledPaths.h); empty when it is not
+// there.
+std::filesystem::path findLayoutHelper();
 // The layout in the helper program, killed past `timeLimit` or when `target` cancels.
-bool LayOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,
+bool layOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,
                             ConversionProgress* target = nullptr,
                             std::chrono::milliseconds timeLimit = kLayoutTimeLimit);
 

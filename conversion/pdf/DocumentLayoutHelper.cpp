@@ -1,6 +1,7 @@
 // Running the layout in the helper program.
 #include "ChildProcess.h"
 #include "DocumentLayout.h"
+#include "InstalledPaths.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -43,25 +44,18 @@ private:
 
 } // namespace
 
-std::filesystem::path FindLayoutHelper() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const fs::path installed = self.parent_path() / ".." / "libexec" / "lumeno" / kHelperName;
-        if (::access(installed.c_str(), X_OK) == 0)
-            return installed;
-    }
-#ifdef LUMENO_LAYOUT_HELPER
-    if (::access(LUMENO_LAYOUT_HELPER, X_OK) == 0)
-        return LUMENO_LAYOUT_HELPER;
-#endif
-    return {};
+std::filesystem::path findLayoutHelper() {
+    const std::filesystem::path folder =
+        installedFolder("LUMENO_LIBEXEC", std::filesystem::path("libexec") / "lumeno");
+    if (folder.empty())
+        return {};
+    const std::filesystem::path helper = folder / kHelperName;
+    return ::access(helper.c_str(), X_OK) == 0 ? helper : std::filesystem::path();
 }
 
-bool LayOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,
+bool layOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,
                             ConversionProgress* target, std::chrono::milliseconds timeLimit) {
-    const std::filesystem::path helper = FindLayoutHelper();
+    const std::filesystem::path helper = findLayoutHelper();
     if (helper.empty()) {
         error = std::string("the text layout program (") + kHelperName + ") is not installed";
         return false;
@@ -69,10 +63,10 @@ bool LayOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& e
     LogFolder folder;
     if (!folder.create(error))
         return false;
-    std::vector<std::string> arguments = LayoutArguments(request);
+    std::vector<std::string> arguments = layoutArguments(request);
     arguments.insert(arguments.begin(), helper.string());
     const ChildProcessResult run =
-        RunChildProcess(helper, arguments, folder.log(), timeLimit,
+        runChildProcess(helper, arguments, folder.log(), timeLimit,
                         [target] { return target && target->isConversionCancelled(); });
     std::error_code ignored;
     switch (run.outcome) {
@@ -80,7 +74,7 @@ bool LayOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& e
         if (run.exitCode == 0)
             return true;
         // The helper's message is its last line; Qt and fontconfig may have written before it.
-        error = ReadLogTail(folder.log());
+        error = readLogTail(folder.log());
         if (const std::size_t newline = error.rfind('\n'); newline != std::string::npos)
             error.erase(0, newline + 1);
         if (error.empty())

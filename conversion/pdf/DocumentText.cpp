@@ -127,7 +127,7 @@ bool loadThroughLibreOffice(const std::filesystem::path& path, const std::string
     conversion.target = "html:HTML (StarWriter):UTF8";
     conversion.output = folder.path / "document.html";
     conversion.companions = folder.path;
-    if (!ConvertWithLibreOffice(conversion, error))
+    if (!convertWithLibreOffice(conversion, error))
         return false;
     std::string bytes;
     if (!readFile(conversion.output, bytes, error))
@@ -178,7 +178,7 @@ bool loadWebArchive(const std::string& bytes, QTextDocument& document, bool& isP
         std::free(value);
     }
     std::string text;
-    if (!DecodeText(page, text, error))
+    if (!decodeText(page, text, error))
         return false;
     isPlain = mime == "text/plain";
     if (isPlain)
@@ -190,7 +190,7 @@ bool loadWebArchive(const std::string& bytes, QTextDocument& document, bool& isP
 
 } // namespace
 
-DocumentKind DocumentKindOf(const std::filesystem::path& path) {
+DocumentKind documentKindOf(const std::filesystem::path& path) {
     const std::string e = lowerExtension(path);
     if (e == "html" || e == "htm" || e == "xhtml" || e == "shtml")
         return DocumentKind::HTML;
@@ -203,7 +203,7 @@ DocumentKind DocumentKindOf(const std::filesystem::path& path) {
     return DocumentKind::PlainText;
 }
 
-bool DecodeText(const std::string& bytes, std::string& utf8, std::string& error) {
+bool decodeText(const std::string& bytes, std::string& utf8, std::string& error) {
     auto has = [&](const char* bom, std::size_t n) { return bytes.compare(0, n, bom, n) == 0; };
     if (bytes.size() >= 3 && has("\xEF\xBB\xBF", 3)) {
         utf8 = bytes.substr(3);
@@ -261,7 +261,7 @@ bool loadByKind(const std::filesystem::path& path, DocumentKind kind,
     if (kind == DocumentKind::WebArchive)
         return loadWebArchive(bytes, document, isPlain, error);
     std::string text;
-    if (!DecodeText(bytes, text, error))
+    if (!decodeText(bytes, text, error))
         return false;
     if (kind == DocumentKind::HTML) {
         document.setHtml(QString::fromStdString(text));
@@ -274,9 +274,9 @@ bool loadByKind(const std::filesystem::path& path, DocumentKind kind,
 
 } // namespace
 
-bool LoadDocumentText(const std::filesystem::path& path, ConfinedTextDocument& document,
+bool loadDocumentText(const std::filesystem::path& path, ConfinedTextDocument& document,
                       bool& isPlain, std::string& error) {
-    const DocumentKind kind = DocumentKindOf(path);
+    const DocumentKind kind = documentKindOf(path);
     isPlain = false;
     // An HTML file draws its pictures from its own folder; what LibreOffice makes of a document
     // and a web archive's page have no folder to draw from.

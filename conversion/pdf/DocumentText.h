@@ -11,12 +11,12 @@ class ConfinedTextDocument;
 
 enum class DocumentKind { PlainText, HTML, WebArchive, Office, RTFD };
 
-DocumentKind DocumentKindOf(const std::filesystem::path& path);
+DocumentKind documentKindOf(const std::filesystem::path& path);
 // Text bytes to UTF-8 by their BOM, their validity as UTF-8 or uchardet's guess.
-bool DecodeText(const std::string& bytes, std::string& utf8, std::string& error);
+bool decodeText(const std::string& bytes, std::string& utf8, std::string& error);
 // False with `error` set when the file cannot be read as its kind. The document reads the
 // pictures an HTML file names from that file's folder only, and none for the other kinds.
-bool LoadDocumentText(const std::filesystem::path& path, ConfinedTextDocument& document,
+bool loadDocumentText(const std::filesystem::path& path, ConfinedTextDocument& document,
                       bool& isPlain, std::string& error);
 
 } // namespace conversion

@@ -1,4 +1,5 @@
 #include "DocumentsToPDFJob.h"
+#include "ConversionLog.h"
 
 #include "DocumentLayout.h"
 #include "ImagesToPDFJob.h"
@@ -25,7 +26,7 @@ double length(double v) {
 
 } // namespace
 
-std::vector<bool> BlankPagesOf(const std::filesystem::path& pdf) {
+std::vector<bool> blankPagesOf(const std::filesystem::path& pdf) {
     std::unique_ptr<poppler::document> document(poppler::document::load_from_file(pdf.string()));
     if (!document || document->is_locked())
         return {};
@@ -79,24 +80,24 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         request.attributes = *textAttributes;
     request.richTextAttributes = richTextAttributes;
     const std::filesystem::path folder = destination.parent_path();
-    RemoveOnExit print{TemporaryPathIn(folder.empty() ? "." : folder)};
+    RemoveOnExit print{temporaryPathIn(folder.empty() ? "." : folder)};
     request.print = print.path;
     // Qt's layout cannot be interrupted and may run for ever on hostile documents: it runs in a
     // child process that is killed past the time limit.
     // The layout writes the document's text beside the print file: the PDF's character names
     // are set from it.
-    RemoveOnExit text{LaidOutTextPath(print.path)};
-    if (!LayOutDocumentInHelper(request, error, target))
+    RemoveOnExit text{laidOutTextPath(print.path)};
+    if (!layOutDocumentInHelper(request, error, target))
         return false;
-    std::unique_ptr<QPDF> printed = OpenCopyablePDF(print.path, std::nullopt, error);
+    std::unique_ptr<QPDF> printed = openCopyablePDF(print.path, std::nullopt, error);
     if (!printed) {
         error = "the printed document cannot be read back: " + error;
         return false;
     }
-    RestoreTypedCharacters(*printed, DecodeUTF8(ReadLaidOutText(text.path)));
+    restoreTypedCharacters(*printed, DecodeUTF8(readLaidOutText(text.path)));
     std::vector<bool> blank;
     if (!insideMerge)
-        blank = BlankPagesOf(print.path);
+        blank = blankPagesOf(print.path);
     // All pages blank: one stays, so the output is still a PDF with a page.
     const bool allBlank =
         !blank.empty() && std::all_of(blank.begin(), blank.end(), [](bool b) { return b; });
@@ -117,17 +118,16 @@ bool DocumentsToPDFJob::ConvertDocumentsSeparately() {
     bool result = true;
     std::error_code ec;
     if (!jobList.empty() && !std::filesystem::is_directory(outputURL, ec)) {
-        std::fprintf(stderr, "documents-to-pdf: %s is no folder to write into\n",
-                     outputURL.c_str());
+        ConversionLogf("documents-to-pdf: %s is no folder to write into\n", outputURL.c_str());
         return false;
     }
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
-        const std::filesystem::path output = UniquePDFPathFor(outputURL, input);
+        const std::filesystem::path output = uniquePDFPathFor(outputURL, input);
         std::string error = "no name is free for its PDF";
         result = !output.empty() && PrintDocumentToPDF(input, output, error);
         if (!result)
-            std::fprintf(stderr, "documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
+            ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
         if (IsConversionCancelled(target))
             return false;
     }
@@ -142,15 +142,15 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
         folder = ".";
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
-        RemoveOnExit part{TemporaryPathIn(folder)};
+        RemoveOnExit part{temporaryPathIn(folder)};
         std::string error;
         std::unique_ptr<QPDF> pages;
         if (PrintDocumentToPDF(input, part.path, error))
-            pages = OpenCopyablePDF(part.path, std::nullopt, error);
+            pages = openCopyablePDF(part.path, std::nullopt, error);
         if (pages)
             merged.appendPagesFrom(std::move(pages), {}, nullptr);
         else
-            std::fprintf(stderr, "documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
+            ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
         if (IsConversionCancelled(target))
             return false;
     }
@@ -160,7 +160,7 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
     std::string error;
     const bool written = merged.write(outputURL, writeOptions, error);
     if (!written)
-        std::fprintf(stderr, "documents-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
+        ConversionLogf("documents-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
     ReportConversionProgress(target, selector, 7);
     return written;
 }

@@ -44,6 +44,6 @@ public:
 };
 
 // For each page of the PDF, whether it is blank; empty when it cannot be read.
-std::vector<bool> BlankPagesOf(const std::filesystem::path& pdf);
+std::vector<bool> blankPagesOf(const std::filesystem::path& pdf);
 
 } // namespace conversion

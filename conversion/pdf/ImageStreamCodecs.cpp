@@ -104,7 +104,7 @@ void entry(std::vector<std::uint8_t>& b, std::uint16_t tag, std::uint16_t type,
 
 } // namespace
 
-bool DecodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
+bool decodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
                         std::int64_t height, std::vector<std::uint8_t>& pixels, int& components,
                         bool undoAdobeInversion) {
     int colorCode = 0;
@@ -130,7 +130,7 @@ bool DecodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t widt
     return fits;
 }
 
-bool DecodeJBIG2ImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
+bool decodeJBIG2ImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
                           std::int64_t width, std::int64_t height,
                           std::vector<std::uint8_t>& rows) {
     Jbig2GlobalCtx* globals = nullptr;
@@ -181,7 +181,7 @@ bool DecodeJBIG2ImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandl
     return ok;
 }
 
-bool DecodeCCITTImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
+bool decodeCCITTImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
                           std::int64_t width, std::int64_t height,
                           std::vector<std::uint8_t>& rows) {
     const int k = integerParameter(parameters, "/K", 0);

@@ -11,16 +11,16 @@
 // Interleaved 8-bit samples of `components` per pixel, `width` x `height` as the dictionary says;
 // false when the JPEG decodes to another size. With `undoAdobeInversion`, Adobe's inverted CMYK
 // is turned upright; an image whose Decode array inverts it already must not be turned twice.
-bool DecodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
+bool decodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
                         std::int64_t height, std::vector<std::uint8_t>& pixels, int& components,
                         bool undoAdobeInversion = true);
 // 1-bit rows, 0 black, padded to whole bytes.
-bool DecodeJBIG2ImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
+bool decodeJBIG2ImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
                           std::int64_t width, std::int64_t height, std::vector<std::uint8_t>& rows);
-bool DecodeCCITTImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
+bool decodeCCITTImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
                           std::int64_t width, std::int64_t height, std::vector<std::uint8_t>& rows);
 // Interleaved 8-bit samples; colorCode in/out (0 none, 1 grey, 2 RGB, 3 CMYK); components the
 // samples per pixel written (colour then alpha); iccProfile the file's profile, if any.
-bool DecodeJPXImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
+bool decodeJPXImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
                         std::int64_t height, std::vector<std::uint8_t>& pixels, int& colorCode,
                         int& components, std::vector<std::uint8_t>& iccProfile);

@@ -1,4 +1,5 @@
 #include "ImagesToPDFJob.h"
+#include "ConversionLog.h"
 
 #include "ImageFormats.h"
 #include "JPEGMemoryCodec.h"
@@ -154,7 +155,7 @@ QPDFObjectHandle losslessImage(QPDF& pdf, const Bitmap& b) {
     const int colors = b.colorChannels();
     std::string samples;
     std::string alpha;
-    SplitColourAndAlpha(b, samples, alpha);
+    splitColourAndAlpha(b, samples, alpha);
     auto make = [&](std::string data, int components) {
         QPDFObjectHandle image = imageDictionary(pdf, b.width, b.height);
         image.getDict().replaceKey("/ColorSpace", deviceSpace(components));
@@ -163,7 +164,7 @@ QPDFObjectHandle losslessImage(QPDF& pdf, const Bitmap& b) {
         return image;
     };
     QPDFObjectHandle image = make(std::move(samples), colors);
-    if (b.hasAlpha && !IsOpaque(b))
+    if (b.hasAlpha && !isOpaque(b))
         image.getDict().replaceKey("/SMask", make(std::move(alpha), 1));
     return image;
 }
@@ -171,11 +172,11 @@ QPDFObjectHandle losslessImage(QPDF& pdf, const Bitmap& b) {
 Bitmap inColorMode(const Bitmap& b, std::int32_t mode) {
     switch (mode) {
     case kColorModeRGB:
-        return b.model == ColorModel::RGB ? b : ConvertBitmap(b, ColorModel::RGB, true);
+        return b.model == ColorModel::RGB ? b : convertBitmap(b, ColorModel::RGB, true);
     case kColorModeGray:
-        return b.model == ColorModel::Gray ? b : ConvertBitmap(b, ColorModel::Gray, true);
+        return b.model == ColorModel::Gray ? b : convertBitmap(b, ColorModel::Gray, true);
     case kColorModeCMYK:
-        return b.model == ColorModel::CMYK ? b : ConvertBitmap(b, ColorModel::CMYK, false);
+        return b.model == ColorModel::CMYK ? b : convertBitmap(b, ColorModel::CMYK, false);
     default:
         return b;
     }
@@ -187,7 +188,7 @@ bool usable(double d) {
 
 } // namespace
 
-int QuarterTurnsForAngle(std::optional<std::int64_t> angle) {
+int quarterTurnsForAngle(std::optional<std::int64_t> angle) {
     const std::int64_t a = angle && *angle >= -270 && *angle <= 270 ? *angle : 0;
     switch (a) {
     case 90:
@@ -204,7 +205,7 @@ int QuarterTurnsForAngle(std::optional<std::int64_t> angle) {
     }
 }
 
-Bitmap DownsampleBitmap(const Bitmap& s, std::int64_t width, std::int64_t height) {
+Bitmap downsampleBitmap(const Bitmap& s, std::int64_t width, std::int64_t height) {
     Bitmap d;
     width = std::clamp<std::int64_t>(width, 1, s.width);
     height = std::clamp<std::int64_t>(height, 1, s.height);
@@ -285,7 +286,7 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
         if (job.pageOrientation == 1)
             std::swap(W, H);
     }
-    const int turns = QuarterTurnsForAngle(angle);
+    const int turns = quarterTurnsForAngle(angle);
     if (path.empty()) {
         error = "no image file";
         return false;
@@ -373,14 +374,14 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
             if (bytes.size() == std::size_t(1) << 18 && !readFile(path, bytes, error))
                 return false;
             std::string decodeError;
-            if (!DecodeJPEGBitmap(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+            if (!decodeJPEGBitmap(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
                                   decoded, decodeError)) {
                 error = decodeError;
                 return false;
             }
         }
         if (resample)
-            decoded = DownsampleBitmap(decoded, nw, nh);
+            decoded = downsampleBitmap(decoded, nw, nh);
         if (decoded.empty()) {
             error = "the image could not be resampled";
             return false;
@@ -388,7 +389,7 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
         decoded = inColorMode(decoded, job.pageColorMode);
         if (job.pageImageFormat == kFormatJPEG) {
             std::vector<std::uint8_t> out;
-            if (!EncodeJPEGBitmap(decoded, int(job.pageQuality * 100), 0, 0, out, error))
+            if (!encodeJPEGBitmap(decoded, int(job.pageQuality * 100), 0, 0, out, error))
                 return false;
             image = encodedImage(pdf, std::string(out.begin(), out.end()), "/DCTDecode",
                                  decoded.width, decoded.height, decoded.colorChannels(), false);
@@ -457,7 +458,7 @@ std::filesystem::path uniquePDFIn(const std::filesystem::path& folder,
 
 } // namespace
 
-std::filesystem::path UniquePDFPathFor(const std::filesystem::path& folder,
+std::filesystem::path uniquePDFPathFor(const std::filesystem::path& folder,
                                        const std::filesystem::path& input) {
     return uniquePDFIn(folder, input);
 }
@@ -466,7 +467,7 @@ bool ImagesToPDFJob::ConvertImagesSeparately() {
     bool result = true;
     std::error_code ec;
     if (!jobList.empty() && !std::filesystem::is_directory(outputURL, ec)) {
-        std::fprintf(stderr, "images-to-pdf: %s is no folder to write into\n", outputURL.c_str());
+        ConversionLogf("images-to-pdf: %s is no folder to write into\n", outputURL.c_str());
         return false;
     }
     for (const ImageToPDFItem& item : jobList) {
@@ -479,7 +480,7 @@ bool ImagesToPDFJob::ConvertImagesSeparately() {
             result = !output.empty() && document.write(output, writeOptions, error);
         }
         if (!result)
-            std::fprintf(stderr, "images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
+            ConversionLogf("images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
         if (IsConversionCancelled(target))
             return false;
     }
@@ -494,7 +495,7 @@ bool ImagesToPDFJob::MergeImagesIntoPDF() {
         std::string error;
         result = PDFPageFromImageFile(*this, item.filePath, document, item.angle, error);
         if (!result)
-            std::fprintf(stderr, "images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
+            ConversionLogf("images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
         if (IsConversionCancelled(target))
             return false;
     }
@@ -504,7 +505,7 @@ bool ImagesToPDFJob::MergeImagesIntoPDF() {
     std::string error;
     const bool written = document.write(outputURL, writeOptions, error);
     if (!written)
-        std::fprintf(stderr, "images-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
+        ConversionLogf("images-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
     ReportConversionProgress(target, selector, 7);
     return written;
 }

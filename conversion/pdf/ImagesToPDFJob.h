@@ -56,13 +56,13 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& imag
 
 // Quarter turns clockwise for an angle in degrees: 90 and -270 one, 180 and -180 two, 270 and
 // -90 three; any other angle none.
-int QuarterTurnsForAngle(std::optional<std::int64_t> angle);
+int quarterTurnsForAngle(std::optional<std::int64_t> angle);
 
 // The picture averaged down to the given size (each side at least 1 pixel).
-Bitmap DownsampleBitmap(const Bitmap& source, std::int64_t width, std::int64_t height);
+Bitmap downsampleBitmap(const Bitmap& source, std::int64_t width, std::int64_t height);
 
 // "x.pdf", else "x 1.pdf", ... in the folder; empty when the folder is unusable.
-std::filesystem::path UniquePDFPathFor(const std::filesystem::path& folder,
+std::filesystem::path uniquePDFPathFor(const std::filesystem::path& folder,
                                        const std::filesystem::path& input);
 
 } // namespace conversion

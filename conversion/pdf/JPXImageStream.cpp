@@ -3,7 +3,7 @@
 
 #include "JPEG2000Codec.h"
 
-bool DecodeJPXImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
+bool decodeJPXImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
                         std::int64_t height, std::vector<std::uint8_t>& pixels, int& colorCode,
                         int& components, std::vector<std::uint8_t>& iccProfile) {
     std::uint32_t w = 0, h = 0;

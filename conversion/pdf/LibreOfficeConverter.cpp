@@ -62,7 +62,7 @@ std::string fileURL(const std::filesystem::path& path) {
 
 } // namespace
 
-std::filesystem::path FindLibreOffice() {
+std::filesystem::path findLibreOffice() {
     const char* pathVariable = std::getenv("PATH");
     if (!pathVariable)
         return {};
@@ -84,8 +84,8 @@ std::filesystem::path FindLibreOffice() {
     return {};
 }
 
-bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string& error) {
-    const std::filesystem::path program = FindLibreOffice();
+bool convertWithLibreOffice(const LibreOfficeConversion& conversion, std::string& error) {
+    const std::filesystem::path program = findLibreOffice();
     if (program.empty()) {
         error = "LibreOffice (soffice) is not installed; it is needed for this format";
         return false;
@@ -99,7 +99,7 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
     const std::filesystem::path input = scratch.path() / ("document." + conversion.inputExtension);
     std::error_code ec;
     std::filesystem::create_directory(outFolder, ec);
-    if (!WriteIsolatedProfile(profile, error))
+    if (!writeIsolatedProfile(profile, error))
         return false;
     if (FILE* file = std::fopen(input.c_str(), "wb")) {
         const bool complete = std::fwrite(conversion.input.data(), 1, conversion.input.size(),
@@ -128,7 +128,7 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
                                           outFolder.string(),
                                           input.string()};
     const ChildProcessResult run =
-        RunChildProcess(program, arguments, log, conversion.timeLimit, {}, ChildNetwork::None);
+        runChildProcess(program, arguments, log, conversion.timeLimit, {}, ChildNetwork::None);
     if (run.outcome == ChildProcessResult::NotStarted) {
         error = run.error;
         return false;
@@ -140,7 +140,7 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
     }
     if (run.outcome != ChildProcessResult::Exited || run.exitCode != 0) {
         error = "LibreOffice failed";
-        const std::string tail = ReadLogTail(log);
+        const std::string tail = readLogTail(log);
         if (!tail.empty())
             error += ": " + tail;
         return false;
@@ -151,7 +151,7 @@ bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
         outFolder / ("document." + conversion.target.substr(0, conversion.target.find(':')));
     if (!std::filesystem::is_regular_file(made, ec)) {
         error = "LibreOffice made no file";
-        const std::string tail = ReadLogTail(log);
+        const std::string tail = readLogTail(log);
         if (!tail.empty())
             error += ": " + tail;
         return false;

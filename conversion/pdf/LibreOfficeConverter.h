@@ -13,7 +13,7 @@
 namespace conversion {
 
 // The LibreOffice program found in PATH ("soffice", then "libreoffice"); empty when missing.
-std::filesystem::path FindLibreOffice();
+std::filesystem::path findLibreOffice();
 
 struct LibreOfficeConversion {
     // The document to convert and the extension that names its type ("rtf").
@@ -30,6 +30,6 @@ struct LibreOfficeConversion {
 };
 
 // False with `error` set when LibreOffice is missing, fails, makes no file or runs out of time.
-bool ConvertWithLibreOffice(const LibreOfficeConversion& conversion, std::string& error);
+bool convertWithLibreOffice(const LibreOfficeConversion& conversion, std::string& error);
 
 } // namespace conversion

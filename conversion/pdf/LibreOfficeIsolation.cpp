@@ -27,7 +27,7 @@ const char kSettings[] =
 
 } // namespace
 
-bool WriteIsolatedProfile(const std::filesystem::path& profile, std::string& error) {
+bool writeIsolatedProfile(const std::filesystem::path& profile, std::string& error) {
     const std::filesystem::path user = profile / "user";
     std::error_code ec;
     std::filesystem::create_directories(user, ec);
@@ -50,7 +50,7 @@ bool WriteIsolatedProfile(const std::filesystem::path& profile, std::string& err
     return true;
 }
 
-int SpawnWithoutNetwork(pid_t* child, const char* program,
+int spawnWithoutNetwork(pid_t* child, const char* program,
                         const posix_spawn_file_actions_t* actions,
                         const posix_spawnattr_t* attributes, char* const argv[],
                         char* const environment[]) {

@@ -1,4 +1,5 @@
 #include "MergeFilesJob.h"
+#include "ConversionLog.h"
 
 #include "DocumentsToPDFJob.h"
 #include "ImageFormats.h"
@@ -89,7 +90,7 @@ bool IsHTMLFile(const std::filesystem::path& file) {
     const std::string e = file.extension().string();
     if (e == ".html" || e == ".HTML" || e == ".htm" || e == ".HTM")
         return true;
-    return TextFormatFromUTI(TypeIdentifierOfFile(file)) == kTextHTML;
+    return TextFormatFromUTI(typeIdentifierOfFile(file)) == kTextHTML;
 }
 
 bool MergeFilesJob::MergeFilesSeparately() {
@@ -97,13 +98,13 @@ bool MergeFilesJob::MergeFilesSeparately() {
     bool result = true;
     std::error_code ec;
     if (!o.jobList.empty() && !std::filesystem::is_directory(o.outputURL, ec)) {
-        std::fprintf(stderr, "merge: %s is no folder to write into\n", o.outputURL.c_str());
+        ConversionLogf("merge: %s is no folder to write into\n", o.outputURL.c_str());
         return false;
     }
     for (const MergeFileItem& item : o.jobList) {
         ReportConversionProgress(o.progressTarget, o.progressSelector, 3);
         std::string error;
-        const std::filesystem::path output = UniquePDFPathFor(o.outputURL, item.filePath);
+        const std::filesystem::path output = uniquePDFPathFor(o.outputURL, item.filePath);
         if (item.fileType >= kMergeFileImage && item.fileType <= kMergeFilePDF && output.empty()) {
             result = false;
             error = "no name is free for its PDF";
@@ -119,7 +120,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
                      document.write(output, o.writeOptions, error);
         } else if (item.fileType == kMergeFilePDF) {
             if (std::filesystem::is_regular_file(item.filePath, ec)) {
-                std::unique_ptr<QPDF> source = OpenCopyablePDF(item.filePath, item.password, error);
+                std::unique_ptr<QPDF> source = openCopyablePDF(item.filePath, item.password, error);
                 if (source) {
                     MergedPDFDocument document;
                     std::vector<OutlineNode> outline;
@@ -139,7 +140,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
             }
         }
         if (!result && !error.empty())
-            std::fprintf(stderr, "merge: %s: %s\n", item.filePath.c_str(), error.c_str());
+            ConversionLogf("merge: %s: %s\n", item.filePath.c_str(), error.c_str());
         if (IsConversionCancelled(o.progressTarget))
             return false;
     }
@@ -150,7 +151,7 @@ bool MergeFilesJob::MergeFilesIntoOne() {
     const MergeFilesOptions& o = *options;
     std::error_code ec;
     if (std::filesystem::is_directory(o.outputURL, ec)) {
-        std::fprintf(stderr, "merge: %s is a folder, not a file to write\n", o.outputURL.c_str());
+        ConversionLogf("merge: %s is a folder, not a file to write\n", o.outputURL.c_str());
         return false;
     }
     std::filesystem::path folder = o.outputURL.parent_path();
@@ -163,15 +164,15 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         const int first = merged.pageCount();
         std::vector<OutlineNode> children;
         if (item.fileType == kMergeFilePDF) {
-            if (std::unique_ptr<QPDF> source = OpenCopyablePDF(item.filePath, item.password, error))
+            if (std::unique_ptr<QPDF> source = openCopyablePDF(item.filePath, item.password, error))
                 merged.appendPagesFrom(std::move(source), {}, &children);
         } else if (item.fileType == kMergeFileDocument) {
             DocumentsToPDFJob job;
             configure(job, o, true);
-            RemoveOnExit part{TemporaryPathIn(folder)};
+            RemoveOnExit part{temporaryPathIn(folder)};
             if (job.PrintDocumentToPDF(item.filePath, part.path, error)) {
-                const std::vector<bool> blank = BlankPagesOf(part.path);
-                if (std::unique_ptr<QPDF> printed = OpenCopyablePDF(part.path, std::nullopt, error))
+                const std::vector<bool> blank = blankPagesOf(part.path);
+                if (std::unique_ptr<QPDF> printed = openCopyablePDF(part.path, std::nullopt, error))
                     merged.appendPagesFrom(
                         std::move(printed),
                         [&](int page) {
@@ -188,20 +189,20 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         if (merged.pageCount() > first)
             merged.addOutlineEntry({label(item.filePath), first, std::move(children)});
         else if (item.fileType >= kMergeFileImage && item.fileType <= kMergeFilePDF)
-            std::fprintf(stderr, "merge: %s: %s\n", item.filePath.c_str(),
-                         error.empty() ? "gave no page" : error.c_str());
+            ConversionLogf("merge: %s: %s\n", item.filePath.c_str(),
+                           error.empty() ? "gave no page" : error.c_str());
         if (IsConversionCancelled(o.progressTarget))
             return false;
     }
     if (merged.pageCount() == 0) {
-        std::fprintf(stderr, "merge: no input gave a page; nothing written\n");
+        ConversionLogf("merge: no input gave a page; nothing written\n");
         return false;
     }
     ReportConversionProgress(o.progressTarget, o.progressSelector, 6);
     std::string error;
     const bool written = merged.write(o.outputURL, o.writeOptions, error);
     if (!written)
-        std::fprintf(stderr, "merge: %s: %s\n", o.outputURL.c_str(), error.c_str());
+        ConversionLogf("merge: %s: %s\n", o.outputURL.c_str(), error.c_str());
     ReportConversionProgress(o.progressTarget, o.progressSelector, 7);
     return written;
 }

@@ -72,8 +72,8 @@ void mapOutline(QPDF& pdf, std::vector<QPDFOutlineObjectHelper> items,
 } // namespace
 
 void FileStreamProvider::provideStreamData(QPDFObjGen const& stream, Pipeline* pipeline) {
-    auto found = files_.find(stream);
-    if (found == files_.end())
+    auto found = m_files.find(stream);
+    if (found == m_files.end())
         throw std::runtime_error("no file for an image stream");
     std::FILE* file = std::fopen(found->second.c_str(), "rb");
     if (!file)
@@ -92,22 +92,22 @@ void FileStreamProvider::provideStreamData(QPDFObjGen const& stream, Pipeline* p
 void MergedPDFDocument::setStreamDataFromFile(QPDFObjectHandle stream,
                                               const std::filesystem::path& file,
                                               QPDFObjectHandle filter) {
-    files_->add(stream.getObjGen(), file);
-    stream.replaceStreamData(files_, filter, QPDFObjectHandle::newNull());
+    m_files->add(stream.getObjGen(), file);
+    stream.replaceStreamData(m_files, filter, QPDFObjectHandle::newNull());
 }
 
-MergedPDFDocument::MergedPDFDocument() : pdf_(std::make_unique<QPDF>()) {
-    pdf_->emptyPDF();
+MergedPDFDocument::MergedPDFDocument() : m_pdf(std::make_unique<QPDF>()) {
+    m_pdf->emptyPDF();
 }
 
 int MergedPDFDocument::pageCount() {
-    return int(pdf_->getAllPages().size());
+    return int(m_pdf->getAllPages().size());
 }
 
 int MergedPDFDocument::appendPagesFrom(std::unique_ptr<QPDF> source,
                                        const std::function<bool(int)>& keep,
                                        std::vector<OutlineNode>* outline) {
-    QPDFPageDocumentHelper target(*pdf_);
+    QPDFPageDocumentHelper target(*m_pdf);
     // Page sizes and resources inherited from the source's page tree must travel with the page.
     source->pushInheritedAttributesToPage();
     const std::vector<QPDFObjectHandle> pages = source->getAllPages();
@@ -125,12 +125,12 @@ int MergedPDFDocument::appendPagesFrom(std::unique_ptr<QPDF> source,
         QPDFOutlineDocumentHelper outlines(*source);
         mapOutline(*source, outlines.getTopLevelOutlines(), taken, *outline, 0);
     }
-    sources_.push_back(std::move(source));
+    m_sources.push_back(std::move(source));
     return added;
 }
 
 void MergedPDFDocument::appendPage(QPDFObjectHandle page) {
-    QPDFPageDocumentHelper(*pdf_).addPage(QPDFPageObjectHelper(page), false);
+    QPDFPageDocumentHelper(*m_pdf).addPage(QPDFPageObjectHelper(page), false);
 }
 
 namespace {
@@ -179,13 +179,13 @@ int buildItems(QPDF& pdf, const std::vector<OutlineNode>& nodes, QPDFObjectHandl
 } // namespace
 
 void MergedPDFDocument::buildOutline() {
-    QPDFObjectHandle root = pdf_->getRoot();
+    QPDFObjectHandle root = m_pdf->getRoot();
     root.removeKey("/Outlines");
-    if (outline_.empty())
+    if (m_outline.empty())
         return;
-    QPDFObjectHandle outlines = pdf_->makeIndirectObject(QPDFObjectHandle::newDictionary());
+    QPDFObjectHandle outlines = m_pdf->makeIndirectObject(QPDFObjectHandle::newDictionary());
     outlines.replaceKey("/Type", QPDFObjectHandle::newName("/Outlines"));
-    const int count = buildItems(*pdf_, outline_, outlines, pdf_->getAllPages());
+    const int count = buildItems(*m_pdf, m_outline, outlines, m_pdf->getAllPages());
     outlines.replaceKey("/Count", QPDFObjectHandle::newInteger(count));
     root.replaceKey("/Outlines", outlines);
     root.replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
@@ -203,10 +203,10 @@ bool MergedPDFDocument::write(const std::filesystem::path& destination,
         error = std::string("the outline could not be made: ") + e.what();
         return false;
     }
-    return WritePDFDocument(*pdf_, destination, options, error);
+    return WritePDFDocument(*m_pdf, destination, options, error);
 }
 
-std::unique_ptr<QPDF> OpenCopyablePDF(const std::filesystem::path& path,
+std::unique_ptr<QPDF> openCopyablePDF(const std::filesystem::path& path,
                                       const std::optional<std::string>& password,
                                       std::string& error) {
     auto pdf = std::make_unique<QPDF>();

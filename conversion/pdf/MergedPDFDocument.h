@@ -26,11 +26,11 @@ struct OutlineNode {
 // never holds them all in memory.
 class FileStreamProvider : public QPDFObjectHandle::StreamDataProvider {
 public:
-    void add(QPDFObjGen stream, std::filesystem::path file) { files_[stream] = std::move(file); }
+    void add(QPDFObjGen stream, std::filesystem::path file) { m_files[stream] = std::move(file); }
     void provideStreamData(QPDFObjGen const& stream, Pipeline* pipeline) override;
 
 private:
-    std::map<QPDFObjGen, std::filesystem::path> files_;
+    std::map<QPDFObjGen, std::filesystem::path> m_files;
 };
 
 class MergedPDFDocument {
@@ -39,7 +39,7 @@ public:
     MergedPDFDocument(const MergedPDFDocument&) = delete;
     MergedPDFDocument& operator=(const MergedPDFDocument&) = delete;
 
-    QPDF& pdf() { return *pdf_; }
+    QPDF& pdf() { return *m_pdf; }
     int pageCount();
     // Appends the pages of `source` for which `keep` (may be empty) answers true; the source's
     // own outline, mapped onto the pages taken, comes back in `outline`. Returns the pages added.
@@ -50,21 +50,21 @@ public:
                                QPDFObjectHandle filter);
     // A page object made in pdf().
     void appendPage(QPDFObjectHandle page);
-    void addOutlineEntry(OutlineNode entry) { outline_.push_back(std::move(entry)); }
+    void addOutlineEntry(OutlineNode entry) { m_outline.push_back(std::move(entry)); }
     bool write(const std::filesystem::path& destination, const PDFWriteOptions* options,
                std::string& error);
 
 private:
     void buildOutline();
-    std::unique_ptr<QPDF> pdf_;
-    std::vector<std::unique_ptr<QPDF>> sources_;
-    std::vector<OutlineNode> outline_;
-    std::shared_ptr<FileStreamProvider> files_ = std::make_shared<FileStreamProvider>();
+    std::unique_ptr<QPDF> m_pdf;
+    std::vector<std::unique_ptr<QPDF>> m_sources;
+    std::vector<OutlineNode> m_outline;
+    std::shared_ptr<FileStreamProvider> m_files = std::make_shared<FileStreamProvider>();
 };
 
 // Opens a PDF, unlocking it with the password; null with `error` set when it does not open, the
 // password is wrong or its permissions forbid copying its contents.
-std::unique_ptr<QPDF> OpenCopyablePDF(const std::filesystem::path& path,
+std::unique_ptr<QPDF> openCopyablePDF(const std::filesystem::path& path,
                                       const std::optional<std::string>& password,
                                       std::string& error);
 

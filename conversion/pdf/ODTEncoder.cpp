@@ -30,7 +30,7 @@ QTextCharFormat charFormat(const TextStyle& style) {
 
 } // namespace
 
-bool EncodeODT(const StyledText& text, std::string& bytes, std::string& error) {
+bool encodeODT(const StyledText& text, std::string& bytes, std::string& error) {
     QTextDocument document;
     QTextCursor cursor(&document);
     for (const TextRun& run : text.runs()) {

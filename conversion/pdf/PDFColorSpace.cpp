@@ -161,7 +161,7 @@ std::shared_ptr<PDFColorSpace> iccBased(QPDFObjectHandle stream, QPDFObjectHandl
     if (!alternate || alternate->components != n)
         return alternate && n == 0 ? alternate : nullptr;
     std::vector<std::uint8_t> profile;
-    if (!ReadGenericStreamData(stream, kMaxProfileBytes, profile))
+    if (!readGenericStreamData(stream, kMaxProfileBytes, profile))
         return nullptr; // data that does not decode gives no colour space
     auto cs = device(ColorFamily::Managed, n);
     cs->kind = kColorSpaceICCBased;
@@ -210,7 +210,7 @@ std::shared_ptr<PDFColorSpace> indexed(QPDFObjectHandle array, QPDFObjectHandle 
         array.getArrayNItems() > 3 ? array.getArrayItem(3) : QPDFObjectHandle::newNull();
     std::vector<std::uint8_t> bytes;
     if (table.isStream()) {
-        ReadGenericStreamData(table, 256 * 32, bytes);
+        readGenericStreamData(table, 256 * 32, bytes);
     } else if (table.isString()) {
         const std::string s = table.getStringValue();
         bytes.assign(s.begin(), s.end());
@@ -220,7 +220,7 @@ std::shared_ptr<PDFColorSpace> indexed(QPDFObjectHandle array, QPDFObjectHandle 
     bytes.resize(std::size_t(cs->hival + 1) * k, 0);
     if (base->family == ColorFamily::Separation || base->family == ColorFamily::DeviceN) {
         std::vector<std::uint8_t> tinted;
-        if (ApplyTintTransform(*base, bytes, tinted))
+        if (applyTintTransform(*base, bytes, tinted))
             bytes = std::move(tinted);
         base = base->alternate;
     }
@@ -419,7 +419,7 @@ std::shared_ptr<PDFColorSpace> CreateColorSpaceFromICCData(const std::vector<std
     return cs->transform ? cs : nullptr;
 }
 
-bool ApplyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8_t>& samples,
+bool applyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8_t>& samples,
                         std::vector<std::uint8_t>& out, std::string* reason,
                         std::uint64_t operationBudget) {
     QPDFObjectHandle array = space.array;
@@ -427,7 +427,7 @@ bool ApplyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8
         return false;
     PDFFunction function;
     InitPDFFunction(function);
-    ParsePDFFunctionObject(function, array.getArrayItem(3));
+    parsePDFFunctionObject(function, array.getArrayItem(3));
     const int m = space.components;
     const int k = space.alternate->components;
     if (!function.usable || function.outputCount < k)

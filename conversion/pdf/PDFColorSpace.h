@@ -66,6 +66,6 @@ std::shared_ptr<PDFColorSpace> CreateColorSpaceFromICCData(const std::vector<std
 // space's 8-bit samples. Calculator functions run within kPSMaxOperationsPerEvaluation for each
 // colour and `operationBudget` for all of them. False when the transform cannot be used or runs
 // past its budget, with the reason in `reason` (when given).
-bool ApplyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8_t>& samples,
+bool applyTintTransform(const PDFColorSpace& space, const std::vector<std::uint8_t>& samples,
                         std::vector<std::uint8_t>& out, std::string* reason = nullptr,
                         std::uint64_t operationBudget = kPSMaxOperationsPerImage);

@@ -31,9 +31,9 @@ void applyEncryption(QPDFWriter& writer, const PDFWriteOptions& o) {
 // its cause.
 class CheckedFileOutput : public Pipeline {
 public:
-    explicit CheckedFileOutput(FILE* file) : Pipeline("PDF output", nullptr), file_(file) {}
+    explicit CheckedFileOutput(FILE* file) : Pipeline("PDF output", nullptr), m_file(file) {}
     void write(unsigned char const* data, size_t len) override {
-        if (len > 0 && std::fwrite(data, 1, len, file_) != len) {
+        if (len > 0 && std::fwrite(data, 1, len, m_file) != len) {
             const int cause = errno ? errno : EIO;
             throw std::runtime_error(std::strerror(cause));
         }
@@ -41,17 +41,17 @@ public:
     void finish() override {}
 
 private:
-    FILE* file_;
+    FILE* m_file;
 };
 
 } // namespace
 
-bool HasRestrictions(const PDFWriteOptions& o) {
+bool hasRestrictions(const PDFWriteOptions& o) {
     return !o.allowPrinting || !o.allowCopying || !o.allowModifying || !o.allowAnnotating;
 }
 
-bool RestrictionsHold(const PDFWriteOptions& o, std::string& error) {
-    if (!HasRestrictions(o))
+bool restrictionsHold(const PDFWriteOptions& o, std::string& error) {
+    if (!hasRestrictions(o))
         return true;
     const std::string owner = o.ownerPassword.value_or("");
     if (owner.empty()) {
@@ -77,7 +77,7 @@ bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
         error = destination.string() + " is a folder";
         return false;
     }
-    if (options && !RestrictionsHold(*options, error))
+    if (options && !restrictionsHold(*options, error))
         return false;
     // qpdf writes to a stream of ours: given a file name it would leave the failures of the
     // final flush and close unseen, and a full disk would pass for success.

@@ -13,11 +13,11 @@ class QPDF;
 namespace conversion {
 
 // Whether the options restrict anything (printing, copying, changing, annotating).
-bool HasRestrictions(const PDFWriteOptions& options);
+bool hasRestrictions(const PDFWriteOptions& options);
 // Restrictions hold only when an owner password that differs from the user's guards them:
 // without one, whoever opens the file holds every right and can lift them. False with `error`
 // set when the options ask for restrictions that would not hold.
-bool RestrictionsHold(const PDFWriteOptions& options, std::string& error);
+bool restrictionsHold(const PDFWriteOptions& options, std::string& error);
 
 // False with `error` set when the options ask for restrictions that would not hold (nothing is
 // written), when the target is a folder, the write fails or the rename fails; the

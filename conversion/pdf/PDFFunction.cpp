@@ -212,7 +212,7 @@ bool ParsePDFFunction(PDFFunction& record, QPDFObjectHandle dict, std::set<QPDFO
 
 void CopyPDFFunctionStreamData(PDFFunction& record, QPDFObjectHandle stream) {
     std::vector<std::uint8_t> data;
-    if (ReadGenericStreamData(stream, kPDFFunctionMaxSampleBytes, data) && !data.empty()) {
+    if (readGenericStreamData(stream, kPDFFunctionMaxSampleBytes, data) && !data.empty()) {
         record.sampleData = std::move(data);
         record.dataLength = record.sampleData.size();
     }
@@ -225,7 +225,7 @@ void ParsePDFFunctionStream(PDFFunction& record, QPDFObjectHandle stream) {
     ParsePDFFunction(record, stream.getDict());
 }
 
-void ParsePDFFunctionObject(PDFFunction& record, QPDFObjectHandle object) {
+void parsePDFFunctionObject(PDFFunction& record, QPDFObjectHandle object) {
     if (object.isDictionary())
         ParsePDFFunction(record, object);
     else if (object.isStream())

@@ -65,7 +65,7 @@ void ParsePDFFunctionStream(PDFFunction& record, QPDFObjectHandle stream);
 void CopyPDFFunctionStreamData(PDFFunction& record, QPDFObjectHandle stream);
 // Parses `object` (a dictionary or a stream) and builds the calculator program of a type 4
 // function: everything a caller needs before evaluating.
-void ParsePDFFunctionObject(PDFFunction& record, QPDFObjectHandle object);
+void parsePDFFunctionObject(PDFFunction& record, QPDFObjectHandle object);
 void EvaluatePDFFunction(PDFFunction& record, const double* inputs, std::uint16_t m);
 void FreePDFFunction(PDFFunction& record);
 

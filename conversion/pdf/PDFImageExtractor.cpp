@@ -1,4 +1,5 @@
 #include "PDFImageExtractor.h"
+#include "ConversionLog.h"
 
 #include "ImageFormats.h"
 #include "OutputFile.h"
@@ -23,27 +24,27 @@ constexpr int kMaxFormDepth = 32;
 class InlineImageCollector : public QPDFObjectHandle::ParserCallbacks {
 public:
     explicit InlineImageCollector(std::function<void(QPDFObjectHandle)> save)
-        : save_(std::move(save)) {}
+        : m_save(std::move(save)) {}
 
     void handleObject(QPDFObjectHandle object) override {
         if (object.isOperator()) {
             const std::string op = object.getOperatorValue();
             if (op == "BI") {
-                inDictionary_ = true;
-                items_.clear();
-                data_.reset();
+                m_inDictionary = true;
+                m_items.clear();
+                m_data.reset();
             } else if (op == "ID") {
-                inDictionary_ = false;
-            } else if (op == "EI" && data_) {
-                save_(makeStream());
-                data_.reset();
+                m_inDictionary = false;
+            } else if (op == "EI" && m_data) {
+                m_save(makeStream());
+                m_data.reset();
             }
             return;
         }
-        if (inDictionary_) {
-            items_.push_back(object);
+        if (m_inDictionary) {
+            m_items.push_back(object);
         } else if (object.isInlineImage()) {
-            data_ = std::make_shared<std::string>(object.getInlineImageValue());
+            m_data = std::make_shared<std::string>(object.getInlineImageValue());
         }
     }
     void handleEOF() override {}
@@ -53,31 +54,31 @@ public:
 private:
     QPDFObjectHandle makeStream() {
         QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-        for (std::size_t i = 0; i + 1 < items_.size(); i += 2) {
-            if (!items_[i].isName())
+        for (std::size_t i = 0; i + 1 < m_items.size(); i += 2) {
+            if (!m_items[i].isName())
                 continue;
-            std::string name = items_[i].getName();
+            std::string name = m_items[i].getName();
             // The filter keys get their full names so that the stream decodes like any other.
             if (name == "/F")
                 name = "/Filter";
             else if (name == "/DP")
                 name = "/DecodeParms";
-            dict.replaceKey(name, items_[i + 1]);
+            dict.replaceKey(name, m_items[i + 1]);
         }
-        QPDFObjectHandle stream = QPDFObjectHandle::newStream(pdf, *data_);
+        QPDFObjectHandle stream = QPDFObjectHandle::newStream(pdf, *m_data);
         // newStream sets /Length; the inline keys join it.
         for (const std::string& k : dict.getKeys())
             stream.getDict().replaceKey(k, dict.getKey(k));
         stream.getDict().removeKey("/Length");
         stream.getDict().replaceKey(
-            "/Length", QPDFObjectHandle::newInteger(static_cast<long long>(data_->size())));
+            "/Length", QPDFObjectHandle::newInteger(static_cast<long long>(m_data->size())));
         return stream;
     }
 
-    std::function<void(QPDFObjectHandle)> save_;
-    bool inDictionary_ = false;
-    std::vector<QPDFObjectHandle> items_;
-    std::shared_ptr<std::string> data_;
+    std::function<void(QPDFObjectHandle)> m_save;
+    bool m_inDictionary = false;
+    std::vector<QPDFObjectHandle> m_items;
+    std::shared_ptr<std::string> m_data;
 };
 
 } // namespace
@@ -87,109 +88,109 @@ PDFImageExtractor::~PDFImageExtractor() = default;
 
 bool PDFImageExtractor::OpenInputPDF(const std::filesystem::path& path,
                                      const std::optional<std::string>& password) {
-    inputURL_ = path;
+    m_inputURL = path;
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
     pdf->setAttemptRecovery(true);
     try {
         pdf->processFile(path.c_str(), password ? password->c_str() : nullptr);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), e.what());
+        ConversionLogf("cannot open %s: %s\n", path.c_str(), e.what());
         return false;
     }
     if (pdf->isEncrypted() && !pdf->allowExtractAll() && !password) {
         // qpdf opens files whose user password is empty; the contents are readable then.
     }
-    inputPDF_ = std::move(pdf);
+    m_inputPDF = std::move(pdf);
     return true;
 }
 
 void PDFImageExtractor::SetOutputNaming(const std::optional<std::string>& baseName,
                                         bool replaceExisting) {
-    outputBaseName_ = baseName;
-    replaceExisting_ = replaceExisting;
+    m_outputBaseName = baseName;
+    m_replaceExisting = replaceExisting;
 }
 
 void PDFImageExtractor::SetProgressTarget(ConversionProgress* target, bool hasSelector) {
-    progressTarget_ = target;
-    progressSelector_ = hasSelector;
+    m_progressTarget = target;
+    m_progressSelector = hasSelector;
 }
 
 void PDFImageExtractor::SetOutputFormat(std::int32_t format, const std::filesystem::path& folder,
                                         double quality) {
-    outputFormat_ = format;
-    outputFolder_ = folder;
-    quality_ = quality;
-    job_.SetOutputFormat(format, folder, quality);
+    m_outputFormat = format;
+    m_outputFolder = folder;
+    m_quality = quality;
+    m_job.SetOutputFormat(format, folder, quality);
 }
 
 void PDFImageExtractor::SetPageRange(std::int32_t mode, std::int64_t first, std::int64_t last) {
-    pageRangeMode_ = mode;
-    firstPage_ = first;
-    lastPage_ = last;
+    m_pageRangeMode = mode;
+    m_firstPage = first;
+    m_lastPage = last;
 }
 
 bool PDFImageExtractor::ExtractImages() {
-    if (!inputPDF_)
+    if (!m_inputPDF)
         return false;
-    const std::string base = outputBaseName_ ? *outputBaseName_ : inputURL_.stem().string();
+    const std::string base = m_outputBaseName ? *m_outputBaseName : m_inputURL.stem().string();
     // The files go into the output folder, never beside or above it.
-    if (!conversion::IsPlainFileName(base)) {
-        std::fprintf(stderr, "%s: the base name \"%s\" is no plain file name\n", inputURL_.c_str(),
-                     base.c_str());
+    if (!conversion::isPlainFileName(base)) {
+        ConversionLogf("%s: the base name \"%s\" is no plain file name\n", m_inputURL.c_str(),
+                       base.c_str());
         return false;
     }
     std::vector<QPDFPageObjectHelper> pages;
     try {
-        pages = QPDFPageDocumentHelper(*inputPDF_).getAllPages();
+        pages = QPDFPageDocumentHelper(*m_inputPDF).getAllPages();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "cannot read the pages of %s: %s\n", inputURL_.c_str(), e.what());
+        ConversionLogf("cannot read the pages of %s: %s\n", m_inputURL.c_str(), e.what());
         return false;
     }
     const std::int64_t n = std::int64_t(pages.size());
     std::int64_t first = 1, last = n;
-    if ((pageRangeMode_ == 1 || pageRangeMode_ == 2) && (firstPage_ < 1 || firstPage_ > n)) {
-        std::fprintf(stderr, "%s: page %lld is out of range: the document has %lld page%s\n",
-                     inputURL_.c_str(), static_cast<long long>(firstPage_),
-                     static_cast<long long>(n), n == 1 ? "" : "s");
+    if ((m_pageRangeMode == 1 || m_pageRangeMode == 2) && (m_firstPage < 1 || m_firstPage > n)) {
+        ConversionLogf("%s: page %lld is out of range: the document has %lld page%s\n",
+                       m_inputURL.c_str(), static_cast<long long>(m_firstPage),
+                       static_cast<long long>(n), n == 1 ? "" : "s");
         return false;
     }
-    if (pageRangeMode_ == 2) {
-        first = firstPage_;
-        last = (lastPage_ > n || lastPage_ < 1) ? n : lastPage_;
-    } else if (pageRangeMode_ == 1) {
-        first = last = firstPage_;
+    if (m_pageRangeMode == 2) {
+        first = m_firstPage;
+        last = (m_lastPage > n || m_lastPage < 1) ? n : m_lastPage;
+    } else if (m_pageRangeMode == 1) {
+        first = last = m_firstPage;
     }
     if (first > last)
         return true;
-    if (!conversion::IsKnownFormatCode(outputFormat_) || outputFormat_ == conversion::kFormatNone ||
-        job_.JobFileExtension().empty()) {
-        std::fprintf(stderr, "%d is not an image format code\n", int(outputFormat_));
+    if (!conversion::isKnownFormatCode(m_outputFormat) ||
+        m_outputFormat == conversion::kFormatNone || m_job.JobFileExtension().empty()) {
+        ConversionLogf("%d is not an image format code\n", int(m_outputFormat));
         return false;
     }
-    lastResult_ = true;
+    m_lastResult = true;
     for (std::int64_t p = first; p <= last; ++p) {
-        if (progressTarget_ && progressTarget_->isConversionCancelled())
+        if (m_progressTarget && m_progressTarget->isConversionCancelled())
             return true;
-        if (progressTarget_ && progressSelector_)
-            progressTarget_->progress(p);
-        namePrefix_ = base + "_Page" + std::to_string(p) + "_";
-        imageCounter_ = 1;
+        if (m_progressTarget && m_progressSelector)
+            m_progressTarget->progress(p);
+        m_namePrefix = base + "_Page" + std::to_string(p) + "_";
+        m_imageCounter = 1;
         QPDFObjectHandle page = pages[std::size_t(p - 1)].getObjectHandle();
         try {
             VisitPageXObjects(page);
-            VisitInlineImages(page);
+            visitInlineImages(page);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "page %lld of %s is damaged: %s\n", static_cast<long long>(p),
-                         inputURL_.c_str(), e.what());
-            lastResult_ = false;
+            ConversionLogf("page %lld of %s is damaged: %s\n", static_cast<long long>(p),
+                           m_inputURL.c_str(), e.what());
+            m_lastResult = false;
         }
-        pageColorSpaces_ = QPDFObjectHandle();
-        formsInWalk_.clear();
-        formsOnPage_.clear();
-        formsSeen_.clear();
+        m_pageColorSpaces = QPDFObjectHandle();
+        m_formsInWalk.clear();
+        m_formsOnPage.clear();
+        m_formsSeen.clear();
     }
-    return lastResult_;
+    return m_lastResult;
 }
 
 void PDFImageExtractor::VisitPageXObjects(QPDFObjectHandle page) {
@@ -199,11 +200,11 @@ void PDFImageExtractor::VisitPageXObjects(QPDFObjectHandle page) {
         return;
     QPDFObjectHandle colorSpaces = resources.getKey("/ColorSpace");
     if (colorSpaces.isDictionary())
-        pageColorSpaces_ = colorSpaces;
-    VisitXObjects(resources.getKey("/XObject"), 0);
+        m_pageColorSpaces = colorSpaces;
+    visitXObjects(resources.getKey("/XObject"), 0);
 }
 
-void PDFImageExtractor::VisitXObjects(QPDFObjectHandle xobjects, int depth) {
+void PDFImageExtractor::visitXObjects(QPDFObjectHandle xobjects, int depth) {
     if (!xobjects.isDictionary())
         return;
     for (const std::string& name : xobjects.getKeys()) {
@@ -226,78 +227,78 @@ void PDFImageExtractor::VisitFormXObjects(QPDFObjectHandle form, int depth) {
         return;
     const QPDFObjGen id = form.getObjGen();
     const bool indirect = form.isIndirect();
-    if (indirect && !formsInWalk_.insert(id).second)
+    if (indirect && !m_formsInWalk.insert(id).second)
         return; // already on the path: a form that lists itself
-    if (!indirect || formsSeen_.insert(id).second)
-        formsOnPage_.push_back(form);
+    if (!indirect || m_formsSeen.insert(id).second)
+        m_formsOnPage.push_back(form);
     QPDFObjectHandle resources = form.getDict().getKey("/Resources");
     if (resources.isDictionary())
-        VisitXObjects(resources.getKey("/XObject"), depth);
+        visitXObjects(resources.getKey("/XObject"), depth);
     if (indirect)
-        formsInWalk_.erase(id);
+        m_formsInWalk.erase(id);
 }
 
-void PDFImageExtractor::VisitInlineImages(QPDFObjectHandle page) {
+void PDFImageExtractor::visitInlineImages(QPDFObjectHandle page) {
     InlineImageCollector collector(
         [this](QPDFObjectHandle stream) { SaveExtractedImage(stream.getDict(), stream); });
-    collector.pdf = inputPDF_.get();
+    collector.pdf = m_inputPDF.get();
     QPDFPageObjectHelper(page).parseContents(&collector);
     // Inline images drawn inside forms would be lost otherwise; they come after the page's own.
-    for (QPDFObjectHandle& form : formsOnPage_) {
+    for (QPDFObjectHandle& form : m_formsOnPage) {
         try {
             QPDFObjectHandle::parseContentStream(form, &collector);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "a form on %s is damaged: %s\n", namePrefix_.c_str(), e.what());
+            ConversionLogf("a form on %s is damaged: %s\n", m_namePrefix.c_str(), e.what());
         }
     }
 }
 
 void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHandle stream) {
     ImageStreamContext context;
-    context.pageColorSpaces = pageColorSpaces_;
-    context.formatSupportsAlpha = conversion::FormatSupportsAlpha(outputFormat_);
+    context.pageColorSpaces = m_pageColorSpaces;
+    context.formatSupportsAlpha = conversion::FormatSupportsAlpha(m_outputFormat);
     PDFPicture picture;
     std::string error;
     if (!CreateImageFromPDFStream(context, dict, stream, picture, error)) {
         // Skipped without using a number.
-        std::fprintf(stderr, "%s: an image on %s was skipped: %s\n", inputURL_.c_str(),
-                     namePrefix_.c_str(), error.c_str());
-        lastResult_ = false;
+        ConversionLogf("%s: an image on %s was skipped: %s\n", m_inputURL.c_str(),
+                       m_namePrefix.c_str(), error.c_str());
+        m_lastResult = false;
         return;
     }
-    const std::string number = std::to_string(imageCounter_);
+    const std::string number = std::to_string(m_imageCounter);
     // An existing file to be replaced stays until its successor is complete.
-    const std::filesystem::path path = conversion::OutputPathInFolder(
-        outputFolder_, namePrefix_ + number, job_.JobFileExtension(), replaceExisting_);
-    ++imageCounter_;
+    const std::filesystem::path path = conversion::outputPathInFolder(
+        m_outputFolder, m_namePrefix + number, m_job.JobFileExtension(), m_replaceExisting);
+    ++m_imageCounter;
     if (path.empty()) {
-        std::fprintf(stderr, "no file name is free in %s\n", outputFolder_.c_str());
-        lastResult_ = false;
+        ConversionLogf("no file name is free in %s\n", m_outputFolder.c_str());
+        m_lastResult = false;
         return;
     }
-    outputURL_ = path;
-    job_.outputURL = outputURL_;
-    const conversion::Bitmap bitmap = BitmapFromPicture(std::move(picture));
-    bool written = outputFormat_ != conversion::kFormatPDF && job_.WriteImage(bitmap);
+    m_outputURL = path;
+    m_job.outputURL = m_outputURL;
+    const conversion::Bitmap bitmap = bitmapFromPicture(std::move(picture));
+    bool written = m_outputFormat != conversion::kFormatPDF && m_job.WriteImage(bitmap);
     if (!written) {
         // PDF output, or a picture the chosen encoder refused: through TIFF and back.
-        const std::int32_t format = job_.outputFormat;
-        job_.outputFormat = conversion::kFormatTIFF;
+        const std::int32_t format = m_job.outputFormat;
+        m_job.outputFormat = conversion::kFormatTIFF;
         std::vector<std::uint8_t> tiff;
-        const bool encoded = conversion::EncodeImageData(job_, bitmap, tiff);
-        job_.outputFormat = format;
+        const bool encoded = conversion::EncodeImageData(m_job, bitmap, tiff);
+        m_job.outputFormat = format;
         conversion::Bitmap decoded;
         written =
-            encoded && conversion::ImageFromData(job_, tiff, decoded) && job_.WriteImage(decoded);
+            encoded && conversion::ImageFromData(m_job, tiff, decoded) && m_job.WriteImage(decoded);
     }
     if (!written) {
-        std::fprintf(stderr, "cannot write %s: %s\n", outputURL_.c_str(),
-                     job_.lastError.empty() ? "the encoder refused the picture"
-                                            : job_.lastError.c_str());
-        lastResult_ = false;
+        ConversionLogf("cannot write %s: %s\n", m_outputURL.c_str(),
+                       m_job.lastError.empty() ? "the encoder refused the picture"
+                                               : m_job.lastError.c_str());
+        m_lastResult = false;
         return;
     }
-    lastResult_ = true;
+    m_lastResult = true;
 }
 
 bool ExtractImagesFromPDF(const ImageJobOptions* options) {

@@ -22,7 +22,7 @@ public:
     PDFImageExtractor();
     ~PDFImageExtractor();
 
-    // Opens (and with the password, unlocks) the input; false with a message on standard error.
+    // Opens (and with the password, unlocks) the input; false with a message through ConversionLog.
     bool OpenInputPDF(const std::filesystem::path& path,
                       const std::optional<std::string>& password);
     void SetOutputNaming(const std::optional<std::string>& baseName, bool replaceExisting);
@@ -35,40 +35,40 @@ public:
     bool ExtractImages();
 
     // Where the last picture went, for messages.
-    const std::filesystem::path& outputURL() const { return outputURL_; }
+    const std::filesystem::path& outputURL() const { return m_outputURL; }
 
 private:
     void VisitPageXObjects(QPDFObjectHandle page);
     void VisitFormXObjects(QPDFObjectHandle form, int depth);
-    void VisitXObjects(QPDFObjectHandle xobjects, int depth);
-    void VisitInlineImages(QPDFObjectHandle page);
+    void visitXObjects(QPDFObjectHandle xobjects, int depth);
+    void visitInlineImages(QPDFObjectHandle page);
     void SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHandle stream);
 
-    std::unique_ptr<QPDF> inputPDF_;
-    std::filesystem::path inputURL_;
+    std::unique_ptr<QPDF> m_inputPDF;
+    std::filesystem::path m_inputURL;
     // The base job: encoders, output format and quality; its outputURL is the file being written.
-    conversion::ImageConversionJob job_;
-    std::filesystem::path outputFolder_;
-    std::filesystem::path outputURL_;
-    std::optional<std::string> outputBaseName_;
-    bool replaceExisting_ = false;
-    std::int32_t outputFormat_ = 0;
-    double quality_ = 0.8;
-    std::int32_t pageRangeMode_ = 0;
-    std::int64_t firstPage_ = 1;
-    std::int64_t lastPage_ = 1;
-    ConversionProgress* progressTarget_ = nullptr;
-    bool progressSelector_ = false;
+    conversion::ImageConversionJob m_job;
+    std::filesystem::path m_outputFolder;
+    std::filesystem::path m_outputURL;
+    std::optional<std::string> m_outputBaseName;
+    bool m_replaceExisting = false;
+    std::int32_t m_outputFormat = 0;
+    double m_quality = 0.8;
+    std::int32_t m_pageRangeMode = 0;
+    std::int64_t m_firstPage = 1;
+    std::int64_t m_lastPage = 1;
+    ConversionProgress* m_progressTarget = nullptr;
+    bool m_progressSelector = false;
 
-    std::string namePrefix_;
-    std::int64_t imageCounter_ = 0;
-    QPDFObjectHandle pageColorSpaces_;
+    std::string m_namePrefix;
+    std::int64_t m_imageCounter = 0;
+    QPDFObjectHandle m_pageColorSpaces;
     // Forms being walked on the current path: a form that lists itself is not entered again.
-    std::set<QPDFObjGen> formsInWalk_;
+    std::set<QPDFObjGen> m_formsInWalk;
     // Every form met on the current page, once, in the order met: their inline images follow
     // the page's own.
-    std::vector<QPDFObjectHandle> formsOnPage_;
-    std::set<QPDFObjGen> formsSeen_;
-    bool lastResult_ = true;
-    bool handledAny_ = false;
+    std::vector<QPDFObjectHandle> m_formsOnPage;
+    std::set<QPDFObjGen> m_formsSeen;
+    bool m_lastResult = true;
+    bool m_handledAny = false;
 };

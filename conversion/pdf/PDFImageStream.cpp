@@ -158,7 +158,7 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     // Raw data beyond what the largest picture needs is never read.
     const std::uint64_t cap = std::min<std::uint64_t>(
         std::uint64_t(width) * std::uint64_t(height) * 4 * 2 + 65536, conversion::kMaxPictureBytes);
-    if (!ReadStreamData(stream, cap, data)) {
+    if (!readStreamData(stream, cap, data)) {
         error = "image data that does not decode";
         return false;
     }
@@ -187,7 +187,7 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
         int decoded = 0;
         // Writers of Adobe's inverted CMYK give the image a Decode array that inverts it (as
         // Poppler expects); only without one is the inversion undone here.
-        if (!DecodeDCTImageData(data.bytes, width, height, raw, decoded, decode.empty())) {
+        if (!decodeDCTImageData(data.bytes, width, height, raw, decoded, decode.empty())) {
             error = "JPEG image data that does not decode";
             return false;
         }
@@ -202,7 +202,7 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     case StreamDataFormat::JPEG2000: {
         int code = space ? space->kind : 0, count = 0;
         std::vector<std::uint8_t> profile;
-        if (!DecodeJPXImageData(data.bytes, width, height, raw, code, count, profile)) {
+        if (!decodeJPXImageData(data.bytes, width, height, raw, code, count, profile)) {
             error = "JPEG 2000 image data that does not decode";
             return false;
         }
@@ -248,8 +248,8 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     case StreamDataFormat::CCITT: {
         const bool ok =
             data.format == StreamDataFormat::JBIG2
-                ? DecodeJBIG2ImageData(data.bytes, data.codecParameters, width, height, raw)
-                : DecodeCCITTImageData(data.bytes, data.codecParameters, width, height, raw);
+                ? decodeJBIG2ImageData(data.bytes, data.codecParameters, width, height, raw)
+                : decodeCCITTImageData(data.bytes, data.codecParameters, width, height, raw);
         if (!ok) {
             error = "fax image data that does not decode";
             return false;
@@ -319,7 +319,7 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     if (space->family == ColorFamily::Separation || space->family == ColorFamily::DeviceN) {
         std::vector<std::uint8_t> tinted;
         std::string reason;
-        if (!ApplyTintTransform(*space, samples, tinted, &reason)) {
+        if (!applyTintTransform(*space, samples, tinted, &reason)) {
             error = reason.empty() ? "colour space with a tint transform this library cannot use"
                                    : reason;
             return false;

@@ -77,7 +77,7 @@ void appendWord(std::u32string& out, const poppler::ustring& text) {
 enum class WordOrder { NoRightToLeft, Visual, Logical };
 
 WordOrder orderOf(const poppler::text_box& word, const std::u32string& letters, int rotation) {
-    if (std::none_of(letters.begin(), letters.end(), IsStrongRightToLeft))
+    if (std::none_of(letters.begin(), letters.end(), isStrongRightToLeft))
         return WordOrder::NoRightToLeft;
     const size_t glyphs = word.text().size();
     if (glyphs < 2)
@@ -104,7 +104,7 @@ void finishLine(std::vector<Cell>& cells, size_t lineStart, bool visual, bool lo
     line.reserve(cells.size() - lineStart);
     for (size_t i = lineStart; i < cells.size(); ++i)
         line.push_back(cells[i].codePoint);
-    const std::vector<LogicalPosition> order = LogicalOrderOfVisualLine(line);
+    const std::vector<LogicalPosition> order = logicalOrderOfVisualLine(line);
     if (order.size() != line.size())
         return;
     std::vector<Cell> reordered;
@@ -116,7 +116,7 @@ void finishLine(std::vector<Cell>& cells, size_t lineStart, bool visual, bool lo
 
 } // namespace
 
-TextStyle StyleFromFontName(const std::string& fontName) {
+TextStyle styleFromFontName(const std::string& fontName) {
     std::string name = fontName;
     // A subset font's name starts with six capitals and '+'.
     if (name.size() > 7 && name[6] == '+' &&
@@ -140,7 +140,7 @@ TextStyle StyleFromFontName(const std::string& fontName) {
 const TextStyle& PDFPageTextReader::styleFor(const std::string& fontName) {
     auto found = m_styles.find(fontName);
     if (found == m_styles.end())
-        found = m_styles.emplace(fontName, StyleFromFontName(fontName)).first;
+        found = m_styles.emplace(fontName, styleFromFontName(fontName)).first;
     return found->second;
 }
 
@@ -202,7 +202,7 @@ StyledText PDFPageTextReader::read(const poppler::page& page) {
             run.clear();
             runStyle = cell.style;
         }
-        AppendUTF8(run, cell.codePoint);
+        appendUTF8(run, cell.codePoint);
     }
     text.append(styles[runStyle], run);
     return text;

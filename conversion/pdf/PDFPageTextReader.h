@@ -17,7 +17,7 @@ namespace conversion {
 
 // The family, weight and slant that a PDF font name spells, e.g. "ABCDEF+DejaVuSans-BoldOblique"
 // gives DejaVuSans, bold, italic. Names of other encodings than ASCII give no family.
-TextStyle StyleFromFontName(const std::string& fontName);
+TextStyle styleFromFontName(const std::string& fontName);
 
 class PDFPageTextReader {
 public:

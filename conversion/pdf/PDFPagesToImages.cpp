@@ -1,4 +1,5 @@
 #include "PDFPagesToImages.h"
+#include "ConversionLog.h"
 
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
@@ -27,7 +28,7 @@ namespace {
 // An existing file to be replaced stays until its successor is complete.
 std::filesystem::path uniqueFile(const std::filesystem::path& folder, const std::string& name,
                                  const std::string& extension, bool replace) {
-    return OutputPathInFolder(folder, name, extension, replace);
+    return outputPathInFolder(folder, name, extension, replace);
 }
 
 std::string numberedName(const std::string& base, std::int64_t number, int digits) {
@@ -43,21 +44,21 @@ class MultiPageTIFF {
 public:
     ~MultiPageTIFF() { discard(); }
 
-    bool isOpen() const { return tiff_ != nullptr; }
+    bool isOpen() const { return m_tiff != nullptr; }
     bool open(const std::filesystem::path& target, std::string& error) {
-        target_ = target;
+        m_target = target;
         std::string reason;
-        if (!output_.create(target.parent_path(), false, reason)) {
-            error = "cannot create " + target.string() + ": " + output_.errorText();
+        if (!m_output.create(target.parent_path(), false, reason)) {
+            error = "cannot create " + target.string() + ": " + m_output.errorText();
             return false;
         }
         errno = 0;
-        tiff_ = TIFFOpen(output_.path().c_str(), "w");
-        if (!tiff_) {
+        m_tiff = TIFFOpen(m_output.path().c_str(), "w");
+        if (!m_tiff) {
             error = "cannot create " + target.string() + ": " + std::strerror(errno ? errno : EIO);
-            output_.abandon();
+            m_output.abandon();
         }
-        return tiff_ != nullptr;
+        return m_tiff != nullptr;
     }
     bool add(const Bitmap& page, std::uint64_t count, double rx, double ry) {
         const int model = page.model == ColorModel::Gray  ? 0
@@ -65,61 +66,61 @@ public:
                                                           : 2;
         errno = 0;
         const bool ok =
-            WriteTIFFPage(tiff_, std::uint32_t(page.width), std::uint32_t(page.height),
-                          page.pixels.data(), model, page.hasAlpha, written_, count, rx, ry);
+            WriteTIFFPage(m_tiff, std::uint32_t(page.width), std::uint32_t(page.height),
+                          page.pixels.data(), model, page.hasAlpha, m_written, count, rx, ry);
         if (ok)
-            ++written_;
+            ++m_written;
         else
-            cause_ = errno ? errno : EIO;
+            m_cause = errno ? errno : EIO;
         return ok;
     }
     // The cause of the last failed page, as strerror gives it.
-    const char* failure() const { return std::strerror(cause_); }
+    const char* failure() const { return std::strerror(m_cause); }
     // Closes the file and puts it in place; false with a message when that fails.
     bool finish(std::uint64_t count, std::string& error) {
-        if (!tiff_)
+        if (!m_tiff)
             return true;
         // TIFFClose reports nothing: the flush before it is where a failed write shows.
         errno = 0;
-        const bool flushed = TIFFFlush(tiff_) != 0;
+        const bool flushed = TIFFFlush(m_tiff) != 0;
         const int cause = errno ? errno : EIO;
-        TIFFClose(tiff_);
-        tiff_ = nullptr;
+        TIFFClose(m_tiff);
+        m_tiff = nullptr;
         if (!flushed) {
-            error = "cannot write " + target_.string() + ": " + std::strerror(cause);
+            error = "cannot write " + m_target.string() + ": " + std::strerror(cause);
             discard();
             return false;
         }
-        if (written_ != count && !fixPageCounts()) {
-            error = "cannot complete " + target_.string();
+        if (m_written != count && !fixPageCounts()) {
+            error = "cannot complete " + m_target.string();
             discard();
             return false;
         }
         std::string reason;
-        if (!output_.replace(target_, reason)) {
-            error = "cannot write " + target_.string() + ": " + output_.errorText();
+        if (!m_output.replace(m_target, reason)) {
+            error = "cannot write " + m_target.string() + ": " + m_output.errorText();
             return false;
         }
         return true;
     }
     void discard() {
-        if (tiff_) {
-            TIFFClose(tiff_);
-            tiff_ = nullptr;
+        if (m_tiff) {
+            TIFFClose(m_tiff);
+            m_tiff = nullptr;
         }
-        output_.abandon();
+        m_output.abandon();
     }
-    const std::filesystem::path& target() const { return target_; }
+    const std::filesystem::path& target() const { return m_target; }
 
 private:
     bool fixPageCounts() {
-        TIFF* t = TIFFOpen(output_.path().c_str(), "r+");
+        TIFF* t = TIFFOpen(m_output.path().c_str(), "r+");
         if (!t)
             return false;
         bool ok = true;
-        for (std::uint16_t i = 0; i < written_ && ok; ++i) {
+        for (std::uint16_t i = 0; i < m_written && ok; ++i) {
             ok = TIFFSetDirectory(t, i) &&
-                 TIFFSetField(t, TIFFTAG_PAGENUMBER, i, std::uint16_t(written_)) &&
+                 TIFFSetField(t, TIFFTAG_PAGENUMBER, i, std::uint16_t(m_written)) &&
                  TIFFRewriteDirectory(t);
         }
         ok = TIFFFlush(t) != 0 && ok;
@@ -127,11 +128,11 @@ private:
         return ok;
     }
 
-    TIFF* tiff_ = nullptr;
-    std::filesystem::path target_;
-    OutputFile output_;
-    std::uint64_t written_ = 0;
-    int cause_ = 0;
+    TIFF* m_tiff = nullptr;
+    std::filesystem::path m_target;
+    OutputFile m_output;
+    std::uint64_t m_written = 0;
+    int m_cause = 0;
 };
 
 } // namespace
@@ -228,7 +229,7 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     }
     const std::int64_t n = job.inputPDF->pageCount();
     std::int64_t first = 0, last = 0;
-    if (!PagesToProcess(job.pageRangeMode, job.firstPage, job.lastPage, n, &first, &last)) {
+    if (!pagesToProcess(job.pageRangeMode, job.firstPage, job.lastPage, n, &first, &last)) {
         job.lastError = "the document has no page " + std::to_string(job.firstPage);
         return false;
     }
@@ -243,7 +244,7 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     const std::string base =
         job.outputBaseName ? *job.outputBaseName : job.inputURL.stem().string();
     // The files go into the output folder, never beside or above it.
-    if (!IsPlainFileName(base)) {
+    if (!isPlainFileName(base)) {
         job.lastError = "the base name \"" + base + "\" is no plain file name";
         return false;
     }
@@ -266,8 +267,8 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         double w = 0, h = 0;
         if (!job.inputPDF->pageSize(int(p - 1), &w, &h)) {
             // A page without a usable box is skipped, and said to be.
-            std::fprintf(stderr, "pdf-to-images: page %lld has no size and is skipped\n",
-                         static_cast<long long>(p));
+            ConversionLogf("pdf-to-images: page %lld has no size and is skipped\n",
+                           static_cast<long long>(p));
             continue;
         }
         anyDrawn = true;
@@ -288,8 +289,8 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         }
         const float fw = std::nearbyintf(float(s * w)), fh = std::nearbyintf(float(s * h));
         if (!(fw >= 1 && fh >= 1) || !std::isfinite(fw) || !std::isfinite(fh)) {
-            std::fprintf(stderr, "pdf-to-images: page %lld comes to no pixels at this size\n",
-                         static_cast<long long>(p));
+            ConversionLogf("pdf-to-images: page %lld comes to no pixels at this size\n",
+                           static_cast<long long>(p));
             job.lastError = "a page comes to no pixels at the requested size";
             result = false;
             continue;
@@ -301,15 +302,15 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         const bool cmyk = job.outputFormat == kFormatCMYKTIFF || job.colorMode == kColorModeCMYK;
         const bool gray = !cmyk && job.colorMode == kColorModeGray;
         if (!job.inputPDF->renderPageSized(int(p - 1), s, width, height, gray, page, error)) {
-            std::fprintf(stderr, "pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
-                         error.c_str());
+            ConversionLogf("pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
+                           error.c_str());
             job.lastError = error;
             result = false;
             continue;
         }
         if (cmyk) {
             Bitmap converted;
-            if (!RGBBitmapToCMYK(page, converted, &error)) {
+            if (!rGBBitmapToCMYK(page, converted, &error)) {
                 job.lastError = error;
                 result = false;
                 continue;
@@ -348,8 +349,8 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         }
         result = job.WriteImage(page);
         if (!result)
-            std::fprintf(stderr, "pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
-                         job.lastError.c_str());
+            ConversionLogf("pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
+                           job.lastError.c_str());
     }
     if (tiff.isOpen() && !tiff.finish(count, job.lastError))
         return false;

@@ -12,22 +12,22 @@ namespace {
 // Collects bytes up to a cap; past it the data is dropped and the read reported as failed.
 class CappedBuffer : public Pipeline {
 public:
-    explicit CappedBuffer(std::uint64_t cap) : Pipeline("capped buffer", nullptr), cap_(cap) {}
+    explicit CappedBuffer(std::uint64_t cap) : Pipeline("capped buffer", nullptr), m_cap(cap) {}
     void write(unsigned char const* data, size_t len) override {
-        if (overflowed_ || len > cap_ - bytes.size()) {
-            overflowed_ = true;
+        if (m_overflowed || len > m_cap - bytes.size()) {
+            m_overflowed = true;
             // qpdf turns an exception from a pipeline into a failed read, which stops inflating.
             throw std::length_error("stream data over its size limit");
         }
         bytes.insert(bytes.end(), data, data + len);
     }
     void finish() override {}
-    bool overflowed() const { return overflowed_; }
+    bool overflowed() const { return m_overflowed; }
     std::vector<std::uint8_t> bytes;
 
 private:
-    std::uint64_t cap_;
-    bool overflowed_ = false;
+    std::uint64_t m_cap;
+    bool m_overflowed = false;
 };
 
 StreamDataFormat codecFormat(const std::string& name) {
@@ -63,7 +63,7 @@ bool pipe(QPDFObjectHandle stream, std::uint64_t cap, std::vector<std::uint8_t>&
 
 } // namespace
 
-std::string FullFilterName(const std::string& name) {
+std::string fullFilterName(const std::string& name) {
     if (name == "/Fl")
         return "/FlateDecode";
     if (name == "/LZW")
@@ -81,7 +81,7 @@ std::string FullFilterName(const std::string& name) {
     return name;
 }
 
-bool ReadStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out) {
+bool readStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out) {
     if (!stream.isStream())
         return false;
     try {
@@ -91,14 +91,14 @@ bool ReadStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out)
         std::vector<std::string> filters;
         std::vector<QPDFObjectHandle> parameters;
         if (filter.isName()) {
-            filters.push_back(FullFilterName(filter.getName()));
+            filters.push_back(fullFilterName(filter.getName()));
             parameters.push_back(parms.isArray() ? parms.getArrayItem(0) : parms);
         } else if (filter.isArray()) {
             for (int i = 0; i < filter.getArrayNItems(); ++i) {
                 QPDFObjectHandle f = filter.getArrayItem(i);
                 if (!f.isName())
                     return false;
-                filters.push_back(FullFilterName(f.getName()));
+                filters.push_back(fullFilterName(f.getName()));
                 parameters.push_back(parms.isArray() ? parms.getArrayItem(i)
                                                      : QPDFObjectHandle::newNull());
             }
@@ -150,10 +150,10 @@ bool ReadStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out)
     }
 }
 
-bool ReadGenericStreamData(QPDFObjectHandle stream, std::uint64_t cap,
+bool readGenericStreamData(QPDFObjectHandle stream, std::uint64_t cap,
                            std::vector<std::uint8_t>& out) {
     StreamData data;
-    if (!ReadStreamData(stream, cap, data) || data.format != StreamDataFormat::Raw)
+    if (!readStreamData(stream, cap, data) || data.format != StreamDataFormat::Raw)
         return false;
     out = std::move(data.bytes);
     return true;

@@ -19,9 +19,9 @@ struct StreamData {
 
 // The stream's data with every filter qpdf decodes without loss removed. False when a filter is
 // unknown, the data does not decode, or it would be larger than `cap` bytes.
-bool ReadStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out);
+bool readStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out);
 // The same, accepting only a fully decoded result.
-bool ReadGenericStreamData(QPDFObjectHandle stream, std::uint64_t cap,
+bool readGenericStreamData(QPDFObjectHandle stream, std::uint64_t cap,
                            std::vector<std::uint8_t>& out);
 // Full filter name for the abbreviations inline images use ("Fl" -> "/FlateDecode").
-std::string FullFilterName(const std::string& name);
+std::string fullFilterName(const std::string& name);

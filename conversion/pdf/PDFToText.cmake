@@ -1,5 +1,6 @@
 # The PDF-to-text export: text with its fonts through poppler-cpp; DOCX through libzip, ODT
-# through Qt's text document writer, Word .doc through LibreOffice headless at run time.
+# through Qt's text document writer (Qt GUI, which needs no GUI application for that), Word .doc
+# through LibreOffice headless at run time.
 find_package(Qt6 6.4 REQUIRED COMPONENTS Gui GLOBAL)
 pkg_check_modules(PDFTEXT REQUIRED IMPORTED_TARGET GLOBAL poppler-cpp libzip icu-uc)
 target_sources(conversion PRIVATE
@@ -22,7 +23,7 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/TextDocumentEncoders.h
     ${CMAKE_CURRENT_LIST_DIR}/VisualLineOrder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/VisualLineOrder.h)
-target_include_directories(conversion PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_include_directories(conversion PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 find_package(Threads REQUIRED)
-target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Qt6::Gui Threads::Threads)
+target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Threads::Threads PRIVATE Qt6::Gui)
 

@@ -1,4 +1,5 @@
 #include "PDFToTextJob.h"
+#include "ConversionLog.h"
 
 #include "LibreOfficeConverter.h"
 #include "OutputFile.h"
@@ -13,13 +14,13 @@ namespace conversion {
 
 namespace {
 
-constexpr int kCannotOpenInput = 301;
+constexpr int kCannotOpenInput = kPDFToTextCannotOpenInput;
 // Pages shorter than this that hold only white space and object replacement characters have no
 // text worth a document.
 constexpr size_t kShortPageLength = 20;
 
 void report(const PDFToTextJob& job, const std::string& message) {
-    std::fprintf(stderr, "pdf-to-text: %s: %s\n", job.options->inputURL.c_str(), message.c_str());
+    ConversionLogf("pdf-to-text: %s: %s\n", job.options->inputURL.c_str(), message.c_str());
 }
 
 bool isBlankCharacter(char32_t cp) {
@@ -43,19 +44,19 @@ bool encodeDocument(std::int32_t format, const StyledText& text, std::string& by
                     std::string& error) {
     switch (format) {
     case kTextFormatUTF8:
-        bytes = EncodePlainTextUTF8(text);
+        bytes = encodePlainTextUTF8(text);
         return true;
     case kTextFormatUTF16:
-        bytes = EncodePlainTextUTF16(text);
+        bytes = encodePlainTextUTF16(text);
         return true;
     case kTextFormatRTF:
     case kTextFormatRTFD:
-        bytes = EncodeRTF(text);
+        bytes = encodeRTF(text);
         return true;
     case kTextFormatDOCX:
-        return EncodeDOCX(text, bytes, error);
+        return encodeDOCX(text, bytes, error);
     case kTextFormatODT:
-        return EncodeODT(text, bytes, error);
+        return encodeODT(text, bytes, error);
     default:
         error = "unknown text format";
         return false;
@@ -64,17 +65,20 @@ bool encodeDocument(std::int32_t format, const StyledText& text, std::string& by
 
 } // namespace
 
-PDFToTextJob::PDFToTextJob(const PDFToTextOptions* options_) : options(options_) {
+PDFToTextJob::PDFToTextJob(const PDFToTextOptions* given) : options(given) {}
+
+ConversionResult PDFToTextJob::open() {
     if (!options)
-        throw kCannotOpenInput;
+        return ConversionResult::failure(kCannotOpenInput, "no options given");
     const std::string password = options->password.value_or(std::string());
     document.reset(
         poppler::document::load_from_file(options->inputURL.string(), password, password));
     if (!document)
-        throw kCannotOpenInput;
+        return ConversionResult::failure(kCannotOpenInput, "cannot be opened as a PDF");
     // An empty password is a password too: some files open with it alone.
     if (document->is_locked() && options->password)
         document->unlock(password, password);
+    return ConversionResult::success();
 }
 
 PDFToTextJob::~PDFToTextJob() = default;
@@ -87,11 +91,11 @@ bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledT
     bool written = false;
     if (options.textFormat == kTextFormatRTFD) {
         written = output.create(options.outputFolderURL, true, error) &&
-                  output.write(EncodeRTF(text), error, "TXT.rtf");
+                  output.write(encodeRTF(text), error, "TXT.rtf");
     } else if (options.textFormat == kTextFormatDoc) {
         // LibreOffice makes the Word file from the RTF; the result lands in the pending output.
         written = output.create(options.outputFolderURL, false, error) &&
-                  ConvertWithLibreOffice({EncodeRTF(text), "rtf", "doc:MS Word 97", output.path()},
+                  convertWithLibreOffice({encodeRTF(text), "rtf", "doc:MS Word 97", output.path()},
                                          error);
     } else {
         std::string bytes;
@@ -103,7 +107,7 @@ bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledT
     if (written)
         written = output.place(name, extension, placed, error);
     if (!written)
-        report(job, "cannot write " + NumberedFileName(name, extension, 0) + ": " + error);
+        report(job, "cannot write " + numberedFileName(name, extension, 0) + ": " + error);
     return written;
 }
 
@@ -138,7 +142,7 @@ bool ExportPDFText(PDFToTextJob& job) {
     }
 
     const std::string base = options.outputBaseName.value_or(options.inputURL.stem().string());
-    if (!IsPlainFileName(base)) {
+    if (!isPlainFileName(base)) {
         report(job, "the base name \"" + base + "\" is no plain file name");
         return false;
     }
@@ -185,5 +189,10 @@ bool ConvertPDFToTextDocument(const PDFToTextOptions* options) {
     if (!options)
         return false;
     conversion::PDFToTextJob job(options);
+    // The entry's callers expect the integer 301 for an input that is no readable PDF; inside the
+    // library that is an ordinary result, turned into the exception only here.
+    const ConversionResult opened = job.open();
+    if (!opened)
+        throw opened.code;
     return conversion::ExportPDFText(job);
 }

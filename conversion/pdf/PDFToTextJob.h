@@ -1,11 +1,13 @@
-// The PDF-to-text export: the job opens (and, with the caller's password, unlocks) the input on
-// construction and throws the integer 301 when it is no readable PDF; ExportPDFText then writes
+// The PDF-to-text export: open() opens (and, with the caller's password, unlocks) the input and
+// answers the code kPDFToTextCannotOpenInput (301) when it is no readable PDF (the entry turns that
+// into the thrown integer its callers expect); ExportPDFText then writes
 // the chosen pages' text in the chosen format. Lives on its entry's stack; borrows the options,
 // which outlive it. Runs on the calling thread; progress and cancellation go through the
-// options' target. Messages go to standard error.
+// options' target. Messages go through ConversionLog.
 #pragma once
 
 #include "ConversionEntries.h"
+#include "ConversionLog.h"
 #include "StyledText.h"
 
 #include <memory>
@@ -17,12 +19,17 @@ class document;
 
 namespace conversion {
 
+constexpr int kPDFToTextCannotOpenInput = 301;
+
 class PDFToTextJob {
 public:
     explicit PDFToTextJob(const PDFToTextOptions* options);
     ~PDFToTextJob();
     PDFToTextJob(const PDFToTextJob&) = delete;
     PDFToTextJob& operator=(const PDFToTextJob&) = delete;
+
+    // Loads the input; a job whose open() failed must not be exported.
+    ConversionResult open();
 
     const PDFToTextOptions* options;
     std::unique_ptr<poppler::document> document;

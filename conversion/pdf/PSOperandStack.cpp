@@ -3,11 +3,11 @@
 #include <algorithm>
 
 bool PSOperandStack::push(const PSOperand& operand) {
-    if (top_ + 1 >= kCapacity) {
-        overflowed_ = true;
+    if (m_top + 1 >= kCapacity) {
+        m_overflowed = true;
         return false;
     }
-    entries_[++top_] = operand;
+    m_entries[++m_top] = operand;
     return true;
 }
 
@@ -34,24 +34,24 @@ void PSOperandStack::PushBoolean(bool v) {
 
 void PSOperandStack::PopNumber(double& x) {
     if (TopIsInteger())
-        x = double(entries_[top_--].integerValue);
+        x = double(m_entries[m_top--].integerValue);
     else if (TopIsReal())
-        x = entries_[top_--].realValue;
+        x = m_entries[m_top--].realValue;
 }
 
 void PSOperandStack::PopInteger(std::int64_t& a) {
     if (TopIsInteger())
-        a = entries_[top_--].integerValue;
+        a = m_entries[m_top--].integerValue;
 }
 
 void PSOperandStack::PopBoolean(bool& p) {
-    if (TopIsBoolean())
-        p = entries_[top_--].booleanValue;
+    if (topIsBoolean())
+        p = m_entries[m_top--].booleanValue;
 }
 
 void PSOperandStack::PopOperand() {
-    if (top_ >= 0)
-        --top_;
+    if (m_top >= 0)
+        --m_top;
 }
 
 void PSOperandStack::CopyOperands(std::int64_t n) {
@@ -59,7 +59,7 @@ void PSOperandStack::CopyOperands(std::int64_t n) {
         return;
     const std::int64_t first = count() - n;
     for (std::int64_t i = 0; i < n; ++i) {
-        if (!push(entries_[first + i]))
+        if (!push(m_entries[first + i]))
             return;
     }
 }
@@ -73,19 +73,19 @@ void PSOperandStack::RollOperands(std::int64_t n, std::int64_t j) {
         shift += n;
     if (shift == 0)
         return;
-    auto first = entries_.begin() + (count() - n);
-    auto last = entries_.begin() + count();
+    auto first = m_entries.begin() + (count() - n);
+    auto last = m_entries.begin() + count();
     std::rotate(first, last - shift, last);
 }
 
 void PSOperandStack::IndexOperand(std::int64_t n) {
     if (n < 0 || n >= count())
         return;
-    push(entries_[top_ - n]);
+    push(m_entries[m_top - n]);
 }
 
 void PSOperandStack::ReverseOperands() {
-    std::reverse(entries_.begin(), entries_.begin() + count());
+    std::reverse(m_entries.begin(), m_entries.begin() + count());
 }
 
 bool PSOperandStack::TopTwoAreNumbers() const {
@@ -94,9 +94,9 @@ bool PSOperandStack::TopTwoAreNumbers() const {
     const auto isNumber = [](const PSOperand& o) {
         return o.tag == kPSInteger || o.tag == kPSReal;
     };
-    return isNumber(entries_[top_]) && isNumber(entries_[top_ - 1]);
+    return isNumber(m_entries[m_top]) && isNumber(m_entries[m_top - 1]);
 }
 
 bool PSOperandStack::TopTypeIs(std::int32_t a, std::int32_t b) const {
-    return count() >= 2 && entries_[top_].tag == a && entries_[top_ - 1].tag == b;
+    return count() >= 2 && m_entries[m_top].tag == a && m_entries[m_top - 1].tag == b;
 }

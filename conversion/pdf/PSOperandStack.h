@@ -20,7 +20,7 @@ public:
     // The limit the PDF format sets for a calculator function's stack.
     static constexpr std::int64_t kCapacity = 100;
 
-    void InitOperandStack() { top_ = -1; }
+    void InitOperandStack() { m_top = -1; }
 
     // A push onto a full stack is dropped and marks the stack as overflowed, which ends the run.
     void PushReal(double v);
@@ -35,27 +35,27 @@ public:
     void RollOperands(std::int64_t n, std::int64_t j);
     void IndexOperand(std::int64_t n);
     void ReverseOperands();
-    void ClearOperands() { top_ = -1; }
+    void ClearOperands() { m_top = -1; }
 
-    bool TopIsInteger() const { return top_ >= 0 && entries_[top_].tag == kPSInteger; }
-    bool TopIsReal() const { return top_ >= 0 && entries_[top_].tag == kPSReal; }
-    bool TopIsBoolean() const { return top_ >= 0 && entries_[top_].tag == kPSBoolean; }
-    bool TopIsNumber() const { return TopIsInteger() || TopIsReal(); }
+    bool TopIsInteger() const { return m_top >= 0 && m_entries[m_top].tag == kPSInteger; }
+    bool TopIsReal() const { return m_top >= 0 && m_entries[m_top].tag == kPSReal; }
+    bool topIsBoolean() const { return m_top >= 0 && m_entries[m_top].tag == kPSBoolean; }
+    bool topIsNumber() const { return TopIsInteger() || TopIsReal(); }
     bool TopTwoAreIntegers() const { return TopTypeIs(kPSInteger, kPSInteger); }
     bool TopTwoAreNumbers() const;
-    bool IsEmpty() const { return top_ < 0; }
+    bool IsEmpty() const { return m_top < 0; }
     bool HasFewerThan(std::int64_t n) const { return count() < n; }
     // The top entry has tag a and the one below it tag b.
     bool TopTypeIs(std::int32_t a, std::int32_t b) const;
 
-    std::int64_t count() const { return top_ + 1; }
-    bool overflowed() const { return overflowed_; }
-    const PSOperand& at(std::int64_t i) const { return entries_[i]; }
+    std::int64_t count() const { return m_top + 1; }
+    bool overflowed() const { return m_overflowed; }
+    const PSOperand& at(std::int64_t i) const { return m_entries[i]; }
 
 private:
     bool push(const PSOperand& operand);
 
-    std::array<PSOperand, kCapacity> entries_{};
-    std::int64_t top_ = -1;
-    bool overflowed_ = false;
+    std::array<PSOperand, kCapacity> m_entries{};
+    std::int64_t m_top = -1;
+    bool m_overflowed = false;
 };

@@ -33,7 +33,7 @@ bool isCalculatorFunction(QPDFObjectHandle stream) {
 
 } // namespace
 
-bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error,
+bool pageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error,
                                 std::set<QPDFObjGen>* safe) {
     try {
         std::vector<QPDFObjectHandle> pending;

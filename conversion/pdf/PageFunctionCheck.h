@@ -20,5 +20,5 @@ inline constexpr int kPageCheckMaxObjects = 200000;
 // kPSMaxProgramOperations operations, or the page reaches more objects than are checked. Indirect
 // objects in `safe` (when given) are known to be safe and are passed over; those of a page found
 // safe are added to it.
-bool PageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error,
+bool pageFunctionsAreSafeToDraw(QPDFObjectHandle page, std::string& error,
                                 std::set<QPDFObjGen>* safe = nullptr);

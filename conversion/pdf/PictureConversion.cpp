@@ -1,6 +1,6 @@
 #include "PictureConversion.h"
 
-conversion::Bitmap BitmapFromPicture(PDFPicture&& picture) {
+conversion::Bitmap bitmapFromPicture(PDFPicture&& picture) {
     conversion::Bitmap bitmap;
     bitmap.width = picture.width;
     bitmap.height = picture.height;

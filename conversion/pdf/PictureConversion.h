@@ -5,4 +5,4 @@
 #include "PDFImageStream.h"
 
 // Moves the picture's pixels into a bitmap (grey or RGB, with alpha when it has one).
-conversion::Bitmap BitmapFromPicture(PDFPicture&& picture);
+conversion::Bitmap bitmapFromPicture(PDFPicture&& picture);

@@ -2,11 +2,11 @@
 
 namespace conversion {
 
-std::string EncodePlainTextUTF8(const StyledText& text) {
+std::string encodePlainTextUTF8(const StyledText& text) {
     return text.plainText();
 }
 
-std::string EncodePlainTextUTF16(const StyledText& text) {
+std::string encodePlainTextUTF16(const StyledText& text) {
     std::string bytes = "\xFF\xFE";
     const std::u32string codePoints = DecodeUTF8(text.plainText());
     bytes.reserve(2 + 2 * codePoints.size());

@@ -85,7 +85,7 @@ std::int32_t LookupPostScriptOperator(std::string_view name) {
     return std::int32_t(it - kOperators.begin());
 }
 
-std::string_view PostScriptOperatorName(std::int32_t index) {
+std::string_view postScriptOperatorName(std::int32_t index) {
     return index >= 0 && index < kPSOperatorCount ? kOperators[index] : std::string_view();
 }
 
@@ -428,7 +428,7 @@ void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
             }
             break;
         case 31: // not
-            if (stack.TopIsBoolean()) {
+            if (stack.topIsBoolean()) {
                 stack.PopBoolean(Q);
                 stack.PushBoolean(!Q);
             } else if (stack.TopIsInteger()) {

@@ -75,7 +75,7 @@ void ParsePostScriptText(PostScriptProgram& program);
 bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& list, int depth = 1);
 int TokenizePostScript(PostScriptProgram& program, PSNode& node);
 std::int32_t LookupPostScriptOperator(std::string_view name);
-std::string_view PostScriptOperatorName(std::int32_t index);
+std::string_view postScriptOperatorName(std::int32_t index);
 // With `operationsLeft`, every node run counts one off it, and the run stops at zero.
 void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
                         const std::vector<PSNode>& list, std::uint64_t* operationsLeft = nullptr);

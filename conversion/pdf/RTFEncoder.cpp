@@ -69,7 +69,7 @@ std::string fontTableName(const std::string& family) {
 
 } // namespace
 
-std::string EncodeRTF(const StyledText& text) {
+std::string encodeRTF(const StyledText& text) {
     std::map<std::string, int> fontNumbers{{kDefaultFont, 0}};
     std::string fontTable = "{\\fonttbl{\\f0\\fnil " + std::string(kDefaultFont) + ";}";
     for (const TextRun& run : text.runs()) {

@@ -68,7 +68,7 @@ std::u32string DecodeUTF8(std::string_view text) {
     return out;
 }
 
-void AppendUTF8(std::string& out, char32_t cp) {
+void appendUTF8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(char(cp));
     } else if (cp < 0x800) {

@@ -38,6 +38,6 @@ private:
 
 // Decodes UTF-8, one code point at a time; invalid sequences come out as U+FFFD.
 std::u32string DecodeUTF8(std::string_view text);
-void AppendUTF8(std::string& out, char32_t codePoint);
+void appendUTF8(std::string& out, char32_t codePoint);
 
 } // namespace conversion

@@ -11,14 +11,14 @@
 namespace conversion {
 
 // UTF-8 without a byte-order mark.
-std::string EncodePlainTextUTF8(const StyledText& text);
+std::string encodePlainTextUTF8(const StyledText& text);
 // UTF-16 little-endian after the byte-order mark FF FE.
-std::string EncodePlainTextUTF16(const StyledText& text);
+std::string encodePlainTextUTF16(const StyledText& text);
 // RTF 1.x in 7-bit ASCII: non-ASCII characters as \u escapes.
-std::string EncodeRTF(const StyledText& text);
+std::string encodeRTF(const StyledText& text);
 // A minimal Office Open XML package (document, content types, relationships) through libzip.
-bool EncodeDOCX(const StyledText& text, std::string& bytes, std::string& error);
+bool encodeDOCX(const StyledText& text, std::string& bytes, std::string& error);
 // OpenDocument text through Qt's QTextDocumentWriter.
-bool EncodeODT(const StyledText& text, std::string& bytes, std::string& error);
+bool encodeODT(const StyledText& text, std::string& bytes, std::string& error);
 
 } // namespace conversion

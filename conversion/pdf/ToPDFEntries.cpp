@@ -1,5 +1,6 @@
 // The entries of the jobs that make PDF from images, documents and mixed files.
 #include "ConversionEntries.h"
+#include "ConversionLog.h"
 #include "DocumentsToPDFJob.h"
 #include "ImagesToPDFJob.h"
 #include "MergeFilesJob.h"
@@ -11,7 +12,7 @@ bool ConvertImagesToPDF(const ImagesToPDFOptions* options) {
         return false;
     if (options->outputURL.empty()) {
         // Nothing would be written; saying true would report a conversion that did not happen.
-        std::fprintf(stderr, "images-to-pdf: no output given\n");
+        ConversionLogf("images-to-pdf: no output given\n");
         return false;
     }
     conversion::ImagesToPDFJob job;
@@ -24,7 +25,7 @@ bool ConvertDocumentsToPDF(const DocumentsToPDFOptions* options) {
     if (!options)
         return false;
     if (options->outputURL.empty()) {
-        std::fprintf(stderr, "documents-to-pdf: no output given\n");
+        ConversionLogf("documents-to-pdf: no output given\n");
         return false;
     }
     conversion::DocumentsToPDFJob job;

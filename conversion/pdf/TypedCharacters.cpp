@@ -271,7 +271,7 @@ std::u32string TypedTextFor(char32_t c, const std::u32string& text) {
     return holdsGiven && !holdsLikelier ? std::u32string(1, c) : likelier;
 }
 
-void RestoreTypedCharacters(QPDF& pdf, const std::u32string& text) {
+void restoreTypedCharacters(QPDF& pdf, const std::u32string& text) {
     std::set<QPDFObjGen> done;
     try {
         for (QPDFObjectHandle object : pdf.getAllObjects()) {

@@ -18,7 +18,7 @@ namespace conversion {
 // second. Glyphs the map leaves unnamed are matched by shape with the text's characters beyond
 // the Basic Multilingual Plane (GlyphsBeyondTheBMP.h). Fonts whose map cannot be read stay as
 // they are.
-void RestoreTypedCharacters(QPDF& pdf, const std::u32string& text);
+void restoreTypedCharacters(QPDF& pdf, const std::u32string& text);
 
 // What a font's glyph named `c` stands for in `text`: c itself when it needs no change.
 std::u32string TypedTextFor(char32_t c, const std::u32string& text);

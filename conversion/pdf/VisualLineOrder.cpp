@@ -14,12 +14,12 @@ struct BidiCloser {
 
 } // namespace
 
-bool IsStrongRightToLeft(char32_t codePoint) {
+bool isStrongRightToLeft(char32_t codePoint) {
     const UCharDirection direction = u_charDirection(static_cast<UChar32>(codePoint));
     return direction == U_RIGHT_TO_LEFT || direction == U_RIGHT_TO_LEFT_ARABIC;
 }
 
-std::vector<LogicalPosition> LogicalOrderOfVisualLine(const std::u32string& visual) {
+std::vector<LogicalPosition> logicalOrderOfVisualLine(const std::u32string& visual) {
     std::u16string units;
     std::vector<std::size_t> unitToIndex; // which code point each UTF-16 unit belongs to
     int rightToLeft = 0, leftToRight = 0;

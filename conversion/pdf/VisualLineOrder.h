@@ -11,7 +11,7 @@
 namespace conversion {
 
 // Whether the code point is a strong right-to-left letter (Hebrew, Arabic, Syriac, Thaana, ...).
-bool IsStrongRightToLeft(char32_t codePoint);
+bool isStrongRightToLeft(char32_t codePoint);
 
 struct LogicalPosition {
     std::size_t index;      // index into the visual line
@@ -22,6 +22,6 @@ struct LogicalPosition {
 // The code points of a visual line in logical order; empty when ICU fails (the caller then
 // keeps the visual order). The paragraph direction is right to left when most strong letters
 // are.
-std::vector<LogicalPosition> LogicalOrderOfVisualLine(const std::u32string& visual);
+std::vector<LogicalPosition> logicalOrderOfVisualLine(const std::u32string& visual);
 
 } // namespace conversion

@@ -1,6 +1,7 @@
 // The eight output forms of decoded WebP images. Every writer checks the buffer's colour mode
 // and walks rows by the buffer's own strides, so a buffer laid out with padding (or handed in
 // the wrong mode) is never read past its end.
+#include "ConversionLog.h"
 #include "DecoderToolSettings.h"
 #include "OutputFile.h"
 #include "WebPDecoder.h"
@@ -224,7 +225,7 @@ bool writeRawYUV(FILE* output, const WebPDecBuffer* buffer) {
 
 bool writeAlphaPlane(FILE* output, const WebPDecBuffer* buffer) {
     if (!yuvLayoutValid(buffer) || !buffer->u.YUVA.a) {
-        std::fprintf(stderr, "Error! The decoded image has no alpha plane to write.\n");
+        ConversionLogf("Error! The decoded image has no alpha plane to write.\n");
         return false;
     }
     const WebPYUVABuffer& yuv = buffer->u.YUVA;
@@ -233,7 +234,7 @@ bool writeAlphaPlane(FILE* output, const WebPDecBuffer* buffer) {
 }
 
 void PNGErrorLongJump(png_structp png, png_const_charp message) {
-    std::fprintf(stderr, "libpng error: %s\n", message ? message : "");
+    ConversionLogf("libpng error: %s\n", message ? message : "");
     png_longjmp(png, 1);
 }
 
@@ -256,14 +257,14 @@ int EncodePNGRows(png_structp png, png_infop info, FILE* output, const WebPDecBu
 
 } // namespace
 
-void SetDecoderToolVerbose(bool verbose) {
+void setDecoderToolVerbose(bool verbose) {
     gVerbose = verbose;
 }
-bool DecoderToolVerbose() {
+bool decoderToolVerbose() {
     return gVerbose;
 }
 
-WEBP_CSP_MODE DecodedColorMode(DecodedImageFormat format, int hasAlpha) {
+WEBP_CSP_MODE decodedColorMode(DecodedImageFormat format, int hasAlpha) {
     switch (format) {
     case kDecodedPNG:
         return hasAlpha ? MODE_RGBA : MODE_RGB;
@@ -329,7 +330,7 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
     conversion::OutputFile target;
     FILE* output = target.open(path);
     if (!output) {
-        std::fprintf(stderr, "Error opening output file %s (%s)\n", path, target.errorText());
+        ConversionLogf("Error opening output file %s (%s)\n", path, target.errorText());
         return 0;
     }
     const bool toStdout = target.writesToStandardOutput();
@@ -373,17 +374,17 @@ int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, con
         // Nothing to say about a file the user never sees.
     } else if (ok) {
         if (toStdout)
-            std::fprintf(stderr, "Saved to stdout\n");
+            ConversionLogf("Saved to stdout\n");
         else
-            std::fprintf(stderr, "Saved file %s\n", path);
+            ConversionLogf("Saved file %s\n", path);
         if (verbose) {
             const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
-            std::fprintf(stderr, "Time to write output: %.3fs\n", spent.count());
+            ConversionLogf("Time to write output: %.3fs\n", spent.count());
         }
     } else if (toStdout) {
-        std::fprintf(stderr, "Error writing to stdout !! (%s)\n", std::strerror(cause));
+        ConversionLogf("Error writing to stdout !! (%s)\n", std::strerror(cause));
     } else {
-        std::fprintf(stderr, "Error writing file %s !! (%s)\n", path, std::strerror(cause));
+        ConversionLogf("Error writing file %s !! (%s)\n", path, std::strerror(cause));
     }
     return ok;
 }

@@ -2,5 +2,5 @@
 // DecoderToolMain and read by SaveDecodedImage.
 #pragma once
 
-void SetDecoderToolVerbose(bool verbose);
-bool DecoderToolVerbose();
+void setDecoderToolVerbose(bool verbose);
+bool decoderToolVerbose();

@@ -1,6 +1,6 @@
 // Readers that load a PNG, JPEG or TIFF file into a libwebp picture for encoding, with the file's
 // EXIF, ICC and XMP metadata. Every reader answers 1 on success and 0 on failure (the metadata
-// record is then emptied); messages go to standard error.
+// record is then emptied); messages go through ConversionLog.
 #pragma once
 
 #include <cstddef>

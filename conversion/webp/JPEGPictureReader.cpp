@@ -1,6 +1,7 @@
 // libjpeg reports errors through error_exit, which here jumps back to the reader's recovery
 // point. Every function a jump can leave is written in C style: plain records and heap blocks
 // released by hand, no object with a destructor.
+#include "ConversionLog.h"
 #include "ImageFileReaders.h"
 #include "PictureSizeCheck.h"
 
@@ -52,7 +53,7 @@ int DecodeJPEGRows(JPEGReadState* state, FILE* file, int saveMarkers) {
     if (jpeg_read_header(d, TRUE) != JPEG_HEADER_OK)
         return 0;
     std::size_t bytes = 0;
-    if (!CheckReadablePictureSize(d->image_width, d->image_height, 3, &bytes))
+    if (!checkReadablePictureSize(d->image_width, d->image_height, 3, &bytes))
         return 0;
     d->out_color_space = JCS_RGB;
     d->do_fancy_upsampling = TRUE;
@@ -104,21 +105,19 @@ int ExtractICCProfile(jpeg_saved_marker_ptr markers, MetadataBuffer* iccp) {
         const int count = m->data[13];
         const std::size_t size = m->data_length - kICCHeaderBytes;
         if (size == 0 || count == 0 || sequence == 0) {
-            std::fprintf(stderr,
-                         "[ICCP] size (%d) / count (%d) / sequence number (%d) cannot be 0!\n",
-                         int(size), count, sequence);
+            ConversionLogf("[ICCP] size (%d) / count (%d) / sequence number (%d) cannot be 0!\n",
+                           int(size), count, sequence);
             return 0;
         }
         if (expectedCount == 0)
             expectedCount = count;
         if (count != expectedCount) {
-            std::fprintf(stderr, "[ICCP] Inconsistent segment count (%d / %d)!\n", expectedCount,
-                         count);
+            ConversionLogf("[ICCP] Inconsistent segment count (%d / %d)!\n", expectedCount, count);
             return 0;
         }
         ICCSegment& slot = segments[sequence - 1];
         if (slot.size != 0) {
-            std::fprintf(stderr, "[ICCP] Duplicate segment number (%d)!\n", sequence);
+            ConversionLogf("[ICCP] Duplicate segment number (%d)!\n", sequence);
             return 0;
         }
         slot.data = m->data + kICCHeaderBytes;
@@ -132,13 +131,12 @@ int ExtractICCProfile(jpeg_saved_marker_ptr markers, MetadataBuffer* iccp) {
     if (seen == 0)
         return 1;
     if (highest != seen) {
-        std::fprintf(stderr, "[ICCP] Discontinuous segments, expected: %d actual: %d!\n", seen,
-                     highest);
+        ConversionLogf("[ICCP] Discontinuous segments, expected: %d actual: %d!\n", seen, highest);
         return 0;
     }
     if (expectedCount != highest) {
-        std::fprintf(stderr, "[ICCP] Segment count: %d does not match expected: %d!\n", highest,
-                     expectedCount);
+        ConversionLogf("[ICCP] Segment count: %d does not match expected: %d!\n", highest,
+                       expectedCount);
         return 0;
     }
     std::qsort(segments, std::size_t(seen), sizeof segments[0], CompareICCSegments);
@@ -176,7 +174,7 @@ int ExtractAPP1(jpeg_saved_marker_ptr markers, ImageMetadata* metadata) {
             if (m->data_length <= s.length || std::memcmp(m->data, s.text, s.length) != 0)
                 continue;
             if (s.buffer->size > 0) {
-                std::fprintf(stderr, "Ignoring additional '%s' marker\n", s.text);
+                ConversionLogf("Ignoring additional '%s' marker\n", s.text);
                 continue;
             }
             if (!CopyMetadataBuffer(m->data + s.length, m->data_length - s.length, s.buffer))
@@ -199,7 +197,7 @@ int ReadJPEGPicture(FILE* file, WebPPicture* picture, ImageMetadata* metadata) {
         ok = ExtractICCProfile(state->decompressor.marker_list, &metadata->iccp) &&
              ExtractAPP1(state->decompressor.marker_list, metadata);
         if (!ok)
-            std::fprintf(stderr, "Error extracting JPEG metadata!\n");
+            ConversionLogf("Error extracting JPEG metadata!\n");
     }
     if (ok) {
         // finish may still raise an error (a damaged tail); it is caught like any other.

@@ -1,6 +1,7 @@
 // libpng reports errors by longjmp to the reader's recovery point. Every function a jump can
 // leave is written in C style: plain records and heap blocks released by hand, no object with a
 // destructor.
+#include "ConversionLog.h"
 #include "ImageFileReaders.h"
 #include "PictureSizeCheck.h"
 
@@ -23,7 +24,7 @@ struct PNGReadState {
 
 void PNGErrorHandler(png_structp png, png_const_charp message) {
     if (message)
-        std::fprintf(stderr, "libpng error: %s\n", message);
+        ConversionLogf("libpng error: %s\n", message);
     png_longjmp(png, 1);
 }
 
@@ -45,7 +46,7 @@ int DecodePNGRows(PNGReadState* state, FILE* file, int keepAlpha) {
                       nullptr))
         return 0;
     std::size_t bytes = 0;
-    if (!CheckReadablePictureSize(width, height, 4, &bytes))
+    if (!checkReadablePictureSize(width, height, 4, &bytes))
         return 0;
 
     png_set_strip_16(png);
@@ -121,14 +122,14 @@ int ExtractPNGMetadata(png_structp png, png_infop info, ImageMetadata* metadata)
             auto* buffer = reinterpret_cast<MetadataBuffer*>(reinterpret_cast<char*>(metadata) +
                                                              key.bufferOffset);
             if (buffer->size > 0 || buffer->bytes) {
-                std::fprintf(stderr, "Ignoring additional '%s'\n", key.keyword);
+                ConversionLogf("Ignoring additional '%s'\n", key.keyword);
                 continue;
             }
             const bool international = text.compression == PNG_ITXT_COMPRESSION_NONE ||
                                        text.compression == PNG_ITXT_COMPRESSION_zTXt;
             const std::size_t length = international ? text.itxt_length : text.text_length;
             if (!key.decode(text.text, length, buffer)) {
-                std::fprintf(stderr, "Failed to process: '%s'\n", key.keyword);
+                ConversionLogf("Failed to process: '%s'\n", key.keyword);
                 return 0;
             }
         }
@@ -162,7 +163,7 @@ int ReadPNGPicture(FILE* file, WebPPicture* picture, int keepAlpha, ImageMetadat
         ok = ExtractPNGMetadata(state.png, state.info, metadata) &&
              ExtractPNGMetadata(state.png, state.endInfo, metadata);
         if (!ok)
-            std::fprintf(stderr, "Error extracting PNG metadata!\n");
+            ConversionLogf("Error extracting PNG metadata!\n");
     }
     if (state.png)
         png_destroy_read_struct(&state.png, state.info ? &state.info : nullptr,

@@ -1,4 +1,5 @@
 #include "PictureSizeCheck.h"
+#include "ConversionLog.h"
 
 #include "PixelLimits.h"
 
@@ -6,19 +7,18 @@
 #include <string>
 #include <webp/encode.h>
 
-int CheckReadablePictureSize(std::int64_t width, std::int64_t height, int bytesPerPixel,
+int checkReadablePictureSize(std::int64_t width, std::int64_t height, int bytesPerPixel,
                              std::size_t* bytes) {
     if (width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {
-        std::fprintf(stderr,
-                     "Error! Picture of %lld x %lld pixels is larger than the %d x %d pixels a "
-                     "WebP image can hold.\n",
-                     static_cast<long long>(width), static_cast<long long>(height),
-                     WEBP_MAX_DIMENSION, WEBP_MAX_DIMENSION);
+        ConversionLogf("Error! Picture of %lld x %lld pixels is larger than the %d x %d pixels a "
+                       "WebP image can hold.\n",
+                       static_cast<long long>(width), static_cast<long long>(height),
+                       WEBP_MAX_DIMENSION, WEBP_MAX_DIMENSION);
         return 0;
     }
     std::string message;
     if (!conversion::checkedPictureBytes(width, height, bytesPerPixel, bytes, &message)) {
-        std::fprintf(stderr, "Error! The %s.\n", message.c_str());
+        ConversionLogf("Error! The %s.\n", message.c_str());
         return 0;
     }
     return 1;

@@ -6,6 +6,6 @@
 #include <cstdint>
 
 // Answers 1 with `bytes` = width x height x bytesPerPixel when the picture may be read; else
-// prints one line naming the size on standard error and answers 0.
-int CheckReadablePictureSize(std::int64_t width, std::int64_t height, int bytesPerPixel,
+// logs one line naming the size (ConversionLog) and answers 0.
+int checkReadablePictureSize(std::int64_t width, std::int64_t height, int bytesPerPixel,
                              std::size_t* bytes);

@@ -1,3 +1,4 @@
+#include "ConversionLog.h"
 #include "ImageFileReaders.h"
 
 #include <cstdlib>
@@ -15,8 +16,8 @@ int hexValue(char c) {
 }
 
 int malformed(char found) {
-    std::fprintf(stderr, "Malformed raw profile, expected '\\n' got '\\x%.2X'\n",
-                 unsigned(static_cast<unsigned char>(found)));
+    ConversionLogf("Malformed raw profile, expected '\\n' got '\\x%.2X'\n",
+                   unsigned(static_cast<unsigned char>(found)));
     return 0;
 }
 

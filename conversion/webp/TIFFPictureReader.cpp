@@ -1,3 +1,4 @@
+#include "ConversionLog.h"
 #include "ImageFileReaders.h"
 #include "PictureSizeCheck.h"
 
@@ -36,31 +37,30 @@ int ReadTIFFPicture(const char* path, WebPPicture* picture, int keepAlpha,
         return 0;
     TIFF* tif = TIFFOpen(path, "r");
     if (!tif) {
-        std::fprintf(stderr, "Error! Cannot open TIFF file '%s'\n", path);
+        ConversionLogf("Error! Cannot open TIFF file '%s'\n", path);
         return 0;
     }
     const tdir_t directories = TIFFNumberOfDirectories(tif);
     if (directories >= 2)
-        std::fprintf(stderr,
-                     "Warning: multi-directory TIFF files are not supported.\n"
-                     "Only the first will be used, %d will be ignored.\n",
-                     int(directories) - 1);
+        ConversionLogf("Warning: multi-directory TIFF files are not supported.\n"
+                       "Only the first will be used, %d will be ignored.\n",
+                       int(directories) - 1);
     uint32_t width = 0;
     uint32_t height = 0;
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) ||
         !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height)) {
-        std::fprintf(stderr, "Error! Cannot retrieve TIFF image dimensions.\n");
+        ConversionLogf("Error! Cannot retrieve TIFF image dimensions.\n");
         TIFFClose(tif);
         return 0;
     }
     std::size_t bytes = 0;
-    if (!CheckReadablePictureSize(width, height, 4, &bytes)) {
+    if (!checkReadablePictureSize(width, height, 4, &bytes)) {
         TIFFClose(tif);
         return 0;
     }
     auto* raster = static_cast<uint32_t*>(_TIFFmalloc(tmsize_t(bytes)));
     if (!raster) {
-        std::fprintf(stderr, "Error allocating TIFF RGBA memory!\n");
+        ConversionLogf("Error allocating TIFF RGBA memory!\n");
         TIFFClose(tif);
         return 0;
     }
@@ -92,7 +92,7 @@ int ReadTIFFPicture(const char* path, WebPPicture* picture, int keepAlpha,
     }
     if (!CopyTIFFTag(tif, TIFFTAG_ICCPROFILE, &metadata->iccp) ||
         !CopyTIFFTag(tif, TIFFTAG_XMLPACKET, &metadata->xmp)) {
-        std::fprintf(stderr, "Error extracting TIFF metadata!\n");
+        ConversionLogf("Error extracting TIFF metadata!\n");
         FreeImageMetadata(metadata);
         WebPPictureFree(picture);
         TIFFClose(tif);
@@ -100,7 +100,7 @@ int ReadTIFFPicture(const char* path, WebPPicture* picture, int keepAlpha,
     }
     uint64_t exifOffset = 0;
     if (TIFFGetField(tif, TIFFTAG_EXIFIFD, &exifOffset))
-        std::fprintf(stderr, "Warning: EXIF extraction from TIFF is unsupported.\n");
+        ConversionLogf("Warning: EXIF extraction from TIFF is unsupported.\n");
     TIFFClose(tif);
     return 1;
 }

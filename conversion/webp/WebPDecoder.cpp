@@ -1,4 +1,5 @@
 #include "WebPDecoder.h"
+#include "ConversionLog.h"
 
 #include "OutputFile.h"
 
@@ -8,9 +9,9 @@ namespace {
 
 void warnIfAnimated(const WebPBitstreamFeatures& features) {
     if (features.has_animation)
-        std::fprintf(stderr, "Error! Decoding of an animated WebP file is not supported.\n"
-                             "       Use webpmux to extract the individual frames or\n"
-                             "       vwebp to view this image.\n");
+        ConversionLogf("Error! Decoding of an animated WebP file is not supported.\n"
+                       "       Use webpmux to extract the individual frames or\n"
+                       "       vwebp to view this image.\n");
 }
 
 } // namespace
@@ -22,7 +23,7 @@ int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t size, WebPDecoder
     if (!data || WebPGetFeatures(data, size, &config->input) != VP8_STATUS_OK)
         return kWebPDecodeBadHeaders;
     warnIfAnimated(config->input);
-    config->output.colorspace = DecodedColorMode(kDecodedTIFF, config->input.has_alpha);
+    config->output.colorspace = decodedColorMode(kDecodedTIFF, config->input.has_alpha);
     int result = kWebPDecodeOK;
     if (WebPDecode(data, size, config) != VP8_STATUS_OK)
         result = kWebPDecodeFailed;
@@ -66,14 +67,14 @@ int ReadFileToMemory(const char* path, const std::uint8_t** data, std::size_t* s
     *size = 0;
     FILE* file = std::fopen(path, "rb");
     if (!file) {
-        std::fprintf(stderr, "cannot open input file '%s'\n", path);
+        ConversionLogf("cannot open input file '%s'\n", path);
         return 0;
     }
     long length = -1;
     if (std::fseek(file, 0, SEEK_END) == 0)
         length = std::ftell(file);
     if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-        std::fprintf(stderr, "cannot open input file '%s'\n", path); // a pipe: no size to take
+        ConversionLogf("cannot open input file '%s'\n", path); // a pipe: no size to take
         std::fclose(file);
         return 0;
     }
@@ -87,7 +88,7 @@ int ReadFileToMemory(const char* path, const std::uint8_t** data, std::size_t* s
     const bool complete = std::fread(buffer, std::size_t(length), 1, file) == 1;
     std::fclose(file);
     if (!complete) {
-        std::fprintf(stderr, "Could not read %d bytes of data from file %s\n", int(length), path);
+        ConversionLogf("Could not read %d bytes of data from file %s\n", int(length), path);
         std::free(buffer);
         return 0;
     }
@@ -102,7 +103,7 @@ int WriteMemoryToFile(const char* path, const std::uint8_t* data, std::size_t si
     conversion::OutputFile output;
     FILE* file = output.open(path);
     if (!file) {
-        std::fprintf(stderr, "Error! Cannot open output file '%s'\n", path);
+        ConversionLogf("Error! Cannot open output file '%s'\n", path);
         return 0;
     }
     if (std::fwrite(data, size, 1, file) != 1)

@@ -37,17 +37,14 @@ int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t size, WebPDecoder
 int DecodeWebPToRGBA(const std::uint8_t* data, std::size_t size, WebPDecoderConfig* config);
 int GetWebPDimensions(const std::uint8_t* data, std::size_t size, int* width, int* height);
 // path "-" writes to standard output. The buffer's colour mode must be one the format takes
-// (see DecodedColorMode); any other is refused rather than misread. `announce` prints the
+// (see decodedColorMode); any other is refused rather than misread. `announce` prints the
 // "Saved file" line (failures are always reported).
 int SaveDecodedImage(const WebPDecBuffer* buffer, DecodedImageFormat format, const char* path,
                      bool announce = true);
 // The colour mode the decoder must deliver for `format`.
-WEBP_CSP_MODE DecodedColorMode(DecodedImageFormat format, int hasAlpha);
+WEBP_CSP_MODE decodedColorMode(DecodedImageFormat format, int hasAlpha);
 int WritePNGFile(FILE* output, const WebPDecBuffer* buffer);
 int WritePortablePixmap(FILE* output, const WebPDecBuffer* buffer, int withAlpha);
 // The caller frees *data with free().
 int ReadFileToMemory(const char* path, const std::uint8_t** data, std::size_t* size);
 int WriteMemoryToFile(const char* path, const std::uint8_t* data, std::size_t size);
-
-// The command-line decoder ("convtool webp-decode ARGS...").
-int DecoderToolMain(int argc, char** argv);

@@ -1,4 +1,5 @@
 #include "WebPEncoder.h"
+#include "ConversionLog.h"
 
 #include "OutputFile.h"
 
@@ -19,7 +20,7 @@ const std::uint32_t kVP8XAlphaFlag = 0x10;
 // Raw YUV 4:2:0 planes of the picture's preset size, read in that order.
 int ReadRawYUV(FILE* file, WebPPicture* picture) {
     std::size_t bytes = 0;
-    if (!CheckReadablePictureSize(picture->width, picture->height, 2, &bytes))
+    if (!checkReadablePictureSize(picture->width, picture->height, 2, &bytes))
         return 0;
     const int useARGB = picture->use_argb;
     picture->use_argb = 0;
@@ -108,7 +109,7 @@ int WriteWebPFileWithMetadata(FILE* output, const WebPPicture* picture,
     const std::uint64_t riffSize =
         std::uint64_t(size) - 8 + (hasVP8X ? 0 : kVP8XChunkBytes) + metadataSize;
     if (riffSize > kRIFFSizeLimit) {
-        std::fprintf(stderr, "Error! Addition of metadata would exceed container size limit.\n");
+        ConversionLogf("Error! Addition of metadata would exceed container size limit.\n");
         return 0;
     }
     if (!hasVP8X && std::memcmp(file + 12, "VP8L", 4) == 0) {
@@ -161,7 +162,7 @@ int ReadInputPicture(const char* path, WebPPicture* picture, int keepAlpha,
         return 0;
     FILE* file = std::fopen(path, "rb");
     if (!file) {
-        std::fprintf(stderr, "Error! Cannot open input file '%s'\n", path);
+        ConversionLogf("Error! Cannot open input file '%s'\n", path);
         return 0;
     }
     int ok = 0;
@@ -182,7 +183,7 @@ int ReadInputPicture(const char* path, WebPPicture* picture, int keepAlpha,
         }
     }
     if (!ok)
-        std::fprintf(stderr, "Error! Could not process file %s\n", path);
+        ConversionLogf("Error! Could not process file %s\n", path);
     std::fclose(file);
     return ok;
 }

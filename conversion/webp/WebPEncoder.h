@@ -1,6 +1,6 @@
 // The way from an image file on disk to a WebP file: read (PNG, JPEG or TIFF, chosen by the
 // file's first bytes), encode with the caller's configuration, write RIFF/WebP with the kept
-// metadata as chunks. Result codes are negative; messages go to standard error.
+// metadata as chunks. Result codes are negative; messages go through ConversionLog.
 #pragma once
 
 #include "ImageFileReaders.h"
@@ -36,6 +36,3 @@ int WriteWebPFileWithMetadata(FILE* output, const WebPPicture* picture,
                               std::uint32_t keepMetadata, std::uint32_t* metadataWritten);
 int WriteMetadataChunk(FILE* output, const char fourcc[4], const MetadataBuffer* payload);
 int WriteLittleEndian(FILE* output, std::uint32_t value, int byteCount);
-
-// The command-line encoder ("convtool webp-encode ARGS...").
-int EncoderToolMain(int argc, char** argv);

@@ -51,7 +51,7 @@ TEST(DocumentLayoutLimits, TablesNestedPastTheCapAreRefusedAndTheOtherDocumentsA
     request.document = dir / "deep.html";
     request.print = dir / "deep-print.pdf";
     std::string error;
-    EXPECT_FALSE(conversion::LayOutDocumentInHelper(request, error));
+    EXPECT_FALSE(conversion::layOutDocumentInHelper(request, error));
     EXPECT_NE(error.find("nests tables 40 deep"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(request.print));
 }
@@ -69,12 +69,12 @@ TEST(DocumentLayoutLimits, ALayoutPastItsTimeLimitOrCancelledIsKilledAndLeavesNo
     request.print = dir / "print.pdf";
     std::string error;
     EXPECT_FALSE(
-        conversion::LayOutDocumentInHelper(request, error, nullptr, std::chrono::seconds(1)));
+        conversion::layOutDocumentInHelper(request, error, nullptr, std::chrono::seconds(1)));
     EXPECT_EQ(error, "the layout did not finish within 1 seconds");
     EXPECT_FALSE(fs::exists(request.print));
 
     ProgressRecorder cancelling(3);
-    EXPECT_FALSE(conversion::LayOutDocumentInHelper(request, error, &cancelling));
+    EXPECT_FALSE(conversion::layOutDocumentInHelper(request, error, &cancelling));
     EXPECT_EQ(error, "cancelled");
     EXPECT_FALSE(fs::exists(request.print));
 }
@@ -94,7 +94,7 @@ TEST(DocumentLayoutLimits, LayoutArgumentsCarryEveryFieldOfTheRequest) {
     r.attributes = TextAttributes{std::string("DejaVu Serif"), 13.5, 0x336699u};
     conversion::DocumentLayoutRequest back;
     std::string error;
-    ASSERT_TRUE(conversion::ParseLayoutArguments(conversion::LayoutArguments(r), back, error))
+    ASSERT_TRUE(conversion::parseLayoutArguments(conversion::layoutArguments(r), back, error))
         << error;
     EXPECT_EQ(back.document, r.document);
     EXPECT_EQ(back.print, r.print);
@@ -108,5 +108,5 @@ TEST(DocumentLayoutLimits, LayoutArgumentsCarryEveryFieldOfTheRequest) {
     EXPECT_EQ(back.attributes->fontFamily, r.attributes->fontFamily);
     EXPECT_EQ(back.attributes->fontSize, r.attributes->fontSize);
     EXPECT_EQ(back.attributes->textColor, r.attributes->textColor);
-    EXPECT_FALSE(conversion::ParseLayoutArguments({"--paper", "1"}, back, error));
+    EXPECT_FALSE(conversion::parseLayoutArguments({"--paper", "1"}, back, error));
 }

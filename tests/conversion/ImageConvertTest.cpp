@@ -273,7 +273,7 @@ TEST(ImagePageRange, RangesAreClippedToTheDocument) {
     for (const Case& c : cases) {
         std::int64_t from = 0, to = 0;
         const bool reported =
-            conversion::PagesToProcess(c.mode, c.first, c.last, c.pages, &from, &to);
+            conversion::pagesToProcess(c.mode, c.first, c.last, c.pages, &from, &to);
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " first " << c.first << " last "
                                         << c.last << " of " << c.pages);
         EXPECT_EQ(reported, c.reported);
@@ -341,6 +341,6 @@ TEST(ImageConvert, IconsAndFormatsMarkedPastTheirStartAreReadByContent) {
         EXPECT_NEAR(p[1], c.green, 2);
         EXPECT_NEAR(p[2], c.blue, 2);
     }
-    EXPECT_EQ(TypeIdentifierOfFile(dir / "drawing.data"), "com.apple.pict");
-    EXPECT_EQ(TypeIdentifierOfFile(dir / "targa.data"), "com.truevision.tga-image");
+    EXPECT_EQ(typeIdentifierOfFile(dir / "drawing.data"), "com.apple.pict");
+    EXPECT_EQ(typeIdentifierOfFile(dir / "targa.data"), "com.truevision.tga-image");
 }

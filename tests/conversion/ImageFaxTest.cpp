@@ -87,7 +87,7 @@ TEST(ImageFax, DamagedFaxDataIsReadOrRefusedWithAMessage) {
     for (const imagetest::Bytes& copy : imagetest::damagedCopies(original, 16, 48)) {
         Bitmap b;
         std::string error;
-        if (DecodeRawFaxBitmap(copy.data(), copy.size(), b, error)) {
+        if (decodeRawFaxBitmap(copy.data(), copy.size(), b, error)) {
             EXPECT_EQ(b.pixels.size(), b.rowBytes() * std::size_t(b.height));
             EXPECT_GE(b.width, 1728);
         } else {
@@ -97,5 +97,5 @@ TEST(ImageFax, DamagedFaxDataIsReadOrRefusedWithAMessage) {
     Bitmap b;
     std::string error;
     const std::uint8_t noise[] = {0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_FALSE(DecodeRawFaxBitmap(noise, sizeof noise, b, error) && b.height > 1);
+    EXPECT_FALSE(decodeRawFaxBitmap(noise, sizeof noise, b, error) && b.height > 1);
 }

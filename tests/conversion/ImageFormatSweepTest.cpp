@@ -40,7 +40,7 @@ struct Input {
 void writeBitmapPNG(const Bitmap& b, const fs::path& path) {
     std::vector<std::uint8_t> bytes;
     std::string error;
-    ASSERT_TRUE(EncodePNGBitmap(b, b.hasAlpha, 0, 0, bytes, error)) << error;
+    ASSERT_TRUE(encodePNGBitmap(b, b.hasAlpha, 0, 0, bytes, error)) << error;
     imagetest::writeBytes(path, bytes);
 }
 
@@ -240,7 +240,7 @@ void runCase(Case& c, const fs::path& dir, const fs::path& policyDir) {
         std::int64_t w = 0, h = 0;
         std::int64_t ew = c.input->width, eh = c.input->height;
         if (c.code == kFormatAppleIcon)
-            ew = eh = ICNSSizeFor(ew, eh);
+            ew = eh = iCNSSizeFor(ew, eh);
         if (!measure(c.code, out, policyDir, w, h))
             c.outcome = "written but unreadable";
         else if (w != ew || h != eh)
@@ -271,7 +271,7 @@ TEST(ImageFormatSweep, EveryWritableCodeWritesTheRightSizeOrRefusesWithAMessage)
     const std::vector<Input> inputs = makeInputs(dir);
     std::vector<Case> cases;
     for (std::int32_t code = 0; code < kFormatCount; ++code)
-        if (CanWriteFormat(code))
+        if (canWriteFormat(code))
             for (const Input& input : inputs)
                 cases.push_back({code, &input, "", false});
 

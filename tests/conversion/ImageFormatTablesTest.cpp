@@ -66,7 +66,7 @@ TEST(ImageFormatTables, CodesOutsideTheTableAndInexactIdentifiersAnswerEmptyNeve
         SCOPED_TRACE(code);
         EXPECT_EQ(UTIForImageFormat(code), "");
         EXPECT_EQ(ExtensionForImageFormat(code), "");
-        EXPECT_FALSE(IsKnownFormatCode(code));
+        EXPECT_FALSE(isKnownFormatCode(code));
     }
     // Identifiers are compared exactly.
     for (const char* uti : {"PUBLIC.JPEG", "public.jpeg ", "", "org.webmproject.webp"})
@@ -117,8 +117,8 @@ TEST(ImageFormatTables, FilesAreJudgedByContentNotName) {
         imagetest::writeWith(image, c.coder, dir / c.misleadingName);
         EXPECT_EQ(ImageFormatOfURL(dir / c.misleadingName), c.expected);
     }
-    EXPECT_EQ(TypeIdentifierOfFile(dir / "image.WEBP"), "org.webmproject.webp");
-    EXPECT_EQ(TypeIdentifierOfFile(dir / "irix.jpg"), "com.sgi.sgi-image");
+    EXPECT_EQ(typeIdentifierOfFile(dir / "image.WEBP"), "org.webmproject.webp");
+    EXPECT_EQ(typeIdentifierOfFile(dir / "irix.jpg"), "com.sgi.sgi-image");
     const std::string pdf = "%PDF-1.4\n%\xE2\xE3\n";
     imagetest::writeBytes(dir / "doc.tif", std::vector<std::uint8_t>(pdf.begin(), pdf.end()));
     EXPECT_EQ(ImageFormatOfURL(dir / "doc.tif"), 0);

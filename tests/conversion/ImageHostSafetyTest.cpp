@@ -55,7 +55,7 @@ void writeWidePNG(const fs::path& path, std::int64_t w, std::int64_t h) {
             p[2] = 200;
         }
     std::vector<std::uint8_t> bytes;
-    ASSERT_TRUE(conversion::EncodePNGBitmap(b, false, 0, 0, bytes, error)) << error;
+    ASSERT_TRUE(conversion::encodePNGBitmap(b, false, 0, 0, bytes, error)) << error;
     imagetest::writeBytes(path, bytes);
 }
 
@@ -294,7 +294,7 @@ TEST(ImageHostSafety, TIFFLayoutsReadWithTheirRealSamples) {
              imagetest::damagedCopies(imagetest::readBytes(source), 8, 24)) {
             std::vector<conversion::Bitmap> pages;
             std::string error;
-            conversion::DecodeTIFFBitmaps(copy.data(), copy.size(), pages, error);
+            conversion::decodeTIFFBitmaps(copy.data(), copy.size(), pages, error);
         }
     }
 }

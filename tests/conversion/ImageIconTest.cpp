@@ -49,7 +49,7 @@ TEST(ImageIcon, TheIconSizeIsTheFamilySizeNearestToTheLongerSide) {
                  {384, 10, 512},   {600, 600, 512}, {800, 800, 1024}, {20000, 1, 1024},
                  {1, 16384, 1024}, {88, 88, 128}};
     for (const auto& c : cases)
-        EXPECT_EQ(ICNSSizeFor(c.w, c.h), c.size) << c.w << " x " << c.h;
+        EXPECT_EQ(iCNSSizeFor(c.w, c.h), c.size) << c.w << " x " << c.h;
 }
 
 TEST(ImageIcon, SquarePictureOfAnIconSizeIsWrittenAsOneMemberThatIcns2pngReads) {
@@ -167,7 +167,7 @@ TEST(ImageIcon, DamagedIconFilesAreRefusedWithoutHarm) {
     for (const imagetest::Bytes& copy : imagetest::damagedCopies(original, 24, 48)) {
         std::vector<Bitmap> pictures;
         std::string error;
-        if (DecodeICNSBitmaps(copy.data(), copy.size(), pictures, error)) {
+        if (decodeICNSBitmaps(copy.data(), copy.size(), pictures, error)) {
             for (const Bitmap& b : pictures)
                 EXPECT_EQ(b.pixels.size(), b.rowBytes() * std::size_t(b.height));
         } else {

@@ -191,7 +191,7 @@ TEST(JPEGMemoryCodec, TruncatedDataStillDecodesAndHostileDataFails) {
     EXPECT_EQ(decompress(huge).result, 1);
     conversion::Bitmap bitmap;
     std::string error;
-    EXPECT_FALSE(conversion::DecodeJPEGBitmap(huge.data(), huge.size(), bitmap, error));
+    EXPECT_FALSE(conversion::decodeJPEGBitmap(huge.data(), huge.size(), bitmap, error));
     EXPECT_FALSE(error.empty());
 
     survivesDamage(good, [](const std::vector<std::uint8_t>& bytes) {
@@ -199,7 +199,7 @@ TEST(JPEGMemoryCodec, TruncatedDataStillDecodesAndHostileDataFails) {
         EXPECT_TRUE(d.result == 0 || d.result == 1);
         conversion::Bitmap b;
         std::string e;
-        conversion::DecodeJPEGBitmap(bytes.data(), bytes.size(), b, e);
+        conversion::decodeJPEGBitmap(bytes.data(), bytes.size(), b, e);
     });
 }
 

@@ -35,7 +35,7 @@ double sampled1D(const std::string& samples, double x, const std::string& extra 
                          extra + " >>",
                      samples);
     PDFFunction f;
-    ParsePDFFunctionObject(f, s.stream);
+    parsePDFFunctionObject(f, s.stream);
     return eval(f, {x})[0];
 }
 
@@ -95,7 +95,7 @@ TEST(PDFFunction, SampledPicksTheNearestSample) {
                      "/BitsPerSample 8 /Decode [0 255] >>",
                      samples);
     PDFFunction f;
-    ParsePDFFunctionObject(f, s.stream);
+    parsePDFFunctionObject(f, s.stream);
     EXPECT_EQ(eval(f, {0.9})[0], 0);
 }
 
@@ -110,7 +110,7 @@ TEST(PDFFunction, SampledTwoInputsAndWideSamples) {
                      "/BitsPerSample 16 >>",
                      data);
     PDFFunction f;
-    ParsePDFFunctionObject(f, s.stream);
+    parsePDFFunctionObject(f, s.stream);
     EXPECT_EQ(eval(f, {0, 0}), (std::vector<double>{0.0, 1.0}));
     const std::vector<double> v = eval(f, {1, 0});
     EXPECT_DOUBLE_EQ(v[0], 32768.0 / 65535.0);
@@ -140,7 +140,7 @@ TEST(PDFFunction, PackedSamplesOfEveryDefinedWidthAreUnpacked) {
                              " /Decode [0 " + std::to_string(maxValue) + "] >>",
                          w.data);
         PDFFunction f;
-        ParsePDFFunctionObject(f, s.stream);
+        parsePDFFunctionObject(f, s.stream);
         ASSERT_TRUE(f.usable) << w.bits;
         EXPECT_NEAR(eval(f, {2})[0], double(w.third), 1e-6) << w.bits << " bits";
     }
@@ -149,7 +149,7 @@ TEST(PDFFunction, PackedSamplesOfEveryDefinedWidthAreUnpacked) {
                      "/BitsPerSample 7 >>",
                      "\xFF\xFF");
     PDFFunction f;
-    ParsePDFFunctionObject(f, s.stream);
+    parsePDFFunctionObject(f, s.stream);
     EXPECT_FALSE(f.usable);
     EXPECT_EQ(eval(f, {1})[0], 0.0);
 }
@@ -171,7 +171,7 @@ TEST(PDFFunction, ShortArraysAndDataAreRefusedAtParse) {
     for (const char* d : bad) {
         StreamFunction s(d, "\x10\x20\x30");
         PDFFunction f;
-        ParsePDFFunctionObject(f, s.stream);
+        parsePDFFunctionObject(f, s.stream);
         EXPECT_FALSE(f.usable) << d;
         for (double v : eval(f, {0.5, 0.5}))
             EXPECT_EQ(v, 0.0) << d;
@@ -194,7 +194,7 @@ TEST(PDFFunction, ShortArraysAndDataAreRefusedAtParse) {
 
 TEST(PDFFunction, StitchingPicksTheSubFunctionAndMapsThroughEncode) {
     PDFFunction f;
-    ParsePDFFunctionObject(
+    parsePDFFunctionObject(
         f, dict("<< /FunctionType 3 /Domain [0 1] /Bounds [0.5] /Encode [0 1 1 0] /Range [0 1] "
                 "/Functions [<< /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [1] /N 1 >> "
                 "<< /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [0.5] /N 1 >>] >>"));
@@ -216,7 +216,7 @@ TEST(PDFFunction, SubFunctionsGetTheirCalculatorPrograms) {
                                    "/Range [0 1] >>");
     stitch.replaceKey("/Functions", QPDFObjectHandle::newArray({calc}));
     PDFFunction f;
-    ParsePDFFunctionObject(f, stitch);
+    parsePDFFunctionObject(f, stitch);
     ASSERT_TRUE(f.usable);
     EXPECT_DOUBLE_EQ(eval(f, {0.25})[0], 0.75);
 }
@@ -228,7 +228,7 @@ TEST(PDFFunction, FunctionsThatListThemselvesTerminate) {
         dict("<< /FunctionType 3 /Domain [0 1] /Bounds [] /Encode [0 1] /Range [0 1] >>"));
     self.replaceKey("/Functions", QPDFObjectHandle::newArray({self}));
     PDFFunction f;
-    ParsePDFFunctionObject(f, self);
+    parsePDFFunctionObject(f, self);
     EXPECT_FALSE(f.usable);
     EXPECT_EQ(eval(f, {0.5})[0], 0.0);
     // A long chain of distinct functions stops at the depth cap.
@@ -241,7 +241,7 @@ TEST(PDFFunction, FunctionsThatListThemselvesTerminate) {
         inner = outer;
     }
     PDFFunction g;
-    ParsePDFFunctionObject(g, inner);
+    parsePDFFunctionObject(g, inner);
     EXPECT_FALSE(g.usable);
 }
 
@@ -249,20 +249,20 @@ TEST(PDFFunction, CalculatorStreamAndImageCodedStreams) {
     StreamFunction calc("<< /FunctionType 4 /Domain [0 1] /Range [0 1 0 1 0 1 0 1] >>",
                         "{ dup 0.5 mul exch dup 0.25 mul exch 0 exch }");
     PDFFunction f;
-    ParsePDFFunctionObject(f, calc.stream);
+    parsePDFFunctionObject(f, calc.stream);
     ASSERT_TRUE(f.program);
     EXPECT_EQ(eval(f, {0.8}), (std::vector<double>{0.4, 0.2, 0.0, 0.8}));
     // A function stream in an image codec gives no program text.
     StreamFunction jpeg("<< /FunctionType 4 /Domain [0 1] /Range [0 1] /Filter /DCTDecode >>",
                         "\xFF\xD8\xFF\xD9");
     PDFFunction g;
-    ParsePDFFunctionObject(g, jpeg.stream);
+    parsePDFFunctionObject(g, jpeg.stream);
     EXPECT_TRUE(g.sampleData.empty());
     EXPECT_EQ(g.dataLength, 0u);
     // A stream whose Flate data is damaged gives none either.
     StreamFunction broken("<< /FunctionType 4 /Domain [0 1] /Range [0 1] /Filter /FlateDecode >>",
                           "not deflate data at all");
     PDFFunction h;
-    ParsePDFFunctionObject(h, broken.stream);
+    parsePDFFunctionObject(h, broken.stream);
     EXPECT_TRUE(h.sampleData.empty());
 }

@@ -160,10 +160,10 @@ TEST(PDFHostSafety, TintTransformsStopAtTheImagesTotalBudgetWithAMessage) {
     std::vector<std::uint8_t> out;
     std::string reason;
     // 4096 colours of about 50 operations each.
-    EXPECT_FALSE(ApplyTintTransform(*space, samples, out, &reason, 100000));
+    EXPECT_FALSE(applyTintTransform(*space, samples, out, &reason, 100000));
     EXPECT_EQ(reason, "the colour function of this image needs more than 100000 operations in all");
     reason.clear();
-    ASSERT_TRUE(ApplyTintTransform(*space, samples, out, &reason, 1000000)) << reason;
+    ASSERT_TRUE(applyTintTransform(*space, samples, out, &reason, 1000000)) << reason;
     ASSERT_EQ(out.size(), 4096u);
     EXPECT_EQ(out[0], 0);
     EXPECT_NEAR(out[4095], (252 + 252) / 2, 1);

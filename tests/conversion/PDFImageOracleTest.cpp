@@ -315,7 +315,7 @@ TEST_F(PDFImageOracle, JPEG2000ImagesWithTheirOwnColourAndAlpha) {
     const std::string samples = pattern(20, 12, 3);
     std::copy(samples.begin(), samples.end(), rgb.pixels.begin());
     std::vector<std::uint8_t> jp2;
-    ASSERT_TRUE(conversion::EncodeJPEG2000Bitmap(rgb, 1.0, false, jp2, error)) << error;
+    ASSERT_TRUE(conversion::encodeJPEG2000Bitmap(rgb, 1.0, false, jp2, error)) << error;
     PDFTestDocument doc;
     // No ColorSpace: the file's own colour decides.
     doc.addPage({doc.image("<< /Width 20 /Height 12 /BitsPerComponent 8 /Filter /JPXDecode >>",
@@ -328,7 +328,7 @@ TEST_F(PDFImageOracle, JPEG2000ImagesWithTheirOwnColourAndAlpha) {
     const std::string withAlpha = pattern(20, 12, 4);
     std::copy(withAlpha.begin(), withAlpha.end(), rgba.pixels.begin());
     std::vector<std::uint8_t> jp2a;
-    ASSERT_TRUE(conversion::EncodeJPEG2000Bitmap(rgba, 1.0, true, jp2a, error)) << error;
+    ASSERT_TRUE(conversion::encodeJPEG2000Bitmap(rgba, 1.0, true, jp2a, error)) << error;
     PDFTestDocument alpha;
     alpha.addPage({alpha.image("<< /Width 20 /Height 12 /BitsPerComponent 8 /Filter /JPXDecode >>",
                                std::string(jp2a.begin(), jp2a.end()))});

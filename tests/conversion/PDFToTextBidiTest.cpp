@@ -13,7 +13,7 @@ namespace {
 
 std::u32string logicalText(const std::u32string& visual) {
     std::u32string out;
-    for (const conversion::LogicalPosition& at : conversion::LogicalOrderOfVisualLine(visual))
+    for (const conversion::LogicalPosition& at : conversion::logicalOrderOfVisualLine(visual))
         out.push_back(at.codePoint);
     return out;
 }
@@ -31,8 +31,8 @@ TEST(VisualLineOrder, VisualLinesComeBackInTheOrderTheyWereTyped) {
     };
     for (const auto& line : lines)
         EXPECT_EQ(logicalText(line.visual), line.typed);
-    EXPECT_TRUE(conversion::IsStrongRightToLeft(U'ש'));
-    EXPECT_FALSE(conversion::IsStrongRightToLeft(U'4'));
+    EXPECT_TRUE(conversion::isStrongRightToLeft(U'ש'));
+    EXPECT_FALSE(conversion::isStrongRightToLeft(U'4'));
 }
 
 TEST_F(PDFToTextTest, RightToLeftLinesOfALibreOfficePDFAreWrittenInTheOrderTheyWereTyped) {

@@ -151,16 +151,16 @@ TEST_F(PDFToTextFormatTest, WithoutLibreOfficeOnlyWordOutputFails) {
 }
 
 TEST(PDFFontNames, NamesOfCommonProducersGiveFamilyWeightAndSlant) {
-    using conversion::StyleFromFontName;
+    using conversion::styleFromFontName;
     using conversion::TextStyle;
     // Word's, TeX's, the base 14 and comma-styled names; subset prefixes go.
-    EXPECT_EQ(StyleFromFontName("BCDEEE+Arial-BoldItalicMT"), (TextStyle{"Arial", 0, true, true}));
-    EXPECT_EQ(StyleFromFontName("ArialMT"), (TextStyle{"ArialMT", 0, false, false}));
-    EXPECT_EQ(StyleFromFontName("Times-Roman"), (TextStyle{"Times", 0, false, false}));
-    EXPECT_EQ(StyleFromFontName("Helvetica-Oblique"), (TextStyle{"Helvetica", 0, false, true}));
-    EXPECT_EQ(StyleFromFontName("Verdana,Bold"), (TextStyle{"Verdana", 0, true, false}));
-    EXPECT_EQ(StyleFromFontName("QJKZPA+LMRoman10-Regular"),
+    EXPECT_EQ(styleFromFontName("BCDEEE+Arial-BoldItalicMT"), (TextStyle{"Arial", 0, true, true}));
+    EXPECT_EQ(styleFromFontName("ArialMT"), (TextStyle{"ArialMT", 0, false, false}));
+    EXPECT_EQ(styleFromFontName("Times-Roman"), (TextStyle{"Times", 0, false, false}));
+    EXPECT_EQ(styleFromFontName("Helvetica-Oblique"), (TextStyle{"Helvetica", 0, false, true}));
+    EXPECT_EQ(styleFromFontName("Verdana,Bold"), (TextStyle{"Verdana", 0, true, false}));
+    EXPECT_EQ(styleFromFontName("QJKZPA+LMRoman10-Regular"),
               (TextStyle{"LMRoman10", 0, false, false}));
     // A name in a legacy CJK encoding gives no family rather than bytes no writer can hold.
-    EXPECT_EQ(StyleFromFontName("\xcb\xce\xcc\xe5"), TextStyle{});
+    EXPECT_EQ(styleFromFontName("\xcb\xce\xcc\xe5"), TextStyle{});
 }

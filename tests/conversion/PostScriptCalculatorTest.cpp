@@ -72,10 +72,10 @@ void expectTop(const Case& c) {
 
 TEST(PostScriptCalculator, OperatorTableIsSortedAndLooksUpEveryName) {
     for (int i = 0; i < kPSOperatorCount; ++i) {
-        const std::string_view name = PostScriptOperatorName(i);
+        const std::string_view name = postScriptOperatorName(i);
         EXPECT_EQ(LookupPostScriptOperator(name), i) << name;
         if (i > 0) {
-            EXPECT_LT(PostScriptOperatorName(i - 1), name);
+            EXPECT_LT(postScriptOperatorName(i - 1), name);
         }
     }
     EXPECT_EQ(LookupPostScriptOperator("ifelse"), kPSOperatorIfElse);

@@ -22,6 +22,14 @@ struct ScratchRoot {
     }
 };
 
+// The library finds its helper programs beside the running program; a test program lives
+// elsewhere in the build tree, so it is pointed at the folder the build puts them in, unless the
+// caller chose one.
+const bool helpersChosen = [] {
+    ::setenv("LUMENO_LIBEXEC", LUMENO_LIBEXEC_DEFAULT, 0);
+    return true;
+}();
+
 int exitStatus(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -131,7 +131,7 @@ TEST(Watermark, OriginsFollowTheNearestEdgeOrTheCentre) {
         EXPECT_DOUBLE_EQ(o.x, c.ex) << c.x0 << "," << c.y0;
         EXPECT_DOUBLE_EQ(o.y, c.ey) << c.x0 << "," << c.y0;
     }
-    EXPECT_FLOAT_EQ(WatermarkScale(1100, 700), 2.0f);
+    EXPECT_FLOAT_EQ(watermarkScale(1100, 700), 2.0f);
 }
 
 TEST(Watermark, TextGrowsWithTheOutputAndKeepsItsPlace) {
@@ -282,7 +282,7 @@ TEST(Watermark, CJKTextWithoutANamedFontIsDrawnWithGlyphsNotEmptyBoxes) {
     // Every character finds a font, though the default face has no CJK glyphs.
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 8, 8);
     cairo_t* cr = cairo_create(surface);
-    const WatermarkLayout layout = CreateWatermarkLayout(cr, "日本語 Test", "", 40);
+    const WatermarkLayout layout = createWatermarkLayout(cr, "日本語 Test", "", 40);
     ASSERT_TRUE(layout);
     EXPECT_EQ(pango_layout_get_unknown_glyphs_count(layout.get()), 0);
     cairo_destroy(cr);

@@ -44,7 +44,7 @@ int save(const Bytes& webp, DecodedImageFormat format, const std::string& path) 
     WebPDecoderConfig config;
     EXPECT_TRUE(WebPInitDecoderConfig(&config));
     EXPECT_EQ(WebPGetFeatures(webp.data(), webp.size(), &config.input), VP8_STATUS_OK);
-    config.output.colorspace = DecodedColorMode(format, config.input.has_alpha);
+    config.output.colorspace = decodedColorMode(format, config.input.has_alpha);
     EXPECT_EQ(WebPDecode(webp.data(), webp.size(), &config), VP8_STATUS_OK);
     testing::internal::CaptureStderr();
     const int ok = SaveDecodedImage(&config.output, format, path.c_str());

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QProcess>
@@ -35,12 +36,19 @@ Outcome run(const QString& program, const QStringList& args,
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-// Nothing points an installed program at its resources or its reading program: it must find
-// them from where it was started.
+// `cmake --install` of the build into `prefix`.
+Outcome installInto(const QString& prefix) {
+    return run(QStringLiteral(LUMENO_CMAKE_COMMAND),
+               {"--install", QStringLiteral(LUMENO_BUILD_DIR), "--prefix", prefix});
+}
+
+// Nothing points an installed program at its resources, its reading program or its helpers: it
+// must find them from where it was started.
 QProcessEnvironment installedEnvironment() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("LUMENO_RESOURCES"));
     env.remove(QStringLiteral("LUMENO_CHM_READER"));
+    env.remove(QStringLiteral("LUMENO_LIBEXEC"));
     return env;
 }
 
@@ -58,9 +66,7 @@ Outcome startInstalledReader(const QString& prefix) {
 
 TEST(Install, GivesAReaderThatFindsItsResourcesInThePrefixAndValidDesktopFiles) {
     const QString prefix = scratchDir() + QStringLiteral("/prefix");
-    const Outcome install =
-        run(QStringLiteral(LUMENO_CMAKE_COMMAND),
-            {"--install", QStringLiteral(LUMENO_BUILD_DIR), "--prefix", prefix});
+    const Outcome install = installInto(prefix);
     ASSERT_EQ(install.status, 0) << install.err.toStdString();
 
     const QDir share(prefix + QStringLiteral("/share"));
@@ -103,4 +109,45 @@ TEST(Install, GivesAReaderThatFindsItsResourcesInThePrefixAndValidDesktopFiles) 
     ASSERT_TRUE(QDir().rename(share.filePath("lumeno"), share.filePath("lumeno.moved")));
     const Outcome bare = startInstalledReader(prefix);
     EXPECT_TRUE(bare.err.contains("is missing")) << bare.err.toStdString();
+}
+
+// The installed convtool finds its format table and its layout helper in the prefix, with no
+// variable set, and no installed program names a folder of the build or the sources (its debug
+// information aside, which a package ships apart).
+TEST(Install, GivesAConvtoolThatFindsItsHelperAndResourcesInThePrefixAndNamesNoBuildPath) {
+    const QString prefix = scratchDir() + QStringLiteral("/convtool-prefix");
+    const Outcome install = installInto(prefix);
+    ASSERT_EQ(install.status, 0) << install.err.toStdString();
+
+    for (const QString& program :
+         {QStringLiteral("bin/convtool"), QStringLiteral("libexec/lumeno/lumeno-text-layout")}) {
+        const QString stripped = scratchDir() + QStringLiteral("/stripped");
+        const Outcome strip =
+            run(QStringLiteral("objcopy"), {"--strip-debug", prefix + "/" + program, stripped});
+        ASSERT_EQ(strip.status, 0) << strip.err.toStdString();
+        QFile file(stripped);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_FALSE(bytes.contains(LUMENO_BUILD_DIR)) << program.toStdString();
+        EXPECT_FALSE(bytes.contains(LUMENO_SOURCE_DIR)) << program.toStdString();
+    }
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LUMENO_RESOURCES"));
+    env.remove(QStringLiteral("LUMENO_LIBEXEC"));
+    const QString work = scratchDir() + QStringLiteral("/convtool-work");
+    ASSERT_TRUE(QDir().mkpath(work + "/pictures"));
+    QFile text(work + "/note.txt");
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("hello\n");
+    text.close();
+    const QString convtool = prefix + QStringLiteral("/bin/convtool");
+    const Outcome laidOut =
+        run(convtool, {"documents-to-pdf", work + "/note.pdf", work + "/note.txt"}, env);
+    EXPECT_EQ(laidOut.status, 0) << laidOut.err.toStdString();
+    EXPECT_TRUE(QFileInfo(work + "/note.pdf").isFile());
+    // "png" is known only from the format table in share/lumeno.
+    const Outcome pictures = run(
+        convtool, {"pdf-images", "-format", "png", work + "/note.pdf", work + "/pictures"}, env);
+    EXPECT_EQ(pictures.status, 0) << pictures.err.toStdString();
 }

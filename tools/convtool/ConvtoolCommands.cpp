@@ -6,8 +6,7 @@
 #include "RenderCommands.h"
 #include "ToPDFCommands.h"
 
-#include "WebPDecoder.h"
-#include "WebPEncoder.h"
+#include "WebPCommands.h"
 
 #include <cstdio>
 #include <cstring>

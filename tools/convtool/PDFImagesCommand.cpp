@@ -50,7 +50,7 @@ std::int32_t formatCode(const std::string& text) {
     }
     char* end = nullptr;
     const long n = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && !*end && conversion::IsKnownFormatCode(std::int32_t(n))
+    return !text.empty() && !*end && conversion::isKnownFormatCode(std::int32_t(n))
                ? std::int32_t(n)
                : 0;
 }

@@ -1,3 +1,5 @@
+#include "WebPCommands.h"
+
 #include "DecoderToolSettings.h"
 #include "WebPDecoder.h"
 
@@ -19,6 +21,28 @@ const char* const kStatusNames[] = {
     "SUSPENDED", "USER_ABORT",    "NOT_ENOUGH_DATA",
 };
 const char* const kFormatNames[] = {"unspecified", "lossy", "lossless"};
+
+// The options that choose the output form.
+struct FormatOption {
+    const char* name;
+    DecodedImageFormat format;
+};
+const FormatOption kFormatOptions[] = {
+    {"-pam", kDecodedPAM},
+    {"-ppm", kDecodedPPM},
+    {"-bmp", kDecodedBMP},
+    {"-tiff", kDecodedTIFF},
+    {"-pgm", kDecodedPGM},
+    {"-yuv", kDecodedRawYUV},
+    {"-alpha", kDecodedAlphaPlanePGM},
+};
+
+const FormatOption* findFormatOption(const char* name) {
+    for (const FormatOption& option : kFormatOptions)
+        if (!std::strcmp(name, option.name))
+            return &option;
+    return nullptr;
+}
 
 void PrintUsage() {
     std::printf("Usage: dwebp in_file [options] [-o out_file]\n\n"
@@ -93,25 +117,13 @@ int DecoderToolMain(int argc, char** argv) {
     for (int c = 1; c < argc; ++c) {
         const char* arg = argv[c];
         const bool more = c < argc - 1;
-        if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "-help")) {
+        if (const FormatOption* option = findFormatOption(arg)) {
+            format = option->format;
+        } else if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "-help")) {
             PrintUsage();
             return 0;
         } else if (!std::strcmp(arg, "-o") && more) {
             output = argv[++c];
-        } else if (!std::strcmp(arg, "-pam")) {
-            format = kDecodedPAM;
-        } else if (!std::strcmp(arg, "-ppm")) {
-            format = kDecodedPPM;
-        } else if (!std::strcmp(arg, "-bmp")) {
-            format = kDecodedBMP;
-        } else if (!std::strcmp(arg, "-tiff")) {
-            format = kDecodedTIFF;
-        } else if (!std::strcmp(arg, "-pgm")) {
-            format = kDecodedPGM;
-        } else if (!std::strcmp(arg, "-yuv")) {
-            format = kDecodedRawYUV;
-        } else if (!std::strcmp(arg, "-alpha")) {
-            format = kDecodedAlphaPlanePGM;
         } else if (!std::strcmp(arg, "-version")) {
             const int version = WebPGetDecoderVersion();
             std::printf("%d.%d.%d\n", (version >> 16) & 0xff, (version >> 8) & 0xff,
@@ -159,7 +171,7 @@ int DecoderToolMain(int argc, char** argv) {
             return -1;
         }
     }
-    SetDecoderToolVerbose(verbose);
+    setDecoderToolVerbose(verbose);
     if (!input) {
         std::fprintf(stderr, "missing input file!!\n");
         PrintUsage();
@@ -176,7 +188,7 @@ int DecoderToolMain(int argc, char** argv) {
             std::fprintf(stderr, "Error! Decoding of an animated WebP file is not supported.\n"
                                  "       Use webpmux to extract the individual frames or\n"
                                  "       vwebp to view this image.\n");
-        config.output.colorspace = DecodedColorMode(format, config.input.has_alpha);
+        config.output.colorspace = decodedColorMode(format, config.input.has_alpha);
         const auto start = std::chrono::steady_clock::now();
         if (incremental) {
             WebPIDecoder* decoder = WebPIDecode(nullptr, 0, &config);

@@ -2,6 +2,8 @@
 // picture's optional crop, resize and alpha treatment, then the encoding and its statistics.
 // Like EncodeImageFileToWebP it encodes into memory and replaces the output file only once the
 // whole file is ready.
+#include "WebPCommands.h"
+
 #include "OutputFile.h"
 #include "WebPDecoder.h"
 #include "WebPEncoder.h"
@@ -36,6 +38,32 @@ const char* const kErrorMessages[VP8_ENC_ERROR_LAST] = {
     "FILE_TOO_BIG: File would be too big to fit in 4G",
     "USER_ABORT: encoding abort requested by user",
 };
+
+// The options that set one whole-number field of the encoder's configuration.
+struct IntegerOption {
+    const char* name;
+    int WebPConfig::*field;
+};
+const IntegerOption kIntegerOptions[] = {
+    {"-alpha_q", &WebPConfig::alpha_quality},
+    {"-m", &WebPConfig::method},
+    {"-segments", &WebPConfig::segments},
+    {"-size", &WebPConfig::target_size},
+    {"-sns", &WebPConfig::sns_strength},
+    {"-f", &WebPConfig::filter_strength},
+    {"-sharpness", &WebPConfig::filter_sharpness},
+    {"-partition_limit", &WebPConfig::partition_limit},
+    {"-pass", &WebPConfig::pass},
+    {"-alpha_method", &WebPConfig::alpha_compression},
+    {"-pre", &WebPConfig::preprocessing},
+};
+
+const IntegerOption* findIntegerOption(std::string_view name) {
+    for (const IntegerOption& option : kIntegerOptions)
+        if (name == option.name)
+            return &option;
+    return nullptr;
+}
 
 void PrintShortHelp() {
     std::printf("Usage:\n\n"
@@ -351,7 +379,9 @@ int EncoderToolMain(int argc, char** argv) {
             ok = false;
             return false;
         };
-        if (arg == "-h" || arg == "-help") {
+        if (const IntegerOption* option = findIntegerOption(arg)) {
+            ok = needs(1) && ParseNumber(argv[++c], &(config.*option->field));
+        } else if (arg == "-h" || arg == "-help") {
             PrintShortHelp();
             return 0;
         } else if (arg == "-H" || arg == "-longhelp") {
@@ -365,8 +395,6 @@ int EncoderToolMain(int argc, char** argv) {
                 dumpFile = argv[++c];
         } else if (arg == "-q") {
             ok = needs(1) && ParseNumber(argv[++c], &config.quality);
-        } else if (arg == "-alpha_q") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.alpha_quality);
         } else if (arg == "-preset") {
             const std::string_view name(needs(1) ? argv[++c] : "default");
             WebPPreset preset = WEBP_PRESET_DEFAULT;
@@ -390,32 +418,16 @@ int EncoderToolMain(int argc, char** argv) {
                 std::fprintf(stderr, "Error! Could initialize configuration with preset.\n");
                 ok = false;
             }
-        } else if (arg == "-m") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.method);
-        } else if (arg == "-segments") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.segments);
-        } else if (arg == "-size") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.target_size);
         } else if (arg == "-psnr") {
             ok = needs(1) && ParseNumber(argv[++c], &config.target_PSNR);
         } else if (arg == "-s") {
             ok = needs(2) && ParseNumber(argv[c + 1], &picture.width) &&
                  ParseNumber(argv[c + 2], &picture.height);
             c += 2;
-        } else if (arg == "-sns") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.sns_strength);
-        } else if (arg == "-f") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.filter_strength);
-        } else if (arg == "-sharpness") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.filter_sharpness);
         } else if (arg == "-strong") {
             config.filter_type = 1;
         } else if (arg == "-nostrong") {
             config.filter_type = 0;
-        } else if (arg == "-partition_limit") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.partition_limit);
-        } else if (arg == "-pass") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.pass);
         } else if (arg == "-crop") {
             ok = needs(4) && ParseNumber(argv[c + 1], &cropX) && ParseNumber(argv[c + 2], &cropY) &&
                  ParseNumber(argv[c + 3], &cropW) && ParseNumber(argv[c + 4], &cropH);
@@ -438,8 +450,6 @@ int EncoderToolMain(int argc, char** argv) {
             printDistortion = 1;
         } else if (arg == "-print_lsim") {
             printDistortion = 2;
-        } else if (arg == "-alpha_method") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.alpha_compression);
         } else if (arg == "-alpha_filter") {
             if (needs(1)) {
                 const std::string_view name(argv[++c]);
@@ -501,8 +511,6 @@ int EncoderToolMain(int argc, char** argv) {
             config.emulate_jpeg_size = 1;
         } else if (arg == "-af") {
             config.autofilter = 1;
-        } else if (arg == "-pre") {
-            ok = needs(1) && ParseNumber(argv[++c], &config.preprocessing);
         } else if (arg == "--") {
             if (left >= 1)
                 input = argv[++c];
