@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Compares the layer table of docs/ARCHITECTURE.md (between its "layers: begin" and "layers: end"
-# markers: target, folder, the targets it links) with the libraries and programs CMake generates
+# markers: target, folder, the targets it links, a note after #) with the libraries and programs CMake generates
 # and their direct link edges, in the default configuration without tests and benchmarks.
 # Fails, naming each difference, when a target or an edge is in one and not the other.
 #   check-architecture.sh [WORK_DIR]   (WORK_DIR: a scratch build folder; default: a temporary one)
@@ -27,11 +27,12 @@ if ! cmake -S "$root" -B "$work" -G Ninja -DBUILD_TESTING=OFF -DLUMENO_BUILD_BEN
   exit 1
 fi
 
-# The documented graph: "target folder dep..." lines ("-": none) in the fenced block.
+# The documented graph: "target folder dep... # note" lines ("-": none) in the fenced block.
 documented=$(awk '
   /<!-- layers: begin/ { inside = 1; next }
   /<!-- layers: end/ { inside = 0 }
   inside && /^```/ { next }
+  inside { sub(/#.*/, "") }
   inside && NF >= 2 && $1 != "target" { print }
 ' "$doc")
 if [ -z "$documented" ]; then
