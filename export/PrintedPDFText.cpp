@@ -1,12 +1,14 @@
 #include "PrintedPDFText.h"
 
 #include "LumenoLogging.h"
+#include "PopplerGlobals.h"
 
-#include <GlobalParams.h>
 #include <PDFDoc.h>
 #include <Stream.h>
 #include <TextOutputDev.h>
 #include <goo/GooString.h>
+
+#include <mutex>
 
 namespace {
 
@@ -15,17 +17,10 @@ void discardText(void*, const char*, int) {}
 } // namespace
 
 bool PrintedPDFText::setUpTextEngine() {
-    // Other Poppler front ends in the process may drop and remake the settings, so they are
-    // checked before each use, not only once.
-    if (!globalParams)
-        globalParams = std::make_unique<GlobalParams>();
-    if (globalParams->getTextEncodingName() != "UTF-8")
-        globalParams->setTextEncoding("UTF-8");
-    if (!globalParams->getTextEncoding()) {
-        static bool warned = false;
-        if (!warned)
-            qCWarning(lcExport) << "Couldn't get text encoding";
-        warned = true;
+    // Poppler's settings are made once for the whole process (PopplerGlobals.h), never here.
+    if (!lumeno::ensurePopplerGlobals()) {
+        static std::once_flag warned;
+        std::call_once(warned, [] { qCWarning(lcExport) << "Couldn't get text encoding"; });
         return false;
     }
     return true;

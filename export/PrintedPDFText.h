@@ -1,9 +1,8 @@
 // The words of a printed PDF, page by page, from Poppler's text engine in content order.
 //
 // The PDF stays in the caller's buffer, which must outlive this object. Poppler's process-wide
-// settings are made on first use from Poppler's own data folder and set to UTF-8 output; they
-// are shared with every Poppler user of the process, so everything here runs on the GUI thread
-// only, like the rest of the export's page work. A PDF Poppler cannot open has no pages.
+// settings (UTF-8 output) are made once for the process by lumeno::ensurePopplerGlobals() and
+// shared with every Poppler user of the process. A PDF Poppler cannot open has no pages.
 #pragma once
 
 #include "PrintedWord.h"
@@ -26,7 +25,7 @@ public:
     // Words of the 0-based page; empty for a page out of range or without text.
     std::vector<PrintedWord> wordsOfPage(int index);
 
-    // Makes the text engine's settings when they are missing; false when it has no UTF-8 map.
+    // Makes sure Poppler's process-wide settings exist; false when it has no UTF-8 map.
     static bool setUpTextEngine();
 
 private:

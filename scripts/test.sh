@@ -3,10 +3,14 @@
 #   1. every C++ source is formatted (.clang-format);
 #   2. a Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors,
 #      runs every test, the headless web-engine tests included;
-#   3. a second build with ThreadSanitizer (no window) runs the core tests once more.
+#   3. docs/ARCHITECTURE.md's layer table matches the targets and links CMake generates;
+#   4. a second build with ThreadSanitizer (no window) runs the headless tests once more;
+#   5. the optimised build users get (RelWithDebInfo, as scripts/run.sh makes it, no sanitizers)
+#      is built with the benchmarks, which are compiled, not run.
 # Extra arguments go to both ctest runs (e.g. -R Search). The real-world corpus is found through
 # LUMENO_CORPUS (default ../shared/corpus); its tests skip without it, and fail without it when
-# CI=true.
+# CI=true, as do the tests that need a program scripts/install-deps.sh installs (pdfimages,
+# soffice, icns2png, ...).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${LUMENO_JOBS:-$(nproc)}
@@ -26,11 +30,21 @@ build="$root/build-tests"
   ctest --output-on-failure -j "$jobs" "$@"
 )
 
+"$root/scripts/check-architecture.sh" "$root/build-architecture"
+
+# The web-engine tests (label gui) cannot run under ThreadSanitizer: Chromium is not built with
+# it, so its threads' work is invisible to TSan and their hand-overs to ours are reported as
+# races. They run under AddressSanitizer above; every headless label runs here.
 tsan="$root/build-tsan"
 "$root/scripts/build.sh" "$tsan" -DCMAKE_BUILD_TYPE=Debug -DLUMENO_TSAN=ON \
   -DLUMENO_BUILD_GUI=OFF -DLUMENO_BUILD_BENCH=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 (
   cd "$tsan"
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-  ctest --output-on-failure -j "$jobs" -L '^(viewer|common|conversion)$' "$@"
+  ctest --output-on-failure -j "$jobs" -L '^(viewer|common|conversion|bookmarks|export)$' "$@"
 )
+
+# What users run: the optimised build of scripts/run.sh, and the benchmarks, so that neither
+# breaks unseen. No tests there (they ran above), which saves building them a third time.
+"$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DLUMENO_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON

@@ -4,6 +4,7 @@
 #include "ICNSCodec.h"
 #include "ImageFormats.h"
 #include "ImageTestSupport.h"
+#include "TestSupport.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,12 +19,7 @@ bool haveIcnsTools() {
     return imagetest::run("command -v icns2png >/dev/null && command -v png2icns >/dev/null") == 0;
 }
 
-#define REQUIRE_ICNS_TOOLS()                                                                       \
-    if (!haveIcnsTools()) {                                                                        \
-        if (std::getenv("CI"))                                                                     \
-            FAIL() << "icnsutils is not installed";                                                \
-        GTEST_SKIP() << "icnsutils is not installed";                                              \
-    }
+#define REQUIRE_ICNS_TOOLS() REQUIRE_TOOL(haveIcnsTools(), "icnsutils (icns2png, png2icns)")
 
 // The member list icns2png prints for a file.
 std::string listMembers(const fs::path& icns) {

@@ -3,6 +3,7 @@
 #include "ConversionEntries.h"
 #include "JPEG2000Codec.h"
 #include "PDFTestDocument.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
@@ -128,13 +129,7 @@ Result compare(PDFTestDocument& doc, const std::string& name, int oracleMaskInde
 
 class PDFImageOracle : public testing::Test {
 protected:
-    void SetUp() override {
-        if (!havePdfimages()) {
-            if (std::getenv("CI"))
-                FAIL() << "pdfimages (poppler-utils) is missing";
-            GTEST_SKIP() << "pdfimages (poppler-utils) is missing";
-        }
-    }
+    void SetUp() override { REQUIRE_TOOL(havePdfimages(), "pdfimages (poppler-utils)"); }
 };
 
 std::string srgbProfile() {

@@ -36,11 +36,7 @@ TEST(VisualLineOrder, VisualLinesComeBackInTheOrderTheyWereTyped) {
 }
 
 TEST_F(PDFToTextTest, RightToLeftLinesOfALibreOfficePDFAreWrittenInTheOrderTheyWereTyped) {
-    if (!HaveLibreOffice()) {
-        if (testsupport::corpusRequired())
-            FAIL() << "LibreOffice (soffice) is missing; scripts/install-deps.sh installs it";
-        GTEST_SKIP() << "LibreOffice (soffice) is not installed";
-    }
+    REQUIRE_TOOL(HaveLibreOffice(), "LibreOffice (soffice)");
     const std::string typed[] = {"שלום עולם יפה", "مرحبا بالعالم", "מחיר 42 שקל", "Hello world"};
     const std::filesystem::path source = m_folder / "bidi.txt";
     {

@@ -1,16 +1,12 @@
 // Each text format read back by another program and compared with pdftotext of the same pages.
 #include "PDFPageTextReader.h"
 #include "PDFToTextTestSupport.h"
+#include "TestSupport.h"
 #include "TextReadBack.h"
 
 #include <cstdlib>
 
 namespace {
-
-bool ciRun() {
-    const char* ci = std::getenv("CI");
-    return ci && std::string(ci) == "true";
-}
 
 // Sets PATH for the life of the object.
 class PathOverride {
@@ -106,11 +102,7 @@ TEST_F(PDFToTextFormatTest, ODTKeepsTextFontsStylesAndItsPackageLayout) {
 }
 
 TEST_F(PDFToTextFormatTest, WordDocumentReadsBackThroughLibreOffice) {
-    if (!HaveLibreOffice()) {
-        if (ciRun())
-            FAIL() << "LibreOffice (soffice) is missing; scripts/install-deps.sh installs it";
-        GTEST_SKIP() << "LibreOffice (soffice) is not installed";
-    }
+    REQUIRE_TOOL(HaveLibreOffice(), "LibreOffice (soffice)");
     const std::string path = convert(kTextFormatDoc, "doc");
     // An OLE2 compound file, as Word 97 writes.
     EXPECT_EQ(testfiles::readText(path).substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");

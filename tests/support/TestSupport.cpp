@@ -34,6 +34,10 @@ bool corpusRequired() {
     return qgetenv("CI") == "true";
 }
 
+bool toolRequired() {
+    return corpusRequired();
+}
+
 QString missingCorpus(const QString& fileName) {
     const QString path = fileName.isEmpty() ? corpusDir() : corpusPath(fileName);
     if (fileName.isEmpty() ? QDir(path).exists() : QFile::exists(path))

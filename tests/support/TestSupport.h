@@ -21,6 +21,9 @@ QString corpusPath(const QString& fileName);
 QString missingCorpus(const QString& fileName = {});
 // True under CI (CI=true), where the corpus must be present and its absence fails the tests.
 bool corpusRequired();
+// True under CI (CI=true) too: scripts/install-deps.sh installs every program the tests compare
+// with (pdfimages, soffice, icns2png, ...), so a missing one fails the tests that need it.
+bool toolRequired();
 
 // The chmtool program of this build, and the resources folder the build prepared.
 QString chmtoolPath();
@@ -55,5 +58,17 @@ QByteArray readWholeFile(const QString& path);
                 FAIL() << missingCorpus_.toStdString();                                            \
             else                                                                                   \
                 GTEST_SKIP() << missingCorpus_.toStdString();                                      \
+        }                                                                                          \
+    } while (false)
+
+// Skips the calling test when a program it needs is missing (`present` false; `what` names it),
+// and fails it instead under CI. Use at the top of a test body or in SetUp.
+#define REQUIRE_TOOL(present, what)                                                                \
+    do {                                                                                           \
+        if (!(present)) {                                                                          \
+            if (testsupport::toolRequired())                                                       \
+                FAIL() << what << " is missing; scripts/install-deps.sh installs it";              \
+            else                                                                                   \
+                GTEST_SKIP() << what << " is not installed";                                       \
         }                                                                                          \
     } while (false)
