@@ -478,6 +478,7 @@ std::shared_ptr<CHMSearchResult> CHMSearchIndex::searchInFile(const QString& tex
         const Xapian::MSet hits =
             enquire.get_mset(0, std::max<Xapian::doccount>(1, m_database->reader.get_doccount()));
         result->setFoundCount(hits.size());
+        result->reserveHits(static_cast<qsizetype>(hits.size()));
 
         if (!byTitle)
             m_database->listUnder(*m_hitEntries);
