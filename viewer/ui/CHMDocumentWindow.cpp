@@ -132,7 +132,6 @@ void CHMDocumentWindow::startWebContent() {
     if (m_webContentStarted)
         return;
     m_webContentStarted = true;
-    addNewTab();
     QUrl first = m_firstURL;
     if (!first.isValid()) {
         const QString lastPath =
@@ -142,7 +141,10 @@ void CHMDocumentWindow::startWebContent() {
         m_sidebar->deselectAll();
     }
     m_awaitingFirstLoad = first.isValid();
-    loadURL(first);
+    // Asked for as soon as the first tab's page exists: the engine starts its page process and
+    // the request while the tab's widgets are set up and shown.
+    m_firstURL = first;
+    addNewTab();
     startSearchIndexWhenReady();
 }
 
@@ -703,6 +705,8 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
     CHMWebView* view = controller->webView();
     auto* page = new CHMWebPage(profile(), view);
     view->setPage(page);
+    if (const QUrl first = std::exchange(m_firstURL, QUrl()); first.isValid())
+        view->load(first);
 
     const QPointer<CHMWebView> guardedView(view);
     connect(page, &QWebEnginePage::loadFinished, this, [this, guardedView](bool ok) {
