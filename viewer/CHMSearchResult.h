@@ -38,6 +38,10 @@ public:
     // looks up, when the caller has done so already).
     void addHit(const LinkItem* entry, const QString& page, float score);
 
+    // Room for this many hits, so that a search with thousands of them does not grow the list
+    // step by step.
+    void reserveHits(qsizetype count) { _found.reserve(count); }
+
     // Lists a hit under the page's own title (its path when it has none), for a book without
     // contents.
     void addTitledPage(const QString& path, const QString& title, float score);

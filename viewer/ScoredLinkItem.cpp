@@ -16,6 +16,10 @@ void ScoredLinkItem::sort() {
             return -std::numeric_limits<float>::infinity();
         return scored->relScore();
     };
+    auto better = [&key](const LinkItemPtr& a, const LinkItemPtr& b) { return key(*a) > key(*b); };
+    // A search adds its hits best first: that order stands as it is.
+    if (std::is_sorted(children().begin(), children().end(), better))
+        return;
     std::vector<std::pair<float, LinkItemPtr>> keyed;
     keyed.reserve(children().size());
     for (const LinkItemPtr& child : children())

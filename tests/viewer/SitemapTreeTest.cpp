@@ -184,6 +184,18 @@ TEST(SearchResult, ListsKnownPagesByScoreNanLastTableOfContentsFirst) {
     EXPECT_FALSE(CHMSearchResult(nullptr, nullptr).addPath("a.htm", 1.0f));
 }
 
+TEST(SearchResult, HitsAddedBestFirstKeepTheirOrderAmongEqualScoresWhenSorted) {
+    CHMSearchResult result(parse(list(entry("A", "a.htm") + entry("B", "b.htm") +
+                                      entry("C", "c.htm") + entry("N", "n.htm"))),
+                           nullptr);
+    result.addPath("/b.htm", 0.9f);
+    result.addPath("/c.htm", 0.5f);
+    result.addPath("/a.htm", 0.5f);
+    result.addPath("/n.htm", std::numeric_limits<float>::quiet_NaN());
+    result.sort();
+    EXPECT_EQ(namesBelow(result.rootItems()), (QStringList{"B", "C", "A", "N"}));
+}
+
 TEST(SitemapEncoding, NamesAreDecodedInTheGivenEncodingElseLatin1) {
     const QByteArray meta = "<html><head><meta http-equiv=\"Content-Type\" "
                             "content=\"text/html; charset=utf-8\"></head><body>";

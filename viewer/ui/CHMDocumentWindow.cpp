@@ -117,7 +117,6 @@ void CHMDocumentWindow::startWebContent() {
     if (m_webContentStarted)
         return;
     m_webContentStarted = true;
-    addNewTab();
     QUrl first = m_firstURL;
     if (!first.isValid()) {
         const QString lastPath =
@@ -127,7 +126,10 @@ void CHMDocumentWindow::startWebContent() {
         m_sidebar->deselectAll();
     }
     m_awaitingFirstLoad = first.isValid();
-    loadURL(first);
+    // Asked for as soon as the first tab's page exists: the engine starts its page process and
+    // the request while the tab's widgets are set up and shown.
+    m_firstURL = first;
+    addNewTab();
     startSearchIndexWhenReady();
 }
 

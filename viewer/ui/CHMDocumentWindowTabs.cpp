@@ -19,6 +19,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <utility>
 
 using documentwindow::kZoomFactorKey;
 using documentwindow::tocItemForUrl;
@@ -137,6 +138,8 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
     CHMWebView* view = controller->webView();
     auto* page = new CHMWebPage(profile(), view);
     view->setPage(page);
+    if (const QUrl first = std::exchange(m_firstURL, QUrl()); first.isValid())
+        view->load(first);
 
     const QPointer<CHMWebView> guardedView(view);
     connect(page, &QWebEnginePage::loadFinished, this, [this, guardedView](bool ok) {

@@ -71,12 +71,11 @@ CHMSearchController::CHMSearchController(CHMDocument& document, CHMSidebar& side
     m_focusOnSearchAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
     connect(m_focusOnSearchAction, &QAction::triggered, this, &CHMSearchController::focusOnSearch);
 
+    // Only taken up: storing it again would write the settings file before the window is first
+    // painted, and the field is empty, so there is nothing to search yet.
     const QString searchType =
         CHMFilePreferences::getPreferenceforFile(m_document.filePath(), kSearchTypeKey).toString();
-    if (searchType == kSearchTypeIndex)
-        setSearchInIndex();
-    else
-        setSearchInFile();
+    setSearchType(searchType == kSearchTypeIndex ? kSearchInIndexTag : kSearchInFileTag);
 
     // Once per process; while the default is missing or blank every new window looks again.
     if (!searchDefaultApplied) {

@@ -73,6 +73,24 @@ TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
     EXPECT_EQ(searchRows(window), QStringList{"Leaf"});
 }
 
+TEST_F(WindowSearch, AWindowTakesUpTheRememberedModeWithoutWritingTheSettingsBeforeItsPage) {
+    // Made but not shown: no page has loaded, so nothing has been chosen or read yet.
+    auto* window = adopt(
+        new CHMDocumentWindow(openDocument(testsupport::fixturePath("nested")), encodingMenu));
+    EXPECT_FALSE(searchTypeOf(window).isValid()) << "the settings were written at start-up";
+    EXPECT_TRUE(searchMenuItem(window, CHMSearchController::kSearchInFileTag)->isChecked());
+    EXPECT_EQ(window->sidebar()->searchField()->placeholderText(), "Search in File");
+    const QString book = window->document()->filePath();
+    delete window;
+
+    CHMFilePreferences::setPreference("index", book, "search type");
+    window = adopt(
+        new CHMDocumentWindow(openDocument(testsupport::fixturePath("nested")), encodingMenu));
+    EXPECT_TRUE(searchMenuItem(window, CHMSearchController::kSearchInIndexTag)->isChecked());
+    EXPECT_EQ(window->sidebar()->searchField()->placeholderText(), "Search in Index");
+    EXPECT_EQ(searchTypeOf(window), "index");
+}
+
 TEST_F(WindowSearch, IndexSearchFiltersTheKeywordIndexSaysWhenNothingMatchesAndIsRemembered) {
     CHMDocumentWindow* window = openFixture("nested");
     ASSERT_NE(window, nullptr);
