@@ -421,6 +421,27 @@ int syncFile(const std::filesystem::path& path) {
     return failure;
 }
 
+bool TemporaryFolder::create(const std::string& name, const std::string& purpose,
+                             std::string& error) {
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec)
+        base = "/tmp";
+    std::string pattern = (base / ("lumeno-" + name + "-XXXXXX")).string();
+    if (!::mkdtemp(pattern.data())) {
+        error = "cannot make a temporary folder for " + purpose + ": " + std::strerror(errno);
+        return false;
+    }
+    m_path = pattern;
+    return true;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    if (!m_path.empty())
+        std::filesystem::remove_all(m_path, ignored);
+}
+
 RemoveOnExit::~RemoveOnExit() {
     std::error_code ignored;
     if (!path.empty())

@@ -100,6 +100,22 @@ bool isPlainFileName(const std::string& name);
 // The name "Name.ext" or, for a number above 0, "Name N.ext" (no dot without an extension).
 std::string numberedFileName(const std::string& name, const std::string& extension, int number);
 
+// A fresh private folder under the temporary directory ("lumeno-NAME-XXXXXX"), removed with
+// everything in it when this goes out of scope: the working folder of a helper program.
+class TemporaryFolder {
+public:
+    TemporaryFolder() = default;
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    ~TemporaryFolder();
+    // False with the cause in `error`; `purpose` says in it what the folder was for.
+    bool create(const std::string& name, const std::string& purpose, std::string& error);
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
 // Removes a file or a folder with what it holds when it goes out of scope: the temporary files
 // and folders that other libraries and programs write by name.
 struct RemoveOnExit {

@@ -79,6 +79,10 @@ bool CHMDocument::readFromURL(const QUrl& url, const QString& /*type*/, QString*
 void CHMDocument::noticeDamage() {
     if (!m_reader || !m_reader->isLost() || m_damaged.exchange(true))
         return;
+    tellDamage();
+}
+
+void CHMDocument::tellDamage() {
     if (!m_damageReceiver || !m_onDamaged)
         return;
     const std::weak_ptr<int> alive = m_lifetime;
@@ -105,16 +109,8 @@ void CHMDocument::setDamageHandler(QObject* receiver, std::function<void()> onDa
             noticeDamage();
         });
     }
-    if (m_damaged && m_damageReceiver && m_onDamaged) {
-        const std::weak_ptr<int> alive = m_lifetime;
-        QMetaObject::invokeMethod(
-            m_damageReceiver,
-            [alive, onDamaged = m_onDamaged] {
-                if (!alive.expired())
-                    onDamaged();
-            },
-            Qt::QueuedConnection);
-    }
+    if (m_damaged)
+        tellDamage();
 }
 
 qint64 CHMDocument::readerProcessId() const {

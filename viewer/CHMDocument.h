@@ -136,6 +136,8 @@ public:
 private:
     // After a request, with the lock held: tells the owner once when the process was lost.
     void noticeDamage();
+    // Tells the owner, by a queued call, that the book reads as damaged.
+    void tellDamage();
 
     std::recursive_mutex m_lock;
     std::unique_ptr<CHMReaderProcess> m_reader;

@@ -26,9 +26,9 @@ struct MuxDeleter {
     void operator()(WebPMux* mux) const { WebPMuxDelete(mux); }
 };
 
-// The settings the job's WebP output has always had: a second thread where the encoder can use
-// one (the bytes are the same), lossless at quality 1.
-bool configure(WebPConfig& config, double quality) {
+} // namespace
+
+bool configureWebPEncoder(WebPConfig& config, double quality) {
     if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, 75))
         return false;
     config.thread_level = 1;
@@ -42,6 +42,8 @@ bool configure(WebPConfig& config, double quality) {
     }
     return WebPValidateConfig(&config) != 0;
 }
+
+namespace {
 
 bool addChunk(WebPMux* mux, const char* fourcc, const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty())
@@ -64,7 +66,7 @@ bool encodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<st
         return false;
     }
     WebPConfig config;
-    if (!configure(config, quality)) {
+    if (!configureWebPEncoder(config, quality)) {
         error = "the WebP encoder could not be set up";
         return false;
     }

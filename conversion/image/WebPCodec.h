@@ -10,7 +10,14 @@
 #include <string>
 #include <vector>
 
+struct WebPConfig;
+
 namespace conversion {
+
+// The settings the library's WebP output has always had: a second thread where the encoder can
+// use one (the bytes are the same), lossless at quality 1, else lossy at quality x 100. False
+// when libwebp refuses them.
+bool configureWebPEncoder(WebPConfig& config, double quality);
 
 // `quality` 1.0 is lossless; below it lossy at quality x 100. The bitmap's ICC profile is kept;
 // `exif` (a TIFF-structured EXIF block, without the "Exif\0\0" header) is added when not empty.

@@ -1,6 +1,7 @@
 #include "WebPRoute.h"
 
 #include "PixelLimits.h"
+#include "WebPCodec.h"
 
 #include "webp/WebPDecoder.h"
 #include "webp/WebPEncoder.h"
@@ -50,19 +51,9 @@ bool decodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesys
 bool encodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesystem::path& output,
                           double quality, std::string& error) {
     WebPConfig config;
-    if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, 75)) {
+    if (!configureWebPEncoder(config, quality)) {
         error = "the WebP encoder could not be set up";
         return false;
-    }
-    // A second thread where the encoder can use one; the bytes written are the same.
-    config.thread_level = 1;
-    if (quality == 1.0) {
-        config.lossless = 1;
-        config.alpha_compression = 1;
-    } else {
-        const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 0.75;
-        config.quality = float(q * 100.0);
-        config.alpha_quality = int(q * 100.0);
     }
     const int result = EncodeImageFileToWebP(tiff.c_str(), output.c_str(), &config, 1);
     if (result == kWebPEncodeOpenOutputFailed || result == kWebPEncodeWriteFailed) {

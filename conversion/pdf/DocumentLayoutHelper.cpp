@@ -2,6 +2,7 @@
 #include "ChildProcess.h"
 #include "DocumentLayout.h"
 #include "InstalledPaths.h"
+#include "OutputFile.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,34 +14,6 @@ namespace conversion {
 namespace {
 
 constexpr const char* kHelperName = "lumeno-text-layout";
-
-// A folder for the helper's log, removed at the end.
-class LogFolder {
-public:
-    bool create(std::string& error) {
-        std::error_code ec;
-        std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-        if (ec)
-            base = "/tmp";
-        std::string pattern = (base / "lumeno-layout-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) {
-            error = "cannot make a temporary folder for the layout: " +
-                    std::string(std::strerror(errno));
-            return false;
-        }
-        m_path = pattern;
-        return true;
-    }
-    ~LogFolder() {
-        std::error_code ignored;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ignored);
-    }
-    std::filesystem::path log() const { return m_path / "layout.log"; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 } // namespace
 
@@ -60,13 +33,13 @@ bool layOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& e
         error = std::string("the text layout program (") + kHelperName + ") is not installed";
         return false;
     }
-    LogFolder folder;
-    if (!folder.create(error))
+    TemporaryFolder folder;
+    if (!folder.create("layout", "the layout", error))
         return false;
     std::vector<std::string> arguments = layoutArguments(request);
     arguments.insert(arguments.begin(), helper.string());
     const ChildProcessResult run =
-        runChildProcess(helper, arguments, folder.log(), timeLimit,
+        runChildProcess(helper, arguments, (folder.path() / "layout.log"), timeLimit,
                         [target] { return target && target->isConversionCancelled(); });
     std::error_code ignored;
     switch (run.outcome) {
@@ -74,7 +47,7 @@ bool layOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& e
         if (run.exitCode == 0)
             return true;
         // The helper's message is its last line; Qt and fontconfig may have written before it.
-        error = readLogTail(folder.log());
+        error = readLogTail((folder.path() / "layout.log"));
         if (const std::size_t newline = error.rfind('\n'); newline != std::string::npos)
             error.erase(0, newline + 1);
         if (error.empty())

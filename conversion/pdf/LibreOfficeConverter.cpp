@@ -2,6 +2,7 @@
 
 #include "ChildProcess.h"
 #include "LibreOfficeIsolation.h"
+#include "OutputFile.h"
 
 #include <cctype>
 #include <cerrno>
@@ -14,35 +15,6 @@
 namespace conversion {
 
 namespace {
-
-// A folder under the temporary directory, removed with everything in it at the end.
-class ScratchFolder {
-public:
-    bool create(std::string& error) {
-        std::error_code ec;
-        std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-        if (ec)
-            base = "/tmp";
-        std::string pattern = (base / "lumeno-office-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) {
-            error = "cannot make a temporary folder for LibreOffice: " +
-                    std::string(std::strerror(errno));
-            return false;
-        }
-        m_path = pattern;
-        return true;
-    }
-    ~ScratchFolder() {
-        if (!m_path.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(m_path, ignored);
-        }
-    }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // file:// URL of an absolute path, with everything but unreserved characters and '/' escaped.
 std::string fileURL(const std::filesystem::path& path) {
@@ -90,8 +62,8 @@ bool convertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
         error = "LibreOffice (soffice) is not installed; it is needed for this format";
         return false;
     }
-    ScratchFolder scratch;
-    if (!scratch.create(error))
+    TemporaryFolder scratch;
+    if (!scratch.create("office", "LibreOffice", error))
         return false;
     const std::filesystem::path profile = scratch.path() / "profile";
     const std::filesystem::path outFolder = scratch.path() / "out";
