@@ -48,3 +48,16 @@ tsan="$root/build-tsan"
 # breaks unseen. No tests there (they ran above), which saves building them a third time.
 "$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLUMENO_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+# ... and the programs the conversion library installs name no folder of this machine: they find
+# their resources and helpers beside themselves (debug information aside, which packages ship
+# apart).
+for program in bin/convtool libexec/lumeno/lumeno-text-layout; do
+  stripped=$(mktemp)
+  objcopy --strip-debug "$root/build-release/$program" "$stripped"
+  if grep -q -a -F -e "$root" "$stripped"; then
+    echo "$program names the build machine's folder $root" >&2
+    rm -f "$stripped"
+    exit 1
+  fi
+  rm -f "$stripped"
+done

@@ -128,8 +128,13 @@ TEST(Install, GivesAConvtoolThatFindsItsHelperAndResourcesInThePrefixAndNamesNoB
         QFile file(stripped);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
+#ifdef LUMENO_SANITIZED
+        // A sanitized build names its sources for the sanitizers' reports; users get none.
+        (void)bytes;
+#else
         EXPECT_FALSE(bytes.contains(LUMENO_BUILD_DIR)) << program.toStdString();
         EXPECT_FALSE(bytes.contains(LUMENO_SOURCE_DIR)) << program.toStdString();
+#endif
     }
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
