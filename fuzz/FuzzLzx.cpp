@@ -166,7 +166,7 @@ Counts counts;
 const CHMObjectEntry* current = nullptr;
 const char* decoder = "chmlib";
 
-void nameCurrentObject() {
+[[maybe_unused]] void nameCurrentObject() {
     if (current)
         std::fprintf(stderr, "lzx: the fault came while %s decoded %s (offset %llu, length %llu)\n",
                      decoder, current->name.constData(),
