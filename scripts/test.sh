@@ -40,7 +40,7 @@ tsan="$root/build-tsan"
   -DLUMENO_BUILD_GUI=OFF -DLUMENO_BUILD_BENCH=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 (
   cd "$tsan"
-  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp
   ctest --output-on-failure -j "$jobs" -L '^(viewer|common|conversion|bookmarks|export)$' "$@"
 )
 

@@ -70,5 +70,8 @@ TEST(ChmToolLzx, SoundRepeatedOffsetsReadByteForByteInCatServeSearchAndExport) {
     const QString folder = scratchDir() + "/lzx-export-sound";
     QDir().mkpath(folder);
     const ToolRun exported = runChmTool({"export", sound.path, folder});
-    EXPECT_EQ(exported.status, 0) << exported.err.toStdString();
+    // A build without the window (the ThreadSanitizer one) has no web engine to print with.
+    if (!exported.err.contains(QLatin1String("no web engine for export"))) {
+        EXPECT_EQ(exported.status, 0) << exported.err.toStdString();
+    }
 }

@@ -143,6 +143,10 @@ TEST(SitemapCost, ASitemapBeyondTheLimitIsReadUpToItsLastWholeEntryAndTheRestCou
 // A book of a million nested entries and one whose sitemap is one huge entry: every command
 // finishes, says the list was cut, and stays within a few hundred MiB.
 TEST(SitemapCost, BooksWithHugeSitemapsAreCutAndEveryCommandStaysBounded) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer's shadow memory multiplies every figure: the bounds mean nothing there.
+    GTEST_SKIP() << "memory bounds are not measured under ThreadSanitizer";
+#endif
     // The books are made in a child process: a process's peak memory is handed on to the
     // programs it starts, and the test's own would hide what chmtool takes.
     const QString nestedBook = scratchDir() + "/million-nested.chm";
