@@ -1,9 +1,8 @@
 #include "TextDocumentEncoders.h"
+#include "ZipPackage.h"
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
-#include <zip.h>
 
 namespace conversion {
 
@@ -25,27 +24,6 @@ constexpr const char* kPackageRelationships =
     "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
     "relationships/officeDocument\" Target=\"word/document.xml\"/>"
     "</Relationships>";
-
-void appendXMLEscaped(std::string& out, std::string_view text) {
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out.push_back(c);
-        }
-    }
-}
 
 std::string runProperties(const TextStyle& style) {
     std::string properties;
@@ -103,73 +81,13 @@ std::string documentPart(const StyledText& text) {
            body + "<w:sectPr/></w:body></w:document>";
 }
 
-struct ArchiveCloser {
-    void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-struct SourceFreer {
-    void operator()(zip_source_t* source) const { zip_source_free(source); }
-};
-
-bool addPart(zip_t* archive, const char* name, const std::string& content, std::string& error) {
-    zip_source_t* source = zip_source_buffer(archive, content.data(), content.size(), 0);
-    if (!source || zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8) < 0) {
-        zip_source_free(source);
-        error = std::string("cannot add ") + name + ": " + zip_strerror(archive);
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool encodeDOCX(const StyledText& text, std::string& bytes, std::string& error) {
-    const std::string contentTypes = kContentTypes;
-    const std::string relationships = kPackageRelationships;
-    const std::string document = documentPart(text);
-
-    zip_error_t zipError;
-    zip_error_init(&zipError);
-    std::unique_ptr<zip_source_t, SourceFreer> buffer(
-        zip_source_buffer_create(nullptr, 0, 0, &zipError));
-    if (!buffer) {
-        error = zip_error_strerror(&zipError);
-        zip_error_fini(&zipError);
-        return false;
-    }
-    std::unique_ptr<zip_t, ArchiveCloser> archive(
-        zip_open_from_source(buffer.get(), ZIP_TRUNCATE, &zipError));
-    if (!archive) {
-        error = zip_error_strerror(&zipError);
-        zip_error_fini(&zipError);
-        return false;
-    }
-    zip_error_fini(&zipError);
-    // The archive takes a reference of its own; ours stays for reading the result.
-    zip_source_keep(buffer.get());
-    if (!addPart(archive.get(), "[Content_Types].xml", contentTypes, error) ||
-        !addPart(archive.get(), "_rels/.rels", relationships, error) ||
-        !addPart(archive.get(), "word/document.xml", document, error))
-        return false;
-    if (zip_close(archive.get()) < 0) {
-        error = std::string("cannot write the DOCX package: ") + zip_strerror(archive.get());
-        return false;
-    }
-    archive.release();
-
-    zip_stat_t info;
-    if (zip_source_stat(buffer.get(), &info) < 0 || !(info.valid & ZIP_STAT_SIZE) ||
-        zip_source_open(buffer.get()) < 0) {
-        error = "cannot read the DOCX package back from memory";
-        return false;
-    }
-    bytes.resize(info.size);
-    const zip_int64_t read = zip_source_read(buffer.get(), bytes.data(), info.size);
-    zip_source_close(buffer.get());
-    if (read < 0 || zip_uint64_t(read) != info.size) {
-        error = "cannot read the DOCX package back from memory";
-        return false;
-    }
-    return true;
+    return writeZipPackage({{"[Content_Types].xml", kContentTypes},
+                            {"_rels/.rels", kPackageRelationships},
+                            {"word/document.xml", documentPart(text)}},
+                           "DOCX", bytes, error);
 }
 
 } // namespace conversion

@@ -1,7 +1,5 @@
-# The PDF-to-text export: text with its fonts through poppler-cpp; DOCX through libzip, ODT
-# through Qt's text document writer (Qt GUI, which needs no GUI application for that), Word .doc
-# through LibreOffice headless at run time.
-find_package(Qt6 6.4 REQUIRED COMPONENTS Gui GLOBAL)
+# The PDF-to-text export: text with its fonts through poppler-cpp; DOCX and ODT through libzip,
+# Word .doc through LibreOffice headless at run time.
 pkg_check_modules(PDFTEXT REQUIRED IMPORTED_TARGET GLOBAL poppler-cpp libzip icu-uc)
 target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DOCXEncoder.cpp
@@ -22,8 +20,10 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/StyledText.h
     ${CMAKE_CURRENT_LIST_DIR}/TextDocumentEncoders.h
     ${CMAKE_CURRENT_LIST_DIR}/VisualLineOrder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/VisualLineOrder.h)
+    ${CMAKE_CURRENT_LIST_DIR}/VisualLineOrder.h
+    ${CMAKE_CURRENT_LIST_DIR}/ZipPackage.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ZipPackage.h)
 target_include_directories(conversion PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 find_package(Threads REQUIRED)
-target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Threads::Threads PRIVATE Qt6::Gui)
+target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Threads::Threads)
 

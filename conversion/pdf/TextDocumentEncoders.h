@@ -18,7 +18,7 @@ std::string encodePlainTextUTF16(const StyledText& text);
 std::string encodeRTF(const StyledText& text);
 // A minimal Office Open XML package (document, content types, relationships) through libzip.
 bool encodeDOCX(const StyledText& text, std::string& bytes, std::string& error);
-// OpenDocument text through Qt's QTextDocumentWriter.
+// OpenDocument text: a package of content, manifest and the uncompressed mimetype first.
 bool encodeODT(const StyledText& text, std::string& bytes, std::string& error);
 
 } // namespace conversion

@@ -27,6 +27,7 @@ target_link_libraries(conversion PUBLIC PkgConfig::TOPDF)
 # The document layout: Qt's text document painted onto QPdfWriter, web archives read with libplist.
 # The one part that needs Qt's GUI module; linked into the helper program (and the tests that lay
 # out in process), which make the QGuiApplication it needs.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Gui GLOBAL)
 add_library(conversionLayout STATIC
     ${CMAKE_CURRENT_LIST_DIR}/DocumentPainting.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.cpp
