@@ -57,11 +57,13 @@ struct FreeBuffer {
 };
 using Buffer = std::unique_ptr<char, FreeBuffer>;
 
-// False on a failed call or when the file ends before `length` bytes.
-bool readFully(int fd, char* out, size_t length) {
+// Repeats `call` (read or write) over the whole buffer; false on a failed call, or when a read
+// finds the file ending before `length` bytes.
+template <typename Buffer, typename Call>
+bool transferFully(int fd, Buffer* data, size_t length, Call call) {
     size_t done = 0;
     while (done < length) {
-        const ssize_t n = ::read(fd, out + done, std::min(length - done, kMaxCall));
+        const ssize_t n = call(fd, data + done, std::min(length - done, kMaxCall));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -71,17 +73,12 @@ bool readFully(int fd, char* out, size_t length) {
     return true;
 }
 
+bool readFully(int fd, char* out, size_t length) {
+    return transferFully(fd, out, length, ::read);
+}
+
 bool writeFully(int fd, const char* in, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::write(fd, in + done, std::min(length - done, kMaxCall));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return transferFully(fd, in, length, ::write);
 }
 
 QByteArray encoded(const QString& path) {
