@@ -4,5 +4,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
-cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+# A compiler cache, when installed, makes rebuilding unchanged sources nearly free. Paths below the
+# checkout are hashed relative to it, so that every clone and worktree shares one cache.
+launcher=()
+if command -v ccache >/dev/null && [ -z "${LUMENO_NO_CCACHE:-}" ]; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+  export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+fi
+cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
 cmake --build "$dir" -j "${LUMENO_JOBS:-$(nproc)}"

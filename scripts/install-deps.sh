@@ -5,7 +5,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   # build and test tools
-  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev lld ccache
   libgtest-dev libgmock-dev googletest libbenchmark-dev fp-utils python3 locales
   # the reader
   libchm-dev libmspack-dev libseccomp-dev libxml2-dev zlib1g-dev libplist-dev libxapian-dev

@@ -20,8 +20,11 @@ export LUMENO_JOBS=$jobs
 
 export QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1
 
+# The sanitizer builds keep line tables only (-g1): their reports name file and line, and the
+# builds take a fifth less time than with full debug information.
+debug_lines=(-DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1)
 build="$root/build-tests"
-"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DLUMENO_SANITIZE=ON \
+"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DLUMENO_SANITIZE=ON "${debug_lines[@]}" \
   -DLUMENO_BUILD_BENCH=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 (
   cd "$build"
@@ -36,7 +39,7 @@ build="$root/build-tests"
 # it, so its threads' work is invisible to TSan and their hand-overs to ours are reported as
 # races. They run under AddressSanitizer above; every headless label runs here.
 tsan="$root/build-tsan"
-"$root/scripts/build.sh" "$tsan" -DCMAKE_BUILD_TYPE=Debug -DLUMENO_TSAN=ON \
+"$root/scripts/build.sh" "$tsan" -DCMAKE_BUILD_TYPE=Debug -DLUMENO_TSAN=ON "${debug_lines[@]}" \
   -DLUMENO_BUILD_GUI=OFF -DLUMENO_BUILD_BENCH=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 (
   cd "$tsan"
