@@ -2,7 +2,6 @@
 
 #include "PDFDocumentWriter.h"
 
-#include <qpdf/ClosedFileInputSource.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFNameTreeObjectHelper.hh>
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
@@ -126,10 +125,10 @@ int MergedPDFDocument::appendPagesFrom(SourcePDF from, const std::function<bool(
         QPDFOutlineDocumentHelper outlines(*source);
         mapOutline(*source, outlines.getTopLevelOutlines(), taken, *outline, 0);
     }
-    // The copied streams keep only the source's file (closed between reads) and its decryption
-    // keys; the parsed source itself is no longer needed.
+    // The copied streams keep only the source's file, opened again when the merged document is
+    // written, and its decryption keys; the parsed source itself is no longer needed.
     if (from.file)
-        from.file->stayOpen(false);
+        from.file->close();
     return added;
 }
 
@@ -212,12 +211,10 @@ bool MergedPDFDocument::write(const std::filesystem::path& destination,
 
 SourcePDF openCopyablePDF(const std::filesystem::path& path,
                           const std::optional<std::string>& password, std::string& error) {
-    SourcePDF source{std::make_unique<QPDF>(),
-                     std::make_shared<ClosedFileInputSource>(path.c_str())};
+    SourcePDF source{std::make_unique<QPDF>(), std::make_shared<TakeTurnsFileSource>(path)};
     QPDF* pdf = source.pdf.get();
     pdf->setSuppressWarnings(true);
     try {
-        source.file->stayOpen(true);
         pdf->processInputSource(source.file, password ? password->c_str() : nullptr);
         // The owner password lifts the restrictions: whoever gives it may copy the pages.
         if (pdf->isEncrypted() && !pdf->allowExtractAll() && !pdf->ownerPasswordMatched()) {

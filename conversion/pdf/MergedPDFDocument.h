@@ -6,8 +6,8 @@
 
 #include "ConversionEntries.h"
 #include "OutputFile.h"
+#include "TakeTurnsFileSource.h"
 
-#include <qpdf/ClosedFileInputSource.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
@@ -36,11 +36,10 @@ private:
     std::map<QPDFObjGen, std::filesystem::path> m_files;
 };
 
-// A PDF opened to take pages from, with the file it reads: kept open while the document is parsed
-// and its pages are copied, closed between reads after that.
+// A PDF opened to take pages from, with the file it reads.
 struct SourcePDF {
     std::unique_ptr<QPDF> pdf;
-    std::shared_ptr<ClosedFileInputSource> file;
+    std::shared_ptr<TakeTurnsFileSource> file;
     explicit operator bool() const { return pdf != nullptr; }
 };
 
