@@ -1,7 +1,8 @@
 // A PDF file read through qpdf that holds its descriptor only while it is the file being read:
 // the sources of a merge take turns, so at most one of them per thread is open at any time
 // however many the merge has taken pages from. Reading goes on where it stopped when the file
-// is opened again.
+// is opened again. A source whose file is open belongs to the thread that opened it: it is read,
+// closed or destroyed there (a merge opens, copies, writes and ends on one thread).
 #pragma once
 
 #include <qpdf/FileInputSource.hh>
