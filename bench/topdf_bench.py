@@ -3,10 +3,13 @@
 against img2pdf and `qpdf --empty --pages ... --` doing the same work in the same run.
 
 Inputs: 100 JPEG photographs of 12 megapixels (passed into the PDF as they are by both tools),
-and 100 copies of a real-world PDF from a Debian package (a pdfTeX manual with an outline).
+100 copies of a real-world PDF from a Debian package (a pdfTeX manual with an outline), 1,000
+one-page PDFs (that manual's pages, split) and 100 manual pages (printed to PDF by convtool
+documents-to-pdf once, then kept in the work folder).
 Prints the median wall time of each tool over interleaved rounds, the ratio ours/peer, and the
-peak memory of both at 20 and at 100 inputs (flat when it barely grows with the count).
-Goals: ratios within 1.5.
+peak memory of both at 20, 100 and 1,000 inputs (flat when it barely grows with the count).
+Goals: images within 1.5 in time and memory; merging at most 1.0 x qpdf in time and 1.5 x in
+memory, with a peak memory that does not grow with the number of inputs.
 
     bench/topdf_bench.py --convtool build-bench/bin/convtool
 """
@@ -67,6 +70,48 @@ def make_pdfs(work):
     return source, names
 
 
+def make_one_page_pdfs(work, source, count=1000):
+    folder = os.path.join(work, "pages")
+    os.makedirs(folder, exist_ok=True)
+    names = [os.path.join(folder, f"page{i:04d}.pdf") for i in range(count)]
+    if all(os.path.exists(n) for n in names):
+        return names
+    split = os.path.join(folder, "split")
+    os.makedirs(split, exist_ok=True)
+    subprocess.run(["qpdf", "--split-pages", source, os.path.join(split, "p-%d.pdf")], check=True)
+    pages = sorted(os.path.join(split, f) for f in os.listdir(split))
+    for i, name in enumerate(names):
+        shutil.copyfile(pages[i % len(pages)], name)
+    return names
+
+
+def make_man_pages(work, convtool, count=100):
+    """Manual pages of the installed commands as text, printed to one PDF each."""
+    folder = os.path.join(work, "man")
+    printed = os.path.join(folder, "pdf")
+    os.makedirs(printed, exist_ok=True)
+    done = sorted(os.path.join(printed, f) for f in os.listdir(printed) if f.endswith(".pdf"))
+    if len(done) >= count:
+        return done[:count]
+    print("printing the manual pages ...", flush=True)
+    texts = []
+    env = dict(os.environ, MANWIDTH="80")
+    for page in sorted(os.listdir("/usr/share/man/man1")):
+        if len(texts) == count:
+            break
+        text = subprocess.run(["man", "-P", "cat", "-l", os.path.join("/usr/share/man/man1", page)],
+                              env=env, capture_output=True).stdout
+        if len(text) < 2000:
+            continue
+        name = os.path.join(folder, page.removesuffix(".gz") + ".txt")
+        with open(name, "wb") as f:
+            f.write(text)
+        texts.append(name)
+    subprocess.run([convtool, "documents-to-pdf", printed, "--separate"] + texts, check=True,
+                   stdout=subprocess.DEVNULL)
+    return sorted(os.path.join(printed, f) for f in os.listdir(printed) if f.endswith(".pdf"))
+
+
 def measure(label, ours, peer, rounds):
     times_ours, times_peer, mem_ours, mem_peer = [], [], 0, 0
     for _ in range(rounds):
@@ -80,7 +125,7 @@ def measure(label, ours, peer, rounds):
     print(f"{label:34s} ours {a:7.3f} s  peer {b:7.3f} s  ratio {a / b:5.2f}   "
           f"peak memory ours {mem_ours / 2**20:6.1f} MiB  peer {mem_peer / 2**20:6.1f} MiB",
           flush=True)
-    return a / b, mem_ours
+    return a / b, mem_ours, mem_peer
 
 
 def main():
@@ -96,6 +141,8 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     photos = make_photos(args.work)
     source, pdfs = make_pdfs(args.work)
+    pages = make_one_page_pdfs(args.work, source)
+    man = make_man_pages(args.work, args.convtool)
     out = lambda name: os.path.join(args.work, name)
     print(f"real-world PDF: {source}")
     results = {}
@@ -104,15 +151,27 @@ def main():
             f"{count} JPEG photos -> one PDF",
             [args.convtool, "images-to-pdf", out("ours-images.pdf")] + photos[:count],
             ["img2pdf", "-o", out("img2pdf.pdf")] + photos[:count], args.rounds)
-        results[("merge", count)] = measure(
-            f"merge {count} PDFs",
-            [args.convtool, "merge", out("ours-merged.pdf")] + pdfs[:count],
-            ["qpdf", "--empty", "--pages"] + pdfs[:count] + ["--", out("qpdf-merged.pdf")],
-            args.rounds)
-    for kind, name in (("img", "images"), ("merge", "merge")):
-        growth = results[(kind, 100)][1] / results[(kind, 20)][1]
-        print(f"{name}: peak memory at 100 inputs / at 20 inputs = {growth:.2f}")
-
+    merges = [("manual", count, f"merge {count} PDF manuals", pdfs[:count]) for count in (20, 100)]
+    merges += [("pages", count, f"merge {count} one-page PDFs", pages[:count])
+               for count in (20, 100, 1000)]
+    merges.append(("man", len(man), f"merge {len(man)} man pages", man))
+    for kind, count, label, inputs in merges:
+        results[(kind, count)] = measure(
+            label, [args.convtool, "merge", out("ours-merged.pdf")] + inputs,
+            ["qpdf", "--empty", "--pages"] + inputs + ["--", out("qpdf-merged.pdf")], args.rounds)
+    print()
+    growth = results[("img", 100)][1] / results[("img", 20)][1]
+    print(f"images: peak memory at 100 inputs / at 20 inputs = {growth:.2f}")
+    print(f"{'merge':34s} {'time ratio':>10s} {'goal':>5s} {'memory ratio':>12s} {'goal':>5s}")
+    for kind, count, label, _ in merges:
+        ratio, ours, peer = results[(kind, count)]
+        print(f"{label:34s} {ratio:10.2f} {1.0:5.1f} {ours / peer:12.2f} {1.5:5.1f}")
+    for kind, counts in (("manual", (20, 100)), ("pages", (20, 100, 1000))):
+        figures = "  ".join(f"{c}: {results[(kind, c)][1] / 2**20:6.1f} MiB" for c in counts)
+        first, last = results[(kind, counts[0])], results[(kind, counts[-1])]
+        per_input = lambda i: (last[i] - first[i]) / (counts[-1] - counts[0]) / 2**10
+        print(f"merge peak memory, {kind:6s} {figures}   growth per input: ours "
+              f"{per_input(1):6.1f} KiB, qpdf {per_input(2):6.1f} KiB (goal: flat)")
 
 if __name__ == "__main__":
     main()

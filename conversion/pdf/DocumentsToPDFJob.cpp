@@ -89,12 +89,12 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
     RemoveOnExit text{laidOutTextPath(print.path)};
     if (!layOutDocumentInHelper(request, error, target))
         return false;
-    std::unique_ptr<QPDF> printed = openCopyablePDF(print.path, std::nullopt, error);
+    SourcePDF printed = openCopyablePDF(print.path, std::nullopt, error);
     if (!printed) {
         error = "the printed document cannot be read back: " + error;
         return false;
     }
-    restoreTypedCharacters(*printed, DecodeUTF8(readLaidOutText(text.path)));
+    restoreTypedCharacters(*printed.pdf, DecodeUTF8(readLaidOutText(text.path)));
     std::vector<bool> blank;
     if (!insideMerge)
         blank = blankPagesOf(print.path);
@@ -142,11 +142,13 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
         folder = ".";
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
-        RemoveOnExit part{temporaryPathIn(folder)};
+        const std::filesystem::path part = temporaryPathIn(folder);
+        // The printed pages' contents are read from the part file when the merge is written.
+        merged.removeWhenDone(part);
         std::string error;
-        std::unique_ptr<QPDF> pages;
-        if (PrintDocumentToPDF(input, part.path, error))
-            pages = openCopyablePDF(part.path, std::nullopt, error);
+        SourcePDF pages;
+        if (PrintDocumentToPDF(input, part, error))
+            pages = openCopyablePDF(part, std::nullopt, error);
         if (pages)
             merged.appendPagesFrom(std::move(pages), {}, nullptr);
         else

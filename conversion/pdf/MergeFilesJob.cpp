@@ -120,7 +120,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
                      document.write(output, o.writeOptions, error);
         } else if (item.fileType == kMergeFilePDF) {
             if (std::filesystem::is_regular_file(item.filePath, ec)) {
-                std::unique_ptr<QPDF> source = openCopyablePDF(item.filePath, item.password, error);
+                SourcePDF source = openCopyablePDF(item.filePath, item.password, error);
                 if (source) {
                     MergedPDFDocument document;
                     std::vector<OutlineNode> outline;
@@ -164,15 +164,17 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         const int first = merged.pageCount();
         std::vector<OutlineNode> children;
         if (item.fileType == kMergeFilePDF) {
-            if (std::unique_ptr<QPDF> source = openCopyablePDF(item.filePath, item.password, error))
+            if (SourcePDF source = openCopyablePDF(item.filePath, item.password, error))
                 merged.appendPagesFrom(std::move(source), {}, &children);
         } else if (item.fileType == kMergeFileDocument) {
             DocumentsToPDFJob job;
             configure(job, o, true);
-            RemoveOnExit part{temporaryPathIn(folder)};
-            if (job.PrintDocumentToPDF(item.filePath, part.path, error)) {
-                const std::vector<bool> blank = blankPagesOf(part.path);
-                if (std::unique_ptr<QPDF> printed = openCopyablePDF(part.path, std::nullopt, error))
+            const std::filesystem::path part = temporaryPathIn(folder);
+            // The printed pages' contents are read from the part file when the merge is written.
+            merged.removeWhenDone(part);
+            if (job.PrintDocumentToPDF(item.filePath, part, error)) {
+                const std::vector<bool> blank = blankPagesOf(part);
+                if (SourcePDF printed = openCopyablePDF(part, std::nullopt, error))
                     merged.appendPagesFrom(
                         std::move(printed),
                         [&](int page) {

@@ -104,9 +104,9 @@ int MergedPDFDocument::pageCount() {
     return int(m_pdf->getAllPages().size());
 }
 
-int MergedPDFDocument::appendPagesFrom(std::unique_ptr<QPDF> source,
-                                       const std::function<bool(int)>& keep,
+int MergedPDFDocument::appendPagesFrom(SourcePDF from, const std::function<bool(int)>& keep,
                                        std::vector<OutlineNode>* outline) {
+    QPDF* source = from.pdf.get();
     QPDFPageDocumentHelper target(*m_pdf);
     // Page sizes and resources inherited from the source's page tree must travel with the page.
     source->pushInheritedAttributesToPage();
@@ -125,7 +125,10 @@ int MergedPDFDocument::appendPagesFrom(std::unique_ptr<QPDF> source,
         QPDFOutlineDocumentHelper outlines(*source);
         mapOutline(*source, outlines.getTopLevelOutlines(), taken, *outline, 0);
     }
-    m_sources.push_back(std::move(source));
+    // The copied streams keep only the source's file, opened again when the merged document is
+    // written, and its decryption keys; the parsed source itself is no longer needed.
+    if (from.file)
+        from.file->close();
     return added;
 }
 
@@ -206,32 +209,32 @@ bool MergedPDFDocument::write(const std::filesystem::path& destination,
     return WritePDFDocument(*m_pdf, destination, options, error);
 }
 
-std::unique_ptr<QPDF> openCopyablePDF(const std::filesystem::path& path,
-                                      const std::optional<std::string>& password,
-                                      std::string& error) {
-    auto pdf = std::make_unique<QPDF>();
+SourcePDF openCopyablePDF(const std::filesystem::path& path,
+                          const std::optional<std::string>& password, std::string& error) {
+    SourcePDF source{std::make_unique<QPDF>(), std::make_shared<TakeTurnsFileSource>(path)};
+    QPDF* pdf = source.pdf.get();
     pdf->setSuppressWarnings(true);
     try {
-        pdf->processFile(path.c_str(), password ? password->c_str() : nullptr);
+        pdf->processInputSource(source.file, password ? password->c_str() : nullptr);
         // The owner password lifts the restrictions: whoever gives it may copy the pages.
         if (pdf->isEncrypted() && !pdf->allowExtractAll() && !pdf->ownerPasswordMatched()) {
             error = "its permissions forbid copying its pages";
-            return nullptr;
+            return {};
         }
         if (pdf->getAllPages().empty()) {
             error = "it has no page";
-            return nullptr;
+            return {};
         }
     } catch (const QPDFExc& e) {
         error = e.getErrorCode() == qpdf_e_password
                     ? "the password is wrong or missing"
                     : std::string("not a readable PDF: ") + e.getMessageDetail();
-        return nullptr;
+        return {};
     } catch (const std::exception& e) {
         error = std::string("not a readable PDF: ") + e.what();
-        return nullptr;
+        return {};
     }
-    return pdf;
+    return source;
 }
 
 } // namespace conversion

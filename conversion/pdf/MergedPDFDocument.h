@@ -1,9 +1,12 @@
 // A PDF being assembled from pages of other PDFs and pages made here, with an outline of one
-// entry per input. Source documents stay open until the write, since their pages' contents are
-// copied from them only then.
+// entry per input. A source document is let go as soon as its pages are taken: their contents
+// are read from its file again only when the merged document is written, so a merge of many
+// files holds neither their parsed objects nor an open descriptor for each.
 #pragma once
 
 #include "ConversionEntries.h"
+#include "OutputFile.h"
+#include "TakeTurnsFileSource.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -33,6 +36,13 @@ private:
     std::map<QPDFObjGen, std::filesystem::path> m_files;
 };
 
+// A PDF opened to take pages from, with the file it reads.
+struct SourcePDF {
+    std::unique_ptr<QPDF> pdf;
+    std::shared_ptr<TakeTurnsFileSource> file;
+    explicit operator bool() const { return pdf != nullptr; }
+};
+
 class MergedPDFDocument {
 public:
     MergedPDFDocument();
@@ -43,8 +53,13 @@ public:
     int pageCount();
     // Appends the pages of `source` for which `keep` (may be empty) answers true; the source's
     // own outline, mapped onto the pages taken, comes back in `outline`. Returns the pages added.
-    int appendPagesFrom(std::unique_ptr<QPDF> source, const std::function<bool(int)>& keep,
+    // The source is released on return; its file must stay in place until write().
+    int appendPagesFrom(SourcePDF source, const std::function<bool(int)>& keep,
                         std::vector<OutlineNode>* outline);
+    // A temporary file whose pages were appended: removed once this document is gone.
+    void removeWhenDone(std::filesystem::path file) {
+        m_removeWhenDone.push_back(std::make_unique<RemoveOnExit>(std::move(file)));
+    }
     // The stream's data is read from the file when the document is written.
     void setStreamDataFromFile(QPDFObjectHandle stream, const std::filesystem::path& file,
                                QPDFObjectHandle filter);
@@ -56,16 +71,17 @@ public:
 
 private:
     void buildOutline();
+    // Declared first so the files outlive the document whose copied streams read them.
+    std::vector<std::unique_ptr<RemoveOnExit>> m_removeWhenDone;
     std::unique_ptr<QPDF> m_pdf;
-    std::vector<std::unique_ptr<QPDF>> m_sources;
     std::vector<OutlineNode> m_outline;
     std::shared_ptr<FileStreamProvider> m_files = std::make_shared<FileStreamProvider>();
 };
 
 // Opens a PDF, unlocking it with the password; null with `error` set when it does not open, the
-// password is wrong or its permissions forbid copying its contents.
-std::unique_ptr<QPDF> openCopyablePDF(const std::filesystem::path& path,
-                                      const std::optional<std::string>& password,
-                                      std::string& error);
+// password is wrong or its permissions forbid copying its contents. The file is open only while
+// the document reads it, so many such documents may exist at once.
+SourcePDF openCopyablePDF(const std::filesystem::path& path,
+                          const std::optional<std::string>& password, std::string& error);
 
 } // namespace conversion

@@ -15,6 +15,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.h
     ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.h
+    ${CMAKE_CURRENT_LIST_DIR}/TakeTurnsFileSource.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TakeTurnsFileSource.h
     ${CMAKE_CURRENT_LIST_DIR}/MergeFilesJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MergeFilesJob.h
     ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.cpp

@@ -34,6 +34,20 @@ TEST(Convtool, HelpListsTheWebPCommands) {
     EXPECT_NE(err.find("unknown command 'no-such-command'"), std::string::npos);
 }
 
+// The WebP commands start as the codecs' own tools do: the program that runs them links the
+// image libraries alone, and hands every other command to the one that carries the rest.
+TEST(Convtool, WebPCommandsRunInAProgramThatLoadsNeitherQtNorThePDFLibraries) {
+    int status = -1;
+    const std::string needed = capture("readelf -d " + shellQuote(kConvtool), &status);
+    ASSERT_EQ(status, 0);
+    ASSERT_NE(needed.find("libwebp"), std::string::npos) << needed;
+    for (const char* library : {"libQt6", "libpoppler", "libqpdf", "libMagick", "libcairo"})
+        EXPECT_EQ(needed.find(library), std::string::npos) << library << " in\n" << needed;
+    Bytes out;
+    ASSERT_EQ(convtool("webp-decode -version", &out), 0);
+    EXPECT_FALSE(out.empty());
+}
+
 TEST(Convtool, EncodeKeepsTheAskedMetadataAndDecodeWritesTIFF) {
     const std::string jpeg = scratchPath("tool.jpg");
     std::vector<JPEGMarker> markers = iccMarkers(iccProfile(700, 2), 3, {1, 2, 3});

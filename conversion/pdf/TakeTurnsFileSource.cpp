@@ -1,0 +1,69 @@
+#include "TakeTurnsFileSource.h"
+
+namespace conversion {
+
+namespace {
+
+// The source of this thread whose file is open. A merge reads its sources on its own thread,
+// both while it takes pages and while it writes, so one slot per thread is enough.
+thread_local TakeTurnsFileSource* t_open = nullptr;
+
+} // namespace
+
+TakeTurnsFileSource::TakeTurnsFileSource(std::string path) : m_path(std::move(path)) {}
+
+TakeTurnsFileSource::~TakeTurnsFileSource() {
+    if (t_open == this)
+        t_open = nullptr;
+}
+
+FileInputSource& TakeTurnsFileSource::file() {
+    if (!m_file) {
+        if (t_open && t_open != this)
+            t_open->close();
+        auto opened = std::make_unique<FileInputSource>(m_path.c_str());
+        opened->seek(m_offset, SEEK_SET);
+        m_file = std::move(opened);
+        t_open = this;
+    }
+    return *m_file;
+}
+
+void TakeTurnsFileSource::close() {
+    if (!m_file)
+        return;
+    m_offset = m_file->tell();
+    m_file.reset();
+    if (t_open == this)
+        t_open = nullptr;
+}
+
+qpdf_offset_t TakeTurnsFileSource::findAndSkipNextEOL() {
+    const qpdf_offset_t result = file().findAndSkipNextEOL();
+    last_offset = m_file->getLastOffset();
+    return result;
+}
+
+qpdf_offset_t TakeTurnsFileSource::tell() {
+    return m_file ? m_file->tell() : m_offset;
+}
+
+void TakeTurnsFileSource::seek(qpdf_offset_t offset, int whence) {
+    file().seek(offset, whence);
+}
+
+void TakeTurnsFileSource::rewind() {
+    file().rewind();
+}
+
+size_t TakeTurnsFileSource::read(char* buffer, size_t length) {
+    const size_t n = file().read(buffer, length);
+    last_offset = m_file->getLastOffset();
+    return n;
+}
+
+void TakeTurnsFileSource::unreadCh(char ch) {
+    file().unreadCh(ch);
+}
+
+} // namespace conversion
