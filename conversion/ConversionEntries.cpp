@@ -59,6 +59,43 @@ bool ConvertImageFile(const ImageJobOptions* options) {
     return ok;
 }
 
+namespace {
+
+void setUpRender(conversion::ImageConversionJob& job, const ImageJobOptions* options,
+                 bool readWatermarkPicture) {
+    job.SetOutputFormat(options->format, options->outputURL, options->quality);
+    if (options->applyTextWatermark)
+        job.SetWatermark(options->watermark, true);
+    if (options->applyImageWatermark) {
+        if (readWatermarkPicture)
+            job.SetWatermark(options->watermark, false);
+        else
+            job.hasImageWatermark = true;
+    }
+    job.SetColorMode(options->colorMode);
+    job.rotationDegrees = options->rotationDegrees;
+    job.flipFlags = options->flipFlags;
+    job.keepMetadata = options->keepMetadata;
+}
+
+// A JPEG drawn smaller than half its size is decoded reduced by its DCT (1/2, 1/4 or 1/8, never
+// below the size it is drawn at), which saves most of the decoding and of the memory. The render
+// is first run on the header alone to learn that size.
+int renderReduction(const ImageJobOptions* options) {
+    conversion::ImageConversionJob probe;
+    if (!probe.LoadInputHeader(options->inputURL))
+        return 1;
+    setUpRender(probe, options, false);
+    probe.planOnly = true;
+    if (!conversion::RenderImage(probe, options->renderSize) || probe.plannedScaleX <= 0 ||
+        probe.plannedScaleY <= 0)
+        return 1;
+    return conversion::JPEGReductionFor(probe.GetPixelsWide(), probe.GetPixelsHigh(),
+                                        probe.plannedScaleX, probe.plannedScaleY);
+}
+
+} // namespace
+
 bool RenderImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
@@ -67,19 +104,11 @@ bool RenderImageFile(const ImageJobOptions* options) {
         return false;
     }
     conversion::ImageConversionJob job;
-    if (!job.LoadInputImage(options->inputURL)) {
+    if (!job.LoadInputImage(options->inputURL, renderReduction(options))) {
         ConversionLogf("render: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
         return false;
     }
-    job.SetOutputFormat(options->format, options->outputURL, options->quality);
-    if (options->applyTextWatermark)
-        job.SetWatermark(options->watermark, true);
-    if (options->applyImageWatermark)
-        job.SetWatermark(options->watermark, false);
-    job.SetColorMode(options->colorMode);
-    job.rotationDegrees = options->rotationDegrees;
-    job.flipFlags = options->flipFlags;
-    job.keepMetadata = options->keepMetadata;
+    setUpRender(job, options, true);
     if (options->fileAttributes)
         job.fileAttributes = options->fileAttributes;
     const bool ok = conversion::RenderImage(job, options->renderSize);

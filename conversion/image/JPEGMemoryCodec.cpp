@@ -197,8 +197,32 @@ void CompressJPEGData(std::uint32_t width, std::uint32_t height, const std::uint
 
 namespace conversion {
 
+bool readJPEGHeader(const std::uint8_t* bytes, std::size_t length, Bitmap& out) {
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    jpeg_source_mgr source;
+    installErrors(reinterpret_cast<jpeg_common_struct*>(&info), errors);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    setMemorySource(&info, &source, bytes, length);
+    jpeg_read_header(&info, TRUE);
+    out.width = info.image_width;
+    out.height = info.image_height;
+    out.model = info.jpeg_color_space == JCS_GRAYSCALE ? ColorModel::Gray
+                : info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK
+                    ? ColorModel::CMYK
+                    : ColorModel::RGB;
+    out.hasAlpha = false;
+    readResolution(info, &out.dpiX, &out.dpiY);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
 bool decodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
-                      std::string& error) {
+                      std::string& error, int reduction) {
     jpeg_decompress_struct info;
     ErrorManager errors;
     jpeg_source_mgr source;
@@ -222,6 +246,10 @@ bool decodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out
         model = ColorModel::CMYK;
     } else {
         info.out_color_space = JCS_RGB;
+    }
+    if (reduction == 2 || reduction == 4 || reduction == 8) {
+        info.scale_num = 1;
+        info.scale_denom = unsigned(reduction);
     }
     jpeg_calc_output_dimensions(&info);
     if (!out.allocate(info.output_width, info.output_height, model, false, &error)) {

@@ -26,9 +26,13 @@ void CompressJPEGData(std::uint32_t width, std::uint32_t height, const std::uint
 namespace conversion {
 
 // Grey, RGB or CMYK (Adobe's inverted CMYK is turned upright), with the file's ICC profile and
-// resolution.
+// resolution. A `reduction` of 2, 4 or 8 decodes at that fraction of the size (each side rounded
+// up), which libjpeg does in the DCT at a fraction of the work.
 bool decodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
-                      std::string& error);
+                      std::string& error, int reduction = 1);
+// The size, colour model and resolution of JPEG data without its pixels; false when the header
+// cannot be read.
+bool readJPEGHeader(const std::uint8_t* bytes, std::size_t length, Bitmap& out);
 // quality 0 to 100; dpi written when above 0. Alpha is composited onto white first.
 bool encodeJPEGBitmap(const Bitmap& bitmap, int quality, double dpiX, double dpiY,
                       std::vector<std::uint8_t>& out, std::string& error);
