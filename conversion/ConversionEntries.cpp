@@ -4,6 +4,7 @@
 #include "image/ImageConversionJob.h"
 #include "image/ImageFormats.h"
 #include "image/ImageRender.h"
+#include "image/StreamedConvert.h"
 #include "pdf/PDFPagesToImages.h"
 
 #include <cstdio>
@@ -37,18 +38,36 @@ bool ConvertImageFile(const ImageJobOptions* options) {
         return false;
     }
     conversion::ImageConversionJob job;
+    const auto setUp = [&] {
+        job.SetOutputFormat(options->format, options->outputURL, options->quality);
+        job.SetResolution(options->dpi, options->dpi);
+        if (options->dpi <= 0)
+            job.SetKeepResolution(true);
+        job.keepMetadata = options->keepMetadata;
+        if (options->fileAttributes)
+            job.fileAttributes = options->fileAttributes;
+    };
+    // Plain JPEG and PNG conversions go a band of rows at a time, never holding the picture.
+    setUp();
+    job.inputURL = options->inputURL;
+    switch (conversion::convertStreamed(job)) {
+    case conversion::StreamedResult::Done:
+        return true;
+    case conversion::StreamedResult::InputFailed:
+        ConversionLogf("convert: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
+        return false;
+    case conversion::StreamedResult::OutputFailed:
+        ConversionLogf("convert: %s: %s\n", options->outputURL.c_str(), job.lastError.c_str());
+        return false;
+    case conversion::StreamedResult::NotHandled:
+        break;
+    }
     if (!job.LoadInputImage(options->inputURL)) {
         ConversionLogf("convert: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
         return false;
     }
-    job.SetOutputFormat(options->format, options->outputURL, options->quality);
-    job.SetResolution(options->dpi, options->dpi);
-    if (options->dpi <= 0)
-        job.SetKeepResolution(true);
-    job.keepMetadata = options->keepMetadata;
+    setUp();
     job.releasePicturesOnceEncoded = true;
-    if (options->fileAttributes)
-        job.fileAttributes = options->fileAttributes;
     const bool ok = conversion::ConvertImage(job);
     if (!ok)
         ConversionLogf("convert: %s: %s\n", options->outputURL.c_str(),
