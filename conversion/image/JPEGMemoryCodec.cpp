@@ -335,8 +335,7 @@ bool JPEGRowWriter::begin(const Bitmap& layout, int quality, double dpiX, double
         return false;
     }
     State& s = *m;
-    s.layout = layout;
-    s.layout.pixels.clear();
+    s.layout = layoutOf(layout);
     s.alpha = layout.hasAlpha;
     s.cmyk = layout.model == ColorModel::CMYK;
     jpeg_compress_struct& info = s.info;

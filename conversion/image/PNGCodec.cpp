@@ -191,8 +191,7 @@ bool PNGRowWriter::begin(const Bitmap& input, bool keepAlpha, double dpiX, doubl
     s.convert = input.model == ColorModel::CMYK || dropAlpha;
     s.model = input.model == ColorModel::CMYK ? ColorModel::RGB : input.model;
     s.keepAlpha = keepAlpha;
-    s.layout = input;
-    s.layout.pixels.clear();
+    s.layout = layoutOf(input);
     s.file = file;
     s.alpha = s.convert ? keepAlpha && input.hasAlpha : input.hasAlpha;
     s.dpiX = dpiX;
