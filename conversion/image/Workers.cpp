@@ -1,6 +1,8 @@
 #include "Workers.h"
 
+#include <fstream>
 #include <sched.h>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -17,6 +19,17 @@ unsigned usableCores() {
     }
     const unsigned n = std::thread::hardware_concurrency();
     return n > 0 ? n : 1;
+}
+
+std::uint64_t availableMemoryBytes() {
+    std::ifstream in("/proc/meminfo");
+    std::string key;
+    std::uint64_t value = 0;
+    std::string unit;
+    while (in >> key >> value >> unit)
+        if (key == "MemAvailable:")
+            return value * 1024;
+    return std::uint64_t(1) << 30;
 }
 
 void runWorkers(unsigned count, const std::function<void(unsigned)>& work) {
