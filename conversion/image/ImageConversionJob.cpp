@@ -7,6 +7,7 @@
 #include "JPEGMemoryCodec.h"
 #include "OutputFile.h"
 #include "PixelLimits.h"
+#include "StreamedConvert.h"
 #include "TIFFCodec.h"
 #include "WebPRoute.h"
 
@@ -114,8 +115,12 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url, int jp
     bool ok = false;
     // LibRaw turns a raw picture upright itself.
     const bool cameraRaw = (uti == "public.tiff" || uti.empty()) && isCameraRawFile(url);
+    Bitmap png;
     if (uti == "public.tiff" && !cameraRaw) {
         ok = readTIFFFile(url, image->representations, lastError);
+    } else if (uti == "public.png" && readUprightPNGFile(url, png)) {
+        image->representations.push_back(std::move(png));
+        ok = true;
     } else {
         std::vector<std::uint8_t> bytes;
         if (!readWholeFile(url, bytes, lastError))

@@ -203,6 +203,28 @@ bool decodeInto(RowReader& reader, std::int64_t height, BandQueue& queue, std::s
 
 } // namespace
 
+bool readUprightPNGFile(const std::filesystem::path& path, Bitmap& out) {
+    FilePtr input(std::fopen(path.c_str(), "rb"));
+    if (!input || !pngIsUpright(input.get()))
+        return false;
+    std::unique_ptr<RowReader> reader = makePNGRowReader(input.get());
+    Bitmap layout;
+    std::string error;
+    if (!reader->start(layout, error) ||
+        !out.allocate(layout.width, layout.height, layout.model, layout.hasAlpha, &error))
+        return false;
+    out.dpiX = layout.dpiX;
+    out.dpiY = layout.dpiY;
+    out.iccProfile = std::move(layout.iccProfile);
+    constexpr std::int64_t kRows = 64;
+    for (std::int64_t y = 0; y < out.height; y += kRows)
+        if (!reader->read(out.row(y), std::min(kRows, out.height - y), error)) {
+            out = Bitmap();
+            return false;
+        }
+    return true;
+}
+
 StreamedResult convertStreamed(ImageConversionJob& job) {
     const std::int32_t f = job.outputFormat;
     if (!job.keepSourceResolution || job.keepMetadata || (f != kFormatJPEG && f != kFormatPNG))

@@ -3,6 +3,10 @@
 // output straight into its file. The bytes are those the whole-picture path writes.
 #pragma once
 
+#include "Bitmap.h"
+
+#include <filesystem>
+
 namespace conversion {
 
 class ImageConversionJob;
@@ -17,5 +21,10 @@ enum class StreamedResult {
 // For a job set up with its input and output (format, quality, source resolution kept, no
 // metadata copied). Only plain cases are taken: one upright picture in grey or RGB.
 StreamedResult convertStreamed(ImageConversionJob& job);
+
+// A PNG file that stands upright (no EXIF to turn it by) decoded straight from the file, without
+// a copy of the file in memory. False, with nothing decoded, for any other file, and for damaged
+// data, which the whole-file decoder then reports in its own words.
+bool readUprightPNGFile(const std::filesystem::path& path, Bitmap& out);
 
 } // namespace conversion
