@@ -183,6 +183,7 @@ private:
 };
 
 constexpr std::int64_t kBandRows = 32;
+constexpr std::size_t kReadBuffer = 1 << 20;
 constexpr std::size_t kBands = 4;
 
 // Decodes every row through the queue (on its own thread); false with `error` on damaged data.
@@ -205,7 +206,11 @@ bool decodeInto(RowReader& reader, std::int64_t height, BandQueue& queue, std::s
 
 bool readUprightPNGFile(const std::filesystem::path& path, Bitmap& out) {
     FilePtr input(std::fopen(path.c_str(), "rb"));
-    if (!input || !pngIsUpright(input.get()))
+    if (!input)
+        return false;
+    // Large reads: libpng asks for a chunk header and a few kilobytes at a time.
+    std::setvbuf(input.get(), nullptr, _IOFBF, kReadBuffer);
+    if (!pngIsUpright(input.get()))
         return false;
     std::unique_ptr<RowReader> reader = makePNGRowReader(input.get());
     Bitmap layout;
@@ -238,7 +243,10 @@ StreamedResult convertStreamed(ImageConversionJob& job) {
     if (ec || size > kMaxPictureBytes)
         return StreamedResult::NotHandled;
     FilePtr input(std::fopen(job.inputURL.c_str(), "rb"));
-    if (!input || !(jpegInput ? jpegIsUpright(input.get()) : pngIsUpright(input.get())))
+    if (!input)
+        return StreamedResult::NotHandled;
+    std::setvbuf(input.get(), nullptr, _IOFBF, kReadBuffer);
+    if (!(jpegInput ? jpegIsUpright(input.get()) : pngIsUpright(input.get())))
         return StreamedResult::NotHandled;
     std::unique_ptr<RowReader> reader =
         jpegInput ? makeJPEGRowReader(input.get()) : makePNGRowReader(input.get());
