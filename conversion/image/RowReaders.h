@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -26,5 +27,7 @@ public:
 // Readers of the file (which stays the caller's to close).
 std::unique_ptr<RowReader> makeJPEGRowReader(FILE* file);
 std::unique_ptr<RowReader> makePNGRowReader(FILE* file);
+// One page of 8-bit grey or RGB samples in strips (libtiff opens the file itself).
+std::unique_ptr<RowReader> makeTIFFRowReader(const std::filesystem::path& path);
 
 } // namespace conversion

@@ -1,5 +1,6 @@
 #include "StreamedConvert.h"
 
+#include "CameraRawCodec.h"
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
@@ -236,20 +237,28 @@ StreamedResult convertStreamed(ImageConversionJob& job) {
         return StreamedResult::NotHandled;
     const std::string uti = typeIdentifierOfFile(job.inputURL);
     const bool jpegInput = uti == "public.jpeg";
-    if (!jpegInput && uti != "public.png")
-        return StreamedResult::NotHandled;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(job.inputURL, ec);
-    if (ec || size > kMaxPictureBytes)
-        return StreamedResult::NotHandled;
-    FilePtr input(std::fopen(job.inputURL.c_str(), "rb"));
-    if (!input)
-        return StreamedResult::NotHandled;
-    std::setvbuf(input.get(), nullptr, _IOFBF, kReadBuffer);
-    if (!(jpegInput ? jpegIsUpright(input.get()) : pngIsUpright(input.get())))
-        return StreamedResult::NotHandled;
-    std::unique_ptr<RowReader> reader =
-        jpegInput ? makeJPEGRowReader(input.get()) : makePNGRowReader(input.get());
+    std::unique_ptr<RowReader> reader;
+    FilePtr input;
+    if (uti == "public.tiff") {
+        // Camera raw files are TIFF inside, and go to LibRaw.
+        if (isCameraRawFile(job.inputURL))
+            return StreamedResult::NotHandled;
+        reader = makeTIFFRowReader(job.inputURL);
+    } else {
+        if (!jpegInput && uti != "public.png")
+            return StreamedResult::NotHandled;
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(job.inputURL, ec);
+        if (ec || size > kMaxPictureBytes)
+            return StreamedResult::NotHandled;
+        input.reset(std::fopen(job.inputURL.c_str(), "rb"));
+        if (!input)
+            return StreamedResult::NotHandled;
+        std::setvbuf(input.get(), nullptr, _IOFBF, kReadBuffer);
+        if (!(jpegInput ? jpegIsUpright(input.get()) : pngIsUpright(input.get())))
+            return StreamedResult::NotHandled;
+        reader = jpegInput ? makeJPEGRowReader(input.get()) : makePNGRowReader(input.get());
+    }
     Bitmap layout;
     std::string error;
     if (!reader->start(layout, error)) {

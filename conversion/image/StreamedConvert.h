@@ -1,6 +1,6 @@
-// Image to image without the whole picture in memory: a JPEG or PNG file written as JPEG or PNG
-// a band of rows at a time, the decoder on one thread and the encoder on the caller's, the
-// output straight into its file. The bytes are those the whole-picture path writes.
+// Image to image without the whole picture in memory: a JPEG, PNG or plain TIFF file written as
+// JPEG or PNG a band of rows at a time, the decoder on one thread and the encoder on the
+// caller's, the output straight into its file. The bytes are those the whole-picture path writes.
 #pragma once
 
 #include "Bitmap.h"

@@ -49,8 +49,18 @@ TEST(ImageStreamedConvert, OutputsHaveTheBytesOfTheWholePicturePath) {
     Magick::Image deep = gradient(64, 33);
     deep.depth(16);
     writeWith(deep, "PNG48", dir / "deep.png");
+    // TIFF in strips of a few rows (the last one short), compressed or not, grey, with alpha.
+    Magick::Image strips = gradient(203, 131);
+    strips.density(Magick::Geometry(300, 300));
+    strips.defineValue("tiff", "rows-per-strip", "7");
+    writeWith(strips, "TIFF", dir / "rgb.tif");
+    strips.compressType(Magick::LZWCompression);
+    writeWith(strips, "TIFF", dir / "lzw.tif");
+    writeWith(grey, "TIFF", dir / "grey.tif");
+    writeWith(gradient(120, 70, true), "TIFF", dir / "alpha.tif");
     for (const char* name :
-         {"rgb.jpg", "rgb.png", "grey.jpg", "palette.png", "grey.png", "alpha.png", "deep.png"}) {
+         {"rgb.jpg", "rgb.png", "grey.jpg", "palette.png", "grey.png", "alpha.png", "deep.png",
+          "rgb.tif", "lzw.tif", "grey.tif", "alpha.tif"}) {
         for (const std::int32_t format : {kFormatJPEG, kFormatPNG}) {
             const std::string ext = format == kFormatJPEG ? ".jpg" : ".png";
             const Bytes whole = wholePictureOutput(
@@ -74,6 +84,31 @@ TEST(ImageStreamedConvert, PNGOutputDecodesToTheSamePixels) {
         ASSERT_EQ(after.height, before.height);
         EXPECT_EQ(after.alpha, before.alpha) << name;
         EXPECT_TRUE(after.rgba == before.rgba) << name;
+    }
+}
+
+TEST(ImageStreamedConvert, DamagedTIFFStripIsReportedAndLeavesNoOutput) {
+    const fs::path dir = freshDir("streamed-damaged-tiff");
+    Magick::Image picture = gradient(300, 200);
+    picture.defineValue("tiff", "rows-per-strip", "16");
+    picture.compressType(Magick::LZWCompression);
+    writeWith(picture, "TIFF", dir / "good.tif");
+    Bytes bytes = readBytes(dir / "good.tif");
+    // The strips come first in ImageMagick's files: a run of garbage in the middle of them.
+    for (std::size_t i = bytes.size() / 4; i < bytes.size() / 4 + 200; ++i)
+        bytes[i] = std::uint8_t(i * 37);
+    writeBytes(dir / "bad.tif", bytes);
+    // The band reader says what the whole-page reader says of this file: the same pixels (a
+    // strip cut short leaves the rest of its rows blank), or the same failure and no output.
+    ImageConversionJob whole;
+    const bool wholeOK = whole.LoadInputImage(dir / "bad.tif");
+    ImageJobOptions options = jobOptions(dir / "bad.tif", dir / "out.jpg", kFormatJPEG);
+    EXPECT_EQ(ConvertImageFile(&options), wholeOK);
+    if (wholeOK) {
+        EXPECT_TRUE(wholePictureOutput(dir / "bad.tif", dir / "whole.jpg", kFormatJPEG, 0.8) ==
+                    readBytes(dir / "out.jpg"));
+    } else {
+        EXPECT_FALSE(fs::exists(dir / "out.jpg"));
     }
 }
 
