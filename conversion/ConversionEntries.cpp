@@ -4,6 +4,7 @@
 #include "image/ImageConversionJob.h"
 #include "image/ImageFormats.h"
 #include "image/ImageRender.h"
+#include "image/StreamedConvert.h"
 #include "pdf/PDFPagesToImages.h"
 
 #include <cstdio>
@@ -37,18 +38,36 @@ bool ConvertImageFile(const ImageJobOptions* options) {
         return false;
     }
     conversion::ImageConversionJob job;
+    const auto setUp = [&] {
+        job.SetOutputFormat(options->format, options->outputURL, options->quality);
+        job.SetResolution(options->dpi, options->dpi);
+        if (options->dpi <= 0)
+            job.SetKeepResolution(true);
+        job.keepMetadata = options->keepMetadata;
+        if (options->fileAttributes)
+            job.fileAttributes = options->fileAttributes;
+    };
+    // Plain JPEG and PNG conversions go a band of rows at a time, never holding the picture.
+    setUp();
+    job.inputURL = options->inputURL;
+    switch (conversion::convertStreamed(job)) {
+    case conversion::StreamedResult::Done:
+        return true;
+    case conversion::StreamedResult::InputFailed:
+        ConversionLogf("convert: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
+        return false;
+    case conversion::StreamedResult::OutputFailed:
+        ConversionLogf("convert: %s: %s\n", options->outputURL.c_str(), job.lastError.c_str());
+        return false;
+    case conversion::StreamedResult::NotHandled:
+        break;
+    }
     if (!job.LoadInputImage(options->inputURL)) {
         ConversionLogf("convert: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
         return false;
     }
-    job.SetOutputFormat(options->format, options->outputURL, options->quality);
-    job.SetResolution(options->dpi, options->dpi);
-    if (options->dpi <= 0)
-        job.SetKeepResolution(true);
-    job.keepMetadata = options->keepMetadata;
+    setUp();
     job.releasePicturesOnceEncoded = true;
-    if (options->fileAttributes)
-        job.fileAttributes = options->fileAttributes;
     const bool ok = conversion::ConvertImage(job);
     if (!ok)
         ConversionLogf("convert: %s: %s\n", options->outputURL.c_str(),
@@ -59,6 +78,43 @@ bool ConvertImageFile(const ImageJobOptions* options) {
     return ok;
 }
 
+namespace {
+
+void setUpRender(conversion::ImageConversionJob& job, const ImageJobOptions* options,
+                 bool readWatermarkPicture) {
+    job.SetOutputFormat(options->format, options->outputURL, options->quality);
+    if (options->applyTextWatermark)
+        job.SetWatermark(options->watermark, true);
+    if (options->applyImageWatermark) {
+        if (readWatermarkPicture)
+            job.SetWatermark(options->watermark, false);
+        else
+            job.hasImageWatermark = true;
+    }
+    job.SetColorMode(options->colorMode);
+    job.rotationDegrees = options->rotationDegrees;
+    job.flipFlags = options->flipFlags;
+    job.keepMetadata = options->keepMetadata;
+}
+
+// A JPEG drawn smaller than half its size is decoded reduced by its DCT (1/2, 1/4 or 1/8, never
+// below the size it is drawn at), which saves most of the decoding and of the memory. The render
+// is first run on the header alone to learn that size.
+int renderReduction(const ImageJobOptions* options) {
+    conversion::ImageConversionJob probe;
+    if (!probe.LoadInputHeader(options->inputURL))
+        return 1;
+    setUpRender(probe, options, false);
+    probe.planOnly = true;
+    if (!conversion::RenderImage(probe, options->renderSize) || probe.plannedScaleX <= 0 ||
+        probe.plannedScaleY <= 0)
+        return 1;
+    return conversion::JPEGReductionFor(probe.GetPixelsWide(), probe.GetPixelsHigh(),
+                                        probe.plannedScaleX, probe.plannedScaleY);
+}
+
+} // namespace
+
 bool RenderImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
@@ -67,19 +123,11 @@ bool RenderImageFile(const ImageJobOptions* options) {
         return false;
     }
     conversion::ImageConversionJob job;
-    if (!job.LoadInputImage(options->inputURL)) {
+    if (!job.LoadInputImage(options->inputURL, renderReduction(options))) {
         ConversionLogf("render: %s: %s\n", options->inputURL.c_str(), job.lastError.c_str());
         return false;
     }
-    job.SetOutputFormat(options->format, options->outputURL, options->quality);
-    if (options->applyTextWatermark)
-        job.SetWatermark(options->watermark, true);
-    if (options->applyImageWatermark)
-        job.SetWatermark(options->watermark, false);
-    job.SetColorMode(options->colorMode);
-    job.rotationDegrees = options->rotationDegrees;
-    job.flipFlags = options->flipFlags;
-    job.keepMetadata = options->keepMetadata;
+    setUpRender(job, options, true);
     if (options->fileAttributes)
         job.fileAttributes = options->fileAttributes;
     const bool ok = conversion::RenderImage(job, options->renderSize);

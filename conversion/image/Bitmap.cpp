@@ -94,6 +94,18 @@ Bitmap convertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha) {
     return out;
 }
 
+Bitmap layoutOf(const Bitmap& picture) {
+    Bitmap layout;
+    layout.width = picture.width;
+    layout.height = picture.height;
+    layout.model = picture.model;
+    layout.hasAlpha = picture.hasAlpha;
+    layout.dpiX = picture.dpiX;
+    layout.dpiY = picture.dpiY;
+    layout.iccProfile = picture.iccProfile;
+    return layout;
+}
+
 Bitmap flattenAlpha(const Bitmap& source) {
     if (!source.hasAlpha)
         return source;

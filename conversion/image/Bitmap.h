@@ -38,6 +38,8 @@ struct Bitmap {
     bool allocate(std::int64_t w, std::int64_t h, ColorModel m, bool alpha, std::string* error);
 };
 
+// The size, model, alpha, resolution and profile of the picture, without its pixels.
+Bitmap layoutOf(const Bitmap& picture);
 // Copies with another layout. Alpha is composited onto white when it is dropped; CMYK becomes
 // RGB by the naive complement (no profile), grey by luminance.
 Bitmap convertBitmap(const Bitmap& source, ColorModel model, bool keepAlpha);

@@ -8,10 +8,13 @@
 #include "PDFImageWriter.h"
 #include "TIFFCodec.h"
 #include "WebPCodec.h"
+#include "Workers.h"
 
 #include <QString>
 #include <QUrl>
 #include <VNTUtil.h>
+#include <algorithm>
+#include <atomic>
 #include <limits>
 
 namespace conversion {
@@ -43,20 +46,25 @@ std::filesystem::path nextFreeFile(const std::filesystem::path& folder, const st
 }
 
 // The direct path: the bitmap writes itself with only its compression settings.
-bool writeDirect(ImageConversionJob& job, const Bitmap& bitmap) {
+bool writeDirectTo(const ImageConversionJob& job, const Bitmap& bitmap,
+                   const std::filesystem::path& output, std::string& error) {
     EncoderProperties p = CompressionProperties(job).value_or(EncoderProperties());
     p.hasResolution = true;
     p.dpiX = job.resolutionX;
     p.dpiY = job.resolutionY;
     p.hasAlpha = FormatSupportsAlpha(job.outputFormat);
     std::vector<std::uint8_t> bytes;
-    return encodeBitmap(bitmap, job.outputFormat, p, bytes, job.lastError) &&
-           writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
+    return encodeBitmap(bitmap, job.outputFormat, p, bytes, error) &&
+           writeFileAtomically(output, bytes, job.fileAttributes, error);
+}
+
+bool writeDirect(ImageConversionJob& job, const Bitmap& bitmap) {
+    return writeDirectTo(job, bitmap, job.outputURL, job.lastError);
 }
 
 // WebP keeps the picture's colour profile (without it the colours change) and, when asked,
 // the source's EXIF, each in its own chunk.
-bool writeWebP(ImageConversionJob& job, Bitmap& bitmap) {
+std::vector<std::uint8_t> exifForWebP(const ImageConversionJob& job) {
     std::vector<std::uint8_t> exif;
     if (job.keepMetadata) {
         MetadataPatch patch;
@@ -65,12 +73,22 @@ bool writeWebP(ImageConversionJob& job, Bitmap& bitmap) {
         patch.dpiY = job.resolutionY;
         exif = ExifBlockForOutput(job.inputURL, patch);
     }
+    return exif;
+}
+
+bool writeWebPTo(const ImageConversionJob& job, Bitmap& bitmap,
+                 const std::vector<std::uint8_t>& exif, const std::filesystem::path& output,
+                 std::string& error) {
     std::vector<std::uint8_t> bytes;
     const auto release = [&bitmap] { std::vector<std::uint8_t>().swap(bitmap.pixels); };
-    return encodeWebPBitmap(bitmap, job.quality, exif, bytes, job.lastError,
+    return encodeWebPBitmap(bitmap, job.quality, exif, bytes, error,
                             job.releasePicturesOnceEncoded ? std::function<void()>(release)
                                                            : std::function<void()>()) &&
-           writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
+           writeFileAtomically(output, bytes, job.fileAttributes, error);
+}
+
+bool writeWebP(ImageConversionJob& job, Bitmap& bitmap) {
+    return writeWebPTo(job, bitmap, exifForWebP(job), job.outputURL, job.lastError);
 }
 
 bool writeThroughTIFF(ImageConversionJob& job, const Bitmap& bitmap) {
@@ -92,6 +110,89 @@ bool writeThroughTIFF(ImageConversionJob& job, const Bitmap& bitmap) {
         return true;
     job.lastError = firstError;
     return false;
+}
+
+// Several pictures into numbered files, several at once. The names are taken first, in order
+// (they depend only on what the folder held before), then the pictures are encoded and written
+// by as many workers as the cores and the memory allow, then the outcomes are reported in order,
+// as writing them one after the other reports them: the result is the last picture's, the
+// message the last failure's.
+bool writeNumberedInParallel(ImageConversionJob& job, const std::filesystem::path& folder,
+                             bool folderMade, const std::string& baseName,
+                             const std::string& extension) {
+    auto& pictures = job.inputImage->representations;
+    const std::size_t count = pictures.size();
+    struct Outcome {
+        std::filesystem::path name;
+        bool empty = false;
+        bool ok = false;
+        std::string error;
+    };
+    std::vector<Outcome> outcomes(count);
+    long nextNumber = 0;
+    std::uint64_t largest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        outcomes[i].name = nextFreeFile(folder, baseName, extension, nextNumber);
+        outcomes[i].empty = pictures[i].empty();
+        largest = std::max<std::uint64_t>(largest, pictures[i].pixels.size());
+    }
+    if (!job.inputImageRep)
+        job.inputImageRep = &pictures.front();
+    if (job.keepSourceResolution) {
+        job.resolutionX = float(job.GetImageHorizontalResolution());
+        job.resolutionY = float(job.GetImageVerticalResolution());
+    }
+    const bool webp = job.outputFormat == kFormatWebP;
+    const std::vector<std::uint8_t> exif = webp ? exifForWebP(job) : std::vector<std::uint8_t>();
+    // What a worker holds beside the pictures: its encoder's copy and output, about the
+    // picture's size again (a WebP encoder's planes and work, about three times it).
+    const std::uint64_t perWorker = std::max<std::uint64_t>(1, largest * (webp ? 3 : 1));
+    const std::uint64_t byMemory =
+        std::max<std::uint64_t>(1, availableMemoryBytes() / 2 / perWorker);
+    const unsigned workers = unsigned(
+        std::min<std::uint64_t>({std::uint64_t(usableCores()), std::uint64_t(count), byMemory}));
+    const ImageConversionJob& settings = job;
+    std::atomic<std::size_t> next{0};
+    runWorkers(workers, [&](unsigned) {
+        for (std::size_t i = next++; i < count; i = next++) {
+            Outcome& o = outcomes[i];
+            if (o.name.empty() || o.empty)
+                continue;
+            o.ok = webp ? writeWebPTo(settings, pictures[i], exif, o.name, o.error)
+                        : writeDirectTo(settings, pictures[i], o.name, o.error);
+        }
+    });
+    bool result = false;
+    bool anyWritten = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Outcome& o = outcomes[i];
+        job.outputURL = o.name;
+        if (o.name.empty()) {
+            job.lastError = "no name is free in " + folder.string();
+            result = false;
+            continue;
+        }
+        if (o.empty) {
+            job.lastError = "picture " + std::to_string(i + 1) + " holds no pixels";
+            result = false;
+            continue;
+        }
+        if (o.ok) {
+            result = true;
+        } else if (webp) {
+            job.lastError = o.error;
+            result = false;
+        } else {
+            job.lastError = o.error;
+            result = writeThroughTIFF(job, pictures[i]);
+        }
+        anyWritten = anyWritten || result;
+    }
+    if (folderMade && !anyWritten) {
+        std::error_code ignored;
+        std::filesystem::remove(folder, ignored); // only when empty
+    }
+    return result;
 }
 
 } // namespace
@@ -130,6 +231,11 @@ bool ConvertImage(ImageConversionJob& job) {
         folder = job.outputURL.parent_path() / baseName;
         std::error_code ec;
         folderMade = std::filesystem::create_directories(folder, ec);
+        // JPEG, PNG and WebP encoders share nothing, so their pictures can be written at once.
+        const std::int32_t f = job.outputFormat;
+        if (f == kFormatWebP || ((f == kFormatJPEG || f == kFormatPNG) &&
+                                 job.keepSourceResolution && !job.keepMetadata))
+            return writeNumberedInParallel(job, folder, folderMade, baseName, extension);
     }
     for (std::size_t i = 0; i < count; ++i) {
         Bitmap& bitmap = representations[i];

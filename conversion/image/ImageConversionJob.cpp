@@ -4,8 +4,10 @@
 #include "CameraRawCodec.h"
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
+#include "JPEGMemoryCodec.h"
 #include "OutputFile.h"
 #include "PixelLimits.h"
+#include "StreamedConvert.h"
 #include "TIFFCodec.h"
 #include "WebPRoute.h"
 
@@ -54,7 +56,51 @@ ImageConversionJob::~ImageConversionJob() {
     }
 }
 
-bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
+bool ImageConversionJob::LoadInputHeader(const std::filesystem::path& url) {
+    inputImage.reset();
+    inputImageRep = nullptr;
+    inputURL = url;
+    if (typeIdentifierOfFile(url) != "public.jpeg")
+        return false;
+    // The header and the EXIF block come first; a megabyte holds them in any ordinary file.
+    std::vector<std::uint8_t> bytes(1 << 20);
+    std::ifstream in(url, std::ios::binary);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes.resize(std::size_t(in.gcount()));
+    Bitmap header;
+    if (bytes.empty() || !readJPEGHeader(bytes.data(), bytes.size(), header))
+        return false;
+    if (readImageOrientation(bytes.data(), bytes.size()) >= 5) {
+        std::swap(header.width, header.height);
+        std::swap(header.dpiX, header.dpiY);
+    }
+    auto image = std::make_unique<InputImage>();
+    image->typeIdentifier = "public.jpeg";
+    image->representations.push_back(std::move(header));
+    inputImage = std::move(image);
+    inputImageRep = &inputImage->representations.front();
+    return true;
+}
+
+double ImageConversionJob::GetPixelsWide() const {
+    if (!inputImageRep)
+        return 0;
+    if (inputImage && inputImage->nominalWidth > 0 &&
+        inputImageRep == &inputImage->representations.front())
+        return double(inputImage->nominalWidth);
+    return double(inputImageRep->width);
+}
+
+double ImageConversionJob::GetPixelsHigh() const {
+    if (!inputImageRep)
+        return 0;
+    if (inputImage && inputImage->nominalHeight > 0 &&
+        inputImageRep == &inputImage->representations.front())
+        return double(inputImage->nominalHeight);
+    return double(inputImageRep->height);
+}
+
+bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url, int jpegReduction) {
     inputImage.reset();
     inputImageRep = nullptr;
     inputURL = url;
@@ -69,8 +115,12 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
     bool ok = false;
     // LibRaw turns a raw picture upright itself.
     const bool cameraRaw = (uti == "public.tiff" || uti.empty()) && isCameraRawFile(url);
+    Bitmap png;
     if (uti == "public.tiff" && !cameraRaw) {
         ok = readTIFFFile(url, image->representations, lastError);
+    } else if (uti == "public.png" && readUprightPNGFile(url, png)) {
+        image->representations.push_back(std::move(png));
+        ok = true;
     } else {
         std::vector<std::uint8_t> bytes;
         if (!readWholeFile(url, bytes, lastError))
@@ -78,14 +128,27 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url) {
         std::string extension = url.extension().string();
         if (!extension.empty())
             extension.erase(0, 1);
-        ok = decodeImageBytes(bytes.data(), bytes.size(), extension, image->representations,
-                              lastError);
+        const bool reduced = jpegReduction > 1 && uti == "public.jpeg";
+        Bitmap header;
+        if (reduced && readJPEGHeader(bytes.data(), bytes.size(), header)) {
+            Bitmap b;
+            ok = decodeJPEGBitmap(bytes.data(), bytes.size(), b, lastError, jpegReduction);
+            if (ok)
+                image->representations.push_back(std::move(b));
+            image->nominalWidth = header.width;
+            image->nominalHeight = header.height;
+        } else {
+            ok = decodeImageBytes(bytes.data(), bytes.size(), extension, image->representations,
+                                  lastError);
+        }
         // The codecs hand over the pixels as stored; a photo taken sideways says in its EXIF
         // orientation how to turn them, and is turned here so that every output stands upright
         // (and may record orientation 1). TIFF pixels are read oriented already.
-        if (ok && image->representations.size() == 1 && !cameraRaw)
-            applyOrientation(image->representations.front(),
-                             readImageOrientation(bytes.data(), bytes.size()));
+        if (ok && image->representations.size() == 1 && !cameraRaw) {
+            const int orientation = readImageOrientation(bytes.data(), bytes.size());
+            if (applyOrientation(image->representations.front(), orientation) && orientation >= 5)
+                std::swap(image->nominalWidth, image->nominalHeight);
+        }
     }
     if (!ok || image->representations.empty())
         return false;
@@ -269,11 +332,11 @@ double ImageConversionJob::GetImageVerticalResolution() const {
 }
 
 double ImageConversionJob::GetImageWidth() const {
-    return inputImageRep ? double(inputImageRep->width) * 72.0 / GetImageHorizontalResolution() : 0;
+    return inputImageRep ? GetPixelsWide() * 72.0 / GetImageHorizontalResolution() : 0;
 }
 
 double ImageConversionJob::GetImageHeight() const {
-    return inputImageRep ? double(inputImageRep->height) * 72.0 / GetImageVerticalResolution() : 0;
+    return inputImageRep ? GetPixelsHigh() * 72.0 / GetImageVerticalResolution() : 0;
 }
 
 bool ImageConversionJob::FormatSupportsAlpha() const {
@@ -295,6 +358,8 @@ std::string ImageConversionJob::JobFileExtension() const {
 }
 
 bool ImageConversionJob::WriteImage(const Bitmap& image) {
+    if (planOnly)
+        return true;
     std::vector<std::uint8_t> bytes;
     if (!EncodeImageData(*this, image, bytes))
         return false;

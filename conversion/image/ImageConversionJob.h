@@ -22,6 +22,9 @@ struct InputImage {
     std::string typeIdentifier;
     // The pictures were drawn from a PDF page; a run may draw it again at its resolution.
     bool drawnFromPDF = false;
+    // The size the first picture stands for when it was decoded reduced (0: as decoded).
+    std::int64_t nominalWidth = 0;
+    std::int64_t nominalHeight = 0;
 };
 
 class ImageConversionJob {
@@ -72,9 +75,19 @@ public:
     std::optional<Bitmap> watermarkImage;
     // The last failure's message, for the entry to report.
     std::string lastError;
+    // A run that only works out the sizes: nothing is drawn or written, and the scale at which
+    // the picture would be drawn (target pixels per source pixel) is recorded.
+    bool planOnly = false;
+    double plannedScaleX = 0;
+    double plannedScaleY = 0;
 
     // Input.
-    bool LoadInputImage(const std::filesystem::path& url);
+    // A JPEG may be decoded at 1/2, 1/4 or 1/8 of its size (`jpegReduction`); the job then still
+    // answers the full size, and draws the smaller picture in its place.
+    bool LoadInputImage(const std::filesystem::path& url, int jpegReduction = 1);
+    // A JPEG's size, upright, and resolution without its pixels, for a planning run; false for
+    // other files.
+    bool LoadInputHeader(const std::filesystem::path& url);
     bool OpenInputPDF(const std::filesystem::path& url);
     void SetPassword(const std::optional<std::string>& value) { password = value; }
     bool IsInputPDFEncrypted() const { return inputPDF && inputPDF->isEncrypted(); }
@@ -85,8 +98,8 @@ public:
     void SetOutputNaming(const std::optional<std::string>& baseName, bool pageOffset, bool replace);
     void SetProgressTarget(ConversionProgress* target, bool hasSelector);
     void SetKeepResolution(bool keep) { keepSourceResolution = keep; }
-    double GetPixelsWide() const { return inputImageRep ? double(inputImageRep->width) : 0; }
-    double GetPixelsHigh() const { return inputImageRep ? double(inputImageRep->height) : 0; }
+    double GetPixelsWide() const;
+    double GetPixelsHigh() const;
     std::int32_t InputURLImageFormat() const;
 
     // Encoding settings.

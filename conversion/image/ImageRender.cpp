@@ -3,6 +3,7 @@
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
 #include "RenderSurface.h"
+#include "Resample.h"
 #include "Watermark.h"
 
 #include <algorithm>
@@ -141,7 +142,10 @@ bool RenderByPercent(ImageConversionJob& job, RenderSize* size) {
 
 bool FitAndRender(ImageConversionJob& job, std::int32_t unit, RenderSize* size, float tw,
                   float th) {
-    if (!job.inputImageRep || job.inputImageRep->empty()) {
+    // A planning run has the picture's size without its pixels.
+    if (!job.inputImageRep ||
+        (job.planOnly ? job.inputImageRep->width <= 0 || job.inputImageRep->height <= 0
+                      : job.inputImageRep->empty())) {
         job.lastError = "there is no image to draw";
         return false;
     }
@@ -320,11 +324,25 @@ bool CreateAlphaMask(const Bitmap& image, std::uint64_t width, std::uint64_t hei
     return true;
 }
 
+int JPEGReductionFor(double width, double height, double scaleX, double scaleY) {
+    for (int d : {8, 4, 2}) {
+        if (std::ceil(width / d) >= std::ceil(width * scaleX - 1e-9) &&
+            std::ceil(height / d) >= std::ceil(height * scaleY - 1e-9))
+            return d;
+    }
+    return 1;
+}
+
 bool DrawImageIntoBitmap(ImageConversionJob& job, const Bitmap& image, std::uint64_t width,
                          std::uint64_t height, bool sharpen, Rect where) {
     if (width == 0 || height == 0 || where.width <= 0 || where.height <= 0) {
         job.lastError = "the requested size comes to no pixels";
         return false;
+    }
+    if (job.planOnly) {
+        job.plannedScaleX = where.width / job.GetPixelsWide();
+        job.plannedScaleY = where.height / job.GetPixelsHigh();
+        return true;
     }
     const bool turned = isQuarterTurn(job.rotationDegrees);
     if (turned)
@@ -349,14 +367,45 @@ bool DrawImageIntoBitmap(ImageConversionJob& job, const Bitmap& image, std::uint
             job.colorMode = kColorModeRGB;
         }
     }
+    // The resolution recorded with the output, which the size alone decides.
+    const auto settleResolution = [&] {
+        if (job.fixedResolution > 0) {
+            job.resolutionX = job.resolutionY = job.fixedResolution;
+        } else if (job.maxPrintWidth > 0 && job.maxPrintHeight > 0) {
+            double w = double(bw), h = double(bh);
+            if (job.orientation >= 5)
+                std::swap(w, h);
+            if (w > job.maxPrintWidth || h > job.maxPrintHeight)
+                job.resolutionX = job.resolutionY =
+                    float(72 * std::max(w / job.maxPrintWidth, h / job.maxPrintHeight));
+        }
+    };
+    Bitmap result;
+    const AffineTransform t =
+        CreateOrientationTransform(width, height, job.flipFlags, job.rotationDegrees);
+    // A plain reduction of an opaque picture in its own model, with nothing drawn on it, is
+    // resampled directly (on every core) rather than through an ARGB copy of the source.
+    if (t == AffineTransform{} && where.x == 0 && where.y == 0 && where.width == double(width) &&
+        where.height == double(height) && !job.hasImageWatermark && !job.hasTextWatermark &&
+        !sharpen && !image.hasAlpha && model == image.model &&
+        (model == ColorModel::RGB || model == ColorModel::Gray) &&
+        std::int64_t(width) <= image.width && std::int64_t(height) <= image.height) {
+        if (!reduceBitmap(image, std::int64_t(width), std::int64_t(height), 0, result,
+                          &job.lastError))
+            return false;
+        // As the drawn path, which leaves RGB and grey without a profile.
+        result.iccProfile.clear();
+        settleResolution();
+        result.dpiX = job.resolutionX;
+        result.dpiY = job.resolutionY;
+        return job.WriteImage(result);
+    }
     SurfacePtr target = createARGBSurface(std::int64_t(bw), std::int64_t(bh), &job.lastError);
     if (!target)
         return false;
     SurfacePtr source = surfaceFromBitmap(image, &job.lastError);
     if (!source)
         return false;
-    const AffineTransform t =
-        CreateOrientationTransform(width, height, job.flipFlags, job.rotationDegrees);
     Bitmap mask;
     if (maskAlpha && !CreateAlphaMask(image, bw, bh, t, where, mask)) {
         job.lastError = "not enough memory for the picture's transparency";
@@ -375,19 +424,9 @@ bool DrawImageIntoBitmap(ImageConversionJob& job, const Bitmap& image, std::uint
         if (job.hasTextWatermark)
             DrawTextWatermark(job, cr.get(), unsigned(bw), unsigned(bh));
     }
-    if (job.fixedResolution > 0) {
-        job.resolutionX = job.resolutionY = job.fixedResolution;
-    } else if (job.maxPrintWidth > 0 && job.maxPrintHeight > 0) {
-        double w = double(bw), h = double(bh);
-        if (job.orientation >= 5)
-            std::swap(w, h);
-        if (w > job.maxPrintWidth || h > job.maxPrintHeight)
-            job.resolutionX = job.resolutionY =
-                float(72 * std::max(w / job.maxPrintWidth, h / job.maxPrintHeight));
-    }
+    settleResolution();
     if (sharpen)
         sharpenLuminance(target.get());
-    Bitmap result;
     // Colours stay as drawn (not composited onto white) where the picture is see-through.
     const bool keepAlpha = model == ColorModel::RGB || maskAlpha;
     if (!bitmapFromSurface(target.get(), model, keepAlpha, result, &job.lastError))

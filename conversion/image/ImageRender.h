@@ -39,6 +39,10 @@ bool RenderByPercent(ImageConversionJob& job, RenderSize* size);
 bool FitAndRender(ImageConversionJob& job, std::int32_t unit, RenderSize* size, float targetWidth,
                   float targetHeight);
 
+// The largest DCT reduction of a JPEG (8, 4, 2, else 1) that keeps a width x height picture at
+// or above the size it is to be drawn at (scale: target pixels per source pixel, each side).
+int JPEGReductionFor(double width, double height, double scaleX, double scaleY);
+
 // Draws `image` into `where` (W x H before turning) on a new bitmap in the job's colour model,
 // turned and flipped by the job, with its watermarks and the recorded resolution, and writes it.
 bool DrawImageIntoBitmap(ImageConversionJob& job, const Bitmap& image, std::uint64_t width,

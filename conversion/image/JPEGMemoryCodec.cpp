@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
+#include <memory>
 
 namespace {
 
@@ -197,8 +198,32 @@ void CompressJPEGData(std::uint32_t width, std::uint32_t height, const std::uint
 
 namespace conversion {
 
+bool readJPEGHeader(const std::uint8_t* bytes, std::size_t length, Bitmap& out) {
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    jpeg_source_mgr source;
+    installErrors(reinterpret_cast<jpeg_common_struct*>(&info), errors);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    setMemorySource(&info, &source, bytes, length);
+    jpeg_read_header(&info, TRUE);
+    out.width = info.image_width;
+    out.height = info.image_height;
+    out.model = info.jpeg_color_space == JCS_GRAYSCALE ? ColorModel::Gray
+                : info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK
+                    ? ColorModel::CMYK
+                    : ColorModel::RGB;
+    out.hasAlpha = false;
+    readResolution(info, &out.dpiX, &out.dpiY);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
 bool decodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
-                      std::string& error) {
+                      std::string& error, int reduction) {
     jpeg_decompress_struct info;
     ErrorManager errors;
     jpeg_source_mgr source;
@@ -222,6 +247,10 @@ bool decodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out
         model = ColorModel::CMYK;
     } else {
         info.out_color_space = JCS_RGB;
+    }
+    if (reduction == 2 || reduction == 4 || reduction == 8) {
+        info.scale_num = 1;
+        info.scale_denom = unsigned(reduction);
     }
     jpeg_calc_output_dimensions(&info);
     if (!out.allocate(info.output_width, info.output_height, model, false, &error)) {
@@ -258,43 +287,77 @@ bool decodeJPEGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out
     return true;
 }
 
-bool encodeJPEGBitmap(const Bitmap& input, int quality, double dpiX, double dpiY,
-                      std::vector<std::uint8_t>& out, std::string& error) {
-    const Bitmap flattened = input.hasAlpha ? flattenAlpha(input) : Bitmap();
-    // Reached through a pointer that stays in memory across the jump below.
-    const Bitmap* volatile source = flattened.pixels.empty() ? &input : &flattened;
-    const Bitmap& flat = *source;
-    if (flat.empty()) {
+struct JPEGRowWriter::State {
+    jpeg_compress_struct info;
+    ErrorManager errors;
+    unsigned char* buffer = nullptr; // jpeg_mem_dest's, in memory across the jump
+    unsigned long destSize = 0;
+    bool created = false;
+    bool cmyk = false;
+    bool alpha = false;
+    Bitmap layout; // the rows' layout, without pixels
+    Bitmap band;   // a band flattened or inverted for the encoder
+    // The band handed to libjpeg.
+    const std::uint8_t* next = nullptr;
+    std::size_t rowBytes = 0;
+    std::int64_t count = 0;
+};
+
+namespace {
+
+bool writeJPEGRows(JPEGRowWriter::State& s) {
+    if (setjmp(s.errors.jump))
+        return false;
+    JSAMPROW pointers[16];
+    for (std::int64_t done = 0; done < s.count;) {
+        const std::int64_t n = std::min<std::int64_t>(16, s.count - done);
+        for (std::int64_t i = 0; i < n; ++i)
+            pointers[i] = const_cast<JSAMPROW>(s.next + std::size_t(done + i) * s.rowBytes);
+        done += jpeg_write_scanlines(&s.info, pointers, JDIMENSION(n));
+    }
+    return true;
+}
+
+} // namespace
+
+JPEGRowWriter::JPEGRowWriter() : m(std::make_unique<State>()) {}
+
+JPEGRowWriter::~JPEGRowWriter() {
+    if (m->created)
+        jpeg_destroy_compress(&m->info);
+    std::free(m->buffer);
+}
+
+bool JPEGRowWriter::begin(const Bitmap& layout, int quality, double dpiX, double dpiY, FILE* file,
+                          std::string& error) {
+    if (layout.width <= 0 || layout.height <= 0) {
         error = "no picture to encode";
         return false;
     }
-    jpeg_compress_struct info;
-    ErrorManager errors;
-    unsigned char* buffer = nullptr; // in memory (its address goes to libjpeg) across the jump
-    unsigned long destSize = 0;
-    std::vector<std::uint8_t> inverted;
-    if (flat.model == ColorModel::CMYK) {
-        inverted = flat.pixels;
-        for (auto& v : inverted)
-            v = std::uint8_t(255 - v);
-    }
-    installErrors(reinterpret_cast<jpeg_common_struct*>(&info), errors);
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_compress(&info);
-        std::free(buffer);
-        error = std::string("JPEG encoding failed: ") + errors.message;
+    State& s = *m;
+    s.layout = layoutOf(layout);
+    s.alpha = layout.hasAlpha;
+    s.cmyk = layout.model == ColorModel::CMYK;
+    jpeg_compress_struct& info = s.info;
+    installErrors(reinterpret_cast<jpeg_common_struct*>(&info), s.errors);
+    if (setjmp(s.errors.jump)) {
+        error = std::string("JPEG encoding failed: ") + s.errors.message;
         return false;
     }
     jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, &buffer, &destSize);
-    info.image_width = JDIMENSION(flat.width);
-    info.image_height = JDIMENSION(flat.height);
-    info.input_components = flat.channels();
-    info.in_color_space = flat.model == ColorModel::Gray  ? JCS_GRAYSCALE
-                          : flat.model == ColorModel::RGB ? JCS_RGB
-                                                          : JCS_CMYK;
+    s.created = true;
+    if (file)
+        jpeg_stdio_dest(&info, file);
+    else
+        jpeg_mem_dest(&info, &s.buffer, &s.destSize);
+    info.image_width = JDIMENSION(layout.width);
+    info.image_height = JDIMENSION(layout.height);
+    info.input_components = layout.colorChannels();
+    info.in_color_space = layout.model == ColorModel::Gray  ? JCS_GRAYSCALE
+                          : layout.model == ColorModel::RGB ? JCS_RGB
+                                                            : JCS_CMYK;
     jpeg_set_defaults(&info);
-    if (flat.model != ColorModel::CMYK) {
+    if (!s.cmyk) {
         info.write_JFIF_header = TRUE;
         const bool hasDpi = std::isfinite(dpiX) && std::isfinite(dpiY) && dpiX > 0 && dpiY > 0;
         info.density_unit = hasDpi ? 1 : 0;
@@ -307,23 +370,66 @@ bool encodeJPEGBitmap(const Bitmap& input, int quality, double dpiX, double dpiY
     }
     jpeg_set_quality(&info, std::clamp(quality, 1, 100), TRUE);
     jpeg_start_compress(&info, TRUE);
-    if (!flat.iccProfile.empty())
-        jpeg_write_icc_profile(&info, flat.iccProfile.data(), unsigned(flat.iccProfile.size()));
-    const std::uint8_t* base = inverted.empty() ? flat.pixels.data() : inverted.data();
-    const std::size_t rowBytes = flat.rowBytes();
-    JSAMPROW rows[16];
-    while (info.next_scanline < info.image_height) {
-        const JDIMENSION first = info.next_scanline;
-        const JDIMENSION count = std::min<JDIMENSION>(16, info.image_height - first);
-        for (JDIMENSION i = 0; i < count; ++i)
-            rows[i] = const_cast<JSAMPROW>(base + std::size_t(first + i) * rowBytes);
-        jpeg_write_scanlines(&info, rows, count);
-    }
-    jpeg_finish_compress(&info);
-    out.assign(buffer, buffer + destSize);
-    jpeg_destroy_compress(&info);
-    std::free(buffer);
+    if (!layout.iccProfile.empty())
+        jpeg_write_icc_profile(&info, layout.iccProfile.data(), unsigned(layout.iccProfile.size()));
     return true;
+}
+
+bool JPEGRowWriter::write(const std::uint8_t* rows, std::int64_t count, std::string& error) {
+    State& s = *m;
+    s.next = rows;
+    s.rowBytes = s.layout.rowBytes();
+    s.count = count;
+    if (s.alpha || s.cmyk) {
+        // Alpha is composited onto white, as flattenAlpha does, and Adobe's CMYK is inverted.
+        Bitmap in = s.layout;
+        in.height = count;
+        in.pixels.assign(rows, rows + std::size_t(count) * s.rowBytes);
+        s.band = s.alpha ? flattenAlpha(in) : std::move(in);
+        if (s.band.empty()) {
+            error = "not enough memory to encode the picture";
+            return false;
+        }
+        if (s.cmyk)
+            for (auto& v : s.band.pixels)
+                v = std::uint8_t(255 - v);
+        s.next = s.band.pixels.data();
+        s.rowBytes = s.band.rowBytes();
+    }
+    if (!writeJPEGRows(s)) {
+        error = std::string("JPEG encoding failed: ") + s.errors.message;
+        return false;
+    }
+    return true;
+}
+
+bool JPEGRowWriter::finish(std::vector<std::uint8_t>* out, std::string& error) {
+    State& s = *m;
+    if (setjmp(s.errors.jump)) {
+        error = std::string("JPEG encoding failed: ") + s.errors.message;
+        return false;
+    }
+    jpeg_finish_compress(&s.info);
+    if (out && s.buffer)
+        out->assign(s.buffer, s.buffer + s.destSize);
+    return true;
+}
+
+bool encodeJPEGBitmap(const Bitmap& input, int quality, double dpiX, double dpiY,
+                      std::vector<std::uint8_t>& out, std::string& error) {
+    if (input.empty()) {
+        error = "no picture to encode";
+        return false;
+    }
+    JPEGRowWriter writer;
+    // Bands of rows, so that a flattened or inverted copy is never the whole picture.
+    constexpr std::int64_t kBand = 64;
+    if (!writer.begin(input, quality, dpiX, dpiY, nullptr, error))
+        return false;
+    for (std::int64_t y = 0; y < input.height; y += kBand)
+        if (!writer.write(input.row(y), std::min(kBand, input.height - y), error))
+            return false;
+    return writer.finish(&out, error);
 }
 
 } // namespace conversion

@@ -1,7 +1,9 @@
 #include "PNGCodec.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <png.h>
 
@@ -104,59 +106,161 @@ bool decodePNGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
     return true;
 }
 
-bool encodePNGBitmap(const Bitmap& input, bool keepAlpha, double dpiX, double dpiY,
-                     std::vector<std::uint8_t>& out, std::string& error) {
-    const bool dropAlpha = input.hasAlpha && !keepAlpha;
-    const Bitmap converted =
-        input.model == ColorModel::CMYK || dropAlpha
-            ? convertBitmap(input, input.model == ColorModel::CMYK ? ColorModel::RGB : input.model,
-                            keepAlpha)
-            : Bitmap();
-    const Bitmap& b = converted.pixels.empty() ? input : converted;
-    if (b.empty()) {
-        error = "no picture to encode";
-        return false;
-    }
+struct PNGRowWriter::State {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
     std::string libraryMessage;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &libraryMessage, errorHandler,
-                                              warningHandler);
-    if (!png) {
-        error = "PNG writer could not be made";
-        return false;
-    }
-    png_infop info = png_create_info_struct(png);
     std::vector<std::uint8_t> bytes;
-    std::vector<png_bytep> rows(std::size_t(b.height));
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        error = "PNG encoding failed: " + libraryMessage;
+    FILE* file = nullptr;
+    Bitmap layout; // the rows' layout, without pixels
+    bool convert = false;
+    ColorModel model = ColorModel::RGB;
+    bool keepAlpha = false;
+    bool alpha = false;
+    double dpiX = 0, dpiY = 0;
+    Bitmap band;
+    // The band handed to libpng.
+    const std::uint8_t* next = nullptr;
+    std::size_t rowBytes = 0;
+    std::int64_t count = 0;
+};
+
+namespace {
+
+void writeToFile(png_structp png, png_bytep data, png_size_t count) {
+    auto* file = static_cast<FILE*>(png_get_io_ptr(png));
+    if (std::fwrite(data, 1, count, file) != count)
+        png_error(png, "the output cannot be written");
+}
+
+// libpng's part of begin(), everything it needs in the state (nothing here survives a jump).
+bool startPNG(PNGRowWriter::State& s) {
+    if (setjmp(png_jmpbuf(s.png)))
         return false;
-    }
-    png_set_write_fn(png, &bytes, writeData, flushData);
-    png_set_benign_errors(png, 1); // a profile libpng dislikes is left out, not fatal
-    const int type = b.model == ColorModel::Gray
-                         ? (b.hasAlpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
-                         : (b.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
-    png_set_IHDR(png, info, png_uint_32(b.width), png_uint_32(b.height), 8, type,
+    if (s.file)
+        png_set_write_fn(s.png, s.file, writeToFile, flushData);
+    else
+        png_set_write_fn(s.png, &s.bytes, writeData, flushData);
+    png_set_benign_errors(s.png, 1); // a profile libpng dislikes is left out, not fatal
+    const int type = s.model == ColorModel::Gray
+                         ? (s.alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
+                         : (s.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
+    png_set_IHDR(s.png, s.info, png_uint_32(s.layout.width), png_uint_32(s.layout.height), 8, type,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // zlib's fastest level behind libpng's adaptive filters: on a 24-megapixel photograph it
     // writes a file 12% larger than level 6 in under half the time (and smaller than an
     // unfiltered level 6).
-    png_set_compression_level(png, 1);
-    png_set_filter(png, 0, PNG_FILTER_SUB | PNG_FILTER_UP | PNG_FILTER_PAETH);
-    if (std::isfinite(dpiX) && std::isfinite(dpiY) && dpiX > 0 && dpiY > 0)
-        png_set_pHYs(png, info, png_uint_32(std::lround(dpiX / 0.0254)),
-                     png_uint_32(std::lround(dpiY / 0.0254)), PNG_RESOLUTION_METER);
-    if (!b.iccProfile.empty() && b.model == input.model)
-        png_set_iCCP(png, info, "ICC", 0, b.iccProfile.data(), png_uint_32(b.iccProfile.size()));
-    png_write_info(png, info);
-    for (std::int64_t y = 0; y < b.height; ++y)
-        rows[std::size_t(y)] = const_cast<png_bytep>(b.row(y));
-    png_write_image(png, rows.data());
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    out.swap(bytes);
+    png_set_compression_level(s.png, 1);
+    png_set_filter(s.png, 0, PNG_FILTER_SUB | PNG_FILTER_UP | PNG_FILTER_PAETH);
+    if (std::isfinite(s.dpiX) && std::isfinite(s.dpiY) && s.dpiX > 0 && s.dpiY > 0)
+        png_set_pHYs(s.png, s.info, png_uint_32(std::lround(s.dpiX / 0.0254)),
+                     png_uint_32(std::lround(s.dpiY / 0.0254)), PNG_RESOLUTION_METER);
+    // A converted picture leaves its profile behind (it was made for the other model).
+    if (!s.layout.iccProfile.empty() && s.model == s.layout.model)
+        png_set_iCCP(s.png, s.info, "ICC", 0, s.layout.iccProfile.data(),
+                     png_uint_32(s.layout.iccProfile.size()));
+    png_write_info(s.png, s.info);
     return true;
+}
+
+bool writePNGRows(PNGRowWriter::State& s) {
+    if (setjmp(png_jmpbuf(s.png)))
+        return false;
+    for (std::int64_t y = 0; y < s.count; ++y)
+        png_write_row(s.png, const_cast<png_bytep>(s.next + std::size_t(y) * s.rowBytes));
+    return true;
+}
+
+} // namespace
+
+PNGRowWriter::PNGRowWriter() : m(std::make_unique<State>()) {}
+
+PNGRowWriter::~PNGRowWriter() {
+    if (m->png)
+        png_destroy_write_struct(&m->png, &m->info);
+}
+
+bool PNGRowWriter::begin(const Bitmap& input, bool keepAlpha, double dpiX, double dpiY, FILE* file,
+                         std::string& error) {
+    if (input.width <= 0 || input.height <= 0) {
+        error = "no picture to encode";
+        return false;
+    }
+    State& s = *m;
+    const bool dropAlpha = input.hasAlpha && !keepAlpha;
+    s.convert = input.model == ColorModel::CMYK || dropAlpha;
+    s.model = input.model == ColorModel::CMYK ? ColorModel::RGB : input.model;
+    s.keepAlpha = keepAlpha;
+    s.layout = layoutOf(input);
+    s.file = file;
+    s.alpha = s.convert ? keepAlpha && input.hasAlpha : input.hasAlpha;
+    s.dpiX = dpiX;
+    s.dpiY = dpiY;
+    s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s.libraryMessage, errorHandler,
+                                    warningHandler);
+    if (!s.png) {
+        error = "PNG writer could not be made";
+        return false;
+    }
+    s.info = png_create_info_struct(s.png);
+    if (!s.info || !startPNG(s)) {
+        error = "PNG encoding failed: " + s.libraryMessage;
+        return false;
+    }
+    return true;
+}
+
+bool PNGRowWriter::write(const std::uint8_t* rows, std::int64_t count, std::string& error) {
+    State& s = *m;
+    s.next = rows;
+    s.rowBytes = s.layout.rowBytes();
+    s.count = count;
+    if (s.convert) {
+        Bitmap in = s.layout;
+        in.height = count;
+        in.pixels.assign(rows, rows + std::size_t(count) * s.rowBytes);
+        s.band = convertBitmap(in, s.model, s.keepAlpha);
+        if (s.band.empty()) {
+            error = "not enough memory to encode the picture";
+            return false;
+        }
+        s.next = s.band.pixels.data();
+        s.rowBytes = s.band.rowBytes();
+    }
+    if (!writePNGRows(s)) {
+        error = "PNG encoding failed: " + s.libraryMessage;
+        return false;
+    }
+    return true;
+}
+
+bool PNGRowWriter::finish(std::vector<std::uint8_t>* out, std::string& error) {
+    State& s = *m;
+    if (setjmp(png_jmpbuf(s.png))) {
+        error = "PNG encoding failed: " + s.libraryMessage;
+        return false;
+    }
+    png_write_end(s.png, s.info);
+    if (out)
+        out->swap(s.bytes);
+    return true;
+}
+
+bool encodePNGBitmap(const Bitmap& input, bool keepAlpha, double dpiX, double dpiY,
+                     std::vector<std::uint8_t>& out, std::string& error) {
+    if (input.empty()) {
+        error = "no picture to encode";
+        return false;
+    }
+    PNGRowWriter writer;
+    // Bands of rows, so that a converted copy is never the whole picture.
+    constexpr std::int64_t kBand = 64;
+    if (!writer.begin(input, keepAlpha, dpiX, dpiY, nullptr, error))
+        return false;
+    for (std::int64_t y = 0; y < input.height; y += kBand)
+        if (!writer.write(input.row(y), std::min(kBand, input.height - y), error))
+            return false;
+    return writer.finish(&out, error);
 }
 
 } // namespace conversion

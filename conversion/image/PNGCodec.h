@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,25 @@ namespace conversion {
 
 bool decodePNGBitmap(const std::uint8_t* bytes, std::size_t length, Bitmap& out,
                      std::string& error);
+// PNG encoding fed bands of rows, into a file or into memory; rows in the layout's model, CMYK
+// turned into RGB and alpha dropped (onto white) unless kept, as encodePNGBitmap does.
+class PNGRowWriter {
+public:
+    PNGRowWriter();
+    ~PNGRowWriter();
+    PNGRowWriter(const PNGRowWriter&) = delete;
+    PNGRowWriter& operator=(const PNGRowWriter&) = delete;
+    bool begin(const Bitmap& layout, bool keepAlpha, double dpiX, double dpiY, FILE* file,
+               std::string& error);
+    bool write(const std::uint8_t* rows, std::int64_t count, std::string& error);
+    bool finish(std::vector<std::uint8_t>* out, std::string& error);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> m;
+};
+
 // CMYK is turned into RGB first; dpi is written when both are finite and above 0.
 bool encodePNGBitmap(const Bitmap& bitmap, bool keepAlpha, double dpiX, double dpiY,
                      std::vector<std::uint8_t>& out, std::string& error);

@@ -56,6 +56,16 @@ void placeChunk(const std::uint8_t* data, std::size_t chunkWidth, std::size_t ro
     }
     const std::size_t width = std::min<std::size_t>(chunkWidth, l.width - x0);
     const std::size_t height = std::min<std::size_t>(rows, l.height - y0);
+    // 8-bit samples that are the page's own, in its order: whole rows are copied.
+    bool same = l.bits == 8 && perPixel == channels;
+    for (int k = 0; same && k < perPixel; ++k)
+        same = target[k] == k;
+    if (same) {
+        for (std::size_t r = 0; r < height; ++r)
+            std::memcpy(page.row(std::int64_t(y0 + r)) + std::size_t(x0) * std::size_t(channels),
+                        data + r * stride, width * std::size_t(channels));
+        return;
+    }
     for (std::size_t r = 0; r < height; ++r) {
         const std::uint8_t* in = data + r * stride;
         std::uint8_t* out =
