@@ -116,10 +116,10 @@ PictureExtractionPool::~PictureExtractionPool() {
 
 void PictureExtractionPool::add(PictureTask task) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    const std::int64_t sequence = std::int64_t(m_slots.size());
-    Slot slot;
-    slot.page = task.page;
-    m_slots.push_back(std::move(slot));
+    const std::int64_t sequence = std::int64_t(slotsEnd());
+    Slot added;
+    added.page = task.page;
+    m_slots.push_back(std::move(added));
     // A worker more while none is free: never more than the pictures added.
     if (m_idleWorkers == 0 && m_workers.size() < m_workerLimit)
         m_workers.emplace_back([this] { work(); });
@@ -135,16 +135,14 @@ void PictureExtractionPool::add(PictureTask task) {
 
 void PictureExtractionPool::addMessage(std::string message, bool failure) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    Slot slot;
-    slot.kind = failure ? Slot::Failure : Slot::Message;
-    slot.page = m_slots.empty() ? 0 : m_slots.back().page;
-    slot.decoded = 0;
-    slot.done = true;
-    slot.message = std::move(message);
-    m_slots.push_back(std::move(slot));
+    Slot added;
+    added.kind = failure ? Slot::Failure : Slot::Message;
+    added.decoded = 0;
+    added.done = true;
+    added.message = std::move(message);
+    m_slots.push_back(std::move(added));
     // Nothing waits on its decoding: the settled front moves past it when it reaches it.
-    if (m_settled + 1 == m_slots.size())
-        settleDecoding(std::int64_t(m_slots.size() - 1), false);
+    settleDecoding(std::int64_t(slotsEnd() - 1), false);
     flushMessages(lock);
 }
 
@@ -152,9 +150,9 @@ bool PictureExtractionPool::finish(std::filesystem::path& lastOutput) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_closing = true;
     m_changed.notify_all();
-    while (m_logged < m_slots.size()) {
+    while (!m_slots.empty()) {
         flushMessages(lock);
-        if (m_logged < m_slots.size())
+        if (!m_slots.empty())
             m_changed.wait(lock);
     }
     std::vector<std::thread> workers = std::move(m_workers);
@@ -163,26 +161,22 @@ bool PictureExtractionPool::finish(std::filesystem::path& lastOutput) {
     for (std::thread& worker : workers)
         worker.join();
     lock.lock();
-    for (auto slot = m_slots.rbegin(); slot != m_slots.rend(); ++slot) {
-        if (!slot->output.empty()) {
-            lastOutput = slot->output;
-            break;
-        }
-    }
-    for (auto slot = m_slots.rbegin(); slot != m_slots.rend(); ++slot) {
-        if (slot->kind != Slot::Message)
-            return slot->written;
-    }
-    return true;
+    lastOutput = m_lastOutput;
+    return m_lastWritten;
 }
 
 void PictureExtractionPool::flushMessages(std::unique_lock<std::mutex>& lock) {
     std::vector<std::string> lines;
-    while (m_logged < m_slots.size() && m_slots[m_logged].done) {
-        if (!m_slots[m_logged].message.empty())
-            lines.push_back(std::move(m_slots[m_logged].message));
-        m_slots[m_logged].message = std::string();
-        ++m_logged;
+    while (!m_slots.empty() && m_slots.front().done && m_firstSlot < m_settled) {
+        Slot& front = m_slots.front();
+        if (!front.message.empty())
+            lines.push_back(std::move(front.message));
+        if (!front.output.empty())
+            m_lastOutput = std::move(front.output);
+        if (front.kind != Slot::Message)
+            m_lastWritten = front.written;
+        m_slots.pop_front();
+        ++m_firstSlot;
     }
     if (lines.empty())
         return;
@@ -230,12 +224,12 @@ void PictureExtractionPool::releaseMemory(std::uint64_t bytes) {
 
 void PictureExtractionPool::settleDecoding(std::int64_t sequence, bool decoded) {
     // Called with the lock held.
-    Slot& slot = m_slots[std::size_t(sequence)];
-    if (slot.kind == Slot::Picture)
-        slot.decoded = decoded ? 1 : 0;
+    Slot& settled = slot(sequence);
+    if (settled.kind == Slot::Picture)
+        settled.decoded = decoded ? 1 : 0;
     // The settled front moves on, numbering the decoded pictures of each page from 1.
-    while (m_settled < m_slots.size() && m_slots[m_settled].decoded >= 0) {
-        Slot& s = m_slots[m_settled];
+    while (m_settled < slotsEnd() && slot(std::int64_t(m_settled)).decoded >= 0) {
+        Slot& s = slot(std::int64_t(m_settled));
         if (s.kind == Slot::Picture) {
             if (s.page != m_counterPage) {
                 m_counterPage = s.page;
@@ -252,11 +246,11 @@ void PictureExtractionPool::settleDecoding(std::int64_t sequence, bool decoded) 
 void PictureExtractionPool::complete(std::int64_t sequence, bool written, std::string message,
                                      std::filesystem::path output) {
     const std::lock_guard<std::mutex> guard(m_mutex);
-    Slot& slot = m_slots[std::size_t(sequence)];
-    slot.written = written;
-    slot.message = std::move(message);
-    slot.output = std::move(output);
-    slot.done = true;
+    Slot& completed = slot(sequence);
+    completed.written = written;
+    completed.message = std::move(message);
+    completed.output = std::move(output);
+    completed.done = true;
     m_changed.notify_all();
 }
 
@@ -338,7 +332,7 @@ void PictureExtractionPool::handle(Worker& worker, std::int64_t sequence, Pictur
         std::unique_lock<std::mutex> lock(m_mutex);
         while (m_settled <= std::size_t(sequence))
             m_changed.wait(lock);
-        number = m_slots[std::size_t(sequence)].number;
+        number = slot(sequence).number;
     }
     // An existing file to be replaced stays until its successor is complete.
     const std::filesystem::path path =

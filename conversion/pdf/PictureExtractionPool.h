@@ -96,7 +96,8 @@ private:
                   std::filesystem::path output);
     void acquireMemory(std::uint64_t bytes);
     void releaseMemory(std::uint64_t bytes);
-    // Logs the messages of the finished slots at the front, in order. Called with the lock held.
+    // Logs the messages of the finished slots at the front, in order, and lets them go. Called
+    // with the lock held.
     void flushMessages(std::unique_lock<std::mutex>& lock);
 
     const PictureOutput m_output;
@@ -105,9 +106,16 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::pair<std::int64_t, PictureTask>> m_queue;
-    std::vector<Slot> m_slots; // every picture and message, in the order added
-    std::size_t m_settled = 0; // slots before this have their decoding settled
-    std::size_t m_logged = 0;  // slots before this have had their messages logged
+    // The pictures and messages not yet done with, in the order added; the first is number
+    // m_firstSlot in that order. Finished ones leave from the front, so that a document of
+    // countless small pictures keeps no record of each.
+    std::deque<Slot> m_slots;
+    std::size_t m_firstSlot = 0;
+    std::size_t m_settled = 0; // slots before this one have their decoding settled
+    bool m_lastWritten = true; // the outcome of the last slot that left
+    std::filesystem::path m_lastOutput;
+    Slot& slot(std::int64_t sequence) { return m_slots[std::size_t(sequence) - m_firstSlot]; }
+    std::size_t slotsEnd() const { return m_firstSlot + m_slots.size(); }
     std::int64_t m_counterPage = 0;
     std::int64_t m_counter = 1;
     std::uint64_t m_memoryInUse = 0;
