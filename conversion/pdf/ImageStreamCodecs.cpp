@@ -212,8 +212,13 @@ bool decodeCCITTImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandl
     put32(b, 0);
     b.insert(b.end(), data.begin(), data.end());
 
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
+    // libtiff's handlers are global: silenced once, not by every worker decoding a fax image.
+    static const bool silenced = [] {
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+        return true;
+    }();
+    (void)silenced;
     TIFF* t = TIFFClientOpen("fax", "rm", &tiff, readMemory, writeNothing, seekMemory, closeNothing,
                              sizeOfMemory, mapNothing, unmapNothing);
     if (!t)

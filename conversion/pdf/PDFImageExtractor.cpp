@@ -3,15 +3,12 @@
 
 #include "ImageFormats.h"
 #include "OutputFile.h"
-#include "PictureConversion.h"
-#include "VNTUtil.h"
+#include "PictureExtractionPool.h"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
-#include <QDir>
-#include <QUrl>
-
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -23,7 +20,7 @@ constexpr int kMaxFormDepth = 32;
 // and ID, then the data, saved when EI ends the image.
 class InlineImageCollector : public QPDFObjectHandle::ParserCallbacks {
 public:
-    explicit InlineImageCollector(std::function<void(QPDFObjectHandle)> save)
+    explicit InlineImageCollector(std::function<void(QPDFObjectHandle dict, std::string data)> save)
         : m_save(std::move(save)) {}
 
     void handleObject(QPDFObjectHandle object) override {
@@ -36,7 +33,7 @@ public:
             } else if (op == "ID") {
                 m_inDictionary = false;
             } else if (op == "EI" && m_data) {
-                m_save(makeStream());
+                m_save(makeDictionary(), std::move(*m_data));
                 m_data.reset();
             }
             return;
@@ -49,10 +46,8 @@ public:
     }
     void handleEOF() override {}
 
-    QPDF* pdf = nullptr;
-
 private:
-    QPDFObjectHandle makeStream() {
+    QPDFObjectHandle makeDictionary() {
         QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
         for (std::size_t i = 0; i + 1 < m_items.size(); i += 2) {
             if (!m_items[i].isName())
@@ -65,21 +60,30 @@ private:
                 name = "/DecodeParms";
             dict.replaceKey(name, m_items[i + 1]);
         }
-        QPDFObjectHandle stream = QPDFObjectHandle::newStream(pdf, *m_data);
-        // newStream sets /Length; the inline keys join it.
-        for (const std::string& k : dict.getKeys())
-            stream.getDict().replaceKey(k, dict.getKey(k));
-        stream.getDict().removeKey("/Length");
-        stream.getDict().replaceKey(
-            "/Length", QPDFObjectHandle::newInteger(static_cast<long long>(m_data->size())));
-        return stream;
+        dict.replaceKey("/Length",
+                        QPDFObjectHandle::newInteger(static_cast<long long>(m_data->size())));
+        return dict;
     }
 
-    std::function<void(QPDFObjectHandle)> m_save;
+    std::function<void(QPDFObjectHandle, std::string)> m_save;
     bool m_inDictionary = false;
     std::vector<QPDFObjectHandle> m_items;
     std::shared_ptr<std::string> m_data;
 };
+
+// What decoding a picture of the dictionary's size and encoding it again may take at most: the
+// decoded samples, the pixels and the encoded file, four bytes a pixel each.
+std::uint64_t memoryEstimate(QPDFObjectHandle dict) {
+    auto dimension = [&](const char* full, const char* abbreviation) {
+        QPDFObjectHandle v = dict.getKey(full);
+        if (v.isNull())
+            v = dict.getKey(abbreviation);
+        const double d = v.isNumber() ? v.getNumericValue() : 0;
+        return d >= 1 && d <= 1e6 ? std::uint64_t(d) : std::uint64_t(1);
+    };
+    const std::uint64_t pixels = dimension("/Width", "/W") * dimension("/Height", "/H");
+    return std::max<std::uint64_t>(pixels * 4 * 3, 1 << 20);
+}
 
 } // namespace
 
@@ -89,18 +93,14 @@ PDFImageExtractor::~PDFImageExtractor() = default;
 bool PDFImageExtractor::OpenInputPDF(const std::filesystem::path& path,
                                      const std::optional<std::string>& password) {
     m_inputURL = path;
-    auto pdf = std::make_unique<QPDF>();
-    pdf->setSuppressWarnings(true);
-    pdf->setAttemptRecovery(true);
-    try {
-        pdf->processFile(path.c_str(), password ? password->c_str() : nullptr);
-    } catch (const std::exception& e) {
-        ConversionLogf("cannot open %s: %s\n", path.c_str(), e.what());
+    m_password = password;
+    std::string error;
+    std::unique_ptr<QPDF> pdf = conversion::openPDFForPictures(path, password, error);
+    if (!pdf) {
+        ConversionLogf("cannot open %s: %s\n", path.c_str(), error.c_str());
         return false;
     }
-    if (pdf->isEncrypted() && !pdf->allowExtractAll() && !password) {
-        // qpdf opens files whose user password is empty; the contents are readable then.
-    }
+    // qpdf opens files whose user password is empty; the contents are readable then.
     m_inputPDF = std::move(pdf);
     return true;
 }
@@ -168,29 +168,44 @@ bool PDFImageExtractor::ExtractImages() {
         ConversionLogf("%d is not an image format code\n", int(m_outputFormat));
         return false;
     }
-    m_lastResult = true;
+    conversion::PictureOutput output;
+    output.input = m_inputURL;
+    output.password = m_password;
+    output.folder = m_outputFolder;
+    output.format = m_outputFormat;
+    output.quality = m_quality;
+    output.replaceExisting = m_replaceExisting;
+    output.extension = m_job.JobFileExtension();
+    conversion::PictureExtractionPool pool(std::move(output), m_maxWorkers);
+    m_pool = &pool;
+    bool cancelled = false;
     for (std::int64_t p = first; p <= last; ++p) {
-        if (m_progressTarget && m_progressTarget->isConversionCancelled())
-            return true;
+        // The pictures of the pages before are written in full.
+        if (m_progressTarget && m_progressTarget->isConversionCancelled()) {
+            cancelled = true;
+            break;
+        }
         if (m_progressTarget && m_progressSelector)
             m_progressTarget->progress(p);
+        m_page = p;
         m_namePrefix = base + "_Page" + std::to_string(p) + "_";
-        m_imageCounter = 1;
         QPDFObjectHandle page = pages[std::size_t(p - 1)].getObjectHandle();
         try {
             VisitPageXObjects(page);
             visitInlineImages(page);
         } catch (const std::exception& e) {
-            ConversionLogf("page %lld of %s is damaged: %s\n", static_cast<long long>(p),
-                           m_inputURL.c_str(), e.what());
-            m_lastResult = false;
+            pool.addMessage("page " + std::to_string(p) + " of " + m_inputURL.string() +
+                                " is damaged: " + e.what(),
+                            true);
         }
         m_pageColorSpaces = QPDFObjectHandle();
         m_formsInWalk.clear();
         m_formsOnPage.clear();
         m_formsSeen.clear();
     }
-    return m_lastResult;
+    m_pool = nullptr;
+    const bool result = pool.finish(m_outputURL);
+    return cancelled || result;
 }
 
 void PDFImageExtractor::VisitPageXObjects(QPDFObjectHandle page) {
@@ -239,66 +254,39 @@ void PDFImageExtractor::VisitFormXObjects(QPDFObjectHandle form, int depth) {
 }
 
 void PDFImageExtractor::visitInlineImages(QPDFObjectHandle page) {
-    InlineImageCollector collector(
-        [this](QPDFObjectHandle stream) { SaveExtractedImage(stream.getDict(), stream); });
-    collector.pdf = m_inputPDF.get();
+    InlineImageCollector collector([this](QPDFObjectHandle dict, std::string data) {
+        // The workers read an inline image (which has no object number) from its dictionary
+        // and data.
+        conversion::PictureTask task = newTask(dict);
+        task.isInline = true;
+        task.inlineDictionary = dict.unparse();
+        task.inlineData = std::move(data);
+        m_pool->add(std::move(task));
+    });
     QPDFPageObjectHelper(page).parseContents(&collector);
     // Inline images drawn inside forms would be lost otherwise; they come after the page's own.
     for (QPDFObjectHandle& form : m_formsOnPage) {
         try {
             QPDFObjectHandle::parseContentStream(form, &collector);
         } catch (const std::exception& e) {
-            ConversionLogf("a form on %s is damaged: %s\n", m_namePrefix.c_str(), e.what());
+            m_pool->addMessage("a form on " + m_namePrefix + " is damaged: " + e.what(), false);
         }
     }
 }
 
+conversion::PictureTask PDFImageExtractor::newTask(QPDFObjectHandle dict) const {
+    conversion::PictureTask task;
+    task.page = m_page;
+    task.namePrefix = m_namePrefix;
+    task.memoryEstimate = memoryEstimate(dict);
+    return task;
+}
+
 void PDFImageExtractor::SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHandle stream) {
-    ImageStreamContext context;
-    context.pageColorSpaces = m_pageColorSpaces;
-    context.formatSupportsAlpha = conversion::FormatSupportsAlpha(m_outputFormat);
-    PDFPicture picture;
-    std::string error;
-    if (!CreateImageFromPDFStream(context, dict, stream, picture, error)) {
-        // Skipped without using a number.
-        ConversionLogf("%s: an image on %s was skipped: %s\n", m_inputURL.c_str(),
-                       m_namePrefix.c_str(), error.c_str());
-        m_lastResult = false;
-        return;
-    }
-    const std::string number = std::to_string(m_imageCounter);
-    // An existing file to be replaced stays until its successor is complete.
-    const std::filesystem::path path = conversion::outputPathInFolder(
-        m_outputFolder, m_namePrefix + number, m_job.JobFileExtension(), m_replaceExisting);
-    ++m_imageCounter;
-    if (path.empty()) {
-        ConversionLogf("no file name is free in %s\n", m_outputFolder.c_str());
-        m_lastResult = false;
-        return;
-    }
-    m_outputURL = path;
-    m_job.outputURL = m_outputURL;
-    const conversion::Bitmap bitmap = bitmapFromPicture(std::move(picture));
-    bool written = m_outputFormat != conversion::kFormatPDF && m_job.WriteImage(bitmap);
-    if (!written) {
-        // PDF output, or a picture the chosen encoder refused: through TIFF and back.
-        const std::int32_t format = m_job.outputFormat;
-        m_job.outputFormat = conversion::kFormatTIFF;
-        std::vector<std::uint8_t> tiff;
-        const bool encoded = conversion::EncodeImageData(m_job, bitmap, tiff);
-        m_job.outputFormat = format;
-        conversion::Bitmap decoded;
-        written =
-            encoded && conversion::ImageFromData(m_job, tiff, decoded) && m_job.WriteImage(decoded);
-    }
-    if (!written) {
-        ConversionLogf("cannot write %s: %s\n", m_outputURL.c_str(),
-                       m_job.lastError.empty() ? "the encoder refused the picture"
-                                               : m_job.lastError.c_str());
-        m_lastResult = false;
-        return;
-    }
-    m_lastResult = true;
+    // The workers read the picture from their own copy of the document, by its object number.
+    conversion::PictureTask task = newTask(dict);
+    task.image = stream.getObjGen();
+    m_pool->add(std::move(task));
 }
 
 bool ExtractImagesFromPDF(const ImageJobOptions* options) {

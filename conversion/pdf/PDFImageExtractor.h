@@ -6,6 +6,7 @@
 #include "ConversionEntries.h"
 #include "ImageConversionJob.h"
 #include "PDFImageStream.h"
+#include "PictureExtractionPool.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +18,8 @@
 #include <qpdf/QPDFObjGen.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+// Walks the pages on the caller's thread and hands every picture to a pool of workers that
+// decode, encode and write them in parallel (PictureExtractionPool).
 class PDFImageExtractor {
 public:
     PDFImageExtractor();
@@ -36,16 +39,26 @@ public:
 
     // Where the last picture went, for messages.
     const std::filesystem::path& outputURL() const { return m_outputURL; }
+    // At most this many pictures at once (0: one per processor the process may use). The files
+    // are the same whatever the number.
+    void SetMaxWorkers(unsigned count) { m_maxWorkers = count; }
 
 private:
     void VisitPageXObjects(QPDFObjectHandle page);
     void VisitFormXObjects(QPDFObjectHandle form, int depth);
     void visitXObjects(QPDFObjectHandle xobjects, int depth);
     void visitInlineImages(QPDFObjectHandle page);
+    // Hands an image XObject to the workers.
     void SaveExtractedImage(QPDFObjectHandle dict, QPDFObjectHandle stream);
+    conversion::PictureTask newTask(QPDFObjectHandle dict) const;
 
     std::unique_ptr<QPDF> m_inputPDF;
     std::filesystem::path m_inputURL;
+    std::optional<std::string> m_password;
+    unsigned m_maxWorkers = 0;
+    // The run's workers, while the pages are walked.
+    conversion::PictureExtractionPool* m_pool = nullptr;
+    std::int64_t m_page = 0;
     // The base job: encoders, output format and quality; its outputURL is the file being written.
     conversion::ImageConversionJob m_job;
     std::filesystem::path m_outputFolder;
@@ -61,7 +74,6 @@ private:
     bool m_progressSelector = false;
 
     std::string m_namePrefix;
-    std::int64_t m_imageCounter = 0;
     QPDFObjectHandle m_pageColorSpaces;
     // Forms being walked on the current path: a form that lists itself is not entered again.
     std::set<QPDFObjGen> m_formsInWalk;
@@ -69,6 +81,4 @@ private:
     // the page's own.
     std::vector<QPDFObjectHandle> m_formsOnPage;
     std::set<QPDFObjGen> m_formsSeen;
-    bool m_lastResult = true;
-    bool m_handledAny = false;
 };

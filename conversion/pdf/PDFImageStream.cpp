@@ -94,6 +94,17 @@ void unpackSamples(const std::vector<std::uint8_t>& data, std::int64_t width, st
     }
 }
 
+// Whether every component spans 0 to 1, so that 8-bit samples map to themselves.
+bool hasUnitRanges(const PDFColorSpace& space) {
+    if (space.ranges.size() < std::size_t(2 * space.components))
+        return false;
+    for (int c = 0; c < space.components; ++c) {
+        if (space.ranges[std::size_t(2 * c)] != 0.0 || space.ranges[std::size_t(2 * c + 1)] != 1.0)
+            return false;
+    }
+    return true;
+}
+
 // A mask of another size is scaled to the image by nearest pixel.
 std::vector<std::uint8_t> scaledGray(const PDFPicture& mask, std::int64_t width,
                                      std::int64_t height) {
@@ -154,20 +165,25 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     if (stencil)
         bits = 1;
 
-    StreamData data;
-    // Raw data beyond what the largest picture needs is never read.
-    const std::uint64_t cap = std::min<std::uint64_t>(
-        std::uint64_t(width) * std::uint64_t(height) * 4 * 2 + 65536, conversion::kMaxPictureBytes);
-    if (!readStreamData(stream, cap, data)) {
-        error = "image data that does not decode";
-        return false;
-    }
-
-    // Colour space.
+    // Colour space (checked once the data's format is known).
     std::shared_ptr<PDFColorSpace> space;
     QPDFObjectHandle csObject = key(dict, "/ColorSpace", "/CS");
     if (!stencil && !csObject.isNull())
         space = CreateColorSpaceFromPDF(csObject, context.pageColorSpaces);
+
+    StreamData data;
+    // Raw data beyond what the largest picture needs is never read.
+    const std::uint64_t cap = std::min<std::uint64_t>(
+        std::uint64_t(width) * std::uint64_t(height) * 4 * 2 + 65536, conversion::kMaxPictureBytes);
+    const std::uint64_t expectedComponents = space ? std::uint64_t(space->components) : 1;
+    const std::uint64_t expected =
+        (std::uint64_t(width) * expectedComponents * std::uint64_t(std::clamp(bits, 1, 16)) + 7) /
+        8 * std::uint64_t(height);
+    if (!readStreamData(stream, cap, data, expected)) {
+        error = "image data that does not decode";
+        return false;
+    }
+
     if (!space && !csObject.isNull() && !stencil && data.format != StreamDataFormat::JPEG2000 &&
         bits != 1) {
         error = "image in a colour space this library does not read";
@@ -300,8 +316,18 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
         wantsAlpha && !hasSoftMask ? numberArray(mask) : std::vector<double>();
     std::vector<std::uint8_t> keyed;
     std::vector<std::uint8_t> samples;
-    unpackSamples(raw, width, height, components, bits, decode, *space, colorKey, samples,
-                  colorKey.empty() ? nullptr : &keyed);
+    // 8-bit grey or RGB samples as stored are the pixels already: no copy is made of them.
+    const bool asStored =
+        bits == 8 && decode.empty() && colorKey.empty() && !space->grayOutput &&
+        (space->family == ColorFamily::Gray || space->family == ColorFamily::RGB) &&
+        hasUnitRanges(*space);
+    if (asStored) {
+        raw.resize(std::size_t(needed));
+        samples = std::move(raw);
+    } else {
+        unpackSamples(raw, width, height, components, bits, decode, *space, colorKey, samples,
+                      colorKey.empty() ? nullptr : &keyed);
+    }
     raw = std::vector<std::uint8_t>();
 
     // Indexed samples to their base colours, Separation and DeviceN through their tints.
@@ -333,8 +359,12 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     picture.channels = space->outputIsGray() ? 1 : 3;
     picture.hasAlpha = false;
     const std::size_t count = std::size_t(width * height);
-    picture.pixels.assign(count * std::size_t(picture.channels), 0);
-    space->toOutput(samples.data(), count, picture.pixels.data());
+    if (asStored) {
+        picture.pixels = std::move(samples);
+    } else {
+        picture.pixels.assign(count * std::size_t(picture.channels), 0);
+        space->toOutput(samples.data(), count, picture.pixels.data());
+    }
     samples = std::vector<std::uint8_t>();
 
     if (!wantsAlpha)

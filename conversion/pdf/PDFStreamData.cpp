@@ -4,6 +4,7 @@
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -12,7 +13,13 @@ namespace {
 // Collects bytes up to a cap; past it the data is dropped and the read reported as failed.
 class CappedBuffer : public Pipeline {
 public:
-    explicit CappedBuffer(std::uint64_t cap) : Pipeline("capped buffer", nullptr), m_cap(cap) {}
+    CappedBuffer(std::uint64_t cap, std::uint64_t expected)
+        : Pipeline("capped buffer", nullptr), m_cap(cap) {
+        // Growing by doubling would hold the old and the new copy at once, and keep up to twice
+        // the size for the picture's whole life.
+        if (expected > 0)
+            bytes.reserve(std::size_t(std::min(expected, cap)));
+    }
     void write(unsigned char const* data, size_t len) override {
         if (m_overflowed || len > m_cap - bytes.size()) {
             m_overflowed = true;
@@ -47,8 +54,9 @@ bool isGeneric(const std::string& name) {
            name == "/ASCII85Decode" || name == "/RunLengthDecode";
 }
 
-bool pipe(QPDFObjectHandle stream, std::uint64_t cap, std::vector<std::uint8_t>& out) {
-    CappedBuffer buffer(cap);
+bool pipe(QPDFObjectHandle stream, std::uint64_t cap, std::vector<std::uint8_t>& out,
+          std::uint64_t expected = 0) {
+    CappedBuffer buffer(cap, expected);
     bool ok = false;
     try {
         ok = stream.pipeStreamData(&buffer, nullptr, 0, qpdf_dl_specialized, true, false);
@@ -81,7 +89,8 @@ std::string fullFilterName(const std::string& name) {
     return name;
 }
 
-bool readStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out) {
+bool readStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out,
+                    std::uint64_t expected) {
     if (!stream.isStream())
         return false;
     try {
@@ -116,7 +125,7 @@ bool readStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out)
                 return false;
             out.format = StreamDataFormat::Raw;
             out.codecParameters = QPDFObjectHandle::newNull();
-            return pipe(stream, cap, out.bytes);
+            return pipe(stream, cap, out.bytes, expected);
         }
         out.format = format;
         out.codecParameters = parameters.back();

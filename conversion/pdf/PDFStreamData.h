@@ -18,8 +18,10 @@ struct StreamData {
 };
 
 // The stream's data with every filter qpdf decodes without loss removed. False when a filter is
-// unknown, the data does not decode, or it would be larger than `cap` bytes.
-bool readStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out);
+// unknown, the data does not decode, or it would be larger than `cap` bytes. `expected`, when
+// known, is the size decoded data should have: room for it is made at once rather than grown.
+bool readStreamData(QPDFObjectHandle stream, std::uint64_t cap, StreamData& out,
+                    std::uint64_t expected = 0);
 // The same, accepting only a fully decoded result.
 bool readGenericStreamData(QPDFObjectHandle stream, std::uint64_t cap,
                            std::vector<std::uint8_t>& out);
