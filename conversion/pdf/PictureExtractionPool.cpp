@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <malloc.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -102,12 +101,7 @@ unsigned PictureExtractionPool::workerLimit(unsigned maxWorkers) {
 
 PictureExtractionPool::PictureExtractionPool(PictureOutput output, unsigned maxWorkers)
     : m_output(std::move(output)), m_workerLimit(workerLimit(maxWorkers)),
-      m_memoryBudget(availableMemory() / kMemoryShare) {
-    // Picture-sized buffers come from and go back to the system at once. Left to itself, glibc
-    // raises this threshold after the first large buffer is freed and keeps later ones in each
-    // worker's arena, where the freed pixels of several pictures stay resident.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
-}
+      m_memoryBudget(availableMemory() / kMemoryShare) {}
 
 PictureExtractionPool::~PictureExtractionPool() {
     std::filesystem::path ignored;
