@@ -43,17 +43,24 @@ public:
     bool renderPageSized(int index, double scale, std::int64_t width, std::int64_t height,
                          bool gray, Bitmap& out, std::string& error) const;
 
-private:
     // False with a message when the page holds what would make Poppler fail to draw it safely
     // (see PageFunctionCheck.h). The file is read for it with qpdf once, on first use.
     bool pageIsSafeToDraw(int index, std::string& error) const;
 
+    // The same file opened again, unlocked as this one is, for drawing pages on another thread
+    // (a Poppler document is used by one thread at a time). Its pages are not checked again:
+    // the caller checks each page on this input before it has the copy draw it. Null when the
+    // file cannot be opened again.
+    std::unique_ptr<PDFInput> openForDrawing() const;
+
+private:
     std::unique_ptr<poppler::document> m_document;
     std::filesystem::path m_path;
     std::string m_password;
     struct PageChecker;
     mutable std::unique_ptr<PageChecker> m_checker;
     mutable bool m_checkerTried = false;
+    bool m_checkedByOrigin = false;
 };
 
 } // namespace conversion
