@@ -41,26 +41,6 @@ bool PDFInput::open(const std::filesystem::path& path) {
     return m_document != nullptr;
 }
 
-std::unique_ptr<PDFInput> PDFInput::openForDrawing() const {
-    if (!m_document)
-        return nullptr;
-    // Poppler's message hook was set by the first open; setting it again from another thread
-    // would only race on it.
-    auto copy = std::make_unique<PDFInput>();
-    copy->m_document.reset(poppler::document::load_from_file(m_path.string()));
-    if (!copy->m_document)
-        return nullptr;
-    copy->m_path = m_path;
-    if (copy->m_document->is_locked()) {
-        copy->m_document->unlock(m_password, m_password);
-        if (copy->m_document->is_locked())
-            return nullptr;
-    }
-    copy->m_password = m_password;
-    copy->m_checkedByOrigin = true;
-    return copy;
-}
-
 bool PDFInput::isEncrypted() const {
     // A document still locked has not told Poppler that it is encrypted.
     return m_document && (m_document->is_encrypted() || m_document->is_locked());
@@ -89,8 +69,6 @@ int PDFInput::pageCount() const {
 }
 
 bool PDFInput::pageIsSafeToDraw(int index, std::string& error) const {
-    if (m_checkedByOrigin)
-        return true;
     if (!m_checkerTried) {
         m_checkerTried = true;
         try {

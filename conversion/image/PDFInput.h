@@ -47,11 +47,9 @@ public:
     // (see PageFunctionCheck.h). The file is read for it with qpdf once, on first use.
     bool pageIsSafeToDraw(int index, std::string& error) const;
 
-    // The same file opened again, unlocked as this one is, for drawing pages on another thread
-    // (a Poppler document is used by one thread at a time). Its pages are not checked again:
-    // the caller checks each page on this input before it has the copy draw it. Null when the
-    // file cannot be opened again.
-    std::unique_ptr<PDFInput> openForDrawing() const;
+    // The file, and the password that opened it (empty: none), for opening it again.
+    const std::filesystem::path& path() const { return m_path; }
+    const std::string& password() const { return m_password; }
 
 private:
     std::unique_ptr<poppler::document> m_document;
@@ -60,7 +58,6 @@ private:
     struct PageChecker;
     mutable std::unique_ptr<PageChecker> m_checker;
     mutable bool m_checkerTried = false;
-    bool m_checkedByOrigin = false;
 };
 
 } // namespace conversion

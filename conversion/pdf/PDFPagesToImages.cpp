@@ -6,6 +6,7 @@
 #include "ImageRender.h"
 #include "JPEGMemoryCodec.h"
 #include "OutputFile.h"
+#include "PageDrawer.h"
 #include "PageWorkers.h"
 #include "PixelLimits.h"
 #include "RenderSurface.h"
@@ -251,9 +252,10 @@ struct PagePlan {
 
 // A worker's own document, encoder settings and pixel buffer, kept from page to page.
 struct PageWorker {
-    std::unique_ptr<PDFInput> document;
-    bool onRunThread = false;
+    PageDrawer drawer;
     bool opened = false;
+    bool usable = false;
+    std::string openError;
     ImageConversionJob job;
     Bitmap page;
 };
@@ -282,24 +284,21 @@ void drawPage(const ImageConversionJob& job, PageWorker& worker, const PagePlan&
               PageOutcome& outcome) {
     outcome.counts = true;
     const long long p = static_cast<long long>(plan.page);
+    std::string error;
     if (!worker.opened) {
         worker.opened = true;
-        // A worker on the run's own thread draws with the run's document.
-        if (!worker.onRunThread)
-            worker.document = job.inputPDF->openForDrawing();
+        worker.usable = worker.drawer.open(job.inputPDF->path(), job.inputPDF->password(), error);
+        worker.openError = error;
         copyEncoding(job, worker.job);
     }
-    const PDFInput* document = worker.onRunThread ? job.inputPDF.get() : worker.document.get();
-    std::string error;
     Bitmap& page = worker.page;
-    if (!document) {
-        error = "the PDF page cannot be read";
-        outcome.log = "pdf-to-images: page " + std::to_string(p) + ": " + error + "\n";
-        outcome.error = error;
+    if (!worker.usable) {
+        outcome.log = "pdf-to-images: page " + std::to_string(p) + ": " + worker.openError + "\n";
+        outcome.error = worker.openError;
         return;
     }
-    if (!document->renderPageSized(int(plan.page - 1), plan.scale, plan.width, plan.height,
-                                   plan.gray, page, error)) {
+    if (!worker.drawer.draw(int(plan.page - 1), plan.scale, plan.width, plan.height, plan.gray,
+                            page, error)) {
         outcome.log = "pdf-to-images: page " + std::to_string(p) + ": " + error + "\n";
         outcome.error = error;
         return;
@@ -391,7 +390,6 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     const std::uint64_t typical =
         pageBytes(std::int64_t(std::min(s0 * w0, 1.0e6)), std::int64_t(std::min(s0 * h0, 1.0e6)));
     std::vector<PageWorker> workers(pageWorkerCount(std::int64_t(count), typical, budget));
-    workers.front().onRunThread = workers.size() == 1;
     std::deque<PageOutcome> outcomes; // of pages planned and not yet folded into the result
     std::int64_t nextToFold = first;
     std::uint64_t charged = 0; // memory of the pages planned and not yet done
