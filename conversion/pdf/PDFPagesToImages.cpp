@@ -6,7 +6,7 @@
 #include "ImageRender.h"
 #include "JPEGMemoryCodec.h"
 #include "OutputFile.h"
-#include "PageDrawer.h"
+#include "PageTask.h"
 #include "PageWorkers.h"
 #include "PixelLimits.h"
 #include "RenderSurface.h"
@@ -223,120 +223,6 @@ bool WriteCMYKJPEG(ImageConversionJob& job, std::uint32_t width, std::uint32_t h
     return true;
 }
 
-namespace {
-
-// What became of one page, kept until the pages before it are done so that the job hears of
-// the pages in their order: the result, the message and the file named are those of the last
-// page, as when the pages are drawn one after the other.
-struct PageOutcome {
-    std::atomic<bool> done{false};
-    bool counts = false; // a page skipped leaves the result as it was
-    bool ok = false;
-    bool namesOutput = false;
-    std::filesystem::path output;
-    std::string error; // the job's message when the page failed
-    std::string log;   // written to the log in page order
-    std::optional<Bitmap> tiffPage;
-    std::optional<std::vector<std::uint8_t>> encoded;
-    std::uint64_t bytes = 0; // memory the page holds until it is done (or written to the TIFF)
-};
-
-// What a worker needs to draw a page and write it: the page as the run planned it.
-struct PagePlan {
-    std::int64_t page = 0;
-    double scale = 1;
-    std::int64_t width = 0, height = 0;
-    bool gray = false, cmyk = false;
-    std::filesystem::path target; // empty for the multi-page TIFF
-};
-
-// A worker's own document, encoder settings and pixel buffer, kept from page to page.
-struct PageWorker {
-    PageDrawer drawer;
-    bool opened = false;
-    bool usable = false;
-    std::string openError;
-    ImageConversionJob job;
-    Bitmap page;
-};
-
-// Memory a page takes while it is drawn and encoded: Poppler's bitmap and its copy, ours, and
-// the encoder's rows, about 12 bytes a pixel for RGB.
-std::uint64_t pageBytes(std::int64_t width, std::int64_t height) {
-    return std::uint64_t(width) * std::uint64_t(height) * 12;
-}
-
-// The encoder's settings of the run, for a worker's job.
-void copyEncoding(const ImageConversionJob& from, ImageConversionJob& to) {
-    to.quality = from.quality;
-    to.outputFormat = from.outputFormat;
-    to.orientation = from.orientation;
-    to.colorMode = from.colorMode;
-    to.resolutionX = from.resolutionX;
-    to.resolutionY = from.resolutionY;
-    to.inputURL = from.inputURL;
-    to.keepMetadata = from.keepMetadata;
-    to.keepOutputInMemory = from.keepOutputInMemory;
-    to.fileAttributes = from.fileAttributes;
-}
-
-void drawPage(const ImageConversionJob& job, PageWorker& worker, const PagePlan& plan,
-              PageOutcome& outcome) {
-    outcome.counts = true;
-    const long long p = static_cast<long long>(plan.page);
-    std::string error;
-    if (!worker.opened) {
-        worker.opened = true;
-        worker.usable = worker.drawer.open(job.inputPDF->path(), job.inputPDF->password(), error);
-        worker.openError = error;
-        copyEncoding(job, worker.job);
-    }
-    Bitmap& page = worker.page;
-    if (!worker.usable) {
-        outcome.log = "pdf-to-images: page " + std::to_string(p) + ": " + worker.openError + "\n";
-        outcome.error = worker.openError;
-        return;
-    }
-    if (!worker.drawer.draw(int(plan.page - 1), plan.scale, plan.width, plan.height, plan.gray,
-                            page, error)) {
-        outcome.log = "pdf-to-images: page " + std::to_string(p) + ": " + error + "\n";
-        outcome.error = error;
-        return;
-    }
-    Bitmap converted;
-    const Bitmap* written = &page;
-    if (plan.cmyk) {
-        if (!rGBBitmapToCMYK(page, converted, &error)) {
-            outcome.error = error;
-            return;
-        }
-        written = &converted;
-    }
-    if (plan.target.empty()) {
-        // The multi-page TIFF is written by the run, page after page.
-        outcome.tiffPage = plan.cmyk ? std::move(converted) : page;
-        outcome.tiffPage->dpiX = job.resolutionX;
-        outcome.tiffPage->dpiY = job.resolutionY;
-        outcome.ok = true;
-        return;
-    }
-    page.dpiX = converted.dpiX = job.resolutionX;
-    page.dpiY = converted.dpiY = job.resolutionY;
-    ImageConversionJob& writer = worker.job;
-    writer.outputURL = plan.target;
-    writer.lastError.clear();
-    outcome.ok = writer.WriteImage(*written);
-    if (!outcome.ok) {
-        outcome.error = writer.lastError;
-        outcome.log = "pdf-to-images: page " + std::to_string(p) + ": " + writer.lastError + "\n";
-    }
-    if (writer.encodedData)
-        outcome.encoded = std::move(writer.encodedData);
-    writer.encodedData.reset();
-}
-
-} // namespace
-
 bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size) {
     if (!job.inputPDF || !job.inputPDF->isOpen()) {
         job.lastError = "no PDF document is open";
@@ -535,7 +421,15 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
             outcome.bytes = bytes;
             charged += bytes;
             pool.run([&job, &workers, plan, &outcome](std::size_t worker) {
-                drawPage(job, workers[worker], plan, outcome);
+                try {
+                    drawPage(job, workers[worker], plan, outcome);
+                } catch (const std::exception& e) {
+                    // Memory ran out under Poppler or the encoder: this page fails, alone.
+                    outcome.ok = false;
+                    outcome.error = std::string("the page could not be drawn: ") + e.what();
+                    outcome.log = "pdf-to-images: page " + std::to_string(plan.page) + ": " +
+                                  outcome.error + "\n";
+                }
                 outcome.done.store(true, std::memory_order_release);
             });
         }

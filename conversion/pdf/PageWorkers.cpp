@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sched.h>
 #include <string>
+#include <system_error>
 #include <unistd.h>
 
 namespace conversion {
@@ -52,8 +53,16 @@ PageWorkers::PageWorkers(std::size_t count) : m_count(std::max<std::size_t>(coun
     if (m_count == 1)
         return;
     m_threads.reserve(m_count);
-    for (std::size_t i = 0; i < m_count; ++i)
-        m_threads.emplace_back([this, i] { work(i); });
+    try {
+        for (std::size_t i = 0; i < m_count; ++i)
+            m_threads.emplace_back([this, i] { work(i); });
+    } catch (const std::system_error&) {
+        // The system gives no more threads: the run goes on with those it has.
+    }
+    if (m_threads.size() < m_count) {
+        std::lock_guard lock(m_mutex);
+        m_count = std::max<std::size_t>(m_threads.size(), 1);
+    }
 }
 
 PageWorkers::~PageWorkers() {
