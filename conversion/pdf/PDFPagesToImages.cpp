@@ -261,8 +261,6 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     bool result = true;
     bool anyDrawn = false;
     MultiPageTIFF tiff;
-    if (first > last)
-        return result;
 
     // The pages are drawn and written side by side, each worker with a document of its own;
     // this thread plans them in order (sizes, names, the checks that read the file), reports
@@ -399,8 +397,9 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
                 // The names of the pages differ, so a page's name never depends on the files
                 // of the pages written beside it.
                 plan.target = uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
-                outcome.namesOutput = true;
+                // The job names the page's file once the page comes to be written.
                 outcome.output = plan.target;
+                outcome.namesOutput = plan.target.empty();
                 if (plan.target.empty()) {
                     outcome.error = "no file can be made in " + folder.string();
                     settled();

@@ -68,6 +68,7 @@ void drawPage(const ImageConversionJob& job, PageWorker& worker, const PagePlan&
     page.dpiX = converted.dpiX = job.resolutionX;
     page.dpiY = converted.dpiY = job.resolutionY;
     ImageConversionJob& writer = worker.job;
+    outcome.namesOutput = true;
     writer.outputURL = plan.target;
     writer.lastError.clear();
     outcome.ok = writer.WriteImage(*written);
