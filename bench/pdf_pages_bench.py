@@ -6,6 +6,8 @@ Rows, each the median of interleaved rounds with its ratio and goal:
   * ours (PNG, every core given) against `pdftoppm -png -r 150`;
   * ours against `pdftoppm -r 150` writing uncompressed PPM: the floor of drawing alone;
   * ours held to one core against the same floor (how much the workers bring);
+  * the processor time (user + system) of ours against the floor's, which the load of a shared
+    machine does not change: divided by the cores, the wall time ours comes to on free cores;
   * peak resident memory of ours against pdftoppm's, and the memory each program holds before
     any work (its libraries), which is not the job's.
 
@@ -20,17 +22,41 @@ import shutil
 import statistics
 import subprocess
 import sys
+import time
 
-from process_figures import run
 from render_bench import fresh, make_pdf
 
 GOAL_FLOOR = 1.0   # wall time at most the PPM floor
 GOAL_MEMORY = 1.5  # peak memory at most 1.5 x pdftoppm's
 
 
+def expand(cores):
+    """The processors of a taskset list such as "2-7" or "0,2,4-5"."""
+    found = set()
+    for part in cores.split(","):
+        low, _, high = part.partition("-")
+        found.update(range(int(low), int(high or low) + 1))
+    return found
+
+
 def cores_of_this_process():
     cores = sorted(os.sched_getaffinity(0))
     return ",".join(str(c) for c in cores)
+
+
+def run(command):
+    """Wall seconds, peak resident bytes and CPU seconds (user + system) of one process: the
+    measure of process_figures.run, with the processor time that the load of a shared machine
+    does not change."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.perf_counter() - start
+    errors = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"failed: {' '.join(command[:6])}\n{errors}")
+    return seconds, usage.ru_maxrss * 1024, usage.ru_utime + usage.ru_stime
 
 
 def idle_memory(command):
@@ -73,13 +99,15 @@ def main():
             fresh(out("png")), "p")]),
     }
     times = {t: [] for t in tools}
+    cpu = {t: [] for t in tools}
     peaks = {t: 0 for t in tools}
     for round_ in range(args.rounds):
         for tool, command in tools.items():
             if tool == "pdftoppm-png" and round_ >= args.png_rounds:
                 continue
-            seconds, peak = run(command())
+            seconds, peak, processor = run(command())
             times[tool].append(seconds)
+            cpu[tool].append(processor)
             peaks[tool] = max(peaks[tool], peak)
         print(f"round {round_ + 1}/{args.rounds} done", flush=True)
     count = len(os.listdir(out("ours")))
@@ -94,6 +122,7 @@ def main():
         ["pdftoppm", "-v"])
 
     med = {t: statistics.median(v) for t, v in times.items()}
+    med_cpu = {t: statistics.median(v) for t, v in cpu.items()}
     print(f"\n100 pages, {dpi} dpi, PNG; cores {cores} for every command "
           f"({len(os.sched_getaffinity(0))} available to the benchmark); "
           f"medians of {args.rounds} interleaved rounds ({args.png_rounds} for pdftoppm -png)\n")
@@ -102,6 +131,8 @@ def main():
         ("time: ours / pdftoppm PPM floor", med["ours"], med["pdftoppm-ppm"],
          f"<= {GOAL_FLOOR}", GOAL_FLOOR),
         ("time: ours on 1 core / PPM floor", med["ours-1core"], med["pdftoppm-ppm"],
+         "(information)", None),
+        ("CPU time: ours / PPM floor", med_cpu["ours"], med_cpu["pdftoppm-ppm"],
          "(information)", None),
         ("peak memory: ours / pdftoppm PPM", peaks["ours"] / 1e6, peaks["pdftoppm-ppm"] / 1e6,
          f"<= {GOAL_MEMORY}", GOAL_MEMORY),
@@ -112,10 +143,16 @@ def main():
     ]
     print(f"{'case':<38}{'ours':>10}{'peer':>10}{'ratio':>8}  {'goal':<18}met")
     for name, ours, peer, goal, limit in rows:
-        unit = "s" if name.startswith("time") else "MB"
+        unit = "MB" if "memory" in name else "s"
         ratio = ours / peer
         met = "" if limit is None else ("yes" if ratio <= limit else "NO")
         print(f"{name:<38}{ours:>8.2f}{unit:<2}{peer:>8.2f}{unit:<2}{ratio:>8.2f}  {goal:<18}{met}")
+    cores_used = len(os.sched_getaffinity(0)) if args.cores is None else len(
+        expand(cores))
+    print(f"\nours used {med_cpu['ours']:.2f} s of processor time on {cores_used} cores: at "
+          f"least {med_cpu['ours'] / cores_used:.2f} s of wall time, "
+          f"{med_cpu['ours'] / cores_used / med['pdftoppm-ppm']:.2f} x the floor, where the cores "
+          f"are free; load average now {os.getloadavg()[0]:.1f}")
     if idle_ours and idle_peer:
         print(f"\nbefore any work (libraries loaded; GNU time): convtool {idle_ours / 1e6:.0f} MB,"
               f" pdftoppm {idle_peer / 1e6:.0f} MB: ours holds "
