@@ -60,7 +60,13 @@ bool PageDrawer::draw(int index, double scale, std::int64_t width, std::int64_t 
         error = "the PDF page could not be drawn";
         return false;
     }
-    if (!out.allocate(width, height, gray ? ColorModel::Gray : ColorModel::RGB, false, &error))
+    const ColorModel model = gray ? ColorModel::Gray : ColorModel::RGB;
+    // The buffer of the last page is taken again as it is when the size is the same: every row
+    // is written below, so clearing it first would only cost time.
+    const bool sameSize = out.width == width && out.height == height && out.model == model &&
+                          !out.hasAlpha &&
+                          out.pixels.size() == out.rowBytes() * std::size_t(height);
+    if (!sameSize && !out.allocate(width, height, model, false, &error))
         return false;
     const std::int64_t rows = std::min<std::int64_t>(height, image->getHeight());
     const std::size_t bytes =

@@ -66,6 +66,26 @@ QPDFObjectHandle addShapesPage(PDFTestDocument& doc, int number) {
                                "1 0 0 RG 6 w 50 " + n + "0 m 560 700 l S\n");
 }
 
+// Pages of text in Helvetica and Times, which the file does not hold: each worker's Poppler
+// finds them among the system's fonts.
+void writeBase14PDF(const fs::path& path, int pages) {
+    PDFTestDocument doc;
+    for (int p = 1; p <= pages; ++p) {
+        std::string content = "BT /F1 11 Tf 72 740 Td (Page " + std::to_string(p) + ") Tj ET\n";
+        for (int line = 0; line < 40; ++line)
+            content += "BT /F" + std::to_string(1 + line % 2) + " 10 Tf 72 " +
+                       std::to_string(720 - 15 * line) + " Td (Line " + std::to_string(line) +
+                       " of page " + std::to_string(p) + ": the quick brown fox jumps) Tj ET\n";
+        QPDFObjectHandle page = doc.addPage({}, content);
+        page.getKey("/Resources")
+            .replaceKey("/Font", QPDFObjectHandle::parse(
+                                     "<< /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+                                     ">> /F2 << /Type /Font /Subtype /Type1 /BaseFont "
+                                     "/Times-Roman >> >>"));
+    }
+    doc.write(path);
+}
+
 // A calculator function nested deeper than a page may hold: the page is refused.
 QPDFObjectHandle addUndrawablePage(PDFTestDocument& doc) {
     QPDFObjectHandle page = doc.addPage({}, "/Sh1 sh\n");
@@ -121,16 +141,23 @@ TEST(PDFPagesInParallel, PagesDrawnSideBySideAreTheFilesOneWorkerWrites) {
         GTEST_SKIP() << "one processor: pages are drawn one after the other";
     const fs::path dir = testfiles::freshDir("parallel-same");
     ASSERT_TRUE(WriteProsePDF((dir / "prose.pdf").string(), 12, 20));
+    writeBase14PDF(dir / "base14.pdf", 12);
     const struct {
+        const char* pdf;
         std::int32_t format, colorMode;
         std::size_t files;
-    } cases[] = {{7, 0, 12}, {10, 3, 12}, {13, 0, 12}, {23, 0, 1}};
+    } cases[] = {{"prose", 7, 0, 12},
+                 {"prose", 10, 3, 12},
+                 {"prose", 13, 0, 12},
+                 {"prose", 23, 0, 1},
+                 {"base14", 7, 0, 12}};
     for (const auto& c : cases) {
-        const std::string tag = std::to_string(c.format) + "-" + std::to_string(c.colorMode);
+        const std::string tag =
+            std::string(c.pdf) + "-" + std::to_string(c.format) + "-" + std::to_string(c.colorMode);
         const fs::path side = dir / ("side-" + tag), single = dir / ("single-" + tag);
         fs::create_directories(side);
         fs::create_directories(single);
-        ImageJobOptions o = pageOptions(dir / "prose.pdf", side, c.format);
+        ImageJobOptions o = pageOptions(dir / (std::string(c.pdf) + ".pdf"), side, c.format);
         o.colorMode = c.colorMode;
         ThreadCountingProgress sideBySide, alone;
         o.progressTarget = &sideBySide;
