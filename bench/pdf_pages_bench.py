@@ -150,9 +150,9 @@ def main():
     cores_used = len(os.sched_getaffinity(0)) if args.cores is None else len(
         expand(cores))
     print(f"\nours used {med_cpu['ours']:.2f} s of processor time on {cores_used} cores: at "
-          f"least {med_cpu['ours'] / cores_used:.2f} s of wall time, "
-          f"{med_cpu['ours'] / cores_used / med['pdftoppm-ppm']:.2f} x the floor, where the cores "
-          f"are free; load average now {os.getloadavg()[0]:.1f}")
+          f"least {med_cpu['ours'] / cores_used:.2f} s of wall time where the cores are free, "
+          f"{med_cpu['ours'] / cores_used / med_cpu['pdftoppm-ppm']:.2f} x the floor's processor "
+          f"time (its wall time on a free core); load average now {os.getloadavg()[0]:.1f}")
     if idle_ours and idle_peer:
         print(f"\nbefore any work (libraries loaded; GNU time): convtool {idle_ours / 1e6:.0f} MB,"
               f" pdftoppm {idle_peer / 1e6:.0f} MB: ours holds "

@@ -116,6 +116,7 @@ public:
         m_output.abandon();
     }
     const std::filesystem::path& target() const { return m_target; }
+    std::uint64_t pages() const { return m_written; }
 
 private:
     bool fixPageCounts() {
@@ -296,18 +297,6 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
                 result = o.ok;
             }
             if (o.tiffPage) {
-                if (!tiff.isOpen()) {
-                    const std::string name = base;
-                    const std::filesystem::path target =
-                        uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
-                    if (target.empty()) {
-                        job.lastError = "no file can be made in " + folder.string();
-                        return false;
-                    }
-                    if (!tiff.open(target, job.lastError))
-                        return false;
-                    job.outputURL = target;
-                }
                 if (!tiff.add(*o.tiffPage, count, job.resolutionX, job.resolutionY)) {
                     job.lastError = "cannot write page " + std::to_string(p) +
                                     " into the TIFF file: " + tiff.failure();
@@ -393,6 +382,22 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
                 settled();
                 continue;
             }
+            if (multiPage && !tiff.isOpen()) {
+                // The file is begun with the first page that is drawn, so that it is there (as
+                // a temporary file) while that page is.
+                const std::filesystem::path target =
+                    uniqueFile(folder, base, job.JobFileExtension(), job.replaceExisting);
+                if (target.empty() || !tiff.open(target, job.lastError)) {
+                    if (target.empty())
+                        job.lastError = "no file can be made in " + folder.string();
+                    outcomes.pop_back(); // this page ends the run
+                    const std::string message = job.lastError;
+                    fold();
+                    job.lastError = message;
+                    return false; // the workers are joined on the way out
+                }
+                job.outputURL = target;
+            }
             if (!multiPage) {
                 // The names of the pages differ, so a page's name never depends on the files
                 // of the pages written beside it.
@@ -439,6 +444,8 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
         return false;
     if (cancelled)
         return result; // the multi-page file is closed and removed with `tiff`
+    if (tiff.isOpen() && tiff.pages() == 0)
+        tiff.discard(); // begun for a page that could not be drawn after all: nothing to keep
     if (tiff.isOpen() && !tiff.finish(count, job.lastError))
         return false;
     if (!anyDrawn) {
