@@ -43,11 +43,15 @@ public:
     bool renderPageSized(int index, double scale, std::int64_t width, std::int64_t height,
                          bool gray, Bitmap& out, std::string& error) const;
 
-private:
     // False with a message when the page holds what would make Poppler fail to draw it safely
     // (see PageFunctionCheck.h). The file is read for it with qpdf once, on first use.
     bool pageIsSafeToDraw(int index, std::string& error) const;
 
+    // The file, and the password that opened it (empty: none), for opening it again.
+    const std::filesystem::path& path() const { return m_path; }
+    const std::string& password() const { return m_password; }
+
+private:
     std::unique_ptr<poppler::document> m_document;
     std::filesystem::path m_path;
     std::string m_password;

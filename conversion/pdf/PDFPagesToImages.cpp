@@ -6,6 +6,8 @@
 #include "ImageRender.h"
 #include "JPEGMemoryCodec.h"
 #include "OutputFile.h"
+#include "PageTask.h"
+#include "PageWorkers.h"
 #include "PixelLimits.h"
 #include "RenderSurface.h"
 
@@ -13,11 +15,14 @@
 #include <QUrl>
 #include <VNTUtil.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +116,7 @@ public:
         m_output.abandon();
     }
     const std::filesystem::path& target() const { return m_target; }
+    std::uint64_t pages() const { return m_written; }
 
 private:
     bool fixPageCounts() {
@@ -257,101 +263,189 @@ bool ConvertPDFPages(ImageConversionJob& job, bool usePageSize, RenderSize size)
     bool anyDrawn = false;
     MultiPageTIFF tiff;
 
-    for (std::int64_t p = first; p <= last; ++p) {
-        if (IsConversionCancelled(job.progressTarget))
-            return result; // the multi-page file is closed and removed with `tiff`
-        const std::int64_t number = job.progressPageOffset ? p + job.firstPage - 1 : p;
-        ReportConversionProgress(job.progressTarget, job.progressSelector, number);
-        const std::string name = (last == 1 || multiPage) ? base : numberedName(base, p, digits);
+    // The pages are drawn and written side by side, each worker with a document of its own;
+    // this thread plans them in order (sizes, names, the checks that read the file), reports
+    // progress, asks about cancelling, and hears of the pages in their order. The multi-page
+    // TIFF is written here, in page order. The first page's size stands for the others when
+    // choosing how many workers the memory allows.
+    double w0 = 612, h0 = 792;
+    job.inputPDF->pageSize(int(first - 1), &w0, &h0);
+    const std::uint64_t budget = pageMemoryBudget();
+    const double s0 = usePageSize ? 1 : factor;
+    const std::uint64_t typical =
+        pageBytes(std::int64_t(std::min(s0 * w0, 1.0e6)), std::int64_t(std::min(s0 * h0, 1.0e6)));
+    std::vector<PageWorker> workers(pageWorkerCount(std::int64_t(count), typical, budget));
+    std::deque<PageOutcome> outcomes; // of pages planned and not yet folded into the result
+    std::int64_t nextToFold = first;
+    std::uint64_t charged = 0; // memory of the pages planned and not yet done
 
-        double w = 0, h = 0;
-        if (!job.inputPDF->pageSize(int(p - 1), &w, &h)) {
-            // A page without a usable box is skipped, and said to be.
-            ConversionLogf("pdf-to-images: page %lld has no size and is skipped\n",
-                           static_cast<long long>(p));
-            continue;
-        }
-        anyDrawn = true;
-        double s = factor;
-        if (usePageSize) {
-            const double W = size.width, H = size.height;
-            if (H == 0 && W > 0) {
-                s = W / w;
-            } else if (W == 0 && H > 0) {
-                s = H / h;
-            } else {
-                s = W / w;
-                if (std::nearbyintf(float(s * h)) > H)
-                    s = H / h;
+    // Folds the finished pages at the head into the run's result, in page order; false when
+    // the multi-page TIFF cannot be written, which ends the run.
+    auto fold = [&]() -> bool {
+        while (!outcomes.empty() && outcomes.front().done.load(std::memory_order_acquire)) {
+            PageOutcome& o = outcomes.front();
+            const std::int64_t p = nextToFold++;
+            if (!o.log.empty())
+                ConversionLogf("%s", o.log.c_str());
+            if (o.namesOutput)
+                job.outputURL = o.output;
+            if (o.encoded)
+                job.encodedData = std::move(o.encoded);
+            if (o.counts) {
+                if (!o.ok)
+                    job.lastError = o.error;
+                result = o.ok;
             }
-            if (size.unit != kLengthPixels)
-                s *= factor;
-        }
-        const float fw = std::nearbyintf(float(s * w)), fh = std::nearbyintf(float(s * h));
-        if (!(fw >= 1 && fh >= 1) || !std::isfinite(fw) || !std::isfinite(fh)) {
-            ConversionLogf("pdf-to-images: page %lld comes to no pixels at this size\n",
-                           static_cast<long long>(p));
-            job.lastError = "a page comes to no pixels at the requested size";
-            result = false;
-            continue;
-        }
-        Bitmap page;
-        std::string error;
-        const std::int64_t width = std::int64_t(std::min(fw, 1.0e12f));
-        const std::int64_t height = std::int64_t(std::min(fh, 1.0e12f));
-        const bool cmyk = job.outputFormat == kFormatCMYKTIFF || job.colorMode == kColorModeCMYK;
-        const bool gray = !cmyk && job.colorMode == kColorModeGray;
-        if (!job.inputPDF->renderPageSized(int(p - 1), s, width, height, gray, page, error)) {
-            ConversionLogf("pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
-                           error.c_str());
-            job.lastError = error;
-            result = false;
-            continue;
-        }
-        if (cmyk) {
-            Bitmap converted;
-            if (!rGBBitmapToCMYK(page, converted, &error)) {
-                job.lastError = error;
-                result = false;
-                continue;
-            }
-            page = std::move(converted);
-        }
-        page.dpiX = job.resolutionX;
-        page.dpiY = job.resolutionY;
-
-        if (multiPage) {
-            if (!tiff.isOpen()) {
-                const std::filesystem::path target =
-                    uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
-                if (target.empty()) {
-                    job.lastError = "no file can be made in " + folder.string();
+            if (o.tiffPage) {
+                if (!tiff.add(*o.tiffPage, count, job.resolutionX, job.resolutionY)) {
+                    job.lastError = "cannot write page " + std::to_string(p) +
+                                    " into the TIFF file: " + tiff.failure();
+                    tiff.discard();
                     return false;
                 }
-                if (!tiff.open(target, job.lastError))
-                    return false;
+            }
+            outcomes.pop_front();
+        }
+        charged = 0;
+        for (const PageOutcome& o : outcomes)
+            if (!o.done.load(std::memory_order_acquire) || o.tiffPage)
+                charged += o.bytes;
+        return true;
+    };
+
+    bool ended = false; // the TIFF failed: nothing more is done
+    bool cancelled = false;
+    {
+        PageWorkers pool(workers.size());
+        for (std::int64_t p = first; p <= last && !ended; ++p) {
+            if (!fold()) {
+                ended = true;
+                break;
+            }
+            if (IsConversionCancelled(job.progressTarget)) {
+                cancelled = true;
+                break;
+            }
+            const std::int64_t number = job.progressPageOffset ? p + job.firstPage - 1 : p;
+            ReportConversionProgress(job.progressTarget, job.progressSelector, number);
+            const std::string name =
+                (last == 1 || multiPage) ? base : numberedName(base, p, digits);
+            PageOutcome& outcome = outcomes.emplace_back();
+            auto settled = [&outcome] { outcome.done.store(true, std::memory_order_release); };
+
+            double w = 0, h = 0;
+            if (!job.inputPDF->pageSize(int(p - 1), &w, &h)) {
+                // A page without a usable box is skipped, and said to be.
+                outcome.log =
+                    "pdf-to-images: page " + std::to_string(p) + " has no size and is skipped\n";
+                settled();
+                continue;
+            }
+            anyDrawn = true;
+            outcome.counts = true;
+            double s = factor;
+            if (usePageSize) {
+                const double W = size.width, H = size.height;
+                if (H == 0 && W > 0) {
+                    s = W / w;
+                } else if (W == 0 && H > 0) {
+                    s = H / h;
+                } else {
+                    s = W / w;
+                    if (std::nearbyintf(float(s * h)) > H)
+                        s = H / h;
+                }
+                if (size.unit != kLengthPixels)
+                    s *= factor;
+            }
+            const float fw = std::nearbyintf(float(s * w)), fh = std::nearbyintf(float(s * h));
+            if (!(fw >= 1 && fh >= 1) || !std::isfinite(fw) || !std::isfinite(fh)) {
+                outcome.log = "pdf-to-images: page " + std::to_string(p) +
+                              " comes to no pixels at this size\n";
+                outcome.error = "a page comes to no pixels at the requested size";
+                settled();
+                continue;
+            }
+            PagePlan plan;
+            plan.page = p;
+            plan.scale = s;
+            plan.width = std::int64_t(std::min(fw, 1.0e12f));
+            plan.height = std::int64_t(std::min(fh, 1.0e12f));
+            plan.cmyk = job.outputFormat == kFormatCMYKTIFF || job.colorMode == kColorModeCMYK;
+            plan.gray = !plan.cmyk && job.colorMode == kColorModeGray;
+            std::string error;
+            // The checks read the file through one parser, so they are made here.
+            if (!checkedPictureBytes(plan.width, plan.height, 4, nullptr, &error) ||
+                !job.inputPDF->pageIsSafeToDraw(int(p - 1), error)) {
+                outcome.log = "pdf-to-images: page " + std::to_string(p) + ": " + error + "\n";
+                outcome.error = error;
+                settled();
+                continue;
+            }
+            if (multiPage && !tiff.isOpen()) {
+                // The file is begun with the first page that is drawn, so that it is there (as
+                // a temporary file) while that page is.
+                const std::filesystem::path target =
+                    uniqueFile(folder, base, job.JobFileExtension(), job.replaceExisting);
+                if (target.empty() || !tiff.open(target, job.lastError)) {
+                    if (target.empty())
+                        job.lastError = "no file can be made in " + folder.string();
+                    outcomes.pop_back(); // this page ends the run
+                    const std::string message = job.lastError;
+                    fold();
+                    job.lastError = message;
+                    return false; // the workers are joined on the way out
+                }
                 job.outputURL = target;
             }
-            if (!tiff.add(page, count, job.resolutionX, job.resolutionY)) {
-                job.lastError = "cannot write page " + std::to_string(p) +
-                                " into the TIFF file: " + tiff.failure();
-                tiff.discard();
-                return false;
+            if (!multiPage) {
+                // The names of the pages differ, so a page's name never depends on the files
+                // of the pages written beside it.
+                plan.target = uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
+                // The job names the page's file once the page comes to be written.
+                outcome.output = plan.target;
+                outcome.namesOutput = plan.target.empty();
+                if (plan.target.empty()) {
+                    outcome.error = "no file can be made in " + folder.string();
+                    settled();
+                    continue;
+                }
             }
-            result = true;
-            continue;
+            const std::uint64_t bytes = pageBytes(plan.width, plan.height);
+            // Pages wait while those being drawn would take more than the budget together.
+            while (charged > 0 && charged + bytes > budget) {
+                pool.waitForAnyFinished();
+                if (!fold()) {
+                    ended = true;
+                    break;
+                }
+            }
+            if (ended)
+                break;
+            outcome.bytes = bytes;
+            charged += bytes;
+            pool.run([&job, &workers, plan, &outcome](std::size_t worker) {
+                try {
+                    drawPage(job, workers[worker], plan, outcome);
+                } catch (const std::exception& e) {
+                    // Memory ran out under Poppler or the encoder: this page fails, alone.
+                    outcome.ok = false;
+                    outcome.error = std::string("the page could not be drawn: ") + e.what();
+                    outcome.log = "pdf-to-images: page " + std::to_string(plan.page) + ": " +
+                                  outcome.error + "\n";
+                }
+                outcome.done.store(true, std::memory_order_release);
+            });
         }
-        job.outputURL = uniqueFile(folder, name, job.JobFileExtension(), job.replaceExisting);
-        if (job.outputURL.empty()) {
-            job.lastError = "no file can be made in " + folder.string();
-            result = false;
-            continue;
-        }
-        result = job.WriteImage(page);
-        if (!result)
-            ConversionLogf("pdf-to-images: page %lld: %s\n", static_cast<long long>(p),
-                           job.lastError.c_str());
+        if (!ended)
+            pool.waitForAll();
     }
+    if (ended || !fold())
+        return false;
+    if (cancelled)
+        return result; // the multi-page file is closed and removed with `tiff`
+    if (tiff.isOpen() && tiff.pages() == 0)
+        tiff.discard(); // begun for a page that could not be drawn after all: nothing to keep
     if (tiff.isOpen() && !tiff.finish(count, job.lastError))
         return false;
     if (!anyDrawn) {
