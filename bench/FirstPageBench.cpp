@@ -11,9 +11,11 @@
 // Each launch has the same fresh home and a runtime folder of its own. Needs an X server without a
 // window manager: run it under xvfb-run (bench/run-first-page.sh does).
 //
-// Usage: firstPageBench [rounds] [FILE.chm...]   (default: 5 rounds, every corpus book)
+// Usage: firstPageBench [rounds] [FILE.chm...]   (default: 5 rounds, every corpus book: those
+// of $LUMENO_CORPUS/real, else of the shared corpus beside the checkout)
 // FIRST_PAGE_DUMP=DIR saves the picture that counted as the page of each launch (PPM), to check
-// what the test saw.
+// what the test saw. LUMENO_OTHER_BUILD=/path/to/lumeno measures that build of the reader
+// instead (an earlier one, say).
 #include "BenchSupport.h"
 
 #include <QDir>
@@ -246,10 +248,17 @@ int main(int argc, char** argv) {
     for (int i = firstFile; i < argc; ++i)
         books.push_back(QString::fromLocal8Bit(argv[i]));
     if (books.empty()) {
-        const QDir corpus(QStringLiteral(LUMENO_BENCH_CORPUS_DIR));
+        // As the tests find it: LUMENO_CORPUS names the folder that holds "real".
+        const QString root = qEnvironmentVariable("LUMENO_CORPUS");
+        const QDir corpus(root.isEmpty() ? QStringLiteral(LUMENO_BENCH_CORPUS_DIR)
+                                         : root + QStringLiteral("/real"));
         for (const QString& name :
              corpus.entryList({QStringLiteral("*.chm")}, QDir::Files, QDir::Name))
             books.push_back(corpus.filePath(name));
+    }
+    if (books.empty()) {
+        std::fprintf(stderr, "firstPageBench: no books (name them, or set LUMENO_CORPUS)\n");
+        return 1;
     }
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
@@ -264,8 +273,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "firstPageBench: kchmviewer is not installed\n");
         return 1;
     }
+    const QString other = qEnvironmentVariable("LUMENO_OTHER_BUILD");
     const std::vector<Reader> readers{
-        {QStringLiteral("lumeno"), findProgram("lumeno", QStringLiteral(LUMENO_PROGRAM))},
+        {QStringLiteral("lumeno"), QFileInfo(other).isExecutable()
+                                       ? other
+                                       : findProgram("lumeno", QStringLiteral(LUMENO_PROGRAM))},
         {QStringLiteral("kchmviewer"), peer},
         {QStringLiteral("bare engine"), QStringLiteral(LUMENO_BASELINE_PROGRAM), false}};
     const QString dumpDir = qEnvironmentVariable("FIRST_PAGE_DUMP");

@@ -2,7 +2,8 @@
 # Builds the reader optimised, without sanitizers, in build-bench/ and measures start to the
 # first painted page against kchmviewer and a bare web engine on every corpus book, on an X
 # server of its own (firstPageBench). Prints a row per book with both ratios and their goals.
-#   bench/run-first-page.sh [rounds] [file.chm...]   (default: 5 rounds, the real-world corpus)
+#   bench/run-first-page.sh [rounds] [file.chm...]   (default: 5 rounds, the real-world corpus,
+#   $LUMENO_CORPUS/real when set)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
