@@ -110,6 +110,10 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
     }
     auto* window = new CHMDocumentWindow(std::move(document), m_textEncodingMenu);
     qCDebug(lcStartup) << "window built";
+    // The reader opens a book to read its page: the engine, the page's process and the request
+    // start now, so that the page process starts and the page is served while the window is
+    // laid out and painted, instead of after its first paint.
+    window->startWebContent();
     connect(window, &CHMDocumentWindow::consoleMessage, m_console, &CHMConsole::log);
     m_windows << OpenWindow{window, window};
     // By the time destroyed() arrives the window is a plain QObject: compare as that.
