@@ -294,6 +294,7 @@ int main(int argc, char** argv) {
             launchToFirstPage(display, reader, book, home.path(), {});
         std::vector<bench::TimedWork> works;
         int launch = 0;
+        bool peerFailed = false;
         for (const Reader& reader : readers) {
             works.push_back([&, reader] {
                 QString dumpAs;
@@ -307,15 +308,28 @@ int main(int argc, char** argv) {
                 if (ms < 0) {
                     std::fprintf(stderr, "firstPageBench: %s showed no page for %s\n",
                                  qPrintable(reader.name), qPrintable(bench::shownName(book)));
-                    failed = true;
+                    // The peer failing a book (kchmviewer aborts on some) leaves that book
+                    // without a ratio; the reader or the engine failing fails the run.
+                    if (reader.name == QLatin1String("kchmviewer"))
+                        peerFailed = true;
+                    else
+                        failed = true;
                 }
                 return ms;
             });
         }
         const std::vector<double> m = bench::interleavedMedians(rounds, works);
-        const double toPeer = m[1] > 0 ? m[0] / m[1] : 0;
         const double toBare = m[2] > 0 ? m[0] / m[2] : 0;
-        missed = missed || toPeer > kPeerGoal || toBare > kBareGoal;
+        missed = missed || toBare > kBareGoal;
+        if (peerFailed) {
+            std::printf("%-36s %9.1f %11s %9.1f %10s %8s %10.2f %8s\n",
+                        qPrintable(bench::shownName(book)), m[0], "no page", m[2], "-", "-", toBare,
+                        toBare <= kBareGoal ? "<=1.3 ok" : "<=1.3 NO");
+            std::fflush(stdout);
+            continue;
+        }
+        const double toPeer = m[1] > 0 ? m[0] / m[1] : 0;
+        missed = missed || toPeer > kPeerGoal;
         std::printf("%-36s %9.1f %11.1f %9.1f %10.2f %8s %10.2f %8s\n",
                     qPrintable(bench::shownName(book)), m[0], m[1], m[2], toPeer,
                     toPeer <= kPeerGoal ? "<=1.0 ok" : "<=1.0 NO", toBare,
