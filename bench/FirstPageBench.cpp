@@ -14,8 +14,8 @@
 // Usage: firstPageBench [rounds] [FILE.chm...]   (default: 5 rounds, every corpus book: those
 // of $LUMENO_CORPUS/real, else of the shared corpus beside the checkout)
 // FIRST_PAGE_DUMP=DIR saves the picture that counted as the page of each launch (PPM), to check
-// what the test saw. LUMENO_OTHER_BUILD=/path/to/lumeno measures that build of the reader
-// instead (an earlier one, say).
+// what the test saw. LUMENO_OTHER_BUILD=/path/to/lumeno adds that build of the reader (an
+// earlier one, say) as a column of its own, launched in the same rounds.
 #include "BenchSupport.h"
 
 #include <QDir>
@@ -220,6 +220,22 @@ double launchToFirstPage(Display* display, const Reader& reader, const QString& 
         pollfd wait{fd, POLLIN, 0};
         ::poll(&wait, 1, kPollMs);
     }
+    if (elapsed < 0) {
+        // Why: the program ended, showed no window, or showed one without a page (saved).
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            std::fprintf(stderr, "firstPageBench: %s ended (status %d)\n", qPrintable(reader.name),
+                         status);
+        else if (!shown)
+            std::fprintf(stderr, "firstPageBench: %s mapped no window\n", qPrintable(reader.name));
+        else if (XImage* image = pageArea(display, shown, reader.isReader)) {
+            std::fprintf(stderr, "firstPageBench: %s showed a window without a page\n",
+                         qPrintable(reader.name));
+            if (!dumpAs.isEmpty())
+                dump(image, dumpAs + QStringLiteral(".nopage.ppm"));
+            XDestroyImage(image);
+        }
+    }
     stopGroup(pid);
     return elapsed;
 }
@@ -274,12 +290,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QString other = qEnvironmentVariable("LUMENO_OTHER_BUILD");
-    const std::vector<Reader> readers{
-        {QStringLiteral("lumeno"), QFileInfo(other).isExecutable()
-                                       ? other
-                                       : findProgram("lumeno", QStringLiteral(LUMENO_PROGRAM))},
+    std::vector<Reader> readers{
+        {QStringLiteral("lumeno"), findProgram("lumeno", QStringLiteral(LUMENO_PROGRAM))},
         {QStringLiteral("kchmviewer"), peer},
         {QStringLiteral("bare engine"), QStringLiteral(LUMENO_BASELINE_PROGRAM), false}};
+    if (QFileInfo(other).isExecutable())
+        readers.push_back({QStringLiteral("other"), other});
     const QString dumpDir = qEnvironmentVariable("FIRST_PAGE_DUMP");
 
     QTemporaryDir home;
@@ -334,6 +350,9 @@ int main(int argc, char** argv) {
                     qPrintable(bench::shownName(book)), m[0], m[1], m[2], toPeer,
                     toPeer <= kPeerGoal ? "<=1.0 ok" : "<=1.0 NO", toBare,
                     toBare <= kBareGoal ? "<=1.3 ok" : "<=1.3 NO");
+        if (m.size() > 3)
+            std::printf("%-36s other build %9.1f ms, ratio to kchmviewer %.2f\n", "", m[3],
+                        m[1] > 0 ? m[3] / m[1] : 0.0);
         std::fflush(stdout);
     }
     std::printf("%s\n", missed ? "some goals missed" : "every goal met");
