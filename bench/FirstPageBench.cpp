@@ -8,8 +8,8 @@
 // kMinContentPixels pixels that differ from that part's main colour, not counting straight lines
 // across it (frames, separators). The picture is taken every kPollMs once the window is mapped, so
 // it is the same test for every program whatever its web engine. The process group is then killed.
-// Each launch has the same fresh home and a runtime folder of its own. Needs an X server without a
-// window manager: run it under xvfb-run (bench/run-first-page.sh does).
+// Each launch has the same fresh home and a runtime and temporary folder of its own. Needs an X
+// server without a window manager: run it under xvfb-run (bench/run-first-page.sh does).
 //
 // Usage: firstPageBench [rounds] [FILE.chm...]   (default: 5 rounds, every corpus book: those
 // of $LUMENO_CORPUS/real, else of the shared corpus beside the checkout)
@@ -182,6 +182,9 @@ double launchToFirstPage(Display* display, const Reader& reader, const QString& 
         ::setenv("XDG_CACHE_HOME", (homeDir + "/.cache").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (homeDir + "/.local/share").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+        // The reader's single-instance socket lives in the temporary folder: one of its own, so
+        // that no other reader of this user (a test, another launch) takes or hands over files.
+        ::setenv("TMPDIR", runtimeDir.c_str(), 1);
         ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
         ::freopen("/dev/null", "w", stdout);
         ::freopen("/dev/null", "w", stderr);
