@@ -6,6 +6,7 @@
 #include "CHMDocumentWindow.h"
 #include "CHMTextEncodingMenu.h"
 #include "ExportCommand.h"
+#include "LumenoLogging.h"
 #include "ResourceLocator.h"
 #include "StartWindow.h"
 #include "SystemUrlOpener.h"
@@ -101,12 +102,18 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
     QApplication::style();
     QFontMetrics(QApplication::font()).height();
     std::unique_ptr<CHMDocument> document = opening.get();
+    qCDebug(lcStartup) << "document open";
     if (!document) {
         reportError(parent, error.isEmpty() ? tr("“%1” could not be opened.").arg(displayName(path))
                                             : error);
         return nullptr;
     }
     auto* window = new CHMDocumentWindow(std::move(document), m_textEncodingMenu);
+    qCDebug(lcStartup) << "window built";
+    // The reader opens a book to read its page: the engine, the page's process and the request
+    // start now, so that the page process starts and the page is served while the window is
+    // laid out and painted, instead of after its first paint.
+    window->startWebContent();
     connect(window, &CHMDocumentWindow::consoleMessage, m_console, &CHMConsole::log);
     m_windows << OpenWindow{window, window};
     // By the time destroyed() arrives the window is a plain QObject: compare as that.
@@ -116,6 +123,7 @@ CHMDocumentWindow* LumenoApplication::openFile(const QString& path) {
     attachExport(window);
     installMenus(window);
     window->show();
+    qCDebug(lcStartup) << "window shown";
     if (m_startWindow)
         m_startWindow->close();
     emit windowOpened(window);

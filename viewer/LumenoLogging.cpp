@@ -10,6 +10,7 @@ Q_LOGGING_CATEGORY(lcPage, "lumeno.page")
 Q_LOGGING_CATEGORY(lcExport, "lumeno.export")
 Q_LOGGING_CATEGORY(lcBookmarks, "lumeno.bookmarks")
 Q_LOGGING_CATEGORY(lcEngine, "lumeno.engine")
+Q_LOGGING_CATEGORY(lcStartup, "lumeno.startup")
 
 namespace {
 

@@ -16,6 +16,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcPage)      // "lumeno.page": web pages and their co
 Q_DECLARE_LOGGING_CATEGORY(lcExport)    // "lumeno.export": PDF export
 Q_DECLARE_LOGGING_CATEGORY(lcBookmarks) // "lumeno.bookmarks": the bookmark library
 Q_DECLARE_LOGGING_CATEGORY(lcEngine)    // "lumeno.engine": notes of the web engine and the platform
+Q_DECLARE_LOGGING_CATEGORY(lcStartup)   // "lumeno.startup": the steps from start to the first page
 
 // For the program (not the tests): standard error is kept for what a user must act on. The
 // categories above keep their warnings but their debug and info notes are turned off

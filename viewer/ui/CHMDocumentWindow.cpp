@@ -117,6 +117,7 @@ void CHMDocumentWindow::startWebContent() {
     if (m_webContentStarted)
         return;
     m_webContentStarted = true;
+    qCDebug(lcStartup) << "web content starting";
     QUrl first = m_firstURL;
     if (!first.isValid()) {
         const QString lastPath =
@@ -148,6 +149,7 @@ bool CHMDocumentWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Expose && watched == windowHandle() &&
         windowHandle()->isExposed()) {
         watched->removeEventFilter(this);
+        qCDebug(lcStartup) << "window exposed";
         // Queued, so that this exposure is painted before the engine holds the thread.
         QTimer::singleShot(0, this, &CHMDocumentWindow::startWebContent);
     }
@@ -170,6 +172,7 @@ void CHMDocumentWindow::setupProfile() {
     // cannot load its own style sheets and images. The request interceptor keeps file: out.
     ReaderScripts::installUserStyleSheet(*m_profile);
     ReaderScripts::installConsoleFilter(*m_profile);
+    qCDebug(lcStartup) << "profile made";
 }
 
 void CHMDocumentWindow::windowControllerDidLoadNib() {
@@ -425,6 +428,7 @@ void CHMDocumentWindow::webViewDidFinishLoad(CHMWebView* view, bool ok) {
     if (!controller)
         return;
     if (m_awaitingFirstLoad) {
+        qCDebug(lcStartup) << "first page loaded";
         m_awaitingFirstLoad = false;
         startSearchIndexWhenReady();
     }

@@ -71,7 +71,8 @@ public:
     // The web part of the window (the engine's profile, the first tab and its page) comes after
     // the window's first paint, because starting the web engine holds the GUI thread for a
     // tenth of a second or more: the window shows first. This starts it at once instead; it does
-    // nothing the second time. Opening a tab starts it too.
+    // nothing the second time. Opening a tab starts it too. The application starts it before it
+    // shows the window of a book it opens, so that the page comes while the window is painted.
     void startWebContent();
     bool isWebContentStarted() const { return m_webContentStarted; }
 

@@ -138,8 +138,10 @@ CHMWebViewController* CHMDocumentWindow::createWebViewInTab() {
     CHMWebView* view = controller->webView();
     auto* page = new CHMWebPage(profile(), view);
     view->setPage(page);
-    if (const QUrl first = std::exchange(m_firstURL, QUrl()); first.isValid())
+    if (const QUrl first = std::exchange(m_firstURL, QUrl()); first.isValid()) {
         view->load(first);
+        qCDebug(lcStartup) << "first page requested";
+    }
 
     const QPointer<CHMWebView> guardedView(view);
     connect(page, &QWebEnginePage::loadFinished, this, [this, guardedView](bool ok) {

@@ -2,6 +2,7 @@
 
 #include "CHMDocument.h"
 #include "ITSSProtocol.h"
+#include "LumenoLogging.h"
 
 #include <QBuffer>
 #include <QWebEngineUrlRequestJob>
@@ -62,6 +63,7 @@ void ITSSSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     buffer->setData(response.bytes);
     buffer->open(QIODevice::ReadOnly);
     job->reply(contentType, buffer);
+    qCDebug(lcStartup) << "served" << logSafe(url.path());
 }
 
 bool ITSSSchemeHandler::servedMissingPage(const QUrl& url) const {

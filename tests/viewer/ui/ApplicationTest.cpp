@@ -13,6 +13,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWebEnginePage>
 #include <atomic>
 #include <thread>
 
@@ -88,6 +89,23 @@ TEST_F(Application, WithoutABookTheStartWindowHasTheApplicationsMenusAndGivesWay
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(app->startWindow(), nullptr);
     EXPECT_EQ(app->windows().size(), 1);
+}
+
+TEST_F(Application, AnOpenedBookAsksForItsFirstPageBeforeItsWindowPaintsOrItsContentsArrive) {
+    CHMDocumentWindow* window = app->openFile(testsupport::fixturePath("nested"));
+    ASSERT_NE(window, nullptr);
+    // No event has been handled yet: the window has not been painted and the trees of the
+    // sitemaps, which come by a queued call, cannot be in; the home page is on its way already.
+    EXPECT_TRUE(window->isWebContentStarted());
+    EXPECT_FALSE(window->areSitemapsShown());
+    ASSERT_EQ(window->tabCount(), 1);
+    ASSERT_NE(window->curWebView(), nullptr);
+    EXPECT_EQ(window->curWebView()->page()->requestedUrl(),
+              CHMDocument::composeURL(window->document()->homePath()));
+    webtest::LoadWatcher loads(window);
+    ASSERT_TRUE(loads.waitForLoads(1));
+    EXPECT_TRUE(loads.lastOk());
+    EXPECT_EQ(window->tabCount(), 1);
 }
 
 TEST_F(Application, ExportAsPDFInAWindowWritesTheBook) {
