@@ -1,6 +1,7 @@
 #include "BenchSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <chm_lib.h>
@@ -38,6 +39,45 @@ double timeOnceMs(const std::function<void()>& work) {
     work();
     const auto end = std::chrono::steady_clock::now();
     return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+namespace {
+
+// Processor time so far of this process (all its threads) and of its running children.
+double cpuNowMs() {
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    double ms = (self.ru_utime.tv_sec + self.ru_stime.tv_sec) * 1e3 +
+                (self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e3;
+    const double tickMs = 1e3 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(task + QStringLiteral("/children")));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& pid : children.readAll().split(' ')) {
+            if (pid.trimmed().isEmpty())
+                continue;
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid.trimmed())));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            // The fields after the command's name, which may hold spaces: utime and stime are
+            // the 14th and 15th of the line, the 12th and 13th after the name.
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 12)
+                ms += (fields[11].toDouble() + fields[12].toDouble()) * tickMs;
+        }
+    }
+    return ms;
+}
+
+} // namespace
+
+double cpuOnceMs(const std::function<void()>& work) {
+    const double start = cpuNowMs();
+    work();
+    return cpuNowMs() - start;
 }
 
 std::vector<double> interleavedMedians(int rounds, const std::vector<TimedWork>& works) {

@@ -35,6 +35,10 @@ int roundsFor(double onceMs, double budgetMs);
 // Wall time of one call, in milliseconds.
 double timeOnceMs(const std::function<void()>& work);
 
+// Processor time (user + system) of one call, in milliseconds: of every thread of this process
+// and of its child processes that are running (a book's reading process does the reads).
+double cpuOnceMs(const std::function<void()>& work);
+
 // chm_resolve_object, malloc of the length, chm_retrieve_object, free: the least any reader
 // must do for one object. Answers the bytes read (0 when the object is missing or empty).
 quint64 rawRead(chmFile* file, const QByteArray& name);

@@ -14,7 +14,8 @@ each file on a private X server (Xvfb), in turn, RUNS times. Measured per run:
 Printed: the median of each figure per reader and file, and each reader's figures as ratios
 against the Qt peer's (kchmviewer) measured in the same run.
 
-usage: peer_readers.py --lumeno PATH [--runs N] [--settle S] FILE.chm...
+usage: peer_readers.py --lumeno PATH [--also NAME=PATH]... [--runs N] [--settle S] FILE.chm...
+(--also measures another build of the reader beside it, e.g. the one before a change)
 """
 
 import argparse
@@ -126,11 +127,16 @@ def measure(command, env, settle):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--lumeno", required=True)
+    parser.add_argument("--also", action="append", default=[])
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--settle", type=float, default=10.0)
     parser.add_argument("files", nargs="+")
     args = parser.parse_args()
-    readers = {"lumeno": [args.lumeno], "kchmviewer": ["kchmviewer"], "xchm": ["xchm"]}
+    readers = {"lumeno": [args.lumeno]}
+    for extra in args.also:
+        name, _, path = extra.partition("=")
+        readers[name] = [path]
+    readers.update({"kchmviewer": ["kchmviewer"], "xchm": ["xchm"]})
     for name, command in readers.items():
         if not shutil.which(command[0]):
             sys.exit("%s is not installed" % command[0])

@@ -131,6 +131,7 @@ private:
 
     void buildSearchIndex();
     void fillShard(Shard& shard);
+    void mergeShards(Database& database);
     void finish(Status status, const QString& reason = {});
 
     CHMDocument& m_document;

@@ -6,6 +6,7 @@
 #include "CHMSearchIndexLanguage.h"
 #include "CHMSearchResult.h"
 #include "CHMTableOfContent.h"
+#include "ScoredLinkItem.h"
 #include "TestChmWriter.h"
 #include "TestDocument.h"
 
@@ -355,4 +356,58 @@ TEST(FullTextSearchHits, EachHitTellsItsPlaceInTheContentsAndItsPage) {
     EXPECT_TRUE(result->locationOf(top->rootItems()->childAtIndex(0)).page.isEmpty());
     EXPECT_EQ(top->locationOf(top->rootItems()->childAtIndex(0)).page, "/index.htm");
     EXPECT_TRUE(top->locationOf(top->rootItems()->childAtIndex(0)).contentsTrail.isEmpty());
+}
+
+TEST(FullTextSearchParts, OneThreadSeveralMergedOrOnTheHeapTheHitsAndScoresAreTheSame) {
+    // Words of differing frequency, so that the scores tell the pages apart.
+    std::vector<std::pair<QByteArray, QByteArray>> pages;
+    std::vector<QByteArray> listed;
+    for (int i = 0; i < 900; ++i) {
+        const QByteArray page = "p" + QByteArray::number(i) + ".htm";
+        pages.push_back({page, "lantern " + QByteArray("harbour ").repeated(i % 5) + "word" +
+                                   QByteArray::number(i % 37) + " unique" + QByteArray::number(i)});
+        listed.push_back(page);
+    }
+    const QString path = bookOf("parts", 0x409, pages, listed);
+    const auto hitsWith = [&](const CHMSearchIndex::BuildOptions& options) {
+        auto doc = openDocument(path);
+        EXPECT_TRUE(doc);
+        if (!doc)
+            return QStringList();
+        CHMSearchIndex index(*doc);
+        index.setBuildOptions(options);
+        index.prepareSearchIndex();
+        QStringList out;
+        for (const char* query : {"harbour", "word7", "unique123", "lantern"}) {
+            const auto result = index.searchInFile(QString::fromLatin1(query));
+            EXPECT_TRUE(result) << query;
+            for (int i = 0; result && i < static_cast<int>(result->rootChildrenCount()); ++i) {
+                const auto* hit =
+                    static_cast<const ScoredLinkItem*>(result->rootItems()->childAtIndex(i));
+                out << QStringLiteral("%1 %2 %3").arg(query, hit->path()).arg(hit->relScore());
+            }
+        }
+        // A wildcard stands for the 200 most frequent of its words (which of equally frequent
+        // ones is Xapian's choice): in one database, however many threads filled it. Parts on
+        // the heap (where no memory folder is found) stay apart and each expands it on its own.
+        if (options.shards == 1 || index.isInMemoryFolder()) {
+            const auto wildcard = index.searchInFile(QStringLiteral("uniq*"));
+            EXPECT_EQ(wildcard ? wildcard->rootChildrenCount() : 0u, 200u);
+        }
+        return out;
+    };
+    // The first hit that differs, or nothing.
+    const auto firstDifference = [](const QStringList& a, const QStringList& b) {
+        for (qsizetype i = 0; i < std::max(a.size(), b.size()); ++i) {
+            if (a.value(i) != b.value(i))
+                return (a.value(i) + " / " + b.value(i)).toStdString();
+        }
+        return std::string();
+    };
+    const QStringList serial = hitsWith({1, false});
+    EXPECT_EQ(serial.filter(QStringLiteral("lantern ")).size(), 900);
+    EXPECT_EQ(serial.filter(QStringLiteral("unique123 ")).size(), 1);
+    EXPECT_EQ(firstDifference(hitsWith({3, false}), serial), "");
+    EXPECT_EQ(firstDifference(hitsWith({4, false}), serial), "");
+    EXPECT_EQ(firstDifference(hitsWith({3, true}), serial), "");
 }
