@@ -1,4 +1,5 @@
-# The PDF-to-text export: text with its fonts through poppler-cpp; DOCX through libzip, ODT
+# The PDF-to-text export: text with its fonts through Poppler's text engine (the input is opened
+# through poppler-cpp); DOCX through libzip, ODT
 # through Qt's text document writer (Qt GUI, which needs no GUI application for that), Word .doc
 # through LibreOffice headless at run time.
 find_package(Qt6 6.4 REQUIRED COMPONENTS Gui GLOBAL)
@@ -10,6 +11,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeIsolation.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeIsolation.h
     ${CMAKE_CURRENT_LIST_DIR}/ODTEncoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PageFonts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PageFonts.h
     ${CMAKE_CURRENT_LIST_DIR}/PageTextPipeline.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageTextPipeline.h
     ${CMAKE_CURRENT_LIST_DIR}/PDFPageTextReader.cpp
@@ -25,5 +28,7 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/VisualLineOrder.h)
 target_include_directories(conversion PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 find_package(Threads REQUIRED)
-target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Threads::Threads PRIVATE Qt6::Gui)
+pkg_check_modules(PDFTEXT_POPPLER REQUIRED IMPORTED_TARGET GLOBAL poppler)
+target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Threads::Threads PRIVATE Qt6::Gui
+    PkgConfig::PDFTEXT_POPPLER popplerglobals)
 

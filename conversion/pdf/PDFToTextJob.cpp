@@ -31,12 +31,16 @@ bool isBlankCharacter(char32_t cp) {
 }
 
 bool isBlankShortPage(const StyledText& text) {
-    const std::u32string characters = DecodeUTF8(text.plainText());
-    if (characters.size() >= kShortPageLength)
-        return false;
-    for (char32_t cp : characters)
-        if (!isBlankCharacter(cp))
-            return false;
+    // Counting the lead bytes of the (valid) UTF-8 settles long pages without decoding them.
+    size_t length = 0;
+    for (const TextRun& run : text.runs())
+        for (const char byte : run.text)
+            if ((static_cast<unsigned char>(byte) & 0xC0) != 0x80 && ++length >= kShortPageLength)
+                return false;
+    for (const TextRun& run : text.runs())
+        for (char32_t cp : DecodeUTF8(run.text))
+            if (!isBlankCharacter(cp))
+                return false;
     return true;
 }
 

@@ -2,10 +2,13 @@
 
 #include "PDFPageTextReader.h"
 
+#include "PopplerGlobals.h"
+
+#include <PDFDoc.h>
+#include <goo/GooString.h>
+
 #include <algorithm>
 #include <memory>
-#include <poppler-document.h>
-#include <poppler-page.h>
 
 namespace conversion {
 
@@ -15,14 +18,16 @@ constexpr std::int64_t kReadAhead = 32;
 constexpr std::int64_t kPagesPerWorker = 8;
 constexpr unsigned kMostWorkers = 4;
 
-std::unique_ptr<poppler::document> openDocument(const std::filesystem::path& pdf,
-                                                const std::optional<std::string>& password) {
+// The document as the job opened it (the password serves as owner and user password alike);
+// none when it cannot be read or stays locked.
+std::unique_ptr<PDFDoc> openDocument(const std::filesystem::path& pdf,
+                                     const std::optional<std::string>& password) {
+    if (!lumeno::ensurePopplerGlobals())
+        return nullptr;
     const std::string secret = password.value_or(std::string());
-    std::unique_ptr<poppler::document> document(
-        poppler::document::load_from_file(pdf.string(), secret, secret));
-    if (document && document->is_locked() && password)
-        document->unlock(secret, secret);
-    if (document && document->is_locked())
+    auto document = std::make_unique<PDFDoc>(std::make_unique<GooString>(pdf.string()),
+                                             GooString(secret), GooString(secret));
+    if (!document->isOk())
         document.reset();
     return document;
 }
@@ -57,7 +62,7 @@ void PageTextPipeline::stop() {
 }
 
 void PageTextPipeline::work() {
-    const std::unique_ptr<poppler::document> document = openDocument(m_pdf, m_password);
+    const std::unique_ptr<PDFDoc> document = openDocument(m_pdf, m_password);
     PDFPageTextReader reader;
     while (true) {
         std::int64_t index;
@@ -72,11 +77,8 @@ void PageTextPipeline::work() {
             index = m_nextToRead++;
         }
         std::optional<StyledText> text;
-        if (document) {
-            const std::unique_ptr<poppler::page> page(document->create_page(int(index)));
-            if (page)
-                text = reader.read(*page);
-        }
+        if (document)
+            text = reader.read(*document, int(index));
         {
             std::lock_guard lock(m_mutex);
             Slot& done = slot(index);
