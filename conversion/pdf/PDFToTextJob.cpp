@@ -101,6 +101,10 @@ bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledT
         written = output.create(options.outputFolderURL, false, error) &&
                   convertWithLibreOffice({encodeRTF(text), "rtf", "doc:MS Word 97", output.path()},
                                          error);
+    } else if (options.textFormat == kTextFormatUTF8 && text.runs().size() == 1) {
+        // Text in one run is its own UTF-8 document: written without a copy.
+        written = output.create(options.outputFolderURL, false, error) &&
+                  output.write(text.runs().front().text, error);
     } else {
         std::string bytes;
         written = output.create(options.outputFolderURL, false, error) &&
@@ -151,6 +155,8 @@ bool ExportPDFText(PDFToTextJob& job) {
         return false;
     }
 
+    const bool plain =
+        options.textFormat == kTextFormatUTF8 || options.textFormat == kTextFormatUTF16;
     PageTextPipeline pages(options.inputURL, options.password, start, end);
     StyledText gathered;
     bool taken = false;
@@ -175,6 +181,10 @@ bool ExportPDFText(PDFToTextJob& job) {
             }
             if (!WriteTextDocument(job, name, text))
                 allWritten = false;
+        } else if (plain) {
+            // Plain text keeps no styles: one run holds the document, with no copy of it.
+            for (const TextRun& run : text.runs())
+                gathered.append(TextStyle(), run.text);
         } else {
             gathered.append(text);
         }
