@@ -120,7 +120,8 @@ TEST(Install, GivesAConvtoolThatFindsItsHelperAndResourcesInThePrefixAndNamesNoB
     ASSERT_EQ(install.status, 0) << install.err.toStdString();
 
     for (const QString& program :
-         {QStringLiteral("bin/convtool"), QStringLiteral("libexec/lumeno/lumeno-text-layout")}) {
+         {QStringLiteral("bin/convtool"), QStringLiteral("bin/convtool-commands"),
+          QStringLiteral("libexec/lumeno/lumeno-text-layout")}) {
         const QString stripped = scratchDir() + QStringLiteral("/stripped");
         const Outcome strip =
             run(QStringLiteral("objcopy"), {"--strip-debug", prefix + "/" + program, stripped});

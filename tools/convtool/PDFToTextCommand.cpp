@@ -56,7 +56,28 @@ int usageError(const char* message, const char* argument) {
     return 2;
 }
 
+bool takesValue(std::string_view argument) {
+    return argument == "--format" || argument == "--first" || argument == "--last" ||
+           argument == "--password" || argument == "--base" || argument == "--extension";
+}
+
 } // namespace
+
+bool PDFToTextCommandNeedsAllLibraries(int argc, char** argv) {
+    // The last --format given counts, as in PDFToTextCommandMain; values are skipped the same way.
+    std::int32_t format = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "-h" || argument == "--help")
+            return false;
+        if (!takesValue(argument) || i + 1 >= argc)
+            continue;
+        if (argument == "--format" && !parseInteger(argv[i + 1], format))
+            return false;
+        ++i;
+    }
+    return format == kTextFormatDoc || format == kTextFormatODT;
+}
 
 int PDFToTextCommandMain(int argc, char** argv) {
     PDFToTextOptions options;
@@ -71,10 +92,7 @@ int PDFToTextCommandMain(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        const bool takesValue = argument == "--format" || argument == "--first" ||
-                                argument == "--last" || argument == "--password" ||
-                                argument == "--base" || argument == "--extension";
-        if (takesValue && i + 1 >= argc)
+        if (takesValue(argument) && i + 1 >= argc)
             return usageError("missing value after", argv[i]);
         if (argument == "--format") {
             if (!parseInteger(argv[++i], options.textFormat))
