@@ -67,6 +67,54 @@ bool encodeDocument(std::int32_t format, const StyledText& text, std::string& by
     }
 }
 
+// One plain-text document written page by page as the pages come, so that a long document is
+// never held whole: the bytes are those the encoders make of the gathered text, since every page
+// holds whole characters. The file appears, complete, only at finish().
+class PlainTextDocument {
+public:
+    PlainTextDocument(const PDFToTextOptions& options) : m_options(options) {}
+
+    void add(const StyledText& page) {
+        if (!m_started) {
+            m_started = true;
+            m_ok =
+                m_output.create(m_options.outputFolderURL, false, m_error) &&
+                (m_options.textFormat != kTextFormatUTF16 || m_output.append("\xFF\xFE", m_error));
+        }
+        if (!m_ok)
+            return;
+        if (m_options.textFormat == kTextFormatUTF16) {
+            const std::string bytes = encodePlainTextUTF16(page);
+            m_ok = m_output.append(std::string_view(bytes).substr(2), m_error);
+        } else {
+            for (const TextRun& run : page.runs())
+                if (!(m_ok = m_output.append(run.text, m_error)))
+                    break;
+        }
+    }
+
+    // Puts the document in place under the first free name; false (reported) when any write
+    // failed, and then no file is left.
+    bool finish(const PDFToTextJob& job, const std::string& name) {
+        const std::string extension = m_options.outputExtension.value_or(std::string());
+        std::filesystem::path placed;
+        if (m_ok)
+            m_ok = m_output.sync(m_error) && m_output.place(name, extension, placed, m_error);
+        if (!m_ok) {
+            report(job, "cannot write " + numberedFileName(name, extension, 0) + ": " + m_error);
+            m_output.abandon();
+        }
+        return m_ok;
+    }
+
+private:
+    const PDFToTextOptions& m_options;
+    OutputFile m_output;
+    std::string m_error;
+    bool m_started = false;
+    bool m_ok = true;
+};
+
 } // namespace
 
 PDFToTextJob::PDFToTextJob(const PDFToTextOptions* given) : options(given) {}
@@ -159,6 +207,7 @@ bool ExportPDFText(PDFToTextJob& job) {
         options.textFormat == kTextFormatUTF8 || options.textFormat == kTextFormatUTF16;
     PageTextPipeline pages(options.inputURL, options.password, start, end);
     StyledText gathered;
+    PlainTextDocument streamed(options);
     bool taken = false;
     bool allWritten = true;
     for (std::int64_t index = start; index < end; ++index) {
@@ -182,15 +231,14 @@ bool ExportPDFText(PDFToTextJob& job) {
             if (!WriteTextDocument(job, name, text))
                 allWritten = false;
         } else if (plain) {
-            // Plain text keeps no styles: one run holds the document, with no copy of it.
-            for (const TextRun& run : text.runs())
-                gathered.append(TextStyle(), run.text);
+            streamed.add(text);
         } else {
             gathered.append(text);
         }
         taken = true;
     }
-    if (!options.filePerPage && taken && !WriteTextDocument(job, base, gathered))
+    if (!options.filePerPage && taken &&
+        !(plain ? streamed.finish(job, base) : WriteTextDocument(job, base, gathered)))
         allWritten = false;
     if (!taken)
         report(job, "no page in the range holds text");
