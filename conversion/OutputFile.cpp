@@ -1,9 +1,5 @@
 #include "OutputFile.h"
 
-#include <QString>
-#include <QUrl>
-#include <VNTUtil.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -377,23 +373,6 @@ bool OutputFile::place(const std::string& name, const std::string& extension,
     }
     error = (folder / name).string() + ": no free file name left";
     return false;
-}
-
-std::filesystem::path outputPathInFolder(const std::filesystem::path& folder,
-                                         const std::string& name, const std::string& extension,
-                                         bool replace) {
-    if (replace) {
-        const std::filesystem::path wanted =
-            folderOrCurrent(folder) / (extension.empty() ? name : name + "." + extension);
-        struct stat info;
-        if (::lstat(wanted.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-            return wanted;
-    }
-    const QUrl url = GetUniqueURLInFolder(QUrl::fromLocalFile(QString::fromStdString(folder)),
-                                          QString::fromStdString(name),
-                                          QString::fromStdString(extension), false);
-    return url.isValid() ? std::filesystem::path(url.toLocalFile().toStdString())
-                         : std::filesystem::path();
 }
 
 bool isPlainFileName(const std::string& name) {
