@@ -6,9 +6,11 @@
 #include "PageTextPipeline.h"
 #include "TextDocumentEncoders.h"
 
+#include "PopplerGlobals.h"
+
+#include <PDFDoc.h>
 #include <cstdio>
-#include <poppler-document.h>
-#include <poppler-page.h>
+#include <goo/GooString.h>
 
 namespace conversion {
 
@@ -122,14 +124,18 @@ PDFToTextJob::PDFToTextJob(const PDFToTextOptions* given) : options(given) {}
 ConversionResult PDFToTextJob::open() {
     if (!options)
         return ConversionResult::failure(kCannotOpenInput, "no options given");
+    // Poppler's process-wide settings; the export reads Unicode itself and needs no text encoding.
+    lumeno::ensurePopplerGlobals();
+    // The password serves as owner and user password alike; an encrypted document it does not
+    // open is kept, locked, so that the export can say so.
     const std::string password = options->password.value_or(std::string());
-    document.reset(
-        poppler::document::load_from_file(options->inputURL.string(), password, password));
-    if (!document)
+    document = std::make_unique<PDFDoc>(std::make_unique<GooString>(options->inputURL.string()),
+                                        GooString(password), GooString(password));
+    locked = !document->isOk() && document->getErrorCode() == errEncrypted;
+    if (!document->isOk() && !locked) {
+        document.reset();
         return ConversionResult::failure(kCannotOpenInput, "cannot be opened as a PDF");
-    // An empty password is a password too: some files open with it alone.
-    if (document->is_locked() && options->password)
-        document->unlock(password, password);
+    }
     return ConversionResult::success();
 }
 
@@ -174,12 +180,12 @@ bool ExportPDFText(PDFToTextJob& job) {
                         " (1 UTF-8, 2 UTF-16, 3 RTF, 4 RTFD, 5 Word, 6 DOCX, 7 ODT)");
         return false;
     }
-    if (job.document->is_locked()) {
+    if (job.locked) {
         report(job, options.password ? "the password does not unlock the document"
                                      : "the document is locked; it needs a password");
         return false;
     }
-    const std::int64_t pageCount = job.document->pages();
+    const std::int64_t pageCount = job.document->getNumPages();
     const std::int64_t digits = std::int64_t(std::to_string(pageCount).size());
 
     std::int64_t start = 0;

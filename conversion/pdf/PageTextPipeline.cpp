@@ -24,8 +24,7 @@ constexpr unsigned kMostWorkers = 2;
 // none when it cannot be read or stays locked.
 std::unique_ptr<PDFDoc> openDocument(const std::filesystem::path& pdf,
                                      const std::optional<std::string>& password) {
-    if (!lumeno::ensurePopplerGlobals())
-        return nullptr;
+    lumeno::ensurePopplerGlobals();
     const std::string secret = password.value_or(std::string());
     auto document = std::make_unique<PDFDoc>(std::make_unique<GooString>(pdf.string()),
                                              GooString(secret), GooString(secret));
