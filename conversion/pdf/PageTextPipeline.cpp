@@ -40,6 +40,10 @@ PageTextPipeline::PageTextPipeline(std::filesystem::path pdf, std::optional<std:
     : m_pdf(std::move(pdf)), m_password(std::move(password)), m_end(end),
       m_slots(size_t(kReadAhead)), m_nextToRead(start), m_nextToTake(start) {
     const std::int64_t pages = std::max<std::int64_t>(0, end - start);
+    if (pages < 2 * kPagesPerWorker) {
+        m_onCallersThread = true;
+        return;
+    }
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const auto workers = unsigned(std::clamp<std::int64_t>(
         pages / kPagesPerWorker, 1, std::int64_t(std::min(cores, kMostWorkers))));
@@ -91,6 +95,18 @@ void PageTextPipeline::work() {
 }
 
 std::optional<StyledText> PageTextPipeline::take(std::int64_t index) {
+    if (m_onCallersThread) {
+        if (index != m_nextToTake || index >= m_end)
+            return std::nullopt;
+        ++m_nextToTake;
+        if (!m_opened) {
+            m_document = openDocument(m_pdf, m_password);
+            m_opened = true;
+        }
+        if (!m_document)
+            return std::nullopt;
+        return m_reader.read(*m_document, int(index));
+    }
     std::unique_lock lock(m_mutex);
     if (index != m_nextToTake || index >= m_end || m_workers.empty())
         return std::nullopt;
