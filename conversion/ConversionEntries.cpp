@@ -9,15 +9,6 @@
 
 #include <cstdio>
 
-bool IsConversionCancelled(ConversionProgress* target) {
-    return target && target->isConversionCancelled();
-}
-
-void ReportConversionProgress(ConversionProgress* target, bool hasSelector, std::int64_t value) {
-    if (target && hasSelector)
-        target->progress(value);
-}
-
 namespace {
 
 // A WebP input is read through the WebP decoder, which says where it saved its picture; that

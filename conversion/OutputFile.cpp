@@ -303,6 +303,36 @@ bool OutputFile::write(std::string_view bytes, std::string& error,
     return true;
 }
 
+bool OutputFile::append(std::string_view bytes, std::string& error) {
+    if (m_temporary.empty() || m_isFolder) {
+        error = "no output file was created";
+        return false;
+    }
+    const int fd = ::open(m_temporary.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    int failure = fd < 0 ? errno : writeAll(fd, bytes);
+    if (fd >= 0 && ::close(fd) != 0 && !failure)
+        failure = errno;
+    if (failure) {
+        fail(failure);
+        error = std::strerror(failure);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::sync(std::string& error) {
+    if (m_temporary.empty() || m_isFolder) {
+        error = "no output file was created";
+        return false;
+    }
+    if (const int failure = syncFile(m_temporary)) {
+        fail(failure);
+        error = std::strerror(failure);
+        return false;
+    }
+    return true;
+}
+
 bool OutputFile::replace(const std::filesystem::path& target, std::string& error) {
     if (m_temporary.empty()) {
         error = "no output was created";

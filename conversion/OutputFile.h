@@ -52,6 +52,11 @@ public:
     // `error` receives the cause alone.
     bool write(std::string_view bytes, std::string& error,
                const std::filesystem::path& relativePath = {});
+    // Adds `bytes` at the end of the temporary file, for output written piece by piece; checks
+    // the writes and the close but does not sync: call sync() after the last piece.
+    bool append(std::string_view bytes, std::string& error);
+    // Syncs the temporary file, so that a full disk shows before it is put in place.
+    bool sync(std::string& error);
     // Syncs the temporary file (written by name, by another library) and renames it over
     // `target`. Folders are synced file by file as they are written.
     bool replace(const std::filesystem::path& target, std::string& error);

@@ -54,7 +54,8 @@ tsan="$root/build-tsan"
 # ... and the programs the conversion library installs name no folder of this machine: they find
 # their resources and helpers beside themselves (debug information aside, which packages ship
 # apart).
-for program in bin/convtool libexec/lumeno/lumeno-convtool libexec/lumeno/lumeno-text-layout; do
+for program in bin/convtool libexec/lumeno/lumeno-convtool libexec/lumeno/lumeno-pdf-to-text \
+  libexec/lumeno/lumeno-text-layout; do
   stripped=$(mktemp)
   objcopy --strip-debug "$root/build-release/$program" "$stripped"
   if grep -q -a -F -e "$root" "$stripped"; then

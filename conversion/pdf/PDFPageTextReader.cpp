@@ -2,9 +2,15 @@
 
 #include "VisualLineOrder.h"
 
+#include "PageFonts.h"
+
+#include <PDFDoc.h>
+#include <TextOutputDev.h>
+#include <goo/GooString.h>
+
 #include <algorithm>
 #include <cctype>
-#include <poppler-page.h>
+#include <memory>
 
 namespace conversion {
 
@@ -19,7 +25,7 @@ struct WordSpan {
     double alongStart, alongEnd, acrossStart, acrossEnd;
 };
 
-WordSpan spanOf(const poppler::rectf& box, int rotation) {
+WordSpan spanOf(const auto& box, int rotation) {
     switch (rotation) {
     case 1:
         return {box.top(), box.bottom(), -box.right(), -box.left()};
@@ -54,61 +60,84 @@ bool separatedByGap(const WordSpan& previous, const WordSpan& word) {
     return word.alongStart - previous.alongEnd > 0.3 * height;
 }
 
-// The word's UTF-16 text as code points, leaving out control characters (they have no place
-// in RTF or XML) and putting U+FFFD for unpaired surrogates.
-void appendWord(std::u32string& out, const poppler::ustring& text) {
-    const size_t n = text.size();
-    for (size_t i = 0; i < n; ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
+// Poppler's rectangles keep a corner and the opposite corner as corner plus extent: the same
+// sums here give the same coordinates to the last bit.
+struct Box {
+    double x1, y1, x2, y2;
+    double left() const { return x1; }
+    double top() const { return y1; }
+    double right() const { return x2; }
+    double bottom() const { return y2; }
+};
+
+Box boxOf(double xMin, double yMin, double xMax, double yMax) {
+    return {xMin, yMin, xMin + (xMax - xMin), yMin + (yMax - yMin)};
+}
+
+Box wordBox(const TextWord& word) {
+    double xMin, yMin, xMax, yMax;
+    word.getBBox(&xMin, &yMin, &xMax, &yMax);
+    return boxOf(xMin, yMin, xMax, yMax);
+}
+
+Box letterBox(const TextWord& word, int i) {
+    if (i < 0 || i >= word.getLength())
+        return {0, 0, 0, 0};
+    double xMin, yMin, xMax, yMax;
+    word.getCharBBox(i, &xMin, &yMin, &xMax, &yMax);
+    return boxOf(xMin, yMin, xMax, yMax);
+}
+
+// The word's letters as code points, leaving out control characters (they have no place in RTF
+// or XML). A word's text ends at a NUL or an unpaired surrogate, and code points beyond Unicode
+// are dropped, as they always were when the text went through UTF-8 and UTF-16. Answers the
+// length of the kept text in UTF-16 units.
+size_t appendWord(std::u32string& out, const TextWord& word) {
+    size_t units = 0;
+    for (int i = 0; i < word.getLength(); ++i) {
+        const char32_t cp = *word.getChar(i);
+        if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF))
+            break;
+        if (cp > 0x10FFFF)
+            continue;
+        units += cp >= 0x10000 ? 2 : 1;
         if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == 0xFFFE || cp == 0xFFFF)
             continue;
         out.push_back(cp);
     }
+    return units;
 }
 
 // Which way a word's letters run along its line, as far as a right-to-left script tells.
 enum class WordOrder { NoRightToLeft, Visual, Logical };
 
-WordOrder orderOf(const poppler::text_box& word, const std::u32string& letters, int rotation) {
+WordOrder orderOf(const TextWord& word, const std::u32string& letters, size_t units, int rotation) {
     if (std::none_of(letters.begin(), letters.end(), isStrongRightToLeft))
         return WordOrder::NoRightToLeft;
-    const size_t glyphs = word.text().size();
-    if (glyphs < 2)
+    if (units < 2)
         return WordOrder::NoRightToLeft; // one letter shows no direction
-    const double first = spanOf(word.char_bbox(0), rotation).alongStart;
-    const double last = spanOf(word.char_bbox(glyphs - 1), rotation).alongStart;
+    const double first = spanOf(letterBox(word, 0), rotation).alongStart;
+    const double last = spanOf(letterBox(word, int(units - 1)), rotation).alongStart;
     if (first == last)
         return WordOrder::NoRightToLeft;
     // Right-to-left letters stored left to right stand in visual order.
     return first < last ? WordOrder::Visual : WordOrder::Logical;
 }
 
-// One letter of a page and the style it is written in.
-struct Cell {
-    char32_t codePoint;
-    size_t style;
-};
+using Cell = PDFPageTextReader::Cell;
 
 // A line whose right-to-left words were all stored in visual order is put in logical order.
-void finishLine(std::vector<Cell>& cells, size_t lineStart, bool visual, bool logical) {
+void finishLine(std::vector<Cell>& cells, size_t lineStart, bool visual, bool logical,
+                std::u32string& line, std::vector<Cell>& reordered) {
     if (!visual || logical || lineStart >= cells.size())
         return;
-    std::u32string line;
-    line.reserve(cells.size() - lineStart);
+    line.clear();
     for (size_t i = lineStart; i < cells.size(); ++i)
         line.push_back(cells[i].codePoint);
     const std::vector<LogicalPosition> order = logicalOrderOfVisualLine(line);
     if (order.size() != line.size())
         return;
-    std::vector<Cell> reordered;
-    reordered.reserve(order.size());
+    reordered.clear();
     for (const LogicalPosition& at : order)
         reordered.push_back({at.codePoint, cells[lineStart + at.index].style});
     std::copy(reordered.begin(), reordered.end(), cells.begin() + std::ptrdiff_t(lineStart));
@@ -144,67 +173,105 @@ const TextStyle& PDFPageTextReader::styleFor(const std::string& fontName) {
     return found->second;
 }
 
-StyledText PDFPageTextReader::read(const poppler::page& page) {
-    const std::vector<poppler::text_box> words =
-        page.text_list(poppler::page::text_list_include_font);
-    std::vector<TextStyle> styles;
-    std::vector<Cell> cells;
-    std::u32string letters;
+const TextStyle& PDFPageTextReader::fontStyle(const TextFontInfo* font) {
+    for (const auto& [known, style] : m_fonts)
+        if (known == font)
+            return *style;
+    // A font the page names goes by its name; any other has none.
+    const TextStyle* style = nullptr;
+    for (const auto& [num, gen] : m_pageFonts) {
+        Ref ref;
+        ref.num = num;
+        ref.gen = gen;
+        if (font->matches(&ref)) {
+            const GooString* name = font->getFontName();
+            style = &styleFor(name ? name->toStr() : std::string());
+            break;
+        }
+    }
+    if (!style)
+        style = &styleFor(std::string());
+    m_fonts.emplace_back(font, style);
+    return *style;
+}
+
+std::optional<StyledText> PDFPageTextReader::read(PDFDoc& document, int index) {
+    if (index < 0 || index >= document.getNumPages() || !document.getPage(index + 1))
+        return std::nullopt;
+    TextOutputDev device(nullptr, false, 0, false, false);
+    document.displayPageSlice(&device, index + 1, 72, 72, 0, false, false, false, -1, -1, -1, -1);
+    const std::unique_ptr<TextWordList> words = device.makeWordList();
+    m_cells.clear();
+    m_pageStyles.clear();
+    m_fonts.clear();
+    const int wordCount = words ? words->getLength() : 0;
+    if (wordCount > 0)
+        fontsOfPage(document, index, m_pageFonts);
     size_t lineStart = 0;
     bool lineVisual = false, lineLogical = false;
     WordSpan previousSpan{};
     int previousRotation = 0;
     bool spaceAfterPrevious = false;
-    for (const poppler::text_box& word : words) {
-        TextStyle style;
-        if (word.has_font_info()) {
-            style = styleFor(word.get_font_name());
-            style.fontSize = word.get_font_size();
-        }
-        const int rotation = word.rotation();
-        const WordSpan span = spanOf(word.bbox(), rotation);
+    const TextStyle* previousFont = nullptr;
+    double previousSize = 0;
+    for (int w = 0; w < wordCount; ++w) {
+        const TextWord& word = *words->get(w);
+        const int rotation = word.getRotation();
+        const WordSpan span = spanOf(wordBox(word), rotation);
         // The separator goes with the word before, so a line break never starts a new run.
-        if (!styles.empty()) {
-            const size_t before = styles.size() - 1;
+        if (!m_pageStyles.empty()) {
+            const unsigned before = unsigned(m_pageStyles.size() - 1);
             if (rotation == previousRotation && continuesLine(previousSpan, span)) {
                 if (spaceAfterPrevious || separatedByGap(previousSpan, span))
-                    cells.push_back({U' ', before});
+                    m_cells.push_back({U' ', before});
             } else {
-                finishLine(cells, lineStart, lineVisual, lineLogical);
-                cells.push_back({U'\n', before});
-                lineStart = cells.size();
+                finishLine(m_cells, lineStart, lineVisual, lineLogical, m_line, m_reordered);
+                m_cells.push_back({U'\n', before});
+                lineStart = m_cells.size();
                 lineVisual = lineLogical = false;
             }
         }
-        if (styles.empty() || !(styles.back() == style))
-            styles.push_back(style);
-        letters.clear();
-        appendWord(letters, word.text());
-        const WordOrder order = orderOf(word, letters, rotation);
+        // A new style only where it differs from the word before's.
+        const TextStyle& font = fontStyle(word.getFontInfo(0));
+        const double size = word.getFontSize();
+        if (m_pageStyles.empty() || &font != previousFont || size != previousSize) {
+            const TextStyle& last = m_pageStyles.empty() ? font : m_pageStyles.back();
+            if (m_pageStyles.empty() || last.fontFamily != font.fontFamily ||
+                last.bold != font.bold || last.italic != font.italic || last.fontSize != size) {
+                m_pageStyles.push_back(font);
+                m_pageStyles.back().fontSize = size;
+            }
+            previousFont = &font;
+            previousSize = size;
+        }
+        m_letters.clear();
+        const size_t units = appendWord(m_letters, word);
+        const WordOrder order = orderOf(word, m_letters, units, rotation);
         lineVisual |= order == WordOrder::Visual;
         lineLogical |= order == WordOrder::Logical;
-        for (const char32_t cp : letters)
-            cells.push_back({cp, styles.size() - 1});
+        const unsigned style = unsigned(m_pageStyles.size() - 1);
+        for (const char32_t cp : m_letters)
+            m_cells.push_back({cp, style});
         previousSpan = span;
         previousRotation = rotation;
-        spaceAfterPrevious = word.has_space_after();
+        spaceAfterPrevious = word.hasSpaceAfter();
     }
     StyledText text;
-    if (styles.empty())
+    if (m_pageStyles.empty())
         return text;
-    finishLine(cells, lineStart, lineVisual, lineLogical);
-    cells.push_back({U'\n', styles.size() - 1});
-    std::string run;
-    size_t runStyle = cells.front().style;
-    for (const Cell& cell : cells) {
+    finishLine(m_cells, lineStart, lineVisual, lineLogical, m_line, m_reordered);
+    m_cells.push_back({U'\n', unsigned(m_pageStyles.size() - 1)});
+    m_run.clear();
+    unsigned runStyle = m_cells.front().style;
+    for (const Cell& cell : m_cells) {
         if (cell.style != runStyle) {
-            text.append(styles[runStyle], run);
-            run.clear();
+            text.append(m_pageStyles[runStyle], m_run);
+            m_run.clear();
             runStyle = cell.style;
         }
-        appendUTF8(run, cell.codePoint);
+        appendUTF8(m_run, cell.codePoint);
     }
-    text.append(styles[runStyle], run);
+    text.append(m_pageStyles[runStyle], m_run);
     return text;
 }
 

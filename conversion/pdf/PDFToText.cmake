@@ -1,5 +1,6 @@
-# The PDF-to-text export: text with its fonts through poppler-cpp; DOCX and ODT through libzip,
-# Word .doc through LibreOffice headless at run time.
+# The PDF-to-text export: text with its fonts through Poppler's text engine (the input is opened
+# through poppler-cpp); DOCX and ODT through libzip, Word .doc through LibreOffice headless at
+# run time.
 pkg_check_modules(PDFTEXT REQUIRED IMPORTED_TARGET GLOBAL poppler-cpp libzip icu-uc)
 target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DOCXEncoder.cpp
@@ -8,6 +9,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeIsolation.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LibreOfficeIsolation.h
     ${CMAKE_CURRENT_LIST_DIR}/ODTEncoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PageFonts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PageFonts.h
     ${CMAKE_CURRENT_LIST_DIR}/PageTextPipeline.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageTextPipeline.h
     ${CMAKE_CURRENT_LIST_DIR}/PDFPageTextReader.cpp
@@ -25,5 +28,7 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/ZipPackage.h)
 target_include_directories(conversion PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 find_package(Threads REQUIRED)
-target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Threads::Threads)
+pkg_check_modules(PDFTEXT_POPPLER REQUIRED IMPORTED_TARGET GLOBAL poppler)
+target_link_libraries(conversion PUBLIC PkgConfig::PDFTEXT Threads::Threads PRIVATE
+    PkgConfig::PDFTEXT_POPPLER popplerglobals)
 

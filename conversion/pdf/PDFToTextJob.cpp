@@ -6,9 +6,11 @@
 #include "PageTextPipeline.h"
 #include "TextDocumentEncoders.h"
 
+#include "PopplerGlobals.h"
+
+#include <PDFDoc.h>
 #include <cstdio>
-#include <poppler-document.h>
-#include <poppler-page.h>
+#include <goo/GooString.h>
 
 namespace conversion {
 
@@ -31,12 +33,16 @@ bool isBlankCharacter(char32_t cp) {
 }
 
 bool isBlankShortPage(const StyledText& text) {
-    const std::u32string characters = DecodeUTF8(text.plainText());
-    if (characters.size() >= kShortPageLength)
-        return false;
-    for (char32_t cp : characters)
-        if (!isBlankCharacter(cp))
-            return false;
+    // Counting the lead bytes of the (valid) UTF-8 settles long pages without decoding them.
+    size_t length = 0;
+    for (const TextRun& run : text.runs())
+        for (const char byte : run.text)
+            if ((static_cast<unsigned char>(byte) & 0xC0) != 0x80 && ++length >= kShortPageLength)
+                return false;
+    for (const TextRun& run : text.runs())
+        for (char32_t cp : DecodeUTF8(run.text))
+            if (!isBlankCharacter(cp))
+                return false;
     return true;
 }
 
@@ -63,6 +69,54 @@ bool encodeDocument(std::int32_t format, const StyledText& text, std::string& by
     }
 }
 
+// One plain-text document written page by page as the pages come, so that a long document is
+// never held whole: the bytes are those the encoders make of the gathered text, since every page
+// holds whole characters. The file appears, complete, only at finish().
+class PlainTextDocument {
+public:
+    PlainTextDocument(const PDFToTextOptions& options) : m_options(options) {}
+
+    void add(const StyledText& page) {
+        if (!m_started) {
+            m_started = true;
+            m_ok =
+                m_output.create(m_options.outputFolderURL, false, m_error) &&
+                (m_options.textFormat != kTextFormatUTF16 || m_output.append("\xFF\xFE", m_error));
+        }
+        if (!m_ok)
+            return;
+        if (m_options.textFormat == kTextFormatUTF16) {
+            const std::string bytes = encodePlainTextUTF16(page);
+            m_ok = m_output.append(std::string_view(bytes).substr(2), m_error);
+        } else {
+            for (const TextRun& run : page.runs())
+                if (!(m_ok = m_output.append(run.text, m_error)))
+                    break;
+        }
+    }
+
+    // Puts the document in place under the first free name; false (reported) when any write
+    // failed, and then no file is left.
+    bool finish(const PDFToTextJob& job, const std::string& name) {
+        const std::string extension = m_options.outputExtension.value_or(std::string());
+        std::filesystem::path placed;
+        if (m_ok)
+            m_ok = m_output.sync(m_error) && m_output.place(name, extension, placed, m_error);
+        if (!m_ok) {
+            report(job, "cannot write " + numberedFileName(name, extension, 0) + ": " + m_error);
+            m_output.abandon();
+        }
+        return m_ok;
+    }
+
+private:
+    const PDFToTextOptions& m_options;
+    OutputFile m_output;
+    std::string m_error;
+    bool m_started = false;
+    bool m_ok = true;
+};
+
 } // namespace
 
 PDFToTextJob::PDFToTextJob(const PDFToTextOptions* given) : options(given) {}
@@ -70,14 +124,18 @@ PDFToTextJob::PDFToTextJob(const PDFToTextOptions* given) : options(given) {}
 ConversionResult PDFToTextJob::open() {
     if (!options)
         return ConversionResult::failure(kCannotOpenInput, "no options given");
+    // Poppler's process-wide settings; the export reads Unicode itself and needs no text encoding.
+    lumeno::ensurePopplerGlobals();
+    // The password serves as owner and user password alike; an encrypted document it does not
+    // open is kept, locked, so that the export can say so.
     const std::string password = options->password.value_or(std::string());
-    document.reset(
-        poppler::document::load_from_file(options->inputURL.string(), password, password));
-    if (!document)
+    document = std::make_unique<PDFDoc>(std::make_unique<GooString>(options->inputURL.string()),
+                                        GooString(password), GooString(password));
+    locked = !document->isOk() && document->getErrorCode() == errEncrypted;
+    if (!document->isOk() && !locked) {
+        document.reset();
         return ConversionResult::failure(kCannotOpenInput, "cannot be opened as a PDF");
-    // An empty password is a password too: some files open with it alone.
-    if (document->is_locked() && options->password)
-        document->unlock(password, password);
+    }
     return ConversionResult::success();
 }
 
@@ -97,6 +155,10 @@ bool WriteTextDocument(PDFToTextJob& job, const std::string& name, const StyledT
         written = output.create(options.outputFolderURL, false, error) &&
                   convertWithLibreOffice({encodeRTF(text), "rtf", "doc:MS Word 97", output.path()},
                                          error);
+    } else if (options.textFormat == kTextFormatUTF8 && text.runs().size() == 1) {
+        // Text in one run is its own UTF-8 document: written without a copy.
+        written = output.create(options.outputFolderURL, false, error) &&
+                  output.write(text.runs().front().text, error);
     } else {
         std::string bytes;
         written = output.create(options.outputFolderURL, false, error) &&
@@ -118,12 +180,12 @@ bool ExportPDFText(PDFToTextJob& job) {
                         " (1 UTF-8, 2 UTF-16, 3 RTF, 4 RTFD, 5 Word, 6 DOCX, 7 ODT)");
         return false;
     }
-    if (job.document->is_locked()) {
+    if (job.locked) {
         report(job, options.password ? "the password does not unlock the document"
                                      : "the document is locked; it needs a password");
         return false;
     }
-    const std::int64_t pageCount = job.document->pages();
+    const std::int64_t pageCount = job.document->getNumPages();
     const std::int64_t digits = std::int64_t(std::to_string(pageCount).size());
 
     std::int64_t start = 0;
@@ -147,8 +209,11 @@ bool ExportPDFText(PDFToTextJob& job) {
         return false;
     }
 
+    const bool plain =
+        options.textFormat == kTextFormatUTF8 || options.textFormat == kTextFormatUTF16;
     PageTextPipeline pages(options.inputURL, options.password, start, end);
     StyledText gathered;
+    PlainTextDocument streamed(options);
     bool taken = false;
     bool allWritten = true;
     for (std::int64_t index = start; index < end; ++index) {
@@ -171,12 +236,15 @@ bool ExportPDFText(PDFToTextJob& job) {
             }
             if (!WriteTextDocument(job, name, text))
                 allWritten = false;
+        } else if (plain) {
+            streamed.add(text);
         } else {
             gathered.append(text);
         }
         taken = true;
     }
-    if (!options.filePerPage && taken && !WriteTextDocument(job, base, gathered))
+    if (!options.filePerPage && taken &&
+        !(plain ? streamed.finish(job, base) : WriteTextDocument(job, base, gathered)))
         allWritten = false;
     if (!taken)
         report(job, "no page in the range holds text");

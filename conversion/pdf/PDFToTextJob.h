@@ -13,9 +13,7 @@
 #include <memory>
 #include <string>
 
-namespace poppler {
-class document;
-}
+class PDFDoc;
 
 namespace conversion {
 
@@ -32,7 +30,9 @@ public:
     ConversionResult open();
 
     const PDFToTextOptions* options;
-    std::unique_ptr<poppler::document> document;
+    std::unique_ptr<PDFDoc> document;
+    // An encrypted document that the password (if any) did not open.
+    bool locked = false;
 };
 
 // True when the text of at least one page was taken and every document was written. False for

@@ -1,15 +1,18 @@
 // Reads the styled text of a run of PDF pages on a few worker threads and hands the pages out in
 // order. Each worker opens the file on its own (poppler documents are not shared between
 // threads) and reads at most a bounded number of pages ahead of the consumer, so memory stays
-// small on long documents. The consumer is one thread (the job's); stop() and the destructor end
-// and join the workers.
+// small on long documents. A short run is read on the consumer's thread as it asks, since
+// handing a few pages between threads costs more than it gains. The consumer is one thread (the
+// job's); stop() and the destructor end and join the workers.
 #pragma once
 
+#include "PDFPageTextReader.h"
 #include "StyledText.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -50,6 +53,11 @@ private:
     std::int64_t m_nextToTake;
     bool m_stopping = false;
     std::vector<std::thread> m_workers;
+    // A short run: no workers; the consumer reads from its own document.
+    bool m_onCallersThread = false;
+    bool m_opened = false;
+    std::unique_ptr<PDFDoc> m_document;
+    PDFPageTextReader m_reader;
 };
 
 } // namespace conversion

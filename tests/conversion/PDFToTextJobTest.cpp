@@ -226,3 +226,21 @@ TEST_F(PDFToTextTest, FailedWritesReportFailureAndLeaveNoPartialFile) {
     EXPECT_EQ(results, std::vector<bool>(3, false));
     EXPECT_TRUE(outputNames().empty());
 }
+
+TEST_F(PDFToTextTest, PagesReadByWorkersGiveTheBytesOfPagesReadOneByOne) {
+    // The hundred pages go to worker threads; ranges of ten are read on the calling thread.
+    PDFToTextOptions whole = optionsFor("hundred.pdf");
+    whole.outputBaseName = "whole";
+    ASSERT_TRUE(ConvertPDFToTextDocument(&whole));
+    std::string pieces;
+    for (int first = 1; first <= 100; first += 10) {
+        PDFToTextOptions part = optionsFor("hundred.pdf");
+        part.outputBaseName = "part" + std::to_string(first);
+        part.pageRangeMode = kPageRangeFromTo;
+        part.firstPage = first;
+        part.lastPage = first + 9;
+        ASSERT_TRUE(ConvertPDFToTextDocument(&part));
+        pieces += testfiles::readText(outputPath(*part.outputBaseName + ".txt"));
+    }
+    EXPECT_EQ(testfiles::readText(outputPath("whole.txt")), pieces);
+}

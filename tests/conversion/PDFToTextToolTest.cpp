@@ -1,4 +1,5 @@
-// convtool pdf-to-text: arguments, default extensions, exit codes.
+// convtool pdf-to-text: arguments, default extensions, exit codes; convtool hands the text export
+// to its lean helper and every other command to the program with the whole library.
 #include "PDFToTextTestSupport.h"
 #include "TextReadBack.h"
 
@@ -47,4 +48,24 @@ TEST_F(PDFToTextTest, ToolReportsBadArgumentsAndFailures) {
     EXPECT_NE(message.find("cannot be opened"), std::string::npos);
     EXPECT_EQ(runTool("--help", &message), 0);
     EXPECT_TRUE(outputNames().empty());
+}
+
+TEST_F(PDFToTextTest, TheTextExportWritesEveryFormatAndConvtoolHandsOtherCommandsOn) {
+    const std::string in = testfiles::shellQuote(TestPDF("twelve.pdf"));
+    const std::string out = testfiles::shellQuote(m_folder.string());
+    // The last --format given counts.
+    EXPECT_EQ(runTool(in + " " + out + " --format 1 --first 2 --last 2 --format 7"), 0);
+    EXPECT_EQ(runTool(in + " " + out + " --first 3 --last 3 --base --format --format 1"), 0);
+    EXPECT_EQ(outputNames(), (std::set<std::string>{"--format.txt", "twelve.odt"}));
+    EXPECT_EQ(NormalizeSpace(ReadODT(outputPath("twelve.odt")).text),
+              NormalizeSpace(PdftotextOf(TestPDF("twelve.pdf"), 2, 2)));
+    int status = -1;
+    const std::string help =
+        testfiles::capture(std::string(LUMENO_CONVTOOL) + " --help 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(help.find("pdf-images"), std::string::npos) << help;
+    const std::string unknown =
+        testfiles::capture(std::string(LUMENO_CONVTOOL) + " no-such-command 2>&1", &status);
+    EXPECT_NE(unknown.find("unknown command"), std::string::npos) << unknown;
+    EXPECT_EQ(status, 2);
 }

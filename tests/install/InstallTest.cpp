@@ -121,6 +121,7 @@ TEST(Install, GivesAConvtoolThatFindsItsHelperAndResourcesInThePrefixAndNamesNoB
 
     for (const QString& program :
          {QStringLiteral("bin/convtool"), QStringLiteral("libexec/lumeno/lumeno-convtool"),
+          QStringLiteral("libexec/lumeno/lumeno-pdf-to-text"),
           QStringLiteral("libexec/lumeno/lumeno-text-layout")}) {
         const QString stripped = scratchDir() + QStringLiteral("/stripped");
         const Outcome strip =

@@ -1,5 +1,8 @@
-// convtool's own process: the WebP commands run here, on the codec libraries alone; any other
-// command (and the help) runs in lumeno-convtool, which this process becomes, arguments and all.
+// convtool's own process: the WebP commands run here, on the codec libraries alone. The text
+// export runs in lumeno-pdf-to-text, which loads Poppler, ICU and libzip alone, and any other
+// command (and the help) in lumeno-convtool; this process becomes the one it needs, arguments
+// and all. Loading the libraries of every command costs more time and memory than encoding one
+// picture or reading a short PDF's text.
 #include "InstalledPaths.h"
 #include "WebPCommands.h"
 
@@ -13,9 +16,9 @@
 
 namespace {
 
-// lumeno-convtool lives in the helpers' folder, so it cannot find the resources and helpers
-// from its own place as convtool does: it is told the folders convtool found. A variable the
-// user set is passed on as it is.
+// The helpers live in the helpers' folder, so they cannot find the resources and other helpers
+// from their own place as convtool does: they are told the folders convtool found. A variable
+// the user set is passed on as it is.
 void passFolder(const char* variable, const std::filesystem::path& relative) {
     const char* set = std::getenv(variable);
     if (set && *set)
@@ -31,13 +34,7 @@ int finish(int code) {
     return code < 0 ? 1 : code;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc >= 2 && !std::strcmp(argv[1], "webp-encode"))
-        return finish(EncoderToolMain(argc - 1, argv + 1));
-    if (argc >= 2 && !std::strcmp(argv[1], "webp-decode"))
-        return finish(DecoderToolMain(argc - 1, argv + 1));
+int becomeHelper(const char* name, char** argv) {
     const std::filesystem::path helpers = std::filesystem::path("libexec") / "lumeno";
     const std::filesystem::path folder = conversion::installedFolder("LUMENO_LIBEXEC", helpers);
     if (folder.empty()) {
@@ -46,8 +43,20 @@ int main(int argc, char** argv) {
     }
     passFolder("LUMENO_RESOURCES", std::filesystem::path("share") / "lumeno");
     passFolder("LUMENO_LIBEXEC", helpers);
-    const std::string program = (folder / "lumeno-convtool").string();
+    const std::string program = (folder / name).string();
     ::execv(program.c_str(), argv);
     std::fprintf(stderr, "convtool: %s cannot be run: %s\n", program.c_str(), std::strerror(errno));
     return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && !std::strcmp(argv[1], "webp-encode"))
+        return finish(EncoderToolMain(argc - 1, argv + 1));
+    if (argc >= 2 && !std::strcmp(argv[1], "webp-decode"))
+        return finish(DecoderToolMain(argc - 1, argv + 1));
+    if (argc >= 2 && !std::strcmp(argv[1], "pdf-to-text"))
+        return becomeHelper("lumeno-pdf-to-text", argv);
+    return becomeHelper("lumeno-convtool", argv);
 }

@@ -56,6 +56,11 @@ int usageError(const char* message, const char* argument) {
     return 2;
 }
 
+bool takesValue(std::string_view argument) {
+    return argument == "--format" || argument == "--first" || argument == "--last" ||
+           argument == "--password" || argument == "--base" || argument == "--extension";
+}
+
 } // namespace
 
 int PDFToTextCommandMain(int argc, char** argv) {
@@ -71,10 +76,7 @@ int PDFToTextCommandMain(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        const bool takesValue = argument == "--format" || argument == "--first" ||
-                                argument == "--last" || argument == "--password" ||
-                                argument == "--base" || argument == "--extension";
-        if (takesValue && i + 1 >= argc)
+        if (takesValue(argument) && i + 1 >= argc)
             return usageError("missing value after", argv[i]);
         if (argument == "--format") {
             if (!parseInteger(argv[++i], options.textFormat))
