@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace conversion {
@@ -29,7 +30,10 @@ std::uint64_t availableMemoryBytes() {
     while (in >> key >> value >> unit)
         if (key == "MemAvailable:")
             return value * 1024;
-    return std::uint64_t(1) << 30;
+    // Without /proc: the free pages, which leave out the caches the kernel would give back.
+    const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize)
+                                     : std::uint64_t(1) << 30;
 }
 
 void runWorkers(unsigned count, const std::function<void(unsigned)>& work) {

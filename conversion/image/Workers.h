@@ -12,7 +12,8 @@ namespace conversion {
 // uses no more threads than it has cores); at least 1.
 unsigned usableCores();
 
-// The memory the system could give this process now (MemAvailable), or 1 GiB when unknown.
+// The memory the system could give this process now (MemAvailable; the free pages without /proc;
+// 1 GiB when neither is known).
 std::uint64_t availableMemoryBytes();
 
 // Calls work(i) for i in [0, count) on `count` threads (the last one on the caller's) and

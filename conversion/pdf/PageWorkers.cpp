@@ -1,43 +1,19 @@
 #include "PageWorkers.h"
 
+#include "Workers.h"
+
 #include <algorithm>
-#include <fstream>
-#include <sched.h>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 
 namespace conversion {
 
 std::size_t processorsAvailable() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int n = CPU_COUNT(&set);
-        if (n > 0)
-            return std::size_t(n);
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
+    return usableCores();
 }
 
 std::uint64_t pageMemoryBudget() {
-    std::uint64_t available = 0;
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t value = 0;
-    std::string unit;
-    while (meminfo >> key >> value >> unit) {
-        if (key == "MemAvailable:") {
-            available = value * 1024;
-            break;
-        }
-    }
-    if (available == 0) {
-        const long pages = sysconf(_SC_AVPHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-        if (pages > 0 && size > 0)
-            available = std::uint64_t(pages) * std::uint64_t(size);
-    }
-    return available / 4;
+    return availableMemoryBytes() / 4;
 }
 
 std::size_t pageWorkerCount(std::int64_t pages, std::uint64_t bytesPerPage, std::uint64_t budget) {

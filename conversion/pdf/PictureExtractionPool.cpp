@@ -6,15 +6,13 @@
 #include "OutputFile.h"
 #include "PDFImageStream.h"
 #include "PictureConversion.h"
+#include "Workers.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include <algorithm>
-#include <fstream>
-#include <sched.h>
-#include <unistd.h>
 
 namespace conversion {
 
@@ -22,29 +20,6 @@ namespace {
 
 // Pictures in flight may use this share of the memory available when the run starts.
 constexpr std::uint64_t kMemoryShare = 2;
-
-std::uint64_t availableMemory() {
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::uint64_t value = 0;
-    std::string unit;
-    while (meminfo >> key >> value) {
-        std::getline(meminfo, unit);
-        if (key == "MemAvailable:")
-            return value * 1024;
-    }
-    const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-    return pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize)
-                                     : std::uint64_t(1) << 30;
-}
-
-unsigned usableProcessors() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return unsigned(CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
 
 } // namespace
 
@@ -95,13 +70,13 @@ struct PictureExtractionPool::Worker {
 };
 
 unsigned PictureExtractionPool::workerLimit(unsigned maxWorkers) {
-    const unsigned processors = usableProcessors();
+    const unsigned processors = usableCores();
     return maxWorkers > 0 ? std::min(maxWorkers, processors) : processors;
 }
 
 PictureExtractionPool::PictureExtractionPool(PictureOutput output, unsigned maxWorkers)
     : m_output(std::move(output)), m_workerLimit(workerLimit(maxWorkers)),
-      m_memoryBudget(availableMemory() / kMemoryShare) {}
+      m_memoryBudget(availableMemoryBytes() / kMemoryShare) {}
 
 PictureExtractionPool::~PictureExtractionPool() {
     std::filesystem::path ignored;
