@@ -94,8 +94,10 @@ void PictureExtractionPool::add(PictureTask task) {
         m_workers.emplace_back([this] { work(); });
     // Enough are queued to keep every worker busy: wait, logging what is finished meanwhile.
     while (m_queue.size() >= m_workerLimit) {
-        flushMessages(lock);
-        m_changed.wait(lock);
+        if (frontIsFinished())
+            flushMessages(lock);
+        else
+            m_changed.wait(lock);
     }
     m_queue.emplace_back(sequence, std::move(task));
     m_changed.notify_all();
@@ -120,8 +122,9 @@ bool PictureExtractionPool::finish(std::filesystem::path& lastOutput) {
     m_closing = true;
     m_changed.notify_all();
     while (!m_slots.empty()) {
-        flushMessages(lock);
-        if (!m_slots.empty())
+        if (frontIsFinished())
+            flushMessages(lock);
+        else
             m_changed.wait(lock);
     }
     std::vector<std::thread> workers = std::move(m_workers);
@@ -134,9 +137,13 @@ bool PictureExtractionPool::finish(std::filesystem::path& lastOutput) {
     return m_lastWritten;
 }
 
+bool PictureExtractionPool::frontIsFinished() const {
+    return !m_slots.empty() && m_slots.front().done && m_firstSlot < m_settled;
+}
+
 void PictureExtractionPool::flushMessages(std::unique_lock<std::mutex>& lock) {
     std::vector<std::string> lines;
-    while (!m_slots.empty() && m_slots.front().done && m_firstSlot < m_settled) {
+    while (frontIsFinished()) {
         Slot& front = m_slots.front();
         if (!front.message.empty())
             lines.push_back(std::move(front.message));

@@ -97,8 +97,10 @@ private:
     void acquireMemory(std::uint64_t bytes);
     void releaseMemory(std::uint64_t bytes);
     // Logs the messages of the finished slots at the front, in order, and lets them go. Called
-    // with the lock held.
+    // with the lock held, which it lets go of while logging: a caller that then waits must first
+    // look again (frontIsFinished) at what finished meanwhile, or it waits for news already told.
     void flushMessages(std::unique_lock<std::mutex>& lock);
+    bool frontIsFinished() const;
 
     const PictureOutput m_output;
     const unsigned m_workerLimit;
