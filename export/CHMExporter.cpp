@@ -4,6 +4,7 @@
 #include "IsPDFPageBlank.h"
 #include "LinkDestMatcher.h"
 #include "LumenoLogging.h"
+#include "PreparedPrint.h"
 #include "PrintedLinkRewriter.h"
 #include "PrintedPDFText.h"
 
@@ -16,6 +17,7 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 double ExportPageSettings::printableWidth() const {
     return std::max(1.0, (landscape ? paperHeight : paperWidth) - leftMargin - rightMargin);
@@ -106,34 +108,98 @@ bool hasLittleText(const std::vector<PrintedWord>& words) {
 
 } // namespace
 
+std::atomic<int> PreparedPrint::s_live{0};
+
+PreparedPrint::PreparedPrint() {
+    s_live.fetch_add(1);
+}
+
+PreparedPrint::~PreparedPrint() {
+    // The pages refer into the parsed print: they go first.
+    pages.clear();
+    printed.reset();
+    s_live.fetch_sub(1);
+}
+
+std::unique_ptr<PreparedPrint> CHMExporter::preparePrint(const QByteArray& pdf,
+                                                         const QString& pagePath) {
+    auto prepared = std::make_unique<PreparedPrint>();
+    prepared->pdf = pdf;
+    // Three readers of the same bytes: qpdf for the pages, Poppler's text engine for word
+    // positions, poppler-cpp for the blank test. The last is opened only for pages with almost no
+    // words (text extraction is what costs, with the fonts of Chinese or Japanese pages).
+    std::unique_ptr<poppler::document> rendered;
+    try {
+        auto printed = std::make_unique<QPDF>();
+        printed->setSuppressWarnings(true);
+        printed->processMemoryFile("printed page", prepared->pdf.constData(),
+                                   static_cast<size_t>(prepared->pdf.size()));
+        // Page data is copied when a page is appended, not when the output is written, so
+        // nothing in the output depends on this buffer afterwards.
+        printed->setImmediateCopyFrom(true);
+        prepared->printed = std::move(printed);
+    } catch (const std::exception& e) {
+        prepared->error = QString::fromUtf8(e.what());
+        return prepared;
+    }
+    try {
+        QPDF& printed = *prepared->printed;
+        PrintedLinkRewriter::rewriteNamedDestinations(printed,
+                                                      LinkDestinationTable::pageURL(pagePath));
+        try {
+            // Every object is read here, on the caller's thread, so that appending the pages
+            // later only copies them. One that can't be read is left to the copy, which fails
+            // on it as it always did.
+            for (QPDFObjectHandle& object : printed.getAllObjects())
+                (void)object.getTypeCode();
+        } catch (const std::exception&) {
+        }
+        PrintedPDFText words(prepared->pdf);
+        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(printed).getAllPages();
+        prepared->pages.reserve(pages.size());
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            PreparedPrint::Page page{
+                pages[i], withoutRepaintedWords(words.wordsOfPage(static_cast<int>(i))),
+                pages[i].getCropBox(false, false).getArrayAsRectangle(), false};
+            if (hasLittleText(page.words)) {
+                if (!rendered)
+                    rendered.reset(poppler::document::load_from_raw_data(
+                        prepared->pdf.constData(), static_cast<int>(prepared->pdf.size())));
+                std::unique_ptr<poppler::page> shown(
+                    rendered ? rendered->create_page(static_cast<int>(i)) : nullptr);
+                page.blank = shown && IsPDFPageBlank(shown.get());
+            }
+            prepared->pages.push_back(std::move(page));
+        }
+    } catch (const std::exception& e) {
+        prepared->error = QString::fromUtf8(e.what());
+    }
+    return prepared;
+}
+
 bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& text,
                                  QString* error) {
+    if (!hasMorePages())
+        return false;
+    const std::unique_ptr<PreparedPrint> prepared = preparePrint(pdf, currentPagePath());
+    return addPreparedPrint(*prepared, text, error);
+}
+
+bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextContent& text,
+                                   QString* error) {
     if (!hasMorePages())
         return false;
     const QString pagePath = currentPagePath();
     std::size_t firstItem = 0, lastItem = 0;
     AddDestinationForEachPage(text, &firstItem, &lastItem);
     const auto advance = qScopeGuard([this] { ++m_curPageId; });
-
-    // Three readers of the same bytes: qpdf for the pages, Poppler's text engine for word
-    // positions, poppler-cpp for the blank test. The last is opened only for pages with almost no
-    // words (text extraction is what costs, with the fonts of Chinese or Japanese pages), and
-    // kept until the end, since its front end owns Poppler's process-wide settings while it lives.
-    std::unique_ptr<poppler::document> rendered;
-    QPDF printed;
-    try {
-        printed.setSuppressWarnings(true);
-        printed.processMemoryFile("printed page", pdf.constData(), static_cast<size_t>(pdf.size()));
-        // Page data is copied when a page is appended, not when the output is written, so
-        // nothing in the output depends on this buffer afterwards.
-        printed.setImmediateCopyFrom(true);
-    } catch (const std::exception& e) {
+    if (!prepared.printed) {
         if (error)
-            *error = QString::fromUtf8(e.what());
-        qCWarning(lcExport) << "printed page" << logSafe(pagePath) << "unreadable:" << e.what();
+            *error = prepared.error;
+        qCWarning(lcExport) << "printed page" << logSafe(pagePath)
+                            << "unreadable:" << prepared.error;
         return false;
     }
-    PrintedPDFText words(pdf);
 
     std::vector<LinkDestLocation> records(lastItem - firstItem);
     for (std::size_t i = firstItem; i < lastItem; ++i) {
@@ -149,22 +215,11 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
     int characterBase = 0;
 
     try {
-        PrintedLinkRewriter::rewriteNamedDestinations(printed,
-                                                      LinkDestinationTable::pageURL(pagePath));
         QPDFPageDocumentHelper output(*m_pdfDocument);
-        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(printed).getAllPages();
-        for (std::size_t i = 0; i < pages.size(); ++i) {
-            const std::vector<PrintedWord> pageWords =
-                withoutRepaintedWords(words.wordsOfPage(static_cast<int>(i)));
-            if (hasLittleText(pageWords)) {
-                if (!rendered)
-                    rendered.reset(poppler::document::load_from_raw_data(
-                        pdf.constData(), static_cast<int>(pdf.size())));
-                std::unique_ptr<poppler::page> page(
-                    rendered ? rendered->create_page(static_cast<int>(i)) : nullptr);
-                if (page && IsPDFPageBlank(page.get()))
-                    continue;
-            }
+        for (PreparedPrint::Page& printedPage : prepared.pages) {
+            if (printedPage.blank)
+                continue;
+            const std::vector<PrintedWord>& pageWords = printedPage.words;
             const int answer =
                 findLinkDestinations(pageWords, pageText.constData(), textLength, records.data(),
                                      static_cast<int>(records.size()), &walk);
@@ -174,8 +229,7 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
             }
             const int textPos = walk.textPos;
             const int pageEnd = characterBase + printedTextBytes(pageWords);
-            const QPDFObjectHandle::Rectangle crop =
-                pages[i].getCropBox(false, false).getArrayAsRectangle();
+            const QPDFObjectHandle::Rectangle& crop = printedPage.crop;
             while (firstItem < lastItem) {
                 LinkDestinationItem& item = m_links.itemAt(firstItem);
                 const quint64 index = item.charIndex();
@@ -196,9 +250,12 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
                 ++firstItem;
             }
             characterBase = pageEnd;
-            output.addPage(pages[i], false);
+            output.addPage(printedPage.page, false);
             ++m_pageCount;
         }
+        // Pages read before the print failed are kept; the rest of it is lost.
+        if (!prepared.error.isEmpty())
+            throw std::runtime_error(prepared.error.toStdString());
     } catch (const std::exception& e) {
         // Pages of this print appended so far stay; the rest of it is lost.
         if (error)

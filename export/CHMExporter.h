@@ -22,6 +22,7 @@
 class CHMDocument;
 class QPDF;
 class LinkItem;
+struct PreparedPrint;
 
 struct ExportPageSettings {
     double paperWidth = 595.0;
@@ -68,6 +69,14 @@ public:
     // page and places no target (false, with the reason in `error`).
     bool addPrintedPage(const QByteArray& pdf, const PageTextContent& text,
                         QString* error = nullptr);
+    // The same in two steps: the print read and measured on any thread (nothing of the exporter
+    // is used; pagePath is the page list's path of the page printed), then appended here as the
+    // current page. Reading a print is most of the work, so several can be read at once while
+    // they are appended one by one, in page-list order.
+    static std::unique_ptr<PreparedPrint> preparePrint(const QByteArray& pdf,
+                                                       const QString& pagePath);
+    bool addPreparedPrint(PreparedPrint& prepared, const PageTextContent& text,
+                          QString* error = nullptr);
     // The current page could not be printed: nothing of it goes into the output.
     void skipPage();
 
