@@ -92,12 +92,17 @@ void PrintPipeline::work() {
         else
             m_exporter.skipPage();
         outcome.outputPages = m_exporter.outputPageCount();
+        {
+            // Done before the news goes out: whoever hears it finds the count that goes with it.
+            const std::lock_guard lock(m_mutex);
+            ++m_finished;
+        }
+        // Still in turn, so that the news goes out in hand-in order.
         if (m_done)
             m_done(outcome);
         {
             const std::lock_guard lock(m_mutex);
             ++m_nextTurn;
-            ++m_finished;
         }
         m_turnChanged.notify_all();
         // Freeing a parsed print costs too: off the turn.
