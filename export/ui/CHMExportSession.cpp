@@ -99,8 +99,9 @@ void CHMExportSession::exportToPDF() {
     if (m_pipeline->inWork() >= PrintPipeline::kMaxPrintsInWork)
         return;
     const QString path = m_exporter->pageList().at(m_nextPage).path();
-    report(static_cast<double>(m_nextPage) * 100.0 / static_cast<double>(total), m_outputPages,
-           m_title);
+    // Later reports come as pages are appended (printDone), with the pages they added.
+    if (m_nextPage == 0)
+        report(0.0, 0, m_title);
     if (m_progressTarget)
         m_progressTarget->exportPageStarted(static_cast<int>(m_nextPage), static_cast<int>(total),
                                             m_exporter->pageList().at(m_nextPage).name());
@@ -134,8 +135,17 @@ void CHMExportSession::printDone(const PrintPipeline::Outcome& outcome) {
     if (m_ended)
         return;
     m_outputPages = outcome.outputPages;
+    ++m_pagesDone;
     if (outcome.printed && !outcome.added)
         qCWarning(lcExport) << "page" << logSafe(outcome.pagePath) << "left out:" << outcome.error;
+    if (pollCancelled()) {
+        end(false, QString());
+        return;
+    }
+    const std::size_t total = m_exporter->pageList().size();
+    if (m_pagesDone < total)
+        report(static_cast<double>(m_pagesDone) * 100.0 / static_cast<double>(total), m_outputPages,
+               m_title);
     // A page held back for a free place, or the final phase, may go on now.
     if (!m_printer.isBusy())
         scheduleStep(&CHMExportSession::exportToPDF);

@@ -65,8 +65,9 @@ private:
     ExportPagePrinter m_printer;
     // Reads and appends the prints while the next page prints; owns the exporter until idle.
     std::unique_ptr<PrintPipeline> m_pipeline;
-    std::size_t m_nextPage = 0; // the page list's page to print next
-    int m_outputPages = 0;      // output pages appended so far, as the pipeline last told
+    std::size_t m_nextPage = 0;  // the page list's page to print next
+    int m_outputPages = 0;       // output pages appended so far, as the pipeline last told
+    std::size_t m_pagesDone = 0; // pages of the page list appended or skipped
     std::atomic<bool> m_isConversionCancelled{false};
     bool m_started = false;
     bool m_ended = false;
