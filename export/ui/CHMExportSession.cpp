@@ -78,7 +78,8 @@ bool CHMExportSession::pollCancelled() {
 }
 
 void CHMExportSession::exportToPDF() {
-    if (m_ended || m_printer.isBusy())
+    // Without a pipeline the page phase is over: a step scheduled twice finds nothing to do.
+    if (m_ended || !m_pipeline || m_printer.isBusy())
         return;
     if (pollCancelled()) {
         end(false, QString());
@@ -132,7 +133,8 @@ void CHMExportSession::pagePrinted(const ExportPagePrinter::Result& result) {
 }
 
 void CHMExportSession::printDone(const PrintPipeline::Outcome& outcome) {
-    if (m_ended)
+    // News that arrives after the last page was appended has nothing left to report.
+    if (m_ended || !m_pipeline)
         return;
     m_outputPages = outcome.outputPages;
     ++m_pagesDone;
