@@ -7,6 +7,7 @@
 #include "PreparedPrint.h"
 #include "PrintedLinkRewriter.h"
 #include "PrintedPDFText.h"
+#include "StreamSpill.h"
 
 #include <poppler-document.h>
 #include <poppler-page.h>
@@ -37,7 +38,7 @@ CHMExporter::CHMExporter(CHMDocument& document, const QString& outputPath,
 CHMExporter::CHMExporter(CHMDocument* document, const QString& outputPath, ExportPageList pageList,
                          const CHMToPDFConversionOptions* options)
     : m_document(document), m_pageList(std::move(pageList)), m_fileURL(outputPath),
-      m_pdfDocument(std::make_unique<QPDF>()) {
+      m_spill(std::make_shared<StreamSpill>()), m_pdfDocument(std::make_unique<QPDF>()) {
     if (m_document)
         m_bookFileName = QFileInfo(m_document->filePath()).fileName();
     applyOptions(options);
@@ -214,6 +215,8 @@ bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextConten
     const int textLength = static_cast<int>(pageText.size());
     int characterBase = 0;
 
+    // The streams of this print's pages, once each: pages of a print share their fonts.
+    std::set<QPDFObjGen> spilled;
     try {
         QPDFPageDocumentHelper output(*m_pdfDocument);
         for (PreparedPrint::Page& printedPage : prepared.pages) {
@@ -252,6 +255,7 @@ bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextConten
             characterBase = pageEnd;
             output.addPage(printedPage.page, false);
             ++m_pageCount;
+            spillStreamsOf(m_pdfDocument->getAllPages().back(), &spilled);
         }
         // Pages read before the print failed are kept; the rest of it is lost.
         if (!prepared.error.isEmpty())
@@ -264,6 +268,36 @@ bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextConten
         return false;
     }
     return true;
+}
+
+void CHMExporter::spillStreamsOf(QPDFObjectHandle page, std::set<QPDFObjGen>* seen) {
+    if (!m_spill->ok())
+        return;
+    // Everything the page reaches but the page tree above it, with an explicit work list.
+    std::vector<QPDFObjectHandle> work{page};
+    while (!work.empty()) {
+        QPDFObjectHandle object = work.back();
+        work.pop_back();
+        if (object.isIndirect() && !seen->insert(object.getObjGen()).second)
+            continue;
+        if (object.isStream()) {
+            work.push_back(object.getDict());
+            if (!m_spill->spill(object, m_spill))
+                return; // the temporary file takes no more: the rest stays in memory
+        } else if (object.isDictionary()) {
+            for (auto& [key, value] : object.ditems()) {
+                if (key != "/Parent")
+                    work.push_back(value);
+            }
+        } else if (object.isArray()) {
+            for (QPDFObjectHandle& item : object.aitems())
+                work.push_back(item);
+        }
+    }
+}
+
+std::size_t CHMExporter::spilledStreams() const {
+    return m_spill->spilledStreams();
 }
 
 int CHMExporter::outputPageCount() const {

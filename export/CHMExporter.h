@@ -18,11 +18,14 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <set>
 
 class CHMDocument;
 class QPDF;
 class LinkItem;
 struct PreparedPrint;
+class StreamSpill;
 
 struct ExportPageSettings {
     double paperWidth = 595.0;
@@ -95,6 +98,8 @@ public:
     bool outputFolderTakesFiles(QString* error) const;
 
     const LinkDestinationTable& linkTargets() const { return m_links; }
+    // Streams of the output whose data waits in the temporary file, not in memory.
+    std::size_t spilledStreams() const;
 
 private:
     void applyOptions(const CHMToPDFConversionOptions* options);
@@ -111,5 +116,8 @@ private:
     bool m_ExportHyperlinks = true;
     bool m_ExportTOC = true;
     LinkDestinationTable m_links;
+    // Shared with the output's streams, which read their data from it.
+    std::shared_ptr<StreamSpill> m_spill;
     std::unique_ptr<QPDF> m_pdfDocument;
+    void spillStreamsOf(QPDFObjectHandle page, std::set<QPDFObjGen>* seen);
 };
