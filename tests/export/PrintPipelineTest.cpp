@@ -120,8 +120,7 @@ TEST(ExportPrintPipeline, PrintsReadOnWorkersGiveTheSamePDFAsASerialExport) {
     ASSERT_TRUE(piped.exporter);
     Told told;
     {
-        // On the heap, as the session holds it: ThreadSanitizer keeps the locks of an earlier
-        // test's pipeline at the same stack address and would see races that are not there.
+        // On the heap, as the session holds it.
         const auto owned = std::make_unique<PrintPipeline>(*piped.exporter, told.callback());
         PrintPipeline& pipeline = *owned;
         EXPECT_GE(pipeline.workerCount(), 1u);
