@@ -4,8 +4,10 @@
 #include "IsPDFPageBlank.h"
 #include "LinkDestMatcher.h"
 #include "LumenoLogging.h"
+#include "PreparedPrint.h"
 #include "PrintedLinkRewriter.h"
 #include "PrintedPDFText.h"
+#include "StreamSpill.h"
 
 #include <poppler-document.h>
 #include <poppler-page.h>
@@ -16,6 +18,7 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 double ExportPageSettings::printableWidth() const {
     return std::max(1.0, (landscape ? paperHeight : paperWidth) - leftMargin - rightMargin);
@@ -35,7 +38,7 @@ CHMExporter::CHMExporter(CHMDocument& document, const QString& outputPath,
 CHMExporter::CHMExporter(CHMDocument* document, const QString& outputPath, ExportPageList pageList,
                          const CHMToPDFConversionOptions* options)
     : m_document(document), m_pageList(std::move(pageList)), m_fileURL(outputPath),
-      m_pdfDocument(std::make_unique<QPDF>()) {
+      m_spill(std::make_shared<StreamSpill>()), m_pdfDocument(std::make_unique<QPDF>()) {
     if (m_document)
         m_bookFileName = QFileInfo(m_document->filePath()).fileName();
     applyOptions(options);
@@ -106,34 +109,98 @@ bool hasLittleText(const std::vector<PrintedWord>& words) {
 
 } // namespace
 
+std::atomic<int> PreparedPrint::s_live{0};
+
+PreparedPrint::PreparedPrint() {
+    s_live.fetch_add(1);
+}
+
+PreparedPrint::~PreparedPrint() {
+    // The pages refer into the parsed print: they go first.
+    pages.clear();
+    printed.reset();
+    s_live.fetch_sub(1);
+}
+
+std::unique_ptr<PreparedPrint> CHMExporter::preparePrint(const QByteArray& pdf,
+                                                         const QString& pagePath) {
+    auto prepared = std::make_unique<PreparedPrint>();
+    prepared->pdf = pdf;
+    // Three readers of the same bytes: qpdf for the pages, Poppler's text engine for word
+    // positions, poppler-cpp for the blank test. The last is opened only for pages with almost no
+    // words (text extraction is what costs, with the fonts of Chinese or Japanese pages).
+    std::unique_ptr<poppler::document> rendered;
+    try {
+        auto printed = std::make_unique<QPDF>();
+        printed->setSuppressWarnings(true);
+        printed->processMemoryFile("printed page", prepared->pdf.constData(),
+                                   static_cast<size_t>(prepared->pdf.size()));
+        // Page data is copied when a page is appended, not when the output is written, so
+        // nothing in the output depends on this buffer afterwards.
+        printed->setImmediateCopyFrom(true);
+        prepared->printed = std::move(printed);
+    } catch (const std::exception& e) {
+        prepared->error = QString::fromUtf8(e.what());
+        return prepared;
+    }
+    try {
+        QPDF& printed = *prepared->printed;
+        PrintedLinkRewriter::rewriteNamedDestinations(printed,
+                                                      LinkDestinationTable::pageURL(pagePath));
+        try {
+            // Every object is read here, on the caller's thread, so that appending the pages
+            // later only copies them. One that can't be read is left to the copy, which fails
+            // on it as it always did.
+            for (QPDFObjectHandle& object : printed.getAllObjects())
+                (void)object.getTypeCode();
+        } catch (const std::exception&) {
+        }
+        PrintedPDFText words(prepared->pdf);
+        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(printed).getAllPages();
+        prepared->pages.reserve(pages.size());
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            PreparedPrint::Page page{
+                pages[i], withoutRepaintedWords(words.wordsOfPage(static_cast<int>(i))),
+                pages[i].getCropBox(false, false).getArrayAsRectangle(), false};
+            if (hasLittleText(page.words)) {
+                if (!rendered)
+                    rendered.reset(poppler::document::load_from_raw_data(
+                        prepared->pdf.constData(), static_cast<int>(prepared->pdf.size())));
+                std::unique_ptr<poppler::page> shown(
+                    rendered ? rendered->create_page(static_cast<int>(i)) : nullptr);
+                page.blank = shown && IsPDFPageBlank(shown.get());
+            }
+            prepared->pages.push_back(std::move(page));
+        }
+    } catch (const std::exception& e) {
+        prepared->error = QString::fromUtf8(e.what());
+    }
+    return prepared;
+}
+
 bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& text,
                                  QString* error) {
+    if (!hasMorePages())
+        return false;
+    const std::unique_ptr<PreparedPrint> prepared = preparePrint(pdf, currentPagePath());
+    return addPreparedPrint(*prepared, text, error);
+}
+
+bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextContent& text,
+                                   QString* error) {
     if (!hasMorePages())
         return false;
     const QString pagePath = currentPagePath();
     std::size_t firstItem = 0, lastItem = 0;
     AddDestinationForEachPage(text, &firstItem, &lastItem);
     const auto advance = qScopeGuard([this] { ++m_curPageId; });
-
-    // Three readers of the same bytes: qpdf for the pages, Poppler's text engine for word
-    // positions, poppler-cpp for the blank test. The last is opened only for pages with almost no
-    // words (text extraction is what costs, with the fonts of Chinese or Japanese pages), and
-    // kept until the end, since its front end owns Poppler's process-wide settings while it lives.
-    std::unique_ptr<poppler::document> rendered;
-    QPDF printed;
-    try {
-        printed.setSuppressWarnings(true);
-        printed.processMemoryFile("printed page", pdf.constData(), static_cast<size_t>(pdf.size()));
-        // Page data is copied when a page is appended, not when the output is written, so
-        // nothing in the output depends on this buffer afterwards.
-        printed.setImmediateCopyFrom(true);
-    } catch (const std::exception& e) {
+    if (!prepared.printed) {
         if (error)
-            *error = QString::fromUtf8(e.what());
-        qCWarning(lcExport) << "printed page" << logSafe(pagePath) << "unreadable:" << e.what();
+            *error = prepared.error;
+        qCWarning(lcExport) << "printed page" << logSafe(pagePath)
+                            << "unreadable:" << prepared.error;
         return false;
     }
-    PrintedPDFText words(pdf);
 
     std::vector<LinkDestLocation> records(lastItem - firstItem);
     for (std::size_t i = firstItem; i < lastItem; ++i) {
@@ -148,23 +215,14 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
     const int textLength = static_cast<int>(pageText.size());
     int characterBase = 0;
 
+    // The streams of this print's pages, once each: pages of a print share their fonts.
+    std::set<QPDFObjGen> spilled;
     try {
-        PrintedLinkRewriter::rewriteNamedDestinations(printed,
-                                                      LinkDestinationTable::pageURL(pagePath));
         QPDFPageDocumentHelper output(*m_pdfDocument);
-        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(printed).getAllPages();
-        for (std::size_t i = 0; i < pages.size(); ++i) {
-            const std::vector<PrintedWord> pageWords =
-                withoutRepaintedWords(words.wordsOfPage(static_cast<int>(i)));
-            if (hasLittleText(pageWords)) {
-                if (!rendered)
-                    rendered.reset(poppler::document::load_from_raw_data(
-                        pdf.constData(), static_cast<int>(pdf.size())));
-                std::unique_ptr<poppler::page> page(
-                    rendered ? rendered->create_page(static_cast<int>(i)) : nullptr);
-                if (page && IsPDFPageBlank(page.get()))
-                    continue;
-            }
+        for (PreparedPrint::Page& printedPage : prepared.pages) {
+            if (printedPage.blank)
+                continue;
+            const std::vector<PrintedWord>& pageWords = printedPage.words;
             const int answer =
                 findLinkDestinations(pageWords, pageText.constData(), textLength, records.data(),
                                      static_cast<int>(records.size()), &walk);
@@ -174,8 +232,7 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
             }
             const int textPos = walk.textPos;
             const int pageEnd = characterBase + printedTextBytes(pageWords);
-            const QPDFObjectHandle::Rectangle crop =
-                pages[i].getCropBox(false, false).getArrayAsRectangle();
+            const QPDFObjectHandle::Rectangle& crop = printedPage.crop;
             while (firstItem < lastItem) {
                 LinkDestinationItem& item = m_links.itemAt(firstItem);
                 const quint64 index = item.charIndex();
@@ -196,9 +253,13 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
                 ++firstItem;
             }
             characterBase = pageEnd;
-            output.addPage(pages[i], false);
+            output.addPage(printedPage.page, false);
             ++m_pageCount;
+            spillStreamsOf(m_pdfDocument->getAllPages().back(), &spilled);
         }
+        // Pages read before the print failed are kept; the rest of it is lost.
+        if (!prepared.error.isEmpty())
+            throw std::runtime_error(prepared.error.toStdString());
     } catch (const std::exception& e) {
         // Pages of this print appended so far stay; the rest of it is lost.
         if (error)
@@ -207,6 +268,36 @@ bool CHMExporter::addPrintedPage(const QByteArray& pdf, const PageTextContent& t
         return false;
     }
     return true;
+}
+
+void CHMExporter::spillStreamsOf(QPDFObjectHandle page, std::set<QPDFObjGen>* seen) {
+    if (!m_spill->ok())
+        return;
+    // Everything the page reaches but the page tree above it, with an explicit work list.
+    std::vector<QPDFObjectHandle> work{page};
+    while (!work.empty()) {
+        QPDFObjectHandle object = work.back();
+        work.pop_back();
+        if (object.isIndirect() && !seen->insert(object.getObjGen()).second)
+            continue;
+        if (object.isStream()) {
+            work.push_back(object.getDict());
+            if (!m_spill->spill(object, m_spill))
+                return; // the temporary file takes no more: the rest stays in memory
+        } else if (object.isDictionary()) {
+            for (auto& [key, value] : object.ditems()) {
+                if (key != "/Parent")
+                    work.push_back(value);
+            }
+        } else if (object.isArray()) {
+            for (QPDFObjectHandle& item : object.aitems())
+                work.push_back(item);
+        }
+    }
+}
+
+std::size_t CHMExporter::spilledStreams() const {
+    return m_spill->spilledStreams();
 }
 
 int CHMExporter::outputPageCount() const {

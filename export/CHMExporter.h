@@ -18,10 +18,14 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <set>
 
 class CHMDocument;
 class QPDF;
 class LinkItem;
+struct PreparedPrint;
+class StreamSpill;
 
 struct ExportPageSettings {
     double paperWidth = 595.0;
@@ -68,6 +72,14 @@ public:
     // page and places no target (false, with the reason in `error`).
     bool addPrintedPage(const QByteArray& pdf, const PageTextContent& text,
                         QString* error = nullptr);
+    // The same in two steps: the print read and measured on any thread (nothing of the exporter
+    // is used; pagePath is the page list's path of the page printed), then appended here as the
+    // current page. Reading a print is most of the work, so several can be read at once while
+    // they are appended one by one, in page-list order.
+    static std::unique_ptr<PreparedPrint> preparePrint(const QByteArray& pdf,
+                                                       const QString& pagePath);
+    bool addPreparedPrint(PreparedPrint& prepared, const PageTextContent& text,
+                          QString* error = nullptr);
     // The current page could not be printed: nothing of it goes into the output.
     void skipPage();
 
@@ -86,6 +98,8 @@ public:
     bool outputFolderTakesFiles(QString* error) const;
 
     const LinkDestinationTable& linkTargets() const { return m_links; }
+    // Streams of the output whose data waits in the temporary file, not in memory.
+    std::size_t spilledStreams() const;
 
 private:
     void applyOptions(const CHMToPDFConversionOptions* options);
@@ -102,5 +116,8 @@ private:
     bool m_ExportHyperlinks = true;
     bool m_ExportTOC = true;
     LinkDestinationTable m_links;
+    // Shared with the output's streams, which read their data from it.
+    std::shared_ptr<StreamSpill> m_spill;
     std::unique_ptr<QPDF> m_pdfDocument;
+    void spillStreamsOf(QPDFObjectHandle page, std::set<QPDFObjGen>* seen);
 };

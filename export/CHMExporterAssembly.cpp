@@ -31,10 +31,12 @@ QPDFObjectHandle destinationArray(QPDFObjectHandle page, PDFPoint at) {
 } // namespace
 
 void CHMExporter::ResolveDestination(int outputPageIndex) {
-    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(*m_pdfDocument).getAllPages();
+    // qpdf's own list, kept up to date as pages are added: no copy per page resolved.
+    const std::vector<QPDFObjectHandle>& pages = m_pdfDocument->getAllPages();
     if (outputPageIndex < 0 || static_cast<std::size_t>(outputPageIndex) >= pages.size())
         return;
-    QPDFObjectHandle annots = pages[outputPageIndex].getObjectHandle().getKey("/Annots");
+    QPDFObjectHandle page = pages[outputPageIndex];
+    QPDFObjectHandle annots = page.getKey("/Annots");
     if (!annots.isArray())
         return;
     int i = 0;
@@ -66,8 +68,7 @@ void CHMExporter::ResolveDestination(int outputPageIndex) {
                 if (item->pdfPageNo() < pages.size()) {
                     annotation.removeKey("/A");
                     annotation.replaceKey(
-                        "/Dest", destinationArray(pages[item->pdfPageNo()].getObjectHandle(),
-                                                  item->destLocation()));
+                        "/Dest", destinationArray(pages[item->pdfPageNo()], item->destLocation()));
                     ++i;
                     continue;
                 }
@@ -80,8 +81,7 @@ void CHMExporter::ResolveDestination(int outputPageIndex) {
 void CHMExporter::GenerateTableOfContents(const LinkItem* root) {
     if (!m_ExportTOC || !root)
         return;
-    const std::vector<QPDFPageObjectHelper> pages =
-        QPDFPageDocumentHelper(*m_pdfDocument).getAllPages();
+    const std::vector<QPDFObjectHandle>& pages = m_pdfDocument->getAllPages();
     QPDF& pdf = *m_pdfDocument;
 
     // An explicit work list, so that contents of any depth are safe. `descendants` counts the
@@ -118,9 +118,8 @@ void CHMExporter::GenerateTableOfContents(const LinkItem* root) {
             const LinkDestinationItem* target = m_links.IsDestinationLinkExistForPath(
                 QStringLiteral("itss://chm/") + child->path());
             if (target && target->pdfPageNo() < pages.size())
-                entry.replaceKey("/Dest",
-                                 destinationArray(pages[target->pdfPageNo()].getObjectHandle(),
-                                                  target->destLocation()));
+                entry.replaceKey(
+                    "/Dest", destinationArray(pages[target->pdfPageNo()], target->destLocation()));
         }
         if (!level.last.isInitialized()) {
             level.entry.replaceKey("/First", entry);

@@ -2,7 +2,8 @@
 //   exportBench floor FILE        every page of the export's page list loaded and printed by the
 //                                 web engine's printToPdf, nothing else (the floor)
 //   exportBench export FILE DIR   the whole export of FILE into DIR
-// Each prints one line "pages=N outputPages=M ms=T" (wall time of the page work, after start-up).
+// Each prints one line "pages=N outputPages=M ms=T" (wall time of the page work, after start-up;
+// M is the written PDF's page count, read back, and 0 for the floor).
 #include "CHMDocument.h"
 #include "CHMExporter.h"
 #include "CHMTableOfContent.h"
@@ -22,6 +23,7 @@
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <qpdf/QPDF.hh>
 
 namespace {
 
@@ -90,7 +92,15 @@ int runExport(CHMDocument& document, ExportWebProfile& profile, const QString& f
         QTextStream(stderr) << error << Qt::endl;
         return 1;
     }
-    QTextStream(stdout) << "pages=" << pages << " outputPages=-1 ms=" << ms
+    int outputPages = -1;
+    try {
+        QPDF written;
+        written.setSuppressWarnings(true);
+        written.processFile(QFile::encodeName(output).constData());
+        outputPages = static_cast<int>(written.getAllPages().size());
+    } catch (const std::exception&) {
+    }
+    QTextStream(stdout) << "pages=" << pages << " outputPages=" << outputPages << " ms=" << ms
                         << " bytes=" << QFileInfo(output).size() << Qt::endl;
     return 0;
 }

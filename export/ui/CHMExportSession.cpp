@@ -33,6 +33,8 @@ CHMExportSession::CHMExportSession(CHMDocument& document, QWebEngineProfile* pro
 
 CHMExportSession::~CHMExportSession() {
     m_printer.abort();
+    // Its workers go before the exporter they append to.
+    m_pipeline.reset();
 }
 
 void CHMExportSession::start() {
@@ -50,6 +52,12 @@ void CHMExportSession::start() {
             Qt::QueuedConnection);
         return;
     }
+    m_pipeline =
+        std::make_unique<PrintPipeline>(*m_exporter, [this](const PrintPipeline::Outcome& outcome) {
+            // On a worker thread: the news goes to this object's thread.
+            QMetaObject::invokeMethod(
+                this, [this, outcome] { printDone(outcome); }, Qt::QueuedConnection);
+        });
     scheduleStep(&CHMExportSession::exportToPDF);
 }
 
@@ -70,29 +78,38 @@ bool CHMExportSession::pollCancelled() {
 }
 
 void CHMExportSession::exportToPDF() {
-    if (m_ended)
+    // Without a pipeline the page phase is over: a step scheduled twice finds nothing to do.
+    if (m_ended || !m_pipeline || m_printer.isBusy())
         return;
     if (pollCancelled()) {
         end(false, QString());
         return;
     }
-    if (!m_exporter->hasMorePages()) {
+    const std::size_t total = m_exporter->pageList().size();
+    if (m_nextPage >= total) {
+        // The final phase needs every print appended; the last one to finish comes back here.
+        if (!m_pipeline->idle())
+            return;
+        m_pipeline.reset();
         m_resolvedPages = 0;
         report(0.0, 0, tr("Processing %1").arg(QFileInfo(outputPath()).fileName()));
         scheduleStep(&CHMExportSession::resolveSomeDestinations);
         return;
     }
-    const std::size_t total = m_exporter->pageList().size();
-    const QString path = m_exporter->currentPagePath();
-    report(static_cast<double>(m_exporter->curPageId()) * 100.0 / static_cast<double>(total),
-           m_exporter->pageCount(), m_title);
+    // Prints waiting to be read hold memory: the next page waits for one to be done.
+    if (m_pipeline->inWork() >= PrintPipeline::kMaxPrintsInWork)
+        return;
+    const QString path = m_exporter->pageList().at(m_nextPage).path();
+    // Later reports come as pages are appended (printDone), with the pages they added.
+    if (m_nextPage == 0)
+        report(0.0, 0, m_title);
     if (m_progressTarget)
-        m_progressTarget->exportPageStarted(
-            static_cast<int>(m_exporter->curPageId()), static_cast<int>(total),
-            m_exporter->pageList().at(m_exporter->curPageId()).name());
+        m_progressTarget->exportPageStarted(static_cast<int>(m_nextPage), static_cast<int>(total),
+                                            m_exporter->pageList().at(m_nextPage).name());
     const QUrl url = CHMDocument::composeURL(path);
     if (!url.isValid()) {
-        m_exporter->skipPage();
+        m_pipeline->skipPage(path);
+        ++m_nextPage;
         scheduleStep(&CHMExportSession::exportToPDF);
         return;
     }
@@ -100,23 +117,40 @@ void CHMExportSession::exportToPDF() {
 }
 
 void CHMExportSession::pagePrinted(const ExportPagePrinter::Result& result) {
+    const QString path = m_exporter->pageList().at(m_nextPage).path();
+    ++m_nextPage;
     if (result.printed && m_schemeHandler && m_schemeHandler->servedMissingPage(result.url)) {
         // The reader's own notice for a page the book lacks is no page of the book.
-        qCWarning(lcExport) << "page" << logSafe(m_exporter->currentPagePath())
-                            << "left out: not in the book";
-        m_exporter->skipPage();
+        qCWarning(lcExport) << "page" << logSafe(path) << "left out: not in the book";
+        m_pipeline->skipPage(path);
     } else if (result.printed) {
-        QString error;
-        if (!m_exporter->addPrintedPage(result.pdf, PageTextContent::fromWalk(result.walk), &error))
-            qCWarning(lcExport)
-                << "page" << logSafe(m_exporter->pageList().at(m_exporter->curPageId() - 1).path())
-                << "left out:" << error;
+        m_pipeline->addPrint(path, result.pdf, result.walk);
     } else {
-        qCWarning(lcExport) << "page" << logSafe(m_exporter->currentPagePath())
-                            << "left out:" << result.failure;
-        m_exporter->skipPage();
+        qCWarning(lcExport) << "page" << logSafe(path) << "left out:" << result.failure;
+        m_pipeline->skipPage(path);
     }
     scheduleStep(&CHMExportSession::exportToPDF);
+}
+
+void CHMExportSession::printDone(const PrintPipeline::Outcome& outcome) {
+    // News that arrives after the last page was appended has nothing left to report.
+    if (m_ended || !m_pipeline)
+        return;
+    m_outputPages = outcome.outputPages;
+    ++m_pagesDone;
+    if (outcome.printed && !outcome.added)
+        qCWarning(lcExport) << "page" << logSafe(outcome.pagePath) << "left out:" << outcome.error;
+    if (pollCancelled()) {
+        end(false, QString());
+        return;
+    }
+    const std::size_t total = m_exporter->pageList().size();
+    if (m_pagesDone < total)
+        report(static_cast<double>(m_pagesDone) * 100.0 / static_cast<double>(total), m_outputPages,
+               m_title);
+    // A page held back for a free place, or the final phase, may go on now.
+    if (!m_printer.isBusy())
+        scheduleStep(&CHMExportSession::exportToPDF);
 }
 
 void CHMExportSession::resolveSomeDestinations() {
@@ -166,6 +200,8 @@ void CHMExportSession::end(bool written, const QString& message) {
         return;
     m_ended = true;
     m_printer.abort();
+    // Prints not yet read are dropped; the one being appended is finished first.
+    m_pipeline.reset();
     QMetaObject::invokeMethod(
         this, [this, written, message] { emit finished(written, message); }, Qt::QueuedConnection);
 }

@@ -1,7 +1,8 @@
 // One export run on the web engine: every page of the exporter's page list printed in turn,
 // then links, outline and the file. An asynchronous state machine on the GUI thread, so the
 // window keeps working: each page is one load, one print and one DOM walk, and each step is
-// started from the event loop.
+// started from the event loop. Reading the prints and appending their pages happens on worker
+// threads (PrintPipeline) while the next page prints; the final phase waits until they are done.
 //
 // `cancel` may be called from any thread; the flag is read between pages and between output
 // pages of the final phase. `finished` is emitted exactly once, on every way out (written,
@@ -12,6 +13,7 @@
 
 #include "CHMExporter.h"
 #include "ExportPagePrinter.h"
+#include "PrintPipeline.h"
 
 #include <QObject>
 #include <QString>
@@ -48,6 +50,7 @@ signals:
 private:
     void exportToPDF();
     void pagePrinted(const ExportPagePrinter::Result& result);
+    void printDone(const PrintPipeline::Outcome& outcome);
     void resolveSomeDestinations();
     void writeOutput();
     void end(bool written, const QString& message);
@@ -60,6 +63,11 @@ private:
     ExportProgressTarget* m_progressTarget = nullptr;
     const ITSSSchemeHandler* m_schemeHandler = nullptr;
     ExportPagePrinter m_printer;
+    // Reads and appends the prints while the next page prints; owns the exporter until idle.
+    std::unique_ptr<PrintPipeline> m_pipeline;
+    std::size_t m_nextPage = 0;  // the page list's page to print next
+    int m_outputPages = 0;       // output pages appended so far, as the pipeline last told
+    std::size_t m_pagesDone = 0; // pages of the page list appended or skipped
     std::atomic<bool> m_isConversionCancelled{false};
     bool m_started = false;
     bool m_ended = false;

@@ -45,6 +45,8 @@ public:
     void print(const QUrl& url, Callback done);
     // Drops the page in work without calling back.
     void abort();
+    // A page is in work: its callback has not run yet.
+    bool isBusy() const { return static_cast<bool>(m_done); }
 
     // The scripts, in the reader's own script world.
     static QString frameSizingScript();

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
 #include <sys/resource.h>
 
 using namespace exporttest;
@@ -118,4 +119,28 @@ TEST(ExportAssembly, WriteOverADirectoryFailsAndLeavesNoTemporaryFile) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(QFileInfo(e.output + QStringLiteral("/inside")).isDir());
     EXPECT_TRUE(QDir(QFileInfo(e.output).absolutePath()).entryList(QDir::Files).isEmpty());
+}
+
+TEST(ExportAssembly, EveryStreamOfThePagesWaitsOnDiskAndIsWrittenWhole) {
+    const Export e = writtenLinksBook(nullptr, QStringLiteral("spilled.pdf"));
+    ASSERT_TRUE(e.exporter);
+    QPDF written;
+    written.setSuppressWarnings(true);
+    written.processFile(QFile::encodeName(e.output).constData());
+    std::size_t streams = 0;
+    for (QPDFObjectHandle& object : written.getAllObjects()) {
+        if (!object.isStream())
+            continue;
+        QPDFObjectHandle type = object.getDict().getKey("/Type");
+        if (type.isName() && (type.getName() == "/ObjStm" || type.getName() == "/XRef"))
+            continue; // made by the writer itself
+        ++streams;
+        // Read back from the temporary file, it decodes as it did.
+        EXPECT_NO_THROW((void)object.getStreamData(qpdf_dl_generalized))
+            << object.getObjGen().unparse();
+    }
+    EXPECT_GT(streams, 17u); // a content stream per page, and fonts
+    // Not one stream's data was held in memory until the end.
+    EXPECT_EQ(e.exporter->spilledStreams(), streams);
+    EXPECT_EQ(pageTexts(e.output).size(), 17);
 }

@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <gtest/gtest.h>
 #include <poppler-document.h>
 #include <poppler-page.h>
@@ -38,10 +37,10 @@ QString jsonText(const QJsonValue& value) {
 
 // `qpdf --json` of a file.
 QJsonObject qpdfJson(const QString& pdfPath) {
-    QProcess qpdf;
-    qpdf.start(QStringLiteral("qpdf"), {QStringLiteral("--json"), pdfPath});
-    qpdf.waitForFinished(60000);
-    const QJsonObject json = QJsonDocument::fromJson(qpdf.readAllStandardOutput()).object();
+    // Not QProcess: it would leave ThreadSanitizer blind to this thread's locks (RunProgram.cpp).
+    const testsupport::ToolRun qpdf =
+        testsupport::runProgram(QStringLiteral("qpdf"), {QStringLiteral("--json"), pdfPath}, 60000);
+    const QJsonObject json = QJsonDocument::fromJson(qpdf.out).object();
     EXPECT_FALSE(json.isEmpty()) << "qpdf --json gave nothing for " << pdfPath.toStdString();
     return json;
 }

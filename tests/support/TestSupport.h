@@ -37,6 +37,9 @@ struct ToolRun {
     QStringList lines() const; // the output's non-empty lines, read as UTF-8
 };
 ToolRun runChmTool(const QStringList& args);
+// Runs a program found on PATH (or at its path) to its end, stdin empty; killed and status -1 after
+// timeoutMs. Unlike QProcess it stays exact under ThreadSanitizer (see RunProgram.cpp).
+ToolRun runProgram(const QString& program, const QStringList& args, int timeoutMs = 120000);
 
 // A fresh folder under the system's temporary folder, removed when the process ends.
 QString scratchDir();

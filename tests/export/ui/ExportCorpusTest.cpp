@@ -1,13 +1,25 @@
 // Whole exports of real-world books on the real web engine (headless), read back with qpdf and
-// Poppler: where links and outline entries lead.
+// Poppler: where links and outline entries lead, and what the export's worker threads change
+// (nothing).
+#include "CHMDocument.h"
+#include "CHMExporter.h"
+#include "CHMTableOfContent.h"
 #include "ExportCHMFileToPDF.h"
+#include "ExportPagePrinter.h"
 #include "ExportTestData.h"
+#include "ExportWebProfile.h"
+#include "PageTextContent.h"
+#include "PrintPipeline.h"
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <condition_variable>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
 
 using namespace exporttest;
 
@@ -99,5 +111,130 @@ TEST(ExportCorpus, DoxygenMemberLinksLandOnTheirHeadingsAndFileEntriesOnTheirFir
             highest = std::max(highest, w.top);
         // At its first line (a title, 16 points high), not further down.
         EXPECT_GE(file->targetY, highest - 24.0);
+    }
+}
+
+namespace {
+
+// Every page of the book's page list printed and walked by the engine, as the export does.
+std::vector<StoredPrint> printEveryPage(CHMDocument& document, QWebEngineProfile* profile,
+                                        const CHMExporter& exporter) {
+    std::vector<StoredPrint> prints;
+    ExportPagePrinter printer(profile, exporter.pageSettings());
+    for (std::size_t i = 0; i < exporter.pageList().size(); ++i) {
+        StoredPrint print;
+        print.path = exporter.pageList().at(i).path();
+        const QUrl url = CHMDocument::composeURL(print.path);
+        if (url.isValid()) {
+            QEventLoop loop;
+            printer.print(url, [&](const ExportPagePrinter::Result& result) {
+                if (result.printed) {
+                    print.pdf = result.pdf;
+                    print.walk = result.walk;
+                }
+                loop.quit();
+            });
+            loop.exec();
+        }
+        prints.push_back(print);
+    }
+    (void)document;
+    return prints;
+}
+
+} // namespace
+
+// A Chinese book printed once, then assembled serially and through the pipeline's workers: the
+// same pages, texts, links and outline.
+TEST(ExportCorpus, ChineseBookAssembledOnWorkersIsTheSerialExport) {
+    const QString book = QStringLiteral("zh-gbk-7zip-help.chm");
+    REQUIRE_CORPUS(book);
+    std::unique_ptr<CHMDocument> document = CHMDocument::open(testsupport::corpusPath(book));
+    ASSERT_TRUE(document);
+    const auto toc = document->tocSource();
+    ASSERT_TRUE(toc);
+    const QString folder = freshFolder(QStringLiteral("cjk-pipeline"));
+    const auto exporterFor = [&](const QString& name) {
+        return std::make_unique<CHMExporter>(*document, QDir(folder).filePath(name),
+                                             toc->pageList(), nullptr);
+    };
+    std::vector<StoredPrint> prints;
+    {
+        ExportWebProfile profile(document.get());
+        prints = printEveryPage(*document, profile.profile(), *exporterFor(QString()));
+    }
+    ASSERT_GE(prints.size(), 50u);
+
+    const auto finish = [&](CHMExporter& exporter) {
+        for (int i = 0; i < exporter.outputPageCount(); ++i)
+            exporter.ResolveDestination(i);
+        exporter.GenerateTableOfContents(toc->rootItems());
+        QString error;
+        EXPECT_TRUE(exporter.WritePDFData(&error)) << error.toStdString();
+        return exporter.outputPath();
+    };
+    std::unique_ptr<CHMExporter> serial = exporterFor(QStringLiteral("serial.pdf"));
+    for (const StoredPrint& print : prints) {
+        if (print.pdf.isEmpty())
+            serial->skipPage();
+        else
+            serial->addPrintedPage(print.pdf, PageTextContent::fromWalk(print.walk));
+    }
+    const QString serialPDF = finish(*serial);
+
+    std::unique_ptr<CHMExporter> piped = exporterFor(QStringLiteral("piped.pdf"));
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t told = 0;
+        PrintPipeline pipeline(*piped, [&](const PrintPipeline::Outcome&) {
+            const std::lock_guard lock(mutex);
+            ++told;
+            changed.notify_all();
+        });
+        for (const StoredPrint& print : prints) {
+            if (print.pdf.isEmpty())
+                pipeline.skipPage(print.path);
+            else
+                pipeline.addPrint(print.path, print.pdf, print.walk);
+        }
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return told == prints.size(); });
+    }
+    const QString pipedPDF = finish(*piped);
+
+    const QStringList texts = pageTexts(pipedPDF);
+    EXPECT_GE(texts.size(), static_cast<qsizetype>(prints.size()));
+    EXPECT_EQ(texts, pageTexts(serialPDF));
+    const std::vector<Link> pipedLinks = links(pipedPDF), serialLinks = links(serialPDF);
+    ASSERT_EQ(pipedLinks.size(), serialLinks.size());
+    int leadSomewhere = 0;
+    for (std::size_t i = 0; i < pipedLinks.size(); ++i) {
+        EXPECT_EQ(pipedLinks[i].page, serialLinks[i].page);
+        EXPECT_EQ(pipedLinks[i].targetPage, serialLinks[i].targetPage);
+        EXPECT_DOUBLE_EQ(pipedLinks[i].targetY, serialLinks[i].targetY);
+        EXPECT_EQ(pipedLinks[i].uri, serialLinks[i].uri);
+        leadSomewhere += pipedLinks[i].targetPage >= 0;
+    }
+    EXPECT_GE(leadSomewhere, 100);
+    std::vector<const OutlineEntry*> pipedEntries, serialEntries;
+    const std::vector<OutlineEntry> pipedOutline = outline(pipedPDF),
+                                    serialOutline = outline(serialPDF);
+    const std::function<void(const std::vector<OutlineEntry>&, std::vector<const OutlineEntry*>*)>
+        flatten =
+            [&](const std::vector<OutlineEntry>& entries, std::vector<const OutlineEntry*>* into) {
+                for (const OutlineEntry& entry : entries) {
+                    into->push_back(&entry);
+                    flatten(entry.kids, into);
+                }
+            };
+    flatten(pipedOutline, &pipedEntries);
+    flatten(serialOutline, &serialEntries);
+    ASSERT_EQ(pipedEntries.size(), serialEntries.size());
+    EXPECT_GE(pipedEntries.size(), 40u);
+    for (std::size_t i = 0; i < pipedEntries.size(); ++i) {
+        EXPECT_EQ(pipedEntries[i]->title, serialEntries[i]->title);
+        EXPECT_EQ(pipedEntries[i]->targetPage, serialEntries[i]->targetPage);
+        EXPECT_DOUBLE_EQ(pipedEntries[i]->targetY, serialEntries[i]->targetY);
     }
 }
