@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <memory>
 #include <unistd.h>
 
@@ -21,6 +22,12 @@ SingleInstance::SingleInstance(const QString& key, QObject* parent) : QObject(pa
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::serverNameForUser() {
+    // In the user's own runtime folder (XDG_RUNTIME_DIR, or the private folder Qt makes in its
+    // place), not in the shared temporary folder: there another user could take the name first
+    // and be sent the paths of every book opened, and every session of one user would share it.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
+        return runtime + QStringLiteral("/lumeno-plus");
     return QStringLiteral("lumeno-plus-%1").arg(::getuid());
 }
 

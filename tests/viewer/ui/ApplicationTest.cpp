@@ -7,7 +7,10 @@
 #include "StartWindow.h"
 #include "WindowTestFixture.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScopeGuard>
@@ -204,6 +207,23 @@ TEST_F(Application, SecondStartHandsItsFilesToTheRunningReader) {
     EXPECT_TRUE(received[1].startsWith('/') && received[1].endsWith("/rel.chm"));
     app->openFiles(received);
     EXPECT_EQ(app->windows().size(), 1);
+}
+
+TEST_F(Application, TheRunningReadersSocketIsInTheUsersOwnRuntimeFolderNotTheSharedTemporaryOne) {
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray before = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    const QString name = SingleInstance::serverNameForUser();
+    {
+        SingleInstance running(name);
+        EXPECT_TRUE(running.listen());
+        EXPECT_TRUE(QFileInfo::exists(runtime.path() + "/lumeno-plus")) << name.toStdString();
+    }
+    qputenv("XDG_RUNTIME_DIR", before);
+    EXPECT_TRUE(name.startsWith(runtime.path() + '/')) << name.toStdString();
+    EXPECT_FALSE(name.startsWith(QDir::tempPath() + "/lumeno-plus"));
 }
 
 TEST_F(Application, FailedSecondStartLeavesTheRunningReaderAndItsWindowsAlive) {
