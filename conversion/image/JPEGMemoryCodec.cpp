@@ -1,5 +1,7 @@
 #include "JPEGMemoryCodec.h"
 
+#include "BandedEncoding.h"
+
 #include "PixelLimits.h"
 
 #include <algorithm>
@@ -422,14 +424,8 @@ bool encodeJPEGBitmap(const Bitmap& input, int quality, double dpiX, double dpiY
         return false;
     }
     JPEGRowWriter writer;
-    // Bands of rows, so that a flattened or inverted copy is never the whole picture.
-    constexpr std::int64_t kBand = 64;
-    if (!writer.begin(input, quality, dpiX, dpiY, nullptr, error))
-        return false;
-    for (std::int64_t y = 0; y < input.height; y += kBand)
-        if (!writer.write(input.row(y), std::min(kBand, input.height - y), error))
-            return false;
-    return writer.finish(&out, error);
+    return writer.begin(input, quality, dpiX, dpiY, nullptr, error) &&
+           encodeInBands(writer, input, out, error);
 }
 
 } // namespace conversion

@@ -1,5 +1,7 @@
 #include "PNGCodec.h"
 
+#include "BandedEncoding.h"
+
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
@@ -253,14 +255,8 @@ bool encodePNGBitmap(const Bitmap& input, bool keepAlpha, double dpiX, double dp
         return false;
     }
     PNGRowWriter writer;
-    // Bands of rows, so that a converted copy is never the whole picture.
-    constexpr std::int64_t kBand = 64;
-    if (!writer.begin(input, keepAlpha, dpiX, dpiY, nullptr, error))
-        return false;
-    for (std::int64_t y = 0; y < input.height; y += kBand)
-        if (!writer.write(input.row(y), std::min(kBand, input.height - y), error))
-            return false;
-    return writer.finish(&out, error);
+    return writer.begin(input, keepAlpha, dpiX, dpiY, nullptr, error) &&
+           encodeInBands(writer, input, out, error);
 }
 
 } // namespace conversion

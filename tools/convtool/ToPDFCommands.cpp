@@ -263,6 +263,24 @@ void fillSharedOptions(Options& o, Settings& s, const std::string& output, Progr
     o.writeOptions = s.encrypt ? &s.write : nullptr;
 }
 
+// The opening every to-PDF command shares: help (to standard error, status 0) or usage (status
+// 2) when asked or given nothing, then the arguments; false with `status` set when the command
+// ends there.
+bool readCommandLine(int argc, char** argv, const char* command, const char* text,
+                     const std::string& options, Settings& s, std::string& output,
+                     std::vector<Input>& inputs, int& status) {
+    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
+        std::fprintf(stderr, "%s\nOptions:\n%s%s", text, kCommonOptions, options.c_str());
+        status = argc < 2 ? 2 : 0;
+        return false;
+    }
+    if (!parse(argc, argv, command, s, output, inputs)) {
+        status = usage(text);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int ImagesToPDFCommandMain(int argc, char** argv) {
@@ -270,16 +288,14 @@ int ImagesToPDFCommandMain(int argc, char** argv) {
         "Usage: convtool images-to-pdf OUT IMAGE... [--separate] [options]\n"
         "Writes the images as pages of the PDF OUT, or with --separate one PDF per image into\n"
         "the folder OUT. Pages take their image's size unless --fit is given.";
-    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
-        std::fprintf(stderr, "%s\nOptions:\n%s%s", text, kCommonOptions, kImageOptions);
-        return argc < 2 ? 2 : 0;
-    }
     Settings s;
     s.margins[0] = s.margins[1] = s.margins[2] = s.margins[3] = 0;
     std::string output;
     std::vector<Input> inputs;
-    if (!parse(argc, argv, "images-to-pdf", s, output, inputs))
-        return usage(text);
+    int status = 0;
+    if (!readCommandLine(argc, argv, "images-to-pdf", text, kImageOptions, s, output, inputs,
+                         status))
+        return status;
     ProgressLines lines("images-to-pdf", namesOf(inputs));
     ImagesToPDFOptions o;
     fillSharedOptions(o, s, output, lines);
@@ -301,16 +317,14 @@ int DocumentsToPDFCommandMain(int argc, char** argv) {
         "Usage: convtool documents-to-pdf OUT DOCUMENT... [--separate] [options]\n"
         "Lays out text, HTML, web archives, RTF, RTFD, DOC, DOCX and ODT documents on the paper\n"
         "into the PDF OUT, or with --separate one PDF per document into the folder OUT.";
-    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
-        std::fprintf(stderr, "%s\nOptions:\n%s%s", text, kCommonOptions, kTextOptions);
-        return argc < 2 ? 2 : 0;
-    }
     Settings s;
     s.margins[0] = s.margins[1] = s.margins[2] = s.margins[3] = 72;
     std::string output;
     std::vector<Input> inputs;
-    if (!parse(argc, argv, "documents-to-pdf", s, output, inputs))
-        return usage(text);
+    int status = 0;
+    if (!readCommandLine(argc, argv, "documents-to-pdf", text, kTextOptions, s, output, inputs,
+                         status))
+        return status;
     ProgressLines lines("documents-to-pdf", namesOf(inputs));
     DocumentsToPDFOptions o;
     for (const Input& i : inputs)
@@ -329,16 +343,13 @@ int MergeCommandMain(int argc, char** argv) {
         "Puts PDFs, images and documents (judged by extension) in order into the PDF OUT, with\n"
         "an outline entry per input, or with --separate converts each into the folder OUT.\n"
         "--password P unlocks the encrypted PDFs that follow it.";
-    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
-        std::fprintf(stderr, "%s\nOptions:\n%s%s%s", text, kCommonOptions, kImageOptions,
-                     kTextOptions);
-        return argc < 2 ? 2 : 0;
-    }
     Settings s;
     std::string output;
     std::vector<Input> inputs;
-    if (!parse(argc, argv, "merge", s, output, inputs))
-        return usage(text);
+    int status = 0;
+    if (!readCommandLine(argc, argv, "merge", text, std::string(kImageOptions) + kTextOptions, s,
+                         output, inputs, status))
+        return status;
     ProgressLines lines("merge", namesOf(inputs));
     MergeFilesOptions o;
     for (const Input& i : inputs)
