@@ -35,3 +35,35 @@ int RefuseArgument(const char* command, const std::string& arg, void (*usage)())
     usage();
     return 2;
 }
+
+int ReadImageJobArguments(
+    int argc, char** argv, const char* command, void (*usage)(), ImageJobOptions& options,
+    const bool& formatGiven,
+    const std::function<OptionTaken(const std::string&, const char*)>& option) {
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        switch (option(arg, i + 1 < argc ? argv[i + 1] : nullptr)) {
+        case OptionTaken::WithValue:
+            ++i;
+            break;
+        case OptionTaken::Alone:
+            break;
+        case OptionTaken::Refused:
+            return RefuseArgument(command, arg, usage);
+        case OptionTaken::No:
+            if (arg == "-h" || arg == "--help") {
+                usage();
+                return 0;
+            }
+            if (!TakeInputOrOutput(arg, positional, options))
+                return RefuseArgument(command, arg, usage);
+            break;
+        }
+    }
+    if (positional != 2 || !formatGiven) {
+        usage();
+        return 2;
+    }
+    return -1;
+}

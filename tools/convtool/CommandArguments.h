@@ -3,6 +3,7 @@
 
 #include "ConversionEntries.h"
 
+#include <functional>
 #include <string>
 
 // Numbers given as arguments: the whole text must be the number, in range. `base` as for
@@ -16,3 +17,26 @@ bool TakeInputOrOutput(const std::string& arg, int& positional, ImageJobOptions&
 
 // Reports an argument `command` does not take, shows its usage; answers the exit code.
 int RefuseArgument(const char* command, const std::string& arg, void (*usage)());
+
+// What a command's own options made of one argument.
+enum class OptionTaken {
+    WithValue, // an option and the value after it
+    Alone,     // an option without a value
+    No,        // not one of its options
+    Refused,   // one of its options, with a value it cannot take
+};
+
+// How an option table's flags read: `ok` false for a value it cannot take, `takes` whether the
+// option had a value.
+inline OptionTaken optionTaken(bool ok, bool takes) {
+    return !ok ? OptionTaken::Refused : takes ? OptionTaken::WithValue : OptionTaken::Alone;
+}
+
+// The argument loop of the commands that fill ImageJobOptions (render, pdf-to-images): each
+// argument goes to `option` first (`next` is the argument after it, or null); what it does not
+// take is the help or the input or output path. Answers -1 when the command should run, else its
+// exit status: 0 after the help, 2 after a refused argument, a missing path or no format.
+int ReadImageJobArguments(
+    int argc, char** argv, const char* command, void (*usage)(), ImageJobOptions& options,
+    const bool& formatGiven,
+    const std::function<OptionTaken(const std::string&, const char*)>& option);

@@ -111,10 +111,7 @@ int RenderCommand(int argc, char** argv) {
     o.watermark.fontSize = 24;
     int colorMode = 0;
     bool formatGiven = false;
-    int positional = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    const auto option = [&](const std::string& a, const char* next) {
         long long n = 0;
         double d = 0, list[4] = {0, 0, 0, 0};
         WatermarkSettings& w = o.watermark;
@@ -200,21 +197,15 @@ int RenderCommand(int argc, char** argv) {
                 o.flipFlags |= kFlipVertical;
             else if (a == "--keep-metadata")
                 o.keepMetadata = true;
-            else if (a == "-h" || a == "--help") {
-                renderUsage();
-                return 0;
-            } else
-                ok = TakeInputOrOutput(a, positional, o);
+            else
+                return OptionTaken::No;
         }
-        if (!ok)
-            return RefuseArgument("render", a, renderUsage);
-        if (takes)
-            ++i;
-    }
-    if (positional != 2 || !formatGiven) {
-        renderUsage();
-        return 2;
-    }
+        return optionTaken(ok, takes);
+    };
+    if (const int status =
+            ReadImageJobArguments(argc, argv, "render", renderUsage, o, formatGiven, option);
+        status >= 0)
+        return status;
     o.colorMode = colorMode;
     return RenderImageFile(&o) ? 0 : 1;
 }
@@ -266,10 +257,7 @@ int PDFToImagesCommand(int argc, char** argv) {
     o.progressTarget = &progress;
     o.progressSelector = true;
     bool formatGiven = false;
-    int positional = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    const auto option = [&](const std::string& a, const char* next) {
         long long n = 0;
         double d = 0;
         bool ok = true, takes = true;
@@ -310,21 +298,15 @@ int PDFToImagesCommand(int argc, char** argv) {
                 o.replaceExisting = true;
             else if (a == "--page-offset")
                 o.progressPageOffset = true;
-            else if (a == "-h" || a == "--help") {
-                pdfUsage();
-                return 0;
-            } else
-                ok = TakeInputOrOutput(a, positional, o);
+            else
+                return OptionTaken::No;
         }
-        if (!ok)
-            return RefuseArgument("pdf-to-images", a, pdfUsage);
-        if (takes)
-            ++i;
-    }
-    if (positional != 2 || !formatGiven) {
-        pdfUsage();
-        return 2;
-    }
+        return optionTaken(ok, takes);
+    };
+    if (const int status =
+            ReadImageJobArguments(argc, argv, "pdf-to-images", pdfUsage, o, formatGiven, option);
+        status >= 0)
+        return status;
     std::error_code ec;
     if (!std::filesystem::is_directory(o.outputURL, ec)) {
         std::fprintf(stderr, "convtool pdf-to-images: %s is not a folder\n", o.outputURL.c_str());

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -263,22 +264,32 @@ void fillSharedOptions(Options& o, Settings& s, const std::string& output, Progr
     o.writeOptions = s.encrypt ? &s.write : nullptr;
 }
 
+// What a to-PDF command was given.
+struct CommandLine {
+    Settings settings;
+    std::string output;
+    std::vector<Input> inputs;
+};
+
 // The opening every to-PDF command shares: help (to standard error, status 0) or usage (status
-// 2) when asked or given nothing, then the arguments; false with `status` set when the command
-// ends there.
-bool readCommandLine(int argc, char** argv, const char* command, const char* text,
-                     const std::string& options, Settings& s, std::string& output,
-                     std::vector<Input>& inputs, int& status) {
+// 2) when asked or given nothing, then the arguments, with `margin` points on every side unless
+// they say otherwise; nothing, with `status` set, when the command ends there.
+std::optional<CommandLine> readCommandLine(int argc, char** argv, const char* command,
+                                           const char* text, const std::string& options,
+                                           double margin, int& status) {
     if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
         std::fprintf(stderr, "%s\nOptions:\n%s%s", text, kCommonOptions, options.c_str());
         status = argc < 2 ? 2 : 0;
-        return false;
+        return std::nullopt;
     }
-    if (!parse(argc, argv, command, s, output, inputs)) {
+    CommandLine line;
+    for (double& side : line.settings.margins)
+        side = margin;
+    if (!parse(argc, argv, command, line.settings, line.output, line.inputs)) {
         status = usage(text);
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return line;
 }
 
 } // namespace
@@ -288,14 +299,12 @@ int ImagesToPDFCommandMain(int argc, char** argv) {
         "Usage: convtool images-to-pdf OUT IMAGE... [--separate] [options]\n"
         "Writes the images as pages of the PDF OUT, or with --separate one PDF per image into\n"
         "the folder OUT. Pages take their image's size unless --fit is given.";
-    Settings s;
-    s.margins[0] = s.margins[1] = s.margins[2] = s.margins[3] = 0;
-    std::string output;
-    std::vector<Input> inputs;
     int status = 0;
-    if (!readCommandLine(argc, argv, "images-to-pdf", text, kImageOptions, s, output, inputs,
-                         status))
+    std::optional<CommandLine> line =
+        readCommandLine(argc, argv, "images-to-pdf", text, kImageOptions, 0, status);
+    if (!line)
         return status;
+    auto& [s, output, inputs] = *line;
     ProgressLines lines("images-to-pdf", namesOf(inputs));
     ImagesToPDFOptions o;
     fillSharedOptions(o, s, output, lines);
@@ -317,14 +326,12 @@ int DocumentsToPDFCommandMain(int argc, char** argv) {
         "Usage: convtool documents-to-pdf OUT DOCUMENT... [--separate] [options]\n"
         "Lays out text, HTML, web archives, RTF, RTFD, DOC, DOCX and ODT documents on the paper\n"
         "into the PDF OUT, or with --separate one PDF per document into the folder OUT.";
-    Settings s;
-    s.margins[0] = s.margins[1] = s.margins[2] = s.margins[3] = 72;
-    std::string output;
-    std::vector<Input> inputs;
     int status = 0;
-    if (!readCommandLine(argc, argv, "documents-to-pdf", text, kTextOptions, s, output, inputs,
-                         status))
+    std::optional<CommandLine> line =
+        readCommandLine(argc, argv, "documents-to-pdf", text, kTextOptions, 72, status);
+    if (!line)
         return status;
+    auto& [s, output, inputs] = *line;
     ProgressLines lines("documents-to-pdf", namesOf(inputs));
     DocumentsToPDFOptions o;
     for (const Input& i : inputs)
@@ -343,13 +350,12 @@ int MergeCommandMain(int argc, char** argv) {
         "Puts PDFs, images and documents (judged by extension) in order into the PDF OUT, with\n"
         "an outline entry per input, or with --separate converts each into the folder OUT.\n"
         "--password P unlocks the encrypted PDFs that follow it.";
-    Settings s;
-    std::string output;
-    std::vector<Input> inputs;
     int status = 0;
-    if (!readCommandLine(argc, argv, "merge", text, std::string(kImageOptions) + kTextOptions, s,
-                         output, inputs, status))
+    std::optional<CommandLine> line = readCommandLine(
+        argc, argv, "merge", text, std::string(kImageOptions) + kTextOptions, 36, status);
+    if (!line)
         return status;
+    auto& [s, output, inputs] = *line;
     ProgressLines lines("merge", namesOf(inputs));
     MergeFilesOptions o;
     for (const Input& i : inputs)
