@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Starts the reader of a sanitizer build N times on each book until its first page has loaded
+# (LUMENO_EXIT_AFTER_FIRST_LOAD), each start with a fresh home and runtime folder, and counts the
+# starts that did not end well; their output is kept.
+#   bench/asan-start-loop.sh BUILD N BOOK...   (e.g. build 100 book.chm ...)
+set -u
+build=$1; n=$2; shift 2
+out=$(mktemp -d /tmp/lumeno-asan-starts-XXXXXX)
+export QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 LUMENO_EXIT_AFTER_FIRST_LOAD=1
+export ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fails=0; runs=0
+for book in "$@"; do
+  for _ in $(seq 1 "$n"); do
+    home=$(mktemp -d)
+    export HOME=$home XDG_CONFIG_HOME=$home/c XDG_DATA_HOME=$home/d XDG_RUNTIME_DIR=$home/r
+    mkdir -m 700 "$home/r"
+    timeout 60 "$build/app/lumeno" "$book" > "$out/run.log" 2>&1; rc=$?
+    runs=$((runs + 1))
+    if [ $rc -ne 0 ]; then
+      fails=$((fails + 1))
+      cp "$out/run.log" "$out/fail-$fails-$(basename "$book")-$rc.log"
+    fi
+    rm -rf "$home"
+  done
+done
+echo "starts $runs, failures $fails (their output in $out)"
