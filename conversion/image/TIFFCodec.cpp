@@ -111,21 +111,7 @@ bool readPage(TIFF* tif, Bitmap& page, std::string& error) {
         else
             unpremultiplyAlpha(page);
     }
-    float rx = 0, ry = 0;
-    std::uint16_t unit = RESUNIT_INCH;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &rx) &&
-        TIFFGetField(tif, TIFFTAG_YRESOLUTION, &ry) && std::isfinite(rx) && std::isfinite(ry) &&
-        rx > 0 && ry > 0 && unit != RESUNIT_NONE) {
-        const double f = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
-        page.dpiX = rx * f;
-        page.dpiY = ry * f;
-    }
-    std::uint32_t iccLength = 0;
-    void* icc = nullptr;
-    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength)
-        page.iccProfile.assign(static_cast<std::uint8_t*>(icc),
-                               static_cast<std::uint8_t*>(icc) + iccLength);
+    readTIFFResolutionAndProfile(tif, page);
     return true;
 }
 

@@ -71,21 +71,7 @@ public:
         } catch (const std::bad_alloc&) {
             return false;
         }
-        float rx = 0, ry = 0;
-        std::uint16_t unit = RESUNIT_INCH;
-        TIFFGetFieldDefaulted(m_tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-        if (TIFFGetField(m_tif, TIFFTAG_XRESOLUTION, &rx) &&
-            TIFFGetField(m_tif, TIFFTAG_YRESOLUTION, &ry) && std::isfinite(rx) &&
-            std::isfinite(ry) && rx > 0 && ry > 0 && unit != RESUNIT_NONE) {
-            const double f = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
-            layout.dpiX = rx * f;
-            layout.dpiY = ry * f;
-        }
-        std::uint32_t iccLength = 0;
-        void* icc = nullptr;
-        if (TIFFGetField(m_tif, TIFFTAG_ICCPROFILE, &iccLength, &icc) && icc && iccLength)
-            layout.iccProfile.assign(static_cast<std::uint8_t*>(icc),
-                                     static_cast<std::uint8_t*>(icc) + iccLength);
+        readTIFFResolutionAndProfile(m_tif, layout);
         m_height = l.height;
         return true;
     }

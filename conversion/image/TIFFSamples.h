@@ -24,6 +24,8 @@ TIFFPageLayout readTIFFPageLayout(TIFF* tif);
 // Whether readTIFFSamples reads this layout.
 bool canReadTIFFSamples(const TIFFPageLayout& layout);
 bool readTIFFSamples(TIFF* tif, const TIFFPageLayout& layout, Bitmap& page, std::string& error);
+// The page's resolution (dots per inch, when it names a unit) and ICC profile, into `page`.
+void readTIFFResolutionAndProfile(TIFF* tif, Bitmap& page);
 // Colour samples divided by their alpha (8-bit premultiplied to straight).
 void unpremultiplyAlpha(Bitmap& bitmap);
 
