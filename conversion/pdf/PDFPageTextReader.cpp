@@ -25,7 +25,8 @@ struct WordSpan {
     double alongStart, alongEnd, acrossStart, acrossEnd;
 };
 
-WordSpan spanOf(const auto& box, int rotation) {
+// A template, not `const auto&`: the fuzz build compiles this library as C++17.
+template <typename Box> WordSpan spanOf(const Box& box, int rotation) {
     switch (rotation) {
     case 1:
         return {box.top(), box.bottom(), -box.right(), -box.left()};
