@@ -127,8 +127,10 @@ int MergedPDFDocument::appendPagesFrom(SourcePDF from, const std::function<bool(
     }
     // The copied streams keep only the source's file, opened again when the merged document is
     // written, and its decryption keys; the parsed source itself is no longer needed.
-    if (from.file)
+    if (from.file) {
         from.file->close();
+        m_sourceFiles.push_back(from.file);
+    }
     return added;
 }
 
@@ -206,6 +208,10 @@ bool MergedPDFDocument::write(const std::filesystem::path& destination,
         error = std::string("the outline could not be made: ") + e.what();
         return false;
     }
+    for (const std::weak_ptr<TakeTurnsFileSource>& weak : m_sourceFiles)
+        if (const std::shared_ptr<TakeTurnsFileSource> file = weak.lock())
+            if (!file->unchanged(error))
+                return false;
     return WritePDFDocument(*m_pdf, destination, options, error);
 }
 

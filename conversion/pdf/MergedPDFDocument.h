@@ -76,6 +76,9 @@ private:
     std::unique_ptr<QPDF> m_pdf;
     std::vector<OutlineNode> m_outline;
     std::shared_ptr<FileStreamProvider> m_files = std::make_shared<FileStreamProvider>();
+    // The sources pages were taken from. qpdf writes a stream it cannot read as empty, so each
+    // is checked to be the file it was before the write begins.
+    std::vector<std::weak_ptr<TakeTurnsFileSource>> m_sourceFiles;
 };
 
 // Opens a PDF, unlocking it with the password; null with `error` set when it does not open, the

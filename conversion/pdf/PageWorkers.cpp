@@ -8,16 +8,12 @@
 
 namespace conversion {
 
-std::size_t processorsAvailable() {
-    return usableCores();
-}
-
 std::uint64_t pageMemoryBudget() {
     return availableMemoryBytes() / 4;
 }
 
 std::size_t pageWorkerCount(std::int64_t pages, std::uint64_t bytesPerPage, std::uint64_t budget) {
-    std::size_t n = processorsAvailable();
+    std::size_t n = usableCores();
     if (pages < std::int64_t(n))
         n = std::size_t(std::max<std::int64_t>(pages, 1));
     if (bytesPerPage > 0)

@@ -12,9 +12,6 @@
 
 namespace conversion {
 
-// The processors this process may run on (its affinity mask, so a run pinned to some cores
-// uses those), at least 1.
-std::size_t processorsAvailable();
 // Bytes that pages being drawn at once may take together: a quarter of the memory the system
 // has available now, so that drawing side by side does not push the machine into swapping.
 std::uint64_t pageMemoryBudget();

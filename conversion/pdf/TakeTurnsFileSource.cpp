@@ -1,5 +1,9 @@
 #include "TakeTurnsFileSource.h"
 
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
 namespace conversion {
 
 namespace {
@@ -21,12 +25,35 @@ FileInputSource& TakeTurnsFileSource::file() {
     if (!m_file) {
         if (t_open && t_open != this)
             t_open->close();
+        std::string error;
+        if (!unchanged(error))
+            throw std::runtime_error(error);
+        if (!m_identityKnown) {
+            ::stat(m_path.c_str(), &m_identity);
+            m_identityKnown = true;
+        }
         auto opened = std::make_unique<FileInputSource>(m_path.c_str());
         opened->seek(m_offset, SEEK_SET);
         m_file = std::move(opened);
         t_open = this;
     }
     return *m_file;
+}
+
+bool TakeTurnsFileSource::unchanged(std::string& error) const {
+    struct stat now {};
+    if (::stat(m_path.c_str(), &now) != 0) {
+        error = m_path + " cannot be read again: " + std::strerror(errno);
+        return false;
+    }
+    if (m_identityKnown &&
+        (now.st_dev != m_identity.st_dev || now.st_ino != m_identity.st_ino ||
+         now.st_size != m_identity.st_size || now.st_mtim.tv_sec != m_identity.st_mtim.tv_sec ||
+         now.st_mtim.tv_nsec != m_identity.st_mtim.tv_nsec)) {
+        error = m_path + " changed while it was being merged";
+        return false;
+    }
+    return true;
 }
 
 void TakeTurnsFileSource::close() {

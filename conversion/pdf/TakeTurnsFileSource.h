@@ -3,6 +3,8 @@
 // however many the merge has taken pages from. Reading goes on where it stopped when the file
 // is opened again. A source whose file is open belongs to the thread that opened it: it is read,
 // closed or destroyed there (a merge opens, copies, writes and ends on one thread).
+// Reopening finds the file by its name, so a file replaced or changed meanwhile would be read at
+// offsets that are no longer its own: such a file is refused (std::runtime_error) instead.
 #pragma once
 
 #include <qpdf/FileInputSource.hh>
@@ -10,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 
 namespace conversion {
 
@@ -30,12 +33,16 @@ public:
 
     // Gives up the descriptor; the next read opens the file again.
     void close();
+    // Whether the file under its name is still the one first read; else why not, in `error`.
+    bool unchanged(std::string& error) const;
 
 private:
     FileInputSource& file();
     std::string m_path;
     std::unique_ptr<FileInputSource> m_file;
     qpdf_offset_t m_offset = 0; // where reading goes on while the file is closed
+    bool m_identityKnown = false;
+    struct stat m_identity {}; // the file as first opened: device, inode, size, modification
 };
 
 } // namespace conversion

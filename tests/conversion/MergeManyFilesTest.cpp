@@ -143,3 +143,46 @@ TEST(MergeManyFiles, SourcesAreClosedOnceTheirPagesAreTakenNotHeldUntilTheWrite)
     EXPECT_EQ(pageSizes(o.outputURL).size(), std::size_t(count));
     EXPECT_NE(pdfText(o.outputURL).find("Input 059"), std::string::npos);
 }
+
+namespace {
+
+// Replaces the first input by another PDF while the merge takes the fourth, as a user
+// overwriting a file the merge has already taken pages from.
+class ReplaceFirstInput : public ConversionProgress {
+public:
+    ReplaceFirstInput(fs::path first, fs::path replacement)
+        : m_first(std::move(first)), m_replacement(std::move(replacement)) {}
+    void progress(std::int64_t) override {
+        if (++m_calls == 4)
+            fs::rename(m_replacement, m_first);
+    }
+
+private:
+    fs::path m_first, m_replacement;
+    int m_calls = 0;
+};
+
+} // namespace
+
+TEST(MergeManyFiles, ASourceReplacedDuringTheMergeFailsItAndKeepsTheEarlierOutput) {
+    const fs::path dir = imagetest::freshDir("replaced");
+    std::ofstream(dir / "merged.pdf") << "the earlier output";
+    MergeFilesOptions o;
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    for (int i = 0; i < 8; ++i) {
+        const fs::path input = dir / ("input" + std::to_string(i) + ".pdf");
+        writeNumberedPDF(input, i, 300);
+        o.jobList.push_back({kMergeFilePDF, input, {}, {}});
+    }
+    // Another PDF of a different length: read at the first file's offsets it would be garbage.
+    writeNumberedPDF(dir / "other.pdf", 12345, 612);
+    ReplaceFirstInput replace(dir / "input0.pdf", dir / "other.pdf");
+    o.progressTarget = &replace;
+    o.progressSelector = true;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("changed while it was being merged"), std::string::npos) << message;
+    EXPECT_EQ(imagetest::readText(o.outputURL), "the earlier output");
+}

@@ -5,6 +5,7 @@
 #include "PDFTestDocument.h"
 #include "PageWorkers.h"
 #include "TextPDFMaker.h"
+#include "Workers.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -118,7 +119,7 @@ struct LogCapture {
 } // namespace
 
 TEST(PDFPagesInParallel, WorkersAreBoundedByProcessorsPagesAndMemory) {
-    const std::size_t cores = conversion::processorsAvailable();
+    const std::size_t cores = conversion::usableCores();
     ASSERT_GE(cores, 1u);
     const struct {
         std::int64_t pages;
@@ -137,7 +138,7 @@ TEST(PDFPagesInParallel, WorkersAreBoundedByProcessorsPagesAndMemory) {
 }
 
 TEST(PDFPagesInParallel, PagesDrawnSideBySideAreTheFilesOneWorkerWrites) {
-    if (conversion::processorsAvailable() < 2)
+    if (conversion::usableCores() < 2)
         GTEST_SKIP() << "one processor: pages are drawn one after the other";
     const fs::path dir = testfiles::freshDir("parallel-same");
     ASSERT_TRUE(WriteProsePDF((dir / "prose.pdf").string(), 12, 20));
