@@ -17,6 +17,7 @@
 // what the test saw. LUMENO_OTHER_BUILD=/path/to/lumeno adds that build of the reader (an
 // earlier one, say) as a column of its own, launched in the same rounds.
 #include "BenchSupport.h"
+#include "XWindows.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -38,7 +39,6 @@
 
 namespace {
 
-constexpr int kMinSide = 100;
 constexpr int kTimeoutMs = 30000;
 constexpr int kPollMs = 5;
 constexpr int kMinContentPixels = 150;
@@ -55,21 +55,8 @@ struct Reader {
     bool isReader = true;
 };
 
-void drainEvents(Display* display) {
-    XSync(display, False);
-    while (XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-    }
-}
-
-bool isMainWindow(Display* display, Window window) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes))
-        return false;
-    return !attributes.override_redirect && attributes.width >= kMinSide &&
-           attributes.height >= kMinSide;
-}
+using benchx::drainEvents;
+using benchx::isMainWindow;
 
 int distance(unsigned long a, unsigned long b) {
     int sum = 0;

@@ -10,6 +10,7 @@
 // Usage: firstWindowBench [rounds] [FILE.chm...]   (default: 5 rounds, every corpus book)
 // LUMENO_OTHER_BUILD=/path/to/lumeno adds another build of the reader as a column of its own.
 #include "BenchSupport.h"
+#include "XWindows.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,7 +29,6 @@
 
 namespace {
 
-constexpr int kMinSide = 100;
 constexpr int kTimeoutMs = 30000;
 
 struct Reader {
@@ -36,21 +36,8 @@ struct Reader {
     QString program;
 };
 
-void drainEvents(Display* display) {
-    XSync(display, False);
-    while (XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-    }
-}
-
-bool isMainWindow(Display* display, Window window) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes))
-        return false;
-    return !attributes.override_redirect && attributes.width >= kMinSide &&
-           attributes.height >= kMinSide;
-}
+using benchx::drainEvents;
+using benchx::isMainWindow;
 
 void stopGroup(pid_t pid) {
     ::kill(-pid, SIGKILL);
