@@ -17,7 +17,6 @@
 // what the test saw. LUMENO_OTHER_BUILD=/path/to/lumeno adds that build of the reader (an
 // earlier one, say) as a column of its own, launched in the same rounds.
 #include "BenchSupport.h"
-#include "XWindows.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,6 +35,9 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
+
+// After Qt's headers: Xlib defines names (Bool, Status) that Qt's use.
+#include "XWindows.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 // Usage: firstWindowBench [rounds] [FILE.chm...]   (default: 5 rounds, every corpus book)
 // LUMENO_OTHER_BUILD=/path/to/lumeno adds another build of the reader as a column of its own.
 #include "BenchSupport.h"
-#include "XWindows.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,6 +25,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+// After Qt's headers: Xlib defines names (Bool, Status) that Qt's use.
+#include "XWindows.h"
 
 namespace {
 
