@@ -6,7 +6,6 @@
 
 #include <QRegularExpression>
 #include <QUrl>
-#include <mutex>
 
 namespace {
 
@@ -71,11 +70,9 @@ void ExportPageList::insertHome(const QString& homePath) {
 
 void ExportPageList::addDocumentPages(CHMDocument& document) {
     insertHome(document.homePath());
-    std::vector<CHMObjectEntry> objects;
-    {
-        std::lock_guard<std::recursive_mutex> guard(document.lock());
-        objects = document.objects();
-    }
+    // The list is fixed once the book is open: no lock, which a thread waiting for the book's
+    // reading process may hold, is taken for it.
+    const std::vector<CHMObjectEntry>& objects = document.objects();
     const QString encoding = document.encodingName();
     for (const CHMObjectEntry& entry : objects) {
         const QByteArray& name = entry.name;

@@ -2,6 +2,7 @@
 
 #include "CHMMetadataReader.h"
 #include "CHMReaderProcess.h"
+#include "CHMRequestThread.h"
 #include "CHMSearchIndex.h"
 #include "CHMSearchResult.h"
 #include "CHMSitemapLoader.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QObject>
+#include <QPointer>
 #include <QSocketNotifier>
 
 static_assert(CHMDocument::kMaxObjectLength == chmreader::kMaxObjectLength);
@@ -18,10 +20,16 @@ static_assert(CHMDocument::kMaxObjectLength == chmreader::kMaxObjectLength);
 CHMDocument::CHMDocument() = default;
 
 CHMDocument::~CHMDocument() {
-    // The work threads read the container: stop and join them before the process goes.
+    // The work threads read the container: they are joined before the process goes. A request
+    // of theirs may be waiting for a process that is stopped; it ends now, rather than hold
+    // this thread (the window's) until its deadline.
+    if (m_reader)
+        m_reader->interrupt();
+    m_requestThread.reset();
     m_sitemapLoader.reset();
     m_searchIndex.reset();
     m_readerWatch.reset();
+    m_deliveries.reset();
     std::lock_guard guard(m_lock);
     m_reader.reset();
 }
@@ -83,6 +91,7 @@ void CHMDocument::noticeDamage() {
 }
 
 void CHMDocument::tellDamage() {
+    std::lock_guard guard(m_damageHandlerLock);
     if (!m_damageReceiver || !m_onDamaged)
         return;
     const std::weak_ptr<int> alive = m_lifetime;
@@ -96,21 +105,46 @@ void CHMDocument::tellDamage() {
 }
 
 void CHMDocument::setDamageHandler(QObject* receiver, std::function<void()> onDamaged) {
-    std::lock_guard guard(m_lock);
-    m_damageReceiver = receiver;
-    m_onDamaged = std::move(onDamaged);
+    {
+        std::lock_guard guard(m_damageHandlerLock);
+        m_damageReceiver = receiver;
+        m_onDamaged = std::move(onDamaged);
+    }
     if (!m_readerWatch && m_reader && m_reader->exitWatch() >= 0) {
         m_readerWatch =
             std::make_unique<QSocketNotifier>(m_reader->exitWatch(), QSocketNotifier::Read);
         QObject::connect(m_readerWatch.get(), &QSocketNotifier::activated, receiver, [this] {
             m_readerWatch->setEnabled(false);
-            std::lock_guard guard(m_lock);
+            // Collected at once: a dead process is no zombie for the rest of the window's life.
+            m_reader->reap();
             m_reader->markLost();
             noticeDamage();
         });
     }
     if (m_damaged)
         tellDamage();
+}
+
+void CHMDocument::readInBackground(QObject* receiver, BackgroundReading reading) {
+    if (!m_deliveries)
+        m_deliveries = std::make_unique<QObject>();
+    if (!m_requestThread)
+        m_requestThread = std::make_unique<CHMRequestThread>();
+    m_requestThread->post([deliveries = m_deliveries.get(), receiver = QPointer<QObject>(receiver),
+                           reading = std::move(reading)] {
+        // Nobody waits for it any more: not worth a request.
+        if (!receiver)
+            return;
+        std::function<void()> answer = reading();
+        // `deliveries` outlives this thread, which the document joins before it goes.
+        QMetaObject::invokeMethod(
+            deliveries,
+            [receiver, answer = std::move(answer)] {
+                if (receiver && answer)
+                    answer();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 qint64 CHMDocument::readerProcessId() const {

@@ -4,11 +4,17 @@
 // own (CHMReaderProcess: the checks and chmlib, confined), started by `readFromURL` and stopped
 // by the destructor. Every request to it runs while the calling thread holds `lock()`
 // (recursive), so one request is in flight per book: `content` and `exist` take it themselves;
-// a caller that walks the container takes it around each step. When the process dies the book
-// reads as damaged: every later request answers as missing and the owner is told. Everything
-// else a window, the search index or the export needs is derived from here. Headless: QtCore
-// only, usable from any thread for `content`/`exist`/`objects`; the setters and trees belong to
-// the thread that owns the document.
+// a caller that walks the container takes it around each step. Each answer has one deadline
+// (CHMReaderProcess::kAnswerTimeoutMs) after which the process counts as dead. When the process
+// dies the book reads as damaged: every later request answers as missing and the owner is told.
+// Everything else a window, the search index or the export needs is derived from here.
+// Headless: QtCore only, usable from any thread for `content`/`exist`/`objects`; the setters
+// and trees belong to the thread that owns the document.
+//
+// A GUI thread never calls `content`, `exist` or `contentOfEntry`, and never takes the lock: a
+// request may wait for a stopped process until its deadline, and the lock may be held by a
+// thread that waits so. It reads through `readInBackground` instead, which runs the reading on
+// the document's request thread and hands the result back by a queued call.
 #pragma once
 
 #include "CHMContainerLayout.h"
@@ -25,6 +31,7 @@
 #include <optional>
 
 class CHMReaderProcess;
+class CHMRequestThread;
 class CHMSitemapLoader;
 class CHMTableOfContent;
 class QObject;
@@ -84,6 +91,15 @@ public:
     // The reading process's id (tests stop it); 0 when none runs.
     qint64 readerProcessId() const;
 
+    // What runs on the document's request thread: it reads (through `content`, `exist`, ...) and
+    // answers what is to be done with the result on the receiver's thread.
+    using BackgroundReading = std::function<std::function<void()>()>;
+    // Runs `reading` on the document's request thread (one per document, started here the first
+    // time), after the readings asked for before it, and then what it answers on this thread by
+    // a queued call, unless receiver or the document is gone by then. Call it on the document's
+    // thread (the GUI thread in the reader); it never waits.
+    void readInBackground(QObject* receiver, BackgroundReading reading);
+
     // Metadata and trees (filled by readFromURL; the trees again when the encoding changes).
     bool loadMetadata();
     QString findHomeForPath(const QString& folder);
@@ -134,7 +150,7 @@ public:
     static constexpr quint64 kMaxObjectLength = 256ull << 20;
 
 private:
-    // After a request, with the lock held: tells the owner once when the process was lost.
+    // After a request (any thread): tells the owner once when the process was lost.
     void noticeDamage();
     // Tells the owner, by a queued call, that the book reads as damaged.
     void tellDamage();
@@ -142,8 +158,14 @@ private:
     std::recursive_mutex m_lock;
     std::unique_ptr<CHMReaderProcess> m_reader;
     std::atomic<bool> m_damaged = false;
+    // Guards the two below, set on the document's thread and read by whichever thread finds
+    // the process dead; held for nothing else, and no other lock is taken under it.
+    std::mutex m_damageHandlerLock;
     QObject* m_damageReceiver = nullptr;
     std::function<void()> m_onDamaged;
+    // Lives on the document's thread: the background readings' results are delivered through
+    // it, so that none arrives once the document is gone.
+    std::unique_ptr<QObject> m_deliveries;
     // Sees the process end while nothing is asked of it (on the document's thread).
     std::unique_ptr<QSocketNotifier> m_readerWatch;
     QString m_filePath;
@@ -162,5 +184,6 @@ private:
     // Expires with the document, so a queued delivery can tell it came too late.
     std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
     std::unique_ptr<CHMSitemapLoader> m_sitemapLoader; // reads the container: stopped early
+    std::unique_ptr<CHMRequestThread> m_requestThread; // likewise
     std::unique_ptr<CHMSearchIndex> m_searchIndex; // declared last: stopped before the rest goes
 };

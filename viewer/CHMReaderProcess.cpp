@@ -18,6 +18,8 @@ constexpr const char* kProgramName = "lumeno-chm-reader";
 // Where the program finds its two descriptors.
 constexpr int kBookFd = 3;
 constexpr int kSocketFd = 4;
+// The longest answer that carries one object: its type and the largest object.
+constexpr quint32 kMaxObjectAnswer = static_cast<quint32>(chmreader::kMaxObjectLength + 1);
 
 // The sanitizers' settings are all of the reader's environment the process gets: a sanitized
 // build's reading process must report the way the reader does.
@@ -35,6 +37,30 @@ struct FileActions {
     FileActions() { posix_spawn_file_actions_init(&actions); }
     ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
 };
+
+// Through the system calls: glibc 2.36's wrappers are not declared for C++.
+int openPidFd(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+int signalPidFd(int pidFd, int signal) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidFd, signal, nullptr, 0));
+}
+
+// The whole answer's deadline for a process starting now: the default, or a shorter one the
+// environment asks for (tests of slow and silent processes).
+int answerDeadlineFromEnvironment() {
+    bool ok = false;
+    const int asked = qEnvironmentVariableIntValue("LUMENO_CHM_READER_DEADLINE_MS", &ok);
+    return ok && asked > 0 && asked < CHMReaderProcess::kAnswerTimeoutMs
+               ? asked
+               : CHMReaderProcess::kAnswerTimeoutMs;
+}
+
+// The book's name as the program is told it ("--book NAME"), for the log.
+QString bookNameOf(const QStringList& arguments) {
+    const qsizetype at = arguments.indexOf(QStringLiteral("--book"));
+    return at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1) : QStringLiteral("a book");
+}
 
 struct SpawnAttributes {
     posix_spawnattr_t attributes;
@@ -59,20 +85,58 @@ QString CHMReaderProcess::programPath() {
     return {};
 }
 
-CHMReaderProcess::CHMReaderProcess(pid_t pid, int socket)
-    : m_pid(pid), m_pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))), m_channel(socket) {
-    if (m_pidFd >= 0)
-        ::fcntl(m_pidFd, F_SETFD, FD_CLOEXEC);
-}
+CHMReaderProcess::CHMReaderProcess(pid_t pid, int socket, int errorPipe, const QString& bookName)
+    : m_pid(pid), m_pidFd(openPidFd(pid)), m_deadlineMs(answerDeadlineFromEnvironment()),
+      m_channel(socket),
+      m_log(errorPipe >= 0 ? std::make_unique<CHMReaderLog>(errorPipe, bookName) : nullptr) {}
 
 CHMReaderProcess::~CHMReaderProcess() {
     ::close(m_channel.fd());
+    // The process keeps nothing worth a goodbye; it may be in the middle of a long decode.
+    if (!m_reaped) {
+        kill();
+        if (m_pidFd >= 0) {
+            siginfo_t info{};
+            while (::waitid(P_PIDFD, m_pidFd, &info, WEXITED) < 0 && errno == EINTR) {
+            }
+        } else {
+            while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    if (m_log)
+        m_log->finish();
     if (m_pidFd >= 0)
         ::close(m_pidFd);
-    // The process keeps nothing worth a goodbye; it may be in the middle of a long decode.
-    ::kill(m_pid, SIGKILL);
-    while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+}
+
+void CHMReaderProcess::kill() {
+    // Through the pidfd, which names this very process even once it has been reaped and its
+    // number is someone else's; a bare number only while the process cannot have been reaped.
+    if (m_pidFd >= 0)
+        signalPidFd(m_pidFd, SIGKILL);
+    else
+        ::kill(m_pid, SIGKILL);
+}
+
+bool CHMReaderProcess::reap() {
+    if (m_reaped)
+        return true;
+    if (m_pidFd < 0)
+        return false;
+    siginfo_t info{};
+    if (::waitid(P_PIDFD, m_pidFd, &info, WEXITED | WNOHANG) != 0 || info.si_pid == 0)
+        return false;
+    m_reaped = true;
+    lose();
+    if (m_log)
+        m_log->finish();
+    return true;
+}
+
+void CHMReaderProcess::interrupt() {
+    lose();
+    ::shutdown(m_channel.fd(), SHUT_RDWR);
 }
 
 std::unique_ptr<CHMReaderProcess> CHMReaderProcess::start(int bookFd, CHMOpenFailure* failure,
@@ -97,6 +161,10 @@ std::unique_ptr<CHMReaderProcess> CHMReaderProcess::start(int bookFd, CHMOpenFai
     const int book = ::fcntl(bookFd, F_DUPFD_CLOEXEC, 10);
     const int theirs = ::fcntl(pair[1], F_DUPFD_CLOEXEC, 10);
     ::close(pair[1]);
+    // Its standard error comes to the reader's log: a crafted book must not reach the terminal.
+    int errors[2] = {-1, -1};
+    if (::pipe2(errors, O_CLOEXEC) != 0)
+        errors[0] = errors[1] = -1;
 
     FileActions files;
     posix_spawn_file_actions_addopen(&files.actions, 0, "/dev/null", O_RDONLY, 0);
@@ -104,6 +172,10 @@ std::unique_ptr<CHMReaderProcess> CHMReaderProcess::start(int bookFd, CHMOpenFai
         posix_spawn_file_actions_adddup2(&files.actions, standardOutput, 1);
     else
         posix_spawn_file_actions_addopen(&files.actions, 1, "/dev/null", O_WRONLY, 0);
+    if (errors[1] >= 0)
+        posix_spawn_file_actions_adddup2(&files.actions, errors[1], 2);
+    else
+        posix_spawn_file_actions_addopen(&files.actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&files.actions, book, kBookFd);
     posix_spawn_file_actions_adddup2(&files.actions, theirs, kSocketFd);
     // Nothing else of the reader's (another book's file or socket) reaches the process.
@@ -140,16 +212,21 @@ std::unique_ptr<CHMReaderProcess> CHMReaderProcess::start(int bookFd, CHMOpenFai
         ::close(book);
     if (theirs >= 0)
         ::close(theirs);
+    if (errors[1] >= 0)
+        ::close(errors[1]);
     if (spawned != 0) {
         ::close(pair[0]);
+        if (errors[0] >= 0)
+            ::close(errors[0]);
         fail = {CHMOpenFailure::CannotOpen,
                 QStringLiteral("the reading program cannot be started (%1)")
                     .arg(QString::fromLocal8Bit(std::strerror(spawned)))};
         return nullptr;
     }
-    std::unique_ptr<CHMReaderProcess> process(new CHMReaderProcess(pid, pair[0]));
+    std::unique_ptr<CHMReaderProcess> process(
+        new CHMReaderProcess(pid, pair[0], errors[0], bookNameOf(extraArguments)));
     const std::optional<chmreader::Message> answer =
-        process->m_channel.receive(chmreader::kMaxMessageLength, kAnswerTimeoutMs);
+        process->m_channel.receive(chmreader::kMaxMessageLength, process->m_deadlineMs);
     if (answer && answer->type == chmreader::Type::Opened) {
         if (auto objects = chmreader::decodeObjects(answer->payload)) {
             process->m_objects = std::move(*objects);
@@ -166,28 +243,29 @@ std::unique_ptr<CHMReaderProcess> CHMReaderProcess::start(int bookFd, CHMOpenFai
 }
 
 void CHMReaderProcess::lose() {
-    if (m_lost)
+    if (m_lost.exchange(true))
         return;
-    m_lost = true;
     // Said by whoever shows the book (the window, chmtool), once.
-    ::kill(m_pid, SIGKILL);
+    if (!m_reaped)
+        kill();
 }
 
-std::optional<chmreader::Message> CHMReaderProcess::ask(chmreader::Type type,
-                                                        const QByteArray& payload) {
+std::optional<chmreader::Message>
+CHMReaderProcess::ask(chmreader::Type type, const QByteArray& payload, quint32 maxAnswer) {
     collectAhead();
     if (m_lost)
         return std::nullopt;
     std::optional<chmreader::Message> answer;
     if (m_channel.send(type, payload))
-        answer = m_channel.receive(chmreader::kMaxMessageLength, kAnswerTimeoutMs);
-    if (!answer)
+        answer = m_channel.receive(maxAnswer, m_deadlineMs);
+    if (!answer || m_lost)
         lose();
-    return answer;
+    return m_lost ? std::nullopt : answer;
 }
 
-QByteArray CHMReaderProcess::askObject(chmreader::Type type, const QByteArray& payload) {
-    const std::optional<chmreader::Message> answer = ask(type, payload);
+QByteArray CHMReaderProcess::askObject(chmreader::Type type, const QByteArray& payload,
+                                       quint32 maxAnswer) {
+    const std::optional<chmreader::Message> answer = ask(type, payload, maxAnswer);
     if (!answer)
         return {};
     if (answer->type == chmreader::Type::Missing && answer->payload.isEmpty())
@@ -203,7 +281,7 @@ QByteArray CHMReaderProcess::content(const QString& path) {
     const QByteArray utf8 = path.toUtf8();
     if (path.isNull() || utf8.size() > chmreader::kMaxPathLength)
         return {};
-    return askObject(chmreader::Type::Content, utf8);
+    return askObject(chmreader::Type::Content, utf8, kMaxObjectAnswer);
 }
 
 QByteArray CHMReaderProcess::content(const QString& path, quint64 offset, quint64 length) {
@@ -211,8 +289,10 @@ QByteArray CHMReaderProcess::content(const QString& path, quint64 offset, quint6
     if (path.isNull() || utf8.size() > chmreader::kMaxPathLength || length == 0)
         return {};
     length = std::min(length, chmreader::kMaxObjectLength);
+    // An answer longer than the range is refused before anything is allocated for it.
     QByteArray bytes =
-        askObject(chmreader::Type::ContentRange, chmreader::encodeRange({offset, length, utf8}));
+        askObject(chmreader::Type::ContentRange, chmreader::encodeRange({offset, length, utf8}),
+                  static_cast<quint32>(length + 1));
     // More than was asked for is no answer to the question.
     if (static_cast<quint64>(bytes.size()) > length) {
         lose();
@@ -225,7 +305,7 @@ bool CHMReaderProcess::exist(const QString& path) {
     const QByteArray utf8 = path.toUtf8();
     if (path.isNull() || utf8.size() > chmreader::kMaxPathLength)
         return false;
-    const std::optional<chmreader::Message> answer = ask(chmreader::Type::Exist, utf8);
+    const std::optional<chmreader::Message> answer = ask(chmreader::Type::Exist, utf8, 1);
     if (!answer)
         return false;
     if (answer->payload.isEmpty() &&
@@ -262,7 +342,8 @@ QByteArray CHMReaderProcess::contentOfEntry(const CHMObjectEntry& entry) {
     }
     std::vector<CHMObjectEntry> batch = m_readAhead.plan(entry);
     if (batch.empty())
-        return askObject(chmreader::Type::ContentOfEntry, chmreader::encodeEntry(entry));
+        return askObject(chmreader::Type::ContentOfEntry, chmreader::encodeEntry(entry),
+                         kMaxObjectAnswer);
     batch.insert(batch.begin(), entry);
     auto items = batchAnswer(
         ask(chmreader::Type::ContentOfEntries, chmreader::encodeEntries(batch)), batch.size());
@@ -297,8 +378,8 @@ void CHMReaderProcess::collectAhead() {
         return;
     std::vector<CHMObjectEntry> batch = std::move(m_inFlight);
     m_inFlight.clear();
-    auto items = batchAnswer(m_channel.receive(chmreader::kMaxMessageLength, kAnswerTimeoutMs),
-                             batch.size());
+    auto items =
+        batchAnswer(m_channel.receive(chmreader::kMaxMessageLength, m_deadlineMs), batch.size());
     if (!items) {
         lose();
         return;

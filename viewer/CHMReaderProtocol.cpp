@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <poll.h>
 #include <sched.h>
@@ -262,7 +263,20 @@ bool Channel::send(Type type, const QByteArray& payload) {
     return true;
 }
 
-ssize_t Channel::readSome(char* into, size_t length, int timeoutMs) {
+namespace {
+
+// What is left of the time until the deadline, for poll: -1 without one, 0 once it has passed.
+int remainingMs(const std::optional<std::chrono::steady_clock::time_point>& deadline) {
+    if (!deadline)
+        return -1;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
+}
+
+} // namespace
+
+ssize_t Channel::readSome(char* into, size_t length, const Deadline& deadline) {
     // An answer (or the next request of a walk) mostly comes within microseconds: asking again
     // for a short while spares both sides a sleep and a wake-up, which on a busy machine cost
     // more than the request itself.
@@ -281,16 +295,19 @@ ssize_t Channel::readSome(char* into, size_t length, int timeoutMs) {
             ::sched_yield();
             continue;
         }
+        const int waitMs = remainingMs(deadline);
+        if (waitMs == 0)
+            return -1;
         pollfd p{m_fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, timeoutMs);
+        const int ready = ::poll(&p, 1, waitMs);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
+        if (ready < 0)
             return -1;
     }
 }
 
-bool Channel::readFully(char* into, size_t length, int timeoutMs) {
+bool Channel::readFully(char* into, size_t length, const Deadline& deadline) {
     constexpr size_t kBufferSize = 64 * 1024;
     while (length > 0) {
         if (m_bufferAt < m_buffer.size()) {
@@ -304,7 +321,7 @@ bool Channel::readFully(char* into, size_t length, int timeoutMs) {
         // A large remainder goes straight to its place; a small one through the buffer, which
         // also takes in what follows it.
         if (length >= kBufferSize) {
-            const ssize_t got = readSome(into, length, timeoutMs);
+            const ssize_t got = readSome(into, length, deadline);
             if (got <= 0)
                 return false;
             into += got;
@@ -313,7 +330,7 @@ bool Channel::readFully(char* into, size_t length, int timeoutMs) {
         }
         m_buffer.resize(kBufferSize);
         m_bufferAt = 0;
-        const ssize_t got = readSome(m_buffer.data(), kBufferSize, timeoutMs);
+        const ssize_t got = readSome(m_buffer.data(), kBufferSize, deadline);
         if (got <= 0) {
             m_buffer.clear();
             return false;
@@ -324,8 +341,13 @@ bool Channel::readFully(char* into, size_t length, int timeoutMs) {
 }
 
 std::optional<Message> Channel::receive(quint32 maxLength, int timeoutMs) {
+    // One deadline for the whole message: a sender that trickles a byte now and then must not
+    // keep the reader waiting for ever.
+    Deadline deadline;
+    if (timeoutMs >= 0)
+        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     char head[5];
-    if (!readFully(head, sizeof head, timeoutMs))
+    if (!readFully(head, sizeof head, deadline))
         return std::nullopt;
     const quint32 length = qFromLittleEndian<quint32>(head);
     if (length == 0 || length > maxLength)
@@ -334,7 +356,7 @@ std::optional<Message> Channel::receive(quint32 maxLength, int timeoutMs) {
     message.type = static_cast<Type>(head[4]);
     if (length > 1) {
         message.payload.resize(static_cast<qsizetype>(length - 1));
-        if (!readFully(message.payload.data(), length - 1, timeoutMs))
+        if (!readFully(message.payload.data(), length - 1, deadline))
             return std::nullopt;
     }
     return message;

@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -101,15 +102,17 @@ public:
     int fd() const { return m_fd; }
     // False when the other end is gone.
     bool send(Type type, const QByteArray& payload = {});
-    // The next message, or null when the other end is gone, has been silent for `timeoutMs`
-    // while a message was awaited (-1: no limit) or sent a length over `maxLength`.
+    // The next message, or null when the other end is gone, has not sent the whole message
+    // within `timeoutMs` of the call (-1: no limit; one limit for the whole message, however
+    // it trickles in) or sent a length over `maxLength`.
     std::optional<Message> receive(quint32 maxLength, int timeoutMs = -1);
 
 private:
-    bool readFully(char* into, size_t length, int timeoutMs);
-    // One read of whatever has arrived, into `into`; waits (up to the timeout) only when
+    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+    bool readFully(char* into, size_t length, const Deadline& deadline);
+    // One read of whatever has arrived, into `into`; waits (until the deadline) only when
     // nothing has.
-    ssize_t readSome(char* into, size_t length, int timeoutMs);
+    ssize_t readSome(char* into, size_t length, const Deadline& deadline);
     int m_fd;
     // What arrived beyond the message being read: a small answer and the head of the next come
     // in one read, not one per field.

@@ -284,9 +284,6 @@ void CHMSearchIndex::prepareSearchIndex(std::function<void()> onDone, QObject* c
                          return std::tie(a.section, a.offset) < std::tie(b.section, b.offset);
                      });
     m_encodingName = m_document.encodingName();
-    if (const auto lcid =
-            CHMSearchIndexLanguage::lcidOfSystem(m_document.content(QStringLiteral("/#SYSTEM"))))
-        m_stemmerName = CHMSearchIndexLanguage::stemmerForLCID(*lcid);
     const auto toc = m_document.tocSource();
     m_hasContents = toc && toc->rootChildrenCount() > 0;
     m_onDone = std::move(onDone);
@@ -302,6 +299,11 @@ void CHMSearchIndex::buildSearchIndex() {
     // Indexing yields to the window and to page loads on a busy machine. Linux gives every
     // thread a niceness of its own, and the threads started here inherit it.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kIndexNiceness);
+    // The book's language is read here, not by the caller: a window's thread must not wait for
+    // the reading process.
+    if (const auto lcid =
+            CHMSearchIndexLanguage::lcidOfSystem(m_document.content(QStringLiteral("/#SYSTEM"))))
+        m_stemmerName = CHMSearchIndexLanguage::stemmerForLCID(*lcid);
     auto database = std::make_unique<Database>();
     try {
         if (!m_options.onHeap)
@@ -505,6 +507,11 @@ QString CHMSearchIndex::failureReason() const {
 
 bool CHMSearchIndex::isIndexDone() const {
     return status() == Status::Ready;
+}
+
+QString CHMSearchIndex::stemmerName() {
+    waitUntilDone();
+    return m_stemmerName;
 }
 
 bool CHMSearchIndex::waitUntilDone() {

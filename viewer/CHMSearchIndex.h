@@ -120,8 +120,9 @@ public:
     quint64 documentCount();
     quint64 termCount();
     quint64 storageBytes();
-    // Xapian's name of the stemmer in use; empty when words are searched as written only.
-    QString stemmerName() const { return m_stemmerName; }
+    // Xapian's name of the stemmer in use; empty when words are searched as written only. The
+    // index thread finds it out from the book: this waits for the build to end.
+    QString stemmerName();
     // Whether the index lives in a memory folder (else on the heap).
     bool isInMemoryFolder() const;
 

@@ -208,15 +208,20 @@ bool ITSSProtocol::canInitWithRequest(const QString& urlText) {
     return urlText.startsWith(QLatin1String("itss:"));
 }
 
+QString ITSSProtocol::requestedPath(const QUrl& url) {
+    // QUrl's path holds the ";" parameter part, without query and fragment: a page asked for
+    // as a.htm?x=1 is a.htm to the container (its scripts still see the query).
+    return removeDotSegments(url.path(QUrl::FullyDecoded));
+}
+
 ITSSResponse ITSSProtocol::startLoading(const QUrl& url, CHMDocument* doc,
-                                        const QString& encodingName, bool userChosen) {
+                                        const QString& encodingName, bool userChosen,
+                                        quint64 firstPieceLength) {
     ITSSResponse response;
     if (!doc || !doc->isOpen() || !canInitWithRequest(url))
         return response;
 
-    // QUrl's path holds the ";" parameter part, without query and fragment: a page asked for
-    // as a.htm?x=1 is a.htm to the container (its scripts still see the query).
-    const QString requested = removeDotSegments(url.path(QUrl::FullyDecoded));
+    const QString requested = requestedPath(url);
     QString lookup = requested;
     bool worthReading = isAskablePath(lookup) && doc->exist(lookup);
     if (!worthReading) {
@@ -225,7 +230,10 @@ ITSSResponse ITSSProtocol::startLoading(const QUrl& url, CHMDocument* doc,
         worthReading = unescaped != lookup && isAskablePath(unescaped);
         lookup = unescaped;
     }
-    const QByteArray bytes = worthReading ? doc->content(lookup) : QByteArray();
+    QByteArray bytes;
+    if (worthReading)
+        bytes =
+            firstPieceLength > 0 ? doc->content(lookup, 0, firstPieceLength) : doc->content(lookup);
     const QString extension = pathExtension(lookup.isNull() ? requested : lookup);
 
     if (bytes.isEmpty()) {
@@ -246,5 +254,9 @@ ITSSResponse ITSSProtocol::startLoading(const QUrl& url, CHMDocument* doc,
     if (mime && mime->isText)
         response.charset = charsetFor(bytes, extension, encodingName, userChosen);
     response.bytes = bytes;
+    if (firstPieceLength > 0 && static_cast<quint64>(bytes.size()) >= firstPieceLength) {
+        response.hasMore = true;
+        response.lookupPath = lookup;
+    }
     return response;
 }

@@ -13,10 +13,13 @@
 // <meta> of a page, @charset of a style sheet), else the file's encoding. A page that is absent
 // or empty is answered with the reader's own "page missing" page; other absent objects fail.
 //
+// A caller that streams large objects asks for a first piece only; the answer then says whether
+// the object goes on past it, and where it is, so the caller reads the rest in ranges.
+//
 // No state: every call stands alone. The WebEngine scheme handler (viewer/ui) only adapts the
-// result to a reply or a failure. Runs on whichever thread asks (the GUI thread in the reader);
-// the container reads take the document's lock themselves. Never throws, never crashes on any
-// URL.
+// result to a reply or a failure. Runs on whichever thread asks (the document's request thread
+// in the reader, never the GUI thread: the reads wait for the reading process); the container
+// reads take the document's lock themselves. Never throws, never crashes on any URL.
 #pragma once
 
 #include <QByteArray>
@@ -32,6 +35,10 @@ struct ITSSResponse {
                                 // extension; "application/octet-stream" when unknown
     QByteArray charset;         // web charset label ("GBK", "windows-1252", "UTF-8") or empty
     bool isMissingPage = false; // ok, but the reader's own "page missing" page
+    // Asked for a first piece only: the object may go on past `bytes`, from the container path
+    // `lookupPath` (the rest is the caller's to read, in ranges).
+    bool hasMore = false;
+    QString lookupPath;
 };
 
 class ITSSProtocol {
@@ -45,6 +52,12 @@ public:
     // Answers one request. `encodingName` is the document's current encoding name when the
     // request started (e.g. "CP936"), `userChosen` true when the user picked it explicitly
     // rather than automatic.
+    // `firstPieceLength`, when not 0, reads no more of the object than that: `hasMore` is then
+    // set when the piece filled it.
     static ITSSResponse startLoading(const QUrl& url, CHMDocument* doc, const QString& encodingName,
-                                     bool userChosen);
+                                     bool userChosen, quint64 firstPieceLength = 0);
+    // The container path a request names before the container is asked ("." and ".."
+    // resolved, the query and fragment left out): requests with the same one read the same
+    // object.
+    static QString requestedPath(const QUrl& url);
 };

@@ -4,7 +4,10 @@
 #include "CHMSearchIndex.h"
 #include "WindowTestFixture.h"
 
+#include <QScopeGuard>
+#include <future>
 #include <mutex>
+#include <thread>
 
 using webtest::waitUntil;
 
@@ -43,26 +46,42 @@ TEST_F(WindowSearch, FileSearchWhileIndexingShowsIndexingThenTheHitsBestFirst) {
     // Declared first so that it goes last: the window joins the index thread, which must be
     // free to finish by then.
     std::unique_ptr<CHMDocumentWindow> owner;
-    // The index thread reads the container under the document's lock: holding it here keeps
-    // the index from finishing, while this (the GUI) thread may still take it again.
-    std::unique_lock holdIndex(document->lock());
+    // A thread that holds the document's lock stands in for one that waits for the book: the
+    // index cannot get on (nor can a page be read) until it lets go, and the window must not
+    // wait for it meanwhile.
+    std::promise<void> held, release;
+    std::thread holder([&, lock = &document->lock()] {
+        std::unique_lock holdIndex(*lock);
+        held.set_value();
+        release.get_future().wait();
+    });
+    held.get_future().wait();
+    bool released = false;
+    const auto releaseBook = [&] {
+        if (!std::exchange(released, true)) {
+            release.set_value();
+            holder.join();
+        }
+    };
+    const auto atEnd = qScopeGuard(releaseBook);
     owner = std::make_unique<CHMDocumentWindow>(std::move(document));
     CHMDocumentWindow* window = owner.get();
     webtest::LoadWatcher loads(window);
     window->show();
-    ASSERT_TRUE(loads.waitForLoads(1));
 
     typeAndReturn(window, "quokka");
     EXPECT_TRUE(window->isSearchPending());
     EXPECT_EQ(searchRows(window), QStringList{"Indexing…"});
     EXPECT_FALSE(window->sidebar()->searchView()->isEnabled());
-    // The window goes on working: a page loads meanwhile.
-    loads.reset();
+    // The window goes on working: it answers what the user does, and a page asked for
+    // meanwhile loads once the book is free.
+    QTest::keyClicks(window->sidebar()->searchField(), " ");
+    EXPECT_EQ(window->sidebar()->searchField()->text(), "quokka ");
     window->loadPath("intro.htm");
-    ASSERT_TRUE(loads.waitForLoads(1) && loads.lastOk());
     EXPECT_TRUE(window->isSearchPending());
 
-    holdIndex.unlock();
+    releaseBook();
+    ASSERT_TRUE(waitUntil([&] { return loads.lastOk() && currentPath(window) == "/intro.htm"; }));
     ASSERT_TRUE(waitUntil([window] { return !window->isSearchPending(); }));
     // "quokka" twice in Details, once in Leaf.
     EXPECT_EQ(searchRows(window), (QStringList{"Details", "Leaf"}));
