@@ -113,6 +113,45 @@ QString writeScratchFile(const QString& name, const QByteArray& bytes) {
     return path;
 }
 
+EnvironmentValue::EnvironmentValue(const char* name, const QByteArray& value)
+    : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
+    qputenv(name, value);
+}
+
+EnvironmentValue::~EnvironmentValue() {
+    if (m_wasSet)
+        qputenv(m_name, m_saved);
+    else
+        qunsetenv(m_name);
+}
+
+StandardErrorCapture::StandardErrorCapture() : m_file(std::make_unique<QTemporaryFile>()) {
+    if (m_file->open()) {
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        ::dup2(m_file->handle(), 2);
+    }
+}
+
+StandardErrorCapture::~StandardErrorCapture() {
+    restore();
+}
+
+QByteArray StandardErrorCapture::bytes() {
+    restore();
+    m_file->seek(0);
+    return m_file->readAll();
+}
+
+void StandardErrorCapture::restore() {
+    if (m_saved < 0)
+        return;
+    std::fflush(stderr);
+    ::dup2(m_saved, 2);
+    ::close(m_saved);
+    m_saved = -1;
+}
+
 QByteArray readWholeFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))

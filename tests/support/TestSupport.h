@@ -4,7 +4,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace testsupport {
 
@@ -48,6 +50,38 @@ QString scratchDir();
 QString writeScratchFile(const QString& name, const QByteArray& bytes);
 
 QByteArray readWholeFile(const QString& path);
+
+// Sets an environment variable while the object lives (for what this process starts meanwhile,
+// and what it reads then); the earlier value, or none, comes back afterwards.
+class EnvironmentValue {
+public:
+    EnvironmentValue(const char* name, const QByteArray& value);
+    ~EnvironmentValue();
+    EnvironmentValue(const EnvironmentValue&) = delete;
+    EnvironmentValue& operator=(const EnvironmentValue&) = delete;
+
+private:
+    const char* m_name;
+    bool m_wasSet;
+    QByteArray m_saved;
+};
+
+// What reaches this process's standard error while an object of this class lives: the log's
+// lines, and whatever else writes there.
+class StandardErrorCapture {
+public:
+    StandardErrorCapture();
+    ~StandardErrorCapture();
+    StandardErrorCapture(const StandardErrorCapture&) = delete;
+    StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
+    // Stops capturing and answers what came.
+    QByteArray bytes();
+
+private:
+    void restore();
+    std::unique_ptr<QTemporaryFile> m_file;
+    int m_saved = -1;
+};
 
 } // namespace testsupport
 

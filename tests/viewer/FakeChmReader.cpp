@@ -3,11 +3,15 @@
 // storage order) or badly, then breaks the protocol on the first request (on the first batch
 // for the "batch-" modes) the way its "book" (the file on descriptor 3, one word) names, and
 // answers every later request well, so that a test can tell the reader stopped trusting it.
+// "drip" answers every read of "/index.htm" a byte a second; "noisy" writes terminal escape
+// sequences to its standard error before it answers well; "report-and-die" writes a long report
+// there, as a sanitizer does, and ends.
 #include "CHMReaderProtocol.h"
 
 #include <QtEndian>
 #include <cstdlib>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 using chmreader::Type;
@@ -21,6 +25,25 @@ void sendRaw(quint32 length, Type type, const QByteArray& tail = {}) {
     QByteArray bytes(head, 5);
     bytes.append(tail);
     [[maybe_unused]] const ssize_t sent = ::send(4, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
+}
+
+void writeError(const QByteArray& text) {
+    [[maybe_unused]] const ssize_t written = ::write(2, text.constData(), text.size());
+}
+
+// An object of a thousand bytes, sent a byte a second: each byte comes well within any wait
+// for the next one, the whole never within a reasonable time.
+void drip() {
+    QByteArray message(5, '\0');
+    qToLittleEndian(quint32{1001}, message.data());
+    message[4] = static_cast<char>(Type::Object);
+    message.append(QByteArray(1000, 'x'));
+    for (const char byte : message) {
+        if (::send(4, &byte, 1, MSG_NOSIGNAL) != 1)
+            return;
+        const timespec second{1, 0};
+        ::nanosleep(&second, nullptr);
+    }
 }
 
 void answerWell(chmreader::Channel& channel, const chmreader::Message& request) {
@@ -75,13 +98,30 @@ int main() {
                      {{"/a.htm", 0, 0, 5}, {"/index.htm", 0, 10, 5}, {"/b.htm", 0, 5, 5}}));
     bool first = true;
     while (const auto request = channel.receive(chmreader::kMaxRequestLength)) {
+        if (mode == "drip") {
+            if (request->type != Type::Exist && request->payload.contains("/index.htm"))
+                drip();
+            else
+                answerWell(channel, *request);
+            continue;
+        }
+        if (mode == "noisy" && first) {
+            writeError("\x1b]0;owned\x07\x1b[2J\x1b[31mnoisy line\n");
+            first = false;
+        }
+        if (mode == "report-and-die") {
+            for (int i = 1; i <= 300; ++i)
+                writeError("==4242==ERROR: AddressSanitizer: report line " + QByteArray::number(i) +
+                           " of 300\n");
+            std::_Exit(1);
+        }
         if (mode.startsWith("batch-") && first && request->type == Type::ContentOfEntries) {
             first = false;
             const auto entries = chmreader::decodeEntries(request->payload);
             answerBatchBadly(channel, mode, entries ? entries->size() : 1);
             continue;
         }
-        if (!first || mode == "good" || mode.startsWith("batch-")) {
+        if (!first || mode == "good" || mode == "noisy" || mode.startsWith("batch-")) {
             answerWell(channel, *request);
             continue;
         }

@@ -11,49 +11,11 @@
 
 #include <QFileInfo>
 #include <QMutex>
-#include <QTemporaryFile>
-#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
-#include <unistd.h>
 
 using namespace testsupport;
-
-namespace {
-
-// What reaches the test's standard error while an object of this class lives: the log, into
-// which the reader carries what the book's reading process writes (its warnings).
-class ReaderStandardError {
-public:
-    ReaderStandardError() {
-        if (m_file.open()) {
-            std::fflush(stderr);
-            m_saved = ::dup(2);
-            ::dup2(m_file.handle(), 2);
-        }
-    }
-    ~ReaderStandardError() { restore(); }
-    QString text() {
-        restore();
-        m_file.seek(0);
-        return QString::fromUtf8(m_file.readAll());
-    }
-
-private:
-    void restore() {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(m_saved, 2);
-        ::close(m_saved);
-        m_saved = -1;
-    }
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
-
-} // namespace
 
 TEST(LzxFrameCheck, EveryHostileStreamIsRefusedInItsFirstFrameForItsReason) {
     for (const LzxCraftedBook& b : hostileLzxBooks()) {
@@ -76,7 +38,7 @@ TEST(LzxFrameCheck, RepeatedOffsetsUsedSoundlyAcrossFramesAndResetsAreAccepted) 
 TEST(LzxCraftedBook, HostilePagesReadAsMissingEveryTimeAndTheReasonIsLogged) {
     for (const LzxCraftedBook& b : hostileLzxBooks()) {
         // The checks run in the book's reading process, whose lines reach the reader's log.
-        ReaderStandardError log;
+        StandardErrorCapture log;
         QString error;
         auto doc = CHMDocument::open(b.path, &error);
         ASSERT_NE(doc, nullptr) << b.what.toStdString() << ": " << error.toStdString();
@@ -89,7 +51,7 @@ TEST(LzxCraftedBook, HostilePagesReadAsMissingEveryTimeAndTheReasonIsLogged) {
         EXPECT_FALSE(r.bytes.contains(kLzxCanary)) << b.what.toStdString();
         // Everything the process wrote has been logged once it is gone.
         doc.reset();
-        const QString lines = log.text();
+        const QString lines = QString::fromUtf8(log.bytes());
         EXPECT_TRUE(lines.contains(QFileInfo(b.path).fileName())) << lines.toStdString();
         EXPECT_TRUE(lines.contains(QLatin1String(b.reason)))
             << b.what.toStdString() << ": " << lines.toStdString();

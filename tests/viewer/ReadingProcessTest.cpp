@@ -12,10 +12,13 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -24,15 +27,9 @@ using namespace testsupport;
 namespace {
 
 // Points the documents opened meanwhile at another reading program.
-class ReadingProgram {
+class ReadingProgram : public EnvironmentValue {
 public:
-    explicit ReadingProgram(const QByteArray& path) : m_saved(qgetenv("LUMENO_CHM_READER")) {
-        qputenv("LUMENO_CHM_READER", path);
-    }
-    ~ReadingProgram() { qputenv("LUMENO_CHM_READER", m_saved); }
-
-private:
-    QByteArray m_saved;
+    explicit ReadingProgram(const QByteArray& path) : EnvironmentValue("LUMENO_CHM_READER", path) {}
 };
 
 // The stand-in reading program, misbehaving as `mode` says (see FakeChmReader.cpp).
@@ -259,4 +256,57 @@ TEST(ReadingProcess, ChmtoolSaysInOneLineThatTheProcessStoppedAndExitsOne) {
     EXPECT_EQ(run.err.trimmed(),
               book + ": the book's reading process has stopped; the file is damaged");
     EXPECT_TRUE(run.out.isEmpty());
+}
+
+// A process that sends its answer a byte a second never goes silent for long, yet the answer
+// never comes whole: the whole answer's deadline ends the wait, in the reader and in chmtool.
+TEST(ReadingProcess, AnAnswerTricklingInEndsAtItsDeadlineAndTheBookReadsAsDamaged) {
+    const ReadingProgram fake(LUMENO_FAKE_CHM_READER);
+    const EnvironmentValue deadline("LUMENO_CHM_READER_DEADLINE_MS", "3000");
+    const QString book = fakeBook("drip");
+    auto doc = CHMDocument::open(book);
+    ASSERT_NE(doc, nullptr);
+    // Asked on a thread of its own, so that an answer that never ends fails the test rather
+    // than holding it.
+    std::promise<QByteArray> answer;
+    std::future<QByteArray> answered = answer.get_future();
+    std::thread asker([&] { answer.set_value(doc->content(QStringLiteral("/index.htm"))); });
+    const bool ended = answered.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!ended)
+        ::kill(static_cast<pid_t>(doc->readerProcessId()), SIGKILL);
+    asker.join();
+    EXPECT_TRUE(ended) << "the answer was still trickling in after 20 s";
+    EXPECT_TRUE(answered.get().isNull());
+    EXPECT_TRUE(doc->isDamaged());
+
+    const ToolRun run = runProgram(chmtoolPath(), {"cat", book, "/index.htm"}, 20000);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("reading process has stopped")) << run.err.toStdString();
+}
+
+// What the process writes to its standard error (a crafted book may make chmlib's warnings say
+// anything) reaches the reader's log as plain text, never the terminal as it stands; a long
+// report written as the process dies, as a sanitizer writes it, is logged to its last line.
+TEST(ReadingProcess, WhatTheProcessWritesReachesTheLogAsPlainTextToItsLastLine) {
+    const ReadingProgram fake(LUMENO_FAKE_CHM_READER);
+    StandardErrorCapture standardError;
+    {
+        auto noisy = CHMDocument::open(fakeBook("noisy"));
+        ASSERT_NE(noisy, nullptr);
+        EXPECT_EQ(noisy->content(QStringLiteral("/index.htm")), "hello");
+        auto dying = CHMDocument::open(fakeBook("report-and-die"));
+        ASSERT_NE(dying, nullptr);
+        EXPECT_TRUE(dying->content(QStringLiteral("/index.htm")).isNull());
+        EXPECT_TRUE(dying->isDamaged());
+    }
+    const QByteArray text = standardError.bytes();
+    EXPECT_FALSE(text.contains('\x1b')) << "an escape sequence reached standard error";
+    EXPECT_TRUE(text.contains("lumeno.container: reading process of noisy.chm: "
+                              "\\x1b]0;owned\\x07\\x1b[2J\\x1b[31mnoisy line"))
+        << text.toStdString();
+    for (const int line : {1, 150, 300})
+        EXPECT_TRUE(text.contains("reading process of report-and-die.chm: ==4242==ERROR: "
+                                  "AddressSanitizer: report line " +
+                                  QByteArray::number(line) + " of 300\n"))
+            << line;
 }
