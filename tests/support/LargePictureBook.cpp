@@ -102,7 +102,7 @@ QByteArray largePicture(qint64 pictureBytes) {
 }
 
 bool writeLargePictureBook(const QString& path, qint64 pictureBytes, int copies,
-                           PictureSection section) {
+                           PictureSection section, PictureBytes bytes) {
     QByteArray page = "<!DOCTYPE html>\n<html><head><title>Pictures</title></head><body>\n"
                       "<h1>The same picture, many times</h1>\n";
     for (int i = 0; i < copies; ++i)
@@ -114,10 +114,13 @@ bool writeLargePictureBook(const QString& path, qint64 pictureBytes, int copies,
 
     QByteArray book;
     if (section == PictureSection::Uncompressed) {
-        objects.push_back({"/picture.png", largePicture(pictureBytes)});
+        objects.push_back({"/picture.png", bytes == PictureBytes::Zeros
+                                               ? QByteArray(pictureBytes, '\0')
+                                               : largePicture(pictureBytes)});
         book = writeChm(objects);
     } else {
-        const PictureParts parts = pictureParts(pictureBytes);
+        const PictureParts parts = bytes == PictureBytes::Zeros ? PictureParts{{}, pictureBytes, {}}
+                                                                : pictureParts(pictureBytes);
         const qint64 length = parts.head.size() + parts.zeros + parts.tail.size();
         // The section holds whole frames: the picture, then zeros to the end of its last frame.
         const qint64 sectionLength = (length + LzxStreamWriter::kFrame - 1) /

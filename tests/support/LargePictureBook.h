@@ -15,9 +15,13 @@ namespace testsupport {
 // The picture's bytes (for a check of what arrived).
 QByteArray largePicture(qint64 pictureBytes);
 
-// Writes the book to `path`: "/index.htm" shows "/picture.png" `copies` times.
 enum class PictureSection { Compressed, Uncompressed };
+// The sound picture, or zeros only: what compiling a file of zeros named "picture.png" gives,
+// whose start the engine reads before it finds that it holds no picture.
+enum class PictureBytes { SoundPng, Zeros };
+// Writes the book to `path`: "/index.htm" shows "/picture.png" `copies` times.
 bool writeLargePictureBook(const QString& path, qint64 pictureBytes, int copies,
-                           PictureSection section = PictureSection::Compressed);
+                           PictureSection section = PictureSection::Compressed,
+                           PictureBytes bytes = PictureBytes::SoundPng);
 
 } // namespace testsupport
