@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QObject>
-#include <QPointer>
 #include <QSocketNotifier>
 
 static_assert(CHMDocument::kMaxObjectLength == chmreader::kMaxObjectLength);
@@ -29,7 +28,6 @@ CHMDocument::~CHMDocument() {
     m_sitemapLoader.reset();
     m_searchIndex.reset();
     m_readerWatch.reset();
-    m_deliveries.reset();
     std::lock_guard guard(m_lock);
     m_reader.reset();
 }
@@ -126,25 +124,9 @@ void CHMDocument::setDamageHandler(QObject* receiver, std::function<void()> onDa
 }
 
 void CHMDocument::readInBackground(QObject* receiver, BackgroundReading reading) {
-    if (!m_deliveries)
-        m_deliveries = std::make_unique<QObject>();
     if (!m_requestThread)
         m_requestThread = std::make_unique<CHMRequestThread>();
-    m_requestThread->post([deliveries = m_deliveries.get(), receiver = QPointer<QObject>(receiver),
-                           reading = std::move(reading)] {
-        // Nobody waits for it any more: not worth a request.
-        if (!receiver)
-            return;
-        std::function<void()> answer = reading();
-        // `deliveries` outlives this thread, which the document joins before it goes.
-        QMetaObject::invokeMethod(
-            deliveries,
-            [receiver, answer = std::move(answer)] {
-                if (receiver && answer)
-                    answer();
-            },
-            Qt::QueuedConnection);
-    });
+    m_requestThread->post(receiver, std::move(reading));
 }
 
 qint64 CHMDocument::readerProcessId() const {

@@ -163,9 +163,6 @@ private:
     std::mutex m_damageHandlerLock;
     QObject* m_damageReceiver = nullptr;
     std::function<void()> m_onDamaged;
-    // Lives on the document's thread: the background readings' results are delivered through
-    // it, so that none arrives once the document is gone.
-    std::unique_ptr<QObject> m_deliveries;
     // Sees the process end while nothing is asked of it (on the document's thread).
     std::unique_ptr<QSocketNotifier> m_readerWatch;
     QString m_filePath;

@@ -1,5 +1,7 @@
 #include "CHMRequestThread.h"
 
+#include <QMetaObject>
+
 CHMRequestThread::CHMRequestThread() : m_thread([this] { run(); }) {}
 
 CHMRequestThread::~CHMRequestThread() {
@@ -12,19 +14,19 @@ CHMRequestThread::~CHMRequestThread() {
     m_thread.join();
 }
 
-void CHMRequestThread::post(std::function<void()> work) {
+void CHMRequestThread::post(QObject* receiver, Reading reading) {
     {
         std::lock_guard guard(m_mutex);
         if (m_stop)
             return;
-        m_queue.push_back(std::move(work));
+        m_queue.push_back({receiver, std::move(reading)});
     }
     m_wake.notify_one();
 }
 
 void CHMRequestThread::run() {
     for (;;) {
-        std::function<void()> work;
+        Work work;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
@@ -33,6 +35,29 @@ void CHMRequestThread::run() {
             work = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        work();
+        // Nobody waits for it any more: not worth a request.
+        if (!work.receiver)
+            continue;
+        std::function<void()> answer = work.reading();
+        {
+            std::lock_guard guard(m_mutex);
+            if (m_stop)
+                return;
+            m_answers.push_back({std::move(work.receiver), std::move(answer)});
+        }
+        // By name: the answer itself travels through m_answers, under the mutex.
+        QMetaObject::invokeMethod(this, "deliverAnswers", Qt::QueuedConnection);
+    }
+}
+
+void CHMRequestThread::deliverAnswers() {
+    std::vector<Answer> answers;
+    {
+        std::lock_guard guard(m_mutex);
+        answers.swap(m_answers);
+    }
+    for (const Answer& a : answers) {
+        if (a.receiver && a.answer)
+            a.answer();
     }
 }

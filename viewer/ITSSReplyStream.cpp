@@ -78,9 +78,10 @@ qint64 ITSSReplyStream::readData(char* data, qint64 maxSize) {
         ended = m_ended;
     }
     m_taken += copied;
-    // This runs on the engine's thread; the feeder lives on the GUI thread.
+    // This runs on the engine's thread; the feeder lives on the GUI thread. By name, so that
+    // nothing made here is read there but Qt's own event.
     if (tookPiece)
-        QMetaObject::invokeMethod(this, &ITSSReplyStream::piecesTaken, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "piecesTaken", Qt::QueuedConnection);
     if (copied == 0 && ended)
         return -1;
     return copied;
