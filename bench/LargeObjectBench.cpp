@@ -6,8 +6,8 @@
 // LZX section as a compiler puts it):
 //   - the floor: twenty copies of a 64 KiB picture, each read whole;
 //   - "200 MiB of zeros": what compiling a file of zeros named picture.png gives (a book of
-//     a few hundred KB); the engine reads the start of each copy, finds no picture in it and
-//     drops the request;
+//     one or two megabytes); the engine reads the start of each copy, finds no picture in it
+//     and drops the request;
 //   - "sound 32 MiB picture": a 1×1 PNG made 32 MiB long by a private chunk, which the engine
 //     reads to its end, twenty times.
 // Each figure is given as a ratio to the floor, measured in the same run.

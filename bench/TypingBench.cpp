@@ -206,8 +206,10 @@ Figures measure(const QString& path, When when) {
     if (stopped) {
         stoppedProcess = static_cast<pid_t>(stopped->document()->readerProcessId());
         ::kill(stoppedProcess, SIGSTOP);
-        // A page the window asks for and cannot have until the process's deadline.
-        stopped->goHome();
+        // A page the window asks for (a URL of its own, so that the engine does ask) and
+        // cannot have until the process's deadline.
+        stopped->loadURL(
+            CHMDocument::composeURL(stopped->document()->homePath() + "?while-stopped"));
     }
     QLineEdit* field = window->findChild<CHMSidebar*>()->searchField();
     std::vector<double> latencies;

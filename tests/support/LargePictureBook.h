@@ -2,7 +2,7 @@
 // its own (a query), so that the web engine asks the reader for the same object that many times
 // at once. The picture is a sound 1×1 PNG made `pictureBytes` long by a private chunk of zeros,
 // which decoders read through and skip. Compressed, it lies in the LZX section as a compiler
-// would put it (a picture of 200 MiB takes a book of about a megabyte); else in the
+// would put it (a picture of 200 MiB takes a book of one or two megabytes); else in the
 // uncompressed section, where every read of it reads its bytes from the file. For the tests and
 // benchmarks of what a book's large objects cost the reader.
 #pragma once
