@@ -69,7 +69,7 @@ build_tree() {
 }
 
 chmtool() {
-    ASAN_OPTIONS=detect_leaks=0 "$build/tools/chmtool/chmtool" "$@"
+    ASAN_OPTIONS=detect_leaks=0 "$build/bin/chmtool" "$@"
 }
 
 # Four bytes, little-endian.
