@@ -1,5 +1,7 @@
 #include "CHMReaderProcess.h"
 
+#include "HelperPrograms.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -46,21 +48,13 @@ struct SpawnAttributes {
 
 namespace {
 
-// The folders the program is looked for in when LUMENO_CHM_READER names none: beside the running
-// executable, then in ../libexec/lumeno from there (an installed or a built tree).
-QStringList programFolders() {
-    const QString folder =
-        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
-    return {folder, QFileInfo(folder + QStringLiteral("/../libexec/lumeno")).absoluteFilePath()};
-}
-
 // Where a missing program was looked for, for the message that says it is missing.
 QString whereLooked() {
     const QString fromEnvironment = qEnvironmentVariable("LUMENO_CHM_READER");
     if (!fromEnvironment.isEmpty())
         return QStringLiteral("LUMENO_CHM_READER names %1, which is no program")
             .arg(fromEnvironment);
-    return QStringLiteral("looked in %1").arg(programFolders().join(QStringLiteral(" and ")));
+    return QStringLiteral("looked in %1").arg(helperProgramFolders().join(QStringLiteral(" and ")));
 }
 
 } // namespace
@@ -69,12 +63,7 @@ QString CHMReaderProcess::programPath() {
     const QString fromEnvironment = qEnvironmentVariable("LUMENO_CHM_READER");
     if (!fromEnvironment.isEmpty())
         return QFileInfo(fromEnvironment).isExecutable() ? fromEnvironment : QString();
-    for (const QString& folder : programFolders()) {
-        const QString candidate = folder + QLatin1Char('/') + QLatin1String(kProgramName);
-        if (QFileInfo(candidate).isExecutable())
-            return QFileInfo(candidate).absoluteFilePath();
-    }
-    return {};
+    return findHelperProgram(QLatin1String(kProgramName));
 }
 
 CHMReaderProcess::CHMReaderProcess(pid_t pid, int socket)
