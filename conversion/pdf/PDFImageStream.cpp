@@ -201,9 +201,7 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
         break;
     case StreamDataFormat::JPEG: {
         int decoded = 0;
-        // Writers of Adobe's inverted CMYK give the image a Decode array that inverts it (as
-        // Poppler expects); only without one is the inversion undone here.
-        if (!decodeDCTImageData(data.bytes, width, height, raw, decoded, decode.empty())) {
+        if (!decodeDCTImageData(data.bytes, data.codecParameters, width, height, raw, decoded)) {
             error = "JPEG image data that does not decode";
             return false;
         }
