@@ -231,6 +231,8 @@ std::string magickCoderForOutput(std::int32_t format) {
         return "SGI";
     case 14:
         return "PICT";
+    case 15:
+        return "AI"; // ImageMagick's Illustrator writer: the picture on a PDF page
     case 18:
         return "ICO";
     case 19:

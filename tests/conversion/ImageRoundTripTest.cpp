@@ -182,21 +182,20 @@ TEST(ImageRoundTrip, OrientationReachesJPEGAndPNGOutputs) {
     EXPECT_EQ(unchanged.orientation, 0);
 }
 
-TEST(ImageRoundTrip, PDFOutputHoldsThePictureAtItsResolution) {
-    const fs::path dir = imagetest::freshDir("pdf-out");
-    const fs::path source = makeSource(dir, false);
-    ASSERT_TRUE(convert(source, dir / "one.pdf", 8, 144));
-    std::unique_ptr<poppler::document> doc(
-        poppler::document::load_from_file((dir / "one.pdf").string()));
+namespace {
+
+// A one-page PDF whose page is the source picture at `dpi`.
+void expectPageOfThePicture(const fs::path& file, const fs::path& source, double dpi) {
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(file.string()));
     ASSERT_TRUE(doc);
     ASSERT_EQ(doc->pages(), 1);
     std::unique_ptr<poppler::page> page(doc->create_page(0));
     const poppler::rectf box = page->page_rect();
-    EXPECT_NEAR(box.width(), kW * 72.0 / 144.0, 0.01);
-    EXPECT_NEAR(box.height(), kH * 72.0 / 144.0, 0.01);
+    EXPECT_NEAR(box.width(), kW * 72.0 / dpi, 0.01);
+    EXPECT_NEAR(box.height(), kH * 72.0 / dpi, 0.01);
     poppler::page_renderer renderer;
     renderer.set_image_format(poppler::image::format_rgb24);
-    const poppler::image drawn = renderer.render_page(page.get(), 144, 144);
+    const poppler::image drawn = renderer.render_page(page.get(), dpi, dpi);
     ASSERT_EQ(drawn.width(), int(kW));
     const imagetest::Pixels expected = imagetest::readPixels(source);
     // The middle pixel, where no edge filtering reaches.
@@ -205,6 +204,23 @@ TEST(ImageRoundTrip, PDFOutputHoldsThePictureAtItsResolution) {
                       y * std::size_t(drawn.bytes_per_row()) + x * 3;
     for (int c = 0; c < 3; ++c)
         EXPECT_NEAR(int(rgb[c]), expected.rgba[(y * kW + x) * 4 + std::size_t(c)], 4) << c;
+}
+
+} // namespace
+
+TEST(ImageRoundTrip, PDFOutputHoldsThePictureAtItsResolution) {
+    const fs::path dir = imagetest::freshDir("pdf-out");
+    const fs::path source = makeSource(dir, false);
+    ASSERT_TRUE(convert(source, dir / "one.pdf", 8, 144));
+    expectPageOfThePicture(dir / "one.pdf", source, 144);
+}
+
+// Illustrator files since CS2 are PDF files; ImageMagick's writer puts the picture on a page.
+TEST(ImageRoundTrip, IllustratorOutputIsAPDFPageOfThePicture) {
+    const fs::path dir = imagetest::freshDir("ai-out");
+    const fs::path source = makeSource(dir, false);
+    ASSERT_TRUE(convert(source, dir / "one.ai", 15, 144));
+    expectPageOfThePicture(dir / "one.ai", source, 144);
 }
 
 TEST(ImageRoundTrip, XBMCodeWritesAReadableBilevelFile) {
@@ -219,7 +235,7 @@ TEST(ImageRoundTrip, XBMCodeWritesAReadableBilevelFile) {
 TEST(ImageRoundTrip, CodesWithoutAWriterRefuseAndLeaveNoFile) {
     const fs::path dir = imagetest::freshDir("refusals");
     const fs::path source = makeSource(dir, false);
-    for (std::int32_t code : {15, 16, 17, 20, 22, -1, 25}) {
+    for (std::int32_t code : {16, 17, 20, 22, -1, 25}) {
         SCOPED_TRACE(code);
         const fs::path out = dir / ("r" + std::to_string(code) + ".out");
         testing::internal::CaptureStderr();
