@@ -269,7 +269,9 @@ void PDFImageExtractor::visitInlineImages(QPDFObjectHandle page) {
         try {
             QPDFObjectHandle::parseContentStream(form, &collector);
         } catch (const std::exception& e) {
-            m_pool->addMessage("a form on " + m_namePrefix + " is damaged: " + e.what(), false);
+            m_pool->addMessage("a form on page " + std::to_string(m_page) + " of " +
+                                   m_inputURL.string() + " is damaged: " + e.what(),
+                               false);
         }
     }
 }

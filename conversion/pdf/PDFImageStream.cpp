@@ -191,6 +191,10 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     }
     if (!space && data.format != StreamDataFormat::JPEG2000)
         space = DeviceColorSpaceFromName("/DeviceGray");
+    if (space && !space->refusal.empty()) {
+        error = space->refusal;
+        return false;
+    }
 
     std::vector<double> decode = numberArray(key(dict, "/Decode", "/D"));
     std::vector<std::uint8_t> raw;
