@@ -1,5 +1,6 @@
 #include "ConversionEntries.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 
 #include "image/ImageConversionJob.h"
 #include "image/ImageFormats.h"
@@ -140,6 +141,11 @@ bool ConvertPDFToImages(const ImageJobOptions* options) {
     }
     conversion::ImageConversionJob job;
     job.SetPassword(options->password);
+    if (const std::string why = conversion::whyUnreadable(options->inputURL); !why.empty()) {
+        ConversionLogf("pdf-to-images: %s: cannot be read: %s\n", options->inputURL.c_str(),
+                       why.c_str());
+        return false;
+    }
     if (!job.OpenInputPDF(options->inputURL)) {
         ConversionLogf("pdf-to-images: %s: not a PDF document that can be opened\n",
                        options->inputURL.c_str());

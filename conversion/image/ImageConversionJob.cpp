@@ -1,5 +1,6 @@
 #include "ImageConversionJob.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 
 #include "CameraRawCodec.h"
 #include "ImageFormats.h"
@@ -41,7 +42,8 @@ bool readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>&
         return false;
     }
     if (!in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) {
-        error = "cannot read the file";
+        const std::string why = whyUnreadable(path);
+        error = "cannot read the file" + (why.empty() ? std::string() : ": " + why);
         return false;
     }
     return true;

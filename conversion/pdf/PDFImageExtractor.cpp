@@ -1,5 +1,6 @@
 #include "PDFImageExtractor.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 
 #include "ImageFormats.h"
 #include "OutputFile.h"
@@ -95,6 +96,10 @@ bool PDFImageExtractor::OpenInputPDF(const std::filesystem::path& path,
     m_inputURL = path;
     m_password = password;
     std::string error;
+    if (const std::string why = conversion::whyUnreadable(path); !why.empty()) {
+        ConversionLogf("cannot read %s: %s\n", path.c_str(), why.c_str());
+        return false;
+    }
     std::unique_ptr<QPDF> pdf = conversion::openPDFForPictures(path, password, error);
     if (!pdf) {
         ConversionLogf("cannot open %s: %s\n", path.c_str(), error.c_str());
