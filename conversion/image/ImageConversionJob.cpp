@@ -120,7 +120,8 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url, int jp
     Bitmap png;
     if (uti == "public.tiff" && !cameraRaw) {
         ok = readTIFFFile(url, image->representations, lastError);
-    } else if (uti == "public.png" && readUprightPNGFile(url, png)) {
+    } else if (uti == "public.png" && !holdsSixteenBitSamples(url, uti) &&
+               readUprightPNGFile(url, png)) {
         image->representations.push_back(std::move(png));
         ok = true;
     } else {

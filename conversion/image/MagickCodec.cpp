@@ -35,6 +35,12 @@ bool bitmapFromImage(Magick::Image& image, Bitmap& out, std::string& error) {
     if (alpha)
         map += "A";
     image.write(0, 0, std::size_t(w), std::size_t(h), map, Magick::CharPixel, out.pixels.data());
+    // A picture of more than 8 bits a sample (a 16-bit Photoshop file) keeps them beside.
+    if (image.depth() > 8) {
+        out.deepPixels.resize(out.pixels.size());
+        image.write(0, 0, std::size_t(w), std::size_t(h), map, Magick::ShortPixel,
+                    out.deepPixels.data());
+    }
     // The image's own figures: density() answers a default of 72 when the file records none.
     double dx = image.xResolution(), dy = image.yResolution();
     if (image.resolutionUnits() == Magick::PixelsPerCentimeterResolution) {
@@ -353,8 +359,14 @@ bool encodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keep
                                                           : "I";
         if (flat.hasAlpha)
             map += "A";
+        // Photoshop files hold 16 bits a sample: a picture carried over with them keeps them.
+        const bool deep = coder == "PSD" && &flat == &input && input.hasDeepPixels();
         Magick::Image image(std::size_t(flat.width), std::size_t(flat.height), map,
-                            Magick::CharPixel, flat.pixels.data());
+                            deep ? Magick::ShortPixel : Magick::CharPixel,
+                            deep ? static_cast<const void*>(flat.deepPixels.data())
+                                 : static_cast<const void*>(flat.pixels.data()));
+        if (deep)
+            image.depth(16);
         image.quiet(true);
         if (std::isfinite(dpiX) && std::isfinite(dpiY) && dpiX > 0 && dpiY > 0) {
             image.resolutionUnits(Magick::PixelsPerInchResolution);

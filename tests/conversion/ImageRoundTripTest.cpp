@@ -246,3 +246,64 @@ TEST(ImageRoundTrip, CodesWithoutAWriterRefuseAndLeaveNoFile) {
     }
     EXPECT_EQ(imagetest::listFolder(dir), (std::vector<std::string>{"opaque.png"}));
 }
+
+namespace {
+
+// 64 x 48 RGB samples of 16 bits, every one distinct in its low byte from its neighbours.
+std::vector<std::uint16_t> sixteenBitSamples() {
+    std::vector<std::uint16_t> samples(kW * kH * 3);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = std::uint16_t(i * 40503u + (i % 3) * 11u);
+    return samples;
+}
+
+// The first picture of a file as ImageMagick reads it, at 16 bits a sample.
+std::vector<std::uint16_t> readSixteenBits(const fs::path& file) {
+    Magick::Image image;
+    image.read(file.string());
+    std::vector<std::uint16_t> samples(image.columns() * image.rows() * 3);
+    image.write(0, 0, image.columns(), image.rows(), "RGB", Magick::ShortPixel, samples.data());
+    return samples;
+}
+
+} // namespace
+
+// A picture of 16 bits a sample, converted into a format that holds 16 bits, keeps every sample
+// (PNG, TIFF, Photoshop, lossless JPEG 2000; OpenEXR as closely as its half floats hold them),
+// and so does a render that only changes the resolution. Formats of 8 bits take the high bytes.
+TEST(ImageRoundTrip, SixteenBitSamplesSurviveConversionIntoFormatsThatHoldThem) {
+    const fs::path dir = imagetest::freshDir("sixteen-bits");
+    const std::vector<std::uint16_t> samples = sixteenBitSamples();
+    Magick::Image image(kW, kH, "RGB", Magick::ShortPixel, samples.data());
+    image.depth(16);
+    for (const char* source : {"source.png", "source.tif"}) {
+        SCOPED_TRACE(source);
+        Magick::Image copy = image;
+        copy.write((dir / source).string());
+        ASSERT_EQ(readSixteenBits(dir / source), samples);
+        for (const auto& [code, name] :
+             std::vector<std::pair<std::int32_t, std::string>>{{7, "out.png"},
+                                                               {10, "out.tif"},
+                                                               {1, "out.psd"},
+                                                               {3, "out.jp2"}}) {
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(convert(dir / source, dir / name, code, 0, 1.0));
+            EXPECT_EQ(readSixteenBits(dir / name), samples);
+        }
+        ASSERT_TRUE(convert(dir / source, dir / "out.exr", 5, 0, 1.0));
+        const std::vector<std::uint16_t> exr = readSixteenBits(dir / "out.exr");
+        ASSERT_EQ(exr.size(), samples.size());
+        int worst = 0;
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            worst = std::max(worst, std::abs(int(exr[i]) - int(samples[i])));
+        EXPECT_LT(worst, 64); // a half float's 11 bits, not 8
+        ASSERT_TRUE(convert(dir / source, dir / "out.jpg", 4, 0, 1.0));
+        EXPECT_EQ(imagetest::readPixels(dir / "out.jpg").width, kW);
+    }
+    ImageJobOptions render = imagetest::jobOptions(dir / "source.png", dir / "rendered.png", 7);
+    render.renderSize.resample = false;
+    render.renderSize.unit = kLengthInches;
+    render.renderSize.width = 2;
+    ASSERT_TRUE(RenderImageFile(&render));
+    EXPECT_EQ(readSixteenBits(dir / "rendered.png"), samples);
+}
