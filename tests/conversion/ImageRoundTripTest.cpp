@@ -281,11 +281,8 @@ TEST(ImageRoundTrip, SixteenBitSamplesSurviveConversionIntoFormatsThatHoldThem) 
         Magick::Image copy = image;
         copy.write((dir / source).string());
         ASSERT_EQ(readSixteenBits(dir / source), samples);
-        for (const auto& [code, name] :
-             std::vector<std::pair<std::int32_t, std::string>>{{7, "out.png"},
-                                                               {10, "out.tif"},
-                                                               {1, "out.psd"},
-                                                               {3, "out.jp2"}}) {
+        for (const auto& [code, name] : std::vector<std::pair<std::int32_t, std::string>>{
+                 {7, "out.png"}, {10, "out.tif"}, {1, "out.psd"}, {3, "out.jp2"}}) {
             SCOPED_TRACE(name);
             ASSERT_TRUE(convert(dir / source, dir / name, code, 0, 1.0));
             EXPECT_EQ(readSixteenBits(dir / name), samples);
