@@ -7,6 +7,7 @@
 #include "image/ImageRender.h"
 #include "image/StreamedConvert.h"
 #include "pdf/PDFPagesToImages.h"
+#include "pdf/PopplerMessages.h"
 
 #include <cstdio>
 
@@ -139,6 +140,8 @@ bool ConvertPDFToImages(const ImageJobOptions* options) {
         ConversionLogf("pdf-to-images: unknown output format code %d\n", int(options->format));
         return false;
     }
+    // Poppler's messages go to the log from here on, before any page worker draws.
+    conversion::ensurePopplerWithConversionLog();
     conversion::ImageConversionJob job;
     job.SetPassword(options->password);
     if (const std::string why = conversion::whyUnreadable(options->inputURL); !why.empty()) {
