@@ -85,6 +85,12 @@ bool copyUnchanged(const std::filesystem::path& from, const std::filesystem::pat
     return true;
 }
 
+// Says what of an input's PDF a merge could not keep.
+void logWarnings(MergedPDFDocument& document, const std::filesystem::path& input) {
+    for (const std::string& warning : document.takeWarnings())
+        ConversionLogf("merge: %s: %s\n", input.c_str(), warning.c_str());
+}
+
 } // namespace
 
 bool IsHTMLFile(const std::filesystem::path& file) {
@@ -123,12 +129,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
             if (std::filesystem::is_regular_file(item.filePath, ec)) {
                 SourcePDF source = openCopyablePDF(item.filePath, item.password, error);
                 if (source) {
-                    MergedPDFDocument document;
-                    std::vector<OutlineNode> outline;
-                    document.appendPagesFrom(std::move(source), {}, &outline);
-                    for (OutlineNode& node : outline)
-                        document.addOutlineEntry(std::move(node));
-                    result = document.write(output, o.writeOptions, error);
+                    result = writeWholePDF(std::move(source), output, o.writeOptions, error);
                 } else if (IsPDFFile(item.filePath)) {
                     // A locked or copy-protected PDF is passed on as it is.
                     result = copyUnchanged(item.filePath, output, error);
@@ -173,7 +174,7 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         bool failed = false;
         if (item.fileType == kMergeFilePDF) {
             if (SourcePDF source = openCopyablePDF(item.filePath, item.password, error))
-                merged.appendPagesFrom(std::move(source), {}, &children);
+                merged.appendPagesFrom(std::move(source), {}, &children, SourceInfo::Offer);
             else
                 failed = true;
         } else if (item.fileType == kMergeFileDocument) {
@@ -200,6 +201,7 @@ bool MergeFilesJob::MergeFilesIntoOne() {
             configure(job, o);
             failed = !PDFPageFromImageFile(job, item.filePath, merged, item.angle, error);
         }
+        logWarnings(merged, item.filePath);
         // Only an input that gave pages gets an entry, pointing at its first page.
         if (merged.pageCount() > first)
             merged.addOutlineEntry({label(item.filePath), first, std::move(children)});
