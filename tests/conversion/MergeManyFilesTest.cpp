@@ -206,7 +206,8 @@ public:
         timespec now{};
         do
             ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-        while (now.tv_sec == before.st_ctim.tv_sec && now.tv_nsec == before.st_ctim.tv_nsec);
+        while (now.tv_sec < before.st_ctim.tv_sec ||
+               (now.tv_sec == before.st_ctim.tv_sec && now.tv_nsec <= before.st_ctim.tv_nsec));
         std::fstream file(m_first, std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(std::streamoff(before.st_size / 2));
         file << std::string(std::size_t(before.st_size / 4), 'X');
