@@ -14,34 +14,6 @@ namespace conversion {
 
 namespace {
 
-// Copies any object of `source`, direct or not, into `merged`. Page references resolve to the
-// pages already copied, those to pages not taken to null.
-QPDFObjectHandle copyIn(QPDF& merged, QPDF& source, QPDFObjectHandle foreign) {
-    if (!foreign.isIndirect())
-        foreign = source.makeIndirectObject(foreign.shallowCopy());
-    return merged.copyForeignObject(foreign);
-}
-
-// The first of "name", "name 1", "name 2", ... (before the extension when `extension` is set)
-// that `taken` does not hold.
-template <class Taken>
-std::string freeName(const std::string& name, bool extension, const Taken& taken) {
-    if (!taken(name))
-        return name;
-    std::string stem = name;
-    std::string suffix;
-    const std::size_t dot = name.rfind('.');
-    if (extension && dot != std::string::npos && dot > 0) {
-        stem = name.substr(0, dot);
-        suffix = name.substr(dot + 1);
-    }
-    for (int n = 1;; ++n) {
-        const std::string candidate = numberedFileName(stem, suffix, n);
-        if (!taken(candidate))
-            return candidate;
-    }
-}
-
 // The explicit destination inside a named destination's value: the array itself, or a
 // dictionary's /D.
 QPDFObjectHandle explicitPart(QPDFObjectHandle value) {
@@ -75,6 +47,29 @@ QPDFObjectHandle rebuiltLabel(QPDFObjectHandle label) {
 
 } // namespace
 
+std::string MergedDocumentParts::FreeNames::claim(const std::string& wanted) {
+    if (m_given.insert(wanted).second)
+        return wanted;
+    std::string stem = wanted;
+    std::string extension;
+    const std::size_t dot = wanted.rfind('.');
+    if (m_fileNames && dot != std::string::npos && dot > 0) {
+        stem = wanted.substr(0, dot);
+        extension = wanted.substr(dot + 1);
+    }
+    for (int& n = m_lastNumber[wanted];;) {
+        const std::string candidate = numberedFileName(stem, extension, ++n);
+        if (m_given.insert(candidate).second)
+            return candidate;
+    }
+}
+
+QPDFObjectHandle copyForeign(QPDF& merged, QPDF& source, QPDFObjectHandle object) {
+    if (!object.isIndirect())
+        object = source.makeIndirectObject(object.shallowCopy());
+    return merged.copyForeignObject(object);
+}
+
 void MergedDocumentParts::takeFrom(QPDF& source, const std::vector<QPDFObjectHandle>& copied,
                                    int first, bool everyPage, bool offersInfo) {
     Renames renames;
@@ -85,32 +80,44 @@ void MergedDocumentParts::takeFrom(QPDF& source, const std::vector<QPDFObjectHan
     if (offersInfo && !m_info.isInitialized()) {
         QPDFObjectHandle info = source.getTrailer().getKey("/Info");
         if (info.isDictionary())
-            m_info = copyIn(m_merged, source, info);
+            m_info = copyForeign(m_merged, source, info);
     }
 }
 
 void MergedDocumentParts::takeDestinations(QPDF& source, Renames& renames) {
-    const auto taken = [&](const std::string& name) { return m_destinations.count(name) > 0; };
-    const auto take = [&](const std::string& key, QPDFObjectHandle value,
-                          std::map<std::string, std::string>& names) {
-        QPDFObjectHandle copy = copyIn(m_merged, source, value);
-        if (leadsNowhere(copy))
-            return;
-        const std::string name = freeName(key, false, taken);
-        m_destinations[name] = copy;
-        names[key] = name;
+    struct Named {
+        std::string key;
+        std::map<std::string, std::string>* renames;
     };
+    std::vector<Named> named;
+    std::vector<QPDFObjectHandle> values;
     QPDFObjectHandle root = source.getRoot();
     QPDFObjectHandle names = root.getKey("/Names");
     if (names.isDictionary() && names.getKey("/Dests").isDictionary()) {
         QPDFNameTreeObjectHelper tree(names.getKey("/Dests"), source);
-        for (auto& [key, value] : tree)
-            take(key, value, renames.strings);
+        for (auto& [key, value] : tree) {
+            named.push_back({key, &renames.strings});
+            values.push_back(value);
+        }
     }
     QPDFObjectHandle dests = root.getKey("/Dests");
     if (dests.isDictionary())
-        for (const std::string& key : dests.getKeys())
-            take(key.substr(1), dests.getKey(key), renames.names);
+        for (const std::string& key : dests.getKeys()) {
+            named.push_back({key.substr(1), &renames.names});
+            values.push_back(dests.getKey(key));
+        }
+    if (values.empty())
+        return;
+    // One copy for all of them: a manual has hundreds, and each copy has a cost of its own.
+    QPDFObjectHandle copies = copyForeign(m_merged, source, QPDFObjectHandle::newArray(values));
+    for (std::size_t i = 0; i < named.size() && int(i) < copies.getArrayNItems(); ++i) {
+        QPDFObjectHandle copy = copies.getArrayItem(int(i));
+        if (leadsNowhere(copy))
+            continue;
+        const std::string name = m_destinationNames.claim(named[i].key);
+        m_destinations[name] = copy;
+        (*named[i].renames)[named[i].key] = name;
+    }
 }
 
 void MergedDocumentParts::followRenames(const std::vector<QPDFObjectHandle>& copied,
@@ -180,20 +187,15 @@ void MergedDocumentParts::takeAttachments(QPDF& source) {
     QPDFEmbeddedFileDocumentHelper files(source);
     if (!files.hasEmbeddedFiles())
         return;
-    const auto keyTaken = [&](const std::string& name) { return m_attachments.count(name) > 0; };
-    const auto fileNameTaken = [&](const std::string& name) {
-        return m_attachmentFileNames.count(name) > 0;
-    };
     for (auto& [key, spec] : files.getEmbeddedFiles()) {
-        QPDFObjectHandle copy = copyIn(m_merged, source, spec->getObjectHandle());
+        QPDFObjectHandle copy = copyForeign(m_merged, source, spec->getObjectHandle());
         QPDFFileSpecObjectHelper copied(copy);
         // Two files shown under one name would overwrite each other when saved.
         const std::string fileName = copied.getFilename();
-        const std::string freeFileName = freeName(fileName, true, fileNameTaken);
+        const std::string freeFileName = m_attachmentFileNames.claim(fileName);
         if (freeFileName != fileName)
             copied.setFilename(freeFileName);
-        m_attachmentFileNames.insert(freeFileName);
-        m_attachments[freeName(key == fileName ? freeFileName : key, true, keyTaken)] = copy;
+        m_attachments[m_attachmentKeys.claim(key == fileName ? freeFileName : key)] = copy;
     }
 }
 
@@ -229,8 +231,10 @@ void MergedDocumentParts::build() {
         if (items.empty())
             return;
         QPDFNameTreeObjectHelper built = QPDFNameTreeObjectHelper::newEmpty(m_merged);
+        // The items come sorted, so each goes after the one before, without a search.
+        auto last = built.end();
         for (const auto& [name, value] : items)
-            built.insert(name, value);
+            last.insertAfter(name, value);
         names.replaceKey(key, built.getObjectHandle());
     };
     tree("/Dests", m_destinations);

@@ -25,6 +25,10 @@
 
 namespace conversion {
 
+// Copies any object of `source`, direct or not, into `merged`. References to pages already
+// copied lead to their copies, those to pages not copied become null.
+QPDFObjectHandle copyForeign(QPDF& merged, QPDF& source, QPDFObjectHandle object);
+
 class MergedDocumentParts {
 public:
     explicit MergedDocumentParts(QPDF& merged) : m_merged(merged) {}
@@ -41,6 +45,18 @@ public:
     void build();
 
 private:
+    // Names given out once each: one already given becomes "name 1", "name 2", ... (before the
+    // extension of a file name).
+    class FreeNames {
+    public:
+        explicit FreeNames(bool fileNames) : m_fileNames(fileNames) {}
+        std::string claim(const std::string& wanted);
+
+    private:
+        bool m_fileNames;
+        std::set<std::string> m_given;
+        std::map<std::string, int> m_lastNumber; // per wanted name, so each claim costs little
+    };
     // A source's names, keyed by how its links refer to them: a name object looks in the
     // catalog's /Dests, a string in the /Names tree.
     struct Renames {
@@ -54,8 +70,10 @@ private:
 
     QPDF& m_merged;
     std::map<std::string, QPDFObjectHandle> m_destinations;
+    FreeNames m_destinationNames{false};
     std::map<std::string, QPDFObjectHandle> m_attachments;
-    std::set<std::string> m_attachmentFileNames;
+    FreeNames m_attachmentKeys{true};
+    FreeNames m_attachmentFileNames{true};
     // Where each run of labels starts; a null label numbers the run by its place.
     std::vector<std::pair<int, QPDFObjectHandle>> m_labels;
     bool m_anyLabels = false;

@@ -155,7 +155,7 @@ int MergedPDFDocument::appendPagesFrom(SourcePDF from, const std::function<bool(
 }
 
 void MergedPDFDocument::copyAnnotations(QPDF& source, const std::vector<QPDFObjectHandle>& from,
-                                        const std::vector<QPDFObjectHandle>& to) {
+                                        std::vector<QPDFObjectHandle> to) {
     std::unique_ptr<QPDFAcroFormDocumentHelper> sourceForms;
     for (std::size_t i = 0; i < from.size() && i < to.size(); ++i) {
         QPDFObjectHandle page = from[i];
@@ -163,10 +163,15 @@ void MergedPDFDocument::copyAnnotations(QPDF& source, const std::vector<QPDFObje
         if (!annotations.isArray() || annotations.getArrayNItems() == 0)
             continue;
         try {
-            // qpdf's form helper gives each copy its own annotations, and the form fields behind
-            // them join the merged form, renamed where another source's fields have the name.
             if (!sourceForms)
                 sourceForms = std::make_unique<QPDFAcroFormDocumentHelper>(source);
+            // Without a form the annotations are copied as they are; with one, qpdf's form
+            // helper gives each copy its own annotations, and the form fields behind them join
+            // the merged form, renamed where another source's fields have the name.
+            if (!sourceForms->hasAcroForm()) {
+                to[i].replaceKey("/Annots", copyForeign(*m_pdf, source, annotations));
+                continue;
+            }
             if (!m_forms)
                 m_forms = std::make_unique<QPDFAcroFormDocumentHelper>(*m_pdf);
             m_forms->fixCopiedAnnotations(to[i], page, *sourceForms);

@@ -83,7 +83,7 @@ public:
 private:
     void buildOutline();
     void copyAnnotations(QPDF& source, const std::vector<QPDFObjectHandle>& from,
-                         const std::vector<QPDFObjectHandle>& to);
+                         std::vector<QPDFObjectHandle> to);
     // Declared first so the files outlive the document whose copied streams read them.
     std::vector<std::unique_ptr<RemoveOnExit>> m_removeWhenDone;
     std::unique_ptr<QPDF> m_pdf;
