@@ -4,6 +4,7 @@
 #include "CHMExporter.h"
 #include "CHMTableOfContent.h"
 #include "ExportTestData.h"
+#include "StreamingPDFWriter.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -143,4 +144,26 @@ TEST(ExportAssembly, EveryStreamOfThePagesWaitsOnDiskAndIsWrittenWhole) {
     // Not one stream's data was held in memory until the end.
     EXPECT_EQ(e.exporter->spilledStreams(), streams);
     EXPECT_EQ(pageTexts(e.output).size(), 17);
+}
+
+TEST(ExportAssembly, EachPrintLeavesMemoryOnceItsPagesAreAppended) {
+    Export e;
+    e.document = CHMDocument::open(testsupport::fixturePath(QStringLiteral("links")));
+    ASSERT_TRUE(e.document);
+    e.output = QDir(freshFolder(QStringLiteral("held.d"))).filePath(QStringLiteral("held.pdf"));
+    e.exporter = std::make_unique<CHMExporter>(*e.document, e.output,
+                                               e.document->tocSource()->pageList(), nullptr);
+    // What a page left behind would add up page after page: the output's objects wait in memory
+    // for no more than one object stream's worth, whatever came before.
+    for (const StoredPrint& print : storedPrints()) {
+        ASSERT_EQ(e.exporter->currentPagePath(), print.path);
+        if (print.pdf.isEmpty())
+            e.exporter->skipPage();
+        else
+            EXPECT_TRUE(
+                e.exporter->addPrintedPage(print.pdf, PageTextContent::fromWalk(print.walk)));
+        EXPECT_LT(e.exporter->heldObjects(), StreamingPDFWriter::kObjectsPerStream)
+            << print.path.toStdString();
+    }
+    EXPECT_EQ(e.exporter->outputPageCount(), 17);
 }
