@@ -10,8 +10,8 @@
 
 namespace {
 
-// Bytes handed to the file at once.
-constexpr std::size_t kBufferBytes = 1 << 20;
+// Bytes handed to the file at once: few system calls, and little of the output in memory.
+constexpr std::size_t kBufferBytes = 64 * 1024;
 
 // The smallest count of bytes that holds the value, big-endian in the cross-reference stream.
 int bytesFor(std::uint64_t value) {
