@@ -1,5 +1,6 @@
 #include "ConversionEntries.h"
 #include "ConversionLog.h"
+#include "ItemFailures.h"
 
 #include "image/ImageConversionJob.h"
 #include "image/ImageFormats.h"
@@ -19,9 +20,7 @@ void announceWebPInputResult(const conversion::ImageConversionJob& job) {
         ConversionLogf("Saved file %s\n", job.outputURL.c_str());
 }
 
-} // namespace
-
-bool ConvertImageFile(const ImageJobOptions* options) {
+bool convertImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
     if (!conversion::isKnownFormatCode(options->format)) {
@@ -67,6 +66,14 @@ bool ConvertImageFile(const ImageJobOptions* options) {
     else
         announceWebPInputResult(job);
     return ok;
+}
+
+} // namespace
+
+bool ConvertImageFile(const ImageJobOptions* options) {
+    // A file of several pictures is one run: a picture that failed fails it.
+    conversion::ItemFailures failures("convert");
+    return failures.result(convertImageFile(options));
 }
 
 namespace {
