@@ -1,5 +1,6 @@
 #include "ConversionEntries.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 #include "ItemFailures.h"
 
 #include "image/ImageConversionJob.h"
@@ -7,6 +8,7 @@
 #include "image/ImageRender.h"
 #include "image/StreamedConvert.h"
 #include "pdf/PDFPagesToImages.h"
+#include "pdf/PopplerMessages.h"
 
 #include <cstdio>
 
@@ -145,8 +147,15 @@ bool ConvertPDFToImages(const ImageJobOptions* options) {
         ConversionLogf("pdf-to-images: unknown output format code %d\n", int(options->format));
         return false;
     }
+    // Poppler's messages go to the log from here on, before any page worker draws.
+    conversion::ensurePopplerWithConversionLog();
     conversion::ImageConversionJob job;
     job.SetPassword(options->password);
+    if (const std::string why = conversion::whyUnreadable(options->inputURL); !why.empty()) {
+        ConversionLogf("pdf-to-images: %s: cannot be read: %s\n", options->inputURL.c_str(),
+                       why.c_str());
+        return false;
+    }
     if (!job.OpenInputPDF(options->inputURL)) {
         ConversionLogf("pdf-to-images: %s: not a PDF document that can be opened\n",
                        options->inputURL.c_str());
