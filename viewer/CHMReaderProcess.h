@@ -73,7 +73,6 @@ public:
     // How long one whole answer may take (a whole object of the largest size decodes in a few
     // seconds). LUMENO_CHM_READER_DEADLINE_MS, read when a process starts, shortens it (tests).
     static constexpr int kAnswerTimeoutMs = 30000;
-    int answerDeadlineMs() const { return m_deadlineMs; }
 
 private:
     CHMReaderProcess(pid_t pid, int socket, int errorPipe, const QString& bookName);

@@ -66,7 +66,7 @@ ITSSReplyStream* ITSSObjectStreams::addReader(const std::shared_ptr<Stream>& str
     for (const QByteArray& piece : stream->held)
         device->append(piece);
     if (stream->ended)
-        device->end(stream->failed);
+        device->end();
     stream->readers.emplace_back(device);
     connect(device, &ITSSReplyStream::piecesTaken, this, &ITSSObjectStreams::pumpAll);
     // The request is gone (answered, or cancelled by the engine): its stream may stop.
@@ -157,7 +157,7 @@ void ITSSObjectStreams::pieceRead(const std::shared_ptr<Stream>& stream, const Q
             continue;
         reader->append(piece);
         if (stream->ended)
-            reader->end(failed);
+            reader->end();
     }
     pumpAll();
 }

@@ -11,7 +11,8 @@
 // kPiecesAhead pieces (the start of a small object stays for late comers); a stream that has
 // let its start go takes no new reader, and a later request starts a stream of its own. When
 // its last reader is gone the stream stops reading. A piece that cannot be read ends the
-// stream's devices, failed when the book's reading process was lost.
+// stream there (its devices end short: the book's reading process was lost, or the piece was
+// refused), and a stream that ended so takes no new reader.
 //
 // GUI thread only (the document's thread): the devices tell it what their reader took by a
 // queued signal, and the pieces come back through CHMDocument::readInBackground. The document

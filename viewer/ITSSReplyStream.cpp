@@ -23,27 +23,16 @@ void ITSSReplyStream::append(const QByteArray& piece) {
     emit readyRead();
 }
 
-void ITSSReplyStream::end(bool failed) {
+void ITSSReplyStream::end() {
     {
         std::lock_guard guard(m_mutex);
         if (m_ended)
             return;
         m_ended = true;
-        m_failed = failed;
     }
     // The reader learns of the end when it next finds nothing to read: wake it for that.
     emit readyRead();
     emit readChannelFinished();
-}
-
-bool ITSSReplyStream::isEnded() const {
-    std::lock_guard guard(m_mutex);
-    return m_ended;
-}
-
-bool ITSSReplyStream::hasFailed() const {
-    std::lock_guard guard(m_mutex);
-    return m_failed;
 }
 
 qint64 ITSSReplyStream::bytesAvailable() const {

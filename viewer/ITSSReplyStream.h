@@ -24,10 +24,8 @@ public:
 
     // GUI thread: one more piece of the object (never empty), then readyRead.
     void append(const QByteArray& piece);
-    // GUI thread: the object ends here (`failed`: it could not be read to its end).
-    void end(bool failed = false);
-    bool isEnded() const;
-    bool hasFailed() const;
+    // GUI thread: the object ends here (at its end, or where it could no longer be read).
+    void end();
     // Any thread: the bytes the reader has taken so far.
     qint64 taken() const { return m_taken.load(); }
 
@@ -49,6 +47,5 @@ private:
     qsizetype m_frontAt = 0;         // read so far of the front piece; guarded by m_mutex
     qint64 m_queued = 0;             // bytes in m_pieces not yet read; guarded by m_mutex
     bool m_ended = false;            // guarded by m_mutex
-    bool m_failed = false;           // guarded by m_mutex
     std::atomic<qint64> m_taken = 0;
 };

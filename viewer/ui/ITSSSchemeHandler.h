@@ -43,9 +43,6 @@ public:
     // Whether the last answer for the URL (fragment ignored) was the "page missing" page.
     bool servedMissingPage(const QUrl& url) const;
 
-    // For tests: the objects being streamed.
-    const ITSSObjectStreams* streams() const { return m_streams.get(); }
-
 private:
     // The requests waiting for one answer.
     struct Waiting {
