@@ -169,9 +169,10 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         } else if (item.fileType == kMergeFileDocument) {
             DocumentsToPDFJob job;
             configure(job, o, true);
-            const std::filesystem::path part = temporaryPathIn(folder);
+            RemoveOnExit claimed = claimTemporaryIn(folder);
+            const std::filesystem::path part = claimed.path;
             // The printed pages' contents are read from the part file when the merge is written.
-            merged.removeWhenDone(part);
+            merged.removeWhenDone(std::move(claimed));
             if (job.PrintDocumentToPDF(item.filePath, part, error)) {
                 const std::vector<bool> blank = blankPagesOf(part);
                 if (SourcePDF printed = openCopyablePDF(part, std::nullopt, error))

@@ -56,8 +56,9 @@ public:
     // The source is released on return; its file must stay in place until write().
     int appendPagesFrom(SourcePDF source, const std::function<bool(int)>& keep,
                         std::vector<OutlineNode>* outline);
-    // A temporary file whose pages were appended: removed once this document is gone.
-    void removeWhenDone(std::filesystem::path file) {
+    // A temporary file whose pages were appended (claimTemporaryIn): removed once this
+    // document is gone.
+    void removeWhenDone(RemoveOnExit file) {
         m_removeWhenDone.push_back(std::make_unique<RemoveOnExit>(std::move(file)));
     }
     // The stream's data is read from the file when the document is written.
