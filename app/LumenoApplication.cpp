@@ -253,8 +253,15 @@ BookmarkController* LumenoApplication::bookmarkController() {
         auto* window = qobject_cast<CHMDocumentWindow*>(widget);
         if (!window || window->currentURL().isEmpty())
             return std::nullopt;
-        return BookmarkPage{window->document()->filePath(), window->currentURL(),
-                            window->currentTitle(), window->document()->docTitle()};
+        const CHMDocument* document = window->document();
+        QString title = window->currentTitle();
+        // Until its page has loaded, the tab has no name of its own: the book's is proposed.
+        const CHMWebView* view = window->curWebView();
+        if (title == CHMDocumentWindow::untitledLabel() && view && view->page()->isLoading())
+            title = document->docTitle().isEmpty() ? displayName(document->filePath())
+                                                   : document->docTitle();
+        return BookmarkPage{document->filePath(), window->currentURL(), title,
+                            document->docTitle()};
     };
     host.openPage = [this](const QString& path, const QUrl& url) {
         CHMDocumentWindow* window = openFile(path);
