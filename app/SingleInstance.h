@@ -24,7 +24,7 @@ class SingleInstance : public QObject {
 public:
     static constexpr int kTimeoutMs = 3000;
     static constexpr int kMessageDeadlineMs = 3000;
-    static constexpr int kMostConnections = 32;
+    static constexpr int kMostConnections = 64;
 
     // key: the socket's path; serverNameForUser() unless a test gives its own. An empty key
     // makes an instance that never hands over and never listens.
