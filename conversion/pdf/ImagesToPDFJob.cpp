@@ -9,9 +9,11 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -32,7 +34,8 @@ bool readFile(const std::filesystem::path& path, std::string& bytes, std::string
     }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        error = "cannot be opened";
+        const std::string why = std::strerror(errno);
+        error = "cannot be opened: " + why;
         return false;
     }
     bytes.clear();

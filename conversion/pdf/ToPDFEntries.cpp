@@ -3,6 +3,7 @@
 #include "ConversionLog.h"
 #include "DocumentsToPDFJob.h"
 #include "ImagesToPDFJob.h"
+#include "ItemFailures.h"
 #include "MergeFilesJob.h"
 
 #include <cstdio>
@@ -15,10 +16,12 @@ bool ConvertImagesToPDF(const ImagesToPDFOptions* options) {
         ConversionLogf("images-to-pdf: no output given\n");
         return false;
     }
+    conversion::ItemFailures failures("images-to-pdf");
     conversion::ImagesToPDFJob job;
     job.SetImagesToPDFOptions(*options);
     job.SetProgressTarget(options->progressTarget, options->progressSelector);
-    return options->merge ? job.MergeImagesIntoPDF() : job.ConvertImagesSeparately();
+    return failures.result(options->merge ? job.MergeImagesIntoPDF()
+                                          : job.ConvertImagesSeparately());
 }
 
 bool ConvertDocumentsToPDF(const DocumentsToPDFOptions* options) {
@@ -28,15 +31,18 @@ bool ConvertDocumentsToPDF(const DocumentsToPDFOptions* options) {
         ConversionLogf("documents-to-pdf: no output given\n");
         return false;
     }
+    conversion::ItemFailures failures("documents-to-pdf");
     conversion::DocumentsToPDFJob job;
     job.SetDocumentsToPDFOptions(*options);
     job.SetProgressTarget(options->progressTarget, options->progressSelector);
-    return options->merge ? job.MergeDocumentsIntoPDF() : job.ConvertDocumentsSeparately();
+    return failures.result(options->merge ? job.MergeDocumentsIntoPDF()
+                                          : job.ConvertDocumentsSeparately());
 }
 
 bool MergeFilesToPDF(const MergeFilesOptions* options) {
     if (!options || options->outputURL.empty())
         return false;
+    conversion::ItemFailures failures("merge");
     conversion::MergeFilesJob job(options);
-    return options->merge ? job.MergeFilesIntoOne() : job.MergeFilesSeparately();
+    return failures.result(options->merge ? job.MergeFilesIntoOne() : job.MergeFilesSeparately());
 }
