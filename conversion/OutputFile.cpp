@@ -9,8 +9,10 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace conversion {
 
@@ -42,8 +44,9 @@ std::string describe(const std::filesystem::path& path, int error) {
 constexpr char kTemporaryPrefix[] = ".lumeno-";
 constexpr char kTemporarySuffix[] = ".part";
 
-// ".lumeno-PID-RANDOM.part": the pid lets a later run tell a killed run's leftovers from the
-// files of a run still at work.
+// ".lumeno-PID-RANDOM.part". What marks a file of a run still at work is the lock it holds on
+// it (claim()): a process id means nothing in another PID namespace (a container or a toolbox
+// sharing the folder), where the run looks gone.
 std::string temporaryName() {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     char name[80];
@@ -75,8 +78,23 @@ long pidOfTemporary(const char* name) {
     return pid;
 }
 
+// Locks the temporary file or folder just made at `path` (open as `fd`) for as long as `fd`, or
+// a duplicate of it, stays open. False when the name no longer leads to it: a sweep took it in
+// the instant between its making and the lock, and another name must be made.
+bool claim(int fd, const std::string& path) {
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    struct stat held;
+    struct stat named;
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 // Creates a hidden temporary file in `folder` with the mode a plain fopen would give it, or
-// `mode` when one is given. Answers the descriptor (and the name in `path`), or -1 (errno set).
+// `mode` when one is given, and claims it. Answers the descriptor, which holds the claim (and the
+// name in `path`), or -1 (errno set).
 int createTemporaryFile(const std::filesystem::path& folder, std::string& path,
                         std::optional<mode_t> mode = std::nullopt) {
     removeAbandonedTemporaries(folder);
@@ -84,6 +102,10 @@ int createTemporaryFile(const std::filesystem::path& folder, std::string& path,
         path = (folderOrCurrent(folder) / temporaryName()).string();
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            if (!claim(fd, path)) {
+                ::close(fd);
+                continue;
+            }
             (void)::fchmod(fd, mode.value_or(0666 & ~creationMask()));
             return fd;
         }
@@ -92,6 +114,41 @@ int createTemporaryFile(const std::filesystem::path& folder, std::string& path,
     }
     errno = EEXIST;
     return -1;
+}
+
+// Creates and claims a hidden temporary folder in `folder`. Answers the descriptor holding the
+// claim (and the name in `path`), or -1 (errno set).
+int createTemporaryFolder(const std::filesystem::path& folder, std::string& path) {
+    removeAbandonedTemporaries(folder);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = (folderOrCurrent(folder) / temporaryName()).string();
+        if (::mkdir(path.c_str(), 0700) != 0) {
+            if (errno != EEXIST)
+                return -1;
+            continue;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            const int saved = errno;
+            ::rmdir(path.c_str());
+            errno = saved;
+            return -1;
+        }
+        if (!claim(fd, path)) {
+            ::close(fd);
+            continue;
+        }
+        ::chmod(path.c_str(), 0777 & ~creationMask());
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void closeClaim(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
 }
 
 // Writes all of `bytes`; answers 0 or the error.
@@ -164,11 +221,13 @@ void OutputFile::abandon() {
     if (m_file && m_file != stdout)
         std::fclose(m_file);
     m_file = nullptr;
-    if (m_temporary.empty())
-        return;
-    std::error_code ignored;
-    std::filesystem::remove_all(m_temporary, ignored);
-    m_temporary.clear();
+    if (!m_temporary.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_temporary, ignored);
+        m_temporary.clear();
+    }
+    // Only once the name is gone: no sweep may take what is still being removed.
+    closeClaim(m_claim);
 }
 
 FILE* OutputFile::open(const char* targetPath) {
@@ -210,11 +269,14 @@ FILE* OutputFile::open(const char* targetPath) {
         fail(errno);
         return nullptr;
     }
-    m_file = ::fdopen(fd, "wb");
+    // The stream is closed before the rename: a second descriptor keeps the claim until then.
+    m_claim = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    m_file = m_claim >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (!m_file) {
         const int saved = errno;
-        ::close(fd);
         ::unlink(pattern.c_str());
+        ::close(fd);
+        closeClaim(m_claim);
         fail(saved);
         return nullptr;
     }
@@ -251,6 +313,7 @@ bool OutputFile::commit() {
             ::unlink(m_temporary.c_str());
         m_temporary.clear();
     }
+    closeClaim(m_claim);
     return error ? fail(error) : true;
 }
 
@@ -258,30 +321,15 @@ bool OutputFile::create(const std::filesystem::path& folder, bool isFolder, std:
     abandon();
     m_error = 0;
     std::string pattern;
-    if (isFolder) {
-        removeAbandonedTemporaries(folder);
-        int made = -1;
-        for (int attempt = 0; attempt < 100 && made != 0; ++attempt) {
-            pattern = (folderOrCurrent(folder) / temporaryName()).string();
-            made = ::mkdir(pattern.c_str(), 0700);
-            if (made != 0 && errno != EEXIST)
-                break;
-        }
-        if (made != 0) {
-            fail(errno);
-            error = describe(folder, errno);
-            return false;
-        }
-        ::chmod(pattern.c_str(), 0777 & ~creationMask());
-    } else {
-        const int fd = createTemporaryFile(folder, pattern);
-        if (fd < 0) {
-            fail(errno);
-            error = describe(folder, errno);
-            return false;
-        }
-        ::close(fd);
+    // The descriptor is kept: it holds the claim while other code writes the output by name.
+    const int fd =
+        isFolder ? createTemporaryFolder(folder, pattern) : createTemporaryFile(folder, pattern);
+    if (fd < 0) {
+        fail(errno);
+        error = describe(folder, errno);
+        return false;
     }
+    m_claim = fd;
     m_temporary = pattern;
     m_isFolder = isFolder;
     return true;
@@ -348,6 +396,7 @@ bool OutputFile::replace(const std::filesystem::path& target, std::string& error
         return false;
     }
     m_temporary.clear();
+    closeClaim(m_claim);
     return true;
 }
 
@@ -364,6 +413,7 @@ bool OutputFile::place(const std::string& name, const std::string& extension,
         if (result == 0) {
             placed = candidate;
             m_temporary.clear();
+            closeClaim(m_claim);
             return true;
         }
         if (result != EEXIST && result != ENOTEMPTY) {
@@ -389,9 +439,12 @@ std::string numberedFileName(const std::string& name, const std::string& extensi
     return fileName;
 }
 
-std::filesystem::path temporaryPathIn(const std::filesystem::path& folder) {
-    removeAbandonedTemporaries(folder);
-    return folderOrCurrent(folder) / temporaryName();
+RemoveOnExit claimTemporaryIn(const std::filesystem::path& folder) {
+    std::string path;
+    const int fd = createTemporaryFile(folder, path);
+    if (fd < 0)
+        return RemoveOnExit(folderOrCurrent(folder) / temporaryName());
+    return RemoveOnExit(path, fd);
 }
 
 void removeAbandonedTemporaries(const std::filesystem::path& folder) {
@@ -408,16 +461,25 @@ void removeAbandonedTemporaries(const std::filesystem::path& folder) {
     DIR* listing = ::opendir(folderOrCurrent(folder).c_str());
     if (!listing)
         return;
-    std::vector<std::string> abandoned;
+    std::vector<std::string> candidates;
     while (const dirent* entry = ::readdir(listing)) {
         const long pid = pidOfTemporary(entry->d_name);
-        // A process that exists but is not ours answers EPERM: it is still at work.
+        // A process that exists but is not ours answers EPERM: it is still at work. One that
+        // does not exist here may still be at work in another PID namespace: its lock says.
         if (pid > 0 && pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            abandoned.emplace_back(entry->d_name);
+            candidates.emplace_back(entry->d_name);
     }
     ::closedir(listing);
-    for (const std::string& name : abandoned)
-        std::filesystem::remove_all(folderOrCurrent(folder) / name, ec);
+    for (const std::string& name : candidates) {
+        const std::filesystem::path path = folderOrCurrent(folder) / name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // Removed while locked here, so that its maker, if it locks it after all, sees it gone.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            std::filesystem::remove_all(path, ec);
+        ::close(fd);
+    }
 }
 
 int syncFile(const std::filesystem::path& path) {
@@ -451,10 +513,14 @@ TemporaryFolder::~TemporaryFolder() {
         std::filesystem::remove_all(m_path, ignored);
 }
 
+RemoveOnExit::RemoveOnExit(RemoveOnExit&& other) noexcept
+    : path(std::exchange(other.path, {})), claim(std::exchange(other.claim, -1)) {}
+
 RemoveOnExit::~RemoveOnExit() {
     std::error_code ignored;
     if (!path.empty())
         std::filesystem::remove_all(path, ignored);
+    closeClaim(claim);
 }
 
 bool applyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes) {

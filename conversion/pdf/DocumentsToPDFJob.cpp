@@ -80,7 +80,7 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         request.attributes = *textAttributes;
     request.richTextAttributes = richTextAttributes;
     const std::filesystem::path folder = destination.parent_path();
-    RemoveOnExit print{temporaryPathIn(folder.empty() ? "." : folder)};
+    const RemoveOnExit print = claimTemporaryIn(folder.empty() ? "." : folder);
     request.print = print.path;
     // Qt's layout cannot be interrupted and may run for ever on hostile documents: it runs in a
     // child process that is killed past the time limit.
@@ -142,9 +142,10 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
         folder = ".";
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
-        const std::filesystem::path part = temporaryPathIn(folder);
+        RemoveOnExit claimed = claimTemporaryIn(folder);
+        const std::filesystem::path part = claimed.path;
         // The printed pages' contents are read from the part file when the merge is written.
-        merged.removeWhenDone(part);
+        merged.removeWhenDone(std::move(claimed));
         std::string error;
         SourcePDF pages;
         if (PrintDocumentToPDF(input, part, error))

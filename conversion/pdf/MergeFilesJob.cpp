@@ -180,9 +180,10 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         } else if (item.fileType == kMergeFileDocument) {
             DocumentsToPDFJob job;
             configure(job, o, true);
-            const std::filesystem::path part = temporaryPathIn(folder);
+            RemoveOnExit claimed = claimTemporaryIn(folder);
+            const std::filesystem::path part = claimed.path;
             // The printed pages' contents are read from the part file when the merge is written.
-            merged.removeWhenDone(part);
+            merged.removeWhenDone(std::move(claimed));
             failed = true;
             if (job.PrintDocumentToPDF(item.filePath, part, error)) {
                 const std::vector<bool> blank = blankPagesOf(part);
