@@ -112,11 +112,35 @@ bool writeThroughTIFF(ImageConversionJob& job, const Bitmap& bitmap) {
     return false;
 }
 
+// The pictures of a run that could not be written. A run of several pictures writes what it can
+// and fails when any one failed, with a message that names each.
+class FailedPictures {
+public:
+    void add(const std::string& message) {
+        if (!message.empty())
+            m_messages.push_back(message);
+        ++m_count;
+    }
+    // True when none failed; otherwise false, with the failures' messages in `message`.
+    bool settle(std::string& message) const {
+        if (m_count == 0)
+            return true;
+        message.clear();
+        for (const std::string& m : m_messages)
+            message += (message.empty() ? "" : "; ") + m;
+        return false;
+    }
+
+private:
+    std::vector<std::string> m_messages;
+    std::size_t m_count = 0;
+};
+
 // Several pictures into numbered files, several at once. The names are taken first, in order
 // (they depend only on what the folder held before), then the pictures are encoded and written
 // by as many workers as the cores and the memory allow, then the outcomes are reported in order,
-// as writing them one after the other reports them: the result is the last picture's, the
-// message the last failure's.
+// as writing them one after the other reports them: the run succeeds only when every picture
+// was written, and the message names each that was not.
 bool writeNumberedInParallel(ImageConversionJob& job, const std::filesystem::path& folder,
                              bool folderMade, const std::string& baseName,
                              const std::string& extension) {
@@ -162,37 +186,31 @@ bool writeNumberedInParallel(ImageConversionJob& job, const std::filesystem::pat
                         : writeDirectTo(settings, pictures[i], o.name, o.error);
         }
     });
-    bool result = false;
+    FailedPictures failures;
     bool anyWritten = false;
     for (std::size_t i = 0; i < count; ++i) {
         const Outcome& o = outcomes[i];
         job.outputURL = o.name;
+        bool written = false;
         if (o.name.empty()) {
             job.lastError = "no name is free in " + folder.string();
-            result = false;
-            continue;
-        }
-        if (o.empty) {
+        } else if (o.empty) {
             job.lastError = "picture " + std::to_string(i + 1) + " holds no pixels";
-            result = false;
-            continue;
-        }
-        if (o.ok) {
-            result = true;
-        } else if (webp) {
-            job.lastError = o.error;
-            result = false;
+        } else if (o.ok) {
+            written = true;
         } else {
             job.lastError = o.error;
-            result = writeThroughTIFF(job, pictures[i]);
+            written = !webp && writeThroughTIFF(job, pictures[i]);
         }
-        anyWritten = anyWritten || result;
+        if (!written)
+            failures.add(job.lastError);
+        anyWritten = anyWritten || written;
     }
     if (folderMade && !anyWritten) {
         std::error_code ignored;
         std::filesystem::remove(folder, ignored); // only when empty
     }
-    return result;
+    return failures.settle(job.lastError);
 }
 
 } // namespace
@@ -225,7 +243,7 @@ bool ConvertImage(ImageConversionJob& job) {
     bool folderMade = false;
     bool anyWritten = false;
     PDFImageWriter pdf;
-    bool result = false;
+    FailedPictures failures;
     long nextNumber = 0;
     if (severalFiles) {
         folder = job.outputURL.parent_path() / baseName;
@@ -243,7 +261,7 @@ bool ConvertImage(ImageConversionJob& job) {
             job.outputURL = nextFreeFile(folder, baseName, extension, nextNumber);
             if (job.outputURL.empty()) {
                 job.lastError = "no name is free in " + folder.string();
-                result = false;
+                failures.add(job.lastError);
                 continue;
             }
         }
@@ -255,39 +273,43 @@ bool ConvertImage(ImageConversionJob& job) {
         }
         if (bitmap.empty()) {
             job.lastError = "picture " + std::to_string(i + 1) + " holds no pixels";
-            result = false;
+            failures.add(job.lastError);
             continue;
         }
         if (onePDF) {
             pdf.addPage(bitmap, job.resolutionX, job.resolutionY);
-            result = true;
             continue;
         }
         const std::int32_t f = job.outputFormat;
+        bool written = false;
         if (f == kFormatWebP) {
-            result = writeWebP(job, bitmap);
+            written = writeWebP(job, bitmap);
         } else if (job.keepSourceResolution && !job.keepMetadata &&
                    (f == 2 || f == 4 || f == 7 || f == 10 || f == 13) && writeDirect(job, bitmap)) {
-            result = true;
+            written = true;
         } else {
-            result = writeThroughTIFF(job, bitmap);
+            written = writeThroughTIFF(job, bitmap);
         }
-        anyWritten = anyWritten || result;
+        if (!written)
+            failures.add(job.lastError);
+        anyWritten = anyWritten || written;
     }
     if (onePDF) {
-        // Every page that could be made is written, even when the last picture failed; the
-        // result still says that one failed.
+        // Every page that could be made is written, even when a picture failed; the result
+        // still says that one did.
         std::vector<std::uint8_t> bytes;
+        std::string writeError;
         const bool written =
-            pdf.pageCount() > 0 && pdf.write(bytes, job.lastError) &&
-            writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
-        result = result && written;
+            pdf.pageCount() > 0 && pdf.write(bytes, writeError) &&
+            writeFileAtomically(job.outputURL, bytes, job.fileAttributes, writeError);
+        if (!written)
+            failures.add(writeError);
     }
     if (severalFiles && folderMade && !anyWritten) {
         std::error_code ignored;
         std::filesystem::remove(folder, ignored); // only when empty
     }
-    return result;
+    return failures.settle(job.lastError);
 }
 
 } // namespace conversion
