@@ -1,5 +1,7 @@
 #include "OutputFile.h"
 
+#include "RunCleanup.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -394,30 +396,63 @@ std::filesystem::path temporaryPathIn(const std::filesystem::path& folder) {
     return folderOrCurrent(folder) / temporaryName();
 }
 
+namespace {
+
+// The folders this process made temporary files in (every such folder is swept first).
+struct SweptFolders {
+    std::mutex lock;
+    std::set<std::string> names;
+};
+
+SweptFolders& sweptFolders() {
+    static SweptFolders* made = new SweptFolders; // never destroyed: see removeOwnTemporaries
+    return *made;
+}
+
+// Removes the temporary files in `folder` whose pid `remove` picks.
+template <class Pick> void removeTemporariesIn(const std::filesystem::path& folder, Pick remove) {
+    DIR* listing = ::opendir(folderOrCurrent(folder).c_str());
+    if (!listing)
+        return;
+    std::vector<std::string> picked;
+    while (const dirent* entry = ::readdir(listing)) {
+        const long pid = pidOfTemporary(entry->d_name);
+        if (pid > 0 && remove(pid))
+            picked.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    std::error_code ignored;
+    for (const std::string& name : picked)
+        std::filesystem::remove_all(folderOrCurrent(folder) / name, ignored);
+}
+
+} // namespace
+
 void removeAbandonedTemporaries(const std::filesystem::path& folder) {
-    static std::mutex lock;
-    static std::set<std::string> swept;
+    SweptFolders& swept = sweptFolders();
     std::error_code ec;
     const std::filesystem::path canonical =
         std::filesystem::weakly_canonical(folderOrCurrent(folder), ec);
     {
-        const std::lock_guard<std::mutex> guard(lock);
-        if (!swept.insert(ec ? folderOrCurrent(folder).string() : canonical.string()).second)
+        const std::lock_guard<std::mutex> guard(swept.lock);
+        if (!swept.names.insert(ec ? folderOrCurrent(folder).string() : canonical.string()).second)
             return;
     }
-    DIR* listing = ::opendir(folderOrCurrent(folder).c_str());
-    if (!listing)
-        return;
-    std::vector<std::string> abandoned;
-    while (const dirent* entry = ::readdir(listing)) {
-        const long pid = pidOfTemporary(entry->d_name);
-        // A process that exists but is not ours answers EPERM: it is still at work.
-        if (pid > 0 && pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            abandoned.emplace_back(entry->d_name);
+    // A process that exists but is not ours answers EPERM: it is still at work.
+    removeTemporariesIn(folder, [](long pid) {
+        return pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    });
+}
+
+void removeOwnTemporaries() {
+    SweptFolders& swept = sweptFolders();
+    std::vector<std::string> folders;
+    {
+        const std::lock_guard<std::mutex> guard(swept.lock);
+        folders.assign(swept.names.begin(), swept.names.end());
     }
-    ::closedir(listing);
-    for (const std::string& name : abandoned)
-        std::filesystem::remove_all(folderOrCurrent(folder) / name, ec);
+    for (const std::string& folder : folders)
+        removeTemporariesIn(folder, [](long pid) { return pid == long(::getpid()); });
 }
 
 int syncFile(const std::filesystem::path& path) {
@@ -442,6 +477,7 @@ bool TemporaryFolder::create(const std::string& name, const std::string& purpose
         return false;
     }
     m_path = pattern;
+    m_ticket = removeIfRunEnds(m_path);
     return true;
 }
 
@@ -449,12 +485,21 @@ TemporaryFolder::~TemporaryFolder() {
     std::error_code ignored;
     if (!m_path.empty())
         std::filesystem::remove_all(m_path, ignored);
+    if (m_ticket)
+        forgetIfRunEnds(m_ticket);
+}
+
+RemoveOnExit::RemoveOnExit(std::filesystem::path p) : path(std::move(p)) {
+    if (!path.empty())
+        m_ticket = removeIfRunEnds(path);
 }
 
 RemoveOnExit::~RemoveOnExit() {
     std::error_code ignored;
     if (!path.empty())
         std::filesystem::remove_all(path, ignored);
+    if (m_ticket)
+        forgetIfRunEnds(m_ticket);
 }
 
 bool applyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes) {

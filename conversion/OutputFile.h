@@ -88,6 +88,9 @@ std::filesystem::path temporaryPathIn(const std::filesystem::path& folder);
 // Removes the temporary files and folders that killed runs left in `folder`; done once per folder
 // and process, and by every OutputFile before it creates one.
 void removeAbandonedTemporaries(const std::filesystem::path& folder);
+// Removes this process's own temporary files and folders from every folder it made one in: what
+// a run ended from outside would otherwise leave until the next writer came.
+void removeOwnTemporaries();
 // Flushes a file's data to the disk; 0 or the error.
 int syncFile(const std::filesystem::path& path);
 // Gives an existing file the attributes; false when they cannot be set.
@@ -106,7 +109,8 @@ bool isPlainFileName(const std::string& name);
 std::string numberedFileName(const std::string& name, const std::string& extension, int number);
 
 // A fresh private folder under the temporary directory ("lumeno-NAME-XXXXXX"), removed with
-// everything in it when this goes out of scope: the working folder of a helper program.
+// everything in it when this goes out of scope, or when the run is ended from outside
+// (RunCleanup.h): the working folder of a helper program.
 class TemporaryFolder {
 public:
     TemporaryFolder() = default;
@@ -119,17 +123,22 @@ public:
 
 private:
     std::filesystem::path m_path;
+    std::uint64_t m_ticket = 0;
 };
 
 // Removes a file or a folder with what it holds when it goes out of scope: the temporary files
-// and folders that other libraries and programs write by name.
+// and folders that other libraries and programs write by name. The path given to the
+// constructor is also removed when the run is ended from outside (RunCleanup.h).
 struct RemoveOnExit {
     std::filesystem::path path;
     RemoveOnExit() = default;
-    explicit RemoveOnExit(std::filesystem::path p) : path(std::move(p)) {}
+    explicit RemoveOnExit(std::filesystem::path p);
     RemoveOnExit(const RemoveOnExit&) = delete;
     RemoveOnExit& operator=(const RemoveOnExit&) = delete;
     ~RemoveOnExit();
+
+private:
+    std::uint64_t m_ticket = 0;
 };
 
 } // namespace conversion

@@ -1,6 +1,7 @@
 #include "DocumentsToPDFJob.h"
 #include "ConversionLog.h"
 
+#include "DocumentAnchors.h"
 #include "DocumentLayout.h"
 #include "ImagesToPDFJob.h"
 #include "IsPDFPageBlank.h"
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 
 namespace conversion {
 
@@ -66,7 +68,7 @@ void DocumentsToPDFJob::SetDocumentLayout(std::int64_t landscape, const PDFWrite
 
 bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& documentPath,
                                            const std::filesystem::path& destination,
-                                           std::string& error) {
+                                           std::string& error, std::vector<AnchorPlace>* anchors) {
     DocumentLayoutRequest request;
     request.document = documentPath;
     request.paperWidth = paperWidth;
@@ -87,6 +89,7 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
     // The layout writes the document's text beside the print file: the PDF's character names
     // are set from it.
     RemoveOnExit text{laidOutTextPath(print.path)};
+    RemoveOnExit anchorsFile{anchorPlacesPath(print.path)};
     if (!layOutDocumentInHelper(request, error, target))
         return false;
     SourcePDF printed = openCopyablePDF(print.path, std::nullopt, error);
@@ -102,36 +105,48 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
     const bool allBlank =
         !blank.empty() && std::all_of(blank.begin(), blank.end(), [](bool b) { return b; });
     MergedPDFDocument output;
+    std::vector<int> printedPage; // of each page taken
     output.appendPagesFrom(
         std::move(printed),
         [&](int page) {
-            if (std::size_t(page) >= blank.size())
-                return true;
-            return allBlank ? page == 0 : !blank[std::size_t(page)];
+            const bool keep = std::size_t(page) >= blank.size() ||
+                              (allBlank ? page == 0 : !blank[std::size_t(page)]);
+            if (keep)
+                printedPage.push_back(page);
+            return keep;
         },
         nullptr);
+    if (anchors)
+        *anchors = readAnchorPlaces(anchorsFile.path);
+    else
+        linkAnchorsWithinDocument(output.pdf().getAllPages(), printedPage,
+                                  readAnchorPlaces(anchorsFile.path));
     return output.write(destination, insideMerge ? nullptr : writeOptions, error);
 }
 
 bool DocumentsToPDFJob::ConvertDocumentsSeparately() {
     insideMerge = false;
-    bool result = true;
     std::error_code ec;
     if (!jobList.empty() && !std::filesystem::is_directory(outputURL, ec)) {
         ConversionLogf("documents-to-pdf: %s is no folder to write into\n", outputURL.c_str());
         return false;
     }
+    // Every document is tried; the run succeeds only when every one was written.
+    std::size_t failed = 0;
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
         const std::filesystem::path output = uniquePDFPathFor(outputURL, input);
         std::string error = "no name is free for its PDF";
-        result = !output.empty() && PrintDocumentToPDF(input, output, error);
-        if (!result)
+        if (output.empty() || !PrintDocumentToPDF(input, output, error)) {
+            ++failed;
             ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
+        }
         if (IsConversionCancelled(target))
             return false;
     }
-    return result;
+    ConversionLogFailedInputs("documents-to-pdf", failed, jobList.size(),
+                              "the others were written");
+    return failed == 0;
 }
 
 bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
@@ -140,6 +155,7 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
     std::filesystem::path folder = outputURL.parent_path();
     if (folder.empty())
         folder = ".";
+    std::size_t failed = 0;
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
         const std::filesystem::path part = temporaryPathIn(folder);
@@ -147,12 +163,22 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
         merged.removeWhenDone(part);
         std::string error;
         SourcePDF pages;
-        if (PrintDocumentToPDF(input, part, error))
+        std::vector<AnchorPlace> anchors;
+        if (PrintDocumentToPDF(input, part, error, &anchors))
             pages = openCopyablePDF(part, std::nullopt, error);
-        if (pages)
-            merged.appendPagesFrom(std::move(pages), {}, nullptr);
-        else
+        if (pages) {
+            // Every printed page is taken: the part's page i is the print's.
+            const int first = merged.pageCount();
+            const int taken = merged.appendPagesFrom(std::move(pages), {}, nullptr);
+            const std::vector<QPDFObjectHandle> all = merged.pdf().getAllPages();
+            std::vector<int> printedPage(static_cast<std::size_t>(taken));
+            std::iota(printedPage.begin(), printedPage.end(), 0);
+            linkAnchorsWithinDocument({all.begin() + first, all.begin() + first + taken},
+                                      printedPage, anchors);
+        } else {
+            ++failed;
             ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
+        }
         if (IsConversionCancelled(target))
             return false;
     }
@@ -163,8 +189,12 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
     const bool written = merged.write(outputURL, writeOptions, error);
     if (!written)
         ConversionLogf("documents-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
+    else
+        ConversionLogFailedInputs("documents-to-pdf", failed, jobList.size(),
+                                  "the PDF holds the pages of the others");
     ReportConversionProgress(target, selector, 7);
-    return written;
+    // The pages that could be made are written; the run succeeds only when none failed.
+    return written && failed == 0;
 }
 
 } // namespace conversion

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ConversionEntries.h"
+#include "DocumentAnchors.h"
 
 #include <filesystem>
 #include <string>
@@ -36,9 +37,13 @@ public:
         selector = hasSelector;
     }
     // A PDF of the document at `destination`; false with `error` set (and nothing written) when
-    // the document cannot be read or laid out.
+    // the document cannot be read or laid out. Its links to its own anchors lead to their places;
+    // with `anchors` they are left to the caller, who takes the pages into another document
+    // (where links to pages not yet taken would be lost) and links them there with
+    // linkAnchorsWithinDocument.
     bool PrintDocumentToPDF(const std::filesystem::path& document,
-                            const std::filesystem::path& destination, std::string& error);
+                            const std::filesystem::path& destination, std::string& error,
+                            std::vector<AnchorPlace>* anchors = nullptr);
     bool ConvertDocumentsSeparately();
     bool MergeDocumentsIntoPDF();
 };

@@ -6,6 +6,7 @@
 #include "ImagesToPDFJob.h"
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
+#include "ToPDFRunChecks.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,17 +29,6 @@ void configure(DocumentsToPDFJob& job, const MergeFilesOptions& o, bool merge) {
                           o.bottomMargin);
     job.SetProgressTarget(o.progressTarget, o.progressSelector);
     job.insideMerge = merge;
-}
-
-// A PDF header in the first kilobyte, as readers accept it.
-bool IsPDFFile(const std::filesystem::path& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    char head[1024];
-    const std::size_t n = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    return std::string(head, n).find("%PDF-") != std::string::npos;
 }
 
 std::string label(const std::filesystem::path& input) {
@@ -128,7 +118,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
                     for (OutlineNode& node : outline)
                         document.addOutlineEntry(std::move(node));
                     result = document.write(output, o.writeOptions, error);
-                } else if (IsPDFFile(item.filePath)) {
+                } else if (isPDFFile(item.filePath)) {
                     // A locked or copy-protected PDF is passed on as it is.
                     result = copyUnchanged(item.filePath, output, error);
                 } else {
