@@ -37,7 +37,7 @@ inline constexpr std::chrono::milliseconds kHelperGraceTime{2000};
 
 // How a child runs beside its arguments.
 struct ChildProcessOptions {
-    std::chrono::milliseconds timeLimit{0};
+    std::chrono::milliseconds timeLimit{std::chrono::minutes(2)};
     // Asked while the child runs (may be empty).
     std::function<bool()> cancelled;
     ChildNetwork network = ChildNetwork::Shared;

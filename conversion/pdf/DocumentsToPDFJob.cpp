@@ -118,7 +118,7 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         nullptr);
     if (anchors)
         *anchors = readAnchorPlaces(anchorsFile.path);
-    else
+    else if (!insideMerge)
         linkAnchorsWithinDocument(output.pdf().getAllPages(), printedPage,
                                   readAnchorPlaces(anchorsFile.path));
     return output.write(destination, insideMerge ? nullptr : writeOptions, error);

@@ -37,10 +37,10 @@ public:
         selector = hasSelector;
     }
     // A PDF of the document at `destination`; false with `error` set (and nothing written) when
-    // the document cannot be read or laid out. Its links to its own anchors lead to their places;
-    // with `anchors` they are left to the caller, who takes the pages into another document
-    // (where links to pages not yet taken would be lost) and links them there with
-    // linkAnchorsWithinDocument.
+    // the document cannot be read or laid out. Its links to its own anchors lead to their places.
+    // Inside a merge, where the pages are taken into another document (and a link to a page not
+    // yet taken would be lost), they are left to the caller: with `anchors`, it receives their
+    // places and links them there with linkAnchorsWithinDocument.
     bool PrintDocumentToPDF(const std::filesystem::path& document,
                             const std::filesystem::path& destination, std::string& error,
                             std::vector<AnchorPlace>* anchors = nullptr);
