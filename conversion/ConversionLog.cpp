@@ -63,9 +63,3 @@ void ConversionLogf(const char* format, ...) {
     va_end(arguments);
     ConversionLog(std::string_view(text.data(), std::size_t(length)));
 }
-
-void ConversionLogFailedInputs(const char* command, std::size_t failed, std::size_t count,
-                               const char* others) {
-    if (failed > 0 && count > 1)
-        ConversionLogf("%s: %zu of %zu inputs failed; %s", command, failed, count, others);
-}

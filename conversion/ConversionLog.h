@@ -5,7 +5,6 @@
 // hook must be safe to call from the job's thread.
 #pragma once
 
-#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -21,11 +20,6 @@ void ConversionLog(std::string_view line);
 
 // printf-style form of ConversionLog.
 void ConversionLogf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// The line that ends a run of `count` inputs of which `failed` failed (each named as it failed),
-// saying what became of the others: nothing when none failed or the run had one input.
-void ConversionLogFailedInputs(const char* command, std::size_t failed, std::size_t count,
-                               const char* others);
 
 // The outcome of a step at the library's edge: success, or a code and a message.
 struct ConversionResult {

@@ -21,6 +21,8 @@ PACKAGES=(
   libfreetype-dev libgs-common libuchardet-dev libzip-dev libicu-dev libreoffice-writer-nogui
   # tools the conversion tests read results back with
   webp imagemagick libvips-tools unrtf unzip icnsutils
+  # a real manual (96 named destinations, 75 internal links) the merge tests and benchmarks read
+  libtasn1-doc
   # peers of the benchmarks
   img2pdf
 )

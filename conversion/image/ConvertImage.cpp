@@ -4,6 +4,7 @@
 
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
+#include "ItemFailures.h"
 #include "OutputFile.h"
 #include "PDFImageWriter.h"
 #include "TIFFCodec.h"
@@ -112,35 +113,16 @@ bool writeThroughTIFF(ImageConversionJob& job, const Bitmap& bitmap) {
     return false;
 }
 
-// The pictures of a run that could not be written. A run of several pictures writes what it can
-// and fails when any one failed, with a message that names each.
-class FailedPictures {
-public:
-    void add(const std::string& message) {
-        if (!message.empty())
-            m_messages.push_back(message);
-        ++m_count;
-    }
-    // True when none failed; otherwise false, with the failures' messages in `message`.
-    bool settle(std::string& message) const {
-        if (m_count == 0)
-            return true;
-        message.clear();
-        for (const std::string& m : m_messages)
-            message += (message.empty() ? "" : "; ") + m;
-        return false;
-    }
-
-private:
-    std::vector<std::string> m_messages;
-    std::size_t m_count = 0;
-};
+// A picture of several that could not be written: the run goes on with the others, and fails.
+void noteFailedPicture(std::size_t index) {
+    NoteFailedItem("picture " + std::to_string(index + 1));
+}
 
 // Several pictures into numbered files, several at once. The names are taken first, in order
 // (they depend only on what the folder held before), then the pictures are encoded and written
 // by as many workers as the cores and the memory allow, then the outcomes are reported in order,
 // as writing them one after the other reports them: the run succeeds only when every picture
-// was written, and the message names each that was not.
+// was written; the message is the last failure's.
 bool writeNumberedInParallel(ImageConversionJob& job, const std::filesystem::path& folder,
                              bool folderMade, const std::string& baseName,
                              const std::string& extension) {
@@ -186,7 +168,7 @@ bool writeNumberedInParallel(ImageConversionJob& job, const std::filesystem::pat
                         : writeDirectTo(settings, pictures[i], o.name, o.error);
         }
     });
-    FailedPictures failures;
+    std::size_t failed = 0;
     bool anyWritten = false;
     for (std::size_t i = 0; i < count; ++i) {
         const Outcome& o = outcomes[i];
@@ -202,15 +184,17 @@ bool writeNumberedInParallel(ImageConversionJob& job, const std::filesystem::pat
             job.lastError = o.error;
             written = !webp && writeThroughTIFF(job, pictures[i]);
         }
-        if (!written)
-            failures.add(job.lastError);
+        if (!written) {
+            ++failed;
+            noteFailedPicture(i);
+        }
         anyWritten = anyWritten || written;
     }
     if (folderMade && !anyWritten) {
         std::error_code ignored;
         std::filesystem::remove(folder, ignored); // only when empty
     }
-    return failures.settle(job.lastError);
+    return failed == 0;
 }
 
 } // namespace
@@ -243,7 +227,14 @@ bool ConvertImage(ImageConversionJob& job) {
     bool folderMade = false;
     bool anyWritten = false;
     PDFImageWriter pdf;
-    FailedPictures failures;
+    // Every picture is tried; one that failed fails the run (and is named when there are
+    // several).
+    std::size_t failed = 0;
+    auto fail = [&](std::size_t i) {
+        ++failed;
+        if (count > 1)
+            noteFailedPicture(i);
+    };
     long nextNumber = 0;
     if (severalFiles) {
         folder = job.outputURL.parent_path() / baseName;
@@ -261,7 +252,7 @@ bool ConvertImage(ImageConversionJob& job) {
             job.outputURL = nextFreeFile(folder, baseName, extension, nextNumber);
             if (job.outputURL.empty()) {
                 job.lastError = "no name is free in " + folder.string();
-                failures.add(job.lastError);
+                fail(i);
                 continue;
             }
         }
@@ -273,7 +264,7 @@ bool ConvertImage(ImageConversionJob& job) {
         }
         if (bitmap.empty()) {
             job.lastError = "picture " + std::to_string(i + 1) + " holds no pixels";
-            failures.add(job.lastError);
+            fail(i);
             continue;
         }
         if (onePDF) {
@@ -291,25 +282,22 @@ bool ConvertImage(ImageConversionJob& job) {
             written = writeThroughTIFF(job, bitmap);
         }
         if (!written)
-            failures.add(job.lastError);
+            fail(i);
         anyWritten = anyWritten || written;
     }
+    bool written = true;
     if (onePDF) {
         // Every page that could be made is written, even when a picture failed; the result
         // still says that one did.
         std::vector<std::uint8_t> bytes;
-        std::string writeError;
-        const bool written =
-            pdf.pageCount() > 0 && pdf.write(bytes, writeError) &&
-            writeFileAtomically(job.outputURL, bytes, job.fileAttributes, writeError);
-        if (!written)
-            failures.add(writeError);
+        written = pdf.pageCount() > 0 && pdf.write(bytes, job.lastError) &&
+                  writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
     }
     if (severalFiles && folderMade && !anyWritten) {
         std::error_code ignored;
         std::filesystem::remove(folder, ignored); // only when empty
     }
-    return failures.settle(job.lastError);
+    return written && failed == 0;
 }
 
 } // namespace conversion

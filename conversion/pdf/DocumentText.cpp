@@ -1,6 +1,7 @@
 #include "DocumentText.h"
 
 #include "DocumentResources.h"
+#include "InputFile.h"
 #include "LibreOfficeConverter.h"
 #include "OutputFile.h"
 #include "PlistGuard.h"
@@ -33,7 +34,8 @@ bool readFile(const std::filesystem::path& path, std::string& bytes, std::string
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = "cannot be opened";
+        const std::string why = whyUnreadable(path);
+        error = "cannot be opened" + (why.empty() ? std::string() : ": " + why);
         return false;
     }
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -5,6 +5,7 @@
 #include "DocumentLayout.h"
 #include "ImagesToPDFJob.h"
 #include "IsPDFPageBlank.h"
+#include "ItemFailures.h"
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
 #include "StyledText.h"
@@ -16,7 +17,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <numeric>
 
 namespace conversion {
 
@@ -68,7 +68,7 @@ void DocumentsToPDFJob::SetDocumentLayout(std::int64_t landscape, const PDFWrite
 
 bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& documentPath,
                                            const std::filesystem::path& destination,
-                                           std::string& error, std::vector<AnchorPlace>* anchors) {
+                                           std::string& error) {
     DocumentLayoutRequest request;
     request.document = documentPath;
     request.paperWidth = paperWidth;
@@ -116,11 +116,9 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
             return keep;
         },
         nullptr);
-    if (anchors)
-        *anchors = readAnchorPlaces(anchorsFile.path);
-    else if (!insideMerge)
-        linkAnchorsWithinDocument(output.pdf().getAllPages(), printedPage,
-                                  readAnchorPlaces(anchorsFile.path));
+    // A merge takes the links with their targets into its document.
+    linkAnchorsWithinDocument(output.pdf().getAllPages(), printedPage,
+                              readAnchorPlaces(anchorsFile.path));
     return output.write(destination, insideMerge ? nullptr : writeOptions, error);
 }
 
@@ -139,13 +137,12 @@ bool DocumentsToPDFJob::ConvertDocumentsSeparately() {
         std::string error = "no name is free for its PDF";
         if (output.empty() || !PrintDocumentToPDF(input, output, error)) {
             ++failed;
+            NoteFailedItem(input);
             ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
         }
         if (IsConversionCancelled(target))
             return false;
     }
-    ConversionLogFailedInputs("documents-to-pdf", failed, jobList.size(),
-                              "the others were written");
     return failed == 0;
 }
 
@@ -163,20 +160,13 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
         merged.removeWhenDone(part);
         std::string error;
         SourcePDF pages;
-        std::vector<AnchorPlace> anchors;
-        if (PrintDocumentToPDF(input, part, error, &anchors))
+        if (PrintDocumentToPDF(input, part, error))
             pages = openCopyablePDF(part, std::nullopt, error);
         if (pages) {
-            // Every printed page is taken: the part's page i is the print's.
-            const int first = merged.pageCount();
-            const int taken = merged.appendPagesFrom(std::move(pages), {}, nullptr);
-            const std::vector<QPDFObjectHandle> all = merged.pdf().getAllPages();
-            std::vector<int> printedPage(static_cast<std::size_t>(taken));
-            std::iota(printedPage.begin(), printedPage.end(), 0);
-            linkAnchorsWithinDocument({all.begin() + first, all.begin() + first + taken},
-                                      printedPage, anchors);
+            merged.appendPagesFrom(std::move(pages), {}, nullptr);
         } else {
             ++failed;
+            NoteFailedItem(input);
             ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
         }
         if (IsConversionCancelled(target))
@@ -189,9 +179,6 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
     const bool written = merged.write(outputURL, writeOptions, error);
     if (!written)
         ConversionLogf("documents-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
-    else
-        ConversionLogFailedInputs("documents-to-pdf", failed, jobList.size(),
-                                  "the PDF holds the pages of the others");
     ReportConversionProgress(target, selector, 7);
     // The pages that could be made are written; the run succeeds only when none failed.
     return written && failed == 0;

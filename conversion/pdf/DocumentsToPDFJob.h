@@ -5,7 +5,6 @@
 #pragma once
 
 #include "ConversionEntries.h"
-#include "DocumentAnchors.h"
 
 #include <filesystem>
 #include <string>
@@ -38,12 +37,8 @@ public:
     }
     // A PDF of the document at `destination`; false with `error` set (and nothing written) when
     // the document cannot be read or laid out. Its links to its own anchors lead to their places.
-    // Inside a merge, where the pages are taken into another document (and a link to a page not
-    // yet taken would be lost), they are left to the caller: with `anchors`, it receives their
-    // places and links them there with linkAnchorsWithinDocument.
     bool PrintDocumentToPDF(const std::filesystem::path& document,
-                            const std::filesystem::path& destination, std::string& error,
-                            std::vector<AnchorPlace>* anchors = nullptr);
+                            const std::filesystem::path& destination, std::string& error);
     bool ConvertDocumentsSeparately();
     bool MergeDocumentsIntoPDF();
 };

@@ -3,6 +3,7 @@
 
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
+#include "ItemFailures.h"
 #include "JPEGMemoryCodec.h"
 #include "MergedPDFDocument.h"
 #include "PDFImageWriter.h"
@@ -12,10 +13,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -36,7 +39,8 @@ bool readFile(const std::filesystem::path& path, std::string& bytes, std::string
     }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        error = "cannot be opened";
+        const std::string why = std::strerror(errno);
+        error = "cannot be opened: " + why;
         return false;
     }
     bytes.clear();
@@ -528,12 +532,12 @@ bool ImagesToPDFJob::ConvertImagesSeparately() {
         }
         if (!written) {
             ++failed;
+            NoteFailedItem(item.filePath);
             ConversionLogf("images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
         }
         if (IsConversionCancelled(target))
             return false;
     }
-    ConversionLogFailedInputs("images-to-pdf", failed, jobList.size(), "the others were written");
     return failed == 0;
 }
 
@@ -546,6 +550,7 @@ bool ImagesToPDFJob::MergeImagesIntoPDF() {
         std::string error;
         if (!PDFPageFromImageFile(*this, item.filePath, document, item.angle, error)) {
             ++failed;
+            NoteFailedItem(item.filePath);
             ConversionLogf("images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
         }
         if (IsConversionCancelled(target))
@@ -558,9 +563,6 @@ bool ImagesToPDFJob::MergeImagesIntoPDF() {
     const bool written = document.write(outputURL, writeOptions, error);
     if (!written)
         ConversionLogf("images-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
-    else
-        ConversionLogFailedInputs("images-to-pdf", failed, jobList.size(),
-                                  "the PDF holds the pages of the others");
     ReportConversionProgress(target, selector, 7);
     return written && failed == 0;
 }

@@ -15,6 +15,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/GlyphsBeyondTheBMP.h
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.h
+    ${CMAKE_CURRENT_LIST_DIR}/MergedDocumentParts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MergedDocumentParts.h
     ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.h
     ${CMAKE_CURRENT_LIST_DIR}/TakeTurnsFileSource.cpp

@@ -3,6 +3,7 @@
 #include "ConversionLog.h"
 #include "DocumentsToPDFJob.h"
 #include "ImagesToPDFJob.h"
+#include "ItemFailures.h"
 #include "MergeFilesJob.h"
 #include "ToPDFRunChecks.h"
 
@@ -48,10 +49,12 @@ bool ConvertImagesToPDF(const ImagesToPDFOptions* options) {
                     : conversion::paperSizeProblem(double(options->pageWidth),
                                                    double(options->pageHeight))))
         return false;
+    conversion::ItemFailures failures("images-to-pdf");
     conversion::ImagesToPDFJob job;
     job.SetImagesToPDFOptions(*options);
     job.SetProgressTarget(options->progressTarget, options->progressSelector);
-    return options->merge ? job.MergeImagesIntoPDF() : job.ConvertImagesSeparately();
+    return failures.result(options->merge ? job.MergeImagesIntoPDF()
+                                          : job.ConvertImagesSeparately());
 }
 
 bool ConvertDocumentsToPDF(const DocumentsToPDFOptions* options) {
@@ -64,10 +67,12 @@ bool ConvertDocumentsToPDF(const DocumentsToPDFOptions* options) {
     if (!mayRun("documents-to-pdf", options->merge, options->outputURL, options->jobList,
                 conversion::paperSizeProblem(options->paperWidth, options->paperHeight)))
         return false;
+    conversion::ItemFailures failures("documents-to-pdf");
     conversion::DocumentsToPDFJob job;
     job.SetDocumentsToPDFOptions(*options);
     job.SetProgressTarget(options->progressTarget, options->progressSelector);
-    return options->merge ? job.MergeDocumentsIntoPDF() : job.ConvertDocumentsSeparately();
+    return failures.result(options->merge ? job.MergeDocumentsIntoPDF()
+                                          : job.ConvertDocumentsSeparately());
 }
 
 bool MergeFilesToPDF(const MergeFilesOptions* options) {
@@ -82,6 +87,7 @@ bool MergeFilesToPDF(const MergeFilesOptions* options) {
     if (!mayRun("merge", options->merge, options->outputURL, notPDF,
                 conversion::paperSizeProblem(options->pageWidth, options->pageHeight)))
         return false;
+    conversion::ItemFailures failures("merge");
     conversion::MergeFilesJob job(options);
-    return options->merge ? job.MergeFilesIntoOne() : job.MergeFilesSeparately();
+    return failures.result(options->merge ? job.MergeFilesIntoOne() : job.MergeFilesSeparately());
 }

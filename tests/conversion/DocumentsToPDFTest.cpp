@@ -288,7 +288,12 @@ TEST(DocumentsToPDF, LinksToTheDocumentsOwnAnchorsLeadToTheirPlaces) {
     o.outputURL = dir / "merged.pdf";
     o.jobList = {dir / "manual.html", dir / "manual.html"};
     ASSERT_TRUE(ConvertDocumentsToPDF(&o));
-    for (const fs::path& pdf : {dir / "out" / "manual.pdf", dir / "merged.pdf"}) {
+    MergeFilesOptions m;
+    m.merge = true;
+    m.outputURL = dir / "mixed.pdf";
+    m.jobList = {{kMergeFileDocument, dir / "manual.html", {}, {}}};
+    ASSERT_TRUE(MergeFilesToPDF(&m));
+    for (const fs::path& pdf : {dir / "out" / "manual.pdf", dir / "merged.pdf", m.outputURL}) {
         SCOPED_TRACE(pdf.filename());
         const std::vector<InternalLink> links = internalLinks(pdf);
         const std::size_t pages = pageSizes(pdf).size();

@@ -171,9 +171,15 @@ bool parse(int argc, char** argv, const char* command, Settings& s, std::string&
         } else if (a == "--quality" || a == "--font-size") {
             if (!number(n))
                 return false;
-            if (a == "--quality")
+            if (a == "--quality") {
+                if (!(n >= 0.0 && n <= 1.0)) {
+                    std::fprintf(stderr,
+                                 "convtool %s: --quality takes a quality from 0.0 to 1.0, not %g\n",
+                                 command, n);
+                    return false;
+                }
                 s.quality = n;
-            else
+            } else
                 s.text.fontSize = n;
         } else if (a == "--font") {
             const char* v = value();
@@ -277,15 +283,17 @@ struct CommandLine {
     std::vector<Input> inputs;
 };
 
-// The opening every to-PDF command shares: help (to standard error, status 0) or usage (status
-// 2) when asked or given nothing, then the arguments, with `margin` points on every side unless
-// they say otherwise; nothing, with `status` set, when the command ends there.
+// The opening every to-PDF command shares: help (to standard output, status 0) or usage (to
+// standard error, status 2) when asked or given nothing, then the arguments, with `margin` points
+// on every side unless they say otherwise; nothing, with `status` set, when the command ends there.
 std::optional<CommandLine> readCommandLine(int argc, char** argv, const char* command,
                                            const char* text, const std::string& options,
                                            double margin, int& status) {
-    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
-        std::fprintf(stderr, "%s\nOptions:\n%s%s", text, kCommonOptions, options.c_str());
-        status = argc < 2 ? 2 : 0;
+    const bool help = argc >= 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help"));
+    if (argc < 2 || help) {
+        std::fprintf(help ? stdout : stderr, "%s\nOptions:\n%s%s", text, kCommonOptions,
+                     options.c_str());
+        status = help ? 0 : 2;
         return std::nullopt;
     }
     CommandLine line;
