@@ -168,8 +168,7 @@ void OutputFile::abandon() {
     m_file = nullptr;
     if (m_temporary.empty())
         return;
-    std::error_code ignored;
-    std::filesystem::remove_all(m_temporary, ignored);
+    removeCompletely(m_temporary);
     m_temporary.clear();
 }
 
@@ -421,9 +420,8 @@ template <class Pick> void removeTemporariesIn(const std::filesystem::path& fold
             picked.emplace_back(entry->d_name);
     }
     ::closedir(listing);
-    std::error_code ignored;
     for (const std::string& name : picked)
-        std::filesystem::remove_all(folderOrCurrent(folder) / name, ignored);
+        removeCompletely(folderOrCurrent(folder) / name);
 }
 
 } // namespace
@@ -481,10 +479,19 @@ bool TemporaryFolder::create(const std::string& name, const std::string& purpose
     return true;
 }
 
+void removeCompletely(const std::filesystem::path& path) {
+    // remove_all stops at an entry that is gone by the time it gets there.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+        if (!ec || !std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+            return;
+    }
+}
+
 TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
     if (!m_path.empty())
-        std::filesystem::remove_all(m_path, ignored);
+        removeCompletely(m_path);
     if (m_ticket)
         forgetIfRunEnds(m_ticket);
 }
@@ -495,9 +502,8 @@ RemoveOnExit::RemoveOnExit(std::filesystem::path p) : path(std::move(p)) {
 }
 
 RemoveOnExit::~RemoveOnExit() {
-    std::error_code ignored;
     if (!path.empty())
-        std::filesystem::remove_all(path, ignored);
+        removeCompletely(path);
     if (m_ticket)
         forgetIfRunEnds(m_ticket);
 }

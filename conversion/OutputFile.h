@@ -126,6 +126,11 @@ private:
     std::uint64_t m_ticket = 0;
 };
 
+// Removes a file or a folder with all it holds. Another thread may be removing it at the same
+// time (a run ended from outside cleans up while its own thread does): where that one took an
+// entry away first, this goes on with the rest.
+void removeCompletely(const std::filesystem::path& path);
+
 // Removes a file or a folder with what it holds when it goes out of scope: the temporary files
 // and folders that other libraries and programs write by name. The path given to the
 // constructor is also removed when the run is ended from outside (RunCleanup.h).

@@ -95,10 +95,8 @@ void endRunForTermination(std::chrono::milliseconds grace) {
         for (const auto& [ticket, path] : l.paths)
             paths.push_back(path);
     }
-    for (const std::filesystem::path& path : paths) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
+    for (const std::filesystem::path& path : paths)
+        removeCompletely(path);
     removeOwnTemporaries();
 }
 

@@ -35,6 +35,6 @@ void forgetIfRunEnds(std::uint64_t ticket);
 // its files), waits for them up to `grace`, kills what is left (SIGKILL), then removes the noted
 // paths and this process's temporary files in every folder it wrote into. Does not return to
 // running jobs: the caller ends the process next.
-void endRunForTermination(std::chrono::milliseconds grace = std::chrono::seconds(3));
+void endRunForTermination(std::chrono::milliseconds grace = std::chrono::seconds(5));
 
 } // namespace conversion

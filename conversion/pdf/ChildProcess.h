@@ -33,7 +33,7 @@ enum class ChildNetwork { Shared, None };
 
 // How long a helper of this library that is ended is given to end its own children and remove
 // its files (it is sent SIGTERM) before its group is killed.
-inline constexpr std::chrono::milliseconds kHelperGraceTime{2000};
+inline constexpr std::chrono::milliseconds kHelperGraceTime{4000};
 
 // How a child runs beside its arguments.
 struct ChildProcessOptions {
