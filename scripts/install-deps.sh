@@ -23,8 +23,8 @@ PACKAGES=(
   webp imagemagick libvips-tools unrtf unzip icnsutils
   # a real manual (96 named destinations, 75 internal links) the merge tests and benchmarks read
   libtasn1-doc
-  # peers of the benchmarks
-  img2pdf
+  # peers of the benchmarks (test_chmLib: chmlib's own reading of one object)
+  img2pdf libchm-bin
 )
 need=()
 for p in "${PACKAGES[@]}"; do
