@@ -1,5 +1,7 @@
 #include "OutputFile.h"
 
+#include "RunCleanup.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -222,8 +224,7 @@ void OutputFile::abandon() {
         std::fclose(m_file);
     m_file = nullptr;
     if (!m_temporary.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_temporary, ignored);
+        removeCompletely(m_temporary);
         m_temporary.clear();
     }
     // Only once the name is gone: no sweep may take what is still being removed.
@@ -447,39 +448,77 @@ RemoveOnExit claimTemporaryIn(const std::filesystem::path& folder) {
     return RemoveOnExit(path, fd);
 }
 
-void removeAbandonedTemporaries(const std::filesystem::path& folder) {
-    static std::mutex lock;
-    static std::set<std::string> swept;
-    std::error_code ec;
-    const std::filesystem::path canonical =
-        std::filesystem::weakly_canonical(folderOrCurrent(folder), ec);
-    {
-        const std::lock_guard<std::mutex> guard(lock);
-        if (!swept.insert(ec ? folderOrCurrent(folder).string() : canonical.string()).second)
-            return;
-    }
+namespace {
+
+// The folders this process made temporary files in (every such folder is swept first).
+struct SweptFolders {
+    std::mutex lock;
+    std::set<std::string> names;
+};
+
+SweptFolders& sweptFolders() {
+    static SweptFolders* made = new SweptFolders; // never destroyed: see removeOwnTemporaries
+    return *made;
+}
+
+// Removes the temporary files in `folder` whose pid `remove` picks; with `onlyUnclaimed`, only
+// those no one holds a lock on (another PID namespace's live run holds its own).
+template <class Pick>
+void removeTemporariesIn(const std::filesystem::path& folder, bool onlyUnclaimed, Pick remove) {
     DIR* listing = ::opendir(folderOrCurrent(folder).c_str());
     if (!listing)
         return;
-    std::vector<std::string> candidates;
+    std::vector<std::string> picked;
     while (const dirent* entry = ::readdir(listing)) {
         const long pid = pidOfTemporary(entry->d_name);
-        // A process that exists but is not ours answers EPERM: it is still at work. One that
-        // does not exist here may still be at work in another PID namespace: its lock says.
-        if (pid > 0 && pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            candidates.emplace_back(entry->d_name);
+        if (pid > 0 && remove(pid))
+            picked.emplace_back(entry->d_name);
     }
     ::closedir(listing);
-    for (const std::string& name : candidates) {
+    for (const std::string& name : picked) {
         const std::filesystem::path path = folderOrCurrent(folder) / name;
+        if (!onlyUnclaimed) {
+            removeCompletely(path);
+            continue;
+        }
         const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
         // Removed while locked here, so that its maker, if it locks it after all, sees it gone.
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            std::filesystem::remove_all(path, ec);
+            removeCompletely(path);
         ::close(fd);
     }
+}
+
+} // namespace
+
+void removeAbandonedTemporaries(const std::filesystem::path& folder) {
+    SweptFolders& swept = sweptFolders();
+    std::error_code ec;
+    const std::filesystem::path canonical =
+        std::filesystem::weakly_canonical(folderOrCurrent(folder), ec);
+    {
+        const std::lock_guard<std::mutex> guard(swept.lock);
+        if (!swept.names.insert(ec ? folderOrCurrent(folder).string() : canonical.string()).second)
+            return;
+    }
+    // A process that exists but is not ours answers EPERM: it is still at work. One that does
+    // not exist here may still be at work in another PID namespace: its lock says.
+    removeTemporariesIn(folder, true, [](long pid) {
+        return pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    });
+}
+
+void removeOwnTemporaries() {
+    SweptFolders& swept = sweptFolders();
+    std::vector<std::string> folders;
+    {
+        const std::lock_guard<std::mutex> guard(swept.lock);
+        folders.assign(swept.names.begin(), swept.names.end());
+    }
+    for (const std::string& folder : folders)
+        removeTemporariesIn(folder, false, [](long pid) { return pid == long(::getpid()); });
 }
 
 int syncFile(const std::filesystem::path& path) {
@@ -504,23 +543,43 @@ bool TemporaryFolder::create(const std::string& name, const std::string& purpose
         return false;
     }
     m_path = pattern;
+    m_ticket = removeIfRunEnds(m_path);
     return true;
 }
 
+void removeCompletely(const std::filesystem::path& path) {
+    // remove_all stops at an entry that is gone by the time it gets there.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+        if (!ec || !std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+            return;
+    }
+}
+
 TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
     if (!m_path.empty())
-        std::filesystem::remove_all(m_path, ignored);
+        removeCompletely(m_path);
+    if (m_ticket)
+        forgetIfRunEnds(m_ticket);
+}
+
+RemoveOnExit::RemoveOnExit(std::filesystem::path p, int claimed)
+    : path(std::move(p)), claim(claimed) {
+    if (!path.empty())
+        m_ticket = removeIfRunEnds(path);
 }
 
 RemoveOnExit::RemoveOnExit(RemoveOnExit&& other) noexcept
-    : path(std::exchange(other.path, {})), claim(std::exchange(other.claim, -1)) {}
+    : path(std::exchange(other.path, {})), claim(std::exchange(other.claim, -1)),
+      m_ticket(std::exchange(other.m_ticket, 0)) {}
 
 RemoveOnExit::~RemoveOnExit() {
-    std::error_code ignored;
     if (!path.empty())
-        std::filesystem::remove_all(path, ignored);
+        removeCompletely(path);
     closeClaim(claim);
+    if (m_ticket)
+        forgetIfRunEnds(m_ticket);
 }
 
 bool applyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes) {

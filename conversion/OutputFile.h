@@ -98,6 +98,9 @@ RemoveOnExit claimTemporaryIn(const std::filesystem::path& folder);
 // a lock on and whose process is gone. Done once per folder and process, and by every OutputFile
 // before it creates one.
 void removeAbandonedTemporaries(const std::filesystem::path& folder);
+// Removes this process's own temporary files and folders from every folder it made one in: what
+// a run ended from outside would otherwise leave until the next writer came.
+void removeOwnTemporaries();
 // Flushes a file's data to the disk; 0 or the error.
 int syncFile(const std::filesystem::path& path);
 // Gives an existing file the attributes; false when they cannot be set.
@@ -116,7 +119,8 @@ bool isPlainFileName(const std::string& name);
 std::string numberedFileName(const std::string& name, const std::string& extension, int number);
 
 // A fresh private folder under the temporary directory ("lumeno-NAME-XXXXXX"), removed with
-// everything in it when this goes out of scope: the working folder of a helper program.
+// everything in it when this goes out of scope, or when the run is ended from outside
+// (RunCleanup.h): the working folder of a helper program.
 class TemporaryFolder {
 public:
     TemporaryFolder() = default;
@@ -129,21 +133,30 @@ public:
 
 private:
     std::filesystem::path m_path;
+    std::uint64_t m_ticket = 0;
 };
+
+// Removes a file or a folder with all it holds. Another thread may be removing it at the same
+// time (a run ended from outside cleans up while its own thread does): where that one took an
+// entry away first, this goes on with the rest.
+void removeCompletely(const std::filesystem::path& path);
 
 // Removes a file or a folder with what it holds when it goes out of scope: the temporary files
 // and folders that other libraries and programs write by name. A claim (claimTemporaryIn) is
-// let go only once the file is gone.
+// let go only once the file is gone. The path given to the constructor is also removed when the
+// run is ended from outside (RunCleanup.h).
 struct RemoveOnExit {
     std::filesystem::path path;
     int claim = -1;
     RemoveOnExit() = default;
-    explicit RemoveOnExit(std::filesystem::path p, int claimed = -1)
-        : path(std::move(p)), claim(claimed) {}
+    explicit RemoveOnExit(std::filesystem::path p, int claimed = -1);
     RemoveOnExit(RemoveOnExit&& other) noexcept;
     RemoveOnExit(const RemoveOnExit&) = delete;
     RemoveOnExit& operator=(const RemoveOnExit&) = delete;
     ~RemoveOnExit();
+
+private:
+    std::uint64_t m_ticket = 0;
 };
 
 } // namespace conversion

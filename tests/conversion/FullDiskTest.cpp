@@ -160,6 +160,24 @@ TEST(FullDisk, EveryWriterFailsWithTheCauseAndKeepsTheEarlierFileAndLeavesNothin
     }
 }
 
+TEST(FullDisk, ADocumentsPrintThatFillsTheDiskPartWaySaysWhy) {
+    const Inputs& in = inputs();
+    // The print runs out of room somewhere in its pages, in the middle of a write or between
+    // two; whichever, the cause is named.
+    for (const std::size_t freeKB : {8, 48, 96, 128}) {
+        SCOPED_TRACE(std::to_string(freeKB) + " KB free");
+        const FullDiskRun r =
+            runOnFullDisk("print" + std::to_string(freeKB), in.smallPDF, "old.pdf", freeKB * 1024,
+                          kConvtool + " documents-to-pdf DIR/old.pdf " + shellQuote(in.text));
+        if (!r.mounted)
+            GTEST_SKIP() << "no tmpfs can be mounted in a private namespace here";
+        EXPECT_EQ(r.status, 1) << r.messages;
+        EXPECT_NE(r.messages.find("No space left on device"), std::string::npos) << r.messages;
+        EXPECT_EQ(r.messages.find("Unknown error"), std::string::npos) << r.messages;
+        EXPECT_EQ(listFolder(r.after), std::vector<std::string>{"old.pdf"});
+    }
+}
+
 TEST(FullDisk, TemporaryFilesOfAKilledRunAreRemovedByTheNextRunAndThoseOfALiveOneKept) {
     const fs::path dir = freshDir("abandoned");
     // A pid that is surely gone: a child that has been waited for.
