@@ -7,6 +7,7 @@
 #include "ItemFailures.h"
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
+#include "ToPDFRunChecks.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -29,17 +30,6 @@ void configure(DocumentsToPDFJob& job, const MergeFilesOptions& o, bool merge) {
                           o.bottomMargin);
     job.SetProgressTarget(o.progressTarget, o.progressSelector);
     job.insideMerge = merge;
-}
-
-// A PDF header in the first kilobyte, as readers accept it.
-bool IsPDFFile(const std::filesystem::path& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    char head[1024];
-    const std::size_t n = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    return std::string(head, n).find("%PDF-") != std::string::npos;
 }
 
 std::string label(const std::filesystem::path& input) {
@@ -130,7 +120,7 @@ bool MergeFilesJob::MergeFilesSeparately() {
                 SourcePDF source = openCopyablePDF(item.filePath, item.password, error);
                 if (source) {
                     result = writeWholePDF(std::move(source), output, o.writeOptions, error);
-                } else if (IsPDFFile(item.filePath)) {
+                } else if (isPDFFile(item.filePath)) {
                     // A locked or copy-protected PDF is passed on as it is.
                     result = copyUnchanged(item.filePath, output, error);
                     if (result)
@@ -180,9 +170,10 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         } else if (item.fileType == kMergeFileDocument) {
             DocumentsToPDFJob job;
             configure(job, o, true);
-            const std::filesystem::path part = temporaryPathIn(folder);
+            RemoveOnExit claimed = claimTemporaryIn(folder);
+            const std::filesystem::path part = claimed.path;
             // The printed pages' contents are read from the part file when the merge is written.
-            merged.removeWhenDone(part);
+            merged.removeWhenDone(std::move(claimed));
             failed = true;
             if (job.PrintDocumentToPDF(item.filePath, part, error)) {
                 const std::vector<bool> blank = blankPagesOf(part);

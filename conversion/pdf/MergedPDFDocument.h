@@ -67,8 +67,9 @@ public:
                         std::vector<OutlineNode>* outline, SourceInfo info = SourceInfo::Ignore);
     // What the appends since the last call could not keep, one line each.
     std::vector<std::string> takeWarnings() { return std::move(m_warnings); }
-    // A temporary file whose pages were appended: removed once this document is gone.
-    void removeWhenDone(std::filesystem::path file) {
+    // A temporary file whose pages were appended (claimTemporaryIn): removed once this
+    // document is gone.
+    void removeWhenDone(RemoveOnExit file) {
         m_removeWhenDone.push_back(std::make_unique<RemoveOnExit>(std::move(file)));
     }
     // The stream's data is read from the file when the document is written.

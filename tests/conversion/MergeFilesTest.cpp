@@ -145,7 +145,8 @@ TEST(MergeFiles, WriteOptionsEncryptTheOutputWithItsPermissions) {
 TEST(MergeFiles, FailedOrCancelledRunsKeepTheEarlierFileAndNeverReplaceAFolder) {
     const fs::path dir = imagetest::freshDir("keep");
     const Inputs in = makeInputs(dir);
-    std::ofstream(dir / "merged.pdf") << "earlier";
+    // A PDF by its header: a file of another kind would not be replaced at all.
+    std::ofstream(dir / "merged.pdf") << "%PDF-1.7 earlier";
     MergeFilesOptions o;
     o.merge = true;
     o.outputURL = dir / "merged.pdf";
@@ -155,8 +156,7 @@ TEST(MergeFiles, FailedOrCancelledRunsKeepTheEarlierFileAndNeverReplaceAFolder) 
     o.progressTarget = &cancel;
     o.jobList = {{kMergeFileImage, in.photo, {}, {}}, {kMergeFileImage, in.photo, {}, {}}};
     EXPECT_FALSE(MergeFilesToPDF(&o));
-    EXPECT_EQ(imagetest::readBytes(dir / "merged.pdf"),
-              (std::vector<std::uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    EXPECT_EQ(imagetest::readText(dir / "merged.pdf"), "%PDF-1.7 earlier");
     fs::create_directories(dir / "folder" / "inside");
     o.progressTarget = nullptr;
     o.outputURL = dir / "folder";

@@ -169,7 +169,8 @@ private:
 
 TEST(MergeManyFiles, ASourceReplacedDuringTheMergeFailsItAndKeepsTheEarlierOutput) {
     const fs::path dir = imagetest::freshDir("replaced");
-    std::ofstream(dir / "merged.pdf") << "the earlier output";
+    // A PDF by its header: a file of another kind would not be replaced at all.
+    std::ofstream(dir / "merged.pdf") << "%PDF-1.7 the earlier output";
     MergeFilesOptions o;
     o.merge = true;
     o.outputURL = dir / "merged.pdf";
@@ -187,7 +188,7 @@ TEST(MergeManyFiles, ASourceReplacedDuringTheMergeFailsItAndKeepsTheEarlierOutpu
     EXPECT_FALSE(MergeFilesToPDF(&o));
     const std::string message = testing::internal::GetCapturedStderr();
     EXPECT_NE(message.find("changed while it was being merged"), std::string::npos) << message;
-    EXPECT_EQ(imagetest::readText(o.outputURL), "the earlier output");
+    EXPECT_EQ(imagetest::readText(o.outputURL), "%PDF-1.7 the earlier output");
 }
 
 namespace {
@@ -225,7 +226,8 @@ private:
 
 TEST(MergeManyFiles, ASourceEditedInPlaceWithItsTimeSetBackFailsTheMerge) {
     const fs::path dir = imagetest::freshDir("edited");
-    std::ofstream(dir / "merged.pdf") << "the earlier output";
+    // A PDF by its header: a file of another kind would not be replaced at all.
+    std::ofstream(dir / "merged.pdf") << "%PDF-1.7 the earlier output";
     MergeFilesOptions o;
     o.merge = true;
     o.outputURL = dir / "merged.pdf";
@@ -242,6 +244,6 @@ TEST(MergeManyFiles, ASourceEditedInPlaceWithItsTimeSetBackFailsTheMerge) {
     EXPECT_FALSE(MergeFilesToPDF(&o));
     const std::string message = testing::internal::GetCapturedStderr();
     EXPECT_NE(message.find("changed while it was being merged"), std::string::npos) << message;
-    EXPECT_EQ(imagetest::readText(o.outputURL), "the earlier output");
+    EXPECT_EQ(imagetest::readText(o.outputURL), "%PDF-1.7 the earlier output");
     EXPECT_EQ(fs::file_size(dir / "input0.pdf"), sizeBefore) << "the edit kept the size";
 }

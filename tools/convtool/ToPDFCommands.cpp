@@ -1,6 +1,7 @@
 #include "ToPDFCommands.h"
 
 #include "ConversionEntries.h"
+#include "ToPDFRunChecks.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +15,7 @@
 namespace {
 
 constexpr const char* kCommonOptions =
-    "  --paper WxH        paper in points, portrait (default 612x792)\n"
+    "  --paper WxH        paper in points, portrait (default 612x792; 3 to 14400 a side)\n"
     "  --margin M         every margin in points; --margins L,R,T,B for each\n"
     "  --landscape        paper turned\n"
     "  --user-password P  encrypt; P opens the file\n"
@@ -133,6 +134,11 @@ bool parse(int argc, char** argv, const char* command, Settings& s, std::string&
             const char* v = value();
             if (!v || std::sscanf(v, "%lfx%lf", &s.paperW, &s.paperH) != 2) {
                 std::fprintf(stderr, "convtool %s: --paper wants WxH in points\n", command);
+                return false;
+            }
+            if (const std::string problem = conversion::paperSizeProblem(s.paperW, s.paperH);
+                !problem.empty()) {
+                std::fprintf(stderr, "convtool %s: --paper %s: %s\n", command, v, problem.c_str());
                 return false;
             }
         } else if (a == "--margin") {
