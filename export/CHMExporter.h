@@ -103,8 +103,10 @@ public:
 
 private:
     void applyOptions(const CHMToPDFConversionOptions* options);
+    // Registers the current page's targets; ownTexts gets each one's own text (empty for the
+    // page itself).
     void AddDestinationForEachPage(const PageTextContent& text, std::size_t* first,
-                                   std::size_t* last);
+                                   std::size_t* last, std::vector<QString>* ownTexts);
 
     CHMDocument* m_document = nullptr;
     ExportPageList m_pageList;
