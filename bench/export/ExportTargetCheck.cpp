@@ -145,7 +145,8 @@ public:
             if (name.isEmpty()) {
                 m_expected.insert(LinkDestinationTable::pageURL(pagePath).toLower(), text);
             } else {
-                const QString key = LinkDestinationTable::anchorURL(pagePath, name.mid(1)).toLower();
+                const QString key =
+                    LinkDestinationTable::anchorURL(pagePath, name.mid(1)).toLower();
                 if (!m_expected.contains(key))
                     m_expected.insert(key, text);
             }
@@ -315,7 +316,8 @@ int main(int argc, char** argv) {
             for (const PreparedPrint::Page& p : prepared->pages) {
                 if (p.blank)
                     continue;
-                QPDFObjectHandle annots = QPDFObjectHandle(p.page.getObjectHandle()).getKey("/Annots");
+                QPDFObjectHandle annots =
+                    QPDFObjectHandle(p.page.getObjectHandle()).getKey("/Annots");
                 for (int i = 0; annots.isArray() && i < annots.getArrayNItems(); ++i) {
                     QPDFObjectHandle annotation = annots.getArrayItem(i);
                     if (!PrintedLinkRewriter::isLinkAnnotation(annotation))
@@ -326,8 +328,8 @@ int main(int argc, char** argv) {
                         uri = inBook;
                     if (!uri.startsWith(QLatin1String("itss:"), Qt::CaseInsensitive))
                         continue;
-                    noted.push_back({outputPage,
-                                     annotation.getKey("/Rect").getArrayAsRectangle(), uri});
+                    noted.push_back(
+                        {outputPage, annotation.getKey("/Rect").getArrayAsRectangle(), uri});
                 }
                 ++outputPage;
             }
