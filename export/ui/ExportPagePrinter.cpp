@@ -111,6 +111,7 @@ void ExportPagePrinter::onLoadFinished(bool ok) {
 
 void ExportPagePrinter::sizeFrames() {
     armTimer(QT_TR_NOOP("laying out its frames"));
+    m_frameWait.start();
     flattenFramesets();
 }
 
@@ -125,7 +126,13 @@ void ExportPagePrinter::flattenFramesets() {
                 fitFrames();
                 return;
             }
-            // Frames made from a frameset load on their own; the step's time limit still holds.
+            // A frame that never says it has loaded costs its own content, not the whole page.
+            if (m_frameWait.elapsed() >= m_timeLimitMs / 2) {
+                qCWarning(lcExport) << "page" << logSafe(m_url.toString()) << "printed with"
+                                    << pending.toInt() << "of its frames not loaded";
+                fitFrames();
+                return;
+            }
             QTimer::singleShot(kFrameLoadPollMs, this, [this, generation] {
                 if (generation == m_generation)
                     flattenFramesets();

@@ -14,6 +14,7 @@
 #include "CHMExporter.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -66,6 +67,7 @@ private:
     int m_timeLimitMs = kDefaultTimeLimitMs;
     QWebEngineView* m_view = nullptr;
     QTimer m_timer;
+    QElapsedTimer m_frameWait; // since the frames of a frameset were asked for
     QString m_step;
     QUrl m_url;
     quint64 m_generation = 0; // callbacks of an earlier page are ignored

@@ -74,15 +74,26 @@ return sized;})())JS");
 QString widthFittingScript() {
     // The view is as wide as the printable area. The engine's printing shrinks a page that is a
     // little too wide by itself, but only so far, and cuts what is wider still. No further than
-    // a sixteenth: a page that wide is broken, not merely wide.
+    // a sixteenth: a page that wide is broken, not merely wide. The documents of inner frames are
+    // not zoomed with the page that holds them, while their boxes are: each is zoomed as much,
+    // or it would show only the top of what it holds.
     return QStringLiteral(R"JS((function(){
 var root=document.documentElement;if(!root)return 1;
 var room=window.innerWidth;
 var wide=Math.max(root.scrollWidth,document.body?document.body.scrollWidth:0);
 if(!(room>0)||wide<=room+1)return 1;
 var zoom=Math.max(room/wide,1/16);
-var own=parseFloat(getComputedStyle(root).zoom)||1;
-root.style.zoom=String(own*zoom);
+function shrink(doc,depth){
+  if(!doc||!doc.documentElement||depth>16)return;
+  var el=doc.documentElement,own=parseFloat(getComputedStyle(el).zoom)||1;
+  el.style.zoom=String(own*zoom);
+  var frames=doc.querySelectorAll('iframe');
+  for(var i=0;i<frames.length;i++){
+    var inner=null;try{inner=frames[i].contentDocument;}catch(e){inner=null;}
+    shrink(inner,depth+1);
+  }
+}
+shrink(document,0);
 return zoom;})())JS");
 }
 

@@ -221,6 +221,10 @@ TEST_F(ExportTargets, LineThatMustNotWrapIsShrunkUntilItFitsThePage) {
         EXPECT_TRUE(words.contains(QStringLiteral("wideToken%1").arg(i, 2, 10, QLatin1Char('0'))))
             << i;
     EXPECT_TRUE(words.contains(QStringLiteral("Below")));
+    // The page's inner frame is shrunk with it, not cut to the top of what it holds. Its page
+    // is exported on its own too.
+    const QString text = pageTexts(*s_pdf).join(QLatin1Char('\n'));
+    EXPECT_EQ(text.count(QLatin1String("Last inner line")), 2);
 }
 
 // The script page fails twice as it loads ("Illegal constructor" and a bad appendChild).
