@@ -18,7 +18,6 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <algorithm>
-#include <limits>
 #include <stdexcept>
 
 double ExportPageSettings::printableWidth() const {
