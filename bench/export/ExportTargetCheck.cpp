@@ -156,8 +156,8 @@ public:
     // Whether the first line at or below y on the page shows the text: the highest word whose
     // top is at or below y (a destination stands 2 points above its word's top) and every word
     // beside it (whose box overlaps its own by half the smaller height, however much taller),
-    // left to right. It shows the text when it holds the text's first characters, or when all
-    // it holds is how the text starts (a short heading).
+    // left to right. It shows the text when it holds the text's first characters, or when it
+    // ends with how the text starts (a short heading, or one after its number).
     bool lands(const std::vector<std::vector<Word>>& words, int page, double y,
                const QString& expected, QString* seen) const {
         if (page < 0 || page >= static_cast<int>(words.size()))
@@ -186,8 +186,13 @@ public:
         *seen = text.left(60);
         const QString shown = squeezed(text);
         const QString want = squeezed(expected);
-        return shown.contains(want.left(kExpectedCharacters)) ||
-               (shown.size() >= 2 && want.startsWith(shown));
+        if (shown.contains(want.left(kExpectedCharacters)))
+            return true;
+        for (qsizetype k = std::min<qsizetype>(want.size(), kExpectedCharacters) - 1; k >= 2; --k) {
+            if (shown.endsWith(want.left(k)))
+                return true;
+        }
+        return false;
     }
 
     void count(Outcome* outcome, bool landed, const QString& what, const QString& expected,
