@@ -5,21 +5,25 @@
 #include "CHMDocument.h"
 #include "CHMDocumentWindow.h"
 #include "CHMTextEncodingMenu.h"
+#include "CHMWebView.h"
+#include "ErrorMessageBox.h"
 #include "ExportCommand.h"
 #include "LumenoLogging.h"
 #include "ResourceLocator.h"
 #include "StartWindow.h"
 #include "SystemUrlOpener.h"
+#include "TerminationHandling.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QUrl>
+#include <QWebEnginePage>
 #include <future>
 #include <utility>
 
@@ -35,7 +39,6 @@ QString displayName(const QString& path) {
 LumenoApplication::LumenoApplication(QObject* parent)
     : QObject(parent), m_console(new CHMConsole(this)),
       m_textEncodingMenu(new CHMTextEncodingMenu(this)),
-      m_urlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
       m_linkOpener(new SystemUrlOpener(
           [this](const QUrl& url) {
               const QString shown = url.toDisplayString().left(300);
@@ -157,6 +160,8 @@ void LumenoApplication::attachExport(CHMDocumentWindow* window) {
 int LumenoApplication::openFiles(const QStringList& paths) {
     int shown = 0;
     for (const QString& path : paths) {
+        if (terminationRequested())
+            break;
         if (openFile(path))
             ++shown;
     }
@@ -176,7 +181,19 @@ void LumenoApplication::openHandedOverFiles(const QStringList& paths) {
 }
 
 void LumenoApplication::reportError(QWidget* parent, const QString& message) {
-    QMessageBox::warning(parent, QStringLiteral("Lumeno+"), message);
+    qCInfo(lcWindow).noquote() << "told the user:" << logSafe(message);
+    if (terminationRequested())
+        return;
+    // One message at a time: what comes while it is open joins it.
+    if (m_errorBox) {
+        m_errorBox->addMessage(message);
+        return;
+    }
+    QPointer<ErrorMessageBox> box = new ErrorMessageBox(message, parent);
+    m_errorBox = box;
+    box->exec();
+    // Gone already when its window closed meanwhile.
+    delete box.data();
 }
 
 void LumenoApplication::showOpenPanel(QWidget* parent) {
@@ -199,10 +216,21 @@ void LumenoApplication::UserManualHelpAction(QWidget* parent) {
                                 .arg(userManualResourceName()));
         return;
     }
-    if (!m_urlOpener(QUrl::fromLocalFile(manual)))
-        reportError(parent, tr("No program on this computer opens the user manual (a PDF file): "
-                               "“%1”.")
-                                .arg(QDir::toNativeSeparators(manual)));
+    const QPointer<QWidget> owner(parent);
+    openWatched(QUrl::fromLocalFile(manual), [this, owner, manual] {
+        reportError(owner, tr("No program on this computer opens the user manual (a PDF file): "
+                              "“%1”.")
+                               .arg(QDir::toNativeSeparators(manual)));
+    });
+}
+
+void LumenoApplication::openWatched(const QUrl& url, std::function<void()> failed) {
+    if (m_urlOpener) {
+        if (!m_urlOpener(url))
+            failed();
+        return;
+    }
+    m_linkOpener->open(url, [failed = std::move(failed)](const QUrl&) { failed(); });
 }
 
 void LumenoApplication::ContactSupportAction(QWidget* parent) {
@@ -210,10 +238,11 @@ void LumenoApplication::ContactSupportAction(QWidget* parent) {
     // An address that makes no URL opens nothing.
     if (!address.isValid() || address.scheme().isEmpty())
         return;
-    if (!m_urlOpener(address))
+    const QPointer<QWidget> owner(parent);
+    openWatched(address, [this, owner, address] {
         reportError(
-            parent,
-            tr("No web browser opened the support page: %1").arg(address.toDisplayString()));
+            owner, tr("No web browser opened the support page: %1").arg(address.toDisplayString()));
+    });
 }
 
 BookmarkController* LumenoApplication::bookmarkController() {
@@ -224,8 +253,15 @@ BookmarkController* LumenoApplication::bookmarkController() {
         auto* window = qobject_cast<CHMDocumentWindow*>(widget);
         if (!window || window->currentURL().isEmpty())
             return std::nullopt;
-        return BookmarkPage{window->document()->filePath(), window->currentURL(),
-                            window->currentTitle(), window->document()->docTitle()};
+        const CHMDocument* document = window->document();
+        QString title = window->currentTitle();
+        // Until its page has loaded, the tab has no name of its own: the book's is proposed.
+        const CHMWebView* view = window->curWebView();
+        if (title == CHMDocumentWindow::untitledLabel() && view && view->page()->isLoading())
+            title = document->docTitle().isEmpty() ? displayName(document->filePath())
+                                                   : document->docTitle();
+        return BookmarkPage{document->filePath(), window->currentURL(), title,
+                            document->docTitle()};
     };
     host.openPage = [this](const QString& path, const QUrl& url) {
         CHMDocumentWindow* window = openFile(path);

@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -18,6 +19,7 @@ class BookmarkController;
 class CHMConsole;
 class CHMTextEncodingMenu;
 class CHMDocumentWindow;
+class ErrorMessageBox;
 class QMenuBar;
 class SystemUrlOpener;
 class QWidget;
@@ -63,14 +65,16 @@ public:
     static QString supportAddress() { return QStringLiteral("https://lumeno.example.org/support"); }
     CHMTextEncodingMenu* textEncodingMenu() const { return m_textEncodingMenu; }
 
-    // How URLs and files reach the system (QDesktopServices::openUrl unless replaced: tests).
+    // How URLs and files reach the system: xdg-open, watched (SystemUrlOpener), unless replaced
+    // (tests: the opener answers at once whether a program took the URL).
     void setUrlOpener(std::function<bool(const QUrl&)> opener) { m_urlOpener = std::move(opener); }
 
 signals:
     void windowOpened(CHMDocumentWindow* window);
 
 protected:
-    // Tells the user why something could not be done (a message box; tests override it).
+    // Tells the user why something could not be done: a message box, or the one already open
+    // (ErrorMessageBox); nothing once the reader is ending. Tests override it.
     virtual void reportError(QWidget* parent, const QString& message);
 
 private:
@@ -81,6 +85,8 @@ private:
     // Bookmarks and Help, for the start window.
     void installStartMenus(StartWindow* window);
     void installHelpMenu(QMenuBar* bar, QWidget* window);
+    // Hands the URL to the system; `failed` runs, possibly later, when no program took it.
+    void openWatched(const QUrl& url, std::function<void()> failed);
 
     struct OpenWindow {
         QObject* object; // the same window, kept as QObject for the destroyed() signal
@@ -95,4 +101,6 @@ private:
     std::function<bool(const QUrl&)> m_urlOpener;
     // Web and mail links of every window; tells when no program took one.
     SystemUrlOpener* m_linkOpener;
+    // The message open now, if any.
+    QPointer<ErrorMessageBox> m_errorBox;
 };

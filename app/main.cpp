@@ -17,11 +17,13 @@
 // web engine would otherwise set up inside QApplication's constructor, costs a tenth of a second
 // before the first window and keeps the driver (some 80 MB) loaded as long as the reader runs.
 // A user who sets QT_QUICK_BACKEND or QT_XCB_GL_INTEGRATION decides alone; programs the reader
-// starts (a PDF viewer, the printer) get the environment as it was.
+// starts for the user (a browser, a PDF viewer) get the environment without the reader's own
+// drawing variable (ReaderEnvironment).
 //
-// The font configuration is read on a thread of its own while QApplication connects to the
-// display and sets up OpenGL for the web engine, the longest wait before the first window; Qt
-// then finds it read (fontconfig is thread-safe).
+// The environment is complete before the first thread starts, and never changed afterwards:
+// setenv while another thread is in getenv is undefined behaviour. The font configuration is
+// then read on a thread of its own while QApplication connects to the display, the longest wait
+// before the first window; Qt then finds it read (fontconfig is thread-safe).
 //
 // The web engine's renderer sandbox cannot start for the root user; run as root, the reader
 // turns it off itself and notes it under "lumeno.window" (a user who set
@@ -34,6 +36,7 @@
 #include "ITSSSchemeHandler.h"
 #include "LumenoApplication.h"
 #include "LumenoLogging.h"
+#include "ReaderEnvironment.h"
 #include "SingleInstance.h"
 #include "TerminationHandling.h"
 
@@ -113,22 +116,20 @@ void armStartupProbe(LumenoApplication& lumeno, const QElapsedTimer& sinceStart)
 }
 
 void turnSandboxOffForRoot() {
-    if (::geteuid() != 0 || qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    if (::geteuid() != 0)
         return;
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qCInfo(lcWindow) << "running as root, so the web engine's sandbox is turned off";
+    if (ReaderEnvironment::setUnlessGiven("QTWEBENGINE_DISABLE_SANDBOX", "1",
+                                          ReaderEnvironment::Scope::InheritedByPrograms))
+        qCInfo(lcWindow) << "running as root, so the web engine's sandbox is turned off";
 }
 
-// True when QT_XCB_GL_INTEGRATION was set here and must go once the display is set up.
-bool drawPagesInSoftware() {
+void drawPagesInSoftware() {
     // A renderer the user chose may need OpenGL: then the display keeps it too.
     if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
-        return false;
+        return;
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    if (qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
-        return false;
-    qputenv("QT_XCB_GL_INTEGRATION", "none");
-    return true;
+    ReaderEnvironment::setUnlessGiven("QT_XCB_GL_INTEGRATION", "none",
+                                      ReaderEnvironment::Scope::ReaderOnly);
 }
 
 bool isProbeRun() {
@@ -141,17 +142,16 @@ bool isProbeRun() {
 int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
-    std::jthread readFontConfiguration([] { FcInit(); });
     keepStandardErrorForTheUser();
+    // The environment first: no thread may run while it changes.
     turnSandboxOffForRoot();
+    drawPagesInSoftware();
+    std::jthread readFontConfiguration([] { FcInit(); });
     ITSSSchemeHandler::registerScheme();
 
-    const bool unsetGLIntegration = drawPagesInSoftware();
     QApplication app(argc, argv);
     qCDebug(lcStartup) << "application made";
     quitOnTerminationSignals();
-    if (unsetGLIntegration)
-        qunsetenv("QT_XCB_GL_INTEGRATION");
     QApplication::setOrganizationName(QStringLiteral("Lumeno"));
     QApplication::setApplicationName(QStringLiteral("Lumeno+"));
     QApplication::setApplicationVersion(QStringLiteral(LUMENO_VERSION));
@@ -180,6 +180,10 @@ int main(int argc, char** argv) {
         lumeno.showStartWindow();
     else
         lumeno.openFiles(files);
+    // A termination signal that came while a message of the start was up: quit() does not reach
+    // a start that has not entered the event loop yet.
+    if (terminationRequested())
+        return 0;
     if (lumeno.windows().isEmpty() && !lumeno.startWindow())
         return 1;
     // The last window closing ends the reader, also when files keep arriving by the socket.

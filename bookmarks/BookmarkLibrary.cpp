@@ -101,17 +101,27 @@ QString BookmarkLibrary::relocate(CHMFile& file) {
     return path;
 }
 
-bool BookmarkLibrary::purge() {
-    BookmarkStore* context = managedObjectContext();
+BookmarkStore* BookmarkLibrary::relocateMissingBooks(bool quietIfRepeated) {
+    BookmarkStore* context = openStore(quietIfRepeated);
     // A read-only store keeps the validity it last stored.
     if (!context || context->isReadOnly())
-        return false;
+        return nullptr;
     QList<CHMFile> files = CHMFile::allFileswithContext(context);
     for (CHMFile& file : files) {
         if (!QFileInfo::exists(file.path()) && file.bookmarkCount() > 0)
             relocate(file);
     }
-    return CHMFile::purgeWithContext(context);
+    return context;
+}
+
+bool BookmarkLibrary::purge() {
+    BookmarkStore* context = relocateMissingBooks(false);
+    return context && CHMFile::purgeWithContext(context);
+}
+
+bool BookmarkLibrary::refreshValidity() {
+    BookmarkStore* context = relocateMissingBooks(true);
+    return context && CHMFile::refreshValidityWithContext(context);
 }
 
 std::optional<BookmarkLibrary::Target> BookmarkLibrary::targetOf(const CHMBookmark& bookmark) {

@@ -57,6 +57,10 @@ public:
     // Follows the books renamed in their folders (see relocate), then drops Files without
     // bookmarks and marks the Files that are gone.
     bool purge();
+    // Looks again whether each bookmarked book is where its File says (following renames, as
+    // purge does) and stores what changed, dropping nothing: what the menus show as they open.
+    // A read-only store keeps what it last stored.
+    bool refreshValidity();
 
     // The file and URL to open for the bookmark: the stored file data when it still resolves,
     // else the File's own path. Nothing for a bookmark without file or with an invalid URL.
@@ -72,6 +76,9 @@ private:
     // after a rename in its folder, which is then stored as the File's path (when the store
     // takes it: a File may already have that path).
     QString relocate(CHMFile& file);
+    // The writable store, once the Files of books gone from their paths have followed their
+    // renames; nullptr for a store that cannot be opened or written.
+    BookmarkStore* relocateMissingBooks(bool quietIfRepeated);
 
     QString m_folder;
     ErrorSink m_presentError;

@@ -6,10 +6,27 @@
 
 #include <QFileInfo>
 #include <sqlite3.h>
+#include <utility>
 
 namespace {
+
 constexpr const char* kColumns = "SELECT id, path, title, is_valid FROM file ";
+
+bool isBookAt(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
 }
+
+bool storeValidity(BookmarkStore* context, qint64 id, bool valid) {
+    SqlStatement update(context->handle(), "UPDATE file SET is_valid = ?1 WHERE id = ?2");
+    if (!update.bind(1, qint64(valid ? 1 : 0)).bind(2, id).exec()) {
+        context->setLastError(update.error());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 QList<CHMFile> CHMFile::select(BookmarkStore* context, const char* where,
                                const std::function<void(SqlStatement&)>& bind, bool* ok) {
@@ -95,13 +112,30 @@ bool CHMFile::purgeWithContext(BookmarkStore* context) {
                 }
                 continue;
             }
-            const QFileInfo info(file.path());
-            const bool valid = info.exists() && !info.isDir();
-            SqlStatement update(context->handle(), "UPDATE file SET is_valid = ?1 WHERE id = ?2");
-            if (!update.bind(1, qint64(valid ? 1 : 0)).bind(2, file.id()).exec()) {
-                context->setLastError(update.error());
+            if (!storeValidity(context, file.id(), isBookAt(file.path())))
                 return false;
-            }
+        }
+        return true;
+    });
+}
+
+bool CHMFile::refreshValidityWithContext(BookmarkStore* context) {
+    bool ok = false;
+    const QList<CHMFile> files = allFileswithContext(context, &ok);
+    if (!ok)
+        return false;
+    QList<std::pair<qint64, bool>> changed;
+    for (const CHMFile& file : files) {
+        const bool valid = isBookAt(file.path());
+        if (valid != file.isValid() && file.bookmarkCount() > 0)
+            changed.append({file.id(), valid});
+    }
+    if (changed.isEmpty())
+        return true;
+    return context->transaction([&] {
+        for (const auto& [id, valid] : changed) {
+            if (!storeValidity(context, id, valid))
+                return false;
         }
         return true;
     });

@@ -40,6 +40,10 @@ public:
     // Deletes the Files without bookmarks and records for the others whether their path names an
     // existing file that is not a folder. One transaction; false when it could not be stored.
     static bool purgeWithContext(BookmarkStore* context);
+    // Records again, for the Files with bookmarks, whether their path names an existing file
+    // that is not a folder; writes only the Files whose state changed. False when it could not
+    // be stored.
+    static bool refreshValidityWithContext(BookmarkStore* context);
 
 private:
     friend class CHMBookmark;

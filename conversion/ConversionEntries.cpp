@@ -1,11 +1,14 @@
 #include "ConversionEntries.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
+#include "ItemFailures.h"
 
 #include "image/ImageConversionJob.h"
 #include "image/ImageFormats.h"
 #include "image/ImageRender.h"
 #include "image/StreamedConvert.h"
 #include "pdf/PDFPagesToImages.h"
+#include "pdf/PopplerMessages.h"
 
 #include <cstdio>
 
@@ -19,9 +22,7 @@ void announceWebPInputResult(const conversion::ImageConversionJob& job) {
         ConversionLogf("Saved file %s\n", job.outputURL.c_str());
 }
 
-} // namespace
-
-bool ConvertImageFile(const ImageJobOptions* options) {
+bool convertImageFile(const ImageJobOptions* options) {
     if (!options || options->inputURL.empty() || options->outputURL.empty())
         return false;
     if (!conversion::isKnownFormatCode(options->format)) {
@@ -67,6 +68,14 @@ bool ConvertImageFile(const ImageJobOptions* options) {
     else
         announceWebPInputResult(job);
     return ok;
+}
+
+} // namespace
+
+bool ConvertImageFile(const ImageJobOptions* options) {
+    // A file of several pictures is one run: a picture that failed fails it.
+    conversion::ItemFailures failures("convert");
+    return failures.result(convertImageFile(options));
 }
 
 namespace {
@@ -138,8 +147,15 @@ bool ConvertPDFToImages(const ImageJobOptions* options) {
         ConversionLogf("pdf-to-images: unknown output format code %d\n", int(options->format));
         return false;
     }
+    // Poppler's messages go to the log from here on, before any page worker draws.
+    conversion::ensurePopplerWithConversionLog();
     conversion::ImageConversionJob job;
     job.SetPassword(options->password);
+    if (const std::string why = conversion::whyUnreadable(options->inputURL); !why.empty()) {
+        ConversionLogf("pdf-to-images: %s: cannot be read: %s\n", options->inputURL.c_str(),
+                       why.c_str());
+        return false;
+    }
     if (!job.OpenInputPDF(options->inputURL)) {
         ConversionLogf("pdf-to-images: %s: not a PDF document that can be opened\n",
                        options->inputURL.c_str());

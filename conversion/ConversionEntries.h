@@ -320,12 +320,16 @@ struct MergeFilesOptions {
     const TextAttributes* textAttributes = nullptr;
 };
 
+// The merged runs below refuse, with a message and before any work, an output that is one of
+// their inputs (the same file by device and inode, through links too) or an existing file that
+// is no PDF (a merge may write over one of its PDF inputs), and a paper outside PDF's limits.
+
 // One PDF per image in the output folder ("x.pdf", "x 1.pdf"), or all images as pages of one PDF.
-// Progress 3 per image, 6 and 7 around the merged write. False when the last image failed, on
-// cancellation (nothing more is written) and without an output.
+// Progress 3 per image, 6 and 7 around the merged write. False when any image failed (the others
+// are written all the same), on cancellation (nothing more is written) and without an output.
 bool ConvertImagesToPDF(const ImagesToPDFOptions* options);
 // Plain text, HTML, web archives, RTF, RTFD, DOC, DOCX and ODT laid out on the paper; one PDF per
-// document or one for all.
+// document or one for all. False when any document failed (the others are written all the same).
 bool ConvertDocumentsToPDF(const DocumentsToPDFOptions* options);
 // Images, documents and PDFs, one PDF each or all in one with an outline entry per input.
 bool MergeFilesToPDF(const MergeFilesOptions* options);

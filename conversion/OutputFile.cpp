@@ -1,5 +1,7 @@
 #include "OutputFile.h"
 
+#include "RunCleanup.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,8 +11,10 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace conversion {
 
@@ -42,8 +46,9 @@ std::string describe(const std::filesystem::path& path, int error) {
 constexpr char kTemporaryPrefix[] = ".lumeno-";
 constexpr char kTemporarySuffix[] = ".part";
 
-// ".lumeno-PID-RANDOM.part": the pid lets a later run tell a killed run's leftovers from the
-// files of a run still at work.
+// ".lumeno-PID-RANDOM.part". What marks a file of a run still at work is the lock it holds on
+// it (claim()): a process id means nothing in another PID namespace (a container or a toolbox
+// sharing the folder), where the run looks gone.
 std::string temporaryName() {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     char name[80];
@@ -75,8 +80,23 @@ long pidOfTemporary(const char* name) {
     return pid;
 }
 
+// Locks the temporary file or folder just made at `path` (open as `fd`) for as long as `fd`, or
+// a duplicate of it, stays open. False when the name no longer leads to it: a sweep took it in
+// the instant between its making and the lock, and another name must be made.
+bool claim(int fd, const std::string& path) {
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    struct stat held;
+    struct stat named;
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 // Creates a hidden temporary file in `folder` with the mode a plain fopen would give it, or
-// `mode` when one is given. Answers the descriptor (and the name in `path`), or -1 (errno set).
+// `mode` when one is given, and claims it. Answers the descriptor, which holds the claim (and the
+// name in `path`), or -1 (errno set).
 int createTemporaryFile(const std::filesystem::path& folder, std::string& path,
                         std::optional<mode_t> mode = std::nullopt) {
     removeAbandonedTemporaries(folder);
@@ -84,6 +104,10 @@ int createTemporaryFile(const std::filesystem::path& folder, std::string& path,
         path = (folderOrCurrent(folder) / temporaryName()).string();
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            if (!claim(fd, path)) {
+                ::close(fd);
+                continue;
+            }
             (void)::fchmod(fd, mode.value_or(0666 & ~creationMask()));
             return fd;
         }
@@ -92,6 +116,41 @@ int createTemporaryFile(const std::filesystem::path& folder, std::string& path,
     }
     errno = EEXIST;
     return -1;
+}
+
+// Creates and claims a hidden temporary folder in `folder`. Answers the descriptor holding the
+// claim (and the name in `path`), or -1 (errno set).
+int createTemporaryFolder(const std::filesystem::path& folder, std::string& path) {
+    removeAbandonedTemporaries(folder);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = (folderOrCurrent(folder) / temporaryName()).string();
+        if (::mkdir(path.c_str(), 0700) != 0) {
+            if (errno != EEXIST)
+                return -1;
+            continue;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            const int saved = errno;
+            ::rmdir(path.c_str());
+            errno = saved;
+            return -1;
+        }
+        if (!claim(fd, path)) {
+            ::close(fd);
+            continue;
+        }
+        ::chmod(path.c_str(), 0777 & ~creationMask());
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void closeClaim(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
 }
 
 // Writes all of `bytes`; answers 0 or the error.
@@ -164,11 +223,12 @@ void OutputFile::abandon() {
     if (m_file && m_file != stdout)
         std::fclose(m_file);
     m_file = nullptr;
-    if (m_temporary.empty())
-        return;
-    std::error_code ignored;
-    std::filesystem::remove_all(m_temporary, ignored);
-    m_temporary.clear();
+    if (!m_temporary.empty()) {
+        removeCompletely(m_temporary);
+        m_temporary.clear();
+    }
+    // Only once the name is gone: no sweep may take what is still being removed.
+    closeClaim(m_claim);
 }
 
 FILE* OutputFile::open(const char* targetPath) {
@@ -210,11 +270,14 @@ FILE* OutputFile::open(const char* targetPath) {
         fail(errno);
         return nullptr;
     }
-    m_file = ::fdopen(fd, "wb");
+    // The stream is closed before the rename: a second descriptor keeps the claim until then.
+    m_claim = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    m_file = m_claim >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (!m_file) {
         const int saved = errno;
-        ::close(fd);
         ::unlink(pattern.c_str());
+        ::close(fd);
+        closeClaim(m_claim);
         fail(saved);
         return nullptr;
     }
@@ -251,6 +314,7 @@ bool OutputFile::commit() {
             ::unlink(m_temporary.c_str());
         m_temporary.clear();
     }
+    closeClaim(m_claim);
     return error ? fail(error) : true;
 }
 
@@ -258,30 +322,15 @@ bool OutputFile::create(const std::filesystem::path& folder, bool isFolder, std:
     abandon();
     m_error = 0;
     std::string pattern;
-    if (isFolder) {
-        removeAbandonedTemporaries(folder);
-        int made = -1;
-        for (int attempt = 0; attempt < 100 && made != 0; ++attempt) {
-            pattern = (folderOrCurrent(folder) / temporaryName()).string();
-            made = ::mkdir(pattern.c_str(), 0700);
-            if (made != 0 && errno != EEXIST)
-                break;
-        }
-        if (made != 0) {
-            fail(errno);
-            error = describe(folder, errno);
-            return false;
-        }
-        ::chmod(pattern.c_str(), 0777 & ~creationMask());
-    } else {
-        const int fd = createTemporaryFile(folder, pattern);
-        if (fd < 0) {
-            fail(errno);
-            error = describe(folder, errno);
-            return false;
-        }
-        ::close(fd);
+    // The descriptor is kept: it holds the claim while other code writes the output by name.
+    const int fd =
+        isFolder ? createTemporaryFolder(folder, pattern) : createTemporaryFile(folder, pattern);
+    if (fd < 0) {
+        fail(errno);
+        error = describe(folder, errno);
+        return false;
     }
+    m_claim = fd;
     m_temporary = pattern;
     m_isFolder = isFolder;
     return true;
@@ -348,6 +397,7 @@ bool OutputFile::replace(const std::filesystem::path& target, std::string& error
         return false;
     }
     m_temporary.clear();
+    closeClaim(m_claim);
     return true;
 }
 
@@ -364,6 +414,7 @@ bool OutputFile::place(const std::string& name, const std::string& extension,
         if (result == 0) {
             placed = candidate;
             m_temporary.clear();
+            closeClaim(m_claim);
             return true;
         }
         if (result != EEXIST && result != ENOTEMPTY) {
@@ -389,35 +440,85 @@ std::string numberedFileName(const std::string& name, const std::string& extensi
     return fileName;
 }
 
-std::filesystem::path temporaryPathIn(const std::filesystem::path& folder) {
-    removeAbandonedTemporaries(folder);
-    return folderOrCurrent(folder) / temporaryName();
+RemoveOnExit claimTemporaryIn(const std::filesystem::path& folder) {
+    std::string path;
+    const int fd = createTemporaryFile(folder, path);
+    if (fd < 0)
+        return RemoveOnExit(folderOrCurrent(folder) / temporaryName());
+    return RemoveOnExit(path, fd);
 }
 
+namespace {
+
+// The folders this process made temporary files in (every such folder is swept first).
+struct SweptFolders {
+    std::mutex lock;
+    std::set<std::string> names;
+};
+
+SweptFolders& sweptFolders() {
+    static SweptFolders* made = new SweptFolders; // never destroyed: see removeOwnTemporaries
+    return *made;
+}
+
+// Removes the temporary files in `folder` whose pid `remove` picks; with `onlyUnclaimed`, only
+// those no one holds a lock on (another PID namespace's live run holds its own).
+template <class Pick>
+void removeTemporariesIn(const std::filesystem::path& folder, bool onlyUnclaimed, Pick remove) {
+    DIR* listing = ::opendir(folderOrCurrent(folder).c_str());
+    if (!listing)
+        return;
+    std::vector<std::string> picked;
+    while (const dirent* entry = ::readdir(listing)) {
+        const long pid = pidOfTemporary(entry->d_name);
+        if (pid > 0 && remove(pid))
+            picked.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    for (const std::string& name : picked) {
+        const std::filesystem::path path = folderOrCurrent(folder) / name;
+        if (!onlyUnclaimed) {
+            removeCompletely(path);
+            continue;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // Removed while locked here, so that its maker, if it locks it after all, sees it gone.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            removeCompletely(path);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
 void removeAbandonedTemporaries(const std::filesystem::path& folder) {
-    static std::mutex lock;
-    static std::set<std::string> swept;
+    SweptFolders& swept = sweptFolders();
     std::error_code ec;
     const std::filesystem::path canonical =
         std::filesystem::weakly_canonical(folderOrCurrent(folder), ec);
     {
-        const std::lock_guard<std::mutex> guard(lock);
-        if (!swept.insert(ec ? folderOrCurrent(folder).string() : canonical.string()).second)
+        const std::lock_guard<std::mutex> guard(swept.lock);
+        if (!swept.names.insert(ec ? folderOrCurrent(folder).string() : canonical.string()).second)
             return;
     }
-    DIR* listing = ::opendir(folderOrCurrent(folder).c_str());
-    if (!listing)
-        return;
-    std::vector<std::string> abandoned;
-    while (const dirent* entry = ::readdir(listing)) {
-        const long pid = pidOfTemporary(entry->d_name);
-        // A process that exists but is not ours answers EPERM: it is still at work.
-        if (pid > 0 && pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            abandoned.emplace_back(entry->d_name);
+    // A process that exists but is not ours answers EPERM: it is still at work. One that does
+    // not exist here may still be at work in another PID namespace: its lock says.
+    removeTemporariesIn(folder, true, [](long pid) {
+        return pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    });
+}
+
+void removeOwnTemporaries() {
+    SweptFolders& swept = sweptFolders();
+    std::vector<std::string> folders;
+    {
+        const std::lock_guard<std::mutex> guard(swept.lock);
+        folders.assign(swept.names.begin(), swept.names.end());
     }
-    ::closedir(listing);
-    for (const std::string& name : abandoned)
-        std::filesystem::remove_all(folderOrCurrent(folder) / name, ec);
+    for (const std::string& folder : folders)
+        removeTemporariesIn(folder, false, [](long pid) { return pid == long(::getpid()); });
 }
 
 int syncFile(const std::filesystem::path& path) {
@@ -442,19 +543,43 @@ bool TemporaryFolder::create(const std::string& name, const std::string& purpose
         return false;
     }
     m_path = pattern;
+    m_ticket = removeIfRunEnds(m_path);
     return true;
 }
 
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    if (!m_path.empty())
-        std::filesystem::remove_all(m_path, ignored);
+void removeCompletely(const std::filesystem::path& path) {
+    // remove_all stops at an entry that is gone by the time it gets there.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+        if (!ec || !std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+            return;
+    }
 }
 
-RemoveOnExit::~RemoveOnExit() {
-    std::error_code ignored;
+TemporaryFolder::~TemporaryFolder() {
+    if (!m_path.empty())
+        removeCompletely(m_path);
+    if (m_ticket)
+        forgetIfRunEnds(m_ticket);
+}
+
+RemoveOnExit::RemoveOnExit(std::filesystem::path p, int claimed)
+    : path(std::move(p)), claim(claimed) {
     if (!path.empty())
-        std::filesystem::remove_all(path, ignored);
+        m_ticket = removeIfRunEnds(path);
+}
+
+RemoveOnExit::RemoveOnExit(RemoveOnExit&& other) noexcept
+    : path(std::exchange(other.path, {})), claim(std::exchange(other.claim, -1)),
+      m_ticket(std::exchange(other.m_ticket, 0)) {}
+
+RemoveOnExit::~RemoveOnExit() {
+    if (!path.empty())
+        removeCompletely(path);
+    closeClaim(claim);
+    if (m_ticket)
+        forgetIfRunEnds(m_ticket);
 }
 
 bool applyFileAttributes(const std::filesystem::path& path, const FileAttributes& attributes) {

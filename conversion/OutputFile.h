@@ -8,8 +8,11 @@
 // it points to is replaced. Every write, flush, fsync and close is checked, and the data reach
 // the disk before the rename, so a full disk fails the write and keeps the old file.
 //
-// Temporary files and folders are named ".lumeno-PID-RANDOM.part". A run that is killed cannot
-// remove its own; the next writer into the same folder removes those whose process is gone.
+// Temporary files and folders are named ".lumeno-PID-RANDOM.part", and the run that makes one
+// holds a lock (flock) on it until it is renamed or removed. A run that is killed cannot remove
+// its own; the next writer into the same folder removes those that no one holds and whose
+// process is gone. The lock, not the process id, tells a live run: a run in another PID
+// namespace sharing the folder has an id that means nothing here.
 // Not thread-safe; one writer per object.
 #pragma once
 
@@ -72,6 +75,8 @@ private:
     bool fail(int error);
 
     FILE* m_file = nullptr;
+    // The descriptor whose lock claims the temporary output; -1 without one.
+    int m_claim = -1;
     int m_error = 0;
     std::string m_target;
     std::filesystem::path m_temporary; // empty when writing in place or when done
@@ -82,12 +87,20 @@ private:
 bool writeFileAtomically(const std::filesystem::path& target,
                          const std::vector<std::uint8_t>& bytes,
                          const std::optional<FileAttributes>& attributes, std::string& error);
-// A name for a temporary file in `folder` (nothing is created), of the kind a later run removes
-// once this process is gone.
-std::filesystem::path temporaryPathIn(const std::filesystem::path& folder);
-// Removes the temporary files and folders that killed runs left in `folder`; done once per folder
-// and process, and by every OutputFile before it creates one.
+struct RemoveOnExit;
+// A temporary file in `folder` for other code (a library, a child program) to write by name:
+// made empty and claimed, so that no other run's sweep takes it while the answer lives, and
+// removed, with what was written to it, when the answer goes. A writer that truncates the file
+// keeps the claim; one that renames another file over it does not. When the file cannot be
+// made, the answer only names a free file, and the writer meets the cause.
+RemoveOnExit claimTemporaryIn(const std::filesystem::path& folder);
+// Removes the temporary files and folders that killed runs left in `folder`: those no one holds
+// a lock on and whose process is gone. Done once per folder and process, and by every OutputFile
+// before it creates one.
 void removeAbandonedTemporaries(const std::filesystem::path& folder);
+// Removes this process's own temporary files and folders from every folder it made one in: what
+// a run ended from outside would otherwise leave until the next writer came.
+void removeOwnTemporaries();
 // Flushes a file's data to the disk; 0 or the error.
 int syncFile(const std::filesystem::path& path);
 // Gives an existing file the attributes; false when they cannot be set.
@@ -106,7 +119,8 @@ bool isPlainFileName(const std::string& name);
 std::string numberedFileName(const std::string& name, const std::string& extension, int number);
 
 // A fresh private folder under the temporary directory ("lumeno-NAME-XXXXXX"), removed with
-// everything in it when this goes out of scope: the working folder of a helper program.
+// everything in it when this goes out of scope, or when the run is ended from outside
+// (RunCleanup.h): the working folder of a helper program.
 class TemporaryFolder {
 public:
     TemporaryFolder() = default;
@@ -119,17 +133,30 @@ public:
 
 private:
     std::filesystem::path m_path;
+    std::uint64_t m_ticket = 0;
 };
 
+// Removes a file or a folder with all it holds. Another thread may be removing it at the same
+// time (a run ended from outside cleans up while its own thread does): where that one took an
+// entry away first, this goes on with the rest.
+void removeCompletely(const std::filesystem::path& path);
+
 // Removes a file or a folder with what it holds when it goes out of scope: the temporary files
-// and folders that other libraries and programs write by name.
+// and folders that other libraries and programs write by name. A claim (claimTemporaryIn) is
+// let go only once the file is gone. The path given to the constructor is also removed when the
+// run is ended from outside (RunCleanup.h).
 struct RemoveOnExit {
     std::filesystem::path path;
+    int claim = -1;
     RemoveOnExit() = default;
-    explicit RemoveOnExit(std::filesystem::path p) : path(std::move(p)) {}
+    explicit RemoveOnExit(std::filesystem::path p, int claimed = -1);
+    RemoveOnExit(RemoveOnExit&& other) noexcept;
     RemoveOnExit(const RemoveOnExit&) = delete;
     RemoveOnExit& operator=(const RemoveOnExit&) = delete;
     ~RemoveOnExit();
+
+private:
+    std::uint64_t m_ticket = 0;
 };
 
 } // namespace conversion

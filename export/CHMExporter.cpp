@@ -8,7 +8,7 @@
 #include "PrintedLinkRewriter.h"
 #include "PrintedPDFText.h"
 #include "PrintedTargetPlacer.h"
-#include "StreamSpill.h"
+#include "StreamingPDFWriter.h"
 
 #include <poppler-document.h>
 #include <poppler-page.h>
@@ -38,12 +38,11 @@ CHMExporter::CHMExporter(CHMDocument& document, const QString& outputPath,
 CHMExporter::CHMExporter(CHMDocument* document, const QString& outputPath, ExportPageList pageList,
                          const CHMToPDFConversionOptions* options)
     : m_document(document), m_pageList(std::move(pageList)), m_fileURL(outputPath),
-      m_spill(std::make_shared<StreamSpill>()), m_pdfDocument(std::make_unique<QPDF>()) {
+      m_output(std::make_unique<StreamingPDFWriter>(outputPath)), m_copier(*m_output) {
     if (m_document)
         m_bookFileName = QFileInfo(m_document->filePath()).fileName();
     applyOptions(options);
-    m_pdfDocument->setSuppressWarnings(true);
-    m_pdfDocument->emptyPDF();
+    m_pagesRoot = m_output->reserve();
 }
 
 CHMExporter::~CHMExporter() = default;
@@ -130,9 +129,6 @@ std::unique_ptr<PreparedPrint> CHMExporter::preparePrint(const QByteArray& pdf,
         printed->setSuppressWarnings(true);
         printed->processMemoryFile("printed page", prepared->pdf.constData(),
                                    static_cast<size_t>(prepared->pdf.size()));
-        // Page data is copied when a page is appended, not when the output is written, so
-        // nothing in the output depends on this buffer afterwards.
-        printed->setImmediateCopyFrom(true);
         prepared->printed = std::move(printed);
     } catch (const std::exception& e) {
         prepared->error = QString::fromUtf8(e.what());
@@ -140,6 +136,8 @@ std::unique_ptr<PreparedPrint> CHMExporter::preparePrint(const QByteArray& pdf,
     }
     try {
         QPDF& printed = *prepared->printed;
+        // A page's own values, not those its page tree hands down: the pages go without it.
+        QPDFPageDocumentHelper(printed).pushInheritedAttributesToPage();
         PrintedLinkRewriter::rewriteNamedDestinations(printed,
                                                       LinkDestinationTable::pageURL(pagePath));
         try {
@@ -213,15 +211,14 @@ bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextConten
                 .place(static_cast<quint64>(placement.outputPage), placement.where);
     };
 
-    // The streams of this print's pages, once each: pages of a print share their fonts.
-    std::set<QPDFObjGen> spilled;
+    // Objects the print's pages share (their fonts) are written once, for the first of them.
+    m_copier.beginPrint(*prepared.printed);
+    const auto forgetPrint = qScopeGuard([this] { m_copier.endPrint(); });
     try {
-        QPDFPageDocumentHelper output(*m_pdfDocument);
         for (std::size_t k = 0; k < kept.size(); ++k) {
-            output.addPage(kept[k]->page, false);
-            place(placer.placeOnPage(k, m_pageCount));
-            ++m_pageCount;
-            spillStreamsOf(m_pdfDocument->getAllPages().back(), &spilled);
+            const int outputPage = m_pageCount;
+            appendPage(QPDFObjectHandle(kept[k]->page.getObjectHandle()));
+            place(placer.placeOnPage(k, outputPage));
         }
         // Pages read before the print failed are kept; the rest of it is lost.
         if (!prepared.error.isEmpty())
@@ -237,34 +234,23 @@ bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextConten
     return true;
 }
 
-void CHMExporter::spillStreamsOf(QPDFObjectHandle page, std::set<QPDFObjGen>* seen) {
-    if (!m_spill->ok())
-        return;
-    // Everything the page reaches but the page tree above it, with an explicit work list.
-    std::vector<QPDFObjectHandle> work{page};
-    while (!work.empty()) {
-        QPDFObjectHandle object = work.back();
-        work.pop_back();
-        if (object.isIndirect() && !seen->insert(object.getObjGen()).second)
-            continue;
-        if (object.isStream()) {
-            work.push_back(object.getDict());
-            if (!m_spill->spill(object, m_spill))
-                return; // the temporary file takes no more: the rest stays in memory
-        } else if (object.isDictionary()) {
-            for (auto& [key, value] : object.ditems()) {
-                if (key != "/Parent")
-                    work.push_back(value);
-            }
-        } else if (object.isArray()) {
-            for (QPDFObjectHandle& item : object.aitems())
-                work.push_back(item);
-        }
-    }
+void CHMExporter::appendPage(QPDFObjectHandle page) {
+    CopiedPage copied = m_copier.copyPage(page, m_pagesRoot);
+    OutputPage output;
+    output.object = copied.object;
+    output.annotationsArray = copied.annotationsArray;
+    output.annotations = std::move(copied.annotations);
+    settleLinks(output);
+    m_outputPages.push_back(std::move(output));
+    ++m_pageCount;
 }
 
 std::size_t CHMExporter::spilledStreams() const {
-    return m_spill->spilledStreams();
+    return m_output->streamsWritten();
+}
+
+std::size_t CHMExporter::heldObjects() const {
+    return m_output->objectsHeld();
 }
 
 int CHMExporter::outputPageCount() const {

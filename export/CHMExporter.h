@@ -4,28 +4,30 @@
 //
 // Headless: the caller prints each page of `pageList()` (the web engine does that in
 // export/ui), walks its DOM and hands both to `addPrintedPage`; without the engine the same
-// can be fed from stored prints. Printed PDFs arrive in memory and are copied at once (nothing
-// in the output refers back to them), so no temporary print file exists. The output is written
-// to a temporary file in the target folder and renamed over the target only when complete.
-// One thread: the one that owns the exporter (the GUI thread when the web engine drives it).
+// can be fed from stored prints. Printed PDFs arrive in memory and their pages are written out
+// to the output at once (nothing in the output refers back to them), so no temporary print file
+// exists and memory does not grow with the book: what stays until the end is each output page's
+// number and its links waiting for their targets. The output is a temporary file in the target
+// folder, made with the first page and renamed over the target only when complete.
+// One thread at a time: the one that owns the exporter (the GUI thread when the web engine drives
+// it), or the one it hands the page work to (PrintPipeline).
 #pragma once
 
 #include "CHMToPDFConversionOptions.h"
 #include "ExportPageList.h"
 #include "LinkDestinationTable.h"
 #include "PageTextContent.h"
+#include "PrintedPageCopier.h"
 
 #include <QByteArray>
 #include <QString>
 #include <memory>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <set>
+#include <vector>
 
 class CHMDocument;
-class QPDF;
 class LinkItem;
 struct PreparedPrint;
-class StreamSpill;
+class StreamingPDFWriter;
 
 struct ExportPageSettings {
     double paperWidth = 595.0;
@@ -85,28 +87,44 @@ public:
 
     // Final phase, step by step so that a caller can report progress and stop between pages.
     int outputPageCount() const;
-    // Turns the page's "itss" links into destinations in the output, or removes them.
+    // Turns the page's "itss" links into destinations in the output, or removes them, and
+    // writes the page's annotations out. Once per page; later calls do nothing.
     void ResolveDestination(int outputPageIndex);
     // The outline from the contents tree (its root is not an entry); no-op when not wanted.
     void GenerateTableOfContents(const LinkItem* root);
-    // Writes the output through a temporary file in the target folder, then renames it over
-    // the target. False with a message for the user when anything fails; the target is then
-    // untouched.
+    // Finishes the output (links of pages not yet resolved, the page tree, the catalog) and
+    // renames it over the target. False with a message for the user when anything fails, now or
+    // while pages were written (a full disk); the target is then untouched and no file is left.
     bool WritePDFData(QString* error);
     // Whether the output's folder takes a file now, before any page is printed: a folder that
     // cannot be written is told at once, not after the whole book. False with the cause.
     bool outputFolderTakesFiles(QString* error) const;
 
     const LinkDestinationTable& linkTargets() const { return m_links; }
-    // Streams of the output whose data waits in the temporary file, not in memory.
+    // Streams of the output written to its file as their pages were appended.
     std::size_t spilledStreams() const;
+    // Objects of the output held in memory, not yet in its file (links waiting for their targets
+    // apart): what appended pages leave behind.
+    std::size_t heldObjects() const;
 
 private:
+    // What the end needs of one output page.
+    struct OutputPage {
+        int object = 0;
+        int annotationsArray = 0;
+        // In the print's order: those written already, and the links waiting for their targets.
+        std::vector<CopiedAnnotation> annotations;
+        bool resolved = false;
+    };
+
     void applyOptions(const CHMToPDFConversionOptions* options);
     // Registers the current page's targets; ownTexts gets each one's own text (empty for the
     // page itself).
     void AddDestinationForEachPage(const PageTextContent& text, std::size_t* first,
                                    std::size_t* last, std::vector<QString>* ownTexts);
+    void appendPage(QPDFObjectHandle page);
+    void settleLinks(OutputPage& page);
+    std::string destinationArray(quint64 outputPage, PDFPoint at) const;
 
     CHMDocument* m_document = nullptr;
     ExportPageList m_pageList;
@@ -118,8 +136,9 @@ private:
     bool m_ExportHyperlinks = true;
     bool m_ExportTOC = true;
     LinkDestinationTable m_links;
-    // Shared with the output's streams, which read their data from it.
-    std::shared_ptr<StreamSpill> m_spill;
-    std::unique_ptr<QPDF> m_pdfDocument;
-    void spillStreamsOf(QPDFObjectHandle page, std::set<QPDFObjGen>* seen);
+    std::unique_ptr<StreamingPDFWriter> m_output;
+    PrintedPageCopier m_copier;
+    int m_pagesRoot = 0;   // the page tree's root, written last
+    int m_outlineRoot = 0; // 0 without an outline
+    std::vector<OutputPage> m_outputPages;
 };

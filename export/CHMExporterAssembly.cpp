@@ -4,215 +4,193 @@
 #include "LinkItem.h"
 #include "LumenoLogging.h"
 #include "PrintedLinkRewriter.h"
+#include "StreamingPDFWriter.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstring>
-#include <qpdf/Pipeline.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 namespace {
 
-QPDFObjectHandle destinationArray(QPDFObjectHandle page, PDFPoint at) {
-    QPDFObjectHandle dest = QPDFObjectHandle::newArray();
-    dest.appendItem(page);
-    dest.appendItem(QPDFObjectHandle::newName("/XYZ"));
-    dest.appendItem(QPDFObjectHandle::newReal(at.x, 2));
-    dest.appendItem(QPDFObjectHandle::newReal(at.y, 2));
-    dest.appendItem(QPDFObjectHandle::newNull());
-    return dest;
+// A position's coordinate as the destination states it.
+std::string coordinate(double value) {
+    return QPDFObjectHandle::newReal(value, 2).unparse();
 }
 
 } // namespace
 
-void CHMExporter::ResolveDestination(int outputPageIndex) {
-    // qpdf's own list, kept up to date as pages are added: no copy per page resolved.
-    const std::vector<QPDFObjectHandle>& pages = m_pdfDocument->getAllPages();
-    if (outputPageIndex < 0 || static_cast<std::size_t>(outputPageIndex) >= pages.size())
-        return;
-    QPDFObjectHandle page = pages[outputPageIndex];
-    QPDFObjectHandle annots = page.getKey("/Annots");
-    if (!annots.isArray())
-        return;
-    int i = 0;
-    while (i < annots.getArrayNItems()) {
-        QPDFObjectHandle annotation = annots.getArrayItem(i);
-        if (!PrintedLinkRewriter::isLinkAnnotation(annotation)) {
-            ++i;
-            continue;
-        }
-        QString uri = PrintedLinkRewriter::linkURI(annotation);
-        // A link into this book by its help-file name is a link within it; into another book
-        // it leads nowhere from a PDF.
-        const QString helpFileTarget = PrintedLinkRewriter::helpFileLinkTarget(uri, m_bookFileName);
-        if (helpFileTarget == QLatin1String("-")) {
-            annots.eraseItem(i);
-            continue;
-        }
-        if (!helpFileTarget.isEmpty())
-            uri = helpFileTarget;
-        if (!uri.startsWith(QLatin1String("itss:"), Qt::CaseInsensitive)) {
-            // A link of another kind that still names a destination of the printed file would
-            // lead nowhere here: only web links and our own destinations stay.
-            if (!annotation.hasKey("/Dest")) {
-                ++i;
+std::string CHMExporter::destinationArray(quint64 outputPage, PDFPoint at) const {
+    return " [" + StreamingPDFWriter::reference(m_outputPages[outputPage].object) + " /XYZ " +
+           coordinate(at.x) + ' ' + coordinate(at.y) + " null ]";
+}
+
+void CHMExporter::settleLinks(OutputPage& page) {
+    // What becomes of every link but those into the book is known as the page is appended: it is
+    // written now or dropped now, and only links waiting for their targets stay in memory.
+    auto kept = page.annotations.begin();
+    for (CopiedAnnotation& annotation : page.annotations) {
+        if (annotation.isLink()) {
+            // A link into this book by its help-file name is a link within it; into another book
+            // it leads nowhere from a PDF.
+            const QString helpFileTarget =
+                PrintedLinkRewriter::helpFileLinkTarget(annotation.uri, m_bookFileName);
+            if (helpFileTarget == QLatin1String("-"))
                 continue;
-            }
-        } else if (m_ExportHyperlinks) {
-            if (const LinkDestinationItem* item = m_links.IsDestinationLinkExistForPath(uri)) {
-                if (item->pdfPageNo() < pages.size()) {
-                    annotation.removeKey("/A");
-                    annotation.replaceKey(
-                        "/Dest", destinationArray(pages[item->pdfPageNo()], item->destLocation()));
-                    ++i;
+            if (!helpFileTarget.isEmpty())
+                annotation.uri = helpFileTarget;
+            if (!annotation.uri.startsWith(QLatin1String("itss:"), Qt::CaseInsensitive)) {
+                // A link of another kind that still names a destination of the printed file would
+                // lead nowhere here: only web links and our own destinations stay.
+                if (annotation.hasDest)
                     continue;
-                }
+                annotation.object = m_output->reserve();
+                m_output->writeObject(annotation.object,
+                                      "<<" + annotation.entries + annotation.action + " >>");
+                annotation = CopiedAnnotation{annotation.object, {}, {}, {}, false};
+            } else if (!m_ExportHyperlinks) {
+                continue;
+            } else {
+                // Resolved once every page is printed: what it led to in the print is not needed.
+                annotation.action = std::string();
             }
         }
-        annots.eraseItem(i);
+        if (&*kept != &annotation)
+            *kept = std::move(annotation);
+        ++kept;
     }
+    page.annotations.erase(kept, page.annotations.end());
+}
+
+void CHMExporter::ResolveDestination(int outputPageIndex) {
+    if (outputPageIndex < 0 || static_cast<std::size_t>(outputPageIndex) >= m_outputPages.size())
+        return;
+    OutputPage& page = m_outputPages[static_cast<std::size_t>(outputPageIndex)];
+    if (page.resolved)
+        return;
+    page.resolved = true;
+    if (page.annotationsArray == 0)
+        return;
+    std::string array = "[";
+    for (const CopiedAnnotation& annotation : page.annotations) {
+        int object = annotation.object;
+        if (annotation.isLink()) {
+            const LinkDestinationItem* item = m_links.IsDestinationLinkExistForPath(annotation.uri);
+            if (!item || item->pdfPageNo() >= m_outputPages.size())
+                continue;
+            object = m_output->reserve();
+            m_output->writeObject(
+                object, "<<" + annotation.entries + " /Dest" +
+                            destinationArray(item->pdfPageNo(), item->destLocation()) + " >>");
+        }
+        array += StreamingPDFWriter::reference(object);
+    }
+    array += " ]";
+    m_output->writeObject(page.annotationsArray, array);
+    // Nothing of the page is needed any more but its number.
+    std::vector<CopiedAnnotation>().swap(page.annotations);
 }
 
 void CHMExporter::GenerateTableOfContents(const LinkItem* root) {
-    if (!m_ExportTOC || !root)
+    if (!m_ExportTOC || !root || m_outlineRoot != 0)
         return;
-    const std::vector<QPDFObjectHandle>& pages = m_pdfDocument->getAllPages();
-    QPDF& pdf = *m_pdfDocument;
-
-    // An explicit work list, so that contents of any depth are safe. `descendants` counts the
-    // entries below a level, all shown open.
-    struct Level {
+    // The entries in depth-first order, so that an entry's descendants follow it: every entry's
+    // neighbours are known before any is written. An explicit work list, so that contents of any
+    // depth are safe.
+    struct Entry {
         const LinkItem* item;
-        QPDFObjectHandle entry;
-        std::size_t next = 0;
-        QPDFObjectHandle last;
-        int descendants = 0;
+        int parent; // index into entries; -1 for the outline's root
+        int object = 0;
+        int descendants = 0; // entries below it, all shown open
+        int first = -1, last = -1, previous = -1, next = -1;
     };
-    QPDFObjectHandle outlines = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
-    outlines.replaceKey("/Type", QPDFObjectHandle::newName("/Outlines"));
-    std::vector<Level> stack;
-    stack.push_back({root, outlines, 0, QPDFObjectHandle(), 0});
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        if (level.next >= level.item->children().size()) {
-            if (level.last.isInitialized()) {
-                level.entry.replaceKey("/Last", level.last);
-                level.entry.replaceKey("/Count", QPDFObjectHandle::newInteger(level.descendants));
-            }
-            const int made = level.descendants;
-            stack.pop_back();
-            if (!stack.empty())
-                stack.back().descendants += made;
-            continue;
-        }
-        const LinkItem* child = level.item->children()[level.next++].get();
-        QPDFObjectHandle entry = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
-        entry.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(child->name().toStdString()));
-        entry.replaceKey("/Parent", level.entry);
-        if (!child->path().isEmpty() && !m_links.isEmpty()) {
-            const LinkDestinationItem* target = m_links.IsDestinationLinkExistForPath(
-                QStringLiteral("itss://chm/") + child->path());
-            if (target && target->pdfPageNo() < pages.size())
-                entry.replaceKey(
-                    "/Dest", destinationArray(pages[target->pdfPageNo()], target->destLocation()));
-        }
-        if (!level.last.isInitialized()) {
-            level.entry.replaceKey("/First", entry);
-        } else {
-            level.last.replaceKey("/Next", entry);
-            entry.replaceKey("/Prev", level.last);
-        }
-        level.last = entry;
-        level.descendants += 1;
-        stack.push_back({child, entry, 0, QPDFObjectHandle(), 0});
+    std::vector<Entry> entries;
+    std::vector<std::pair<const LinkItem*, int>> work;
+    for (auto child = root->children().rbegin(); child != root->children().rend(); ++child)
+        work.emplace_back(child->get(), -1);
+    while (!work.empty()) {
+        const auto [item, parent] = work.back();
+        work.pop_back();
+        const int index = static_cast<int>(entries.size());
+        entries.push_back({item, parent});
+        for (auto child = item->children().rbegin(); child != item->children().rend(); ++child)
+            work.emplace_back(child->get(), index);
     }
-    if (!outlines.hasKey("/First"))
+    if (entries.empty())
         return;
-    pdf.getRoot().replaceKey("/Outlines", outlines);
-    pdf.getRoot().replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
+    int rootFirst = -1, rootLast = -1;
+    for (int i = 0; i < static_cast<int>(entries.size()); ++i) {
+        Entry& entry = entries[static_cast<std::size_t>(i)];
+        entry.object = m_output->reserve();
+        int& first = entry.parent < 0 ? rootFirst : entries[entry.parent].first;
+        int& last = entry.parent < 0 ? rootLast : entries[entry.parent].last;
+        if (first < 0) {
+            first = i;
+        } else {
+            entries[static_cast<std::size_t>(last)].next = i;
+            entry.previous = last;
+        }
+        last = i;
+    }
+    // Children follow their parents: counting from the end adds each subtree once.
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        if (entry->parent >= 0)
+            entries[static_cast<std::size_t>(entry->parent)].descendants += entry->descendants + 1;
+    }
+    m_outlineRoot = m_output->reserve();
+    const auto objectOf = [&](int index) {
+        return StreamingPDFWriter::reference(entries[static_cast<std::size_t>(index)].object);
+    };
+    for (const Entry& entry : entries) {
+        std::string text =
+            "<< /Title " +
+            QPDFObjectHandle::newUnicodeString(entry.item->name().toStdString()).unparse() +
+            " /Parent" +
+            (entry.parent < 0 ? StreamingPDFWriter::reference(m_outlineRoot)
+                              : objectOf(entry.parent));
+        if (entry.previous >= 0)
+            text += " /Prev" + objectOf(entry.previous);
+        if (entry.next >= 0)
+            text += " /Next" + objectOf(entry.next);
+        if (entry.first >= 0)
+            text += " /First" + objectOf(entry.first) + " /Last" + objectOf(entry.last) +
+                    " /Count " + std::to_string(entry.descendants);
+        if (!entry.item->path().isEmpty() && !m_links.isEmpty()) {
+            const LinkDestinationItem* target = m_links.IsDestinationLinkExistForPath(
+                QStringLiteral("itss://chm/") + entry.item->path());
+            if (target && target->pdfPageNo() < m_outputPages.size())
+                text += " /Dest" + destinationArray(target->pdfPageNo(), target->destLocation());
+        }
+        m_output->writeObject(entry.object, text + " >>");
+    }
+    m_output->writeObject(m_outlineRoot, "<< /Type /Outlines /First" + objectOf(rootFirst) +
+                                             " /Last" + objectOf(rootLast) + " /Count " +
+                                             std::to_string(entries.size()) + " >>");
 }
 
-namespace {
-
-// Hands qpdf's output to a file and remembers any failure: qpdf's own file output does not
-// notice a short write (a full disk), and a cut-off PDF must never pass for a written one.
-// Nothing is thrown: qpdf calls finish() where an exception cannot pass. After a failure the
-// rest of the output is dropped.
-class SaveFilePipeline : public Pipeline {
-public:
-    explicit SaveFilePipeline(QSaveFile& file) : Pipeline("save file", nullptr), m_file(file) {}
-    void write(unsigned char const* data, size_t length) override {
-        while (length > 0 && !m_failed) {
-            errno = 0;
-            const qint64 written =
-                m_file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(length));
-            if (written <= 0) {
-                fail();
-                return;
-            }
-            data += written;
-            length -= static_cast<size_t>(written);
-        }
-    }
-    void finish() override {
-        errno = 0;
-        if (!m_failed && !m_file.flush())
-            fail();
-    }
-    bool failed() const { return m_failed; }
-    // The system's word for what went wrong ("No space left on device"): the file's own error
-    // string is often only "Unknown error" when a buffered write fails.
-    QString reason() const { return m_reason.isEmpty() ? m_file.errorString() : m_reason; }
-
-private:
-    void fail() {
-        m_failed = true;
-        if (errno != 0)
-            m_reason = QString::fromLocal8Bit(std::strerror(errno));
-    }
-
-    QSaveFile& m_file;
-    bool m_failed = false;
-    QString m_reason;
-};
-
-} // namespace
-
 bool CHMExporter::WritePDFData(QString* error) {
-    const auto fail = [&](const QString& message) {
+    // Pages whose links were never resolved are resolved now: no "itss" link is left in a PDF.
+    for (std::size_t i = 0; i < m_outputPages.size(); ++i)
+        ResolveDestination(static_cast<int>(i));
+    std::string kids;
+    kids.reserve(m_outputPages.size() * 10);
+    for (const OutputPage& page : m_outputPages)
+        kids += StreamingPDFWriter::reference(page.object);
+    m_output->writeObject(m_pagesRoot, "<< /Type /Pages /Kids [" + kids + " ] /Count " +
+                                           std::to_string(m_outputPages.size()) + " >>");
+    const int catalog = m_output->reserve();
+    std::string text = "<< /Type /Catalog /Pages" + StreamingPDFWriter::reference(m_pagesRoot);
+    if (m_outlineRoot != 0)
+        text +=
+            " /Outlines" + StreamingPDFWriter::reference(m_outlineRoot) + " /PageMode /UseOutlines";
+    m_output->writeObject(catalog, text + " >>");
+    QString reason;
+    if (!m_output->commit(catalog, &reason)) {
         if (error)
-            *error = message;
-        qCWarning(lcExport) << "writing" << logSafe(m_fileURL) << "failed:" << message;
+            *error = reason;
+        qCWarning(lcExport) << "writing" << logSafe(m_fileURL) << "failed:" << reason;
         return false;
-    };
-    // A temporary file beside the target, renamed over it only when everything was written.
-    QSaveFile file(m_fileURL);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    SaveFilePipeline pipeline(file);
-    try {
-        QPDFWriter writer(*m_pdfDocument);
-        writer.setOutputPipeline(&pipeline);
-        writer.setObjectStreamMode(qpdf_o_generate);
-        writer.write();
-    } catch (const std::exception& e) {
-        file.cancelWriting();
-        return fail(QString::fromUtf8(e.what()));
-    }
-    if (pipeline.failed()) {
-        const QString reason = pipeline.reason();
-        file.cancelWriting();
-        return fail(reason);
-    }
-    errno = 0;
-    if (!file.commit()) {
-        const int cause = errno;
-        return fail(cause ? QString::fromLocal8Bit(std::strerror(cause)) : file.errorString());
     }
     return true;
 }

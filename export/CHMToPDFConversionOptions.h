@@ -18,6 +18,12 @@ public:
         Q_UNUSED(total)
         Q_UNUSED(name)
     }
+    // The page at `path` is left out of the PDF; `unreadable`: the book lists it but cannot give
+    // it (the book is damaged), rather than lacking it or failing to print it.
+    virtual void exportPageLeftOut(const QString& path, bool unreadable) {
+        Q_UNUSED(path)
+        Q_UNUSED(unreadable)
+    }
 };
 
 struct ProgressCallbackInfo {

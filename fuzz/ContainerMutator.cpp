@@ -227,6 +227,20 @@ void mutateObjectBytes(Rng& rng, chmcraft::Model& m, const ByteMutator& bytes) {
 
 } // namespace
 
+size_t writeFreshLzx(uint8_t* data, size_t size, size_t maxSize, unsigned seed,
+                     const ByteMutator& bytes) {
+    Rng rng(seed);
+    auto model = chmcraft::parse(
+        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    if (!model || !writeSoundLzx(rng, *model))
+        return mutateContainer(data, size, maxSize, seed, bytes, Focus::Lzx);
+    const QByteArray out = chmcraft::write(*model);
+    if (static_cast<size_t>(out.size()) > maxSize)
+        return mutateContainer(data, size, maxSize, seed, bytes, Focus::Lzx);
+    std::memcpy(data, out.constData(), static_cast<size_t>(out.size()));
+    return static_cast<size_t>(out.size());
+}
+
 size_t mutateContainer(uint8_t* data, size_t size, size_t maxSize, unsigned seed,
                        const ByteMutator& bytes, Focus focus) {
     Rng rng(seed);

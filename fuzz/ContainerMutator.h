@@ -22,4 +22,11 @@ enum class Focus { Directory, Lzx };
 size_t mutateContainer(uint8_t* data, size_t size, size_t maxSize, unsigned seed,
                        const ByteMutator& bytes, Focus focus = Focus::Directory);
 
+// Writes the file's LZX stream anew as a sound stream (writeSoundLzx) and changes nothing else,
+// so that the differential target compares bytes no seed holds; a file without an LZX section
+// the checks accept, or one the new stream would make too large, gets mutateContainer's LZX
+// mutation instead.
+size_t writeFreshLzx(uint8_t* data, size_t size, size_t maxSize, unsigned seed,
+                     const ByteMutator& bytes);
+
 } // namespace fuzz

@@ -13,6 +13,9 @@
 #include "LzxRangeSafety.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <algorithm>
 #include <chm_lib.h>
 #include <cstdio>
@@ -21,6 +24,7 @@
 #include <map>
 #include <mspack.h>
 #include <optional>
+#include <set>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define LUMENO_FUZZ_HAS_ASAN 1
@@ -146,17 +150,19 @@ MemorySystem& memorySystem() {
 // What was compared, and what was skipped and why; printed every 4096 inputs and after each
 // input when LUMENO_FUZZ_VERBOSE is set (libFuzzer leaves without running destructors).
 struct Counts {
-    unsigned long inputs = 0, compared = 0, refusedByChecks = 0, chmlibShort = 0, mspackRefused = 0,
-                  mspackElsewhere = 0, tableDisagrees = 0, e8 = 0;
+    unsigned long inputs = 0, compared = 0, comparedNew = 0, refusedByChecks = 0, chmlibShort = 0,
+                  mspackRefused = 0, mspackElsewhere = 0, tableDisagrees = 0, e8 = 0;
     void print() const {
         std::fprintf(
             stderr,
-            "lzx: %lu inputs, %lu objects compared; skipped: %lu refused by the checks, %lu short "
-            "in chmlib, %lu refused by libmspack, %lu found elsewhere by libmspack, %lu "
-            "with a reset table that disagrees with the stream, %lu with E8 across a "
-            "reset\n",
-            inputs, compared, refusedByChecks, chmlibShort, mspackRefused, mspackElsewhere,
-            tableDisagrees, e8);
+            "lzx: %lu inputs, %lu objects compared, %lu of them (%.1f%%) bytes no seed holds; "
+            "skipped: %lu refused by the checks, %lu short in chmlib, %lu refused by libmspack, "
+            "%lu found elsewhere by libmspack, %lu with a reset table that disagrees with the "
+            "stream, %lu with E8 across a reset\n",
+            inputs, compared, comparedNew,
+            compared ? 100.0 * static_cast<double>(comparedNew) / static_cast<double>(compared)
+                     : 0.0,
+            refusedByChecks, chmlibShort, mspackRefused, mspackElsewhere, tableDisagrees, e8);
     }
 };
 Counts counts;
@@ -392,6 +398,43 @@ mschm_decompressor* mspackDecompressor() {
     return d;
 }
 
+// What the seeds' compressed objects decode to (by libmspack, which refuses what it cannot read
+// instead of faulting), so that a compared object can be told new or not. The seeds are the
+// files of the folder LUMENO_FUZZ_SEEDS names (fuzz/run.sh sets it); none without it.
+const std::set<QByteArray>& seedObjectDigests() {
+    static const std::set<QByteArray> digests = [] {
+        std::set<QByteArray> out;
+        const QString folder = qEnvironmentVariable("LUMENO_FUZZ_SEEDS");
+        if (folder.isEmpty())
+            return out;
+        mschm_decompressor* mspack = mspackDecompressor();
+        MemorySystem& sys = memorySystem();
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            QFile file(dir.filePath(name));
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            sys.input = file.readAll();
+            mschmd_header* header = mspack ? mspack->open(mspack, "in") : nullptr;
+            if (!header)
+                continue;
+            for (mschmd_file* f = header->files; f; f = f->next) {
+                if (!f->section || f->section->id != 1 || f->length <= 0 ||
+                    static_cast<quint64>(f->length) > kMaxCompared)
+                    continue;
+                sys.outputCap = static_cast<qint64>(f->length);
+                if (mspack->extract(mspack, f, "out") == MSPACK_ERR_OK)
+                    out.insert(QCryptographicHash::hash(sys.output, QCryptographicHash::Sha1));
+            }
+            mspack->close(mspack, header);
+        }
+        std::fprintf(stderr, "lzx: %zu distinct objects in the seeds of %s\n", out.size(),
+                     qUtf8Printable(folder));
+        return out;
+    }();
+    return digests;
+}
+
 void compare(const CHMObjectEntry& e, const QByteArray& chmlib, const QByteArray& mspack) {
     if (chmlib == mspack)
         return;
@@ -431,6 +474,8 @@ int fuzzLzx(const uint8_t* data, size_t size) {
                 counts.print();
         }
     } report;
+    // Read before this input takes libmspack's memory file.
+    const std::set<QByteArray>& seeds = seedObjectDigests();
     const QByteArray file =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const auto layout = parseLayout(file);
@@ -521,6 +566,8 @@ int fuzzLzx(const uint8_t* data, size_t size) {
             continue;
         }
         ++counts.compared;
+        if (!seeds.count(QCryptographicHash::hash(mine, QCryptographicHash::Sha1)))
+            ++counts.comparedNew;
         compare(*e, mine, sys.output);
     }
     current = nullptr;

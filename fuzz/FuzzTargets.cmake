@@ -18,8 +18,11 @@ if(NOT TARGET fuzztargets)
         ${_fuzz_dir}/LzxMutator.cpp
         ${_fuzz_dir}/LzxWalk.cpp
         ${_fuzz_dir}/LzxWriter.cpp
+        # The sound streams of the LZX mutation are written as the crafted test books are.
+        ${CMAKE_SOURCE_DIR}/tests/support/LzxStreamWriter.cpp
     )
-    target_include_directories(fuzztargets PUBLIC ${_fuzz_dir} PRIVATE ${CHMLIB_INCLUDE_DIR})
+    target_include_directories(fuzztargets PUBLIC ${_fuzz_dir}
+        PRIVATE ${CHMLIB_INCLUDE_DIR} ${CMAKE_SOURCE_DIR}/tests/support)
     target_link_libraries(fuzztargets PUBLIC viewer chmcontainer conversionInternal Qt6::Core
         PRIVATE ${CHMLIB_LIBRARY} mspack)
     # The itss target answers from a compiled fixture of the same build.

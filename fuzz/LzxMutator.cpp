@@ -1,6 +1,7 @@
 #include "LzxMutator.h"
 
 #include "CHMContainerLayout.h"
+#include "LzxStreamWriter.h"
 #include "LzxWalk.h"
 #include "LzxWriter.h"
 
@@ -161,13 +162,10 @@ void writeInterval(Rng& rng, lzxfuzz::IntervalWriter& w, int windowBits) {
     }
 }
 
-// Writes the interval anew; moves everything after it and the table entries with it.
-void reemit(chmcraft::Model& m, const Section& s, const Interval& iv,
-            const std::function<void(lzxfuzz::IntervalWriter&)>& write) {
-    lzxfuzz::IntervalWriter writer(s.frames.windowBits, iv.output);
-    write(writer);
-    std::vector<uint64_t> starts;
-    const QByteArray fresh = writer.finish(&starts);
+// Puts `fresh` (whose frames start at `starts`) in the interval's place; moves everything after
+// it and the table entries with it.
+void replaceInterval(chmcraft::Model& m, const Section& s, const Interval& iv,
+                     const QByteArray& fresh, const std::vector<quint64>& starts) {
     chmcraft::Entry& content = *s.content;
     if (iv.from > content.length)
         return;
@@ -195,6 +193,93 @@ void reemit(chmcraft::Model& m, const Section& s, const Interval& iv,
     }
     m.patch(*s.table, 24, static_cast<quint64>(static_cast<qint64>(field(table, 24, 8)) + delta),
             8);
+}
+
+// Writes the interval anew with what `write` puts into a writer for it.
+void reemit(chmcraft::Model& m, const Section& s, const Interval& iv,
+            const std::function<void(lzxfuzz::IntervalWriter&)>& write) {
+    lzxfuzz::IntervalWriter writer(s.frames.windowBits, iv.output);
+    write(writer);
+    std::vector<uint64_t> starts;
+    const QByteArray fresh = writer.finish(&starts);
+    replaceInterval(m, s, iv, fresh, std::vector<quint64>(starts.begin(), starts.end()));
+}
+
+// Mostly text: what the pages of a book are made of; now and then any byte.
+char soundLiteral(Rng& rng) {
+    static const char text[] = "<html><body><p class=\"x\">The quick brown fox</p></body>\n";
+    return pick(rng, 8) == 0 ? static_cast<char>(pick(rng, 256)) : text[pick(rng, sizeof text - 1)];
+}
+
+// One sound interval of `length` bytes, as a compressor could write it: blocks of every type
+// one after another, literals, matches through R0-R2 and explicit offsets, each reaching back
+// only into what was decoded since the reset and ending inside its block and its frame (the
+// checks refuse anything else, and chmlib and libmspack part ways there). Mostly long matches,
+// so that the interval stays about as small as a real one.
+void writeSoundInterval(Rng& rng, testsupport::LzxStreamWriter& w, qsizetype length) {
+    const qsizetype window = qsizetype(1) << w.windowBits();
+    const qsizetype maxOffset = window - 3;
+    while (w.output().size() < length) {
+        const qsizetype at = w.output().size();
+        const qsizetype left = length - at;
+        const qsizetype frameEnd =
+            (at / testsupport::LzxStreamWriter::kFrame + 1) * testsupport::LzxStreamWriter::kFrame;
+        // Up to the frame's end most of the time, past it (into the next frame) now and then.
+        const qsizetype blockSize =
+            pick(rng, 4) == 0 ? 1 + static_cast<qsizetype>(pick(rng, static_cast<quint64>(left)))
+                              : std::min(left, frameEnd - at);
+        const quint64 type = pick(rng, 5);
+        if (type == 0) {
+            // Few and short: an uncompressed block costs its bytes.
+            const qsizetype size = std::min<qsizetype>(blockSize, 1 + pick(rng, 200));
+            QByteArray data;
+            for (qsizetype i = 0; i < size; ++i)
+                data.append(soundLiteral(rng));
+            const qsizetype reach = std::min(w.outputSinceReset() + size, maxOffset);
+            const auto r = [&] {
+                return static_cast<quint32>(1 + pick(rng, static_cast<quint64>(reach)));
+            };
+            w.uncompressedBlock(data, r(), r(), r());
+            continue;
+        }
+        std::vector<testsupport::LzxToken> tokens;
+        // The writer's registers and output as the tokens will leave them.
+        quint32 regs[3] = {w.repeatedOffset(0), w.repeatedOffset(1), w.repeatedOffset(2)};
+        qsizetype decoded = w.outputSinceReset(), made = 0;
+        while (made < blockSize) {
+            const qsizetype position = at + made;
+            const qsizetype room =
+                std::min(blockSize - made, (position / testsupport::LzxStreamWriter::kFrame + 1) *
+                                                   testsupport::LzxStreamWriter::kFrame -
+                                               position);
+            testsupport::LzxToken token = testsupport::LzxToken::byte(soundLiteral(rng));
+            if (decoded > 0 && room >= 2 && pick(rng, 8) != 0) {
+                const int matchLength = static_cast<int>(std::min<qsizetype>(
+                    room, pick(rng, 3) == 0 ? 2 + pick(rng, 8) : 2 + pick(rng, 256)));
+                const int r = static_cast<int>(pick(rng, 3));
+                if (pick(rng, 2) == 0 && regs[r] >= 1 && regs[r] <= decoded) {
+                    token = testsupport::LzxToken::repeated(r, matchLength);
+                    const quint32 offset = regs[r];
+                    regs[r] = regs[0];
+                    regs[0] = offset;
+                } else {
+                    const quint32 offset = static_cast<quint32>(
+                        1 + pick(rng, static_cast<quint64>(std::min(decoded, maxOffset))));
+                    token = testsupport::LzxToken::at(offset, matchLength);
+                    regs[2] = regs[1];
+                    regs[1] = regs[0];
+                    regs[0] = offset;
+                }
+            }
+            made += token.length;
+            decoded += token.length;
+            tokens.push_back(token);
+        }
+        if (type <= 2)
+            w.verbatimBlock(tokens);
+        else
+            w.alignedBlock(tokens);
+    }
 }
 
 // Changes one field of one block where it stands; the stream keeps its length.
@@ -264,6 +349,22 @@ bool replaceLzxInterval(chmcraft::Model& m, quint64 k,
         return false;
     reemit(m, *section, interval(*section, k), write);
     return true;
+}
+
+bool writeSoundLzx(Rng& rng, chmcraft::Model& m) {
+    for (quint64 k = 0;; ++k) {
+        // Each interval written moves those after it: the section is read again.
+        const auto section = locate(m);
+        if (!section)
+            return k > 0;
+        const Section& s = *section;
+        if (k * s.frames.framesPerReset >= s.count)
+            return true;
+        const Interval iv = interval(s, k);
+        testsupport::LzxStreamWriter w(s.frames.windowBits, static_cast<int>(iv.frames));
+        writeSoundInterval(rng, w, static_cast<qsizetype>(iv.output));
+        replaceInterval(m, s, iv, w.stream(), w.frameStarts());
+    }
 }
 
 bool mutateLzx(Rng& rng, chmcraft::Model& m) {

@@ -64,12 +64,12 @@ build_tree() {
             -DLUMENO_CHMLIB_SOURCE="$chmlib" -DLUMENO_BUILD_GUI=OFF -DLUMENO_BUILD_BENCH=OFF \
             -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     fi
-    # A shared machine: at most three compile jobs.
-    nice cmake --build "$build" --target fuzzers -j 3 >/dev/null
+    # A shared machine: at most three compile jobs (LUMENO_JOBS: fewer).
+    nice cmake --build "$build" --target fuzzers -j "${LUMENO_JOBS:-3}" >/dev/null
 }
 
 chmtool() {
-    ASAN_OPTIONS=detect_leaks=0 "$build/tools/chmtool/chmtool" "$@"
+    ASAN_OPTIONS=detect_leaks=0 "$build/bin/chmtool" "$@"
 }
 
 # Four bytes, little-endian.
@@ -87,6 +87,12 @@ encoding_byte() {
     ja-sjis*) echo 3 ;;
     *) echo 0 ;;
     esac
+}
+
+# Stops the run: a seed folder made of nothing fuzzes nothing, and says so only in the figures.
+no_seeds() {
+    echo "fuzz seeds: $1 $2${3:+: $3}" >&2
+    exit 1
 }
 
 make_seeds() {
@@ -118,10 +124,16 @@ make_seeds() {
         fi
         local tmp
         tmp=$(mktemp -d)
+        # Every book the seeds come from opens: one that does not (no reading program, a chmtool
+        # that cannot run) would leave its seeds empty without a word.
+        chmtool list "$f" >"$tmp/objects" 2>"$tmp/error" ||
+            no_seeds "$f" "cannot be listed" "$(head -c 400 "$tmp/error")"
+        [ -s "$tmp/objects" ] || no_seeds "$f" "lists no object"
         local flags=0
         chmtool cat "$f" /#SYSTEM >"$tmp/system" 2>/dev/null || flags=$((flags | 2))
         chmtool cat "$f" /#WINDOWS >"$tmp/windows" 2>/dev/null || flags=$((flags | 4))
         chmtool cat "$f" /#STRINGS >"$tmp/strings" 2>/dev/null || flags=$((flags | 8))
+        [ "$flags" -ne 14 ] || no_seeds "$f" "yields no metadata (no /#SYSTEM, /#WINDOWS, /#STRINGS)"
         {
             printf "$(printf '\\x%02x' $flags)"
             le32 "$(stat -c %s "$tmp/system")"
@@ -135,16 +147,20 @@ make_seeds() {
             *.hhc | *.hhk | *.HHC | *.HHK)
                 {
                     printf "$(printf '\\x%02x' "$(encoding_byte "$name")")"
-                    chmtool cat "$f" "$object" 2>/dev/null || true
+                    chmtool cat "$f" "$object" 2>"$tmp/error" ||
+                        no_seeds "$f" "cannot give its sitemap $object" "$(head -c 400 "$tmp/error")"
                 } >"$seeds/sitemap/$name-$n"
                 ;;
             esac
             case $object in
             /*) if [ "$n" -le 40 ]; then printf '\x00itss://chm%s' "$object" >"$seeds/itss/$name-$n"; fi ;;
             esac
-        done < <(chmtool list "$f" 2>/dev/null || true)
+        done <"$tmp/objects"
         rm -rf "$tmp"
     done
+    echo "seeds: metadata $(du -sk "$seeds/metadata" | cut -f1) KB in" \
+        "$(find "$seeds/metadata" -type f | wc -l) files, sitemap $(find "$seeds/sitemap" -type f |
+            wc -l) files, itss $(find "$seeds/itss" -type f | wc -l) files"
 }
 
 # Runs one target until its time is used up, restarting after each finding; each session logs
@@ -160,7 +176,9 @@ run_target() {
         [ "$left" -gt 0 ] || break
         session=$((session + 1))
         local log=$out/log-$session.txt status=0
-        UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+        # The lzx target tells the objects it compares from those its seeds decode to.
+        LUMENO_FUZZ_SEEDS="$build/seeds/$t" \
+            UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
             nice -n 19 "$build/fuzz/fuzz_$t" -max_len="$(max_len_for "$t")" -timeout=10 -rss_limit_mb=2048 \
             -max_total_time="$left" -print_final_stats=1 -dict="$(dict_for "$t")" \
             -artifact_prefix="$out/artifacts/" ${LUMENO_FUZZ_FLAGS:-} "$build/corpus/$t" "$build/seeds/$t" \
@@ -189,6 +207,12 @@ run_target() {
     done
     echo "$t: ${seconds}s, $session sessions, $executions executions, $findings findings" \
         "(logs: $out)"
+    # The lzx target's last counts of each session: objects compared, how many of them are bytes
+    # no seed holds, and what was skipped.
+    local log
+    for log in "$out"/log-*.txt; do
+        grep -h '^lzx: [0-9]* inputs' "$log" | tail -1 || true
+    done
 }
 
 [ $# -eq 2 ] || usage

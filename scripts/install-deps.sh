@@ -21,8 +21,10 @@ PACKAGES=(
   libfreetype-dev libgs-common libuchardet-dev libzip-dev libicu-dev libreoffice-writer-nogui
   # tools the conversion tests read results back with
   webp imagemagick libvips-tools unrtf unzip icnsutils
-  # peers of the benchmarks
-  img2pdf
+  # a real manual (96 named destinations, 75 internal links) the merge tests and benchmarks read
+  libtasn1-doc
+  # peers of the benchmarks (test_chmLib: chmlib's own reading of one object)
+  img2pdf libchm-bin
 )
 need=()
 for p in "${PACKAGES[@]}"; do

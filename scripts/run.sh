@@ -9,7 +9,6 @@ sample="$build/fixtures/sample.chm"
 if [ -x "$build/app/lumeno" ]; then
   exec "$build/app/lumeno" "$sample" "$@"
 fi
-# chmtool reads books through the reading program the build keeps beside the reader's folder.
-export LUMENO_CHM_READER="$build/libexec/lumeno/lumeno-chm-reader"
-"$build/tools/chmtool/chmtool" info "$sample"
-"$build/tools/chmtool/chmtool" toc "$sample"
+# chmtool finds the reading program in ../libexec/lumeno, as an installed one does.
+"$build/bin/chmtool" info "$sample"
+"$build/bin/chmtool" toc "$sample"

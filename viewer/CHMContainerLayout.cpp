@@ -7,6 +7,8 @@
 
 #include <QFile>
 #include <QHash>
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -133,10 +135,23 @@ static bool checkCompressedSection(const CHMContainerLayout& layout, const Chmli
     const auto& control = streams->controlData;
     const auto& reset = streams->resetTable;
     const auto& content = streams->content;
-    // chmlib reads nothing compressed unless it finds all three in the uncompressed section.
+    // chmlib reads nothing compressed unless it finds all three in the uncompressed section. A
+    // book without compressed objects needs none of them; one with such objects and no way to
+    // read them is damaged: its pages would read as missing, as if it had none.
     if (!control || !reset || !content || control->section != 0 || reset->section != 0 ||
-        content->section != 0)
-        return true;
+        content->section != 0) {
+        const auto& objects = layout.objects();
+        if (std::none_of(objects.begin(), objects.end(),
+                         [](const CHMObjectEntry& e) { return e.section == 1 && e.length > 0; }))
+            return true;
+        const auto [stream, what] =
+            !control || control->section != 0 ? std::pair(&control, "control data")
+            : !reset || reset->section != 0   ? std::pair(&reset, "reset table")
+                                              : std::pair(&content, "content");
+        return fail(reason, QStringLiteral("the compressed section's %1 is %2")
+                                .arg(QLatin1String(what), *stream ? QStringLiteral("misplaced")
+                                                                  : QStringLiteral("missing")));
+    }
     const quint64 off = layout.contentOffset(), size = layout.fileSize();
     // chmlib reads the reset table header first and gives up on compression when it is short.
     const QByteArray tableBytes = readSectionZero(*reset, off, size, 64ull << 20, readAt);

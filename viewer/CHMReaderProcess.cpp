@@ -1,5 +1,7 @@
 #include "CHMReaderProcess.h"
 
+#include "HelperPrograms.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -44,19 +46,24 @@ struct SpawnAttributes {
 
 } // namespace
 
+namespace {
+
+// Where a missing program was looked for, for the message that says it is missing.
+QString whereLooked() {
+    const QString fromEnvironment = qEnvironmentVariable("LUMENO_CHM_READER");
+    if (!fromEnvironment.isEmpty())
+        return QStringLiteral("LUMENO_CHM_READER names %1, which is no program")
+            .arg(fromEnvironment);
+    return QStringLiteral("looked in %1").arg(helperProgramFolders().join(QStringLiteral(" and ")));
+}
+
+} // namespace
+
 QString CHMReaderProcess::programPath() {
     const QString fromEnvironment = qEnvironmentVariable("LUMENO_CHM_READER");
     if (!fromEnvironment.isEmpty())
         return QFileInfo(fromEnvironment).isExecutable() ? fromEnvironment : QString();
-    const QString folder =
-        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
-    for (const QString& candidate :
-         {folder + QLatin1Char('/') + QLatin1String(kProgramName),
-          folder + QStringLiteral("/../libexec/lumeno/") + QLatin1String(kProgramName)}) {
-        if (QFileInfo(candidate).isExecutable())
-            return QFileInfo(candidate).absoluteFilePath();
-    }
-    return {};
+    return findHelperProgram(QLatin1String(kProgramName));
 }
 
 CHMReaderProcess::CHMReaderProcess(pid_t pid, int socket)
@@ -82,9 +89,8 @@ std::unique_ptr<CHMReaderProcess> CHMReaderProcess::start(int bookFd, CHMOpenFai
     CHMOpenFailure& fail = failure ? *failure : ignored;
     const QString program = programPath();
     if (program.isEmpty()) {
-        fail = {
-            CHMOpenFailure::CannotOpen,
-            QStringLiteral("the reading program %1 is missing").arg(QLatin1String(kProgramName))};
+        fail = {CHMOpenFailure::CannotOpen, QStringLiteral("the reading program %1 is missing (%2)")
+                                                .arg(QLatin1String(kProgramName), whereLooked())};
         return nullptr;
     }
     int pair[2];

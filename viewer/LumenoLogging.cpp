@@ -17,7 +17,8 @@ namespace {
 QtMessageHandler previousHandler = nullptr;
 
 // Notes written at each start that ask nothing of the user: the sandbox turned off, a headless
-// display, no GPU, no runtime folder.
+// display, no GPU, no OpenGL on an X display (the reader draws in software on purpose), no
+// runtime folder.
 bool isEngineNote(const QMessageLogContext& context, const QString& message) {
     const QLatin1String category(context.category ? context.category : "");
     if (category.startsWith(QLatin1String("qt.webengine")))
@@ -27,6 +28,7 @@ bool isEngineNote(const QMessageLogContext& context, const QString& message) {
         "No suitable graphics backend found",
         "WebEngineContext used before QtWebEngineCore::initialize()",
         "This plugin does not support",
+        "QXcbIntegration: Cannot create platform",
         "QStandardPaths: XDG_RUNTIME_DIR not set",
         "QStandardPaths: wrong permissions on runtime directory",
     };

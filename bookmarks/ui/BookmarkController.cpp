@@ -92,6 +92,8 @@ QMenu* BookmarkController::installMenu(QMenuBar* bar, QWidget* window) {
 }
 
 void BookmarkController::menuNeedsUpdate(QMenu* menu) {
+    // A book moved away and back since the last look is enabled again.
+    m_library->refreshValidity();
     const QString kind = menu->property(kMenuKind).toString();
     if (kind == kTagsKind) {
         groupByTagsMenuNeedsUpdate(menu);
@@ -194,8 +196,11 @@ void BookmarkController::showAddBookmark(QWidget* window) {
     if (!window || !m_host.currentPage)
         return;
     const std::optional<BookmarkPage> page = m_host.currentPage(window);
-    if (!page || page->url.isEmpty() || page->filePath.isEmpty())
+    if (!page || page->url.isEmpty() || page->filePath.isEmpty()) {
+        // The shortcut works whether the menu, which greys the command out, was opened or not.
+        reportError(tr("There is no page to bookmark yet: add the bookmark once the page shows."));
         return;
+    }
     BookmarkStore* context = managedObjectContext();
     if (!context)
         return;

@@ -7,8 +7,10 @@
 //   nothing when it shows no page;
 // - openPage(path, url): opens the file (or brings its window forward) and loads the URL in it;
 //   false when the file could not be opened (the application has told the user why).
-// Menus are filled from the store each time they are about to show. Items of bookmarks whose
-// file was gone at the last purge are disabled. Problems go to reportError(). GUI thread only.
+// Menus are filled from the store each time they are about to show, once the library has looked
+// again where the bookmarked books are: items of bookmarks whose file is gone are disabled, and
+// enabled again when it comes back. Adding a bookmark while the window shows no page yet is
+// refused with the reason. Problems go to reportError(). GUI thread only.
 #pragma once
 
 #include "AddBookmarkSheet.h"

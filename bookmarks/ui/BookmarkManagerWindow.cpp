@@ -5,6 +5,8 @@
 #include "CHMFile.h"
 #include "FetchRequestItem.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -66,6 +68,28 @@ BookmarkManagerWindow::BookmarkManagerWindow(QWidget* parent)
     layout->addWidget(m_readOnlyNotice);
     layout->addWidget(splitter);
     resize(760, 440);
+
+    // A window of its own without a menu bar: the keys that close a window or quit the reader
+    // are its own actions, with the usual keys whatever the platform's key scheme says.
+    auto keysWith = [](std::initializer_list<QKeySequence> usual, QKeySequence::StandardKey key) {
+        QList<QKeySequence> keys(usual);
+        for (const QKeySequence& platform : QKeySequence::keyBindings(key)) {
+            if (!keys.contains(platform))
+                keys << platform;
+        }
+        return keys;
+    };
+    auto* closeWindow = new QAction(tr("Close"), this);
+    closeWindow->setObjectName(QStringLiteral("closeManagerAction"));
+    closeWindow->setShortcuts(keysWith(
+        {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}, QKeySequence::Close));
+    connect(closeWindow, &QAction::triggered, this, &QWidget::close);
+    auto* quit = new QAction(tr("Quit Lumeno+"), this);
+    quit->setObjectName(QStringLiteral("quitAction"));
+    quit->setShortcuts(keysWith({QKeySequence(Qt::CTRL | Qt::Key_Q)}, QKeySequence::Quit));
+    // As the menus' Quit: every window closes, and the reader ends with the last.
+    connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+    addActions({closeWindow, quit});
 
     connect(m_tocView, &QTreeWidget::itemSelectionChanged, this,
             &BookmarkManagerWindow::sourceSelectionChanged);

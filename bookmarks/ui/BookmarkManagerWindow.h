@@ -1,7 +1,9 @@
 // The bookmark manager: the source list ("All", "Tags" with one node per tag, "Files" with one
 // node per file) beside the table of the selected node's bookmarks, and a remove button. It only
-// shows; the BookmarkController fills it and acts on its signals. The source list's nodes belong
-// to the controller and must outlive the next setSource().
+// shows; the BookmarkController fills it and acts on its signals. Esc and Ctrl+W (and the
+// platform's Close key) close it; the Quit key (Ctrl+Q) quits the reader from it, as the menus'
+// Quit does. The source list's nodes belong to the controller and must outlive the next
+// setSource().
 #pragma once
 
 #include <QList>

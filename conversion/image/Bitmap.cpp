@@ -15,6 +15,7 @@ bool Bitmap::allocate(std::int64_t w, std::int64_t h, ColorModel m, bool alpha,
     if (!checkedPictureBytes(w, h, count, &bytes, error))
         return false;
     try {
+        std::vector<std::uint16_t>().swap(deepPixels);
         pixels.assign(bytes, 0);
     } catch (const std::bad_alloc&) {
         if (error)
@@ -149,6 +150,9 @@ bool applyOrientation(Bitmap& bitmap, int orientation) {
     out.dpiY = swapped ? bitmap.dpiX : bitmap.dpiY;
     out.iccProfile = bitmap.iccProfile;
     const std::size_t n = std::size_t(bitmap.channels());
+    const bool deep = bitmap.hasDeepPixels();
+    if (deep)
+        out.deepPixels.resize(out.pixels.size());
     for (std::int64_t oy = 0; oy < out.height; ++oy) {
         std::uint8_t* d = out.row(oy);
         for (std::int64_t ox = 0; ox < out.width; ++ox, d += n) {
@@ -183,6 +187,10 @@ bool applyOrientation(Bitmap& bitmap, int orientation) {
                 break;
             }
             std::memcpy(d, bitmap.row(y) + std::size_t(x) * n, n);
+            if (deep)
+                std::memcpy(out.deepPixels.data() + std::size_t(oy) * out.rowBytes() +
+                                std::size_t(ox) * n,
+                            bitmap.deepRow(y) + std::size_t(x) * n, n * sizeof(std::uint16_t));
         }
     }
     bitmap = std::move(out);

@@ -1,5 +1,7 @@
 // The pixels every reader produces and every writer takes: 8 bits a sample, interleaved, rows
-// top to bottom, alpha (when present) last and not premultiplied.
+// top to bottom, alpha (when present) last and not premultiplied. A reader of a file that holds
+// 16 bits a sample keeps them beside the 8-bit pixels (deepPixels), for the writers of formats
+// that hold 16 bits too.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +23,11 @@ struct Bitmap {
     double dpiY = 0;
     std::vector<std::uint8_t> iccProfile;
     std::vector<std::uint8_t> pixels;
+    // The same samples at 16 bits (the 8-bit ones are their high bytes, or rounded), in the same
+    // layout, when the file held them; else empty. What draws, resamples or converts a picture
+    // makes a new bitmap without them, and allocate() drops them, so only a picture carried over
+    // from its file as it was keeps them.
+    std::vector<std::uint16_t> deepPixels;
 
     int colorChannels() const {
         return model == ColorModel::Gray ? 1 : model == ColorModel::RGB ? 3 : 4;
@@ -32,6 +39,11 @@ struct Bitmap {
         return pixels.data() + std::size_t(y) * rowBytes();
     }
     bool empty() const { return width <= 0 || height <= 0 || pixels.empty(); }
+    // Whether 16-bit samples of these very pixels are at hand.
+    bool hasDeepPixels() const { return !pixels.empty() && deepPixels.size() == pixels.size(); }
+    const std::uint16_t* deepRow(std::int64_t y) const {
+        return deepPixels.data() + std::size_t(y) * rowBytes();
+    }
 
     // Sizes the pixel buffer after checking the size against the shared cap; false with a
     // message when the picture is too large or memory runs out.

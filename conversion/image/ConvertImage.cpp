@@ -4,6 +4,7 @@
 
 #include "ImageFormats.h"
 #include "ImageMetadataCopier.h"
+#include "ItemFailures.h"
 #include "OutputFile.h"
 #include "PDFImageWriter.h"
 #include "TIFFCodec.h"
@@ -112,11 +113,16 @@ bool writeThroughTIFF(ImageConversionJob& job, const Bitmap& bitmap) {
     return false;
 }
 
+// A picture of several that could not be written: the run goes on with the others, and fails.
+void noteFailedPicture(std::size_t index) {
+    NoteFailedItem("picture " + std::to_string(index + 1));
+}
+
 // Several pictures into numbered files, several at once. The names are taken first, in order
 // (they depend only on what the folder held before), then the pictures are encoded and written
 // by as many workers as the cores and the memory allow, then the outcomes are reported in order,
-// as writing them one after the other reports them: the result is the last picture's, the
-// message the last failure's.
+// as writing them one after the other reports them: the run succeeds only when every picture
+// was written; the message is the last failure's.
 bool writeNumberedInParallel(ImageConversionJob& job, const std::filesystem::path& folder,
                              bool folderMade, const std::string& baseName,
                              const std::string& extension) {
@@ -162,37 +168,33 @@ bool writeNumberedInParallel(ImageConversionJob& job, const std::filesystem::pat
                         : writeDirectTo(settings, pictures[i], o.name, o.error);
         }
     });
-    bool result = false;
+    std::size_t failed = 0;
     bool anyWritten = false;
     for (std::size_t i = 0; i < count; ++i) {
         const Outcome& o = outcomes[i];
         job.outputURL = o.name;
+        bool written = false;
         if (o.name.empty()) {
             job.lastError = "no name is free in " + folder.string();
-            result = false;
-            continue;
-        }
-        if (o.empty) {
+        } else if (o.empty) {
             job.lastError = "picture " + std::to_string(i + 1) + " holds no pixels";
-            result = false;
-            continue;
-        }
-        if (o.ok) {
-            result = true;
-        } else if (webp) {
-            job.lastError = o.error;
-            result = false;
+        } else if (o.ok) {
+            written = true;
         } else {
             job.lastError = o.error;
-            result = writeThroughTIFF(job, pictures[i]);
+            written = !webp && writeThroughTIFF(job, pictures[i]);
         }
-        anyWritten = anyWritten || result;
+        if (!written) {
+            ++failed;
+            noteFailedPicture(i);
+        }
+        anyWritten = anyWritten || written;
     }
     if (folderMade && !anyWritten) {
         std::error_code ignored;
         std::filesystem::remove(folder, ignored); // only when empty
     }
-    return result;
+    return failed == 0;
 }
 
 } // namespace
@@ -225,7 +227,14 @@ bool ConvertImage(ImageConversionJob& job) {
     bool folderMade = false;
     bool anyWritten = false;
     PDFImageWriter pdf;
-    bool result = false;
+    // Every picture is tried; one that failed fails the run (and is named when there are
+    // several).
+    std::size_t failed = 0;
+    auto fail = [&](std::size_t i) {
+        ++failed;
+        if (count > 1)
+            noteFailedPicture(i);
+    };
     long nextNumber = 0;
     if (severalFiles) {
         folder = job.outputURL.parent_path() / baseName;
@@ -243,7 +252,7 @@ bool ConvertImage(ImageConversionJob& job) {
             job.outputURL = nextFreeFile(folder, baseName, extension, nextNumber);
             if (job.outputURL.empty()) {
                 job.lastError = "no name is free in " + folder.string();
-                result = false;
+                fail(i);
                 continue;
             }
         }
@@ -255,39 +264,40 @@ bool ConvertImage(ImageConversionJob& job) {
         }
         if (bitmap.empty()) {
             job.lastError = "picture " + std::to_string(i + 1) + " holds no pixels";
-            result = false;
+            fail(i);
             continue;
         }
         if (onePDF) {
             pdf.addPage(bitmap, job.resolutionX, job.resolutionY);
-            result = true;
             continue;
         }
         const std::int32_t f = job.outputFormat;
+        bool written = false;
         if (f == kFormatWebP) {
-            result = writeWebP(job, bitmap);
+            written = writeWebP(job, bitmap);
         } else if (job.keepSourceResolution && !job.keepMetadata &&
                    (f == 2 || f == 4 || f == 7 || f == 10 || f == 13) && writeDirect(job, bitmap)) {
-            result = true;
+            written = true;
         } else {
-            result = writeThroughTIFF(job, bitmap);
+            written = writeThroughTIFF(job, bitmap);
         }
-        anyWritten = anyWritten || result;
+        if (!written)
+            fail(i);
+        anyWritten = anyWritten || written;
     }
+    bool written = true;
     if (onePDF) {
-        // Every page that could be made is written, even when the last picture failed; the
-        // result still says that one failed.
+        // Every page that could be made is written, even when a picture failed; the result
+        // still says that one did.
         std::vector<std::uint8_t> bytes;
-        const bool written =
-            pdf.pageCount() > 0 && pdf.write(bytes, job.lastError) &&
-            writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
-        result = result && written;
+        written = pdf.pageCount() > 0 && pdf.write(bytes, job.lastError) &&
+                  writeFileAtomically(job.outputURL, bytes, job.fileAttributes, job.lastError);
     }
     if (severalFiles && folderMade && !anyWritten) {
         std::error_code ignored;
         std::filesystem::remove(folder, ignored); // only when empty
     }
-    return result;
+    return written && failed == 0;
 }
 
 } // namespace conversion

@@ -43,10 +43,23 @@ bool encodeEXRBitmap(const Bitmap& input, std::vector<std::uint8_t>& out, std::s
         !checkedPictureBytes(input.width, input.height, sizeof(Imf::Rgba), nullptr, &error))
         return false;
     try {
-        const Bitmap rgb = convertBitmap(input, ColorModel::RGB, false);
+        // Grey or RGB samples of 16 bits, as their file held them, keep what a half float holds
+        // of them; anything else goes through 8-bit RGB.
+        const bool deep =
+            input.hasDeepPixels() && !input.hasAlpha && input.model != ColorModel::CMYK;
+        const Bitmap rgb = deep ? layoutOf(input) : convertBitmap(input, ColorModel::RGB, false);
         const std::size_t count = std::size_t(rgb.width) * std::size_t(rgb.height);
         std::vector<Imf::Rgba> pixels(count);
-        for (std::size_t i = 0; i < count; ++i) {
+        if (deep) {
+            const std::size_t n = std::size_t(input.channels());
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint16_t* p = &input.deepPixels[i * n];
+                const float r = p[0] / 65535.0f;
+                pixels[i] = n == 1 ? Imf::Rgba(r, r, r, 1.0f)
+                                   : Imf::Rgba(r, p[1] / 65535.0f, p[2] / 65535.0f, 1.0f);
+            }
+        }
+        for (std::size_t i = 0; !deep && i < count; ++i) {
             const std::uint8_t* p = &rgb.pixels[i * 3];
             pixels[i] = Imf::Rgba(p[0] / 255.0f, p[1] / 255.0f, p[2] / 255.0f, 1.0f);
         }

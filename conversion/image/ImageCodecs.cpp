@@ -36,9 +36,6 @@ bool formatTakesMetadata(std::int32_t f) {
 bool canWriteFormat(std::int32_t format, std::string* reason) {
     const char* why = nullptr;
     switch (format) {
-    case kFormatIllustrator:
-        why = "Illustrator files cannot be written";
-        break;
     case kFormatMacPaint:
         why = "MacPaint files can be read but not written";
         break;

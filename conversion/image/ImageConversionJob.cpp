@@ -1,5 +1,6 @@
 #include "ImageConversionJob.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 
 #include "CameraRawCodec.h"
 #include "ImageFormats.h"
@@ -41,7 +42,8 @@ bool readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>&
         return false;
     }
     if (!in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) {
-        error = "cannot read the file";
+        const std::string why = whyUnreadable(path);
+        error = "cannot read the file" + (why.empty() ? std::string() : ": " + why);
         return false;
     }
     return true;
@@ -118,7 +120,8 @@ bool ImageConversionJob::LoadInputImage(const std::filesystem::path& url, int jp
     Bitmap png;
     if (uti == "public.tiff" && !cameraRaw) {
         ok = readTIFFFile(url, image->representations, lastError);
-    } else if (uti == "public.png" && readUprightPNGFile(url, png)) {
+    } else if (uti == "public.png" && !holdsSixteenBitSamples(url, uti) &&
+               readUprightPNGFile(url, png)) {
         image->representations.push_back(std::move(png));
         ok = true;
     } else {

@@ -129,7 +129,8 @@ opj_image_t* decodeImage(const std::uint8_t* bytes, std::size_t length) {
 int CreatePixelDataFromJPEG2000(const std::vector<std::uint8_t>& data,
                                 std::vector<std::uint8_t>* pixels, int* colorCode,
                                 int* componentCount, std::vector<std::uint8_t>* iccProfile,
-                                std::uint32_t* outWidth, std::uint32_t* outHeight) {
+                                std::uint32_t* outWidth, std::uint32_t* outHeight,
+                                std::vector<std::uint16_t>* deep) {
     if (data.size() < 2 || !pixels)
         return -1;
     opj_image_t* image = decodeImage(data.data(), data.size());
@@ -180,11 +181,21 @@ int CreatePixelDataFromJPEG2000(const std::vector<std::uint8_t>& data,
     const std::int64_t offset = first.sgnd ? (std::int64_t(1) << (prec - 1)) : 0;
     const std::int64_t maxValue = (std::int64_t(1) << prec) - 1;
     const std::size_t count = std::size_t(width) * std::size_t(height);
+    std::vector<std::uint16_t> sixteen;
+    if (deep && prec == 16 && image->color_space != OPJ_CLRSPC_SYCC) {
+        try {
+            sixteen.resize(total);
+        } catch (...) {
+            sixteen.clear();
+        }
+    }
     for (int c = 0; c < written; ++c) {
         const OPJ_INT32* samples = image->comps[c].data;
         for (std::size_t i = 0; i < count; ++i) {
             std::int64_t v =
                 std::clamp<std::int64_t>(std::int64_t(samples[i]) + offset, 0, maxValue);
+            if (!sixteen.empty())
+                sixteen[i * std::size_t(written) + std::size_t(c)] = std::uint16_t(v);
             if (prec > 8)
                 v >>= (prec - 8);
             else if (prec < 8)
@@ -203,6 +214,8 @@ int CreatePixelDataFromJPEG2000(const std::vector<std::uint8_t>& data,
         }
     }
     pixels->swap(buffer);
+    if (deep)
+        deep->swap(sixteen);
     if (colorCode && *colorCode == 0)
         *colorCode = colorComponents == 4 ? 3 : colorComponents == 3 ? 2 : 1;
     if (componentCount)
@@ -232,8 +245,9 @@ bool decodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap&
     int colorCode = 0;
     int components = 0;
     std::uint32_t width = 0, height = 0;
-    if (CreatePixelDataFromJPEG2000(data, &pixels, &colorCode, &components, &icc, &width,
-                                    &height) != 0) {
+    std::vector<std::uint16_t> deep;
+    if (CreatePixelDataFromJPEG2000(data, &pixels, &colorCode, &components, &icc, &width, &height,
+                                    &deep) != 0) {
         error = "damaged or unsupported JPEG 2000 data";
         return false;
     }
@@ -244,6 +258,7 @@ bool decodeJPEG2000Bitmap(const std::uint8_t* bytes, std::size_t length, Bitmap&
                                  : ColorModel::Gray;
     out.hasAlpha = components > out.colorChannels();
     out.pixels.swap(pixels);
+    out.deepPixels.swap(deep);
     out.iccProfile.swap(icc);
     return true;
 }
@@ -263,13 +278,15 @@ bool encodeJPEG2000Bitmap(const Bitmap& input, double quality, bool keepAlpha,
         return false;
     const Bitmap& flat = unconverted.iccProfile.empty() ? unconverted : converted;
     const int n = flat.channels();
+    // A picture carried over from a file with 16-bit samples keeps them.
+    const bool deep = &flat == &input && input.hasDeepPixels();
     std::vector<opj_image_cmptparm_t> parms(static_cast<std::size_t>(n));
     for (auto& p : parms) {
         std::memset(&p, 0, sizeof p);
         p.dx = p.dy = 1;
         p.w = OPJ_UINT32(flat.width);
         p.h = OPJ_UINT32(flat.height);
-        p.prec = 8;
+        p.prec = deep ? 16 : 8;
         p.sgnd = 0;
     }
     const OPJ_COLOR_SPACE space = flat.model == ColorModel::Gray  ? OPJ_CLRSPC_GRAY
@@ -287,7 +304,8 @@ bool encodeJPEG2000Bitmap(const Bitmap& input, double quality, bool keepAlpha,
     const std::size_t count = std::size_t(flat.width) * std::size_t(flat.height);
     for (int c = 0; c < n; ++c)
         for (std::size_t i = 0; i < count; ++i)
-            image->comps[c].data[i] = flat.pixels[i * std::size_t(n) + std::size_t(c)];
+            image->comps[c].data[i] = deep ? flat.deepPixels[i * std::size_t(n) + std::size_t(c)]
+                                           : flat.pixels[i * std::size_t(n) + std::size_t(c)];
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_numlayers = 1;

@@ -13,10 +13,13 @@
 // given. componentCount receives the samples per pixel actually written. Higher precisions keep
 // their high byte, lower ones are scaled up to the full 8-bit range, sYCC becomes RGB. iccProfile
 // (may be null) receives the file's profile. Answers 0, or -1 on any failure (outputs untouched).
+// `deep` (may be null) receives the 16-bit samples of a file that holds 16 bits (not sYCC), in
+// the layout of `pixels`; else it is emptied.
 int CreatePixelDataFromJPEG2000(const std::vector<std::uint8_t>& data,
                                 std::vector<std::uint8_t>* pixels, int* colorCode,
                                 int* componentCount, std::vector<std::uint8_t>* iccProfile,
-                                std::uint32_t* width = nullptr, std::uint32_t* height = nullptr);
+                                std::uint32_t* width = nullptr, std::uint32_t* height = nullptr,
+                                std::vector<std::uint16_t>* deep = nullptr);
 
 namespace conversion {
 

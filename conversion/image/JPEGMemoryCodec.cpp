@@ -87,7 +87,8 @@ bool readResolution(const jpeg_decompress_struct& info, double* x, double* y) {
 
 int DecompressJPEGData(const std::uint8_t* bytes, std::size_t length, int* colorCode,
                        std::uint8_t** pixels, std::size_t* size, std::uint32_t* width,
-                       std::uint32_t* height, double* resolutionX, double* resolutionY) {
+                       std::uint32_t* height, double* resolutionX, double* resolutionY,
+                       int colorTransform) {
     if (!bytes || length == 0 || !pixels)
         return 1;
     *pixels = nullptr;
@@ -104,6 +105,16 @@ int DecompressJPEGData(const std::uint8_t* bytes, std::size_t length, int* color
     jpeg_create_decompress(&info);
     setMemorySource(&info, &source, bytes, length);
     jpeg_read_header(&info, TRUE);
+    // An Adobe marker's transform flag wins; only without one does the caller's choice count.
+    if ((colorTransform == 0 || colorTransform == 1) && !info.saw_Adobe_marker) {
+        if (info.num_components == 3) {
+            info.jpeg_color_space = colorTransform ? JCS_YCbCr : JCS_RGB;
+            info.out_color_space = JCS_RGB;
+        } else if (info.num_components == 4) {
+            info.jpeg_color_space = colorTransform ? JCS_YCCK : JCS_CMYK;
+            info.out_color_space = JCS_CMYK;
+        }
+    }
     std::size_t total = 0;
     if (!conversion::checkedPictureBytes(info.image_width, info.image_height, info.num_components,
                                          &total)) {

@@ -15,9 +15,12 @@
 // Colour code by output components: 1 for grey, 2 for RGB, 4 for CMYK (stored as in the file).
 // Answers 0 on success, 1 on failure; the pixels are malloc'd for the caller to free. The
 // resolutions are written only when the file records dots per inch or per centimetre.
+// `colorTransform` 0 or 1 says whether three or four components are stored transformed (YCbCr,
+// YCCK) when the file has no Adobe marker to say so itself; -1 leaves it to the file.
 int DecompressJPEGData(const std::uint8_t* bytes, std::size_t length, int* colorCode,
                        std::uint8_t** pixels, std::size_t* size, std::uint32_t* width,
-                       std::uint32_t* height, double* resolutionX, double* resolutionY);
+                       std::uint32_t* height, double* resolutionX, double* resolutionY,
+                       int colorTransform = -1);
 
 // Rows of components x width bytes. The output buffer is malloc'd (free it); size 0 after the
 // call means failure.

@@ -1,11 +1,14 @@
 #include "MagickCodec.h"
 
+#include "ConversionLog.h"
 #include "PixelLimits.h"
 
 #include <Magick++.h>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <mutex>
 
 namespace conversion {
@@ -32,6 +35,12 @@ bool bitmapFromImage(Magick::Image& image, Bitmap& out, std::string& error) {
     if (alpha)
         map += "A";
     image.write(0, 0, std::size_t(w), std::size_t(h), map, Magick::CharPixel, out.pixels.data());
+    // A picture of more than 8 bits a sample (a 16-bit Photoshop file) keeps them beside.
+    if (image.depth() > 8) {
+        out.deepPixels.resize(out.pixels.size());
+        image.write(0, 0, std::size_t(w), std::size_t(h), map, Magick::ShortPixel,
+                    out.deepPixels.data());
+    }
     // The image's own figures: density() answers a default of 72 when the file records none.
     double dx = image.xResolution(), dy = image.yResolution();
     if (image.resolutionUnits() == Magick::PixelsPerCentimeterResolution) {
@@ -108,6 +117,41 @@ bool picturesWithinCaps(const std::uint8_t* bytes, std::size_t length, const std
         return false;
     }
     return true;
+}
+
+// ImageMagick's reason alone: without the program's name before it, the empty file name it quotes
+// for a blob, and its own source location after it (" @ error/bmp.c/ReadBMPImage/857").
+std::string magickReason(const Magick::Exception& e) {
+    std::string text = e.what();
+    const std::size_t at = text.find(" @ ");
+    if (at != std::string::npos)
+        text.erase(at);
+    const std::size_t colon = text.find(": ");
+    if (colon != std::string::npos && text.find(' ') > colon)
+        text.erase(0, colon + 2);
+    for (const char* empty : {" `'", " ``", "`'"}) {
+        const std::size_t i = text.find(empty);
+        if (i != std::string::npos)
+            text.erase(i, std::strlen(empty));
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text.empty() ? "ImageMagick gave no reason" : text;
+}
+
+// ImageMagick reports faults it read past (a header's size one byte short, say) as warnings, or as
+// a corrupt-image error with the picture read all the same; its own programs then go on with the
+// picture, and so does this. Anything else, or no picture, stays a failure.
+template <typename Read> void readPastDamage(Read read, const std::function<bool()>& gotPicture) {
+    try {
+        read();
+    } catch (const Magick::Warning& e) {
+        ConversionLog("note: " + magickReason(e) + "; the picture is read as it is");
+    } catch (const Magick::ErrorCorruptImage& e) {
+        if (!gotPicture())
+            throw;
+        ConversionLog("note: " + magickReason(e) + "; the picture is read as it is");
+    }
 }
 
 std::string megabytes(MagickCore::MagickSizeType bytes) {
@@ -193,6 +237,8 @@ std::string magickCoderForOutput(std::int32_t format) {
         return "SGI";
     case 14:
         return "PICT";
+    case 15:
+        return "AI"; // ImageMagick's Illustrator writer: the picture on a PDF page
     case 18:
         return "ICO";
     case 19:
@@ -217,8 +263,16 @@ bool decodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
             return false;
         Magick::Blob blob(bytes, length);
         Magick::Image probe;
+        probe.quiet(true);
         probe.magick(coder);
-        probe.ping(blob);
+        // The ping's notes come again with the reading: only the reading's are told.
+        try {
+            probe.ping(blob);
+        } catch (const Magick::Warning&) {
+        } catch (const Magick::ErrorCorruptImage&) {
+            if (probe.columns() == 0 || probe.rows() == 0)
+                throw;
+        }
         if (!checkedPictureBytes(std::int64_t(probe.columns()), std::int64_t(probe.rows()), 4,
                                  nullptr, &error) ||
             !withinMagickLimits(std::int64_t(probe.columns()), std::int64_t(probe.rows()),
@@ -233,7 +287,8 @@ bool decodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
             // The coder is named, as for single pictures: ImageMagick finds no icon by content.
             MagickCore::CopyMagickString(options.imageInfo()->magick, coder.c_str(), MaxTextExtent);
             std::vector<Magick::Image> raw;
-            Magick::readImages(&raw, blob, options);
+            readPastDamage([&] { Magick::readImages(&raw, blob, options); },
+                           [&] { return !raw.empty(); });
             if (coder == "GIF" && raw.size() > 1)
                 Magick::coalesceImages(&images, raw.begin(), raw.end());
             else
@@ -242,7 +297,11 @@ bool decodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
             Magick::Image image;
             image.quiet(true);
             image.magick(coder);
-            image.read(blob);
+            readPastDamage([&] { image.read(blob); },
+                           [&] {
+                               return image.columns() == probe.columns() &&
+                                      image.rows() == probe.rows() && image.columns() > 0;
+                           });
             images.push_back(image);
         }
         if (images.size() > kMaxPicturesPerFile) {
@@ -266,7 +325,7 @@ bool decodeMagickBitmaps(const std::uint8_t* bytes, std::size_t length, const st
             frames.push_back(std::move(frame));
         }
     } catch (const Magick::Exception& e) {
-        error = std::string("unreadable image: ") + e.what();
+        error = "unreadable image: " + magickReason(e);
         frames.clear();
         return false;
     }
@@ -300,8 +359,14 @@ bool encodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keep
                                                           : "I";
         if (flat.hasAlpha)
             map += "A";
+        // Photoshop files hold 16 bits a sample: a picture carried over with them keeps them.
+        const bool deep = coder == "PSD" && &flat == &input && input.hasDeepPixels();
         Magick::Image image(std::size_t(flat.width), std::size_t(flat.height), map,
-                            Magick::CharPixel, flat.pixels.data());
+                            deep ? Magick::ShortPixel : Magick::CharPixel,
+                            deep ? static_cast<const void*>(flat.deepPixels.data())
+                                 : static_cast<const void*>(flat.pixels.data()));
+        if (deep)
+            image.depth(16);
         image.quiet(true);
         if (std::isfinite(dpiX) && std::isfinite(dpiY) && dpiX > 0 && dpiY > 0) {
             image.resolutionUnits(Magick::PixelsPerInchResolution);
@@ -322,7 +387,7 @@ bool encodeMagickBitmap(const Bitmap& input, const std::string& coder, bool keep
         }
         out.assign(data, data + blob.length());
     } catch (const Magick::Exception& e) {
-        error = std::string("the ") + coder + " writer failed: " + e.what();
+        error = "the " + coder + " writer failed: " + magickReason(e);
         return false;
     }
     return true;

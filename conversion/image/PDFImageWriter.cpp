@@ -19,21 +19,45 @@ std::string formatNumber(double value) {
     return s.str();
 }
 
-QPDFObjectHandle colorSpaceOf(QPDF& pdf, const Bitmap& b) {
-    const char* device = b.model == ColorModel::Gray  ? "/DeviceGray"
-                         : b.model == ColorModel::RGB ? "/DeviceRGB"
-                                                      : "/DeviceCMYK";
-    if (b.iccProfile.empty())
+// The number of colour channels of an ICC profile's data colour space; 0 for a profile that is
+// too short to be one or whose space has no place in a PDF image.
+int profileComponents(const std::vector<std::uint8_t>& profile) {
+    if (profile.size() < 132)
+        return 0;
+    const std::string space(profile.begin() + 16, profile.begin() + 20);
+    if (space == "GRAY")
+        return 1;
+    if (space == "CMYK")
+        return 4;
+    for (const char* three :
+         {"RGB ", "Lab ", "XYZ ", "YCbr", "Luv ", "Yxy ", "HSV ", "HLS ", "CMY "})
+        if (space == three)
+            return 3;
+    return 0;
+}
+
+} // namespace
+
+QPDFObjectHandle imageColorSpace(QPDF& pdf, int components,
+                                 const std::vector<std::uint8_t>& profile) {
+    const char* device = components == 1   ? "/DeviceGray"
+                         : components == 4 ? "/DeviceCMYK"
+                                           : "/DeviceRGB";
+    // A profile of another number of channels than the samples (a grey picture that kept the
+    // profile of its colour original) would make the image unreadable: the device space serves.
+    if (profile.empty() || profileComponents(profile) != components)
         return QPDFObjectHandle::newName(device);
-    QPDFObjectHandle profile =
-        QPDFObjectHandle::newStream(&pdf, std::string(b.iccProfile.begin(), b.iccProfile.end()));
-    profile.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(b.colorChannels()));
-    profile.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(device));
+    QPDFObjectHandle stream =
+        QPDFObjectHandle::newStream(&pdf, std::string(profile.begin(), profile.end()));
+    stream.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(components));
+    stream.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(device));
     QPDFObjectHandle array = QPDFObjectHandle::newArray();
     array.appendItem(QPDFObjectHandle::newName("/ICCBased"));
-    array.appendItem(profile);
+    array.appendItem(stream);
     return array;
 }
+
+namespace {
 
 QPDFObjectHandle imageStream(QPDF& pdf, const Bitmap& b) {
     std::string samples;
@@ -50,7 +74,8 @@ QPDFObjectHandle imageStream(QPDF& pdf, const Bitmap& b) {
         dict.replaceKey("/ColorSpace", space);
         return image;
     };
-    QPDFObjectHandle image = makeImage(std::move(samples), colorSpaceOf(pdf, b));
+    QPDFObjectHandle image =
+        makeImage(std::move(samples), imageColorSpace(pdf, b.colorChannels(), b.iccProfile));
     if (b.model == ColorModel::CMYK && b.iccProfile.empty()) {
         // Plain CMYK samples are read upright; say so, as some readers assume Adobe's inversion.
         QPDFObjectHandle decode = QPDFObjectHandle::newArray();

@@ -5,11 +5,21 @@
 
 #include "Bitmap.h"
 
+#include <qpdf/QPDFObjectHandle.hh>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
+class QPDF;
+
 namespace conversion {
+
+// The colour space of image samples with `components` colour channels: ICCBased on `profile`
+// when the profile describes that many (its /N is read from the profile's own colour space),
+// else the device space of that many channels.
+QPDFObjectHandle imageColorSpace(QPDF& pdf, int components,
+                                 const std::vector<std::uint8_t>& profile);
 
 class PDFImageWriter {
 public:

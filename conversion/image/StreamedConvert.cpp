@@ -19,6 +19,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <tiffio.h>
 #include <vector>
 
 namespace conversion {
@@ -231,12 +232,37 @@ bool readUprightPNGFile(const std::filesystem::path& path, Bitmap& out) {
     return true;
 }
 
+bool holdsSixteenBitSamples(const std::filesystem::path& path, const std::string& typeIdentifier) {
+    if (typeIdentifier == "public.png") {
+        // The signature, then IHDR: length, type, width, height, bit depth, colour type.
+        unsigned char head[26];
+        FilePtr file(std::fopen(path.c_str(), "rb"));
+        return file && std::fread(head, 1, sizeof head, file.get()) == sizeof head &&
+               std::memcmp(head + 12, "IHDR", 4) == 0 && head[24] == 16 && head[25] != 3;
+    }
+    if (typeIdentifier == "public.tiff") {
+        // libtiff's handlers are the process's: silenced, as the TIFF codec leaves them.
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+        TIFF* tif = TIFFOpen(path.c_str(), "rh");
+        std::uint16_t bits = 8;
+        if (tif) {
+            TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+            TIFFClose(tif);
+        }
+        return bits == 16;
+    }
+    return false;
+}
+
 StreamedResult convertStreamed(ImageConversionJob& job) {
     const std::int32_t f = job.outputFormat;
     if (!job.keepSourceResolution || job.keepMetadata || (f != kFormatJPEG && f != kFormatPNG))
         return StreamedResult::NotHandled;
     const std::string uti = typeIdentifierOfFile(job.inputURL);
     const bool jpegInput = uti == "public.jpeg";
+    if (f == kFormatPNG && holdsSixteenBitSamples(job.inputURL, uti))
+        return StreamedResult::NotHandled;
     std::unique_ptr<RowReader> reader;
     FilePtr input;
     if (uti == "public.tiff") {

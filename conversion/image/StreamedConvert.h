@@ -6,6 +6,7 @@
 #include "Bitmap.h"
 
 #include <filesystem>
+#include <string>
 
 namespace conversion {
 
@@ -26,5 +27,10 @@ StreamedResult convertStreamed(ImageConversionJob& job);
 // a copy of the file in memory. False, with nothing decoded, for any other file, and for damaged
 // data, which the whole-file decoder then reports in its own words.
 bool readUprightPNGFile(const std::filesystem::path& path, Bitmap& out);
+
+// Whether a PNG or TIFF file (by its type identifier) holds 16 bits a sample, which the streamed
+// path and the PNG row reader bring down to 8: such a file goes to the whole-picture readers,
+// which keep them for the writers that hold them.
+bool holdsSixteenBitSamples(const std::filesystem::path& path, const std::string& typeIdentifier);
 
 } // namespace conversion

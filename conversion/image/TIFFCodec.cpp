@@ -192,7 +192,9 @@ bool writePage(TIFF* tif, const Bitmap& input, const TIFFWriteSettings& s, int p
         }
         return TIFFWriteDirectory(tif) != 0;
     }
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    // A page carried over from a file with 16-bit samples keeps them.
+    const bool deep = &b == &input && input.hasDeepPixels();
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, deep ? 16 : 8);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(b.channels()));
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
                  b.model == ColorModel::Gray  ? PHOTOMETRIC_MINISBLACK
@@ -212,10 +214,13 @@ bool writePage(TIFF* tif, const Bitmap& input, const TIFFWriteSettings& s, int p
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(b.iccProfile.size()),
                      b.iccProfile.data());
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
-    std::vector<std::uint8_t> line(b.rowBytes());
+    std::vector<std::uint8_t> line(b.rowBytes() * (deep ? 2 : 1));
     for (std::int64_t y = 0; y < b.height; ++y) {
         // libtiff's predictor works in place, so each row goes through a copy.
-        std::memcpy(line.data(), b.row(y), line.size());
+        std::memcpy(line.data(),
+                    deep ? static_cast<const void*>(b.deepRow(y))
+                         : static_cast<const void*>(b.row(y)),
+                    line.size());
         if (TIFFWriteScanline(tif, line.data(), std::uint32_t(y), 0) < 0) {
             error = "TIFF encoding failed";
             return false;
@@ -276,7 +281,7 @@ bool writeAllPages(TIFF* tif, const std::vector<const Bitmap*>& pages,
 bool needsBigTIFF(const std::vector<const Bitmap*>& pages) {
     std::uint64_t estimate = 0;
     for (const Bitmap* page : pages)
-        estimate += page ? page->pixels.size() : 0;
+        estimate += page ? page->pixels.size() * (page->hasDeepPixels() ? 2 : 1) : 0;
     return estimate > (std::uint64_t(3) << 30);
 }
 

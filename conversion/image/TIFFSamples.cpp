@@ -56,6 +56,7 @@ void placeChunk(const std::uint8_t* data, std::size_t chunkWidth, std::size_t ro
     }
     const std::size_t width = std::min<std::size_t>(chunkWidth, l.width - x0);
     const std::size_t height = std::min<std::size_t>(rows, l.height - y0);
+    const bool deep = page.hasDeepPixels();
     // 8-bit samples that are the page's own, in its order: whole rows are copied.
     bool same = l.bits == 8 && perPixel == channels;
     for (int k = 0; same && k < perPixel; ++k)
@@ -68,12 +69,19 @@ void placeChunk(const std::uint8_t* data, std::size_t chunkWidth, std::size_t ro
     }
     for (std::size_t r = 0; r < height; ++r) {
         const std::uint8_t* in = data + r * stride;
-        std::uint8_t* out =
-            page.row(std::int64_t(y0 + r)) + std::size_t(x0) * std::size_t(channels);
+        const std::size_t at =
+            std::size_t(y0 + r) * page.rowBytes() + std::size_t(x0) * std::size_t(channels);
+        std::uint8_t* out = page.pixels.data() + at;
+        std::uint16_t* deepOut = deep ? page.deepPixels.data() + at : nullptr;
         for (std::size_t x = 0; x < width; ++x, out += channels)
             for (int k = 0; k < perPixel; ++k, in += bytesPerSample)
-                if (k < 16 && target[k] >= 0)
+                if (k < 16 && target[k] >= 0) {
                     out[target[k]] = to8(in, l);
+                    if (deepOut)
+                        std::memcpy(deepOut + std::size_t(x) * std::size_t(channels) +
+                                        std::size_t(target[k]),
+                                    in, 2);
+                }
     }
 }
 
@@ -113,6 +121,14 @@ bool readTIFFSamples(TIFF* tif, const TIFFPageLayout& l, Bitmap& page, std::stri
     const bool alpha = l.extraCount > 0 && l.samples > colourSamples(l);
     if (!page.allocate(l.width, l.height, modelOf(l), alpha, &error))
         return false;
+    // 16-bit samples are kept beside the 8-bit ones, for the writers that hold them.
+    if (l.bits == 16 && l.sampleFormat == SAMPLEFORMAT_UINT) {
+        try {
+            page.deepPixels.resize(page.pixels.size());
+        } catch (const std::bad_alloc&) {
+            page.deepPixels.clear();
+        }
+    }
     const bool planar = l.planar == PLANARCONFIG_SEPARATE;
     const int planes = planar ? l.samples : 1;
     const std::size_t perPixel = std::size_t(planar ? 1 : l.samples) * (l.bits / 8);
@@ -161,6 +177,12 @@ bool readTIFFSamples(TIFF* tif, const TIFFPageLayout& l, Bitmap& page, std::stri
             std::uint8_t* row = page.row(y);
             for (std::int64_t x = 0; x < page.width; ++x)
                 row[x * page.channels()] = std::uint8_t(255 - row[x * page.channels()]);
+            if (page.hasDeepPixels()) {
+                std::uint16_t* deepRow = page.deepPixels.data() + std::size_t(y) * page.rowBytes();
+                for (std::int64_t x = 0; x < page.width; ++x)
+                    deepRow[x * page.channels()] =
+                        std::uint16_t(65535 - deepRow[x * page.channels()]);
+            }
         }
     if (alpha && l.associatedAlpha)
         unpremultiplyAlpha(page);
@@ -180,6 +202,16 @@ void unpremultiplyAlpha(Bitmap& b) {
             continue;
         for (int c = 0; c < colours; ++c)
             p[c] = std::uint8_t(std::min(255u, (p[c] * 255u + a / 2) / a));
+    }
+    if (!b.hasDeepPixels())
+        return;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint16_t* p = &b.deepPixels[i * std::size_t(channels)];
+        const std::uint32_t a = p[colours];
+        if (a == 65535 || a == 0)
+            continue;
+        for (int c = 0; c < colours; ++c)
+            p[c] = std::uint16_t(std::min<std::uint32_t>(65535u, (p[c] * 65535u + a / 2) / a));
     }
 }
 

@@ -26,7 +26,7 @@ bool canReadTIFFSamples(const TIFFPageLayout& layout);
 bool readTIFFSamples(TIFF* tif, const TIFFPageLayout& layout, Bitmap& page, std::string& error);
 // The page's resolution (dots per inch, when it names a unit) and ICC profile, into `page`.
 void readTIFFResolutionAndProfile(TIFF* tif, Bitmap& page);
-// Colour samples divided by their alpha (8-bit premultiplied to straight).
+// Colour samples divided by their alpha (premultiplied to straight), the 16-bit ones too.
 void unpremultiplyAlpha(Bitmap& bitmap);
 
 } // namespace conversion

@@ -6,8 +6,32 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <string>
 
 namespace conversion {
+
+namespace {
+
+// libwebp's encoding errors in words.
+std::string encodingErrorText(WebPEncodingError code) {
+    switch (code) {
+    case VP8_ENC_ERROR_OUT_OF_MEMORY:
+    case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY:
+        return "the WebP encoder ran out of memory";
+    case VP8_ENC_ERROR_BAD_DIMENSION:
+        return "WebP holds pictures of at most 16383 x 16383 pixels";
+    case VP8_ENC_ERROR_PARTITION0_OVERFLOW:
+    case VP8_ENC_ERROR_PARTITION_OVERFLOW:
+    case VP8_ENC_ERROR_FILE_TOO_BIG:
+        return "the picture is too large for a WebP file";
+    case VP8_ENC_ERROR_USER_ABORT:
+        return "the WebP encoding was stopped";
+    default:
+        return "the WebP encoder failed";
+    }
+}
+
+} // namespace
 
 namespace {
 
@@ -101,7 +125,7 @@ bool encodeWebPBitmap(const Bitmap& bitmap, double quality, const std::vector<st
     picture.writer = WebPMemoryWrite;
     picture.custom_ptr = &encoded.writer;
     if (!WebPEncode(&config, &picture)) {
-        error = "the WebP encoder failed (" + std::to_string(int(picture.error_code)) + ")";
+        error = encodingErrorText(picture.error_code);
         return false;
     }
     // Bitmaps converted from CMYK have no profile that still fits them (see above).

@@ -15,6 +15,37 @@
 
 namespace conversion {
 
+namespace {
+
+// The decoder's and encoder's result codes in words.
+const char* decodingFailure(int result) {
+    switch (result) {
+    case kWebPDecodeConfigFailed:
+        return "the WebP decoder cannot be set up";
+    case kWebPDecodeBadHeaders:
+        return "not a WebP image, or one cut short";
+    case kWebPDecodeWriteFailed:
+        return "the decoded picture cannot be written";
+    default:
+        return "the WebP image data cannot be decoded";
+    }
+}
+
+const char* encodingFailure(int result) {
+    switch (result) {
+    case kWebPEncodePictureInitFailed:
+        return "the WebP encoder cannot be set up";
+    case kWebPEncodeInvalidConfig:
+        return "the WebP settings are not valid";
+    case kWebPEncodeReadFailed:
+        return "the picture cannot be read back for the WebP encoder";
+    default:
+        return "the WebP encoder failed";
+    }
+}
+
+} // namespace
+
 bool decodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesystem::path& tiff,
                           std::string& error) {
     std::ifstream in(input, std::ios::binary);
@@ -42,7 +73,7 @@ bool decodeWebPFileToTIFF(const std::filesystem::path& input, const std::filesys
     if (result != 0) {
         std::error_code ignored;
         std::filesystem::remove(tiff, ignored);
-        error = "the WebP image could not be decoded (" + std::to_string(result) + ")";
+        error = decodingFailure(result);
         return false;
     }
     return true;
@@ -61,7 +92,7 @@ bool encodeTIFFFileToWebP(const std::filesystem::path& tiff, const std::filesyst
         return false;
     }
     if (result != 0) {
-        error = "the WebP encoder failed (" + std::to_string(result) + ")";
+        error = encodingFailure(result);
         return false;
     }
     return true;

@@ -18,6 +18,10 @@ namespace conversion {
 inline constexpr int kMaxTableNesting = 12;
 // How long one document's layout may run.
 inline constexpr std::chrono::seconds kLayoutTimeLimit{120};
+// The start of the lines in the helper's output that are the library's messages for the user
+// (a font that is not installed, a LibreOffice without its own network): the host passes them
+// on to its own log. The rest is what Qt and fontconfig say, and the helper's error last.
+inline constexpr char kLayoutNotePrefix[] = "lumeno-layout-note: ";
 
 struct DocumentLayoutRequest {
     std::filesystem::path document;
@@ -33,7 +37,8 @@ struct DocumentLayoutRequest {
 // The layout in this process (what the helper program runs; in the conversionLayout target, the
 // only part that links Qt GUI); the calling program must have made a QGuiApplication, else this
 // answers false with a message. Besides the
-// print it writes the document's text, UTF-8, to laidOutTextPath(request.print).
+// print it writes the document's text, UTF-8, to laidOutTextPath(request.print), and where its
+// anchors landed to anchorPlacesPath(request.print). Content wider than the text is fitted to it.
 bool layOutDocument(const DocumentLayoutRequest& request, std::string& error);
 std::filesystem::path laidOutTextPath(const std::filesystem::path& print);
 // The text a layout wrote; empty when there is none (or more than the layout could have made).
@@ -47,7 +52,8 @@ bool parseLayoutArguments(const std::vector<std::string>& arguments, DocumentLay
 // The helper program, in the folder of helper programs (InstalledPaths.h); empty when it is not
 // there.
 std::filesystem::path findLayoutHelper();
-// The layout in the helper program, killed past `timeLimit` or when `target` cancels.
+// The layout in the helper program, killed past `timeLimit` or when `target` cancels. The
+// helper's messages for the user go to this process's log (ConversionLog.h), each once a process.
 bool layOutDocumentInHelper(const DocumentLayoutRequest& request, std::string& error,
                             ConversionProgress* target = nullptr,
                             std::chrono::milliseconds timeLimit = kLayoutTimeLimit);

@@ -1,11 +1,13 @@
 #include "DocumentText.h"
 
 #include "DocumentResources.h"
+#include "InputFile.h"
 #include "LibreOfficeConverter.h"
 #include "OutputFile.h"
 #include "PlistGuard.h"
 #include "VNTUtil.h"
 
+#include <QRegularExpression>
 #include <QString>
 #include <QTextDocument>
 
@@ -18,6 +20,7 @@
 #include <iconv.h>
 #include <iterator>
 #include <memory>
+#include <string_view>
 
 namespace conversion {
 
@@ -31,7 +34,8 @@ bool readFile(const std::filesystem::path& path, std::string& bytes, std::string
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = "cannot be opened";
+        const std::string why = whyUnreadable(path);
+        error = "cannot be opened" + (why.empty() ? std::string() : ": " + why);
         return false;
     }
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -80,6 +84,38 @@ bool validUTF8(const std::string& s) {
     return true;
 }
 
+// What a file that is no text looks like, judged on its head: a NUL byte, which no text in an
+// 8-bit encoding or UTF-8 holds (UTF-16 and UTF-32 text is known by its BOM before this), or
+// more control characters than text ever has. The kinds users give by mistake are named.
+bool looksBinary(const std::string& bytes, std::string& kind) {
+    constexpr std::size_t kHead = 1 << 16;
+    const std::string_view head(bytes.data(), std::min(bytes.size(), kHead));
+    auto startsWith = [&](std::string_view mark) { return head.substr(0, mark.size()) == mark; };
+    std::size_t controls = 0;
+    bool nul = false;
+    for (const char c : head) {
+        const auto u = static_cast<unsigned char>(c);
+        nul = nul || u == 0;
+        // Tab, line feed, vertical tab, form feed, carriage return and escape occur in text.
+        if ((u < 0x20 && (u < 0x09 || u > 0x0D) && u != 0x1B) || u == 0x7F)
+            ++controls;
+    }
+    if (!nul && controls * 10 <= head.size())
+        return false;
+    if (startsWith("PK\x03\x04") || startsWith("PK\x05\x06"))
+        kind = "a ZIP archive";
+    else if (startsWith("\x7F"
+                        "ELF"))
+        kind = "a program (ELF)";
+    else if (startsWith("%PDF-"))
+        kind = "a PDF document";
+    else if (startsWith("\x1F\x8B"))
+        kind = "gzip-compressed data";
+    else
+        kind = "binary data";
+    return true;
+}
+
 bool convertWithIconv(const std::string& bytes, const char* charset, std::string& out) {
     iconv_t cd = iconv_open("UTF-8", charset);
     if (cd == iconv_t(-1))
@@ -105,6 +141,25 @@ std::string lowerExtension(const std::filesystem::path& path) {
     std::transform(e.begin(), e.end(), e.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return e;
+}
+
+// Qt's HTML reader drops an anchor that holds no text (<a name="x"></a>, the usual way of
+// marking a place), so links to it would lead nowhere. Each is given a zero-width space to hold
+// on to; one that stands just before a block (a heading) goes into that block, so that it adds
+// no line of its own.
+QString keepEmptyAnchors(const QString& html) {
+    static const QRegularExpression emptyAnchor(
+        QStringLiteral(
+            R"((<a\s[^>]*\b(?:name|id)\s*=[^>]*>)\s*(</a\s*>)((?:\s*<(?:h[1-6]|p|div|li|dt|)"
+            R"(dd|pre|blockquote|center|address|td|th)\b[^>]*>)?))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString kept = html;
+    kept.replace(emptyAnchor, QStringLiteral("\\3\\1\u200B\\2"));
+    return kept;
+}
+
+void setHtmlKeepingAnchors(QTextDocument& document, const QString& html) {
+    document.setHtml(keepEmptyAnchors(html));
 }
 
 bool loadThroughLibreOffice(const std::filesystem::path& path, const std::string& extension,
@@ -133,7 +188,7 @@ bool loadThroughLibreOffice(const std::filesystem::path& path, const std::string
     if (!readFile(conversion.output, bytes, error))
         return false;
     document.setResourceFolder(folder.path);
-    document.setHtml(QString::fromUtf8(bytes.data(), qsizetype(bytes.size())));
+    setHtmlKeepingAnchors(document, QString::fromUtf8(bytes.data(), qsizetype(bytes.size())));
     document.dropUnreadablePictures();
     return true;
 }
@@ -184,7 +239,7 @@ bool loadWebArchive(const std::string& bytes, QTextDocument& document, bool& isP
     if (isPlain)
         document.setPlainText(QString::fromStdString(text));
     else
-        document.setHtml(QString::fromStdString(text));
+        setHtmlKeepingAnchors(document, QString::fromStdString(text));
     return true;
 }
 
@@ -223,6 +278,10 @@ bool decodeText(const std::string& bytes, std::string& utf8, std::string& error)
         if (convertWithIconv(bytes.substr(skip), charset, utf8))
             return true;
         error = std::string("not valid ") + charset + " text";
+        return false;
+    }
+    if (std::string kind; looksBinary(bytes, kind)) {
+        error = "not a document that can be laid out (" + kind + ")";
         return false;
     }
     if (validUTF8(bytes)) {
@@ -264,7 +323,7 @@ bool loadByKind(const std::filesystem::path& path, DocumentKind kind,
     if (!decodeText(bytes, text, error))
         return false;
     if (kind == DocumentKind::HTML) {
-        document.setHtml(QString::fromStdString(text));
+        setHtmlKeepingAnchors(document, QString::fromStdString(text));
     } else {
         isPlain = true;
         document.setPlainText(QString::fromStdString(text));

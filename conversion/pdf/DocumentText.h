@@ -12,7 +12,8 @@ class ConfinedTextDocument;
 enum class DocumentKind { PlainText, HTML, WebArchive, Office, RTFD };
 
 DocumentKind documentKindOf(const std::filesystem::path& path);
-// Text bytes to UTF-8 by their BOM, their validity as UTF-8 or uchardet's guess.
+// Text bytes to UTF-8 by their BOM, their validity as UTF-8 or uchardet's guess; false with
+// `error` set for bytes that are no text (a ZIP archive, a program, ...).
 bool decodeText(const std::string& bytes, std::string& utf8, std::string& error);
 // False with `error` set when the file cannot be read as its kind. The document reads the
 // pictures an HTML file names from that file's folder only, and none for the other kinds.

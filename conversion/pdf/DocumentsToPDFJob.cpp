@@ -1,9 +1,11 @@
 #include "DocumentsToPDFJob.h"
 #include "ConversionLog.h"
 
+#include "DocumentAnchors.h"
 #include "DocumentLayout.h"
 #include "ImagesToPDFJob.h"
 #include "IsPDFPageBlank.h"
+#include "ItemFailures.h"
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
 #include "StyledText.h"
@@ -80,13 +82,14 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
         request.attributes = *textAttributes;
     request.richTextAttributes = richTextAttributes;
     const std::filesystem::path folder = destination.parent_path();
-    RemoveOnExit print{temporaryPathIn(folder.empty() ? "." : folder)};
+    const RemoveOnExit print = claimTemporaryIn(folder.empty() ? "." : folder);
     request.print = print.path;
     // Qt's layout cannot be interrupted and may run for ever on hostile documents: it runs in a
     // child process that is killed past the time limit.
     // The layout writes the document's text beside the print file: the PDF's character names
     // are set from it.
     RemoveOnExit text{laidOutTextPath(print.path)};
+    RemoveOnExit anchorsFile{anchorPlacesPath(print.path)};
     if (!layOutDocumentInHelper(request, error, target))
         return false;
     SourcePDF printed = openCopyablePDF(print.path, std::nullopt, error);
@@ -102,36 +105,45 @@ bool DocumentsToPDFJob::PrintDocumentToPDF(const std::filesystem::path& document
     const bool allBlank =
         !blank.empty() && std::all_of(blank.begin(), blank.end(), [](bool b) { return b; });
     MergedPDFDocument output;
+    std::vector<int> printedPage; // of each page taken
     output.appendPagesFrom(
         std::move(printed),
         [&](int page) {
-            if (std::size_t(page) >= blank.size())
-                return true;
-            return allBlank ? page == 0 : !blank[std::size_t(page)];
+            const bool keep = std::size_t(page) >= blank.size() ||
+                              (allBlank ? page == 0 : !blank[std::size_t(page)]);
+            if (keep)
+                printedPage.push_back(page);
+            return keep;
         },
         nullptr);
+    // A merge takes the links with their targets into its document.
+    linkAnchorsWithinDocument(output.pdf().getAllPages(), printedPage,
+                              readAnchorPlaces(anchorsFile.path));
     return output.write(destination, insideMerge ? nullptr : writeOptions, error);
 }
 
 bool DocumentsToPDFJob::ConvertDocumentsSeparately() {
     insideMerge = false;
-    bool result = true;
     std::error_code ec;
     if (!jobList.empty() && !std::filesystem::is_directory(outputURL, ec)) {
         ConversionLogf("documents-to-pdf: %s is no folder to write into\n", outputURL.c_str());
         return false;
     }
+    // Every document is tried; the run succeeds only when every one was written.
+    std::size_t failed = 0;
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
         const std::filesystem::path output = uniquePDFPathFor(outputURL, input);
         std::string error = "no name is free for its PDF";
-        result = !output.empty() && PrintDocumentToPDF(input, output, error);
-        if (!result)
+        if (output.empty() || !PrintDocumentToPDF(input, output, error)) {
+            ++failed;
+            NoteFailedItem(input);
             ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
+        }
         if (IsConversionCancelled(target))
             return false;
     }
-    return result;
+    return failed == 0;
 }
 
 bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
@@ -140,19 +152,24 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
     std::filesystem::path folder = outputURL.parent_path();
     if (folder.empty())
         folder = ".";
+    std::size_t failed = 0;
     for (const std::filesystem::path& input : jobList) {
         ReportConversionProgress(target, selector, 3);
-        const std::filesystem::path part = temporaryPathIn(folder);
+        RemoveOnExit claimed = claimTemporaryIn(folder);
+        const std::filesystem::path part = claimed.path;
         // The printed pages' contents are read from the part file when the merge is written.
-        merged.removeWhenDone(part);
+        merged.removeWhenDone(std::move(claimed));
         std::string error;
         SourcePDF pages;
         if (PrintDocumentToPDF(input, part, error))
             pages = openCopyablePDF(part, std::nullopt, error);
-        if (pages)
+        if (pages) {
             merged.appendPagesFrom(std::move(pages), {}, nullptr);
-        else
+        } else {
+            ++failed;
+            NoteFailedItem(input);
             ConversionLogf("documents-to-pdf: %s: %s\n", input.c_str(), error.c_str());
+        }
         if (IsConversionCancelled(target))
             return false;
     }
@@ -164,7 +181,8 @@ bool DocumentsToPDFJob::MergeDocumentsIntoPDF() {
     if (!written)
         ConversionLogf("documents-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
     ReportConversionProgress(target, selector, 7);
-    return written;
+    // The pages that could be made are written; the run succeeds only when none failed.
+    return written && failed == 0;
 }
 
 } // namespace conversion

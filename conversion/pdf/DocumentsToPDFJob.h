@@ -36,7 +36,7 @@ public:
         selector = hasSelector;
     }
     // A PDF of the document at `destination`; false with `error` set (and nothing written) when
-    // the document cannot be read or laid out.
+    // the document cannot be read or laid out. Its links to its own anchors lead to their places.
     bool PrintDocumentToPDF(const std::filesystem::path& document,
                             const std::filesystem::path& destination, std::string& error);
     bool ConvertDocumentsSeparately();

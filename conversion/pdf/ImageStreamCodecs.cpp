@@ -7,27 +7,12 @@
 #include <jbig2.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace {
-
-bool hasAdobeMarker(const std::vector<std::uint8_t>& data) {
-    // APP14 "Adobe" among the header segments marks CMYK stored inverted.
-    for (std::size_t i = 2; i + 9 < data.size() && i < 65536;) {
-        if (data[i] != 0xFF)
-            return false;
-        const std::uint8_t marker = data[i + 1];
-        const std::size_t length = std::size_t(data[i + 2]) << 8 | data[i + 3];
-        if (marker == 0xEE && std::memcmp(&data[i + 4], "Adobe", 5) == 0)
-            return true;
-        if (marker == 0xDA)
-            return false;
-        i += 2 + length;
-    }
-    return false;
-}
 
 int integerParameter(QPDFObjectHandle parameters, const char* key, int fallback) {
     if (!parameters.isDictionary())
@@ -104,28 +89,24 @@ void entry(std::vector<std::uint8_t>& b, std::uint16_t tag, std::uint16_t type,
 
 } // namespace
 
-bool decodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
-                        std::int64_t height, std::vector<std::uint8_t>& pixels, int& components,
-                        bool undoAdobeInversion) {
+bool decodeDCTImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
+                        std::int64_t width, std::int64_t height, std::vector<std::uint8_t>& pixels,
+                        int& components) {
     int colorCode = 0;
     std::uint8_t* decoded = nullptr;
     std::size_t size = 0;
     std::uint32_t w = 0, h = 0;
     double dpiX = 0, dpiY = 0;
+    const int transform = std::clamp(integerParameter(parameters, "/ColorTransform", -1), -1, 1);
     if (data.empty() || DecompressJPEGData(data.data(), data.size(), &colorCode, &decoded, &size,
-                                           &w, &h, &dpiX, &dpiY) != 0)
+                                           &w, &h, &dpiX, &dpiY, transform) != 0)
         return false;
     components = colorCode == 1 ? 1 : colorCode == 2 ? 3 : 4;
     // The dictionary's size is the picture's; a JPEG of another size is not this image.
     const bool fits = std::int64_t(w) == width && std::int64_t(h) == height &&
                       size == std::size_t(w) * h * std::size_t(components);
-    if (fits) {
+    if (fits)
         pixels.assign(decoded, decoded + size);
-        if (components == 4 && undoAdobeInversion && hasAdobeMarker(data)) {
-            for (std::uint8_t& b : pixels)
-                b = std::uint8_t(255 - b);
-        }
-    }
     std::free(decoded);
     return fits;
 }

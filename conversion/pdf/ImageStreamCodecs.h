@@ -9,11 +9,13 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 // Interleaved 8-bit samples of `components` per pixel, `width` x `height` as the dictionary says;
-// false when the JPEG decodes to another size. With `undoAdobeInversion`, Adobe's inverted CMYK
-// is turned upright; an image whose Decode array inverts it already must not be turned twice.
-bool decodeDCTImageData(const std::vector<std::uint8_t>& data, std::int64_t width,
-                        std::int64_t height, std::vector<std::uint8_t>& pixels, int& components,
-                        bool undoAdobeInversion = true);
+// false when the JPEG decodes to another size. CMYK samples come as stored, never inverted: in a
+// PDF, an image stored as Adobe's inverted CMYK carries a Decode array that inverts it, and
+// viewers show one without such an array as it is stored. `parameters` are the filter's decode
+// parameters, whose /ColorTransform counts when the JPEG has no Adobe marker.
+bool decodeDCTImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
+                        std::int64_t width, std::int64_t height, std::vector<std::uint8_t>& pixels,
+                        int& components);
 // 1-bit rows, 0 black, padded to whole bytes.
 bool decodeJBIG2ImageData(const std::vector<std::uint8_t>& data, QPDFObjectHandle parameters,
                           std::int64_t width, std::int64_t height, std::vector<std::uint8_t>& rows);

@@ -2,16 +2,23 @@
 #include "ConversionLog.h"
 
 #include "ImageFormats.h"
+#include "ImageMetadataCopier.h"
+#include "ItemFailures.h"
 #include "JPEGMemoryCodec.h"
 #include "MergedPDFDocument.h"
+#include "PDFImageWriter.h"
 #include "VNTUtil.h"
 
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -32,7 +39,8 @@ bool readFile(const std::filesystem::path& path, std::string& bytes, std::string
     }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        error = "cannot be opened";
+        const std::string why = std::strerror(errno);
+        error = "cannot be opened: " + why;
         return false;
     }
     bytes.clear();
@@ -66,6 +74,7 @@ struct JPEGHeader {
     int components = 0;
     bool adobe = false;
     double dpiX = 0, dpiY = 0;
+    std::vector<std::uint8_t> iccProfile; // from its APP2 markers
 };
 
 struct JPEGErrorExit {
@@ -89,7 +98,13 @@ bool readJPEGHeader(const std::string& bytes, JPEGHeader& header) {
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
                  static_cast<unsigned long>(bytes.size()));
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    JOCTET* icc = nullptr;
+    unsigned int iccLength = 0;
+    if (jpeg_read_icc_profile(&info, &icc, &iccLength) && icc)
+        header.iccProfile.assign(icc, icc + iccLength);
+    std::free(icc);
     header.width = info.image_width;
     header.height = info.image_height;
     header.components = info.num_components;
@@ -113,12 +128,6 @@ std::string number(double value) {
     return s.str();
 }
 
-QPDFObjectHandle deviceSpace(int components) {
-    return QPDFObjectHandle::newName(components == 1   ? "/DeviceGray"
-                                     : components == 4 ? "/DeviceCMYK"
-                                                       : "/DeviceRGB");
-}
-
 QPDFObjectHandle imageDictionary(QPDF& pdf, std::int64_t w, std::int64_t h) {
     QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf);
     QPDFObjectHandle dict = image.getDict();
@@ -130,10 +139,11 @@ QPDFObjectHandle imageDictionary(QPDF& pdf, std::int64_t w, std::int64_t h) {
 }
 
 QPDFObjectHandle encodedImage(QPDF& pdf, std::string data, const char* filter, std::int64_t w,
-                              std::int64_t h, int components, bool invertCMYK) {
+                              std::int64_t h, int components, bool invertCMYK,
+                              const std::vector<std::uint8_t>& profile) {
     QPDFObjectHandle image = imageDictionary(pdf, w, h);
     if (components > 0) {
-        image.getDict().replaceKey("/ColorSpace", deviceSpace(components));
+        image.getDict().replaceKey("/ColorSpace", imageColorSpace(pdf, components, profile));
         image.getDict().replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
     }
     if (invertCMYK) {
@@ -156,16 +166,16 @@ QPDFObjectHandle losslessImage(QPDF& pdf, const Bitmap& b) {
     std::string samples;
     std::string alpha;
     splitColourAndAlpha(b, samples, alpha);
-    auto make = [&](std::string data, int components) {
+    auto make = [&](std::string data, int components, const std::vector<std::uint8_t>& profile) {
         QPDFObjectHandle image = imageDictionary(pdf, b.width, b.height);
-        image.getDict().replaceKey("/ColorSpace", deviceSpace(components));
+        image.getDict().replaceKey("/ColorSpace", imageColorSpace(pdf, components, profile));
         image.getDict().replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
         image.replaceStreamData(data, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
         return image;
     };
-    QPDFObjectHandle image = make(std::move(samples), colors);
+    QPDFObjectHandle image = make(std::move(samples), colors, b.iccProfile);
     if (b.hasAlpha && !isOpaque(b))
-        image.getDict().replaceKey("/SMask", make(std::move(alpha), 1));
+        image.getDict().replaceKey("/SMask", make(std::move(alpha), 1, {}));
     return image;
 }
 
@@ -184,6 +194,33 @@ Bitmap inColorMode(const Bitmap& b, std::int32_t mode) {
 
 bool usable(double d) {
     return std::isfinite(d) && d > 0;
+}
+
+// A 2 x 2 matrix of whole numbers, rows first: a quarter turn or a mirroring of the plane.
+using Turn = std::array<int, 4>;
+
+Turn times(const Turn& a, const Turn& b) {
+    return {a[0] * b[0] + a[1] * b[2], a[0] * b[1] + a[1] * b[3], a[2] * b[0] + a[3] * b[2],
+            a[2] * b[1] + a[3] * b[3]};
+}
+
+// The matrix ("cm") that draws an image (the unit square, its first row at the top) into the
+// box of w x h points at (x, y): its stored samples turned upright by their EXIF orientation
+// (1 to 8), then by `turns` quarter turns clockwise. In coordinates centred on the picture,
+// with y upwards.
+std::array<double, 6> imagePlacement(int orientation, int turns, double x, double y, double w,
+                                     double h) {
+    static const Turn upright[9] = {
+        {1, 0, 0, 1},   {1, 0, 0, 1},  {-1, 0, 0, 1}, {-1, 0, 0, -1}, {1, 0, 0, -1},
+        {0, -1, -1, 0}, {0, 1, -1, 0}, {0, 1, 1, 0},  {0, -1, 1, 0},
+    };
+    const Turn clockwise = {0, 1, -1, 0};
+    Turn m = upright[orientation >= 1 && orientation <= 8 ? orientation : 1];
+    for (int i = 0; i < ((turns % 4) + 4) % 4; ++i)
+        m = times(clockwise, m);
+    // Scaled to the box, then moved so that the centre of the unit square lands on the box's.
+    const double a = w * m[0], c = w * m[1], b = h * m[2], d = h * m[3];
+    return {a, b, c, d, x + w / 2 - (a + c) / 2, y + h / 2 - (b + d) / 2};
 }
 
 } // namespace
@@ -311,6 +348,13 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
         passJPEG = readJPEGHeader(bytes, jpeg);
     }
     const bool passJPX = !passJPEG && isJPEG2000(bytes);
+    // How the stored pixels are to be turned to stand upright. Pictures the job decodes are
+    // turned as they are read (LoadInputImage); a JPEG's EXIF says it for its data.
+    int orientation =
+        passJPEG
+            ? std::max(1, readImageOrientation(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                               bytes.size()))
+            : 1;
     Bitmap decoded;
     std::int64_t pw = 0, ph = 0;
     double dpiX = 0, dpiY = 0;
@@ -333,7 +377,8 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
     }
     if (!usable(dpiX) || !usable(dpiY))
         dpiX = dpiY = 72;
-    const bool sideways = turns % 2 == 1;
+    // The stored picture's sides are exchanged on the page by its orientation and the turns.
+    bool sideways = (orientation >= 5) != (turns % 2 == 1);
     // Pixel size and resolution as the picture stands on the page.
     const double rw = double(sideways ? ph : pw), rh = double(sideways ? pw : ph);
     const double rdx = sideways ? dpiY : dpiX, rdy = sideways ? dpiX : dpiY;
@@ -351,8 +396,10 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
     }
     // Images are never enlarged.
     scale = std::min(scale, 100.0);
-    const std::int64_t nw = std::max<std::int64_t>(1, std::llround(double(pw) * scale / 100.0));
-    const std::int64_t nh = std::max<std::int64_t>(1, std::llround(double(ph) * scale / 100.0));
+    auto scaled = [&](std::int64_t side) {
+        return std::max<std::int64_t>(1, std::llround(double(side) * scale / 100.0));
+    };
+    std::int64_t nw = scaled(pw), nh = scaled(ph);
     const bool resample = nw != pw || nh != ph;
     const bool recolor = job.pageColorMode != kColorModeSource;
 
@@ -364,10 +411,10 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
     }
     if (passJPEG && !resample && !recolor) {
         image = encodedImage(pdf, {}, nullptr, pw, ph, jpeg.components,
-                             jpeg.components == 4 && jpeg.adobe);
+                             jpeg.components == 4 && jpeg.adobe, jpeg.iccProfile);
         document.setStreamDataFromFile(image, path, QPDFObjectHandle::newName("/DCTDecode"));
     } else if (passJPX && !resample && !recolor) {
-        image = encodedImage(pdf, {}, nullptr, pw, ph, 0, false);
+        image = encodedImage(pdf, {}, nullptr, pw, ph, 0, false, {});
         document.setStreamDataFromFile(image, path, QPDFObjectHandle::newName("/JPXDecode"));
     } else {
         if (passJPEG) {
@@ -379,6 +426,14 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
                 error = decodeError;
                 return false;
             }
+            // Samples the job writes itself stand upright, as every other decoded picture.
+            if (applyOrientation(decoded, orientation) && orientation >= 5) {
+                std::swap(nw, nh);
+                std::swap(dpiX, dpiY);
+                std::swap(outDX, outDY);
+            }
+            orientation = 1;
+            sideways = turns % 2 == 1;
         }
         if (resample)
             decoded = downsampleBitmap(decoded, nw, nh);
@@ -391,8 +446,9 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
             std::vector<std::uint8_t> out;
             if (!encodeJPEGBitmap(decoded, int(job.pageQuality * 100), 0, 0, out, error))
                 return false;
-            image = encodedImage(pdf, std::string(out.begin(), out.end()), "/DCTDecode",
-                                 decoded.width, decoded.height, decoded.colorChannels(), false);
+            image =
+                encodedImage(pdf, std::string(out.begin(), out.end()), "/DCTDecode", decoded.width,
+                             decoded.height, decoded.colorChannels(), false, decoded.iccProfile);
         } else {
             image = losslessImage(pdf, decoded);
         }
@@ -402,7 +458,7 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
             outDY = dpiY;
         }
     }
-    // Size in points of the picture upright (u) and as turned on the page (i).
+    // Size in points of the picture as stored (u) and as it stands on the page (i).
     double uw = double(nw) * 72.0 / outDX, uh = double(nh) * 72.0 / outDY;
     double iw = sideways ? uh : uw, ih = sideways ? uw : uh;
     double pageW = iw, pageH = ih, x = 0, y = 0;
@@ -417,16 +473,10 @@ bool PDFPageFromImageFile(ImagesToPDFJob& job, const std::filesystem::path& path
         x = job.leftMargin + (AW - iw) / 2;
         y = job.bottomMargin + (AH - ih) / 2;
     }
-    double a = iw, b = 0, c = 0, d = ih, e = x, f = y;
-    if (turns == 1) {
-        a = 0, b = -ih, c = iw, d = 0, e = x, f = y + ih;
-    } else if (turns == 2) {
-        a = -iw, b = 0, c = 0, d = -ih, e = x + iw, f = y + ih;
-    } else if (turns == 3) {
-        a = 0, b = ih, c = -iw, d = 0, e = x + iw, f = y;
-    }
-    const std::string content = "q " + number(a) + " " + number(b) + " " + number(c) + " " +
-                                number(d) + " " + number(e) + " " + number(f) + " cm /Im0 Do Q\n";
+    const std::array<double, 6> m = imagePlacement(orientation, turns, x, y, iw, ih);
+    const std::string content = "q " + number(m[0]) + " " + number(m[1]) + " " + number(m[2]) +
+                                " " + number(m[3]) + " " + number(m[4]) + " " + number(m[5]) +
+                                " cm /Im0 Do Q\n";
     QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
     xobjects.replaceKey("/Im0", image);
     QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
@@ -464,50 +514,57 @@ std::filesystem::path uniquePDFPathFor(const std::filesystem::path& folder,
 }
 
 bool ImagesToPDFJob::ConvertImagesSeparately() {
-    bool result = true;
     std::error_code ec;
     if (!jobList.empty() && !std::filesystem::is_directory(outputURL, ec)) {
         ConversionLogf("images-to-pdf: %s is no folder to write into\n", outputURL.c_str());
         return false;
     }
+    // Every image is tried; the run succeeds only when every one was written.
+    std::size_t failed = 0;
     for (const ImageToPDFItem& item : jobList) {
         ReportConversionProgress(target, selector, 3);
         MergedPDFDocument document;
         std::string error;
-        result = PDFPageFromImageFile(*this, item.filePath, document, item.angle, error);
-        if (result) {
+        bool written = PDFPageFromImageFile(*this, item.filePath, document, item.angle, error);
+        if (written) {
             const std::filesystem::path output = uniquePDFIn(outputURL, item.filePath);
-            result = !output.empty() && document.write(output, writeOptions, error);
+            written = !output.empty() && document.write(output, writeOptions, error);
         }
-        if (!result)
+        if (!written) {
+            ++failed;
+            NoteFailedItem(item.filePath);
             ConversionLogf("images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
+        }
         if (IsConversionCancelled(target))
             return false;
     }
-    return result;
+    return failed == 0;
 }
 
 bool ImagesToPDFJob::MergeImagesIntoPDF() {
     MergedPDFDocument document;
-    bool result = true;
+    // The pages that could be made are written; the run succeeds only when none failed.
+    std::size_t failed = 0;
     for (const ImageToPDFItem& item : jobList) {
         ReportConversionProgress(target, selector, 3);
         std::string error;
-        result = PDFPageFromImageFile(*this, item.filePath, document, item.angle, error);
-        if (!result)
+        if (!PDFPageFromImageFile(*this, item.filePath, document, item.angle, error)) {
+            ++failed;
+            NoteFailedItem(item.filePath);
             ConversionLogf("images-to-pdf: %s: %s\n", item.filePath.c_str(), error.c_str());
+        }
         if (IsConversionCancelled(target))
             return false;
     }
     if (document.pageCount() == 0)
-        return result;
+        return failed == 0;
     ReportConversionProgress(target, selector, 6);
     std::string error;
     const bool written = document.write(outputURL, writeOptions, error);
     if (!written)
         ConversionLogf("images-to-pdf: %s: %s\n", outputURL.c_str(), error.c_str());
     ReportConversionProgress(target, selector, 7);
-    return written;
+    return written && failed == 0;
 }
 
 } // namespace conversion

@@ -1,9 +1,11 @@
 #include "LibreOfficeConverter.h"
 
 #include "ChildProcess.h"
+#include "ConversionLog.h"
 #include "LibreOfficeIsolation.h"
 #include "OutputFile.h"
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -99,8 +101,23 @@ bool convertWithLibreOffice(const LibreOfficeConversion& conversion, std::string
                                           "--outdir",
                                           outFolder.string(),
                                           input.string()};
-    const ChildProcessResult run =
-        runChildProcess(program, arguments, log, conversion.timeLimit, {}, ChildNetwork::None);
+    ChildProcessOptions options;
+    options.timeLimit = conversion.timeLimit;
+    options.network = ChildNetwork::None;
+    // Its own temporary files go with the scratch folder, even when it is killed.
+    const std::filesystem::path temporary = scratch.path() / "tmp";
+    std::filesystem::create_directory(temporary, ec);
+    options.environment = {"TMPDIR=" + temporary.string()};
+    const ChildProcessResult run = runChildProcess(program, arguments, log, options);
+    if (run.outcome != ChildProcessResult::NotStarted &&
+        run.isolation == NetworkIsolation::NotIsolated) {
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true))
+            ConversionLogf("LibreOffice runs with this system's network: no network namespace can "
+                           "be made here (%s); only its settings keep it from fetching what "
+                           "documents link to",
+                           std::strerror(run.isolationError));
+    }
     if (run.outcome == ChildProcessResult::NotStarted) {
         error = run.error;
         return false;

@@ -2,8 +2,8 @@
 // its own LibreOffice with a private profile folder (so it neither waits for nor disturbs a
 // LibreOffice the user runs), no user interaction, its output discarded, and a time limit after
 // which its whole process group is killed. It neither updates nor loads what the document links
-// to and runs without a network where the system allows (LibreOfficeIsolation.h). Blocks the
-// calling thread for the conversion.
+// to and runs without a network where the system allows (LibreOfficeIsolation.h; where it does
+// not, the log says so once a process). Blocks the calling thread for the conversion.
 #pragma once
 
 #include <chrono>

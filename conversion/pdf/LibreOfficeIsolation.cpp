@@ -3,8 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sched.h>
-#include <thread>
+#include <unistd.h>
 
 namespace conversion {
 
@@ -50,20 +51,45 @@ bool writeIsolatedProfile(const std::filesystem::path& profile, std::string& err
     return true;
 }
 
-int spawnWithoutNetwork(pid_t* child, const char* program,
-                        const posix_spawn_file_actions_t* actions,
-                        const posix_spawnattr_t* attributes, char* const argv[],
-                        char* const environment[]) {
-    // A network namespace belongs to the thread that makes it, and a spawned program inherits
-    // its parent thread's: a short-lived thread makes one and starts the program in it, and
-    // the caller's threads keep the network they had.
-    int result = 0;
-    std::thread spawner([&] {
-        (void)::unshare(CLONE_NEWNET);
-        result = ::posix_spawn(child, program, actions, attributes, argv, environment);
-    });
-    spawner.join();
-    return result;
+OwnIdMaps ownIdMaps() {
+    OwnIdMaps maps{};
+    std::snprintf(maps.uidMap, sizeof maps.uidMap, "%u %u 1\n", unsigned(::getuid()),
+                  unsigned(::getuid()));
+    std::snprintf(maps.gidMap, sizeof maps.gidMap, "%u %u 1\n", unsigned(::getgid()),
+                  unsigned(::getgid()));
+    return maps;
+}
+
+namespace {
+
+// Writes the whole text to a file of /proc/self; false when it cannot.
+bool writeProcFile(const char* path, const char* text) {
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const std::size_t length = std::strlen(text);
+    const bool written = ::write(fd, text, length) == ssize_t(length);
+    return ::close(fd) == 0 && written;
+}
+
+} // namespace
+
+NetworkIsolation enterOwnNetwork(const OwnIdMaps& maps, int& error) {
+    if (::unshare(CLONE_NEWNET) == 0)
+        return NetworkIsolation::OwnNamespace;
+    // Without the privilege a user namespace of its own grants it; the ids stay the caller's, so
+    // the files it reads and writes are owned as before. The group list cannot be mapped and is
+    // refused ("deny"), as the kernel asks before an unprivileged gid map.
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0) {
+        // Should a map be refused, the process is still without a network: its ids then show as
+        // the overflow ids inside, while the kernel checks file access by the real ones.
+        if (writeProcFile("/proc/self/uid_map", maps.uidMap) &&
+            writeProcFile("/proc/self/setgroups", "deny"))
+            writeProcFile("/proc/self/gid_map", maps.gidMap);
+        return NetworkIsolation::UserNamespace;
+    }
+    error = errno;
+    return NetworkIsolation::NotIsolated;
 }
 
 } // namespace conversion

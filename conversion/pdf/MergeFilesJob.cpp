@@ -4,8 +4,10 @@
 #include "DocumentsToPDFJob.h"
 #include "ImageFormats.h"
 #include "ImagesToPDFJob.h"
+#include "ItemFailures.h"
 #include "MergedPDFDocument.h"
 #include "OutputFile.h"
+#include "ToPDFRunChecks.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,17 +30,6 @@ void configure(DocumentsToPDFJob& job, const MergeFilesOptions& o, bool merge) {
                           o.bottomMargin);
     job.SetProgressTarget(o.progressTarget, o.progressSelector);
     job.insideMerge = merge;
-}
-
-// A PDF header in the first kilobyte, as readers accept it.
-bool IsPDFFile(const std::filesystem::path& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    char head[1024];
-    const std::size_t n = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    return std::string(head, n).find("%PDF-") != std::string::npos;
 }
 
 std::string label(const std::filesystem::path& input) {
@@ -84,6 +75,12 @@ bool copyUnchanged(const std::filesystem::path& from, const std::filesystem::pat
     return true;
 }
 
+// Says what of an input's PDF a merge could not keep.
+void logWarnings(MergedPDFDocument& document, const std::filesystem::path& input) {
+    for (const std::string& warning : document.takeWarnings())
+        ConversionLogf("merge: %s: %s\n", input.c_str(), warning.c_str());
+}
+
 } // namespace
 
 bool IsHTMLFile(const std::filesystem::path& file) {
@@ -122,15 +119,13 @@ bool MergeFilesJob::MergeFilesSeparately() {
             if (std::filesystem::is_regular_file(item.filePath, ec)) {
                 SourcePDF source = openCopyablePDF(item.filePath, item.password, error);
                 if (source) {
-                    MergedPDFDocument document;
-                    std::vector<OutlineNode> outline;
-                    document.appendPagesFrom(std::move(source), {}, &outline);
-                    for (OutlineNode& node : outline)
-                        document.addOutlineEntry(std::move(node));
-                    result = document.write(output, o.writeOptions, error);
-                } else if (IsPDFFile(item.filePath)) {
+                    result = writeWholePDF(std::move(source), output, o.writeOptions, error);
+                } else if (isPDFFile(item.filePath)) {
                     // A locked or copy-protected PDF is passed on as it is.
                     result = copyUnchanged(item.filePath, output, error);
+                    if (result)
+                        ConversionLogf("merge: %s: copied unchanged, as %s\n",
+                                       item.filePath.c_str(), error.c_str());
                 } else {
                     result = false;
                 }
@@ -139,8 +134,11 @@ bool MergeFilesJob::MergeFilesSeparately() {
                 error = "no such file";
             }
         }
-        if (!result && !error.empty())
-            ConversionLogf("merge: %s: %s\n", item.filePath.c_str(), error.c_str());
+        if (!result && item.fileType >= kMergeFileImage && item.fileType <= kMergeFilePDF) {
+            NoteFailedItem(item.filePath);
+            if (!error.empty())
+                ConversionLogf("merge: %s: %s\n", item.filePath.c_str(), error.c_str());
+        }
         if (IsConversionCancelled(o.progressTarget))
             return false;
     }
@@ -163,36 +161,47 @@ bool MergeFilesJob::MergeFilesIntoOne() {
         std::string error;
         const int first = merged.pageCount();
         std::vector<OutlineNode> children;
+        bool failed = false;
         if (item.fileType == kMergeFilePDF) {
             if (SourcePDF source = openCopyablePDF(item.filePath, item.password, error))
-                merged.appendPagesFrom(std::move(source), {}, &children);
+                merged.appendPagesFrom(std::move(source), {}, &children, SourceInfo::Offer);
+            else
+                failed = true;
         } else if (item.fileType == kMergeFileDocument) {
             DocumentsToPDFJob job;
             configure(job, o, true);
-            const std::filesystem::path part = temporaryPathIn(folder);
+            RemoveOnExit claimed = claimTemporaryIn(folder);
+            const std::filesystem::path part = claimed.path;
             // The printed pages' contents are read from the part file when the merge is written.
-            merged.removeWhenDone(part);
+            merged.removeWhenDone(std::move(claimed));
+            failed = true;
             if (job.PrintDocumentToPDF(item.filePath, part, error)) {
                 const std::vector<bool> blank = blankPagesOf(part);
-                if (SourcePDF printed = openCopyablePDF(part, std::nullopt, error))
+                if (SourcePDF printed = openCopyablePDF(part, std::nullopt, error)) {
+                    failed = false;
                     merged.appendPagesFrom(
                         std::move(printed),
                         [&](int page) {
                             return std::size_t(page) >= blank.size() || !blank[std::size_t(page)];
                         },
                         nullptr);
+                }
             }
         } else if (item.fileType == kMergeFileImage) {
             ImagesToPDFJob job;
             configure(job, o);
-            PDFPageFromImageFile(job, item.filePath, merged, item.angle, error);
+            failed = !PDFPageFromImageFile(job, item.filePath, merged, item.angle, error);
         }
+        logWarnings(merged, item.filePath);
         // Only an input that gave pages gets an entry, pointing at its first page.
         if (merged.pageCount() > first)
             merged.addOutlineEntry({label(item.filePath), first, std::move(children)});
         else if (item.fileType >= kMergeFileImage && item.fileType <= kMergeFilePDF)
             ConversionLogf("merge: %s: %s\n", item.filePath.c_str(),
                            error.empty() ? "gave no page" : error.c_str());
+        // The run goes on and writes what the others gave, but it does not pass for a success.
+        if (failed)
+            NoteFailedItem(item.filePath);
         if (IsConversionCancelled(o.progressTarget))
             return false;
     }

@@ -96,7 +96,7 @@ void MergedPDFDocument::setStreamDataFromFile(QPDFObjectHandle stream,
     stream.replaceStreamData(m_files, filter, QPDFObjectHandle::newNull());
 }
 
-MergedPDFDocument::MergedPDFDocument() : m_pdf(std::make_unique<QPDF>()) {
+MergedPDFDocument::MergedPDFDocument() : m_pdf(std::make_unique<QPDF>()), m_parts(*m_pdf) {
     m_pdf->emptyPDF();
 }
 
@@ -105,21 +105,41 @@ int MergedPDFDocument::pageCount() {
 }
 
 int MergedPDFDocument::appendPagesFrom(SourcePDF from, const std::function<bool(int)>& keep,
-                                       std::vector<OutlineNode>* outline) {
+                                       std::vector<OutlineNode>* outline, SourceInfo info) {
     QPDF* source = from.pdf.get();
     QPDFPageDocumentHelper target(*m_pdf);
     // Page sizes and resources inherited from the source's page tree must travel with the page.
     source->pushInheritedAttributesToPage();
     const std::vector<QPDFObjectHandle> pages = source->getAllPages();
+    const int first = pageCount();
     std::map<QPDFObjGen, int> taken;
-    int added = 0;
+    std::vector<QPDFObjectHandle> takenPages;
     for (std::size_t i = 0; i < pages.size(); ++i) {
         if (keep && !keep(int(i)))
             continue;
+        // A page's annotations are copied once every page is: copied with it, a link to a later
+        // page would lead nowhere, as qpdf writes a reference to a page not yet copied as null.
+        QPDFObjectHandle page = pages[i];
+        QPDFObjectHandle annotations = page.getKey("/Annots");
+        page.removeKey("/Annots");
         const int index = pageCount();
-        target.addPage(QPDFPageObjectHelper(pages[i]), false);
-        taken[pages[i].getObjGen()] = index;
-        ++added;
+        target.addPage(QPDFPageObjectHelper(page), false);
+        if (!annotations.isNull())
+            page.replaceKey("/Annots", annotations);
+        taken[page.getObjGen()] = index;
+        takenPages.push_back(page);
+    }
+    const int added = int(takenPages.size());
+    const std::vector<QPDFObjectHandle>& all = m_pdf->getAllPages();
+    const std::vector<QPDFObjectHandle> copies(all.begin() + first, all.end());
+    copyAnnotations(*source, takenPages, copies);
+    try {
+        m_parts.takeFrom(*source, copies, first, std::size_t(added) == pages.size(),
+                         info == SourceInfo::Offer);
+    } catch (const std::exception& e) {
+        m_warnings.push_back(std::string("its named destinations, attached files, page labels or "
+                                         "Info could not all be kept: ") +
+                             e.what());
     }
     if (outline && added > 0) {
         QPDFOutlineDocumentHelper outlines(*source);
@@ -134,7 +154,42 @@ int MergedPDFDocument::appendPagesFrom(SourcePDF from, const std::function<bool(
     return added;
 }
 
+void MergedPDFDocument::copyAnnotations(QPDF& source, const std::vector<QPDFObjectHandle>& from,
+                                        std::vector<QPDFObjectHandle> to) {
+    std::unique_ptr<QPDFAcroFormDocumentHelper> sourceForms;
+    for (std::size_t i = 0; i < from.size() && i < to.size(); ++i) {
+        QPDFObjectHandle page = from[i];
+        QPDFObjectHandle annotations = page.getKey("/Annots");
+        if (!annotations.isArray() || annotations.getArrayNItems() == 0)
+            continue;
+        try {
+            if (!sourceForms)
+                sourceForms = std::make_unique<QPDFAcroFormDocumentHelper>(source);
+            // Without a form the annotations are copied as they are; with one, qpdf's form
+            // helper gives each copy its own annotations, and the form fields behind them join
+            // the merged form, renamed where another source's fields have the name.
+            if (!sourceForms->hasAcroForm()) {
+                to[i].replaceKey("/Annots", copyForeign(*m_pdf, source, annotations));
+                continue;
+            }
+            if (!m_forms)
+                m_forms = std::make_unique<QPDFAcroFormDocumentHelper>(*m_pdf);
+            m_forms->fixCopiedAnnotations(to[i], page, *sourceForms);
+        } catch (const std::exception& e) {
+            m_warnings.push_back("the annotations of its page " + std::to_string(i + 1) +
+                                 " could not be copied: " + e.what());
+        }
+    }
+    try {
+        if (sourceForms && m_forms && sourceForms->getNeedAppearances())
+            m_forms->setNeedAppearances(true);
+    } catch (const std::exception&) {
+        // Without the flag a reader shows the fields as their stored appearances draw them.
+    }
+}
+
 void MergedPDFDocument::appendPage(QPDFObjectHandle page) {
+    m_parts.notePagesMadeHere(pageCount());
     QPDFPageDocumentHelper(*m_pdf).addPage(QPDFPageObjectHelper(page), false);
 }
 
@@ -208,11 +263,36 @@ bool MergedPDFDocument::write(const std::filesystem::path& destination,
         error = std::string("the outline could not be made: ") + e.what();
         return false;
     }
+    try {
+        m_parts.build();
+    } catch (const std::exception& e) {
+        error = std::string("the named destinations, attached files or page labels could not be "
+                            "written: ") +
+                e.what();
+        return false;
+    }
     for (const std::weak_ptr<TakeTurnsFileSource>& weak : m_sourceFiles)
         if (const std::shared_ptr<TakeTurnsFileSource> file = weak.lock())
             if (!file->unchanged(error))
                 return false;
     return WritePDFDocument(*m_pdf, destination, options, error);
+}
+
+bool writeWholePDF(SourcePDF source, const std::filesystem::path& destination,
+                   const PDFWriteOptions* options, std::string& error) {
+    if (source.file && !source.file->unchanged(error))
+        return false;
+    try {
+        // qpdf writes the trailer's /Size, with its own count, only where the source's trailer
+        // has the key, which a repaired file may lack; without it the file would not read back.
+        QPDFObjectHandle trailer = source.pdf->getTrailer();
+        if (!trailer.hasKey("/Size"))
+            trailer.replaceKey("/Size", QPDFObjectHandle::newInteger(0));
+    } catch (const std::exception& e) {
+        error = std::string("not a readable PDF: ") + e.what();
+        return false;
+    }
+    return WritePDFDocument(*source.pdf, destination, options, error);
 }
 
 SourcePDF openCopyablePDF(const std::filesystem::path& path,

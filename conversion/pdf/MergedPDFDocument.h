@@ -5,10 +5,12 @@
 #pragma once
 
 #include "ConversionEntries.h"
+#include "MergedDocumentParts.h"
 #include "OutputFile.h"
 #include "TakeTurnsFileSource.h"
 
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <functional>
@@ -43,6 +45,10 @@ struct SourcePDF {
     explicit operator bool() const { return pdf != nullptr; }
 };
 
+// Whether a source's Info dictionary may become the merged document's: a PDF the user gave
+// offers it, a file printed for the merge does not.
+enum class SourceInfo { Ignore, Offer };
+
 class MergedPDFDocument {
 public:
     MergedPDFDocument();
@@ -51,13 +57,19 @@ public:
 
     QPDF& pdf() { return *m_pdf; }
     int pageCount();
-    // Appends the pages of `source` for which `keep` (may be empty) answers true; the source's
-    // own outline, mapped onto the pages taken, comes back in `outline`. Returns the pages added.
-    // The source is released on return; its file must stay in place until write().
+    // Appends the pages of `source` for which `keep` (may be empty) answers true, with their
+    // annotations (links keep their targets, form fields join the merged form) and the
+    // source's other parts (MergedDocumentParts); the source's own outline, mapped onto the
+    // pages taken, comes back in `outline`. Returns the pages added. What of the source could
+    // not be kept is said in warnings(). The source is released on return; its file must stay
+    // in place until write().
     int appendPagesFrom(SourcePDF source, const std::function<bool(int)>& keep,
-                        std::vector<OutlineNode>* outline);
-    // A temporary file whose pages were appended: removed once this document is gone.
-    void removeWhenDone(std::filesystem::path file) {
+                        std::vector<OutlineNode>* outline, SourceInfo info = SourceInfo::Ignore);
+    // What the appends since the last call could not keep, one line each.
+    std::vector<std::string> takeWarnings() { return std::move(m_warnings); }
+    // A temporary file whose pages were appended (claimTemporaryIn): removed once this
+    // document is gone.
+    void removeWhenDone(RemoveOnExit file) {
         m_removeWhenDone.push_back(std::make_unique<RemoveOnExit>(std::move(file)));
     }
     // The stream's data is read from the file when the document is written.
@@ -71,15 +83,26 @@ public:
 
 private:
     void buildOutline();
+    void copyAnnotations(QPDF& source, const std::vector<QPDFObjectHandle>& from,
+                         std::vector<QPDFObjectHandle> to);
     // Declared first so the files outlive the document whose copied streams read them.
     std::vector<std::unique_ptr<RemoveOnExit>> m_removeWhenDone;
     std::unique_ptr<QPDF> m_pdf;
+    MergedDocumentParts m_parts;
+    // The merged form, made when the first page with annotations comes.
+    std::unique_ptr<QPDFAcroFormDocumentHelper> m_forms;
+    std::vector<std::string> m_warnings;
     std::vector<OutlineNode> m_outline;
     std::shared_ptr<FileStreamProvider> m_files = std::make_shared<FileStreamProvider>();
     // The sources pages were taken from. qpdf writes a stream it cannot read as empty, so each
     // is checked to be the file it was before the write begins.
     std::vector<std::weak_ptr<TakeTurnsFileSource>> m_sourceFiles;
 };
+
+// Writes `source` whole to `destination`: everything of it is kept but what the write options
+// change (an encrypted source is written without its encryption unless they ask for one).
+bool writeWholePDF(SourcePDF source, const std::filesystem::path& destination,
+                   const PDFWriteOptions* options, std::string& error);
 
 // Opens a PDF, unlocking it with the password; null with `error` set when it does not open, the
 // password is wrong or its permissions forbid copying its contents. The file is open only while

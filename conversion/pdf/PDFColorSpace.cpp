@@ -220,8 +220,12 @@ std::shared_ptr<PDFColorSpace> indexed(QPDFObjectHandle array, QPDFObjectHandle 
     bytes.resize(std::size_t(cs->hival + 1) * k, 0);
     if (base->family == ColorFamily::Separation || base->family == ColorFamily::DeviceN) {
         std::vector<std::uint8_t> tinted;
-        if (applyTintTransform(*base, bytes, tinted))
+        std::string reason;
+        if (applyTintTransform(*base, bytes, tinted, &reason))
             bytes = std::move(tinted);
+        else // the untransformed tints are no colours of the base's alternate
+            cs->refusal =
+                reason.empty() ? "a palette whose tint transform this library cannot use" : reason;
         base = base->alternate;
     }
     cs->lookup = std::move(bytes);

@@ -41,6 +41,9 @@ struct PDFColorSpace {
     std::shared_ptr<PDFColorSpace> base;
     int hival = 0;
     std::vector<std::uint8_t> lookup;
+    // Why a picture in this space cannot be drawn (a palette whose tint transform cannot be
+    // applied); empty when it can.
+    std::string refusal;
     // Separation and DeviceN: the space array (its tint transform) and the alternate space.
     QPDFObjectHandle array;
     std::shared_ptr<PDFColorSpace> alternate;

@@ -93,6 +93,8 @@ bool WritePDFDocument(QPDF& document, const std::filesystem::path& destination,
         writer.setOutputPipeline(&pipeline);
         writer.setStaticID(false);
         writer.setObjectStreamMode(qpdf_o_generate);
+        // A document read from an encrypted file is written as the options say, not as it came.
+        writer.setPreserveEncryption(false);
         if (options)
             applyEncryption(writer, *options);
         writer.write();

@@ -1,5 +1,6 @@
 #include "PDFImageExtractor.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 
 #include "ImageFormats.h"
 #include "OutputFile.h"
@@ -95,6 +96,10 @@ bool PDFImageExtractor::OpenInputPDF(const std::filesystem::path& path,
     m_inputURL = path;
     m_password = password;
     std::string error;
+    if (const std::string why = conversion::whyUnreadable(path); !why.empty()) {
+        ConversionLogf("cannot read %s: %s\n", path.c_str(), why.c_str());
+        return false;
+    }
     std::unique_ptr<QPDF> pdf = conversion::openPDFForPictures(path, password, error);
     if (!pdf) {
         ConversionLogf("cannot open %s: %s\n", path.c_str(), error.c_str());
@@ -269,7 +274,9 @@ void PDFImageExtractor::visitInlineImages(QPDFObjectHandle page) {
         try {
             QPDFObjectHandle::parseContentStream(form, &collector);
         } catch (const std::exception& e) {
-            m_pool->addMessage("a form on " + m_namePrefix + " is damaged: " + e.what(), false);
+            m_pool->addMessage("a form on page " + std::to_string(m_page) + " of " +
+                                   m_inputURL.string() + " is damaged: " + e.what(),
+                               false);
         }
     }
 }

@@ -191,6 +191,10 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
     }
     if (!space && data.format != StreamDataFormat::JPEG2000)
         space = DeviceColorSpaceFromName("/DeviceGray");
+    if (space && !space->refusal.empty()) {
+        error = space->refusal;
+        return false;
+    }
 
     std::vector<double> decode = numberArray(key(dict, "/Decode", "/D"));
     std::vector<std::uint8_t> raw;
@@ -201,9 +205,7 @@ bool decodeImage(const ImageStreamContext& context, QPDFObjectHandle dict, QPDFO
         break;
     case StreamDataFormat::JPEG: {
         int decoded = 0;
-        // Writers of Adobe's inverted CMYK give the image a Decode array that inverts it (as
-        // Poppler expects); only without one is the inversion undone here.
-        if (!decodeDCTImageData(data.bytes, width, height, raw, decoded, decode.empty())) {
+        if (!decodeDCTImageData(data.bytes, data.codecParameters, width, height, raw, decoded)) {
             error = "JPEG image data that does not decode";
             return false;
         }

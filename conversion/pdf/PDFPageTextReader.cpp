@@ -54,11 +54,19 @@ bool continuesLine(const WordSpan& previous, const WordSpan& word) {
 }
 
 // The layout analysis marks no space after the last word of one of its lines, even when the
-// next word (of another block, on the same visual line) stands well apart.
-bool separatedByGap(const WordSpan& previous, const WordSpan& word) {
-    const double height =
-        std::min(previous.acrossEnd - previous.acrossStart, word.acrossEnd - word.acrossStart);
-    return word.alongStart - previous.alongEnd > 0.3 * height;
+// next word (of another block, on the same visual line) stands apart from it: after a gap, or
+// starting back inside it (a block beside a large heading). Within a line it breaks words, and
+// marks the space, where letters stand more than a tenth of the font size apart; the same
+// measure tells the words of two of its lines apart. (Within one of its lines, words it put
+// together without a space, overlapping ones such as the letters of the LaTeX logo among them,
+// stay together.)
+bool apartFrom(const WordSpan& previous, double previousSize, const WordSpan& word, double size) {
+    double limit = 0.1 * std::min(previousSize, size);
+    if (!(limit > 0))
+        limit = 0.1 * std::min(previous.acrossEnd - previous.acrossStart,
+                               word.acrossEnd - word.acrossStart);
+    const double gap = word.alongStart - previous.alongEnd;
+    return gap > limit || gap < -limit;
 }
 
 // Poppler's rectangles keep a corner and the opposite corner as corner plus extent: the same
@@ -213,6 +221,8 @@ std::optional<StyledText> PDFPageTextReader::read(PDFDoc& document, int index) {
     WordSpan previousSpan{};
     int previousRotation = 0;
     bool spaceAfterPrevious = false;
+    double previousWordSize = 0;
+    bool previousEndedLine = false; // the word before was the last of one of Poppler's lines
     const TextStyle* previousFont = nullptr;
     double previousSize = 0;
     for (int w = 0; w < wordCount; ++w) {
@@ -222,8 +232,13 @@ std::optional<StyledText> PDFPageTextReader::read(PDFDoc& document, int index) {
         // The separator goes with the word before, so a line break never starts a new run.
         if (!m_pageStyles.empty()) {
             const unsigned before = unsigned(m_pageStyles.size() - 1);
-            if (rotation == previousRotation && continuesLine(previousSpan, span)) {
-                if (spaceAfterPrevious || separatedByGap(previousSpan, span))
+            // A word Poppler put on the line of the one before continues it, though it may
+            // start back inside it (the raised A of the LaTeX logo).
+            if (rotation == previousRotation &&
+                (!previousEndedLine || continuesLine(previousSpan, span))) {
+                if (spaceAfterPrevious ||
+                    (previousEndedLine &&
+                     apartFrom(previousSpan, previousWordSize, span, word.getFontSize())))
                     m_cells.push_back({U' ', before});
             } else {
                 finishLine(m_cells, lineStart, lineVisual, lineLogical, m_line, m_reordered);
@@ -256,6 +271,8 @@ std::optional<StyledText> PDFPageTextReader::read(PDFDoc& document, int index) {
         previousSpan = span;
         previousRotation = rotation;
         spaceAfterPrevious = word.hasSpaceAfter();
+        previousWordSize = word.getFontSize();
+        previousEndedLine = w + 1 >= wordCount || word.nextWord() != words->get(w + 1);
     }
     StyledText text;
     if (m_pageStyles.empty())

@@ -1,12 +1,13 @@
 #include "PDFToTextJob.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 
 #include "LibreOfficeConverter.h"
 #include "OutputFile.h"
 #include "PageTextPipeline.h"
 #include "TextDocumentEncoders.h"
 
-#include "PopplerGlobals.h"
+#include "PopplerMessages.h"
 
 #include <PDFDoc.h>
 #include <cstdio>
@@ -124,8 +125,11 @@ PDFToTextJob::PDFToTextJob(const PDFToTextOptions* given) : options(given) {}
 ConversionResult PDFToTextJob::open() {
     if (!options)
         return ConversionResult::failure(kCannotOpenInput, "no options given");
+    // A file that cannot be read is said to be, in the system's words, before Poppler tries.
+    if (const std::string why = whyUnreadable(options->inputURL); !why.empty())
+        return ConversionResult::failure(kCannotOpenInput, "cannot be read: " + why);
     // Poppler's process-wide settings; the export reads Unicode itself and needs no text encoding.
-    lumeno::ensurePopplerGlobals();
+    ensurePopplerWithConversionLog();
     // The password serves as owner and user password alike; an encrypted document it does not
     // open is kept, locked, so that the export can say so.
     const std::string password = options->password.value_or(std::string());
@@ -260,7 +264,9 @@ bool ConvertPDFToTextDocument(const PDFToTextOptions* options) {
     // The entry's callers expect the integer 301 for an input that is no readable PDF; inside the
     // library that is an ordinary result, turned into the exception only here.
     const ConversionResult opened = job.open();
-    if (!opened)
+    if (!opened) {
+        ConversionLogf("pdf-to-text: %s: %s\n", options->inputURL.c_str(), opened.message.c_str());
         throw opened.code;
+    }
     return conversion::ExportPDFText(job);
 }

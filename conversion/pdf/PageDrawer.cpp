@@ -1,7 +1,7 @@
 #include "PageDrawer.h"
 
 #include "PixelLimits.h"
-#include "PopplerGlobals.h"
+#include "PopplerMessages.h"
 
 #include <PDFDoc.h>
 #include <SplashOutputDev.h>
@@ -17,7 +17,7 @@ PageDrawer::~PageDrawer() = default;
 
 bool PageDrawer::open(const std::filesystem::path& path, const std::string& password,
                       std::string& error) {
-    lumeno::ensurePopplerGlobals();
+    ensurePopplerWithConversionLog();
     m_rgb.reset();
     m_gray.reset();
     std::optional<GooString> secret;

@@ -8,8 +8,8 @@
 
 namespace {
 
-// Why the calculator program of a FunctionType 4 stream may not reach Poppler: nested past the
-// parser's cap, or longer than an evaluation may run; "" when it may.
+// Why the calculator program of a FunctionType 4 stream may not reach Poppler: nested deeper than
+// Poppler's parser is let go, or longer than an evaluation may run; "" when it may.
 std::string calculatorRefusal(QPDFObjectHandle stream) {
     PDFFunction record;
     CopyPDFFunctionStreamData(record, stream);
@@ -17,12 +17,12 @@ std::string calculatorRefusal(QPDFObjectHandle stream) {
     program.programText = record.sampleData.empty() ? nullptr : record.sampleData.data();
     program.textLength = record.sampleData.size();
     ParsePostScriptText(program);
-    if (program.nestingRefused)
-        return "the page uses a calculator function nested more than " +
-               std::to_string(kPSMaxNesting) + " levels deep";
     if (program.lengthRefused)
         return "the page uses a calculator function of more than " +
                std::to_string(kPSMaxProgramOperations) + " operations";
+    if (program.deepestNesting > kPageCheckMaxNesting)
+        return "the page uses a calculator function nested more than " +
+               std::to_string(kPageCheckMaxNesting) + " levels deep";
     return "";
 }
 

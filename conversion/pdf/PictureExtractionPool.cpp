@@ -271,7 +271,7 @@ void PictureExtractionPool::handle(Worker& worker, std::int64_t sequence, Pictur
         picture = PDFPicture();
         releaseMemory(memory);
         complete(sequence, false,
-                 m_output.input.string() + ": an image on " + task.namePrefix +
+                 m_output.input.string() + ": an image on page " + std::to_string(task.page) +
                      " was skipped: " + error,
                  {});
         return;

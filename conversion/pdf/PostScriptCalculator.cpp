@@ -137,60 +137,108 @@ int TokenizePostScript(PostScriptProgram& program, PSNode& node) {
     return kPSTokenEnd;
 }
 
-bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& list, int depth) {
-    auto fail = [&list] {
-        list.clear();
+void DisposePostScriptNodes(std::vector<PSNode>& list) {
+    std::vector<std::vector<PSNode>> pending;
+    pending.push_back(std::move(list));
+    list.clear();
+    while (!pending.empty()) {
+        std::vector<PSNode> nodes = std::move(pending.back());
+        pending.pop_back();
+        for (PSNode& node : nodes) {
+            if (!node.thenProcedure.empty())
+                pending.push_back(std::move(node.thenProcedure));
+            if (!node.elseProcedure.empty())
+                pending.push_back(std::move(node.elseProcedure));
+        }
+    }
+}
+
+PostScriptProgram::~PostScriptProgram() {
+    DisposePostScriptNodes(nodeList);
+}
+
+bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& list) {
+    // A procedure whose parse is under way inside the one before it: the node its opening brace
+    // began, and whether its second procedure (ifelse's) is the one being read.
+    struct Open {
+        PSNode node;
+        bool inElse = false;
+    };
+    std::vector<Open> open;
+    auto current = [&]() -> std::vector<PSNode>& {
+        if (open.empty())
+            return list;
+        return open.back().inElse ? open.back().node.elseProcedure : open.back().node.thenProcedure;
+    };
+    auto refuseAll = [&] {
+        for (Open& o : open) {
+            DisposePostScriptNodes(o.node.thenProcedure);
+            DisposePostScriptNodes(o.node.elseProcedure);
+        }
+        DisposePostScriptNodes(list);
         return false;
     };
+    program.deepestNesting = std::max(program.deepestNesting, 1);
+    bool failed = false; // the procedure being parsed ends as malformed
     for (;;) {
-        if (program.nestingRefused || program.lengthRefused)
-            return fail();
-        if (++program.operationCount > kPSMaxProgramOperations) {
-            program.lengthRefused = true;
-            return fail();
+        bool ended = failed;
+        if (!ended) {
+            if (program.lengthRefused)
+                return refuseAll();
+            if (++program.operationCount > kPSMaxProgramOperations) {
+                program.lengthRefused = true;
+                return refuseAll();
+            }
+            PSNode node;
+            switch (TokenizePostScript(program, node)) {
+            case kPSTokenEnd:
+                // The text ended inside a procedure: keep what was read, as a closing brace would.
+            case kPSTokenCloseBrace:
+                ended = true;
+                break;
+            case kPSTokenInteger:
+            case kPSTokenReal:
+            case kPSTokenName:
+                current().push_back(std::move(node));
+                continue;
+            case kPSTokenOpenBrace:
+                open.push_back({std::move(node), false});
+                program.deepestNesting = std::max(program.deepestNesting, int(open.size()) + 1);
+                continue;
+            default:
+                failed = true;
+                continue;
+            }
         }
-        PSNode node;
-        const int token = TokenizePostScript(program, node);
-        switch (token) {
-        case kPSTokenEnd:
-            // The text ended inside a procedure: keep what was read, as a closing brace would.
-            return true;
-        case kPSTokenCloseBrace:
-            return true;
-        case kPSTokenInteger:
-        case kPSTokenReal:
-        case kPSTokenName:
-            list.push_back(std::move(node));
+        // The procedure being parsed has ended, whole or malformed (then emptied).
+        if (failed)
+            DisposePostScriptNodes(current());
+        if (open.empty())
+            return !failed;
+        // A procedure ended inside another: it must be followed by if, or by a second procedure
+        // and ifelse. Whether it was whole does not matter to the one around it.
+        failed = false;
+        PSNode next;
+        const int t = TokenizePostScript(program, next);
+        Open& o = open.back();
+        const bool closesIf = !o.inElse && t == kPSTokenName && next.operatorIndex == kPSOperatorIf;
+        const bool closesIfElse =
+            o.inElse && t == kPSTokenName && next.operatorIndex == kPSOperatorIfElse;
+        if (!o.inElse && t == kPSTokenOpenBrace) {
+            o.inElse = true;
             continue;
-        case kPSTokenOpenBrace: {
-            if (depth >= kPSMaxNesting) {
-                program.nestingRefused = true;
-                return fail();
-            }
-            ParsePostScriptProgram(program, node.thenProcedure, depth + 1);
-            PSNode next;
-            int t = TokenizePostScript(program, next);
-            if (t == kPSTokenName && next.operatorIndex == kPSOperatorIf) {
-                node.kind = kPSNodeOperator;
-                node.operatorIndex = kPSOperatorIf;
-                list.push_back(std::move(node));
-                continue;
-            }
-            if (t != kPSTokenOpenBrace)
-                return fail();
-            ParsePostScriptProgram(program, node.elseProcedure, depth + 1);
-            t = TokenizePostScript(program, next);
-            if (t == kPSTokenName && next.operatorIndex == kPSOperatorIfElse) {
-                node.kind = kPSNodeOperator;
-                node.operatorIndex = kPSOperatorIfElse;
-                list.push_back(std::move(node));
-                continue;
-            }
-            return fail();
         }
-        default:
-            return fail();
+        PSNode done = std::move(o.node);
+        open.pop_back();
+        if (closesIf || closesIfElse) {
+            done.kind = kPSNodeOperator;
+            done.operatorIndex = closesIf ? kPSOperatorIf : kPSOperatorIfElse;
+            current().push_back(std::move(done));
+            continue;
         }
+        DisposePostScriptNodes(done.thenProcedure);
+        DisposePostScriptNodes(done.elseProcedure);
+        failed = true; // the procedure around it is malformed
     }
 }
 
@@ -210,10 +258,23 @@ void CreatePostScriptProgram(PDFFunction& record) {
 
 void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
                         const std::vector<PSNode>& list, std::uint64_t* operationsLeft) {
-    std::int64_t A = 0, B = 0;
-    double X = 0, Y = 0;
-    bool P = false, Q = false;
-    for (const PSNode& node : list) {
+    (void)program;
+    // One run of a node list: where it is, and its own registers, zero when it starts.
+    struct Run {
+        const std::vector<PSNode>* list;
+        std::size_t next = 0;
+        std::int64_t A = 0, B = 0;
+        double X = 0, Y = 0;
+        bool P = false, Q = false;
+    };
+    std::vector<Run> runs;
+    runs.push_back({&list});
+    while (!runs.empty()) {
+        Run& run = runs.back();
+        if (run.next >= run.list->size()) {
+            runs.pop_back();
+            continue;
+        }
         if (stack.overflowed())
             return;
         if (operationsLeft) {
@@ -221,6 +282,10 @@ void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
                 return;
             --*operationsLeft;
         }
+        const PSNode& node = (*run.list)[run.next++];
+        std::int64_t &A = run.A, &B = run.B;
+        double &X = run.X, &Y = run.Y;
+        bool &P = run.P, &Q = run.Q;
         if (node.kind == kPSNodeInteger) {
             stack.PushInteger(node.integerValue);
             continue;
@@ -388,12 +453,11 @@ void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
         case 20: // if
             stack.PopBoolean(Q);
             if (Q)
-                EvaluatePostScript(program, stack, node.thenProcedure, operationsLeft);
+                runs.push_back({&node.thenProcedure}); // `run` and the registers are left behind
             break;
         case 21: // ifelse
             stack.PopBoolean(Q);
-            EvaluatePostScript(program, stack, Q ? node.thenProcedure : node.elseProcedure,
-                               operationsLeft);
+            runs.push_back({Q ? &node.thenProcedure : &node.elseProcedure});
             break;
         case 22: // index
             stack.PopInteger(A);

@@ -42,17 +42,22 @@ struct PostScriptProgram {
     std::vector<PSNode> nodeList;
     std::uint64_t readPosition = 0;
     std::uint64_t textLength = 0;
-    // Set when a procedure nested deeper than kPSMaxNesting, or more operations in all than
-    // kPSMaxProgramOperations, ended the parse (the program is then empty).
-    bool nestingRefused = false;
+    // Set when more operations in all than kPSMaxProgramOperations ended the parse (the program
+    // is then empty). Nesting has no limit of its own: every brace counts as an operation.
     bool lengthRefused = false;
     std::uint64_t operationCount = 0;
+    // The deepest nesting of procedures met (1 for the outermost).
+    int deepestNesting = 0;
+
+    PostScriptProgram() = default;
+    PostScriptProgram(const PostScriptProgram&) = delete;
+    PostScriptProgram& operator=(const PostScriptProgram&) = delete;
+    // Takes the node tree apart without recursing, however deep it nests.
+    ~PostScriptProgram();
 };
 
-// How deep braces may nest; a deeper procedure is a parse error.
-inline constexpr int kPSMaxNesting = 100;
-// The most operations a program holds, counting those of its procedures; longer texts are refused
-// while parsing, before they take memory.
+// The most operations a program holds, counting those of its procedures and their braces; longer
+// texts are refused while parsing, before they take memory.
 inline constexpr std::uint64_t kPSMaxProgramOperations = 100000;
 // The longest token converted or looked up; longer runs are read past and ignored.
 inline constexpr std::size_t kPSMaxTokenLength = 99;
@@ -71,12 +76,16 @@ struct PSOperationBudget {
 void CreatePostScriptProgram(PDFFunction& record);
 void ParsePostScriptText(PostScriptProgram& program);
 // Parses one procedure, up to its closing brace or the end of the text, into `list`. Answers
-// false when the procedure was malformed (the list is then empty).
-bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& list, int depth = 1);
+// false when the procedure was malformed (the list is then empty). Nested procedures are parsed
+// with a stack of their own, not by recursion, so that nesting costs no call stack.
+bool ParsePostScriptProgram(PostScriptProgram& program, std::vector<PSNode>& list);
+// Empties `list` without recursing into the procedures of its nodes.
+void DisposePostScriptNodes(std::vector<PSNode>& list);
 int TokenizePostScript(PostScriptProgram& program, PSNode& node);
 std::int32_t LookupPostScriptOperator(std::string_view name);
 std::string_view postScriptOperatorName(std::int32_t index);
-// With `operationsLeft`, every node run counts one off it, and the run stops at zero.
+// With `operationsLeft`, every node run counts one off it, and the run stops at zero. The
+// procedures of if and ifelse run on a stack of runs, not by recursion.
 void EvaluatePostScript(const PostScriptProgram& program, PSOperandStack& stack,
                         const std::vector<PSNode>& list, std::uint64_t* operationsLeft = nullptr);
 void RunPostScriptProgram(const PostScriptProgram& program, PSOperandStack& stack);

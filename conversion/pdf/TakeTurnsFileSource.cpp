@@ -46,10 +46,15 @@ bool TakeTurnsFileSource::unchanged(std::string& error) const {
         error = m_path + " cannot be read again: " + std::strerror(errno);
         return false;
     }
+    // The change time too: a file written in place can have its modification time set back,
+    // but not its change time.
+    const auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
     if (m_identityKnown &&
         (now.st_dev != m_identity.st_dev || now.st_ino != m_identity.st_ino ||
-         now.st_size != m_identity.st_size || now.st_mtim.tv_sec != m_identity.st_mtim.tv_sec ||
-         now.st_mtim.tv_nsec != m_identity.st_mtim.tv_nsec)) {
+         now.st_size != m_identity.st_size || !same(now.st_mtim, m_identity.st_mtim) ||
+         !same(now.st_ctim, m_identity.st_ctim))) {
         error = m_path + " changed while it was being merged";
         return false;
     }

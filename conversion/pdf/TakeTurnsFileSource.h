@@ -42,7 +42,7 @@ private:
     std::unique_ptr<FileInputSource> m_file;
     qpdf_offset_t m_offset = 0; // where reading goes on while the file is closed
     bool m_identityKnown = false;
-    struct stat m_identity {}; // the file as first opened: device, inode, size, modification
+    struct stat m_identity {}; // the file as first opened: device, inode, size, times
 };
 
 } // namespace conversion

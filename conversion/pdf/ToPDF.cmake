@@ -4,6 +4,8 @@ pkg_check_modules(TOPDF REQUIRED IMPORTED_TARGET GLOBAL libqpdf uchardet libplis
 target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/ChildProcess.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ChildProcess.h
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentAnchors.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentAnchors.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentLayout.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentLayout.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentLayoutHelper.cpp
@@ -13,6 +15,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/GlyphsBeyondTheBMP.h
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ImagesToPDFJob.h
+    ${CMAKE_CURRENT_LIST_DIR}/MergedDocumentParts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MergedDocumentParts.h
     ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MergedPDFDocument.h
     ${CMAKE_CURRENT_LIST_DIR}/TakeTurnsFileSource.cpp
@@ -22,6 +26,8 @@ target_sources(conversion PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PDFDocumentWriter.h
     ${CMAKE_CURRENT_LIST_DIR}/ToPDFEntries.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ToPDFRunChecks.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ToPDFRunChecks.h
     ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TypedCharacters.h)
 target_link_libraries(conversion PUBLIC PkgConfig::TOPDF)
@@ -35,7 +41,9 @@ add_library(conversionLayout STATIC
     ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentResources.h
     ${CMAKE_CURRENT_LIST_DIR}/DocumentText.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/DocumentText.h)
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentText.h
+    ${CMAKE_CURRENT_LIST_DIR}/WideContentFit.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WideContentFit.h)
 target_include_directories(conversionLayout PRIVATE ${CMAKE_CURRENT_LIST_DIR}
     ${CMAKE_CURRENT_LIST_DIR}/..)
 target_link_libraries(conversionLayout PUBLIC conversion Qt6::Gui PRIVATE PkgConfig::TOPDF)

@@ -10,6 +10,8 @@
 #include <cstring>
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
+// After jpeglib.h: the message codes.
+#include <jerror.h>
 
 namespace {
 
@@ -18,10 +20,20 @@ struct JPEGErrorManager {
     jmp_buf recoveryPoint;
 };
 
+// libjpeg's words go through the library's log, as every message of the readers does.
 void JPEGErrorExit(j_common_ptr info) {
     auto* errors = reinterpret_cast<JPEGErrorManager*>(info->err);
-    errors->manager.output_message(info);
+    char text[JMSG_LENGTH_MAX];
+    errors->manager.format_message(info, text);
+    ConversionLogf("libjpeg error: %s\n", text);
     longjmp(errors->recoveryPoint, 1);
+}
+
+// A file that ends before its picture does is refused, as cwebp refuses it, rather than encoded
+// with the missing rows made up; other warnings (stray bytes between markers) are read past.
+void JPEGEmitMessage(j_common_ptr info, int level) {
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF)
+        JPEGErrorExit(info);
 }
 
 struct JPEGReadState {
@@ -41,6 +53,7 @@ int DecodeJPEGRows(JPEGReadState* state, FILE* file, int saveMarkers) {
     jpeg_decompress_struct* d = &state->decompressor;
     d->err = jpeg_std_error(&state->errors.manager);
     state->errors.manager.error_exit = JPEGErrorExit;
+    state->errors.manager.emit_message = JPEGEmitMessage;
     if (setjmp(state->errors.recoveryPoint))
         return 0;
     jpeg_create_decompress(d);

@@ -1,9 +1,12 @@
 #include "WebPDecoder.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 
 #include "OutputFile.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -67,7 +70,13 @@ int ReadFileToMemory(const char* path, const std::uint8_t** data, std::size_t* s
     *size = 0;
     FILE* file = std::fopen(path, "rb");
     if (!file) {
-        ConversionLogf("cannot open input file '%s'\n", path);
+        ConversionLogf("cannot open input file '%s': %s\n", path, std::strerror(errno));
+        return 0;
+    }
+    // A folder opens, and its size is nothing a read can take.
+    if (const std::string why = conversion::whyUnreadable(path); !why.empty()) {
+        ConversionLogf("cannot open input file '%s': %s\n", path, why.c_str());
+        std::fclose(file);
         return 0;
     }
     long length = -1;

@@ -1,5 +1,6 @@
 #include "WebPEncoder.h"
 #include "ConversionLog.h"
+#include "InputFile.h"
 
 #include "OutputFile.h"
 
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -162,7 +164,13 @@ int ReadInputPicture(const char* path, WebPPicture* picture, int keepAlpha,
         return 0;
     FILE* file = std::fopen(path, "rb");
     if (!file) {
-        ConversionLogf("Error! Cannot open input file '%s'\n", path);
+        ConversionLogf("Error! Cannot open input file '%s': %s\n", path, std::strerror(errno));
+        return 0;
+    }
+    // A folder opens, and reads as nothing.
+    if (const std::string why = conversion::whyUnreadable(path); !why.empty()) {
+        ConversionLogf("Error! Cannot open input file '%s': %s\n", path, why.c_str());
+        std::fclose(file);
         return 0;
     }
     int ok = 0;

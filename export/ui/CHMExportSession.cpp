@@ -85,6 +85,8 @@ void CHMExportSession::exportToPDF() {
         end(false, QString());
         return;
     }
+    if (endIfReadingProcessLost())
+        return;
     const std::size_t total = m_exporter->pageList().size();
     if (m_nextPage >= total) {
         // The final phase needs every print appended; the last one to finish comes back here.
@@ -108,6 +110,7 @@ void CHMExportSession::exportToPDF() {
                                             m_exporter->pageList().at(m_nextPage).name());
     const QUrl url = CHMDocument::composeURL(path);
     if (!url.isValid()) {
+        leaveOut(path, QStringLiteral("its path makes no address"), false);
         m_pipeline->skipPage(path);
         ++m_nextPage;
         scheduleStep(&CHMExportSession::exportToPDF);
@@ -120,13 +123,19 @@ void CHMExportSession::pagePrinted(const ExportPagePrinter::Result& result) {
     const QString path = m_exporter->pageList().at(m_nextPage).path();
     ++m_nextPage;
     if (result.printed && m_schemeHandler && m_schemeHandler->servedMissingPage(result.url)) {
-        // The reader's own notice for a page the book lacks is no page of the book.
-        qCWarning(lcExport) << "page" << logSafe(path) << "left out: not in the book";
+        // The reader's own notice for a page the book lacks is no page of the book. One the
+        // book lists but cannot give is not missing from it: the book is damaged.
+        const bool unreadable =
+            m_document.isDamaged() || m_document.exist(result.url.path(QUrl::FullyDecoded));
+        leaveOut(path,
+                 unreadable ? QStringLiteral("it cannot be read (the book is damaged)")
+                            : QStringLiteral("not in the book"),
+                 unreadable);
         m_pipeline->skipPage(path);
     } else if (result.printed) {
         m_pipeline->addPrint(path, result.pdf, result.walk);
     } else {
-        qCWarning(lcExport) << "page" << logSafe(path) << "left out:" << result.failure;
+        leaveOut(path, result.failure, false);
         m_pipeline->skipPage(path);
     }
     scheduleStep(&CHMExportSession::exportToPDF);
@@ -139,7 +148,7 @@ void CHMExportSession::printDone(const PrintPipeline::Outcome& outcome) {
     m_outputPages = outcome.outputPages;
     ++m_pagesDone;
     if (outcome.printed && !outcome.added)
-        qCWarning(lcExport) << "page" << logSafe(outcome.pagePath) << "left out:" << outcome.error;
+        leaveOut(outcome.pagePath, outcome.error, false);
     if (pollCancelled()) {
         end(false, QString());
         return;
@@ -181,6 +190,8 @@ void CHMExportSession::writeOutput() {
         end(false, QString());
         return;
     }
+    if (endIfReadingProcessLost())
+        return;
     if (m_exporter->outputPageCount() == 0) {
         // A PDF without pages is no document; nothing is written and the user is told.
         end(false, tr("The book has no page that could be exported."));
@@ -193,6 +204,22 @@ void CHMExportSession::writeOutput() {
     QString error;
     const bool written = m_exporter->WritePDFData(&error);
     end(written, written ? QString() : tr("The PDF could not be written: %1").arg(error));
+}
+
+void CHMExportSession::leaveOut(const QString& path, const QString& why, bool unreadable) {
+    qCWarning(lcExport) << "page" << logSafe(path) << qUtf8Printable("left out: " + why);
+    if (m_progressTarget)
+        m_progressTarget->exportPageLeftOut(path, unreadable);
+}
+
+bool CHMExportSession::endIfReadingProcessLost() {
+    // Every page from here on would read as missing: a PDF of what came before would pass for
+    // the book.
+    if (!m_document.isDamaged())
+        return false;
+    end(false, tr("The book's reading process has stopped, so the book cannot be read to its end: "
+                  "it is damaged."));
+    return true;
 }
 
 void CHMExportSession::end(bool written, const QString& message) {

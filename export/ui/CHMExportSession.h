@@ -54,6 +54,10 @@ private:
     void resolveSomeDestinations();
     void writeOutput();
     void end(bool written, const QString& message);
+    // Logs why the page is left out and tells the progress target.
+    void leaveOut(const QString& path, const QString& why, bool unreadable);
+    // Ends the export, writing nothing, once the book's reading process is lost.
+    bool endIfReadingProcessLost();
     void report(double rate, int count, const QString& title);
     bool pollCancelled();
     void scheduleStep(void (CHMExportSession::*step)());

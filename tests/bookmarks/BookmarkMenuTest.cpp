@@ -261,3 +261,47 @@ TEST_F(BookmarkMenus, StoreThatCannotBeWrittenIsShownWithTheReasonAndRefusesAddi
     EXPECT_EQ(querySql(db, "SELECT title FROM bookmark ORDER BY title"),
               (QStringList{"Alpha", "Gamma"}));
 }
+
+TEST_F(BookmarkMenus, ABookThatComesBackIsEnabledAgainWhenTheMenuOpens) {
+    add(otherBook, "Bare", "itss://chm/other.htm", "Away and back");
+    // Moved to another folder (a rename in its own folder is followed).
+    const QString away = freshFolder() + "/bare.chm";
+    ASSERT_TRUE(QFile::rename(otherBook, away));
+    ASSERT_TRUE(controller->library().purge());
+    controller->menuNeedsUpdate(menu);
+    EXPECT_EQ(items(menu).mid(fixed.size()), QStringList{"!Away and back"});
+
+    ASSERT_TRUE(QFile::rename(away, otherBook));
+    for (QMenu* each : {menu, byFile}) {
+        controller->menuNeedsUpdate(each);
+        const QStringList shown =
+            each == menu ? items(menu).mid(fixed.size()) : items(submenu(byFile, "Bare"));
+        EXPECT_EQ(shown, QStringList{"Away and back"});
+    }
+    // And goes again.
+    ASSERT_TRUE(QFile::remove(otherBook));
+    controller->menuNeedsUpdate(byTag);
+    controller->menuNeedsUpdate(menu);
+    EXPECT_EQ(items(menu).mid(fixed.size()), QStringList{"!Away and back"});
+    EXPECT_TRUE(controller->errors.isEmpty()) << controller->errors.join('\n').toStdString();
+}
+
+TEST_F(BookmarkMenus, ManagerClosesWithEscapeAndCtrlWAndCtrlQQuitsFromIt) {
+    add(book, "Sample", "itss://chm/a.htm", "Alpha");
+    window.show();
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(QStringLiteral("Ctrl+W"))}) {
+        controller->showWindow();
+        BookmarkManagerWindow* manager = controller->window();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(manager));
+        QTest::keySequence(manager->bookmarkView(), keys);
+        EXPECT_FALSE(manager->isVisible()) << keys.toString().toStdString();
+    }
+    // Quit from the manager closes every window of the reader.
+    controller->showWindow();
+    BookmarkManagerWindow* manager = controller->window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(manager));
+    QTest::keySequence(manager->tocView(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_FALSE(manager->isVisible());
+    EXPECT_FALSE(window.isVisible());
+}

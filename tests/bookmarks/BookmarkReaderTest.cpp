@@ -10,12 +10,15 @@
 #include "WebTestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace bookmarktest;
@@ -172,6 +175,53 @@ TEST(BookmarkReader, PagesWithSpacesPercentSignsAndAccentsReopen) {
         EXPECT_TRUE(watcher.lastOk());
     }
     EXPECT_TRUE(app->errors.isEmpty()) << app->errors.join('\n').toStdString();
+    app.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(BookmarkReader, AddingABookmarkBeforeTheFirstPageHasLoadedProposesTheBooksTitleOrSaysWhyNot) {
+    const QString books = freshFolder();
+    const QString book = copyFixture("sample", books, "early.chm");
+    const QString db = BookmarkStore::applicationSupportFolder() + "/Bookmarks.sqlite";
+    auto app = std::make_unique<RecordingApplication>();
+    CHMDocumentWindow* window = app->openFile(book);
+    ASSERT_TRUE(window);
+    auto* add = window->menuBar()->findChild<QAction*>("addBookmarkAction");
+    ASSERT_TRUE(add);
+    // Ctrl+D before the window has handled a single event: not even the page's address is
+    // known yet. The user hears why nothing can be added (and closes the message).
+    ASSERT_TRUE(window->currentURL().isEmpty());
+    QStringList told;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&told] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    user.start(10);
+    add->trigger();
+    EXPECT_FALSE(app->bookmarkController()->addPanel());
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].contains("no page")) << told[0].toStdString();
+
+    // Once the page is asked for, before it has loaded: the book's title is proposed, and Add
+    // stores it.
+    webtest::LoadWatcher loads(window);
+    ASSERT_TRUE(webtest::waitUntil([&] { return !window->currentURL().isEmpty(); }));
+    ASSERT_EQ(loads.finished(), 0) << "the page loaded before the test could ask";
+    add->trigger();
+    AddBookmarkSheet* sheet = app->bookmarkController()->addPanel();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->titleField()->text(), window->document()->docTitle());
+    sheet->addButton()->click();
+    EXPECT_EQ(querySql(db, "SELECT b.title, b.url FROM bookmark b JOIN file f ON f.id = b.file_id "
+                           "WHERE f.path = '" +
+                               book + "'"),
+              QStringList{window->document()->docTitle() + "|itss://chm/index.htm"});
+    EXPECT_EQ(told.size(), 1);
+    EXPECT_TRUE(app->errors.isEmpty()) << app->errors.join('\n').toStdString();
+    ASSERT_TRUE(loads.waitForLoads());
     app.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -2,10 +2,13 @@
 // while a hook is set; without one they go to standard error exactly as one line each.
 #include "ConversionLog.h"
 #include "ConversionEntries.h"
+#include "TestFiles.h"
 
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -65,8 +68,8 @@ TEST(ConversionLog, EveryEntrysRefusalArrivesAtTheHookAndNotOnStandardError) {
              ImageJobOptions o = imageOptions(1);
              return ConvertPDFToImages(&o);
          },
-         "pdf-to-images: /nonexistent/lumeno-log-test/in.pdf: not a PDF document that can be "
-         "opened"},
+         "pdf-to-images: /nonexistent/lumeno-log-test/in.pdf: cannot be read: No such file or "
+         "directory"},
         {"images-to-pdf",
          [] {
              ImagesToPDFOptions o;
@@ -118,3 +121,72 @@ TEST(ConversionLog, SettingAHookAnswersTheOneBeforeAndAnEmptyHookRestoresTheDefa
 }
 
 } // namespace
+
+namespace {
+
+std::filesystem::path scratchFile(const std::string& name) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("lumeno-log-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    return dir / name;
+}
+
+} // namespace
+
+// Poppler's own lines about a damaged file or a wrong password reach the hook with the library's
+// refusal, which names no internal code; standard error stays quiet.
+TEST(ConversionLog, PopplersOwnLinesArriveAtTheHookBesideARefusalWithoutCodes) {
+    const std::filesystem::path notPDF = scratchFile("plain.pdf");
+    std::ofstream(notPDF) << "This is a plain text file, not a PDF.\n";
+    const std::filesystem::path locked = scratchFile("locked.pdf");
+    ASSERT_EQ(
+        testfiles::run("qpdf --empty --encrypt user owner 256 -- " + testfiles::shellQuote(locked)),
+        0);
+    struct Case {
+        std::filesystem::path input;
+        std::string popplerLine, refusal;
+    };
+    for (const Case& c : {Case{notPDF, "Syntax Error", ": cannot be opened as a PDF"},
+                          Case{locked, "Command Line Error: Incorrect password",
+                               ": the password does not unlock"}}) {
+        SCOPED_TRACE(c.input.string());
+        PDFToTextOptions options;
+        options.inputURL = c.input;
+        options.outputFolderURL = c.input.parent_path();
+        options.password = "wrong";
+        options.textFormat = kTextFormatUTF8;
+        RoutedLog log;
+        testing::internal::CaptureStderr();
+        try {
+            EXPECT_FALSE(ConvertPDFToTextDocument(&options));
+        } catch (int) {
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        std::string all;
+        for (const std::string& line : log.lines())
+            all += line + "\n";
+        EXPECT_NE(all.find(c.popplerLine), std::string::npos) << all;
+        EXPECT_NE(all.find(c.refusal), std::string::npos) << all;
+        EXPECT_EQ(all.find("301"), std::string::npos) << all;
+    }
+}
+
+// A WebP file cut short is refused in words, not with the decoder's result code.
+TEST(ConversionLog, ADamagedWebPInputIsRefusedInWordsNotCodes) {
+    const std::filesystem::path png = scratchFile("tile.png");
+    const std::filesystem::path webp = scratchFile("tile.webp");
+    ASSERT_EQ(testfiles::run("convert -size 200x150 gradient:red-blue " +
+                             testfiles::shellQuote(png) + " && cwebp -quiet -q 90 " +
+                             testfiles::shellQuote(png) + " -o " + testfiles::shellQuote(webp)),
+              0);
+    testfiles::Bytes bytes = testfiles::readBytes(webp);
+    bytes.resize(bytes.size() / 2);
+    testfiles::writeBytes(webp, bytes);
+    ImageJobOptions options = testfiles::jobOptions(webp, scratchFile("out.png"), 7);
+    RoutedLog log;
+    EXPECT_FALSE(ConvertImageFile(&options));
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_NE(log.lines().back().find("cannot be decoded"), std::string::npos)
+        << log.lines().back();
+    EXPECT_EQ(log.lines().back().find("(-"), std::string::npos) << log.lines().back();
+}

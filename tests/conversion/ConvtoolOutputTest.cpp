@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <unistd.h>
 
 using imagetest::shellQuote;
 using imagetest::fs::path;
@@ -191,4 +192,126 @@ TEST(ConvtoolOutput, PDFToImagesTakesTheUnitsItsHelpNames) {
                        " --format 7 --fit-width 1 --unit 9")
                   .status,
               2);
+}
+
+TEST(ConvtoolOutput, EveryCommandPrintsItsHelpOnStandardOutputAndSucceeds) {
+    for (const char* command :
+         {"webp-encode", "webp-decode", "convert", "render", "pdf-to-images", "pdf-to-text",
+          "images-to-pdf", "documents-to-pdf", "merge", "pdf-images"}) {
+        SCOPED_TRACE(command);
+        const ToolRun r = convtool(std::string(command) + " -h");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.output.find("sage"), std::string::npos) << r.output; // "Usage", "usage"
+        EXPECT_EQ(r.messages, "");
+    }
+}
+
+// A page range that runs backwards, a quality outside 0 to 1 and a unit nobody knows are each
+// refused with a message that names the mistake, and nothing is written.
+TEST(ConvtoolOutput, BackwardRangesQualitiesOutOfRangeAndUnknownUnitsAreNamedMistakes) {
+    const path dir = imagetest::freshDir("mistakes");
+    const path pdf = pictureDocument(dir);
+    const path png = dir / "picture.png";
+    fs::create_directories(dir / "out");
+    const std::string in = shellQuote(pdf), out = shellQuote(dir / "out");
+    struct Mistake {
+        std::string arguments;
+        std::string said;
+    };
+    const std::vector<Mistake> mistakes = {
+        {"pdf-to-images " + in + " " + out + " --format 7 --pages 5-3", "5-3 runs backwards"},
+        {"pdf-images -first 5 -last 3 " + in + " " + out, "5-3 runs backwards"},
+        {"pdf-to-text " + in + " " + out + " --format 1 --first 5 --last 3", "5-3 runs backwards"},
+        {"convert " + shellQuote(png) + " " + shellQuote(dir / "out" / "q.png") +
+             " --format 7 --quality 2",
+         "from 0.0 to 1.0, not 2"},
+        {"render " + shellQuote(png) + " " + shellQuote(dir / "out" / "q.png") +
+             " --format 7 --quality -1",
+         "from 0.0 to 1.0, not -1"},
+        {"pdf-to-images " + in + " " + out + " --format 4 --quality 2", "from 0.0 to 1.0, not 2"},
+        {"images-to-pdf " + shellQuote(dir / "out" / "q.pdf") + " " + shellQuote(png) +
+             " --quality 2",
+         "from 0.0 to 1.0, not 2"},
+        {"render " + shellQuote(png) + " " + shellQuote(dir / "out" / "q.png") +
+             " --format 7 --width 50 --unit furlongs",
+         "unknown unit \"furlongs\""},
+        {"pdf-to-images " + in + " " + out + " --format 7 --fit-width 1 --unit furlongs",
+         "unknown unit \"furlongs\""},
+    };
+    for (const Mistake& m : mistakes) {
+        SCOPED_TRACE(m.arguments);
+        const ToolRun r = convtool(m.arguments);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.messages.find(m.said), std::string::npos) << r.messages;
+    }
+    EXPECT_TRUE(imagetest::listFolder(dir / "out").empty());
+}
+
+// A folder is no WebP file, and a JPEG that ends before its picture does is refused as cwebp
+// refuses it; each says why and writes nothing.
+TEST(ConvtoolOutput, AFolderToDecodeAndAJPEGCutShortToEncodeAreRefusedWithAMessage) {
+    const path dir = imagetest::freshDir("webp-refusals");
+    fs::create_directories(dir / "folder.webp");
+    const ToolRun folder = convtool("webp-decode " + shellQuote(dir / "folder.webp") + " -o " +
+                                    shellQuote(dir / "out.png"));
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.messages.find("Is a directory"), std::string::npos) << folder.messages;
+
+    imagetest::writeWith(imagetest::gradient(200, 150), "JPEG", dir / "whole.jpg");
+    imagetest::Bytes bytes = imagetest::readBytes(dir / "whole.jpg");
+    bytes.resize(bytes.size() / 2);
+    imagetest::writeBytes(dir / "cut.jpg", bytes);
+    const ToolRun cut = convtool("webp-encode " + shellQuote(dir / "cut.jpg") + " -o " +
+                                 shellQuote(dir / "o.webp"));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.messages.find("Premature end of JPEG file"), std::string::npos) << cut.messages;
+    EXPECT_FALSE(fs::exists(dir / "out.png"));
+    EXPECT_FALSE(fs::exists(dir / "o.webp"));
+    EXPECT_EQ(convtool("webp-encode -quiet " + shellQuote(dir / "whole.jpg") + " -o " +
+                       shellQuote(dir / "o.webp"))
+                  .status,
+              0);
+}
+
+// A file the user may not read: every command says so in the system's words. Root reads every
+// file, so as root the commands run as nobody.
+TEST(ConvtoolOutput, UnreadableInputsAreRefusedWithTheSystemsReason) {
+    const path dir = imagetest::freshDir("unreadable");
+    const path pdf = pictureDocument(dir);
+    fs::permissions(dir, fs::perms::all);
+    fs::create_directories(dir / "out");
+    fs::permissions(dir / "out", fs::perms::all);
+    ASSERT_EQ(convtool("convert " + shellQuote(dir / "picture.png") + " " +
+                       shellQuote(dir / "picture.webp") + " --format 24")
+                  .status,
+              0);
+    for (const char* name : {"doc.pdf", "picture.png", "picture.webp"})
+        fs::permissions(dir / name, fs::perms::none);
+    const std::string as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 "
+                                              "--clear-groups env TMPDIR=" +
+                                                  shellQuote(dir / "out") + " "
+                                            : "";
+    const std::string out = shellQuote(dir / "out");
+    for (const std::string& arguments :
+         {"pdf-to-text " + shellQuote(pdf) + " " + out + " --format 1",
+          "pdf-to-images " + shellQuote(pdf) + " " + out + " --format 7",
+          "pdf-images " + shellQuote(pdf) + " " + out,
+          "convert " + shellQuote(dir / "picture.png") + " " + shellQuote(dir / "out" / "x.png") +
+              " --format 7",
+          "webp-encode " + shellQuote(dir / "picture.png") + " -o " +
+              shellQuote(dir / "out" / "x.webp"),
+          "webp-decode " + shellQuote(dir / "picture.webp") + " -o " +
+              shellQuote(dir / "out" / "y.png"),
+          "images-to-pdf " + shellQuote(dir / "out" / "z.pdf") + " " +
+              shellQuote(dir / "picture.png")}) {
+        SCOPED_TRACE(arguments);
+        const path errors = dir / "errors.txt";
+        int status = 0;
+        imagetest::capture(as + LUMENO_CONVTOOL + " " + arguments + " 2>" + shellQuote(errors),
+                           &status);
+        const std::string messages = imagetest::readText(errors);
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(messages.find("Permission denied"), std::string::npos) << messages;
+    }
+    EXPECT_TRUE(imagetest::listFolder(dir / "out").empty());
 }

@@ -159,6 +159,46 @@ std::vector<std::pair<int, int>> pictureSizes(const fs::path& pdf) {
     return sizes;
 }
 
+// A folder anybody may write in, as a user who is not root must.
+fs::path openFolder(const fs::path& path) {
+    fs::create_directories(path);
+    fs::permissions(path, fs::perms::all);
+    return path;
+}
+
+// Runs the shell script as a user who is not root (nobody when the tests run as root, else their
+// own user), and answers its exit status. With `noNamespaces` it runs in a user namespace of its
+// own in which it holds no privilege and may make no namespace (network or user) at all, as on a
+// system that allows none: whatever keeps it off the network must then be LibreOffice's profile.
+int runAsPlainUser(const fs::path& script, bool noNamespaces) {
+    std::string command = "sh " + shellQuote(script);
+    if (noNamespaces && run("unshare -r true 2>/dev/null") == 0)
+        command = "unshare -r sh -c 'echo 0 >/proc/sys/user/max_user_namespaces && exec setpriv "
+                  "--inh-caps=-all --bounding-set=-all sh \"$0\"' " +
+                  shellQuote(script);
+    if (::geteuid() == 0)
+        command = "setpriv --reuid=65534 --regid=65534 --clear-groups " + command;
+    return run(command);
+}
+
+// A script that runs convtool's documents-to-pdf with the arguments in `folder`, its messages
+// going to `messages`.
+fs::path convtoolScript(const fs::path& folder, const std::string& arguments,
+                        const fs::path& messages, const std::string& settings = "") {
+    const fs::path script = folder / "convert.sh";
+    std::ofstream(script) << "cd " << shellQuote(folder) << " || exit 99\n"
+                          << "export HOME=" << shellQuote(openFolder(folder / "home")) << "\n"
+                          << settings << LUMENO_CONVTOOL << " documents-to-pdf " << arguments
+                          << " 2>" << shellQuote(messages) << "\n";
+    return script;
+}
+
+// The network namespace a process is in.
+std::string networkOf(const std::string& process) {
+    std::error_code ec;
+    return fs::read_symlink("/proc/" + process + "/ns/net", ec).string();
+}
+
 bool convertOne(const fs::path& document, const fs::path& folder) {
     DocumentsToPDFOptions o;
     o.outputURL = folder;
@@ -242,4 +282,63 @@ TEST(DocumentIsolation, WordDocumentsWithEmbeddedPicturesKeepTheirTextAndPicture
     for (int i = 0; i < int(std::size(colours)); ++i)
         sizes.emplace_back(30 + i, 20 + i);
     EXPECT_EQ(pictureSizes(dir / "out" / "storing.pdf"), sizes);
+}
+
+TEST(DocumentIsolation, LibreOfficeRunsInANetworkOfItsOwnForRootAndForAnyUser) {
+    const fs::path dir = openFolder(imagetest::freshDir("isolation-namespace"));
+    // A stand-in for LibreOffice that notes the network it runs in and makes the page it would.
+    const fs::path programs = openFolder(dir / "programs");
+    std::ofstream(programs / "soffice")
+        << "#!/bin/sh\nreadlink /proc/self/ns/net >\"$NETWORK_RECORD\"\nout=\nprevious=\n"
+        << "for argument in \"$@\"; do\n  [ \"$previous\" = --outdir ] && out=\"$argument\"\n"
+        << "  previous=\"$argument\"\ndone\n"
+        << "echo '<html><body><p>Made by the stand-in</p></body></html>' >\"$out/document.html\"\n";
+    fs::permissions(programs / "soffice", fs::perms::all);
+    std::ofstream(dir / "letter.rtf") << "{\\rtf1\\ansi A letter\\par}";
+    for (const bool asRoot : {true, false}) {
+        if (asRoot && ::geteuid() != 0)
+            continue;
+        SCOPED_TRACE(asRoot ? "as root" : "as a user");
+        const fs::path record = dir / "network";
+        const fs::path out = openFolder(dir / (asRoot ? "root" : "user"));
+        fs::remove(record);
+        const fs::path script =
+            convtoolScript(dir, shellQuote(out / "letter.pdf") + " letter.rtf", out / "messages",
+                           "export NETWORK_RECORD=" + shellQuote(record) +
+                               " PATH=" + shellQuote(programs) + ":$PATH\n");
+        EXPECT_EQ(asRoot ? run("sh " + shellQuote(script)) : runAsPlainUser(script, false), 0)
+            << imagetest::readText(out / "messages");
+        std::string network = imagetest::readText(record);
+        while (!network.empty() && network.back() == '\n')
+            network.pop_back();
+        ASSERT_FALSE(network.empty()) << "the stand-in did not run";
+        EXPECT_NE(network, networkOf("self")) << "LibreOffice shared this host's network";
+        EXPECT_NE(pdfText(out / "letter.pdf").find("Made by the stand-in"), std::string::npos);
+        EXPECT_EQ(imagetest::readText(out / "messages").find("this system's network"),
+                  std::string::npos);
+    }
+}
+
+TEST(DocumentIsolation, WithoutNamespacesTheProfileAloneKeepsAUserOffNetworkAndOutsideFiles) {
+    Listener listener;
+    ASSERT_NE(listener.port(), 0);
+    const fs::path dir = openFolder(imagetest::freshDir("isolation-profile"));
+    const fs::path out = openFolder(dir / "out");
+    fs::create_directories(dir / "doc");
+    writePicture(dir / "outside.png", 64, 61, "magenta");
+    writeDOCX(dir / "doc" / "fetching.docx", {{listener.url("picture.png"), ""}});
+    writeDOCX(dir / "doc" / "linking.docx", {{"file://" + (dir / "outside.png").string(), ""}});
+    // Run from the folder where the relative link LibreOffice writes would lead to the picture.
+    const fs::path script = convtoolScript(
+        dir, shellQuote(out) + " doc/fetching.docx doc/linking.docx --separate", dir / "messages");
+    ASSERT_EQ(runAsPlainUser(script, true), 0) << imagetest::readText(dir / "messages");
+    const std::string messages = imagetest::readText(dir / "messages");
+    EXPECT_NE(messages.find("LibreOffice runs with this system's network"), std::string::npos)
+        << messages;
+    EXPECT_EQ(listener.connections(), 0) << "LibreOffice asked for the linked picture";
+    for (const char* name : {"fetching.pdf", "linking.pdf"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(pdfText(out / name).find("Linked picture below"), std::string::npos);
+        EXPECT_TRUE(pictureSizes(out / name).empty());
+    }
 }

@@ -2,9 +2,13 @@
 #include "ConversionEntries.h"
 #include "ToPDFTestSupport.h"
 
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 namespace fs = std::filesystem;
 using namespace topdftest;
@@ -20,6 +24,64 @@ DocumentsToPDFOptions separateInto(const fs::path& folder, std::vector<fs::path>
     o.outputURL = folder;
     o.jobList = std::move(inputs);
     return o;
+}
+
+// The words of the text, in order.
+std::vector<std::string> wordsOf(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+// For each link on a page of the PDF: the page it is on, and the page its GoTo action leads to
+// with the height it leads to there (-1 for a link that is no GoTo to a page of the document).
+struct InternalLink {
+    int page = -1;
+    int target = -1;
+    double top = 0;
+};
+std::vector<InternalLink> internalLinks(const fs::path& pdf) {
+    QPDF q;
+    q.processFile(pdf.c_str());
+    std::vector<QPDFObjectHandle> pages = q.getAllPages();
+    std::vector<InternalLink> links;
+    for (std::size_t p = 0; p < pages.size(); ++p) {
+        QPDFObjectHandle annotations = pages[p].getKey("/Annots");
+        for (int i = 0; annotations.isArray() && i < annotations.getArrayNItems(); ++i) {
+            QPDFObjectHandle a = annotations.getArrayItem(i);
+            if (!a.getKey("/Subtype").isNameAndEquals("/Link"))
+                continue;
+            InternalLink link;
+            link.page = int(p);
+            QPDFObjectHandle action = a.getKey("/A");
+            QPDFObjectHandle d =
+                action.isDictionary() && action.getKey("/S").isNameAndEquals("/GoTo")
+                    ? action.getKey("/D")
+                    : QPDFObjectHandle::newNull();
+            for (std::size_t t = 0; d.isArray() && d.getArrayNItems() >= 4 && t < pages.size(); ++t)
+                if (d.getArrayItem(0).getObjGen() == pages[t].getObjGen()) {
+                    link.target = int(t);
+                    link.top = d.getArrayItem(3).getNumericValue();
+                }
+            links.push_back(link);
+        }
+    }
+    return links;
+}
+
+// The height of the top of the first line that holds `word`, in PDF points on its page, as
+// pdftotext places it.
+double topOfWord(const fs::path& pdf, int page, const std::string& word) {
+    const std::string html = capture("pdftotext -bbox -f " + std::to_string(page + 1) + " -l " +
+                                     std::to_string(page + 1) + " " + shellQuote(pdf) + " -");
+    const std::size_t at = html.find(">" + word + "<");
+    const std::size_t line = html.rfind("<word", at);
+    double yMin = -1;
+    if (at != std::string::npos && line != std::string::npos)
+        std::sscanf(html.c_str() + html.find("yMin=\"", line), "yMin=\"%lf", &yMin);
+    return yMin < 0 ? -1 : pageSizes(pdf).at(std::size_t(page)).height - yMin;
 }
 
 std::string squeezed(std::string text) {
@@ -178,4 +240,78 @@ TEST(DocumentsToPDF, EmptyAndBlankDocumentsGiveOnePageLongOnesBreakAndMergesKeep
     o.jobList = {dir / "tail.txt"};
     ASSERT_TRUE(ConvertDocumentsToPDF(&o));
     EXPECT_GE(pageSizes(dir / "merged.pdf").size(), 2u);
+}
+
+TEST(DocumentsToPDF, LinesWiderThanThePaperAreFittedToItWithEveryWordKept) {
+    const fs::path dir = imagetest::freshDir("wide");
+    std::string line;
+    for (int i = 0; i < 40; ++i)
+        line += "word" + std::to_string(i) + (i % 3 ? " " : "_");
+    // A table wider than the paper, as its author fixed it.
+    std::string table = "<table border=\"1\" width=\"1500\"><tr>";
+    for (int i = 0; i < 30; ++i)
+        table += "<td>cell" + std::to_string(i) + "</td>";
+    writeText(dir / "wide.html",
+              "<html><body><p>A paragraph of ordinary words that wraps.</p><pre>" + line +
+                  "</pre><p>After the line</p>" + table + "</tr></table></body></html>");
+    DocumentsToPDFOptions o;
+    o.merge = true;
+    o.outputURL = dir / "wide.pdf";
+    o.jobList = {dir / "wide.html"};
+    ASSERT_TRUE(ConvertDocumentsToPDF(&o));
+    const std::string text = pdfText(dir / "wide.pdf");
+    for (const std::string& word : wordsOf(line))
+        EXPECT_NE(text.find(word), std::string::npos) << word << " is lost";
+    for (int i = 0; i < 30; ++i)
+        EXPECT_NE(text.find("cell" + std::to_string(i)), std::string::npos) << i;
+    // The preformatted line stays one line.
+    EXPECT_NE(squeezed(text).find(squeezed(line)), std::string::npos) << text;
+}
+
+TEST(DocumentsToPDF, LinksToTheDocumentsOwnAnchorsLeadToTheirPlaces) {
+    const fs::path dir = imagetest::freshDir("anchors");
+    fs::create_directories(dir / "out");
+    std::string html = "<html><body><p><a href=\"#INTRODUCTION\">Read the introduction</a> or "
+                       "<a href=\"#late\">the ending</a> or <a href=\"#nowhere\">nothing</a>"
+                       "</p>";
+    for (int i = 0; i < 120; ++i)
+        html += "<p>Filler paragraph " + std::to_string(i) + "</p>";
+    // An empty anchor before a heading, as man pages and Doxygen write them, and an id.
+    html += "<a name=\"INTRODUCTION\"></a><h2>INTRODUCTION</h2><p>Words</p>";
+    for (int i = 0; i < 60; ++i)
+        html += "<p>More filler " + std::to_string(i) + "</p>";
+    html += "<p id=\"late\">Ending</p></body></html>";
+    writeText(dir / "manual.html", html);
+    DocumentsToPDFOptions o = separateInto(dir / "out", {dir / "manual.html"});
+    ASSERT_TRUE(ConvertDocumentsToPDF(&o));
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    o.jobList = {dir / "manual.html", dir / "manual.html"};
+    ASSERT_TRUE(ConvertDocumentsToPDF(&o));
+    MergeFilesOptions m;
+    m.merge = true;
+    m.outputURL = dir / "mixed.pdf";
+    m.jobList = {{kMergeFileDocument, dir / "manual.html", {}, {}}};
+    ASSERT_TRUE(MergeFilesToPDF(&m));
+    for (const fs::path& pdf : {dir / "out" / "manual.pdf", dir / "merged.pdf", m.outputURL}) {
+        SCOPED_TRACE(pdf.filename());
+        const std::vector<InternalLink> links = internalLinks(pdf);
+        const std::size_t pages = pageSizes(pdf).size();
+        // Per copy of the document: two links to its anchors, one to a name it lacks.
+        ASSERT_EQ(links.size() % 3, 0u);
+        for (std::size_t copy = 0; copy < links.size() / 3; ++copy) {
+            const InternalLink& intro = links[copy * 3];
+            const InternalLink& late = links[copy * 3 + 1];
+            const int first = links[copy * 3].page;
+            ASSERT_GE(intro.target, first + 1) << "the heading is pages later";
+            EXPECT_NEAR(intro.top, topOfWord(pdf, intro.target, "INTRODUCTION"), 20);
+            ASSERT_GE(late.target, intro.target);
+            EXPECT_LT(std::size_t(late.target), pages);
+            EXPECT_NEAR(late.top, topOfWord(pdf, late.target, "Ending"), 20);
+            EXPECT_EQ(links[copy * 3 + 2].target, -1) << "a link to no anchor stays as it was";
+        }
+        EXPECT_TRUE(qpdfCheckPasses(pdf));
+    }
+    // The anchor holds no text of its own.
+    EXPECT_EQ(pdfText(dir / "out" / "manual.pdf").find("\u200B"), std::string::npos);
 }

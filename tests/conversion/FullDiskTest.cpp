@@ -1,11 +1,15 @@
 // Every writer of convtool on a full file system: a small tmpfs mounted in a private mount
 // namespace (unshare), filled up to the free space a case leaves. A write that does not fit must
 // fail with exit 1 and the cause in its message, keep the earlier file byte for byte and leave
-// nothing else behind.
+// nothing else behind. The temporary files a run leaves are removed by the next run, but never
+// those of a run still at work, wherever its process lives.
+#include "OutputFile.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <signal.h>
 #include <sys/wait.h>
@@ -156,6 +160,24 @@ TEST(FullDisk, EveryWriterFailsWithTheCauseAndKeepsTheEarlierFileAndLeavesNothin
     }
 }
 
+TEST(FullDisk, ADocumentsPrintThatFillsTheDiskPartWaySaysWhy) {
+    const Inputs& in = inputs();
+    // The print runs out of room somewhere in its pages, in the middle of a write or between
+    // two; whichever, the cause is named.
+    for (const std::size_t freeKB : {8, 48, 96, 128}) {
+        SCOPED_TRACE(std::to_string(freeKB) + " KB free");
+        const FullDiskRun r =
+            runOnFullDisk("print" + std::to_string(freeKB), in.smallPDF, "old.pdf", freeKB * 1024,
+                          kConvtool + " documents-to-pdf DIR/old.pdf " + shellQuote(in.text));
+        if (!r.mounted)
+            GTEST_SKIP() << "no tmpfs can be mounted in a private namespace here";
+        EXPECT_EQ(r.status, 1) << r.messages;
+        EXPECT_NE(r.messages.find("No space left on device"), std::string::npos) << r.messages;
+        EXPECT_EQ(r.messages.find("Unknown error"), std::string::npos) << r.messages;
+        EXPECT_EQ(listFolder(r.after), std::vector<std::string>{"old.pdf"});
+    }
+}
+
 TEST(FullDisk, TemporaryFilesOfAKilledRunAreRemovedByTheNextRunAndThoseOfALiveOneKept) {
     const fs::path dir = freshDir("abandoned");
     // A pid that is surely gone: a child that has been waited for.
@@ -174,6 +196,44 @@ TEST(FullDisk, TemporaryFilesOfAKilledRunAreRemovedByTheNextRunAndThoseOfALiveOn
                   shellQuote(dir / "out.png") + " --format 7"),
               0);
     EXPECT_EQ(listFolder(dir), (std::vector<std::string>{alive, other, "out.png"}));
+}
+
+TEST(FullDisk, ARunInAnotherPIDNamespaceKeepsTheTemporaryFilesOfALiveRun) {
+    // Another PID namespace (a container sharing the folder): as root a plain one, else one in
+    // a user namespace of its own.
+    const std::string unshare =
+        ::geteuid() == 0 ? "unshare --pid --fork " : "unshare --user --map-root-user --pid --fork ";
+    if (run(unshare + "true") != 0)
+        GTEST_SKIP() << "no PID namespace can be made here";
+    const fs::path dir = freshDir("namespaces");
+    // This process is a live run with one temporary output of each kind.
+    conversion::OutputFile stream;
+    FILE* out = stream.open((dir / "stream.pdf").c_str());
+    ASSERT_TRUE(out);
+    ASSERT_GT(std::fputs("partial", out), 0);
+    conversion::OutputFile folder;
+    std::string error;
+    ASSERT_TRUE(folder.create(dir, true, error)) << error;
+    ASSERT_TRUE(folder.write("page", error, "page.txt")) << error;
+    const conversion::RemoveOnExit claimed = conversion::claimTemporaryIn(dir);
+    std::ofstream(claimed.path) << "printed by another program";
+    const std::vector<std::string> live = listFolder(dir);
+    ASSERT_EQ(live.size(), 3u);
+
+    // A run from the other namespace, where this process's id names no process.
+    ASSERT_EQ(run(unshare + kConvtool + " convert " + shellQuote(inputs().smallPNG) + " " +
+                  shellQuote(dir / "other.png") + " --format 7"),
+              0);
+    std::vector<std::string> expected = live;
+    expected.push_back("other.png");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listFolder(dir), expected);
+    // The live run ends as it would have alone.
+    EXPECT_TRUE(stream.commit()) << stream.errorText();
+    fs::path placed;
+    EXPECT_TRUE(folder.place("pages", "", placed, error)) << error;
+    EXPECT_TRUE(fs::is_regular_file(placed / "page.txt"));
+    EXPECT_TRUE(fs::is_regular_file(claimed.path));
 }
 
 TEST(FullDisk, AKilledRunsPartialFileIsGoneAfterTheNextRunIntoTheFolder) {

@@ -344,3 +344,32 @@ TEST(ImageConvert, IconsAndFormatsMarkedPastTheirStartAreReadByContent) {
     EXPECT_EQ(typeIdentifierOfFile(dir / "drawing.data"), "com.apple.pict");
     EXPECT_EQ(typeIdentifierOfFile(dir / "targa.data"), "com.truevision.tga-image");
 }
+
+// A BMP whose header counts its file one byte short (as pilrc.bmp of Free Pascal's examples) is
+// read as ImageMagick's own programs read it; a BMP that cannot be read is refused with
+// ImageMagick's reason but never its source locations.
+TEST(ImageConvert, BMPWhoseHeaderCountsItShortIsReadAndRefusalsHoldNoSourceLocation) {
+    const fs::path dir = imagetest::freshDir("short-bmp");
+    Magick::Image picture = imagetest::gradient(48, 48);
+    picture.type(Magick::BilevelType);
+    imagetest::writeWith(picture, "BMP3", dir / "sound.bmp");
+    std::vector<std::uint8_t> bytes = imagetest::readBytes(dir / "sound.bmp");
+    bytes.push_back(0);
+    imagetest::writeBytes(dir / "short.bmp", bytes);
+    ImageJobOptions options = imagetest::jobOptions(dir / "short.bmp", dir / "short.png", 7);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(ConvertImageFile(&options));
+    const std::string notes = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(imagetest::maxDifference(imagetest::readPixels(dir / "short.png"),
+                                       imagetest::readPixels(dir / "sound.bmp")),
+              0);
+    EXPECT_EQ(notes.find(".c/"), std::string::npos) << notes;
+
+    bytes.resize(30); // the header breaks off
+    imagetest::writeBytes(dir / "broken.bmp", bytes);
+    ImageConversionJob job;
+    EXPECT_FALSE(job.LoadInputImage(dir / "broken.bmp"));
+    EXPECT_FALSE(job.lastError.empty());
+    for (const char* internal : {" @ ", ".c/", "`'", "lumeno"})
+        EXPECT_EQ(job.lastError.find(internal), std::string::npos) << job.lastError;
+}

@@ -163,12 +163,13 @@ bool sanitizerSpoke(const std::string& text) {
 }
 
 // The size of the first picture of a written file as the tools of its kind read it: pdfinfo for
-// PDF (points, which are pixels at the 72 dpi the inputs record), icns2png for Apple icons,
-// ImageMagick's identify for the rest, under a policy without its usual 16384-pixel cap.
+// PDF and Illustrator (points, which are pixels at the 72 dpi the inputs record), icns2png for
+// Apple icons, ImageMagick's identify for the rest, under a policy without its usual 16384-pixel
+// cap.
 bool measure(std::int32_t code, const fs::path& file, const fs::path& policyDir, std::int64_t& w,
              std::int64_t& h) {
     std::string text;
-    if (code == kFormatPDF) {
+    if (code == kFormatPDF || code == kFormatIllustrator) {
         text = imagetest::capture("pdfinfo " + imagetest::shellQuote(file) +
                                   " 2>/dev/null | sed -n 's/^Page size: *\\([0-9.]*\\) x "
                                   "\\([0-9.]*\\) pts.*/\\1 \\2/p'");

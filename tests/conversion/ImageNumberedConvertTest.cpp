@@ -5,6 +5,7 @@
 #include "ImageConversionJob.h"
 #include "ImageFormats.h"
 #include "ImageTestSupport.h"
+#include "ItemFailures.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -91,7 +92,7 @@ TEST(ImageNumberedConvert, PicturesKeepTheirNamesInOrderAroundFilesAlreadyThere)
     }
 }
 
-TEST(ImageNumberedConvert, ABrokenPictureAmongGoodOnesIsReportedAndTheLastDecides) {
+TEST(ImageNumberedConvert, ABrokenPictureAmongGoodOnesFailsTheRunWhereverItIsTheOthersWritten) {
     const fs::path dir = freshDir("numbered-broken");
     struct Case {
         std::vector<bool> good;
@@ -100,32 +101,56 @@ TEST(ImageNumberedConvert, ABrokenPictureAmongGoodOnesIsReportedAndTheLastDecide
         std::vector<std::string> files;
     } cases[] = {
         {{true, false, true, true},
-         true,
+         false,
          "picture 2 holds no pixels",
          {"out 2.png", "out 3.png", "out.png"}},
         {{true, true, false}, false, "picture 3 holds no pixels", {"out 1.png", "out.png"}},
-        {{false, true, false, true}, true, "picture 3 holds no pixels", {"out 1.png", "out 3.png"}},
+        {{false, true, false, true},
+         false,
+         "picture 3 holds no pixels",
+         {"out 1.png", "out 3.png"}},
         {{false, false}, false, "picture 2 holds no pixels", {}},
+        {{true, true}, true, "", {"out 1.png", "out.png"}},
     };
     int n = 0;
-    for (const Case& c : cases) {
-        const fs::path folder = dir / std::to_string(n++);
-        fs::create_directories(folder);
-        std::vector<Bitmap> pictures;
-        for (std::size_t i = 0; i < c.good.size(); ++i)
-            pictures.push_back(c.good[i] ? numberedPicture(int(i)) : Bitmap());
-        ImageConversionJob job;
-        loadPictures(job, pictures, dir / "in.tif");
-        job.SetOutputFormat(kFormatPNG, folder / "out.png", 0.8);
-        job.SetKeepResolution(true);
-        EXPECT_EQ(ConvertImage(job), c.result) << folder;
-        EXPECT_EQ(job.lastError, c.message) << folder;
-        // A folder that received nothing is not left behind.
-        EXPECT_EQ(fs::exists(folder / "out"), !c.files.empty()) << folder;
-        if (!c.files.empty()) {
-            EXPECT_EQ(listFolder(folder / "out"), c.files) << folder;
+    // Written several at once (the source's resolution kept) and one after the other.
+    for (const bool atOnce : {true, false}) {
+        for (const Case& c : cases) {
+            const fs::path folder = dir / std::to_string(n++);
+            fs::create_directories(folder);
+            std::vector<Bitmap> pictures;
+            for (std::size_t i = 0; i < c.good.size(); ++i)
+                pictures.push_back(c.good[i] ? numberedPicture(int(i)) : Bitmap());
+            ImageConversionJob job;
+            loadPictures(job, pictures, dir / "in.tif");
+            job.SetOutputFormat(kFormatPNG, folder / "out.png", 0.8);
+            if (atOnce)
+                job.SetKeepResolution(true);
+            else
+                job.SetResolution(150, 150);
+            // Each picture that failed is noted, for the entry's closing message.
+            ItemFailures noted("convert");
+            EXPECT_EQ(ConvertImage(job), c.result) << folder;
+            EXPECT_EQ(job.lastError, c.message) << folder;
+            EXPECT_EQ(noted.failed().size(),
+                      std::size_t(std::count(c.good.begin(), c.good.end(), false)))
+                << folder;
+            // A folder that received nothing is not left behind.
+            EXPECT_EQ(fs::exists(folder / "out"), !c.files.empty()) << folder;
+            if (!c.files.empty()) {
+                EXPECT_EQ(listFolder(folder / "out"), c.files) << folder;
+            }
         }
     }
+    // Into one PDF: the pages that could be made are written, and the run still fails.
+    ImageConversionJob job;
+    loadPictures(job, {numberedPicture(0), Bitmap(), numberedPicture(2)}, dir / "in.tif");
+    job.SetOutputFormat(kFormatPDF, dir / "pages.pdf", 0.8);
+    job.SetKeepResolution(true);
+    EXPECT_FALSE(ConvertImage(job));
+    EXPECT_EQ(job.lastError, "picture 2 holds no pixels");
+    EXPECT_NE(capture("pdfinfo " + shellQuote(dir / "pages.pdf")).find("Pages:           2"),
+              std::string::npos);
 }
 
 TEST(ImageNumberedConvert, AMultiPageTIFFBecomesNumberedPNGsOfItsPages) {

@@ -173,12 +173,15 @@ TEST(ImagesToPDF, SeparateRunNumbersTakenNamesAndNeedsAnOutputFolder) {
               (std::vector<std::string>{"x 1.pdf", "x.pdf"}));
     o.outputURL.clear();
     EXPECT_FALSE(ConvertImagesToPDF(&o));
-    // The last image decides: an unreadable one makes the run false.
+    // An unreadable image makes the run false, wherever it stands.
     imagetest::writeBytes(dir / "broken.png", {0x89, 'P', 'N', 'G', 1, 2, 3});
     o.outputURL = dir / "one" / "out";
     o.jobList = {{dir / "one" / "x.png", {}}, {dir / "broken.png", {}}};
     EXPECT_FALSE(ConvertImagesToPDF(&o));
     EXPECT_EQ(imagetest::listFolder(dir / "one" / "out").size(), 3u);
+    o.jobList = {{dir / "broken.png", {}}, {dir / "one" / "x.png", {}}};
+    EXPECT_FALSE(ConvertImagesToPDF(&o));
+    EXPECT_EQ(imagetest::listFolder(dir / "one" / "out").size(), 4u);
 }
 
 TEST(ImagesToPDF, FailedImageLeavesNoGapAndCancellationWritesNothing) {
@@ -188,7 +191,8 @@ TEST(ImagesToPDF, FailedImageLeavesNoGapAndCancellationWritesNothing) {
     imagetest::writeBytes(dir / "bad.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 0, 2});
     ImagesToPDFOptions o = mergedInto(
         dir / "out.pdf", {{dir / "a.png", {}}, {dir / "bad.jpg", {}}, {dir / "b.png", {}}});
-    ASSERT_TRUE(ConvertImagesToPDF(&o));
+    // The run fails, and the PDF holds the pages of the images that could be read.
+    EXPECT_FALSE(ConvertImagesToPDF(&o));
     const auto sizes = pageSizes(dir / "out.pdf");
     ASSERT_EQ(sizes.size(), 2u);
     EXPECT_NEAR(sizes[1].width, 40, 0.01);

@@ -63,7 +63,8 @@ TEST(MergeFiles, EveryInputGetsAnEntryAtItsFirstPageWithItsOwnOutlineBelow) {
                  {kMergeFileImage, in.photo, {}, 90},
                  {7, in.notes, {}, {}},
                  {kMergeFileDocument, in.notes, {}, {}}};
-    ASSERT_TRUE(MergeFilesToPDF(&o));
+    // The broken PDF fails the run; what the others gave is written all the same.
+    EXPECT_FALSE(MergeFilesToPDF(&o));
     ASSERT_TRUE(qpdfCheckPasses(o.outputURL));
     const std::vector<Entry> outline = outlineOf(qpdfJSON(o.outputURL));
     ASSERT_EQ(outline.size(), 4u) << "the broken PDF and the skipped type leave no entry";
@@ -97,7 +98,7 @@ TEST(MergeFiles, LockedOrCopyProtectedPDFsGiveNoPagesMergedAndAreCopiedUnchanged
     o.jobList = {{kMergeFilePDF, in.locked, "wrong", {}},
                  {kMergeFilePDF, dir / "nocopy.pdf", {}, {}},
                  {kMergeFileImage, in.photo, {}, {}}};
-    ASSERT_TRUE(MergeFilesToPDF(&o));
+    EXPECT_FALSE(MergeFilesToPDF(&o)) << "two inputs were left out";
     EXPECT_EQ(pageSizes(o.outputURL).size(), 1u);
     const std::vector<Entry> outline = outlineOf(qpdfJSON(o.outputURL));
     ASSERT_EQ(outline.size(), 1u);
@@ -144,7 +145,8 @@ TEST(MergeFiles, WriteOptionsEncryptTheOutputWithItsPermissions) {
 TEST(MergeFiles, FailedOrCancelledRunsKeepTheEarlierFileAndNeverReplaceAFolder) {
     const fs::path dir = imagetest::freshDir("keep");
     const Inputs in = makeInputs(dir);
-    std::ofstream(dir / "merged.pdf") << "earlier";
+    // A PDF by its header: a file of another kind would not be replaced at all.
+    std::ofstream(dir / "merged.pdf") << "%PDF-1.7 earlier";
     MergeFilesOptions o;
     o.merge = true;
     o.outputURL = dir / "merged.pdf";
@@ -154,8 +156,7 @@ TEST(MergeFiles, FailedOrCancelledRunsKeepTheEarlierFileAndNeverReplaceAFolder) 
     o.progressTarget = &cancel;
     o.jobList = {{kMergeFileImage, in.photo, {}, {}}, {kMergeFileImage, in.photo, {}, {}}};
     EXPECT_FALSE(MergeFilesToPDF(&o));
-    EXPECT_EQ(imagetest::readBytes(dir / "merged.pdf"),
-              (std::vector<std::uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    EXPECT_EQ(imagetest::readText(dir / "merged.pdf"), "%PDF-1.7 earlier");
     fs::create_directories(dir / "folder" / "inside");
     o.progressTarget = nullptr;
     o.outputURL = dir / "folder";
@@ -295,4 +296,39 @@ TEST(MergeFiles, CopyRestrictedPDFIsMergedWhenItsOwnerPasswordIsGivenButNotWithT
     EXPECT_EQ(status, 1);
     EXPECT_NE(said.find("forbid copying"), std::string::npos) << said;
     EXPECT_FALSE(fs::exists(dir / "u.pdf"));
+}
+
+TEST(MergeFiles, AMissingLockedOrWrongPasswordInputFailsTheRunThatStillWritesTheRest) {
+    const fs::path dir = imagetest::freshDir("failed-inputs");
+    const Inputs in = makeInputs(dir);
+    const fs::path gone = dir / "gone.pdf";
+    const std::string tool = std::string(LUMENO_CONVTOOL) + " merge ";
+    const std::string inputs = shellQuote(in.outlined) + " " + shellQuote(gone) + " " +
+                               shellQuote(in.photo) + " --password wrong " + shellQuote(in.locked);
+    int status = -1;
+    std::string said = capture(tool + shellQuote(dir / "m.pdf") + " " + inputs + " 2>&1", &status);
+    EXPECT_EQ(status, 1) << said;
+    EXPECT_EQ(pageSizes(dir / "m.pdf").size(), 3u) << "the outlined PDF's two pages and the photo";
+    EXPECT_NE(said.find("2 failed: " + gone.string() + ", " + in.locked.string()),
+              std::string::npos)
+        << said;
+
+    // One PDF each: the missing one fails the run though the last input was copied.
+    fs::create_directories(dir / "out");
+    said = capture(tool + shellQuote(dir / "out") + " --separate " + inputs + " 2>&1", &status);
+    EXPECT_EQ(status, 1) << said;
+    EXPECT_EQ(imagetest::listFolder(dir / "out"),
+              (std::vector<std::string>{"Outlined Guide.pdf", "locked.pdf", "photo.pdf"}));
+    EXPECT_NE(said.find("1 failed: " + gone.string()), std::string::npos) << said;
+    EXPECT_NE(said.find("copied unchanged"), std::string::npos) << said;
+
+    // The entry answers the same, and a run where nothing failed still succeeds.
+    MergeFilesOptions o;
+    o.merge = true;
+    o.outputURL = dir / "entry.pdf";
+    o.jobList = {{kMergeFilePDF, gone, {}, {}}, {kMergeFileImage, in.photo, {}, {}}};
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    EXPECT_EQ(pageSizes(o.outputURL).size(), 1u);
+    o.jobList.erase(o.jobList.begin());
+    EXPECT_TRUE(MergeFilesToPDF(&o));
 }

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <time.h>
 
 namespace fs = std::filesystem;
 using namespace topdftest;
@@ -166,7 +169,8 @@ private:
 
 TEST(MergeManyFiles, ASourceReplacedDuringTheMergeFailsItAndKeepsTheEarlierOutput) {
     const fs::path dir = imagetest::freshDir("replaced");
-    std::ofstream(dir / "merged.pdf") << "the earlier output";
+    // A PDF by its header: a file of another kind would not be replaced at all.
+    std::ofstream(dir / "merged.pdf") << "%PDF-1.7 the earlier output";
     MergeFilesOptions o;
     o.merge = true;
     o.outputURL = dir / "merged.pdf";
@@ -184,5 +188,62 @@ TEST(MergeManyFiles, ASourceReplacedDuringTheMergeFailsItAndKeepsTheEarlierOutpu
     EXPECT_FALSE(MergeFilesToPDF(&o));
     const std::string message = testing::internal::GetCapturedStderr();
     EXPECT_NE(message.find("changed while it was being merged"), std::string::npos) << message;
-    EXPECT_EQ(imagetest::readText(o.outputURL), "the earlier output");
+    EXPECT_EQ(imagetest::readText(o.outputURL), "%PDF-1.7 the earlier output");
+}
+
+namespace {
+
+// Rewrites bytes in the middle of the first input in place while the merge takes the fourth,
+// then sets its modification time back, as a tool that edits files and keeps their times does.
+class EditFirstInputInPlace : public ConversionProgress {
+public:
+    explicit EditFirstInputInPlace(fs::path first) : m_first(std::move(first)) {}
+    void progress(std::int64_t) override {
+        if (++m_calls != 4)
+            return;
+        struct stat before {};
+        ASSERT_EQ(::stat(m_first.c_str(), &before), 0);
+        // The change time ticks with the kernel's coarse clock: let it pass the file's.
+        timespec now{};
+        do
+            ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        while (now.tv_sec < before.st_ctim.tv_sec ||
+               (now.tv_sec == before.st_ctim.tv_sec && now.tv_nsec <= before.st_ctim.tv_nsec));
+        std::fstream file(m_first, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(std::streamoff(before.st_size / 2));
+        file << std::string(std::size_t(before.st_size / 4), 'X');
+        file.close();
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, m_first.c_str(), times, 0), 0);
+    }
+
+private:
+    fs::path m_first;
+    int m_calls = 0;
+};
+
+} // namespace
+
+TEST(MergeManyFiles, ASourceEditedInPlaceWithItsTimeSetBackFailsTheMerge) {
+    const fs::path dir = imagetest::freshDir("edited");
+    // A PDF by its header: a file of another kind would not be replaced at all.
+    std::ofstream(dir / "merged.pdf") << "%PDF-1.7 the earlier output";
+    MergeFilesOptions o;
+    o.merge = true;
+    o.outputURL = dir / "merged.pdf";
+    for (int i = 0; i < 6; ++i) {
+        const fs::path input = dir / ("input" + std::to_string(i) + ".pdf");
+        writeNumberedPDF(input, i, 300);
+        o.jobList.push_back({kMergeFilePDF, input, {}, {}});
+    }
+    const auto sizeBefore = fs::file_size(dir / "input0.pdf");
+    EditFirstInputInPlace edit(dir / "input0.pdf");
+    o.progressTarget = &edit;
+    o.progressSelector = true;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(MergeFilesToPDF(&o));
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("changed while it was being merged"), std::string::npos) << message;
+    EXPECT_EQ(imagetest::readText(o.outputURL), "%PDF-1.7 the earlier output");
+    EXPECT_EQ(fs::file_size(dir / "input0.pdf"), sizeBefore) << "the edit kept the size";
 }

@@ -168,3 +168,65 @@ TEST(PDFHostSafety, TintTransformsStopAtTheImagesTotalBudgetWithAMessage) {
     EXPECT_EQ(out[0], 0);
     EXPECT_NEAR(out[4095], (252 + 252) / 2, 1);
 }
+
+// A calculator program nested 150 deep (Poppler draws it) gives its colours to the extracted
+// picture, in a Separation space and through an Indexed palette over one, and the page it is on
+// is drawn. A program the calculator refuses refuses its picture with a message, never drawing
+// it with an empty function, also when it colours a palette.
+TEST(PDFHostSafety, DeeplyNestedCalculatorProgramsGiveTheirColoursAndRefusedOnesRefuseThePicture) {
+    const fs::path dir = freshDir("nested-150");
+    PDFTestDocument doc;
+    // 0.25 whatever the tint: grey 64, where an empty function would leave the tint (128).
+    std::string deep = "{ pop ";
+    for (int i = 1; i < 150; ++i)
+        deep += "true { ";
+    deep += "0.25";
+    for (int i = 1; i < 150; ++i)
+        deep += " } if";
+    deep += " }";
+    auto separation = [&](const std::string& program) {
+        QPDFObjectHandle space = QPDFObjectHandle::parse("[/Separation /Spot /DeviceGray null]");
+        space.setArrayItem(3, calculator(doc, program, 1));
+        return space;
+    };
+    auto picture = [&](QPDFObjectHandle space, char sample) {
+        QPDFObjectHandle image =
+            doc.image("<< /Width 8 /Height 8 /BitsPerComponent 8 /ColorSpace /DeviceGray >>",
+                      std::string(64, sample));
+        image.getDict().replaceKey("/ColorSpace", space);
+        return image;
+    };
+    auto palette = [&](QPDFObjectHandle base) {
+        QPDFObjectHandle indexed = QPDFObjectHandle::parse("[/Indexed null 1 <0080>]");
+        indexed.setArrayItem(1, base);
+        return indexed;
+    };
+    const std::string refused(kPSMaxProgramOperations + 10, '{');
+    doc.addPage({picture(separation(deep), char(128)), picture(palette(separation(deep)), 1)});
+    doc.addPage(
+        {picture(separation(refused), char(128)), picture(palette(separation(refused)), 1)});
+    doc.write(dir / "nested.pdf");
+
+    fs::create_directories(dir / "out");
+    ImageJobOptions options = testfiles::jobOptions(dir / "nested.pdf", dir / "out", 7);
+    testing::internal::CaptureStderr();
+    ExtractImagesFromPDF(&options);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testfiles::listFolder(dir / "out"),
+              (std::vector<std::string>{"nested_Page1_1.png", "nested_Page1_2.png"}));
+    for (const char* name : {"nested_Page1_1.png", "nested_Page1_2.png"}) {
+        const PNGPicture p = readPNG(dir / "out" / name);
+        ASSERT_TRUE(p.ok) << name;
+        EXPECT_NEAR(p.rgba[0], 64, 1) << name;
+    }
+    EXPECT_NE(messages.find("page 2"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("operations"), std::string::npos) << messages;
+
+    fs::create_directories(dir / "pages");
+    ImageJobOptions pages = testfiles::jobOptions(dir / "nested.pdf", dir / "pages", 7);
+    pages.pageRangeMode = 1;
+    pages.firstPage = 1;
+    pages.dpi = 36;
+    EXPECT_TRUE(ConvertPDFToImages(&pages));
+    EXPECT_EQ(testfiles::listFolder(dir / "pages"), (std::vector<std::string>{"nested.png"}));
+}

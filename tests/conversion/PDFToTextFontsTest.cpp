@@ -14,27 +14,6 @@ std::string streamObject(const std::string& contents, const std::string& entries
            contents + "\nendstream";
 }
 
-// Writes a PDF of the given objects (numbered from 1, the first the catalog) with its
-// cross-reference table.
-void writeRawPDF(const std::string& path, const std::vector<std::string>& objects) {
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t table = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + std::to_string(table) + "\n%%EOF\n";
-    std::ofstream(path, std::ios::binary) << pdf;
-}
-
 std::string showText(const char* font, int size, int y, const char* text) {
     return "BT /" + std::string(font) + " " + std::to_string(size) + " Tf 72 " + std::to_string(y) +
            " Td (" + text + ") Tj ET ";

@@ -264,3 +264,60 @@ TEST(LzxStream, HandMadeInputsHaveTheMatchesTheyAreNamedFor) {
         }
     }
 }
+
+// The mutation's fresh streams are what a compressor could write: the checks accept every
+// compressed object, the reader reads each one, chmlib and libmspack decode them alike (the
+// differential target aborts otherwise), every block type occurs, and the bytes are new.
+TEST(LzxStream, FreshSoundStreamsAreReadWholeAndDecodeAlikeInBothDecoders) {
+    const QByteArray book = readWholeFile(fixturePath("sample"));
+    const auto original = layoutOf(book);
+    ASSERT_TRUE(original);
+    QTemporaryDir dir;
+    QSet<int> blockTypes;
+    int changed = 0;
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::mt19937 rng(seed);
+        auto model = chmcraft::parse(book);
+        ASSERT_TRUE(model);
+        ASSERT_TRUE(fuzz::writeSoundLzx(rng, *model));
+        const QByteArray file = chmcraft::write(*model);
+        const auto layout = layoutOf(file);
+        ASSERT_TRUE(layout) << "seed " << seed;
+        const CHMLzxFrames& frames = layout->lzxFrames();
+        const QByteArray stream = file.mid(static_cast<qsizetype>(frames.streamOffset),
+                                           static_cast<qsizetype>(frames.compressedLength));
+        for (const lzxfuzz::Block& b :
+             lzxfuzz::walkInterval(stream, frames.windowBits,
+                                   static_cast<int>(frames.framesPerReset),
+                                   frames.framesPerReset * kFrame)
+                 .blocks)
+            blockTypes.insert(b.type);
+        EXPECT_FALSE(fuzz::lzxChecksAcceptOutsideMatch(
+            reinterpret_cast<const uint8_t*>(file.constData()), static_cast<size_t>(file.size())));
+        EXPECT_EQ(fuzz::fuzzLzx(reinterpret_cast<const uint8_t*>(file.constData()),
+                                static_cast<size_t>(file.size())),
+                  0);
+        const QString path = dir.filePath(QStringLiteral("sound-%1.chm").arg(seed));
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(file);
+        out.close();
+        QString error;
+        const auto doc = CHMDocument::open(path, &error);
+        ASSERT_TRUE(doc) << error.toStdString();
+        const auto before = CHMDocument::open(fixturePath("sample"));
+        ASSERT_TRUE(before);
+        for (const CHMObjectEntry& e : doc->objects()) {
+            if (e.section != 1 || e.length == 0)
+                continue;
+            const QByteArray bytes = doc->contentOfEntry(e);
+            EXPECT_EQ(static_cast<quint64>(bytes.size()), e.length)
+                << "seed " << seed << ": " << e.name.constData();
+            changed += bytes != before->contentOfEntry(e) ? 1 : 0;
+        }
+    }
+    EXPECT_TRUE(blockTypes.contains(lzxfuzz::Verbatim));
+    EXPECT_TRUE(blockTypes.contains(lzxfuzz::Aligned));
+    EXPECT_TRUE(blockTypes.contains(lzxfuzz::Uncompressed));
+    EXPECT_GT(changed, 0);
+}

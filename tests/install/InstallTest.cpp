@@ -103,6 +103,16 @@ TEST(Install, GivesAReaderThatFindsItsResourcesInThePrefixAndValidDesktopFiles) 
                              {"cat", fixturePath("nested"), "/index.htm"}, installedEnvironment());
     EXPECT_EQ(tool.status, 0) << tool.err.toStdString();
     EXPECT_TRUE(tool.out.contains("Nested Fixture Home"));
+    // Its export is a program of its own in libexec/lumeno, which gets the prefix's resources.
+    const QString exported = scratchDir() + QStringLiteral("/installed-export");
+    ASSERT_TRUE(QDir().mkpath(exported));
+    QProcessEnvironment offscreen = installedEnvironment();
+    offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const Outcome exporting = run(prefix + QStringLiteral("/bin/chmtool"),
+                                  {"export", fixturePath("nested"), exported}, offscreen);
+    EXPECT_EQ(exporting.status, 0) << exporting.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(exported + QStringLiteral("/nested.pdf")));
+    EXPECT_FALSE(exporting.err.contains("is missing")) << exporting.err.toStdString();
 
     // Without the prefix's resources the same reader says so: it looked nowhere else, in the
     // build tree or the sources.

@@ -34,15 +34,23 @@ struct Page {
     quint64 length;
 };
 
-QString writeBook(const QString& file, LzxStreamWriter& w, const std::vector<Page>& pages) {
+// The contents list the LZX section's pages, then the uncompressed ones of `plain`.
+QString writeBook(const QString& file, LzxStreamWriter& w, const std::vector<Page>& pages,
+                  const std::vector<ChmObject>& plain = {}) {
     QByteArray hhc = "<html><body><ul>\n";
+    std::vector<QByteArray> names;
     for (const Page& p : pages)
-        hhc += "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"" + p.name.mid(1) +
-               "\"><param name=\"Local\" value=\"" + p.name.mid(1) + "\"></object>\n";
+        names.push_back(p.name);
+    for (const ChmObject& o : plain)
+        names.push_back(o.name);
+    for (const QByteArray& name : names)
+        hhc += "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"" + name.mid(1) +
+               "\"><param name=\"Local\" value=\"" + name.mid(1) + "\"></object>\n";
     std::vector<ChmObject> objects{{"/#SYSTEM", systemFile({{0, QByteArray("toc.hhc", 8)},
                                                             {2, QByteArray("index.htm", 10)},
                                                             {3, QByteArray("LZX book", 9)}})},
                                    {"/toc.hhc", hhc + "</ul></body></html>\n"}};
+    objects.insert(objects.end(), plain.begin(), plain.end());
     for (const Page& p : pages)
         objects.push_back({p.name, {}, p.length, 1, p.offset});
     const QByteArray stream = w.stream();
@@ -65,7 +73,7 @@ LzxCraftedBook book(const QString& what, const QString& file, LzxStreamWriter& w
 
 // An uncompressed block with the page's head and the registers given, then a verbatim block
 // whose first match copies through register `r`, the rest of the frame filled.
-LzxCraftedBook registerBook(int r, quint32 value, const QString& what) {
+LzxStreamWriter registerStream(int r, quint32 value) {
     LzxStreamWriter w(kWindowBits);
     quint32 regs[3] = {1, 1, 1};
     regs[r] = value;
@@ -74,6 +82,11 @@ LzxCraftedBook registerBook(int r, quint32 value, const QString& what) {
         std::vector<LzxToken>{LzxToken::repeated(r, 64)} + lzxLiterals("</body></html>");
     tokens = tokens + lzxRun(' ', kFrame - pageHead().size() - lengthOf(tokens));
     w.verbatimBlock(tokens);
+    return w;
+}
+
+LzxCraftedBook registerBook(int r, quint32 value, const QString& what) {
+    LzxStreamWriter w = registerStream(r, value);
     return book(what, QStringLiteral("lzx-r%1-%2.chm").arg(r).arg(value), w, kCopyBeforeStart);
 }
 
@@ -162,6 +175,19 @@ std::vector<LzxCraftedBook> hostileLzxBooks() {
         books.push_back(b);
     }
     return books;
+}
+
+LzxCraftedBook partlyUnreadableLzxBook() {
+    LzxStreamWriter w = registerStream(0, 64);
+    LzxCraftedBook b;
+    b.what = QStringLiteral("one page of three that cannot be read");
+    b.reason = kCopyBeforeStart;
+    b.frames = w.frames();
+    b.pageNames = {"/index.htm"};
+    b.path = writeBook("lzx-partly-unreadable.chm", w, {{"/index.htm", 0, 200}},
+                       {{"/first.htm", "<html><body><p>First readable page</p></body></html>"},
+                        {"/last.htm", "<html><body><p>Last readable page</p></body></html>"}});
+    return b;
 }
 
 LzxCraftedBook soundLzxBook() {

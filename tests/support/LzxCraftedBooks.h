@@ -27,5 +27,9 @@ inline constexpr const char* kLzxCanary = "lzxcanary";
 
 std::vector<LzxCraftedBook> hostileLzxBooks();
 LzxCraftedBook soundLzxBook();
+// A hostile "/index.htm" in the LZX section and two uncompressed pages, "/first.htm" and
+// "/last.htm", the contents listing the three in that order: the book opens and reads, but for
+// its first page.
+LzxCraftedBook partlyUnreadableLzxBook();
 
 } // namespace testsupport

@@ -101,10 +101,11 @@ std::vector<LzxToken> lzxRun(char c, int count) {
     return out;
 }
 
-LzxStreamWriter::LzxStreamWriter(int windowBits)
-    : m_windowBits(windowBits), m_mainElements(256 + 8 * (windowBits == 20   ? 42
-                                                          : windowBits == 21 ? 50
-                                                                             : windowBits * 2)),
+LzxStreamWriter::LzxStreamWriter(int windowBits, int framesPerReset)
+    : m_windowBits(windowBits), m_framesPerReset(framesPerReset),
+      m_mainElements(256 + 8 * (windowBits == 20   ? 42
+                                : windowBits == 21 ? 50
+                                                   : windowBits * 2)),
       m_main(static_cast<size_t>(m_mainElements), 0), m_length(249, 0) {}
 
 void LzxStreamWriter::putBits(quint32 value, int count) {
@@ -195,7 +196,7 @@ void LzxStreamWriter::emitted() {
         return;
     flushBits(false);
     m_frameEnded = true;
-    if (m_frameStarts.size() % kFramesPerReset == 0) {
+    if (m_frameStarts.size() % static_cast<size_t>(m_framesPerReset) == 0) {
         m_resetAt = m_output.size();
         m_r[0] = m_r[1] = m_r[2] = 1;
         std::fill(m_main.begin(), m_main.end(), 0);
@@ -232,6 +233,15 @@ void LzxStreamWriter::uncompressedBlock(const QByteArray& data, quint32 r0, quin
 
 void LzxStreamWriter::verbatimBlock(const std::vector<LzxToken>& tokens,
                                     std::optional<quint32> declaredLength) {
+    treeBlock(1, tokens, declaredLength);
+}
+
+void LzxStreamWriter::alignedBlock(const std::vector<LzxToken>& tokens) {
+    treeBlock(2, tokens, std::nullopt);
+}
+
+void LzxStreamWriter::treeBlock(int type, const std::vector<LzxToken>& tokens,
+                                std::optional<quint32> declaredLength) {
     std::set<int> mainUsed, footersUsed;
     quint32 produced = 0;
     for (const LzxToken& t : tokens) {
@@ -243,7 +253,12 @@ void LzxStreamWriter::verbatimBlock(const std::vector<LzxToken>& tokens,
     const std::vector<int> mainLengths = completeLengths(mainUsed, m_mainElements);
     const std::vector<int> lengthLengths =
         footersUsed.empty() ? std::vector<int>(249, 0) : completeLengths(footersUsed, 249);
-    blockHeader(1, declaredLength.value_or(produced));
+    blockHeader(type, declaredLength.value_or(produced));
+    // Eight aligned codes of three bits each: the code of a symbol is the symbol itself.
+    if (type == 2) {
+        for (int i = 0; i < 8; ++i)
+            putBits(3, 3);
+    }
     lengths(m_main, mainLengths, 0, 256);
     lengths(m_main, mainLengths, 256, m_mainElements);
     lengths(m_length, lengthLengths, 0, 249);
@@ -262,8 +277,13 @@ void LzxStreamWriter::verbatimBlock(const std::vector<LzxToken>& tokens,
         }
         quint32 offset = 0;
         if (t.slot >= 3) {
-            if (t.slot >= 4)
-                putBits(t.verbatimBits, kExtraBits[static_cast<size_t>(t.slot)]);
+            const int extra = t.slot >= 4 ? kExtraBits[static_cast<size_t>(t.slot)] : 0;
+            if (type == 2 && extra >= 3) {
+                putBits(t.verbatimBits >> 3, extra - 3);
+                putBits(t.verbatimBits & 7, 3);
+            } else if (extra > 0) {
+                putBits(t.verbatimBits, extra);
+            }
             offset = t.slot == 3 ? 1 : positionBase(t.slot) - 2 + t.verbatimBits;
             m_r[2] = m_r[1];
             m_r[1] = m_r[0];

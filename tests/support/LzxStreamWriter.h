@@ -1,9 +1,10 @@
-// Writes LZX streams as chmlib's decoder reads them, for crafted books: uncompressed blocks with
-// chosen repeated offsets R0..R2, and verbatim blocks of literals and matches (repeated or
-// explicit offsets) with simple canonical codes. It keeps the decoder's state as it writes
-// (repeated offsets, code lengths for the deltas, frames of 0x8000 output bytes, a reset every
-// two frames as in the books `writeLzxChm` makes) and the bytes a sound decoder would produce,
-// so a test can compare what the reader gives with them.
+// Writes LZX streams as chmlib's decoder reads them, for crafted books and the fuzzer's fresh
+// streams: uncompressed blocks with chosen repeated offsets R0..R2, and verbatim and aligned
+// offset blocks of literals and matches (repeated or explicit offsets) with simple canonical
+// codes. It keeps the decoder's state as it writes (repeated offsets, code lengths for the
+// deltas, frames of 0x8000 output bytes, a reset every two frames as in the books `writeLzxChm`
+// makes, or as often as asked) and the bytes a sound decoder would produce, so a test can
+// compare what the reader gives with them.
 //
 // Nothing here checks that a stream is sound: hostile streams are what it is for.
 #pragma once
@@ -38,7 +39,7 @@ public:
     static constexpr int kFrame = 0x8000;
     static constexpr int kFramesPerReset = 2;
 
-    explicit LzxStreamWriter(int windowBits = 16);
+    explicit LzxStreamWriter(int windowBits = 16, int framesPerReset = kFramesPerReset);
 
     // An uncompressed block holding `data` and setting R0..R2.
     void uncompressedBlock(const QByteArray& data, quint32 r0, quint32 r1, quint32 r2);
@@ -46,6 +47,9 @@ public:
     // block that goes on past what is written), else the tokens' output.
     void verbatimBlock(const std::vector<LzxToken>& tokens,
                        std::optional<quint32> declaredLength = std::nullopt);
+    // The same as an aligned offset block: the low three bits of every explicit offset whose
+    // slot has three extra bits or more go through the aligned tree (all eight codes 3 bits).
+    void alignedBlock(const std::vector<LzxToken>& tokens);
 
     // Raw pieces, for streams no compressor writes: a block header of any type and length
     // (with the translation header first after a reset), bits, the 20 pretree code lengths this
@@ -65,16 +69,24 @@ public:
     std::vector<QByteArray> frames();
     const QByteArray& output() const { return m_output; }
     int windowBits() const { return m_windowBits; }
+    // The decoder's state where the stream now ends: R0..R2, and the bytes decoded since the
+    // last reset (what a match may reach back into).
+    quint32 repeatedOffset(int r) const { return m_r[r]; }
+    qsizetype outputSinceReset() const { return m_output.size() - m_resetAt; }
 
 private:
     void putBits(quint32 value, int count);
     void flushBits(bool wholeWordWhenAligned);
     void blockHeader(int type, quint32 length);
+    // A verbatim (1) or aligned offset (2) block.
+    void treeBlock(int type, const std::vector<LzxToken>& tokens,
+                   std::optional<quint32> declaredLength);
     void lengths(std::vector<int>& previous, const std::vector<int>& target, int first, int last);
     void raw(const QByteArray& bytes);
     void emitted();
 
     int m_windowBits;
+    int m_framesPerReset;
     int m_mainElements;
     QByteArray m_bytes;
     std::vector<int> m_bits; // of the words not yet appended

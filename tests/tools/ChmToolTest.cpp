@@ -1,8 +1,10 @@
 // chmtool's answers on the real-world corpus and the fixtures: later checks compare its output,
 // so what it prints is part of the contract.
+#include "CHMDocument.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace testsupport;
 
@@ -148,4 +150,21 @@ TEST(ChmToolFixtures, ObjectsBehindTheWrongFirstListingChunkAreListed) {
         "/pages/page-00-with-a-long-name-so-the-directory-needs-more-than-one-listing-chunk.htm"));
     EXPECT_TRUE(objects.contains(
         "/pages/page-63-with-a-long-name-so-the-directory-needs-more-than-one-listing-chunk.htm"));
+}
+
+TEST(ChmToolFixtures, CatReadsEveryObjectThatListPrintsTheInternalStreamsToo) {
+    const QString file = fixturePath("nested");
+    const QStringList listed = runChmTool({"list", file}).lines();
+    std::unique_ptr<CHMDocument> doc = CHMDocument::open(file);
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(listed.size(), static_cast<qsizetype>(doc->objects().size()));
+    int streams = 0;
+    for (const CHMObjectEntry& e : doc->objects()) {
+        const QString name = QString::fromUtf8(e.name);
+        const ToolRun cat = runChmTool({"cat", file, name});
+        EXPECT_EQ(cat.status, 0) << e.name.constData() << ": " << cat.err.toStdString();
+        EXPECT_EQ(static_cast<quint64>(cat.out.size()), e.length) << e.name.constData();
+        streams += name.startsWith("::DataSpace/") ? 1 : 0;
+    }
+    EXPECT_GE(streams, 3);
 }

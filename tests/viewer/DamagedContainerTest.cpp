@@ -4,6 +4,7 @@
 #include "CHMDocument.h"
 #include "TestChmWriter.h"
 #include "TestDocument.h"
+#include "TestSupport.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
@@ -129,4 +130,47 @@ TEST(DamagedContainer, RandomByteFlipsInTheHeadNeverCrash) {
         openError(bytes);
     }
     SUCCEED();
+}
+
+namespace {
+
+// The book with the last letter of the reset table's name changed wherever it is listed: chmlib
+// then finds no reset table, and with it no way to read a compressed object.
+QByteArray withResetTableRenamed(QByteArray file) {
+    const QByteArray& name = CHMContainerLayout::resetTableName();
+    for (qsizetype at = file.indexOf(name); at >= 0; at = file.indexOf(name, at + 1))
+        file[at + name.size() - 1] = 'f';
+    return file;
+}
+
+} // namespace
+
+TEST(DamagedContainer, CompressedBookThatLostAStreamOfItsSectionIsRefusedAsDamaged) {
+    const QString fixture = fixturePath(QStringLiteral("nested"));
+    const QByteArray sound = readWholeFile(fixture);
+    const QByteArray damaged = withResetTableRenamed(sound);
+    ASSERT_NE(damaged, sound);
+    EXPECT_EQ(openError(damaged),
+              QStringLiteral("“damaged.chm” is damaged: the compressed section's reset table is "
+                             "missing."));
+    const QString path = writeScratchFile(QStringLiteral("lost-reset-table.chm"), damaged);
+    for (const char* command : {"info", "toc", "pages", "list"}) {
+        const ToolRun run = runChmTool({QString::fromLatin1(command), path});
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_TRUE(run.out.isEmpty()) << command;
+        EXPECT_TRUE(run.err.contains(QLatin1String("is damaged: the compressed section's reset "
+                                                   "table is missing")))
+            << command << ": " << run.err.toStdString();
+    }
+    // Without compressed objects, a book needs none of the section's streams.
+    EXPECT_EQ(openError(writeChm({{"/index.htm", "<p>plain</p>"}})), QString());
+}
+
+TEST(DamagedContainer, CorpusBookWithOneByteOfItsResetTableNameChangedIsRefusedAsDamaged) {
+    REQUIRE_CORPUS("zh-gbk-pbootcms-nonascii-paths.chm");
+    QByteArray file = readWholeFile(corpusPath("zh-gbk-pbootcms-nonascii-paths.chm"));
+    ASSERT_GT(file.size(), 1638);
+    ASSERT_EQ(file[1638], 'e'); // the last letter of "ResetTable" in its listing entry
+    file[1638] = 'f';
+    EXPECT_TRUE(openError(file).contains(QLatin1String("is damaged: the compressed section's")));
 }

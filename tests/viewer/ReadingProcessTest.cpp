@@ -70,7 +70,8 @@ TEST(ReadingProcess, AMissingProgramFailsTheOpeningWithOneLine) {
     QString error;
     EXPECT_EQ(CHMDocument::open(fixturePath("nested"), &error), nullptr);
     EXPECT_EQ(error, "“nested.chm” could not be opened: the reading program lumeno-chm-reader is "
-                     "missing.");
+                     "missing (LUMENO_CHM_READER names /nonexistent/lumeno-chm-reader, which is "
+                     "no program).");
 }
 
 TEST(ReadingProcess, OnceConfinedItCannotOpenAnyOtherFileButStillServesItsBook) {

@@ -4,5 +4,11 @@
 
 #include <QStringList>
 
-// Runs one command line (without the program name); answers the process exit status.
+// Runs one command line (without the program name); answers the process exit status: 0 done, 1
+// the book or object cannot be read (one line on standard error), 2 a malformed command line.
 int runChmTool(const QStringList& args);
+
+// The one-line summary of the commands; "--help" prints it on standard output.
+QString chmToolUsage();
+// "--help" or "-h".
+bool isHelpRequest(const QString& argument);

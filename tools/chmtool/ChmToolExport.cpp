@@ -10,14 +10,29 @@
 
 namespace {
 
-// Progress lines "N/M title" on standard output, one per page of the page list.
+// Progress lines "N/M title" on standard output, one per page of the page list; counts the
+// pages left out.
 class LineProgress : public ExportProgressTarget {
 public:
     bool isConversionCancelled() const override { return false; }
     void exportProgress(double, int, const QString&) override {}
     void exportPageStarted(int index, int total, const QString& name) override {
         QTextStream(stdout) << (index + 1) << '/' << total << ' ' << name << Qt::endl;
+        m_total = total;
     }
+    void exportPageLeftOut(const QString&, bool unreadable) override {
+        ++m_leftOut;
+        if (unreadable)
+            ++m_unreadable;
+    }
+    int total() const { return m_total; }
+    int leftOut() const { return m_leftOut; }
+    int unreadable() const { return m_unreadable; }
+
+private:
+    int m_total = 0;
+    int m_leftOut = 0;
+    int m_unreadable = 0;
 };
 
 } // namespace
@@ -33,7 +48,7 @@ int runExportCommand(int argc, char** argv) {
     QTextStream err(stderr);
     if (args.size() != 4) {
         err << "usage: chmtool export FILE OUTFOLDER" << Qt::endl;
-        return 1;
+        return 2;
     }
     if (!QFileInfo(args[3]).isDir()) {
         err << "chmtool: " << args[3] << ": not a folder" << Qt::endl;
@@ -45,10 +60,19 @@ int runExportCommand(int argc, char** argv) {
     options.outputFolderURL = QFileInfo(args[3]).absoluteFilePath();
     options.progressCallback.progressTarget = &progress;
     QString output, error;
-    if (!ExportCHMFileToPDF(&options, &output, &error)) {
+    const bool written = ExportCHMFileToPDF(&options, &output, &error);
+    if (progress.leftOut() > 0) {
+        err << "chmtool: " << args[2] << ": " << progress.leftOut() << " of " << progress.total()
+            << " pages left out";
+        if (progress.unreadable() > 0)
+            err << ", " << progress.unreadable() << " of them because the book is damaged";
+        err << Qt::endl;
+    }
+    if (!written) {
         err << "chmtool: " << args[2] << ": " << error << Qt::endl;
         return 1;
     }
     QTextStream(stdout) << "written " << output << Qt::endl;
-    return 0;
+    // The PDF holds the rest, but not the book: a script must not take it for the whole.
+    return progress.unreadable() > 0 ? 1 : 0;
 }

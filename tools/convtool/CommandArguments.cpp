@@ -30,14 +30,32 @@ bool TakeInputOrOutput(const std::string& arg, int& positional, ImageJobOptions&
     return true;
 }
 
-int RefuseArgument(const char* command, const std::string& arg, void (*usage)()) {
+int RefuseArgument(const char* command, const std::string& arg, UsagePrinter usage) {
     std::fprintf(stderr, "convtool %s: unexpected argument \"%s\"\n", command, arg.c_str());
-    usage();
+    usage(stderr);
     return 2;
 }
 
+bool QualityInRange(const char* command, const char* option, double quality) {
+    if (quality >= 0.0 && quality <= 1.0)
+        return true;
+    std::fprintf(stderr, "convtool %s: %s takes a quality from 0.0 to 1.0, not %g\n", command,
+                 option, quality);
+    return false;
+}
+
+bool PageRangeRunsForward(const char* command, long long first, long long last) {
+    if (last < 1 || last >= first)
+        return true;
+    std::fprintf(stderr,
+                 "convtool %s: the page range %lld-%lld runs backwards: its last page comes "
+                 "before its first\n",
+                 command, first, last);
+    return false;
+}
+
 int ReadImageJobArguments(
-    int argc, char** argv, const char* command, void (*usage)(), ImageJobOptions& options,
+    int argc, char** argv, const char* command, UsagePrinter usage, ImageJobOptions& options,
     const bool& formatGiven,
     const std::function<OptionTaken(const std::string&, const char*)>& option) {
     int positional = 0;
@@ -51,9 +69,11 @@ int ReadImageJobArguments(
             break;
         case OptionTaken::Refused:
             return RefuseArgument(command, arg, usage);
+        case OptionTaken::Reported:
+            return 2;
         case OptionTaken::No:
             if (arg == "-h" || arg == "--help") {
-                usage();
+                usage(stdout);
                 return 0;
             }
             if (!TakeInputOrOutput(arg, positional, options))
@@ -62,7 +82,7 @@ int ReadImageJobArguments(
         }
     }
     if (positional != 2 || !formatGiven) {
-        usage();
+        usage(stderr);
         return 2;
     }
     return -1;

@@ -3,6 +3,7 @@
 
 #include "ConversionEntries.h"
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -15,8 +16,16 @@ bool ParseDoubleArgument(const char* text, double* value);
 // `arg` is no option; false otherwise.
 bool TakeInputOrOutput(const std::string& arg, int& positional, ImageJobOptions& options);
 
+// A command's help: to standard output when asked for (-h), to standard error after a mistake.
+using UsagePrinter = void (*)(FILE* out);
+
 // Reports an argument `command` does not take, shows its usage; answers the exit code.
-int RefuseArgument(const char* command, const std::string& arg, void (*usage)());
+int RefuseArgument(const char* command, const std::string& arg, UsagePrinter usage);
+
+// Checks shared by the commands, each saying what is wrong on standard error (false then): a
+// quality outside 0.0 to 1.0; a page range whose last page (1 or more) comes before its first.
+bool QualityInRange(const char* command, const char* option, double quality);
+bool PageRangeRunsForward(const char* command, long long first, long long last);
 
 // What a command's own options made of one argument.
 enum class OptionTaken {
@@ -24,6 +33,7 @@ enum class OptionTaken {
     Alone,     // an option without a value
     No,        // not one of its options
     Refused,   // one of its options, with a value it cannot take
+    Reported,  // refused, and the option has said why
 };
 
 // How an option table's flags read: `ok` false for a value it cannot take, `takes` whether the
@@ -37,6 +47,6 @@ inline OptionTaken optionTaken(bool ok, bool takes) {
 // take is the help or the input or output path. Answers -1 when the command should run, else its
 // exit status: 0 after the help, 2 after a refused argument, a missing path or no format.
 int ReadImageJobArguments(
-    int argc, char** argv, const char* command, void (*usage)(), ImageJobOptions& options,
+    int argc, char** argv, const char* command, UsagePrinter usage, ImageJobOptions& options,
     const bool& formatGiven,
     const std::function<OptionTaken(const std::string&, const char*)>& option);

@@ -13,8 +13,8 @@
 
 namespace {
 
-void usage() {
-    std::fprintf(stderr,
+void usage(FILE* out) {
+    std::fprintf(out,
                  "usage: convtool convert IN OUT --format N [--quality Q] [--dpi D]\n"
                  "                        [--keep-metadata] [--mode OCTAL] [--mtime SECONDS]\n"
                  "  N      output format code 0-24 (4 JPEG, 7 PNG, 10 TIFF, 24 WebP, 8 PDF ...)\n"
@@ -39,6 +39,8 @@ int ConvertCommand(int argc, char** argv) {
             formatGiven = true;
             ++i;
         } else if (arg == "--quality" && ParseDoubleArgument(next, &real)) {
+            if (!QualityInRange("convert", "--quality", real))
+                return 2;
             options.quality = real;
             ++i;
         } else if (arg == "--dpi" && ParseLongArgument(next, &number, 0)) {
@@ -50,7 +52,7 @@ int ConvertCommand(int argc, char** argv) {
             char* end = nullptr;
             const long mode = std::strtol(next, &end, 8);
             if (!end || *end || mode < 0 || mode > 07777) {
-                usage();
+                usage(stderr);
                 return 2;
             }
             if (!options.fileAttributes)
@@ -63,14 +65,14 @@ int ConvertCommand(int argc, char** argv) {
             options.fileAttributes->modificationTime = std::time_t(number);
             ++i;
         } else if (arg == "-h" || arg == "--help") {
-            usage();
+            usage(stdout);
             return 0;
         } else if (!TakeInputOrOutput(arg, positional, options)) {
             return RefuseArgument("convert", arg, usage);
         }
     }
     if (positional != 2 || !formatGiven) {
-        usage();
+        usage(stderr);
         return 2;
     }
     return ConvertImageFile(&options) ? 0 : 1;

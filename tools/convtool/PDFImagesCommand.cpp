@@ -138,6 +138,14 @@ int PDFImagesCommandMain(int argc, char** argv) {
         usage(stderr);
         return 2;
     }
+    if (options.pageRangeMode != 1 && haveFirst && haveLast && options.lastPage >= 1 &&
+        options.lastPage < options.firstPage) {
+        std::fprintf(stderr,
+                     "pdf-images: the page range %lld-%lld runs backwards: its last page comes "
+                     "before its first\n",
+                     (long long)options.firstPage, (long long)options.lastPage);
+        return 2;
+    }
     if (options.pageRangeMode != 1 && (haveFirst || haveLast)) {
         options.pageRangeMode = 2;
         if (!haveFirst)

@@ -114,6 +114,13 @@ int PDFToTextCommandMain(int argc, char** argv) {
     options.outputFolderURL = positional[1];
     if (!options.outputExtension)
         options.outputExtension = defaultExtension(options.textFormat);
+    if (haveFirst && haveLast && options.lastPage >= 1 && options.lastPage < options.firstPage) {
+        std::fprintf(stderr,
+                     "convtool pdf-to-text: the page range %lld-%lld runs backwards: its last "
+                     "page comes before its first\n",
+                     (long long)options.firstPage, (long long)options.lastPage);
+        return 2;
+    }
     if (haveFirst || haveLast) {
         options.pageRangeMode = kPageRangeFromTo;
         if (!haveFirst)
@@ -123,9 +130,7 @@ int PDFToTextCommandMain(int argc, char** argv) {
     }
     try {
         return ConvertPDFToTextDocument(&options) ? 0 : 1;
-    } catch (int code) {
-        std::fprintf(stderr, "convtool pdf-to-text: %s: cannot be opened as a PDF (%d)\n",
-                     positional[0], code);
-        return 1;
+    } catch (int) {
+        return 1; // the library has said why
     }
 }

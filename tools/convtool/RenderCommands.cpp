@@ -48,6 +48,9 @@ bool parseColor(const char* text, WatermarkColor* color) {
     return true;
 }
 
+// --unit's value: a unit it does not know is said to be one, with the units it knows.
+OptionTaken unitOption(const char* command, const char* text, std::int32_t* unit);
+
 bool parseUnit(const char* text, std::int32_t* unit) {
     static const struct {
         const char* name;
@@ -71,13 +74,36 @@ bool parseUnit(const char* text, std::int32_t* unit) {
     return false;
 }
 
+OptionTaken unitOption(const char* command, const char* text, std::int32_t* unit) {
+    if (!text)
+        return OptionTaken::Refused;
+    if (parseUnit(text, unit))
+        return OptionTaken::WithValue;
+    std::fprintf(stderr,
+                 "convtool %s: unknown unit \"%s\" for --unit: percent, px, in, cm, mm or pt, "
+                 "or their codes 1 to 6\n",
+                 command, text);
+    return OptionTaken::Reported;
+}
+
+// --quality's value: out of 0.0 to 1.0 it is refused with a message.
+OptionTaken qualityOption(const char* command, const char* text, double* quality) {
+    double q = 0;
+    if (!ParseDoubleArgument(text, &q))
+        return OptionTaken::Refused;
+    if (!QualityInRange(command, "--quality", q))
+        return OptionTaken::Reported;
+    *quality = q;
+    return OptionTaken::WithValue;
+}
+
 std::int32_t toInt32(long long v) {
     return v < INT32_MIN || v > INT32_MAX ? -1 : std::int32_t(v);
 }
 
-void renderUsage() {
+void renderUsage(FILE* out) {
     std::fprintf(
-        stderr,
+        out,
         "usage: convtool render IN OUT --format N [options]\n"
         "  --format N            output format code (4 JPEG, 7 PNG, 10 TIFF, 13 CMYK TIFF ...)\n"
         "  --quality Q           0.0-1.0 (default 0.8)\n"
@@ -119,14 +145,14 @@ int RenderCommand(int argc, char** argv) {
         if (a == "--format" && ParseLongArgument(next, &n)) {
             o.format = toInt32(n);
             formatGiven = true;
-        } else if (a == "--quality" && ParseDoubleArgument(next, &d)) {
-            o.quality = d;
+        } else if (a == "--quality") {
+            return qualityOption("render", next, &o.quality);
         } else if (a == "--width" && ParseDoubleArgument(next, &d)) {
             o.renderSize.width = d;
         } else if (a == "--height" && ParseDoubleArgument(next, &d)) {
             o.renderSize.height = d;
         } else if (a == "--unit") {
-            ok = parseUnit(next, &o.renderSize.unit);
+            return unitOption("render", next, &o.renderSize.unit);
         } else if (a == "--fit" && next) {
             ok = !std::strcmp(next, "inside") || !std::strcmp(next, "canvas");
             o.renderSize.fitMode = !std::strcmp(next, "inside") ? 2 : 3;
@@ -228,9 +254,9 @@ public:
     }
 };
 
-void pdfUsage() {
+void pdfUsage(FILE* out) {
     std::fprintf(
-        stderr,
+        out,
         "usage: convtool pdf-to-images IN.pdf OUTFOLDER --format N [options]\n"
         "  --format N          output format code (4 JPEG, 7 PNG, 10 TIFF, 13 CMYK TIFF,\n"
         "                      23 one multi-page TIFF ...)\n"
@@ -266,8 +292,8 @@ int PDFToImagesCommand(int argc, char** argv) {
             formatGiven = true;
         } else if (a == "--dpi" && ParseLongArgument(next, &n)) {
             o.dpi = n;
-        } else if (a == "--quality" && ParseDoubleArgument(next, &d)) {
-            o.quality = d;
+        } else if (a == "--quality") {
+            return qualityOption("pdf-to-images", next, &o.quality);
         } else if (a == "--color-mode" && ParseLongArgument(next, &n)) {
             o.colorMode = toInt32(n);
         } else if (a == "--pages" && next) {
@@ -277,6 +303,8 @@ int PDFToImagesCommand(int argc, char** argv) {
             ok = ParseLongArgument(range.substr(0, dash).c_str(), &first) &&
                  (dash == std::string::npos ||
                   ParseLongArgument(range.substr(dash + 1).c_str(), &last));
+            if (ok && !PageRangeRunsForward("pdf-to-images", first, last))
+                return OptionTaken::Reported;
             o.firstPage = first;
             o.lastPage = last;
             o.pageRangeMode = dash == std::string::npos ? kPageRangeSingle : kPageRangeFromTo;
@@ -287,7 +315,7 @@ int PDFToImagesCommand(int argc, char** argv) {
             o.renderSize.height = d;
             o.usePageSize = true;
         } else if (a == "--unit") {
-            ok = parseUnit(next, &o.renderSize.unit);
+            return unitOption("pdf-to-images", next, &o.renderSize.unit);
         } else if (a == "--base" && next) {
             o.outputBaseName = next;
         } else if (a == "--password" && next) {

@@ -1,6 +1,7 @@
 #include "ToPDFCommands.h"
 
 #include "ConversionEntries.h"
+#include "ToPDFRunChecks.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +15,7 @@
 namespace {
 
 constexpr const char* kCommonOptions =
-    "  --paper WxH        paper in points, portrait (default 612x792)\n"
+    "  --paper WxH        paper in points, portrait (default 612x792; 3 to 14400 a side)\n"
     "  --margin M         every margin in points; --margins L,R,T,B for each\n"
     "  --landscape        paper turned\n"
     "  --user-password P  encrypt; P opens the file\n"
@@ -135,6 +136,11 @@ bool parse(int argc, char** argv, const char* command, Settings& s, std::string&
                 std::fprintf(stderr, "convtool %s: --paper wants WxH in points\n", command);
                 return false;
             }
+            if (const std::string problem = conversion::paperSizeProblem(s.paperW, s.paperH);
+                !problem.empty()) {
+                std::fprintf(stderr, "convtool %s: --paper %s: %s\n", command, v, problem.c_str());
+                return false;
+            }
         } else if (a == "--margin") {
             if (!number(n))
                 return false;
@@ -165,9 +171,15 @@ bool parse(int argc, char** argv, const char* command, Settings& s, std::string&
         } else if (a == "--quality" || a == "--font-size") {
             if (!number(n))
                 return false;
-            if (a == "--quality")
+            if (a == "--quality") {
+                if (!(n >= 0.0 && n <= 1.0)) {
+                    std::fprintf(stderr,
+                                 "convtool %s: --quality takes a quality from 0.0 to 1.0, not %g\n",
+                                 command, n);
+                    return false;
+                }
                 s.quality = n;
-            else
+            } else
                 s.text.fontSize = n;
         } else if (a == "--font") {
             const char* v = value();
@@ -271,15 +283,17 @@ struct CommandLine {
     std::vector<Input> inputs;
 };
 
-// The opening every to-PDF command shares: help (to standard error, status 0) or usage (status
-// 2) when asked or given nothing, then the arguments, with `margin` points on every side unless
-// they say otherwise; nothing, with `status` set, when the command ends there.
+// The opening every to-PDF command shares: help (to standard output, status 0) or usage (to
+// standard error, status 2) when asked or given nothing, then the arguments, with `margin` points
+// on every side unless they say otherwise; nothing, with `status` set, when the command ends there.
 std::optional<CommandLine> readCommandLine(int argc, char** argv, const char* command,
                                            const char* text, const std::string& options,
                                            double margin, int& status) {
-    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
-        std::fprintf(stderr, "%s\nOptions:\n%s%s", text, kCommonOptions, options.c_str());
-        status = argc < 2 ? 2 : 0;
+    const bool help = argc >= 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help"));
+    if (argc < 2 || help) {
+        std::fprintf(help ? stdout : stderr, "%s\nOptions:\n%s%s", text, kCommonOptions,
+                     options.c_str());
+        status = help ? 0 : 2;
         return std::nullopt;
     }
     CommandLine line;

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 
 namespace {
 
@@ -63,6 +64,7 @@ void CHMOutlineView::mousePressEvent(QMouseEvent* event) {
         // press below the last row changes nothing. The menu follows as a context menu event.
         if (index.isValid() && selectionModel() &&
             !selectionModel()->isRowSelected(index.row(), index.parent())) {
+            const QScopedValueRollback forMenu(m_selectingForMenu, true);
             selectionModel()->setCurrentIndex(index.siblingAtColumn(0),
                                               QItemSelectionModel::ClearAndSelect |
                                                   QItemSelectionModel::Rows);

@@ -55,9 +55,12 @@ CHMOutlineView* CHMSidebar::makeList(const QString& identifier, LinkItemModel* m
     // The texts are the identifiers, shown as they stand.
     m_tabs->addTab(view, identifier);
 
-    // The view keeps this selection model for good: the models are reset, never replaced.
-    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &CHMSidebar::listSelectionChanged);
+    // The view keeps this selection model for good: the models are reset, never replaced. A
+    // row a right click selects is for the context menu, whose commands load it.
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, view] {
+        if (!view->isSelectingForMenu())
+            listSelectionChanged();
+    });
     connect(view, &CHMOutlineView::openRequested, this, [this, view](const QModelIndex& index) {
         if (LinkItem* item = itemOfView(view, index)) {
             emit changeTopic(item);

@@ -5,8 +5,9 @@
 // A row the user selects in the current list asks for its page (changeTopic). Selections the
 // window makes itself (locateTOC, deselectAll, new sources) run with
 // m_isSelectionChangedProgrammatically set and ask for nothing, so a loaded page is not loaded
-// again when its row is marked. The items passed in signals belong to the list's tree and stay
-// valid until that list's source is replaced. GUI thread only.
+// again when its row is marked; nor does the row a right click selects for the context menu,
+// whose commands load it (here or in a new tab). The items passed in signals belong to the list's
+// tree and stay valid until that list's source is replaced. GUI thread only.
 #pragma once
 
 #include <QWidget>

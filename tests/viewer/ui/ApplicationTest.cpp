@@ -336,3 +336,82 @@ TEST_F(Application, WebLinkGoesToXdgOpenAndTheUserHearsWhenNoBrowserTakesIt) {
     EXPECT_TRUE(app->errors[0].contains("http://example.com/")) << app->errors[0].toStdString();
     EXPECT_EQ(view->url(), QUrl("itss://chm/index.htm"));
 }
+
+TEST_F(Application, HandOversWhileAMessageIsOpenJoinThatMessageInsteadOfNestingOthers) {
+    app->showMessages = true;
+    // Later starts hand over missing books while the message about the first one is up.
+    constexpr int kHandOvers = 40;
+    for (int i = 0; i < kHandOvers; ++i) {
+        const QString missing =
+            testsupport::scratchDir() + QStringLiteral("/missing-%1.chm").arg(i);
+        QMetaObject::invokeMethod(
+            app.get(), [this, missing] { app->openHandedOverFiles({missing}); },
+            Qt::QueuedConnection);
+    }
+    auto openMessages = [] {
+        QList<QMessageBox*> boxes;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                boxes << box;
+        }
+        return boxes;
+    };
+    qsizetype mostOpen = 0;
+    int ticksSinceAllCame = 0;
+    QString shown;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        const QList<QMessageBox*> boxes = openMessages();
+        mostOpen = std::max(mostOpen, boxes.size());
+        if (app->errors.size() < kHandOvers || boxes.isEmpty())
+            return;
+        // The user reads the message once every hand-over has come, and closes it.
+        if (++ticksSinceAllCame < 3)
+            return;
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    user.start(10);
+    EXPECT_TRUE(webtest::waitUntil(
+        [&] { return app->errors.size() == kHandOvers && openMessages().isEmpty(); }));
+    user.stop();
+    EXPECT_EQ(mostOpen, 1);
+    EXPECT_TRUE(shown.contains("missing-0.chm")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("missing-4.chm")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("35 more")) << shown.toStdString();
+    EXPECT_TRUE(app->windows().isEmpty());
+}
+
+TEST_F(Application, HelpWithNoProgramForPDFFilesSaysSoInsteadOfDoingNothing) {
+    // The folder the build prepared, whatever an earlier test left in the variable.
+    qputenv("LUMENO_RESOURCES", QFile::encodeName(testsupport::resourcesPath()));
+    const QString manual = ResourceLocator::resourcePath(app->userManualResourceName());
+    ASSERT_FALSE(manual.isEmpty()) << "the build stages the user manual";
+    // The desktop's xdg-open finds no program for PDF files: it starts, then fails.
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString noted = bin.filePath("noted.txt");
+    QFile script(bin.filePath("xdg-open"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$1\" >> '%1'\n"
+                                "echo 'xdg-open: no method available for opening' >&2\n"
+                                "exit 3\n")
+                     .arg(noted)
+                     .toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+    auto restorePath = qScopeGuard([&path] { qputenv("PATH", path); });
+
+    app->UserManualHelpAction(nullptr);
+    EXPECT_TRUE(webtest::waitUntil([&] { return !app->errors.isEmpty(); }, 10000));
+    ASSERT_EQ(app->errors.size(), 1);
+    EXPECT_TRUE(app->errors[0].startsWith("No program on this computer opens the user manual"))
+        << app->errors[0].toStdString();
+    QFile calls(noted);
+    ASSERT_TRUE(calls.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(calls.readAll()).trimmed(), manual);
+}

@@ -1,6 +1,6 @@
 // The reader and chmtool ended by a signal (SIGTERM at logout or from `kill`, SIGINT, SIGHUP)
 // leave no search index folder in the memory-backed runtime folder, where it would hold its
-// memory until the user logs out.
+// memory until the user logs out. The reader ends on the first signal whatever it shows.
 #include "TestChmWriter.h"
 #include "TestSupport.h"
 
@@ -108,4 +108,38 @@ TEST(TerminationSignal, TheReaderAndChmtoolEndedBySignalsRemoveTheirIndexFolders
             QDir(runtime).removeRecursively();
         }
     }
+}
+
+TEST(TerminationSignal, EndsTheReaderWhileTheMessageOfItsStartIsUp) {
+    const QString runtime = memoryRuntimeFolder();
+    ASSERT_FALSE(runtime.isEmpty());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime);
+    environment.insert("XDG_CONFIG_HOME", scratchDir());
+    environment.insert("TMPDIR", runtime);
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    // The reader notes each message it shows under this category.
+    environment.insert("QT_LOGGING_RULES", "lumeno.window.info=true");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(LUMENO_READER_EXE), {scratchDir() + "/no-such-book.chm"});
+    ASSERT_TRUE(process.waitForStarted());
+    QByteArray err;
+    QElapsedTimer waiting;
+    waiting.start();
+    while (!err.contains("told the user:") && waiting.elapsed() < 120000 &&
+           process.state() == QProcess::Running) {
+        process.waitForReadyRead(1000);
+        err += process.readAllStandardError();
+    }
+    ASSERT_TRUE(err.contains("no-such-book.chm")) << err.toStdString();
+    // The message is up: one signal ends the reader, as it would without the message.
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    const bool ended = process.waitForFinished(30000);
+    if (!ended)
+        process.kill(), process.waitForFinished();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    QDir(runtime).removeRecursively();
 }

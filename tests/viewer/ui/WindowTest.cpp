@@ -3,6 +3,7 @@
 #include "ToolbarCustomizer.h"
 #include "WindowTestFixture.h"
 
+#include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QLayout>
 #include <QListWidget>
@@ -100,6 +101,34 @@ TEST_F(WindowNavigation, ModifierClickOnAContentsEntryOrAPageLinkOpensANewTab) {
     EXPECT_EQ(currentPath(window), "/intro.htm");
     EXPECT_EQ(first->url().path(), "/index.htm");
     EXPECT_FALSE(first->history()->canGoBack());
+}
+
+TEST_F(WindowNavigation, RightClickOpenInNewTabLoadsTheRowInTheNewTabAlone) {
+    CHMWebView* first = window->curWebView();
+    CHMOutlineView* view = window->sidebar()->tocView();
+    const QModelIndexList found =
+        view->model()->match(view->model()->index(0, 0), Qt::DisplayRole, "Introduction", 1,
+                             Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_FALSE(found.isEmpty());
+    const QPoint row = view->visualRect(found.first()).center();
+    webtest::LoadWatcher loads(window);
+    QTest::mouseClick(view->viewport(), Qt::RightButton, {}, row);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, row, view->viewport()->mapToGlobal(row));
+    QApplication::sendEvent(view->viewport(), &menuEvent);
+    QMenu* menu = view->contextMenu();
+    ASSERT_TRUE(menu->isVisible());
+    QAction* newTab = menu->actions().value(1);
+    ASSERT_TRUE(newTab && newTab->text() == "Open in New Tab");
+    menu->hide();
+    newTab->trigger();
+    ASSERT_TRUE(loads.waitForLoads(1));
+    // Give a load the right click might have started in the first tab the time to show.
+    webtest::waitUntil([] { return false; }, 300);
+    ASSERT_EQ(window->tabCount(), 2);
+    EXPECT_EQ(loads.finished(), 1);
+    EXPECT_EQ(currentPath(window), "/intro.htm");
+    EXPECT_EQ(first->url().path(), "/index.htm");
+    EXPECT_EQ(window->controllerAt(0)->title(), "Welcome");
 }
 
 TEST_F(WindowNavigation, LoadInABackgroundTabLabelsThatTabAndLeavesTheSidebarAlone) {

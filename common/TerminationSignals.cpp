@@ -1,10 +1,9 @@
 #include "TerminationSignals.h"
 
-#include "LumenoLogging.h"
-
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <thread>
@@ -34,7 +33,7 @@ bool install(std::function<void(int signal)> onSignal) {
         return false;
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
-        qCWarning(lcSearch) << "No pipe for the termination signals:" << std::strerror(errno);
+        std::fprintf(stderr, "No pipe for the termination signals: %s\n", std::strerror(errno));
         return false;
     }
     ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
