@@ -7,6 +7,7 @@
 #include "PreparedPrint.h"
 #include "PrintedLinkRewriter.h"
 #include "PrintedPDFText.h"
+#include "PrintedTargetPlacer.h"
 #include "StreamingPDFWriter.h"
 
 #include <poppler-document.h>
@@ -17,7 +18,6 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <algorithm>
-#include <limits>
 #include <stdexcept>
 
 double ExportPageSettings::printableWidth() const {
@@ -73,25 +73,20 @@ void CHMExporter::skipPage() {
 }
 
 void CHMExporter::AddDestinationForEachPage(const PageTextContent& text, std::size_t* first,
-                                            std::size_t* last) {
+                                            std::size_t* last, std::vector<QString>* ownTexts) {
     const QString path = currentPagePath();
     *first = m_links.count();
     m_links.addPageTarget(LinkDestinationTable::pageURL(path), m_curPageId);
-    for (const PageTextContent::Anchor& anchor : text.anchors())
-        m_links.addAnchorTarget(LinkDestinationTable::anchorURL(path, anchor.name), m_curPageId,
-                                anchor.charIndex);
+    ownTexts->push_back(QString());
+    for (const PageTextContent::Anchor& anchor : text.anchors()) {
+        if (m_links.addAnchorTarget(LinkDestinationTable::anchorURL(path, anchor.name), m_curPageId,
+                                    anchor.charIndex))
+            ownTexts->push_back(anchor.ownText);
+    }
     *last = m_links.count();
 }
 
 namespace {
-
-// Bytes of page text that one printed page stands for, when the matcher lost its way there.
-int printedTextBytes(const std::vector<PrintedWord>& words) {
-    std::size_t bytes = 0;
-    for (const PrintedWord& word : words)
-        bytes += word.text.size() + 1;
-    return static_cast<int>(std::min<std::size_t>(bytes, std::numeric_limits<int>::max() / 2));
-}
 
 // Pages with more text than this are never blank, so the blank test need not look at them.
 bool hasLittleText(const std::vector<PrintedWord>& words) {
@@ -190,7 +185,8 @@ bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextConten
         return false;
     const QString pagePath = currentPagePath();
     std::size_t firstItem = 0, lastItem = 0;
-    AddDestinationForEachPage(text, &firstItem, &lastItem);
+    std::vector<QString> ownTexts;
+    AddDestinationForEachPage(text, &firstItem, &lastItem, &ownTexts);
     const auto advance = qScopeGuard([this] { ++m_curPageId; });
     if (!prepared.printed) {
         if (error)
@@ -200,62 +196,34 @@ bool CHMExporter::addPreparedPrint(PreparedPrint& prepared, const PageTextConten
         return false;
     }
 
-    std::vector<LinkDestLocation> records(lastItem - firstItem);
-    for (std::size_t i = firstItem; i < lastItem; ++i) {
-        records[i - firstItem].charIndex = static_cast<uint32_t>(
-            std::min<quint64>(m_links.itemAt(i).charIndex(), std::numeric_limits<uint32_t>::max()));
+    std::vector<PrintedTargetPlacer::Target> targets;
+    for (std::size_t i = firstItem; i < lastItem; ++i)
+        targets.push_back({m_links.itemAt(i).charIndex(), ownTexts[i - firstItem]});
+    std::vector<const PreparedPrint::Page*> kept;
+    for (const PreparedPrint::Page& printedPage : prepared.pages) {
+        if (!printedPage.blank)
+            kept.push_back(&printedPage);
     }
-    // The output page each record was found on: a heading painted early can be found on a page
-    // before the walk's position reaches it.
-    std::vector<int> foundOnPage(records.size(), -1);
-    const QByteArray& pageText = text.text();
-    LinkDestMatchState walk;
-    const int textLength = static_cast<int>(pageText.size());
-    int characterBase = 0;
+    PrintedTargetPlacer placer(text.text(), std::move(targets), kept);
+    const auto place = [&](const std::vector<PrintedTargetPlacer::Placement>& placements) {
+        for (const PrintedTargetPlacer::Placement& placement : placements)
+            m_links.itemAt(firstItem + placement.target)
+                .place(static_cast<quint64>(placement.outputPage), placement.where);
+    };
 
     // Objects the print's pages share (their fonts) are written once, for the first of them.
     m_copier.beginPrint(*prepared.printed);
     const auto forgetPrint = qScopeGuard([this] { m_copier.endPrint(); });
     try {
-        for (PreparedPrint::Page& printedPage : prepared.pages) {
-            if (printedPage.blank)
-                continue;
-            const std::vector<PrintedWord>& pageWords = printedPage.words;
-            const int answer =
-                findLinkDestinations(pageWords, pageText.constData(), textLength, records.data(),
-                                     static_cast<int>(records.size()), &walk);
-            for (std::size_t r = 0; r < records.size(); ++r) {
-                if (records[r].found && foundOnPage[r] < 0)
-                    foundOnPage[r] = m_pageCount;
-            }
-            const int textPos = walk.textPos;
-            const int pageEnd = characterBase + printedTextBytes(pageWords);
-            const QPDFObjectHandle::Rectangle& crop = printedPage.crop;
-            while (firstItem < lastItem) {
-                LinkDestinationItem& item = m_links.itemAt(firstItem);
-                const quint64 index = item.charIndex();
-                const std::size_t r = firstItem - (lastItem - records.size());
-                const LinkDestLocation& record = records[r];
-                // A record found where its words were painted early is placed whatever the walk
-                // has reached.
-                if (!record.found &&
-                    (answer == 1 ? index >= static_cast<quint64>(std::max(pageEnd, 0))
-                                 : index > static_cast<quint64>(std::max(textPos, 0))))
-                    break;
-                // A target the words did not reach exactly is placed at the top of its page.
-                const PDFPoint where = record.found
-                                           ? PDFPoint{crop.llx + record.x, crop.ury - record.y}
-                                           : PDFPoint{crop.llx, crop.ury};
-                const int page = record.found && foundOnPage[r] >= 0 ? foundOnPage[r] : m_pageCount;
-                item.place(static_cast<quint64>(page), where);
-                ++firstItem;
-            }
-            characterBase = pageEnd;
-            appendPage(printedPage.page.getObjectHandle());
+        for (std::size_t k = 0; k < kept.size(); ++k) {
+            const int outputPage = m_pageCount;
+            appendPage(QPDFObjectHandle(kept[k]->page.getObjectHandle()));
+            place(placer.placeOnPage(k, outputPage));
         }
         // Pages read before the print failed are kept; the rest of it is lost.
         if (!prepared.error.isEmpty())
             throw std::runtime_error(prepared.error.toStdString());
+        place(placer.finish());
     } catch (const std::exception& e) {
         // Pages of this print appended so far stay; the rest of it is lost.
         if (error)

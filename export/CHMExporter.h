@@ -118,8 +118,10 @@ private:
     };
 
     void applyOptions(const CHMToPDFConversionOptions* options);
+    // Registers the current page's targets; ownTexts gets each one's own text (empty for the
+    // page itself).
     void AddDestinationForEachPage(const PageTextContent& text, std::size_t* first,
-                                   std::size_t* last);
+                                   std::size_t* last, std::vector<QString>* ownTexts);
     void appendPage(QPDFObjectHandle page);
     void settleLinks(OutputPage& page);
     std::string destinationArray(quint64 outputPage, PDFPoint at) const;

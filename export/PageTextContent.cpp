@@ -19,6 +19,8 @@ PageTextContent PageTextContent::fromWalk(const QVariant& walk) {
             const QVariantList anchor = entry.toList();
             if (anchor.size() == 1)
                 content.addAnchor(anchor.first().toString());
+            else if (anchor.size() == 2)
+                content.addAnchor(anchor.first().toString(), anchor.last().toString());
         }
     }
     return content;
@@ -33,7 +35,7 @@ void PageTextContent::appendText(const QString& text) {
     m_text.append(bytes);
 }
 
-void PageTextContent::addAnchor(const QString& name) {
+void PageTextContent::addAnchor(const QString& name, const QString& ownText) {
     if (!name.isEmpty())
-        m_anchors.push_back({name, static_cast<quint64>(m_text.size())});
+        m_anchors.push_back({name, static_cast<quint64>(m_text.size()), ownText});
 }

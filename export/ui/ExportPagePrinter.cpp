@@ -1,5 +1,7 @@
 #include "ExportPagePrinter.h"
 
+#include "ExportPageScripts.h"
+#include "ExportWebPage.h"
 #include "LumenoLogging.h"
 
 #include <QMarginsF>
@@ -14,87 +16,10 @@ namespace {
 
 // CSS pixels per point.
 constexpr double kPixelsPerPoint = 96.0 / 72.0;
+// How often frames made from a frameset are asked whether they have loaded.
+constexpr int kFrameLoadPollMs = 50;
 
 } // namespace
-
-QString ExportPagePrinter::frameSizingScript() {
-    // Innermost documents first, so that an outer frame sees its inner frames' full height.
-    return QStringLiteral(R"JS((function(){
-var sized=0;
-function size(doc,depth){
-  if(!doc||depth>16)return;
-  var frames=doc.querySelectorAll('iframe');
-  for(var i=0;i<frames.length;i++){
-    var f=frames[i],inner=null;
-    try{inner=f.contentDocument;}catch(e){inner=null;}
-    if(!inner||!inner.documentElement)continue;
-    size(inner,depth+1);
-    var h=Math.max(inner.documentElement.scrollHeight,inner.body?inner.body.scrollHeight:0);
-    f.style.height=h+'px';f.setAttribute('scrolling','no');sized++;
-  }
-}
-size(document,0);
-return sized;})())JS");
-}
-
-QString ExportPagePrinter::domWalkScript() {
-    // Text of every leaf node in document order, and the first "name" or "id" of each element
-    // where it stands. Text that is never printed (scripts, styles, hidden elements, and what
-    // the page's own print style sheet hides: the walk runs with the screen's styles) is left
-    // out, so that the printed words follow the collected text.
-    return QStringLiteral(R"JS((function(){
-var out=[];var body=document.body;if(!body)return out;
-var silent={SCRIPT:1,STYLE:1,NOSCRIPT:1,TEMPLATE:1,TITLE:1};
-var printHidden=new Set();
-function forPrint(media){var m=media?String(media.mediaText||'').toLowerCase():'';return m.indexOf('print')>=0;}
-function printRules(rules,inPrint,depth){
-  if(!rules||depth>8)return;
-  for(var i=0;i<rules.length;i++){var r=rules[i];
-    try{
-      if(r.type===4)printRules(r.cssRules,inPrint||forPrint(r.media),depth+1);
-      else if(r.type===3)printRules(r.styleSheet&&r.styleSheet.cssRules,inPrint||forPrint(r.media),depth+1);
-      else if(r.type===1&&inPrint&&r.style.display==='none'){
-        var hit=document.querySelectorAll(r.selectorText);
-        for(var h=0;h<hit.length;h++)printHidden.add(hit[h]);
-      }
-    }catch(e){}
-  }
-}
-for(var si=0;si<document.styleSheets.length;si++){
-  var sheet=document.styleSheets[si];
-  try{printRules(sheet.cssRules,forPrint(sheet.media),0);}catch(e){}
-}
-var stack=[body];
-while(stack.length){
-  var node=stack.pop();
-  var t=node.nodeType;
-  var quiet=false;
-  if(t===1){
-    var attrs=node.attributes;
-    for(var i=0;i<attrs.length;i++){
-      var n=attrs[i].name.toLowerCase();
-      if(n==='name'||n==='id'){out.push([attrs[i].value]);break;}
-    }
-    if(silent[node.nodeName.toUpperCase()]||printHidden.has(node))quiet=true;
-    else{var cs=window.getComputedStyle(node);if(cs&&cs.display==='none')quiet=true;}
-  }
-  if(!node.firstChild){
-    if(t===3){var s=node.textContent;if(s)out.push(s);}
-    continue;
-  }
-  if(quiet){
-    var all=node.querySelectorAll?node.querySelectorAll('[name],[id]'):[];
-    for(var j=0;j<all.length;j++){
-      var a=all[j].attributes;
-      for(var k=0;k<a.length;k++){var m=a[k].name.toLowerCase();
-        if(m==='name'||m==='id'){out.push([a[k].value]);break;}}
-    }
-    continue;
-  }
-  for(var c=node.lastChild;c;c=c.previousSibling)stack.push(c);
-}
-return out;})())JS");
-}
 
 ExportPagePrinter::ExportPagePrinter(QWebEngineProfile* profile, const ExportPageSettings& settings,
                                      QObject* parent)
@@ -149,7 +74,7 @@ void ExportPagePrinter::print(const QUrl& url, Callback done) {
     if (!m_view) {
         m_view = new QWebEngineView();
         m_view->setAttribute(Qt::WA_DontShowOnScreen);
-        auto* page = new QWebEnginePage(m_profile, nullptr);
+        auto* page = new ExportWebPage(m_profile, nullptr);
         m_view->setPage(page);
         connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
             if (m_loading) {
@@ -185,12 +110,58 @@ void ExportPagePrinter::onLoadFinished(bool ok) {
 }
 
 void ExportPagePrinter::sizeFrames() {
-    const quint64 generation = m_generation;
     armTimer(QT_TR_NOOP("laying out its frames"));
-    m_view->page()->runJavaScript(frameSizingScript(), QWebEngineScript::ApplicationWorld,
+    m_frameWait.start();
+    flattenFramesets();
+}
+
+void ExportPagePrinter::flattenFramesets() {
+    const quint64 generation = m_generation;
+    m_view->page()->runJavaScript(
+        ExportPageScripts::framesetScript(), QWebEngineScript::ApplicationWorld,
+        [this, generation](const QVariant& pending) {
+            if (generation != m_generation)
+                return;
+            if (pending.toInt() <= 0) {
+                fitFrames();
+                return;
+            }
+            // A frame that never says it has loaded costs its own content, not the whole page.
+            if (m_frameWait.elapsed() >= m_timeLimitMs / 2) {
+                qCWarning(lcExport) << "page" << logSafe(m_url.toString()) << "printed with"
+                                    << pending.toInt() << "of its frames not loaded";
+                fitFrames();
+                return;
+            }
+            QTimer::singleShot(kFrameLoadPollMs, this, [this, generation] {
+                if (generation == m_generation)
+                    flattenFramesets();
+            });
+        });
+}
+
+void ExportPagePrinter::fitFrames() {
+    const quint64 generation = m_generation;
+    m_view->page()->runJavaScript(ExportPageScripts::frameSizingScript(),
+                                  QWebEngineScript::ApplicationWorld,
                                   [this, generation](const QVariant&) {
                                       if (generation == m_generation)
-                                          printPage();
+                                          fitWidth();
+                                  });
+}
+
+void ExportPagePrinter::fitWidth() {
+    const quint64 generation = m_generation;
+    m_view->page()->runJavaScript(ExportPageScripts::widthFittingScript(),
+                                  QWebEngineScript::ApplicationWorld,
+                                  [this, generation](const QVariant& zoom) {
+                                      if (generation != m_generation)
+                                          return;
+                                      if (zoom.toDouble() < 1.0)
+                                          qCDebug(lcExport)
+                                              << "page" << logSafe(m_url.toString()) << "shrunk to"
+                                              << zoom.toDouble() << "to fit its width";
+                                      printPage();
                                   });
 }
 
@@ -222,7 +193,8 @@ void ExportPagePrinter::printPage() {
 void ExportPagePrinter::walkDom() {
     const quint64 generation = m_generation;
     armTimer(QT_TR_NOOP("reading its text"));
-    m_view->page()->runJavaScript(domWalkScript(), QWebEngineScript::ApplicationWorld,
+    m_view->page()->runJavaScript(ExportPageScripts::domWalkScript(),
+                                  QWebEngineScript::ApplicationWorld,
                                   [this, generation](const QVariant& walk) {
                                       if (generation != m_generation)
                                           return;

@@ -2,6 +2,7 @@
 
 #include "ExportCHMFileToPDF.h"
 #include "ITSSSchemeHandler.h"
+#include "LumenoLogging.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -40,6 +41,9 @@ int runExportCommand(int argc, char** argv) {
     // The scheme must be known to the web engine before the application exists.
     ITSSSchemeHandler::registerScheme();
     QApplication app(argc, argv);
+    // Standard error is for what the user must act on: the engine's notes at each start and the
+    // pages' own script errors go to the log categories, off unless QT_LOGGING_RULES asks.
+    keepStandardErrorForTheUser();
     const QStringList args = app.arguments();
     QTextStream err(stderr);
     if (args.size() != 4) {

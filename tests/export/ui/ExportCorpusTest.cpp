@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <gtest/gtest.h>
@@ -53,7 +54,15 @@ QString textInside(const std::vector<WordBox>& words, const Link& link) {
 struct Heading {
     int page = -1;
     double top = 0;
+    int rank = 0; // k of an overload's "[k/n]"
 };
+
+// k of "[k/n]", or 0.
+int overloadRank(const QString& word) {
+    if (!word.startsWith(QLatin1Char('[')) || !word.endsWith(QLatin1Char(']')))
+        return 0;
+    return word.mid(1, word.indexOf(QLatin1Char('/')) - 1).toInt();
+}
 
 void collectFilePages(const std::vector<OutlineEntry>& entries,
                       std::vector<const OutlineEntry*>* files) {
@@ -68,6 +77,7 @@ void collectFilePages(const std::vector<OutlineEntry>& entries,
 
 // Doxygen boxes each member's "◆ Name" heading as a float, which the engine paints before the
 // text around it, gives its prototypes a text shadow, and hides its navigation when printing.
+// Overloaded members share one name under headings "[1/3]", "[2/3]", ...
 TEST(ExportCorpus, DoxygenMemberLinksLandOnTheirHeadingsAndFileEntriesOnTheirFirstLine) {
     const QString book = QStringLiteral("ja-sjis-doxygen-api.chm");
     REQUIRE_CORPUS(book);
@@ -80,9 +90,14 @@ TEST(ExportCorpus, DoxygenMemberLinksLandOnTheirHeadingsAndFileEntriesOnTheirFir
         const std::vector<WordBox>& on = words[static_cast<std::size_t>(page)];
         for (std::size_t i = 0; i + 1 < on.size(); ++i) {
             if (on[i].text == QStringLiteral("◆"))
-                headings[withoutCallParentheses(on[i + 1].text)].push_back({page, on[i + 1].top});
+                headings[withoutCallParentheses(on[i + 1].text)].push_back(
+                    {page, on[i + 1].top, i + 2 < on.size() ? overloadRank(on[i + 2].text) : 0});
         }
     }
+    // Overloads in the order of their "[k/n]".
+    for (auto& [name, list] : headings)
+        std::sort(list.begin(), list.end(),
+                  [](const Heading& a, const Heading& b) { return a.rank < b.rank; });
     int checked = 0;
     for (const Link& link : links(pdf)) {
         if (link.targetPage < 0)
@@ -98,6 +113,61 @@ TEST(ExportCorpus, DoxygenMemberLinksLandOnTheirHeadingsAndFileEntriesOnTheirFir
         EXPECT_NEAR(link.targetY, heading->second.front().top, 12.0);
     }
     EXPECT_GE(checked, 98); // every link that names a member with one heading
+
+    // Overloads share their name: the k-th link of the structure's pages that names one, from
+    // the top, and the k-th outline entry of that name under one entry, lead to the k-th heading
+    // "[k/n]". (Other pages name other members after their structure: "Height : Size".)
+    int overloads = 0;
+    const auto expectOverloads = [&](const QString& name,
+                                     const std::vector<std::pair<int, double>>& targets,
+                                     const std::string& where) {
+        const auto heading = headings.find(name);
+        if (heading == headings.end() || heading->second.size() < 2 ||
+            heading->second.size() != targets.size() || heading->second.front().rank != 1)
+            return;
+        for (std::size_t k = 0; k < targets.size(); ++k) {
+            SCOPED_TRACE(name.toStdString() + " [" + std::to_string(k + 1) + "] " + where);
+            EXPECT_EQ(heading->second[k].rank, static_cast<int>(k + 1));
+            EXPECT_EQ(targets[k].first, heading->second[k].page);
+            EXPECT_NEAR(targets[k].second, heading->second[k].top, 12.0);
+            ++overloads;
+        }
+    };
+    std::map<std::pair<int, QString>, std::vector<const Link*>> linksByPage;
+    const std::vector<Link> all = links(pdf);
+    for (const Link& link : all) {
+        // Not a link to a page itself (to the top of its first page): a structure's name links
+        // to its page.
+        if (link.targetPage >= 0 && link.targetY < 841.0)
+            linksByPage[{link.page, withoutCallParentheses(textInside(
+                                        words[static_cast<std::size_t>(link.page)], link))}]
+                .push_back(&link);
+    }
+    for (auto& [key, group] : linksByPage) {
+        const auto heading = headings.find(key.second);
+        if (heading == headings.end() || key.first < heading->second.front().page - 1 ||
+            key.first > heading->second.back().page)
+            continue;
+        std::sort(group.begin(), group.end(),
+                  [](const Link* a, const Link* b) { return a->top > b->top; });
+        std::vector<std::pair<int, double>> targets;
+        for (const Link* link : group)
+            targets.push_back({link->targetPage, link->targetY});
+        expectOverloads(key.second, targets, "linked from page " + std::to_string(key.first + 1));
+    }
+    const std::function<void(const std::vector<OutlineEntry>&)> overloadEntries =
+        [&](const std::vector<OutlineEntry>& entries) {
+            std::map<QString, std::vector<std::pair<int, double>>> byTitle;
+            for (const OutlineEntry& entry : entries) {
+                byTitle[entry.title].push_back({entry.targetPage, entry.targetY});
+                overloadEntries(entry.kids);
+            }
+            for (const auto& [title, targets] : byTitle)
+                expectOverloads(title, targets, "in the outline");
+        };
+    overloadEntries(outline(pdf));
+    // Size and Vec2, three each: on their own pages and in two places of the outline.
+    EXPECT_GE(overloads, 18);
 
     const std::vector<OutlineEntry> entries = outline(pdf);
     std::vector<const OutlineEntry*> files;
